@@ -1,0 +1,49 @@
+/*
+ * The two seams of the EtherCAT master: the link that carries whole Ethernet frames and the clock
+ * that every deadline and poll interval is measured with.
+ *
+ * The product uses the raw packet socket (EtherType 0x88A4) and the system clock. A test installs
+ * another link, and where it waits through multi-second time-outs another clock, with one call
+ * before ec_init; nothing else in the master knows which is in use, and no other layer has test
+ * hooks.
+ */
+#ifndef ECLINK_H
+#define ECLINK_H
+
+#include <stdint.h>
+#include <sys/time.h>
+
+/* One frame carrier. `port` is 0 for the primary and 1 for the secondary (redundant) port. */
+typedef struct ec_linkt
+{
+   void *ctx;
+   /* Open the carrier on interface `ifname`: a handle of 0 or more, or -1 when it cannot be opened
+    * (unknown interface, missing rights). */
+   int (*open)(void *ctx, const char *ifname, int port);
+   /* Send one whole frame of `len` bytes: the bytes sent, or -1. */
+   int (*send)(void *ctx, int handle, const void *frame, int len);
+   /* Take one waiting frame into `buf` without blocking: its length (at most `size` bytes are
+    * stored), 0 when none is waiting, -1 on error. */
+   int (*recv)(void *ctx, int handle, void *buf, int size);
+   void (*close)(void *ctx, int handle);
+} ec_linkt;
+
+/* Wall clock and short sleeps. */
+typedef struct ec_clockt
+{
+   void *ctx;
+   void (*now)(void *ctx, struct timeval *tv);
+   void (*sleep)(void *ctx, uint32_t usec);
+} ec_clockt;
+
+/* Install a link or a clock; NULL restores the product's raw socket or system clock. The table is
+ * copied, so the caller's record need not outlive the call. */
+void ec_setlink(const ec_linkt *link);
+void ec_setclock(const ec_clockt *clock);
+
+/* Used by the master's layers instead of socket calls, gettimeofday and usleep. */
+const ec_linkt *ec_link(void);
+void ec_clock_now(struct timeval *tv);
+void ec_clock_sleep(uint32_t usec);
+
+#endif
