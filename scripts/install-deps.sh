@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs the Debian packages the build needs; "test" adds what the test suite needs.
+# Run as root on Debian 12.
+set -eu
+
+packages="build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev iproute2 libcap2-bin"
+if [ "${1:-}" = "test" ]; then
+  packages="$packages googletest libgtest-dev"
+fi
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  # shellcheck disable=SC2086
+  apt-get install -y --no-install-recommends $missing
+fi
