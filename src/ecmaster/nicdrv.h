@@ -1,0 +1,131 @@
+/*
+ * The master's network port: the raw Ethernet port (and for cable redundancy a second one), the 16
+ * frame buffers with their states, frame index allocation, sending, receiving with dispatch of
+ * replies that belong to another index, and the blocking send-and-confirm exchange that every
+ * layer above is built on.
+ *
+ * All socket traffic goes through the link seam and every clock reading through the clock seam
+ * (eclink.h). The master only sends frames that come back: a reply is the request after it passed
+ * all slaves, recognised by its frame index.
+ */
+#ifndef NICDRV_H
+#define NICDRV_H
+
+#include <pthread.h>
+#include <sys/time.h>
+
+#include "ethercattype.h"
+
+/* Results of the receive functions besides a working counter (0 or more). */
+#define EC_NOFRAME (-1)    /* no frame arrived */
+#define EC_OTHERFRAME (-2) /* a frame arrived, but not the awaited one */
+
+/* Markings of the source word sa1: through which port a frame last left the master. */
+#define EC_PRIMARY_SA1 0x0101
+#define EC_SECONDARY_SA1 0x0404
+
+/* Length of the dummy frame sent on the secondary port: one BRD datagram of 2 bytes. */
+#define EC_DUMMYFRAMELENGTH 30
+
+/* One port's view of the buffers: entry 0 of ec_stack is the primary port, entry 1 the secondary.
+ * Both ports send from the same transmit buffers. */
+typedef struct
+{
+   int *sock;
+   ec_bufT *txbuf;       /* EC_MAXBUF frames */
+   int *txbuflength;     /* EC_MAXBUF lengths */
+   ec_bufT *tempbuf;     /* one raw receive buffer */
+   ec_bufT *rxbuf;       /* EC_MAXBUF replies without the Ethernet header */
+   int *rxbufstat;       /* EC_MAXBUF buffer states */
+   int *rxsa;            /* EC_MAXBUF sa1 words of the replies, host order */
+} ec_stackT;
+
+extern const uint16 priMAC[3];
+extern const uint16 secMAC[3];
+
+extern ec_bufT ec_txbuf[EC_MAXBUF];
+extern int ec_txbuflength[EC_MAXBUF];
+extern ec_bufT ec_txbuf2;
+extern int ec_txbuflength2;
+
+extern ec_bufT ec_rxbuf[EC_MAXBUF];
+extern int ec_rxbufstat[EC_MAXBUF];
+extern int ec_rxsa[EC_MAXBUF];
+extern ec_bufT ec_tempinbuf;
+extern int ec_tempinbufs;
+
+extern ec_bufT ec_rxbuf2[EC_MAXBUF];
+extern int ec_rxbufstat2[EC_MAXBUF];
+extern int ec_rxsa2[EC_MAXBUF];
+extern ec_bufT ec_tempinbuf2;
+extern int ec_tempinbufs2;
+
+extern int sockhandle;
+extern int sockhandle2;
+extern uint8 ec_lastidx;
+extern int ec_redstate;
+extern ec_stackT ec_stack[2];
+
+extern pthread_mutex_t ec_getindex_mutex;
+extern pthread_mutex_t ec_tx_mutex;
+extern pthread_mutex_t ec_rx_mutex;
+
+/* Open the primary (secondary = 0) or the secondary port on interface ifname: 1 when open, 0 when
+ * the interface does not exist or the rights for a raw socket are missing. */
+int ec_setupnic(const char *ifname, int secondary);
+
+/* Close both ports; the handles read -1 afterwards, so closing twice closes nothing else.
+ * Always 0. */
+int ec_closenic(void);
+
+/* Write the Ethernet header (broadcast, primary source marking, EtherCAT type) into the first 14
+ * bytes of frame buffer p. */
+void ec_setupheader(void *p);
+
+/* A frame index 0..15, marked EC_BUF_ALLOC in both receive sets. Indexes go round-robin; when all
+ * 16 are busy the one after the last handed out is taken anyway. */
+uint8 ec_getindex(void);
+
+/* Set the state of idx in both receive sets; an idx of 16 or more is ignored. */
+void ec_setbufstat(uint8 idx, int bufstat);
+
+/* Send ec_txbuf[idx] on port stacknumber and mark idx EC_BUF_TX there: the bytes sent, or -1
+ * (also for a closed port, a bad index or port). */
+int ec_outframe(uint8 idx, int stacknumber);
+
+/* Send ec_txbuf[idx] on the primary port and, in redundant operation, the dummy frame on the
+ * secondary one: the result of the primary send. */
+int ec_outframe_red(uint8 idx);
+
+/* Read one raw frame of port stacknumber into its tempbuf: 1 when bytes were read, else 0. */
+int ec_recvpkt(int stacknumber);
+
+/* The working counter of the reply for idx on port stacknumber; EC_NOFRAME when nothing arrived;
+ * EC_OTHERFRAME when a frame arrived that was not the reply for idx (stored for its own index
+ * when it was a well-formed reply to another one, dropped when not). */
+int ec_inframe(uint8 idx, int stacknumber);
+
+/* Wait until the absolute time tvs for the reply for idx, on both ports in redundant operation:
+ * the working counter, or EC_NOFRAME / EC_OTHERFRAME. */
+int ec_waitinframe_red(uint8 idx, struct timeval tvs);
+
+/* Wait up to timeout µs for the reply for idx: the working counter, or a negative value, in which
+ * case idx is free again. */
+int ec_waitinframe(uint8 idx, int timeout);
+
+/* Send ec_txbuf[idx] and wait for its reply, re-sending every 500 µs until timeout µs have passed:
+ * the working counter (the reply is in ec_rxbuf[idx], the caller frees idx), or a negative value,
+ * in which case idx is free again. */
+int ec_srconfirm(uint8 idx, int timeout);
+
+/* Open the master's port on ifname: 1 when open, 0 when not. */
+int ec_init(const char *ifname);
+
+/* Open the primary port on ifname and the secondary on if2name for cable redundancy: greater than 0
+ * only when both are open; when one fails neither is left open. */
+int ec_init_redundant(const char *ifname, const char *if2name);
+
+/* Close the master's ports. */
+void ec_close(void);
+
+#endif
