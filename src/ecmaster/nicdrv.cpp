@@ -1,0 +1,323 @@
+/*
+ * The master's network port: frame buffers and their states, opening and closing, index
+ * allocation, sending and receiving. The waits and the send-and-confirm exchange are in
+ * nicwait.cpp.
+ *
+ * Every received frame is checked against what was actually read before a byte of it is used: a
+ * frame shorter than its headers, or whose elength or datagram lengths point outside the bytes
+ * received, is dropped and never copied.
+ */
+#include "nicdrv.h"
+
+#include <arpa/inet.h>
+#include <string.h>
+
+#include "eclink.h"
+
+const uint16 priMAC[3] = {0x0101, 0x0101, 0x0101};
+const uint16 secMAC[3] = {0x0404, 0x0404, 0x0404};
+
+ec_bufT ec_txbuf[EC_MAXBUF];
+int ec_txbuflength[EC_MAXBUF];
+ec_bufT ec_txbuf2;
+int ec_txbuflength2;
+
+ec_bufT ec_rxbuf[EC_MAXBUF];
+int ec_rxbufstat[EC_MAXBUF];
+int ec_rxsa[EC_MAXBUF];
+ec_bufT ec_tempinbuf;
+int ec_tempinbufs;
+
+ec_bufT ec_rxbuf2[EC_MAXBUF];
+int ec_rxbufstat2[EC_MAXBUF];
+int ec_rxsa2[EC_MAXBUF];
+ec_bufT ec_tempinbuf2;
+int ec_tempinbufs2;
+
+int sockhandle = -1;
+int sockhandle2 = -1;
+uint8 ec_lastidx;
+int ec_redstate = ECT_RED_NONE;
+
+ec_stackT ec_stack[2] = {
+   {&sockhandle, ec_txbuf, ec_txbuflength, &ec_tempinbuf, ec_rxbuf, ec_rxbufstat, ec_rxsa},
+   {&sockhandle2, ec_txbuf, ec_txbuflength, &ec_tempinbuf2, ec_rxbuf2, ec_rxbufstat2, ec_rxsa2}};
+
+pthread_mutex_t ec_getindex_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t ec_tx_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t ec_rx_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+/* Offsets inside a raw frame (Ethernet header included). */
+#define EC_SA1OFFSET 8
+#define EC_ETYPEOFFSET 12
+#define EC_RAWINDEXOFFSET (ETH_HEADERSIZE + 3)
+#define EC_RAWCOMMANDOFFSET (ETH_HEADERSIZE + 2)
+
+static int *ec_tempinbuflength(int stacknumber)
+{
+   return stacknumber == 0 ? &ec_tempinbufs : &ec_tempinbufs2;
+}
+
+static int ec_validport(int stacknumber)
+{
+   return stacknumber == 0 || stacknumber == 1;
+}
+
+void ec_setupheader(void *p)
+{
+   ec_etherheadert header;
+   header.da0 = htons(0xFFFF);
+   header.da1 = htons(0xFFFF);
+   header.da2 = htons(0xFFFF);
+   header.sa0 = htons(priMAC[0]);
+   header.sa1 = htons(priMAC[1]);
+   header.sa2 = htons(priMAC[2]);
+   header.etype = htons(ETH_P_ECAT);
+   memcpy(p, &header, sizeof header);
+}
+
+/* The dummy frame of the secondary port: one BRD of 2 zero bytes of register 0, with the
+ * secondary marking. Its index byte is set per send. */
+static void ec_setupdummyframe(void)
+{
+   memset(ec_txbuf2, 0, sizeof ec_txbuf2);
+   ec_setupheader(ec_txbuf2);
+   uint16 sa1 = htons(secMAC[1]);
+   memcpy(ec_txbuf2 + EC_SA1OFFSET, &sa1, sizeof sa1);
+   uint8 *ecat = ec_txbuf2 + ETH_HEADERSIZE;
+   ec_put16(ecat, EC_ELENGTHTYPE + EC_DGHEADERSIZE + 2 + EC_WKCSIZE);
+   ecat[2] = EC_CMD_BRD;
+   ecat[3] = 0;
+   ec_put16(ecat + 4, 0);
+   ec_put16(ecat + 6, 0);
+   ec_put16(ecat + 8, 2);
+   ec_txbuflength2 = EC_DUMMYFRAMELENGTH;
+}
+
+int ec_setupnic(const char *ifname, int secondary)
+{
+   int port = secondary ? 1 : 0;
+   int *handle = ec_stack[port].sock;
+   if (!secondary)
+      ec_redstate = ECT_RED_NONE;
+   const ec_linkt *link = ec_link();
+   *handle = link->open(link->ctx, ifname, port);
+   if (*handle < 0)
+   {
+      *handle = -1;
+      return 0;
+   }
+   if (secondary)
+      ec_redstate = ECT_RED_DOUBLE;
+   for (int i = 0; i < EC_MAXBUF; i++)
+   {
+      ec_setupheader(ec_txbuf[i]);
+      ec_stack[port].rxbufstat[i] = EC_BUF_EMPTY;
+   }
+   ec_setupheader(ec_txbuf2);
+   return 1;
+}
+
+int ec_closenic(void)
+{
+   const ec_linkt *link = ec_link();
+   if (sockhandle >= 0)
+      link->close(link->ctx, sockhandle);
+   sockhandle = -1;
+   if (sockhandle2 >= 0)
+      link->close(link->ctx, sockhandle2);
+   sockhandle2 = -1;
+   ec_redstate = ECT_RED_NONE;
+   return 0;
+}
+
+uint8 ec_getindex(void)
+{
+   pthread_mutex_lock(&ec_getindex_mutex);
+   uint8 idx = (uint8)((ec_lastidx + 1) % EC_MAXBUF);
+   for (int tried = 1; ec_rxbufstat[idx] != EC_BUF_EMPTY && tried < EC_MAXBUF; tried++)
+      idx = (uint8)((idx + 1) % EC_MAXBUF);
+   ec_rxbufstat[idx] = EC_BUF_ALLOC;
+   ec_rxbufstat2[idx] = EC_BUF_ALLOC;
+   ec_lastidx = idx;
+   pthread_mutex_unlock(&ec_getindex_mutex);
+   return idx;
+}
+
+void ec_setbufstat(uint8 idx, int bufstat)
+{
+   if (idx >= EC_MAXBUF)
+      return;
+   ec_rxbufstat[idx] = bufstat;
+   ec_rxbufstat2[idx] = bufstat;
+}
+
+int ec_outframe(uint8 idx, int stacknumber)
+{
+   if (idx >= EC_MAXBUF || !ec_validport(stacknumber))
+      return -1;
+   ec_stackT *stack = &ec_stack[stacknumber];
+   int length = stack->txbuflength[idx];
+   int sent = -1;
+   if (*stack->sock >= 0 && length > 0 && length <= EC_BUFSIZE)
+   {
+      const ec_linkt *link = ec_link();
+      sent = link->send(link->ctx, *stack->sock, stack->txbuf[idx], length);
+   }
+   stack->rxbufstat[idx] = EC_BUF_TX;
+   return sent;
+}
+
+int ec_outframe_red(uint8 idx)
+{
+   if (idx >= EC_MAXBUF)
+      return -1;
+   uint16 sa1 = htons(priMAC[1]);
+   memcpy(ec_txbuf[idx] + EC_SA1OFFSET, &sa1, sizeof sa1);
+   int sent = ec_outframe(idx, 0);
+   if (ec_redstate == ECT_RED_NONE)
+      return sent;
+   pthread_mutex_lock(&ec_tx_mutex);
+   ec_txbuf2[EC_RAWINDEXOFFSET] = idx;
+   sa1 = htons(secMAC[1]);
+   memcpy(ec_txbuf2 + EC_SA1OFFSET, &sa1, sizeof sa1);
+   if (sockhandle2 >= 0)
+   {
+      const ec_linkt *link = ec_link();
+      link->send(link->ctx, sockhandle2, ec_txbuf2, ec_txbuflength2);
+   }
+   pthread_mutex_unlock(&ec_tx_mutex);
+   ec_rxbufstat2[idx] = EC_BUF_TX;
+   return sent;
+}
+
+int ec_recvpkt(int stacknumber)
+{
+   if (!ec_validport(stacknumber))
+      return 0;
+   ec_stackT *stack = &ec_stack[stacknumber];
+   int *received = ec_tempinbuflength(stacknumber);
+   *received = 0;
+   if (*stack->sock < 0)
+      return 0;
+   const ec_linkt *link = ec_link();
+   int got = link->recv(link->ctx, *stack->sock, *stack->tempbuf, EC_BUFSIZE);
+   if (got <= 0)
+      return 0;
+   /* A link reports the whole frame's length even when it stored only EC_BUFSIZE bytes; the
+    * frame's own lengths are then checked against what is really in the buffer. */
+   *received = got > EC_BUFSIZE ? EC_BUFSIZE : got;
+   return 1;
+}
+
+/* Length of the EtherCAT part (elength word and all datagrams) of a raw frame of `received`
+ * bytes, or 0 when the frame is not a well-formed EtherCAT frame: too short for its headers, or
+ * an elength or a datagram length pointing beyond the bytes received. Bytes behind the EtherCAT
+ * part (Ethernet padding) are allowed. */
+static int ec_framelength(const uint8 *raw, int received)
+{
+   if (received < EC_FRAMEOVERHEAD)
+      return 0;
+   if (ntohs(ec_get16(raw + EC_ETYPEOFFSET)) != ETH_P_ECAT)
+      return 0;
+   const uint8 *ecat = raw + ETH_HEADERSIZE;
+   int available = received - ETH_HEADERSIZE;
+   int total = EC_HEADERSIZE + (ec_get16(ecat) & EC_ELENGTHMASK);
+   if (total > available || total < EC_HEADERSIZE + EC_DGHEADERSIZE + EC_WKCSIZE)
+      return 0;
+   int offset = EC_HEADERSIZE;
+   for (;;)
+   {
+      if (offset + EC_DGHEADERSIZE > total)
+         return 0;
+      uint16 dlength = ec_get16(ecat + offset + 6);
+      offset += EC_DGHEADERSIZE + (dlength & EC_DLENGTHMASK) + EC_WKCSIZE;
+      if (offset > total)
+         return 0;
+      if (!(dlength & EC_DATAGRAMFOLLOWS))
+         break;
+   }
+   return offset == total ? total : 0;
+}
+
+/* Store a received EtherCAT part of `length` bytes as the reply for idx on port `stack`. Only
+ * bytes that were received are copied; when the request under idx was longer, the rest of the
+ * request's length is zeroed, so that nobody reads an earlier reply's bytes as this one's. */
+static void ec_storereply(ec_stackT *stack, uint8 idx, const uint8 *raw, int length)
+{
+   int requested = stack->txbuflength[idx] - ETH_HEADERSIZE;
+   if (requested > EC_BUFSIZE - ETH_HEADERSIZE)
+      requested = EC_BUFSIZE - ETH_HEADERSIZE;
+   memcpy(stack->rxbuf[idx], raw + ETH_HEADERSIZE, (size_t)length);
+   if (requested > length)
+      memset(stack->rxbuf[idx] + length, 0, (size_t)(requested - length));
+   stack->rxsa[idx] = ntohs(ec_get16(raw + EC_SA1OFFSET));
+}
+
+/* Working counter of the last datagram of a stored reply, or EC_NOFRAME when its elength does not
+ * lie inside the buffer. */
+static int ec_storedwkc(const uint8 *rxbuf)
+{
+   int l = ec_get16(rxbuf) & EC_ELENGTHMASK;
+   if (l + EC_WKCSIZE > EC_BUFSIZE)
+      return EC_NOFRAME;
+   return ec_get16(rxbuf + l);
+}
+
+int ec_inframe(uint8 idx, int stacknumber)
+{
+   if (!ec_validport(stacknumber))
+      return EC_NOFRAME;
+   ec_stackT *stack = &ec_stack[stacknumber];
+   if (idx < EC_MAXBUF && stack->rxbufstat[idx] == EC_BUF_RCVD)
+   {
+      int wkc = ec_storedwkc(stack->rxbuf[idx]);
+      stack->rxbufstat[idx] = EC_BUF_COMPLETE;
+      return wkc;
+   }
+   int rval = EC_NOFRAME;
+   pthread_mutex_lock(&ec_rx_mutex);
+   if (ec_recvpkt(stacknumber))
+   {
+      rval = EC_OTHERFRAME;
+      const uint8 *raw = *stack->tempbuf;
+      int length = ec_framelength(raw, *ec_tempinbuflength(stacknumber));
+      uint8 frameidx = length > 0 ? raw[EC_RAWINDEXOFFSET] : EC_MAXBUF;
+      if (frameidx < EC_MAXBUF)
+      {
+         ec_storereply(stack, frameidx, raw, length);
+         if (frameidx == idx)
+         {
+            rval = ec_get16(stack->rxbuf[idx] + length - EC_WKCSIZE);
+            stack->rxbufstat[idx] = EC_BUF_COMPLETE;
+         }
+         else
+            stack->rxbufstat[frameidx] = EC_BUF_RCVD;
+      }
+   }
+   pthread_mutex_unlock(&ec_rx_mutex);
+   return rval;
+}
+
+int ec_init(const char *ifname)
+{
+   return ec_setupnic(ifname, 0);
+}
+
+int ec_init_redundant(const char *ifname, const char *if2name)
+{
+   if (ec_setupnic(ifname, 0) <= 0)
+      return 0;
+   if (ec_setupnic(if2name, 1) <= 0)
+   {
+      ec_closenic();
+      return 0;
+   }
+   ec_setupdummyframe();
+   return 1;
+}
+
+void ec_close(void)
+{
+   ec_closenic();
+}

@@ -1,0 +1,130 @@
+/*
+ * The raw packet socket that carries the master's frames on a real interface, and the system
+ * clock. Opening needs the rights for a raw socket (root or CAP_NET_RAW).
+ */
+#include "rawsocket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ethercattype.h"
+
+static void rawsocket_options(int fd)
+{
+   /* A receive that finds nothing should return at once; the waits above poll the clock. */
+   struct timeval timeout;
+   timeout.tv_sec = 0;
+   timeout.tv_usec = 1;
+   int dontroute = 1;
+   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+   setsockopt(fd, SOL_SOCKET, SO_DONTROUTE, &dontroute, sizeof dontroute);
+}
+
+/* The interface index of ifname, or -1 when there is no such interface. The flags are only read:
+ * the port changes nothing on the interface. */
+static int rawsocket_ifindex(int fd, const char *ifname)
+{
+   struct ifreq ifr;
+   if (strlen(ifname) >= sizeof ifr.ifr_name)
+      return -1;
+   memset(&ifr, 0, sizeof ifr);
+   strncpy(ifr.ifr_name, ifname, sizeof ifr.ifr_name - 1);
+   if (ioctl(fd, SIOCGIFINDEX, &ifr) < 0)
+      return -1;
+   int ifindex = ifr.ifr_ifindex;
+   ioctl(fd, SIOCGIFFLAGS, &ifr);
+   return ifindex;
+}
+
+static int rawsocket_open(void *ctx, const char *ifname, int port)
+{
+   (void)ctx;
+   (void)port;
+   if (ifname == NULL)
+      return -1;
+   int fd = socket(PF_PACKET, SOCK_RAW, htons(ETH_P_ECAT));
+   if (fd < 0)
+      return -1;
+   rawsocket_options(fd);
+   int ifindex = rawsocket_ifindex(fd, ifname);
+   if (ifindex < 0)
+   {
+      close(fd);
+      return -1;
+   }
+   struct sockaddr_ll sll;
+   memset(&sll, 0, sizeof sll);
+   sll.sll_family = AF_PACKET;
+   sll.sll_ifindex = ifindex;
+   sll.sll_protocol = htons(ETH_P_ECAT);
+   if (bind(fd, (struct sockaddr *)&sll, sizeof sll) < 0)
+   {
+      close(fd);
+      return -1;
+   }
+   return fd;
+}
+
+static int rawsocket_send(void *ctx, int handle, const void *frame, int len)
+{
+   (void)ctx;
+   if (handle < 0 || frame == NULL || len <= 0)
+      return -1;
+   ssize_t sent = send(handle, frame, (size_t)len, 0);
+   return sent < 0 ? -1 : (int)sent;
+}
+
+static int rawsocket_recv(void *ctx, int handle, void *buf, int size)
+{
+   (void)ctx;
+   if (handle < 0 || buf == NULL || size <= 0)
+      return -1;
+   /* MSG_DONTWAIT as well as the 1 µs timeout: the kernel rounds a socket timeout up to a whole
+    * tick, which would stall every empty poll by milliseconds. */
+   ssize_t got = recv(handle, buf, (size_t)size, MSG_DONTWAIT);
+   if (got >= 0)
+      return (int)got;
+   if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+      return 0;
+   return -1;
+}
+
+static void rawsocket_close(void *ctx, int handle)
+{
+   (void)ctx;
+   if (handle >= 0)
+      close(handle);
+}
+
+static void systemclock_now(void *ctx, struct timeval *tv)
+{
+   (void)ctx;
+   gettimeofday(tv, NULL);
+}
+
+static void systemclock_sleep(void *ctx, uint32_t usec)
+{
+   (void)ctx;
+   usleep(usec);
+}
+
+static const ec_linkt rawsocket_link = {NULL, rawsocket_open, rawsocket_send, rawsocket_recv,
+                                        rawsocket_close};
+static const ec_clockt system_clock = {NULL, systemclock_now, systemclock_sleep};
+
+const ec_linkt *ec_rawsocket_link(void)
+{
+   return &rawsocket_link;
+}
+
+const ec_clockt *ec_system_clock(void)
+{
+   return &system_clock;
+}

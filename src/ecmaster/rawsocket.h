@@ -1,0 +1,17 @@
+/*
+ * The product's carriers behind the link and clock seams: the raw packet socket for EtherCAT
+ * frames and the system clock. eclink.cpp falls back to these when no other link or clock is
+ * installed.
+ */
+#ifndef RAWSOCKET_H
+#define RAWSOCKET_H
+
+#include "eclink.h"
+
+/* The raw packet socket link (PF_PACKET, EtherType 0x88A4); never NULL. */
+const ec_linkt *ec_rawsocket_link(void);
+
+/* The system clock (gettimeofday, usleep); never NULL. */
+const ec_clockt *ec_system_clock(void);
+
+#endif
