@@ -101,6 +101,12 @@ static int mcp_send(int axis)
    return ec_mbxsend((uint16)axis, &mcp_txbuf, MCP_TIMEOUT_SEND);
 }
 
+int mcp_sendcommand(uint8 axis, uint8 command, uint8 type, uint8 motor, uint32 value)
+{
+   mcp_buildrequest(&mcp_txbuf, axis, command, type, motor, value);
+   return mcp_send(axis);
+}
+
 uint32 mbx_ethercatRecieve(int axis)
 {
    int wkc;
@@ -124,8 +130,7 @@ uint32 mbx_ethercatRead(uint8 axis, uint8 command, uint8 type, uint8 motor, uint
    {
       memset(data, 0, 4);
    }
-   mcp_buildrequest(&mcp_txbuf, axis, command, type, motor, 0);
-   if (mcp_send(axis) <= 0)
+   if (mcp_sendcommand(axis, command, type, motor, 0) <= 0)
    {
       return MCP_NOREPLY;
    }

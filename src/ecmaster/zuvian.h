@@ -59,6 +59,11 @@ extern char *paramErrorMessage;
 void mcp_buildrequest(ec_mbxbuft *mbx, uint8 axis, uint8 command, uint8 type, uint8 motor,
                       uint32 value);
 
+/* Build one request and hand it to the axis's write mailbox without waiting for a reply: the
+ * working counter of the mailbox write, 0 when the slave cannot take it (no such slave, no mailbox,
+ * a mailbox too small for the record, or a mailbox that stayed full for 500 us). */
+int mcp_sendcommand(uint8 axis, uint8 command, uint8 type, uint8 motor, uint32 value);
+
 /* The value of a reply buffer: bytes 4..7, most significant first. */
 uint32 mcp_replyvalue(const ec_mbxbuft *mbx);
 

@@ -1,0 +1,135 @@
+// The controller model's own rules, request by request: the password gate, what a power cycle
+// keeps, and the firmware version an image brings.
+#include <gtest/gtest.h>
+
+#include "controller/commandinterpreter.h"
+
+namespace {
+
+using sim::CommandInterpreter;
+using sim::CommandReply;
+using sim::CommandRequest;
+
+CommandReply send(CommandInterpreter &c, uint8_t command, uint8_t type, uint32_t value,
+                  uint8_t motor = 0)
+{
+    CommandRequest r;
+    r.address = 2;
+    r.command = command;
+    r.type = type;
+    r.motor = motor;
+    r.value = value;
+    return c.handle(r);
+}
+
+void unlock(CommandInterpreter &c)
+{
+    ASSERT_EQ(send(c, sim::command::SetAxisParameter, 248, CommandInterpreter::kPassword).value,
+              CommandInterpreter::kPassword);
+}
+
+TEST(CommandRecord, ValueTravelsMostSignificantByteFirstAndShortMailboxesAreRefused)
+{
+    CommandRequest r;
+    r.address = 3;
+    r.command = 5;
+    r.type = 130;
+    r.value = 1000;
+    const auto bytes = r.encode();
+    EXPECT_EQ((std::array<uint8_t, 8>{3, 5, 130, 0, 0x00, 0x00, 0x03, 0xE8}), bytes);
+
+    const auto parsed = CommandRequest::parse({bytes.begin(), bytes.end()});
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(1000u, parsed->value);
+    EXPECT_EQ(130, parsed->type);
+    EXPECT_FALSE(CommandRequest::parse({3, 5, 130, 0, 0, 0, 3}));
+    EXPECT_FALSE(sim::CommandReply::parse({}));
+}
+
+TEST(CommandInterpreter, SettingsAreRefusedWithoutTheRightPasswordAndNeverEchoed)
+{
+    CommandInterpreter c;
+    // a refused 0 must not come back as 0: a store of a global is confirmed by 0
+    for (uint8_t cmd : {sim::command::SetAxisParameter, sim::command::StoreAxisParameter,
+                        sim::command::SetGlobalParameter, sim::command::StoreGlobalParameter}) {
+        const auto reply = send(c, cmd, 130, 0, 2);
+        EXPECT_NE(0u, reply.value) << "command " << int(cmd);
+        EXPECT_EQ(sim::reply_status::Locked, reply.status);
+    }
+    EXPECT_NE(1234u, send(c, sim::command::SetAxisParameter, 248, 1234).value);
+    EXPECT_FALSE(c.unlocked());
+    EXPECT_EQ(0u, c.parameters().axis(130));
+
+    unlock(c);
+    EXPECT_EQ(777u, send(c, sim::command::SetAxisParameter, 130, 777).value);
+    EXPECT_EQ(777u, c.parameters().axis(130));
+    EXPECT_EQ(777u, send(c, sim::command::GetAxisParameter, 130, 0).value);
+}
+
+TEST(CommandInterpreter, StoredValuesSurviveAPowerCycleAndSetOnlyValuesDoNot)
+{
+    CommandInterpreter c;
+    unlock(c);
+    send(c, sim::command::SetAxisParameter, 4, 4000);
+    send(c, sim::command::StoreAxisParameter, 4, 4000);
+    send(c, sim::command::SetAxisParameter, 4, 1); // set after the store: lost at power off
+    send(c, sim::command::SetAxisParameter, 5, 1799);
+    send(c, sim::command::SetGlobalParameter, 0, 9, 2);
+    send(c, sim::command::StoreGlobalParameter, 0, 0, 2);
+    send(c, sim::command::SetGlobalParameter, 1, 5, 2);
+
+    c.powerCycle();
+    EXPECT_EQ(4000u, send(c, sim::command::GetAxisParameter, 4, 0).value);
+    EXPECT_EQ(0u, c.parameters().axis(5));
+    EXPECT_EQ(9u, c.parameters().global(2, 0));
+    EXPECT_EQ(0u, c.parameters().global(2, 1));
+    EXPECT_EQ(0u, c.parameters().global(3, 0)); // banks are kept apart
+    // the password is not kept either
+    EXPECT_FALSE(c.unlocked());
+    EXPECT_NE(5u, send(c, sim::command::SetAxisParameter, 4, 5).value);
+}
+
+TEST(CommandInterpreter, ErrorFlagsFirmwareAndMotionCommands)
+{
+    CommandInterpreter c;
+    c.setErrorFlags(0x0C01);
+    EXPECT_EQ(0x0C01u, send(c, sim::command::GetAxisParameter, 156, 0).value);
+    unlock(c);
+    EXPECT_EQ(sim::reply_status::ReadOnly, send(c, sim::command::SetAxisParameter, 156, 0).status);
+    EXPECT_EQ(0x0C01u, c.errorFlags());
+
+    const auto version = send(c, sim::command::FirmwareVersion, 0, 0);
+    EXPECT_EQ(0x312E3438u, version.value); // "1.48"
+
+    CommandInterpreter locked;
+    EXPECT_EQ(1u, send(locked, sim::command::SetAxisParameter, 15, 1).value);
+    EXPECT_TRUE(locked.sineStarted());
+    send(locked, sim::command::Stop, 0, 0);
+    EXPECT_EQ(1, locked.stopCount());
+    EXPECT_EQ(sim::reply_status::UnknownCommand, send(locked, 200, 0, 0).status);
+}
+
+TEST(FirmwareSlot, AnImageTakesOverAtThePowerCycleWithTheVersionAfterItsMarker)
+{
+    sim::FirmwareSlot slot;
+    EXPECT_EQ("1.48", slot.version());
+
+    std::vector<uint8_t> image(300, 0xA5);
+    const std::string tag = "ZVFW1.50";
+    std::copy(tag.begin(), tag.end(), image.begin() + 0x100);
+    slot.install(image);
+    EXPECT_EQ("1.48", slot.version());
+    EXPECT_EQ(image, slot.receivedImage());
+    slot.powerCycle();
+    EXPECT_EQ("1.50", slot.version());
+    slot.powerCycle();
+    EXPECT_EQ("1.50", slot.version());
+
+    slot.install(std::vector<uint8_t>(100, 0x11)); // no marker
+    slot.powerCycle();
+    EXPECT_EQ("1.50", slot.version());
+    // a marker without four bytes after it names no version
+    EXPECT_FALSE(sim::FirmwareSlot::versionOf({'x', 'Z', 'V', 'F', 'W', '1', '.', '4'}));
+}
+
+} // namespace
