@@ -135,7 +135,7 @@ uint8 ec_getindex(void)
 {
    pthread_mutex_lock(&ec_getindex_mutex);
    uint8 idx = (uint8)((ec_lastidx + 1) % EC_MAXBUF);
-   for (int tried = 1; ec_rxbufstat[idx] != EC_BUF_EMPTY && tried < EC_MAXBUF; tried++)
+   for (int steps = 0; ec_rxbufstat[idx] != EC_BUF_EMPTY && steps < EC_MAXBUF; steps++)
       idx = (uint8)((idx + 1) % EC_MAXBUF);
    ec_rxbufstat[idx] = EC_BUF_ALLOC;
    ec_rxbufstat2[idx] = EC_BUF_ALLOC;

@@ -1,0 +1,216 @@
+/*
+ * The network port against a scripted link: opening and closing, index allocation, dispatch of
+ * replies that belong to other indexes, malformed frames, the retry rule of send-and-confirm and
+ * the redundant ring's bookkeeping, each with frames delivered byte for byte.
+ */
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ethercatbase.h"
+#include "nicdrv.h"
+#include "scriptedlink.h"
+
+namespace {
+
+class Port : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(1, ec_init("scripted0"));
+        for (int i = 0; i < EC_MAXBUF; i++)
+            ec_setbufstat(uint8(i), EC_BUF_EMPTY);
+    }
+    void TearDown() override { ec_close(); }
+
+    /* Take an index and put a one-datagram request of `length` bytes into its buffer. */
+    uint8 request(uint8 command, uint16 length)
+    {
+        uint8 idx = ec_getindex();
+        std::vector<std::uint8_t> data(length, 0);
+        ec_setupdatagram(ec_txbuf[idx], command, idx, 0, 0, length, data.data());
+        return idx;
+    }
+
+    ScriptedLink link;
+};
+
+TEST_F(Port, OpeningFailsCleanlyAndClosingTwiceClosesNothingElse)
+{
+    ec_close();
+    EXPECT_EQ(-1, sockhandle);
+    EXPECT_EQ(0, ec_init("nosuchif0"));
+    EXPECT_EQ(-1, sockhandle);
+    EXPECT_EQ(0, ec_init(nullptr));
+
+    ASSERT_EQ(1, ec_init("scripted0"));
+    int handle = sockhandle;
+    ec_close();
+    ec_close();
+    ASSERT_EQ(1u, link.closed.size() - 1) << "the fixture's own port was closed once before";
+    EXPECT_EQ(handle, link.closed.back());
+    EXPECT_EQ(-1, sockhandle);
+    EXPECT_EQ(-1, sockhandle2);
+
+    // A closed port neither sends nor reads.
+    uint8 idx = request(EC_CMD_BRD, 2);
+    size_t sentBefore = link.sent[0].size();
+    EXPECT_EQ(-1, ec_outframe(idx, 0));
+    EXPECT_EQ(sentBefore, link.sent[0].size());
+    EXPECT_EQ(EC_NOFRAME, ec_inframe(idx, 0));
+    ASSERT_EQ(1, ec_init("scripted0"));
+}
+
+TEST_F(Port, IndexesGoRoundRobinAndAreHandedOutEvenWhenAllAreBusy)
+{
+    uint8 first = ec_getindex();
+    uint8 second = ec_getindex();
+    EXPECT_EQ((first + 1) % EC_MAXBUF, second);
+    ec_setbufstat(first, EC_BUF_EMPTY);
+    ec_setbufstat(second, EC_BUF_EMPTY);
+
+    // A busy index is skipped.
+    ec_setbufstat(uint8((second + 1) % EC_MAXBUF), EC_BUF_TX);
+    EXPECT_EQ((second + 2) % EC_MAXBUF, ec_getindex());
+
+    for (int i = 0; i < EC_MAXBUF; i++)
+        ec_setbufstat(uint8(i), EC_BUF_ALLOC);
+    uint8 last = ec_lastidx;
+    uint8 taken = ec_getindex();
+    EXPECT_EQ((last + 1) % EC_MAXBUF, taken);
+    EXPECT_EQ(EC_BUF_ALLOC, ec_rxbufstat[taken]);
+    EXPECT_EQ(EC_BUF_ALLOC, ec_rxbufstat2[taken]);
+}
+
+TEST_F(Port, ForeignReplyIsStoredAndReturnedLaterWithoutSocketRead)
+{
+    uint8 a = request(EC_CMD_APRD, 2);
+    uint8 b = request(EC_CMD_APRD, 2);
+    ec_outframe(a, 0);
+    ec_outframe(b, 0);
+    link.incoming[0].push_back(replyFrame(b, EC_CMD_APRD, {0x34, 0x12}, 1));
+    link.incoming[0].push_back(replyFrame(a, EC_CMD_APRD, {0x78, 0x56}, 3));
+
+    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(a, 0));
+    EXPECT_EQ(EC_BUF_RCVD, ec_rxbufstat[b]);
+    EXPECT_EQ(3, ec_inframe(a, 0));
+    EXPECT_EQ(EC_BUF_COMPLETE, ec_rxbufstat[a]);
+    EXPECT_EQ(0x78, ec_rxbuf[a][12]);
+
+    int reads = link.receives[0];
+    EXPECT_EQ(1, ec_inframe(b, 0));
+    EXPECT_EQ(reads, link.receives[0]) << "the stored reply needs no socket read";
+    EXPECT_EQ(EC_BUF_COMPLETE, ec_rxbufstat[b]);
+    EXPECT_EQ(0x34, ec_rxbuf[b][12]);
+    EXPECT_EQ(0x0101, ec_rxsa[b]);
+}
+
+TEST_F(Port, FramesThatAreNotWellFormedRepliesAreDroppedUncopied)
+{
+    uint8 idx = request(EC_CMD_FPRD, 4);
+    ec_outframe(idx, 0);
+    std::memset(ec_rxbuf[idx], 0xEE, EC_BUFSIZE);
+
+    Frame good = replyFrame(idx, EC_CMD_FPRD, {1, 2, 3, 4}, 1);
+    Frame elengthTooLong = good;
+    elengthTooLong[14] = 0x20; // elength 0x1020: more bytes than arrived
+    Frame dlengthTooLong = good;
+    dlengthTooLong[14 + 8] = 0x40; // the datagram runs past elength
+    Frame chainBroken = good;
+    chainBroken[14 + 9] = 0x80; // says another datagram follows, but none is there
+    Frame truncated(good.begin(), good.begin() + 20);
+    Frame notEthercat = good;
+    notEthercat[12] = 0x08;
+    notEthercat[13] = 0x00;
+    Frame badIndex = good;
+    badIndex[14 + 3] = 16;
+
+    for (const Frame &f : {elengthTooLong, dlengthTooLong, chainBroken, truncated, notEthercat, badIndex})
+        link.incoming[0].push_back(f);
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0)) << "frame " << i;
+    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
+    for (int i = 0; i < EC_BUFSIZE; i++)
+        ASSERT_EQ(0xEE, ec_rxbuf[idx][i]) << "byte " << i;
+    for (int i = 0; i < EC_MAXBUF; i++)
+        EXPECT_NE(EC_BUF_RCVD, ec_rxbufstat[i]);
+
+    EXPECT_EQ(EC_NOFRAME, ec_inframe(idx, 0));
+
+    // Ethernet padding behind a well-formed frame is fine.
+    Frame padded = good;
+    padded.resize(60, 0);
+    link.incoming[0].push_back(padded);
+    EXPECT_EQ(1, ec_inframe(idx, 0));
+    EXPECT_EQ(3, ec_rxbuf[idx][14]);
+}
+
+TEST_F(Port, ReplyLengthDifferingFromRequestNeverLeavesStaleBytes)
+{
+    uint8 idx = request(EC_CMD_FPRD, 8);
+    ec_outframe(idx, 0);
+    std::memset(ec_rxbuf[idx], 0xEE, EC_BUFSIZE);
+    link.incoming[0].push_back(replyFrame(idx, EC_CMD_FPRD, {1, 2}, 1));
+    EXPECT_EQ(1, ec_inframe(idx, 0));
+    EXPECT_EQ(2, ec_rxbuf[idx][13]);
+    for (int i = 16; i < ec_txbuflength[idx] - ETH_HEADERSIZE; i++)
+        EXPECT_EQ(0, ec_rxbuf[idx][i]) << "byte " << i << " of the request's length";
+
+    // A reply longer than any buffer (the link truncates it) fails the length checks.
+    uint8 idx2 = request(EC_CMD_FPRD, 8);
+    ec_outframe(idx2, 0);
+    Frame huge = replyFrame(idx2, EC_CMD_FPRD, Frame(1600, 1), 1);
+    link.incoming[0].push_back(huge);
+    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx2, 0));
+    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx2]);
+}
+
+TEST_F(Port, StoredReplyIsCheckedBeforeItsCounterIsRead)
+{
+    uint8 idx = request(EC_CMD_FPRD, 2);
+    ec_rxbuf[idx][0] = 0xFF; // elength 0x0FFF would point behind the buffer
+    ec_rxbuf[idx][1] = 0x1F;
+    ec_rxbufstat[idx] = EC_BUF_RCVD;
+    EXPECT_EQ(EC_NOFRAME, ec_inframe(idx, 0));
+}
+
+TEST_F(Port, SendAndConfirmRetriesEvery500UsUntilTheDeadline)
+{
+    uint8 idx = request(EC_CMD_BRD, 2);
+    std::int64_t start = link.nowUs;
+    EXPECT_EQ(EC_NOFRAME, ec_srconfirm(idx, 300));
+    EXPECT_EQ(1u, link.sent[0].size()) << "a timeout below 500 us is one attempt";
+    EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[idx]);
+    EXPECT_GE(link.nowUs - start, 300);
+    EXPECT_LT(link.nowUs - start, 500);
+
+    idx = request(EC_CMD_BRD, 2);
+    start = link.nowUs;
+    EXPECT_EQ(EC_NOFRAME, ec_srconfirm(idx, EC_TIMEOUT_SAFE));
+    EXPECT_EQ(1u + 40u, link.sent[0].size());
+    EXPECT_GE(link.nowUs - start, EC_TIMEOUT_SAFE);
+    EXPECT_LT(link.nowUs - start, EC_TIMEOUT_SAFE + 500);
+    EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[idx]);
+    EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat2[idx]);
+
+    // Every attempt sends the same frame under the same index.
+    for (size_t i = 2; i < link.sent[0].size(); i++)
+        EXPECT_EQ(link.sent[0][1], link.sent[0][i]);
+}
+
+TEST_F(Port, WaitWithTimeoutFreesTheIndexOnlyWhenNothingCame)
+{
+    uint8 idx = request(EC_CMD_BRD, 2);
+    ec_outframe(idx, 0);
+    EXPECT_EQ(EC_NOFRAME, ec_waitinframe(idx, 20000));
+    EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[idx]);
+
+    idx = request(EC_CMD_BRD, 2);
+    ec_outframe(idx, 0);
+    link.incoming[0].push_back(replyFrame(idx, EC_CMD_BRD, {0, 0}, 7));
+    EXPECT_EQ(7, ec_waitinframe(idx, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(EC_BUF_COMPLETE, ec_rxbufstat[idx]);
+}
+
+} // namespace
