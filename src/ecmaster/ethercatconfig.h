@@ -11,7 +11,7 @@
 #include "ethercattype.h"
 
 /* ec_config_init's answer to a bus with more slaves than the table holds (EC_MAXSLAVE - 1). */
-#define EC_TOOMANYSLAVES (-3)
+#define EC_TOOMANYSLAVES (-4)
 
 /* Enumerate the bus and bring every slave towards PRE-OP (not waited for). The number of slaves
  * found; 0 when no slave answered; -1/-2 when the counting frame did not come back;

@@ -1,0 +1,74 @@
+/*
+ * Repair of a single slave after the bus was enumerated: give a slave that lost its station
+ * address (after a power cycle) its address back once it is known to be the same device, and
+ * walk a slave that fell back to INIT up to SAFE-OP again from its table entry.
+ */
+#include "ethercatconfig.h"
+
+#include "ethercatbase.h"
+#include "ethercatmain.h"
+
+/* Station address a slave holds while its identity is checked. */
+#define EC_TEMPNODE 0xFFFF
+
+/* 1 when the slave answering at EC_TEMPNODE is the device described by entry `slave`. */
+static int ec_sameslave(uint16 slave)
+{
+   const ec_slavet *s = &ec_slave[slave];
+   if (ec_FPRDw(EC_TEMPNODE, ECT_REG_ALIAS, EC_TIMEOUT_FRAME) != s->aliasadr)
+      return 0;
+   if (ec_readeeprom(slave, ECT_SII_ID, EC_TIMEOUT_SAFE) != s->eep_id)
+      return 0;
+   if (ec_readeeprom(slave, ECT_SII_MANUF, EC_TIMEOUT_SAFE) != s->eep_man)
+      return 0;
+   return ec_readeeprom(slave, ECT_SII_REV, EC_TIMEOUT_SAFE) == s->eep_rev;
+}
+
+int ec_recover_slave(uint16 slave)
+{
+   if (slave == 0 || slave >= EC_MAXSLAVE)
+      return 0;
+   uint16 configadr = ec_slave[slave].configadr;
+   ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, 0);
+   if (ec_APWRw((uint16)(1 - slave), ECT_REG_STADR, EC_TEMPNODE, EC_TIMEOUT_FRAME) <= 0)
+      return 0;
+   ec_slave[slave].configadr = EC_TEMPNODE;
+   ec_eeprom2master(slave);
+   int result = 0;
+   if (ec_sameslave(slave))
+   {
+      result = ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, configadr, EC_TIMEOUT_FRAME);
+      if (result < 0)
+         result = 0;
+   }
+   else
+      ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, EC_TIMEOUT_FRAME);
+   ec_slave[slave].configadr = configadr;
+   return result;
+}
+
+int ec_reconfig_slave(uint16 slave)
+{
+   if (slave == 0 || slave >= EC_MAXSLAVE)
+      return 0;
+   ec_slavet *s = &ec_slave[slave];
+   if (ec_FPWRw(s->configadr, ECT_REG_ALCTL, EC_STATE_INIT, EC_TIMEOUT_FRAME) <= 0)
+      return 0;
+   ec_eeprom2pdi(slave);
+   uint16 state = ec_statecheck(slave, EC_STATE_INIT, EC_TIMEOUT_STATECHANGE);
+   if (state != EC_STATE_INIT)
+      return state;
+   for (int k = 0; k < EC_MAXSM; k++)
+      if (s->SM[k].StartAddr)
+         ec_FPWR(s->configadr, (uint16)(ECT_REG_SM0 + 8 * k), sizeof(ec_smt), &s->SM[k],
+                 EC_TIMEOUT_FRAME);
+   for (int k = 0; k < s->FMMUunused && k < EC_MAXFMMU; k++)
+      ec_FPWR(s->configadr, (uint16)(ECT_REG_FMMU0 + 16 * k), sizeof(ec_fmmut), &s->FMMU[k],
+              EC_TIMEOUT_FRAME);
+   ec_FPWRw(s->configadr, ECT_REG_ALCTL, EC_STATE_PRE_OP, EC_TIMEOUT_FRAME);
+   state = ec_statecheck(slave, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE);
+   if (state != EC_STATE_PRE_OP)
+      return state;
+   ec_FPWRw(s->configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, EC_TIMEOUT_FRAME);
+   return ec_statecheck(slave, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE);
+}
