@@ -1,0 +1,104 @@
+/*
+ * The emulated EtherCAT slave controller: its 64 KiB address space (registers and process memory)
+ * and the processing of datagrams as they pass.
+ *
+ * `process` applies one datagram of a passing frame: auto-increment addressing (the slave
+ * answers when ADP is 0 and increments ADP for the next slave), configured station address (and,
+ * when enabled in DL Control, alias), broadcast (reads ORed into the data), logical addressing
+ * through the FMMUs, and read-multiple-write. Working counters follow the standard: +1 for a read,
+ * +1 for a write, +3 for a read-write that does both (+1 or +2 when only one part succeeds); a
+ * datagram that reaches nothing readable or writable is not counted.
+ *
+ * The parts with behaviour of their own (EEPROM interface, AL state machine, SyncManagers) own
+ * their registers; everything else is plain memory in which the read-only registers of a real
+ * controller stay read-only.
+ */
+#ifndef SIM_CORE_ESC_H
+#define SIM_CORE_ESC_H
+
+#include "alstate.h"
+#include "eeprom.h"
+#include "frame.h"
+#include "syncmanager.h"
+
+#include <cstdint>
+
+namespace sim {
+
+/* Hardware of one emulated controller. */
+struct EscOptions
+{
+    std::uint8_t type = 0x11;
+    std::uint8_t revision = 0x01;
+    std::uint16_t build = 0x0001;
+    std::uint8_t fmmus = 8;
+    std::uint8_t syncManagers = 8;
+    std::uint8_t portDescriptor = 0x0F; /* ports 0 and 1 present */
+    bool distributedClocks = true; /* feature bits 2 and 3 of 0x0008 */
+    bool eightByteEepromReads = false;
+    std::uint32_t eepromBusyUs = 20;
+};
+
+class Esc
+{
+public:
+    Esc(Bytes sii, const EscOptions &options = {});
+
+    /* Apply one datagram at time `nowUs`. For auto-increment commands the ADP field is advanced
+     * here for the next slave. */
+    void process(DatagramView &datagram, std::uint64_t nowUs);
+
+    /* Master-side byte access, as a datagram makes it; true when the access counted. */
+    bool masterRead(std::uint16_t address, std::uint8_t &value, std::uint64_t nowUs);
+    bool masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t nowUs);
+    /* Finish a datagram: multi-byte register writes (EEPROM command, AL Control, DC latch) take
+     * effect. */
+    void endDatagram(std::uint64_t nowUs);
+
+    /* The slave's own (PDI) view of its memory: no protection, no side effects. */
+    Bytes &memory() { return memory_; }
+    const Bytes &memory() const { return memory_; }
+    std::uint16_t stationAddress() const { return getLe16(&memory_[reg::StationAddress]); }
+    std::uint16_t alias() const { return getLe16(&memory_[reg::StationAlias]); }
+
+    Eeprom &eeprom() { return eeprom_; }
+    const Eeprom &eeprom() const { return eeprom_; }
+    AlStateMachine &al() { return al_; }
+    const AlStateMachine &al() const { return al_; }
+    SyncManagers &syncManagers() { return sms_; }
+    const SyncManagers &syncManagers() const { return sms_; }
+    int fmmuCount() const { return options_.fmmus; }
+    const EscOptions &options() const { return options_; }
+
+    /* Which ports have a link (bit n = port n); DL Status follows. Set by the chain. */
+    void setPortLinks(std::uint8_t mask);
+    /* Per-hop delay in ns used for the receive-time latch. */
+    void setLatchTimes(std::uint64_t port0Ns, std::uint64_t port1Ns);
+
+    /* Power cycle: registers back to their power-up values, SII content kept. */
+    void reset();
+
+private:
+    void addressed(DatagramView &d, std::uint64_t nowUs, bool read, bool write);
+    void broadcast(DatagramView &d, std::uint64_t nowUs, bool read, bool write);
+    void logical(DatagramView &d, std::uint64_t nowUs);
+    bool readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto, std::uint64_t nowUs);
+    bool writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length, std::uint64_t nowUs);
+    bool matchesStation(std::uint16_t adp) const;
+    bool plainWritable(std::uint16_t address) const;
+    std::uint8_t plainRead(std::uint16_t address, std::uint64_t nowUs) const;
+    void loadFromSii();
+
+    EscOptions options_;
+    Bytes memory_;
+    Eeprom eeprom_;
+    AlStateMachine al_;
+    SyncManagers sms_;
+    bool latchRequested_ = false;
+    std::uint64_t latch0Ns_ = 0, latch1Ns_ = 0;
+    std::uint8_t portLinks_ = 0x01;
+};
+
+} // namespace sim
+
+#endif

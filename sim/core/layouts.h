@@ -1,0 +1,57 @@
+/*
+ * Named bus layouts: the chains that zuvian-sim can serve and that tests can ask for by name.
+ *
+ * Registration is explicit, never by static initialisers (whose objects the linker may drop from a
+ * static library): `layouts()` builds a fresh registry and calls each registration function listed
+ * in layouts.cpp. A component that adds layouts declares its function here and adds the call
+ * there.
+ *
+ * Built in: "generic:N", a line of N plain slaves without mailbox ("generic:3").
+ */
+#ifndef SIM_CORE_LAYOUTS_H
+#define SIM_CORE_LAYOUTS_H
+
+#include "chain.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class LayoutRegistry
+{
+public:
+    using Builder = std::function<Chain()>;
+
+    /* Register (or replace) layout `name`. */
+    void add(const std::string &name, const std::string &description, Builder builder);
+    /* The chain of layout `name`, or nothing for an unknown name. "generic:N" (N from 1 to 1000)
+     * is always known. */
+    std::optional<Chain> build(const std::string &name) const;
+    /* Names and descriptions, sorted by name, "generic:N" included. */
+    std::vector<std::pair<std::string, std::string>> list() const;
+
+private:
+    struct Entry
+    {
+        std::string description;
+        Builder builder;
+    };
+    std::map<std::string, Entry> entries_;
+};
+
+/* Every layout known to the simulator. */
+LayoutRegistry layouts();
+
+/* A plain slave without mailbox, named "Plain Slave <number>", vendor 0x00000A5A, product 1. */
+Slave makePlainSlave(std::size_t number);
+
+/* Registration functions, called by layouts(). */
+void registerCoreLayouts(LayoutRegistry &registry);
+
+} // namespace sim
+
+#endif

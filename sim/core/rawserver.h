@@ -1,0 +1,49 @@
+/*
+ * Serves a chain on a real network interface through a raw packet socket (EtherType 0x88A4).
+ *
+ * Every EtherCAT frame that arrives from the master is run through the chain and the result is
+ * sent back on the same interface. Frames this socket sent itself are seen again by a packet
+ * socket and are ignored, so the simulator never answers its own replies. The chain's virtual clock
+ * follows the wall clock while serving.
+ */
+#ifndef SIM_CORE_RAWSERVER_H
+#define SIM_CORE_RAWSERVER_H
+
+#include "chain.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+namespace sim {
+
+class RawServer
+{
+public:
+    /* Open the socket on `ifname`; check `ok()` and `error()` afterwards. */
+    explicit RawServer(const std::string &ifname);
+    ~RawServer();
+    RawServer(const RawServer &) = delete;
+    RawServer &operator=(const RawServer &) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    const std::string &error() const { return error_; }
+
+    /* Wait up to `timeoutMs` for one frame from the master and answer it. Returns true when a
+     * frame was answered. */
+    bool serveOne(Chain &chain, int timeoutMs);
+    /* Serve until `stop` becomes true (checked at least every 100 ms). */
+    void serve(Chain &chain, const std::atomic<bool> &stop);
+    std::uint64_t answered() const { return answered_; }
+
+private:
+    int fd_ = -1;
+    int ifindex_ = 0;
+    std::string error_;
+    std::uint64_t answered_ = 0;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+} // namespace sim
+
+#endif

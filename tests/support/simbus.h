@@ -1,0 +1,68 @@
+/*
+ * SimBus: the virtual bus plugged into the master's link and clock seams, for bus tests.
+ *
+ * Construct one at the start of a test (before ec_init); it installs an in-process link to its
+ * chain and a clock backed by the chain's virtual clock (the master's sleeps advance it), and its
+ * destructor puts the product's raw socket and system clock back. Only one may exist at a time.
+ *
+ *   SimBus bus("arm");                       // a registered layout, or:
+ *   SimBus bus(SimBus::plainChain(3));       // any chain built in code
+ *   ASSERT_GT(ec_init(SimBus::Primary), 0);  // "sim0"; the secondary port is "sim1"
+ *   bus.slave(2).alFaults().refuse = sim::AlState::PreOp;
+ *   bus.faults().loseNext = 1;
+ *   bus.clock().nowUs();
+ *
+ * Interface names other than "sim0" and "sim1" fail to open, as a missing interface does.
+ * "sim0" is the chain's primary end, "sim1" its secondary end (cabled only in a ring, see
+ * sim::Chain::setRing).
+ */
+#ifndef TESTS_SUPPORT_SIMBUS_H
+#define TESTS_SUPPORT_SIMBUS_H
+
+#include "core/chain.h"
+#include "core/inprocesslink.h"
+
+#include <cstddef>
+#include <string>
+
+class SimBus
+{
+public:
+    static constexpr const char *Primary = "sim0";
+    static constexpr const char *Secondary = "sim1";
+
+    explicit SimBus(sim::Chain chain, sim::LinkTiming timing = {});
+    /* A registered layout (see sim/core/layouts.h); throws std::invalid_argument when unknown. */
+    explicit SimBus(const std::string &layout, sim::LinkTiming timing = {});
+    ~SimBus();
+    SimBus(const SimBus &) = delete;
+    SimBus &operator=(const SimBus &) = delete;
+
+    sim::Chain &chain() { return chain_; }
+    sim::Clock &clock() { return chain_.clock(); }
+    sim::InProcessLink &link() { return link_; }
+    sim::ChainFaults &faults() { return chain_.faults(); }
+    /* Slave `number`, 1-based as in the master's slave table. */
+    sim::Slave &slave(std::size_t number) { return chain_.slave(number); }
+
+    /* Number of handles the master holds open (0 after ec_close). */
+    int openHandles() const { return (open_[0] ? 1 : 0) + (open_[1] ? 1 : 0); }
+
+    /* A line of `n` plain slaves without mailbox. */
+    static sim::Chain plainChain(std::size_t n);
+
+private:
+    void install();
+    static int open(void *ctx, const char *ifname, int port);
+    static int send(void *ctx, int handle, const void *frame, int len);
+    static int recv(void *ctx, int handle, void *buf, int size);
+    static void close(void *ctx, int handle);
+    static void now(void *ctx, struct timeval *tv);
+    static void sleep(void *ctx, std::uint32_t usec);
+
+    sim::Chain chain_;
+    sim::InProcessLink link_;
+    bool open_[2] = {false, false};
+};
+
+#endif
