@@ -22,7 +22,7 @@ GUI::GUI(QWidget* parent) : QWidget(parent)
     Configuration config;
     Version = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("FirmwareVersion"));
 
-    setWindowTitle(QStringLiteral("Zuvian Firmwareupdate ") + Version);
+    setWindowTitle(tr("Zuvian Firmwareupdate ") + Version);
     setWindowModified(true);
 }
 
