@@ -214,3 +214,119 @@ TEST_F(Port, WaitWithTimeoutFreesTheIndexOnlyWhenNothingCame)
 }
 
 } // namespace
+
+namespace {
+
+/* A reply of the scripted link: every datagram's working counter set to `wkc`. */
+std::function<bool(Frame &)> answerWith(std::uint16_t wkc, std::uint8_t newCommand = 0)
+{
+    return [wkc, newCommand](Frame &f) {
+        std::size_t off = 16;
+        for (;;)
+        {
+            if (newCommand != 0 && off == 16)
+                f[off] = newCommand;
+            std::uint16_t dl = std::uint16_t(f[off + 6] | (f[off + 7] << 8));
+            std::size_t wkcAt = off + 10 + (dl & 0x7FF);
+            f[wkcAt] = std::uint8_t(wkc);
+            f[wkcAt + 1] = std::uint8_t(wkc >> 8);
+            if (!(dl & 0x8000))
+                return true;
+            off = wkcAt + 2;
+        }
+    };
+}
+
+TEST_F(Port, LogicalReadCopiesOnlyWhenTheReplyStillCarriesItsCommand)
+{
+    std::uint8_t data[4] = {1, 2, 3, 4};
+    link.answer = answerWith(2, EC_CMD_NOP);
+    EXPECT_EQ(2, ec_LRW(0x10000, sizeof data, data, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(1, data[0]) << "a reply under another command is not copied";
+    EXPECT_EQ(2, ec_LRD(0x10000, sizeof data, data, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(1, data[0]);
+
+    link.answer = [](Frame &f) {
+        f[26] = 0x42;
+        f[30] = 1;
+        return true;
+    };
+    EXPECT_EQ(1, ec_LRD(0x10000, sizeof data, data, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0x42, data[0]);
+}
+
+TEST_F(Port, PrimitivesRefuseOversizedDataWithoutSending)
+{
+    static std::uint8_t data[EC_BUFSIZE];
+    link.answer = answerWith(1);
+    EXPECT_EQ(EC_ERR_LENGTH, ec_FPWR(0x1001, 0x1000, EC_MAXDATA + 1, data, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(EC_ERR_LENGTH, ec_LRD(0, EC_MAXDATA + 1, data, EC_TIMEOUT_FRAME));
+    int64 dctime = 0;
+    EXPECT_EQ(EC_ERR_LENGTH, ec_LRWDC(0, EC_MAXLRWDCDATA + 1, data, 0x1001, &dctime, EC_TIMEOUT_FRAME));
+    EXPECT_TRUE(link.sent[0].empty());
+    for (int i = 0; i < EC_MAXBUF; i++)
+        EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[i]) << "no index stays taken";
+
+    // The largest datagrams still go, and their replies are copied whole.
+    EXPECT_EQ(1, ec_FPRD(0x1001, 0x1000, EC_MAXDATA, data, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(size_t(EC_BUFSIZE), link.sent[0].back().size());
+    EXPECT_EQ(1, ec_LRWDC(0, EC_MAXLRWDCDATA, data, 0x1001, &dctime, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(size_t(EC_BUFSIZE), link.sent[0].back().size());
+}
+
+TEST_F(Port, RedundantRingSortsRepliesByTheirPortMarking)
+{
+    ec_close();
+    ASSERT_EQ(1, ec_init_redundant("scripted0", "scripted1"));
+    EXPECT_EQ(ECT_RED_DOUBLE, ec_redstate);
+
+    // Ring intact: the request arrives on the secondary port, the dummy on the primary.
+    uint8 idx = request(EC_CMD_BRD, 2);
+    ec_outframe_red(idx);
+    ASSERT_EQ(1u, link.sent[1].size());
+    Frame dummy = link.sent[1].back();
+    EXPECT_EQ(size_t(EC_DUMMYFRAMELENGTH), dummy.size());
+    EXPECT_EQ(idx, dummy[17]) << "the dummy carries the request's index";
+    EXPECT_EQ(0x04, dummy[8]);
+    Frame processed = replyFrame(idx, EC_CMD_BRD, {0x11, 0}, 5, 0x0101);
+    link.incoming[0].push_back(replyFrame(idx, EC_CMD_BRD, {0, 0}, 0, 0x0404));
+    link.incoming[1].push_back(processed);
+    struct timeval deadline = {2000, 0};
+    EXPECT_EQ(5, ec_waitinframe_red(idx, deadline));
+    EXPECT_EQ(0x11, ec_rxbuf[idx][12]);
+    ec_setbufstat(idx, EC_BUF_EMPTY);
+
+    // Ring broken: each frame comes back on its own port; the request goes on through the
+    // secondary port to the slaves behind the break.
+    idx = request(EC_CMD_BRD, 2);
+    ec_outframe_red(idx);
+    link.incoming[0].push_back(replyFrame(idx, EC_CMD_BRD, {0x01, 0}, 2, 0x0101));
+    link.incoming[1].push_back(replyFrame(idx, EC_CMD_BRD, {0x10, 0}, 3, 0x0404));
+    link.answer = [](Frame &f) {
+        f[26] |= 0x10;
+        f[28] = std::uint8_t(f[28] + 3);
+        return true;
+    };
+    EXPECT_EQ(5, ec_waitinframe_red(idx, deadline));
+    Frame resent = link.sent[1].back();
+    EXPECT_EQ(size_t(30), resent.size());
+    EXPECT_EQ(0x01, resent[26]) << "the partly processed request was sent on";
+    EXPECT_EQ(2, resent[28]);
+    EXPECT_EQ(0x11, ec_rxbuf[idx][12]);
+    ec_close();
+    EXPECT_EQ(2u, link.closed.size() - 1);
+}
+
+TEST_F(Port, RedundantOpeningLeavesNothingOpenWhenOnePortFails)
+{
+    ec_close();
+    size_t closedBefore = link.closed.size();
+    EXPECT_EQ(0, ec_init_redundant("scripted0", "nosuchif0"));
+    EXPECT_EQ(-1, sockhandle);
+    EXPECT_EQ(-1, sockhandle2);
+    EXPECT_EQ(closedBefore + 1, link.closed.size());
+    EXPECT_EQ(ECT_RED_NONE, ec_redstate);
+    ASSERT_EQ(1, ec_init("scripted0"));
+}
+
+} // namespace

@@ -33,8 +33,9 @@ int ScriptedLink::send(void *ctx, int handle, const void *frame, int len)
     int port = handle & 1;
     const auto *bytes = static_cast<const std::uint8_t *>(frame);
     self->sent[port].emplace_back(bytes, bytes + len);
-    if (self->echo)
-        self->incoming[port].emplace_back(bytes, bytes + len);
+    Frame reply(bytes, bytes + len);
+    if (self->answer && self->answer(reply))
+        self->incoming[port].push_back(reply);
     return len;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,9 @@ public:
     int receives[2] = {0, 0};
     /* Handles opened and closed. */
     std::vector<int> closed;
-    /* When set, every frame sent on a port comes back on it at once (working counters
-     * untouched). */
-    bool echo = false;
+    /* When set, every frame sent on a port is handed to it and, when it returns true, comes back
+     * on that port at once as it was changed. */
+    std::function<bool(Frame &)> answer;
     /* Name that open refuses, like an interface that does not exist. */
     std::string missingInterface = "nosuchif0";
 
