@@ -1,0 +1,54 @@
+// The controller's end of the command mailbox: it takes the 8-byte request the master wrote at the
+// start of the write mailbox, has the interpreter carry it out and posts the 8-byte reply, bent by
+// whatever faults a test switched on. Attached to the standard mailbox in PRE-OP, SAFE-OP and OP.
+//
+// A reply held back in time is the core mailbox's business (MailboxFaults::delayPolls); the faults
+// here are those of the controller itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "controller/commandinterpreter.h"
+#include "core/mailbox.h"
+
+namespace sim {
+
+// Faults of the command protocol, in force until cleared.
+struct CommandFaults {
+    bool noReply = false;        // requests are carried out but never answered
+    bool wrongEcho = false;      // the reply value has its lowest bit flipped
+    unsigned answerEveryNth = 0; // 0 or 1: every request; n: only requests n, 2n, ... are answered
+};
+
+class CommandMailbox : public MailboxHandler {
+public:
+    explicit CommandMailbox(std::shared_ptr<CommandInterpreter> interpreter)
+        : interpreter_(std::move(interpreter))
+    {
+    }
+
+    // A message shorter than a command record is dropped unanswered; bytes after the record are
+    // not looked at.
+    void onMessage(const Bytes &message, MailboxReplies &out) override;
+
+    // Counting for answerEveryNth starts anew with every call.
+    void setFaults(const CommandFaults &faults);
+    const CommandFaults &faults() const { return faults_; }
+    void clearFaults() { setFaults({}); }
+
+    // Every request taken, in order, for tests that look at what reached the controller.
+    const std::vector<CommandRequest> &requests() const { return requests_; }
+    void clearRequests() { requests_.clear(); }
+
+private:
+    bool answers();
+
+    std::shared_ptr<CommandInterpreter> interpreter_;
+    CommandFaults faults_;
+    std::vector<CommandRequest> requests_;
+    std::size_t counted_ = 0;
+};
+
+} // namespace sim

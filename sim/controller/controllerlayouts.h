@@ -1,0 +1,37 @@
+// The robot's buses as layouts of the virtual bus:
+//
+//   "arm"   (6 slaves):  1 board, 2..6 arm axes 1..5
+//   "robot" (11 slaves): 1 board, 2..5 wheel-base axes 1..4, 6 board, 7..11 arm axes 1..5
+//
+// The boards are plain slaves without mailbox or process data of their own. The arm carries
+// TMCM-ZQ-841 on its three large joints (axes 1..3) and TMCM-1610 on the two wrist joints (axes 4,
+// 5); the wheel base TMCM-174 on axes 1, 2 and TMCM-1632 on axes 3, 4, so the robot holds every
+// model and a firmware update over it uses all four images.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "controller/motorcontroller.h"
+#include "core/layouts.h"
+
+namespace sim {
+
+// A chain together with the controller models on it, for tests that look behind the bus.
+struct ControllerBus {
+    Chain chain;
+    // Indexed by bus position (1-based); empty at a board and at index 0.
+    std::vector<std::shared_ptr<MotorController>> controllers;
+
+    // The controller at bus position `position`; throws std::out_of_range at a board.
+    MotorController &controller(std::size_t position) const;
+};
+
+ControllerBus armBus();
+ControllerBus robotBus();
+
+// Registers "arm" and "robot".
+void registerControllerLayouts(LayoutRegistry &registry);
+
+} // namespace sim

@@ -1,0 +1,133 @@
+// The controller model wired into its emulated slave: mailbox handlers per AL state, process data
+// rules, firmware received in BOOT, and what a power cycle keeps.
+#include "controller/motorcontroller.h"
+
+#include <utility>
+
+namespace sim {
+namespace {
+
+namespace cl = controller_layout;
+
+// Hands the bootstrap mailbox's messages to the FoE server.
+class FoeBootMailbox : public MailboxHandler {
+public:
+    explicit FoeBootMailbox(std::shared_ptr<FoeServer> foe) : foe_(std::move(foe)) {}
+
+    void onMessage(const Bytes &message, MailboxReplies &out) override
+    {
+        if (auto reply = foe_->handle(message))
+            out.post(std::move(*reply));
+    }
+
+private:
+    std::shared_ptr<FoeServer> foe_;
+};
+
+void putLe(Bytes &bytes, std::size_t at, std::uint32_t value, int width)
+{
+    for (int i = 0; i < width; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t getLe32(const Bytes &bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | bytes[at + static_cast<std::size_t>(i)];
+    return value;
+}
+
+} // namespace
+
+std::shared_ptr<MotorController> MotorController::addTo(Chain &chain, ControllerModel model,
+                                                        const std::string &firmwareVersion)
+{
+    auto controller = std::make_shared<MotorController>(model, firmwareVersion);
+    Slave &slave = chain.add(Slave(controllerSii(model)));
+    controller->attach(slave, controller);
+    return controller;
+}
+
+MotorController::MotorController(ControllerModel model, const std::string &firmwareVersion)
+    : model_(model),
+      info_(modelInfo(model)),
+      interpreter_(std::make_shared<CommandInterpreter>(firmwareVersion)),
+      commands_(std::make_shared<CommandMailbox>(interpreter_)),
+      foe_(std::make_shared<FoeServer>(FoeServer::Mailboxes{cl::BootMailboxSize, cl::BootMailboxSize}))
+{
+}
+
+void MotorController::attach(Slave &slave, const std::shared_ptr<MotorController> &self)
+{
+    slave_ = &slave;
+    slave.mailbox().setHandler(commands_, {AlState::PreOp, AlState::SafeOp, AlState::Op});
+    setBootHandler(std::make_shared<FoeBootMailbox>(foe_));
+
+    const std::string accepted = info_.firmwareFile;
+    foe_->setWriteAcceptor([accepted](const std::string &fileName, std::uint32_t) {
+        return fileName == accepted ? FoeVerdict::accept()
+                                    : FoeVerdict::refuse(foe_error::NotFound, "File not found");
+    });
+    // weak: the FoE server belongs to the controller and must not keep it alive
+    std::weak_ptr<MotorController> weak = self;
+    foe_->setWriteCompletion([weak](const std::string &, const std::vector<std::uint8_t> &file) {
+        if (auto controller = weak.lock())
+            controller->installFirmware(file);
+    });
+
+    // the slave's hooks keep the controller alive for as long as the slave exists
+    SlaveHooks &hooks = slave.hooks();
+    hooks.checkTransition = standardProcessDataRules();
+    hooks.stateChanged = [self](Slave &, AlState from, AlState to) { self->onStateChanged(from, to); };
+    hooks.afterFrame = [self](Slave &) { self->updateInputs(); };
+    hooks.powerCycled = [self](Slave &) { self->onPowerCycle(); };
+}
+
+void MotorController::setBootHandler(std::shared_ptr<MailboxHandler> handler)
+{
+    slave_->mailbox().setHandler(std::move(handler), {AlState::Boot});
+}
+
+void MotorController::installFirmware(std::vector<std::uint8_t> image)
+{
+    interpreter_->firmware().install(std::move(image));
+}
+
+const std::vector<std::uint8_t> &MotorController::receivedImage() const
+{
+    return interpreter_->firmware().receivedImage();
+}
+
+void MotorController::powerCycle()
+{
+    slave_->powerCycle();
+}
+
+void MotorController::onPowerCycle()
+{
+    interpreter_->powerCycle();
+    foe_->reset();
+}
+
+void MotorController::onStateChanged(AlState from, AlState)
+{
+    // a transfer broken off by leaving BOOT is not resumed
+    if (from == AlState::Boot)
+        foe_->reset();
+}
+
+// Inputs as the controller reports them: the position it holds, the velocity it was told, and
+// its error flags as status word.
+void MotorController::updateInputs()
+{
+    const Bytes outputs = slave_->outputs(2);
+    const std::uint32_t velocity = outputs.size() >= 4 ? getLe32(outputs, 0) : 0;
+    Bytes inputs(cl::InputBytes, 0);
+    putLe(inputs, 0, interpreter_->parameters().axis(209), 4);
+    putLe(inputs, 4, velocity, 4);
+    putLe(inputs, 8, interpreter_->errorFlags(), 2);
+    slave_->setInputs(3, inputs);
+}
+
+} // namespace sim
