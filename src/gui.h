@@ -36,6 +36,7 @@ public:
     static void gatherHostInterfaces(QList<HostInterface>& out);
 
 public slots:
+    // The three operator flows, one per button; each runs to its end before it returns.
     void WriteFirm();
     void WriteParameters();
     void Check();
