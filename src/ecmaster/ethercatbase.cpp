@@ -156,6 +156,11 @@ int ec_LRWDC(uint32 LogAdr, uint16 length, void *data, uint16 DCrs, int64 *DCtim
    int64 clock = *DCtime;
    int DCtO = ec_adddatagram(ec_txbuf[idx], EC_CMD_FRMW, idx, FALSE, DCrs, ECT_REG_DCSYSTIME,
                              sizeof clock, &clock);
+   if (DCtO < 0)
+   {
+      ec_setbufstat(idx, EC_BUF_EMPTY);
+      return EC_ERR_LENGTH;
+   }
    int wkc = ec_srconfirm(idx, timeout);
    if (wkc > 0 && ec_rxbuf[idx][EC_RXCOMMAND] == EC_CMD_LRW)
    {

@@ -1,0 +1,324 @@
+/*
+ * The datagram primitives end to end on the virtual bus: each command reaches the slave it
+ * addresses (and only that one), broadcasts count every slave, logical access goes through the
+ * FMMUs of several slaves, and lost frames are sent again until the deadline.
+ */
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ethercatbase.h"
+#include "nicdrv.h"
+#include "simbus.h"
+
+namespace {
+
+const uint16 ProcessRam = 0x1000;
+
+/* Station address the tests give slave n (as the enumeration would). */
+uint16 station(int n)
+{
+    return uint16(0x1000 + n);
+}
+
+/* A bus of n plain slaves with the port open and station addresses set by position. */
+class Bus : public ::testing::Test
+{
+protected:
+    explicit Bus(std::size_t n = 4) : bus(SimBus::plainChain(n)), count(int(n)) {}
+
+    void SetUp() override
+    {
+        ASSERT_EQ(1, ec_init(SimBus::Primary));
+        for (int n = 1; n <= count; n++)
+            ASSERT_EQ(1, ec_APWRw(uint16(1 - n), ECT_REG_STADR, station(n), EC_TIMEOUT_FRAME));
+    }
+    void TearDown() override { ec_close(); }
+
+    std::uint8_t *memory(int n, uint16 address) { return &bus.slave(std::size_t(n)).esc().memory()[address]; }
+
+    /* Map `bytes` bytes of logical space at `logical` onto process RAM at `physical` of slave n
+     * through FMMU `fmmu`, written by the master as the mapping does. */
+    void mapFmmu(int n, int fmmu, uint32 logical, uint16 bytes, uint16 physical, uint8 type)
+    {
+        ec_fmmut f = {};
+        f.LogStart = logical;
+        f.LogLength = bytes;
+        f.LogEndbit = 7;
+        f.PhysStart = physical;
+        f.FMMUtype = type;
+        f.FMMUactive = 1;
+        ASSERT_EQ(1, ec_FPWR(station(n), uint16(ECT_REG_FMMU0 + 16 * fmmu), sizeof f, &f, EC_TIMEOUT_FRAME));
+    }
+
+    SimBus bus;
+    int count;
+};
+
+TEST(BusCount, BroadcastReadOfTheTypeRegisterCountsEverySlave)
+{
+    for (std::size_t n : {std::size_t(1), std::size_t(11), std::size_t(EC_MAXSLAVE - 1)})
+    {
+        SimBus bus(SimBus::plainChain(n));
+        ASSERT_EQ(1, ec_init(SimBus::Primary));
+        uint16 type = 0;
+        EXPECT_EQ(int(n), ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE)) << n << " slaves";
+        EXPECT_NE(0, type) << "the slaves' type ORed into the data";
+        ec_close();
+        EXPECT_EQ(0, bus.openHandles());
+    }
+}
+
+TEST_F(Bus, PositionalAccessReachesTheSlaveAtThatPosition)
+{
+    for (int n = 1; n <= count; n++)
+        EXPECT_EQ(station(n), bus.slave(std::size_t(n)).esc().stationAddress());
+
+    std::uint8_t pattern[3] = {0xA1, 0xB2, 0xC3};
+    EXPECT_EQ(1, ec_APWR(uint16(-2), ProcessRam, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0, std::memcmp(memory(3, ProcessRam), pattern, sizeof pattern));
+    EXPECT_EQ(0, *memory(2, ProcessRam));
+    EXPECT_EQ(0, *memory(4, ProcessRam));
+
+    std::uint8_t back[3] = {};
+    EXPECT_EQ(1, ec_APRD(uint16(-2), ProcessRam, sizeof back, back, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0, std::memcmp(back, pattern, sizeof pattern));
+    EXPECT_EQ(station(4), ec_APRDw(uint16(-3), ECT_REG_STADR, EC_TIMEOUT_FRAME));
+
+    // A position behind the last slave is nobody: counter 0, data untouched, word 0.
+    std::uint8_t untouched[2] = {0x5A, 0x5A};
+    EXPECT_EQ(0, ec_APRD(uint16(-count), ECT_REG_STADR, sizeof untouched, untouched, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0x5A, untouched[0]);
+    EXPECT_EQ(0, ec_APRDw(uint16(-count), ECT_REG_STADR, EC_TIMEOUT_FRAME));
+}
+
+TEST_F(Bus, ConfiguredAddressAccessReachesOnlyThatStation)
+{
+    std::uint8_t pattern[4] = {1, 2, 3, 4};
+    EXPECT_EQ(1, ec_FPWR(station(2), ProcessRam + 8, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0, std::memcmp(memory(2, ProcessRam + 8), pattern, sizeof pattern));
+    for (int n : {1, 3, 4})
+        EXPECT_EQ(0, *memory(n, ProcessRam + 8)) << "slave " << n;
+
+    std::uint8_t back[4] = {};
+    EXPECT_EQ(1, ec_FPRD(station(2), ProcessRam + 8, sizeof back, back, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0, std::memcmp(back, pattern, sizeof pattern));
+
+    EXPECT_EQ(1, ec_FPWRw(station(4), ProcessRam, 0xBEEF, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0xBEEF, ec_FPRDw(station(4), ProcessRam, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0xEF, *memory(4, ProcessRam));
+
+    // A station nobody has: counter 0 and the word reads 0.
+    EXPECT_EQ(0, ec_FPWRw(0x7777, ProcessRam, 0x1111, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0, ec_FPRDw(0x7777, ECT_REG_STADR, EC_TIMEOUT_FRAME));
+}
+
+TEST_F(Bus, BroadcastWriteReachesEverySlave)
+{
+    std::uint8_t pattern[2] = {0x12, 0x34};
+    EXPECT_EQ(count, ec_BWR(0, ProcessRam + 0x20, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
+    for (int n = 1; n <= count; n++)
+        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x20), pattern, sizeof pattern)) << "slave " << n;
+
+    // Broadcast reads OR what the slaves hold.
+    *memory(2, ProcessRam + 0x30) = 0x01;
+    *memory(4, ProcessRam + 0x30) = 0x80;
+    std::uint8_t ored = 0;
+    EXPECT_EQ(count, ec_BRD(0, ProcessRam + 0x30, 1, &ored, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0x81, ored);
+}
+
+TEST_F(Bus, ReadMultipleWriteCopiesOneSlavesValueToTheSlavesBehindIt)
+{
+    const std::uint8_t value[4] = {9, 8, 7, 6};
+    std::memcpy(memory(1, ProcessRam + 0x40), value, sizeof value);
+    std::uint8_t data[4] = {};
+    EXPECT_GT(ec_ARMW(0, ProcessRam + 0x40, sizeof data, data, EC_TIMEOUT_FRAME), 0);
+    EXPECT_EQ(0, std::memcmp(data, value, sizeof value));
+    for (int n = 2; n <= count; n++)
+        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x40), value, sizeof value)) << "slave " << n;
+
+    const std::uint8_t other[4] = {0x10, 0x20, 0x30, 0x40};
+    std::memcpy(memory(2, ProcessRam + 0x50), other, sizeof other);
+    std::memset(data, 0, sizeof data);
+    EXPECT_GT(ec_FRMW(station(2), ProcessRam + 0x50, sizeof data, data, EC_TIMEOUT_FRAME), 0);
+    EXPECT_EQ(0, std::memcmp(data, other, sizeof other));
+    for (int n = 3; n <= count; n++)
+        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x50), other, sizeof other)) << "slave " << n;
+}
+
+TEST_F(Bus, LogicalAccessGoesThroughTheFmmusOfSeveralSlaves)
+{
+    // Slaves 1..3: two output bytes at 0x10000 + 2 (n - 1) and two input bytes at 0x10010 + 2 (n - 1).
+    for (int n = 1; n <= 3; n++)
+    {
+        mapFmmu(n, 0, 0x10000 + 2 * (n - 1), 2, ProcessRam + 0x100, 2);
+        mapFmmu(n, 1, 0x10010 + 2 * (n - 1), 2, ProcessRam + 0x200, 1);
+        memory(n, ProcessRam + 0x200)[0] = std::uint8_t(0xA0 + n);
+        memory(n, ProcessRam + 0x200)[1] = std::uint8_t(0xB0 + n);
+    }
+
+    std::uint8_t image[0x20] = {};
+    for (int i = 0; i < 6; i++)
+        image[i] = std::uint8_t(0x10 + i);
+    // Each slave writes its outputs and reads its inputs.
+    EXPECT_EQ(3 * 3, ec_LRW(0x10000, sizeof image, image, EC_TIMEOUT_FRAME));
+    for (int n = 1; n <= 3; n++)
+    {
+        EXPECT_EQ(0x10 + 2 * (n - 1), memory(n, ProcessRam + 0x100)[0]) << "slave " << n;
+        EXPECT_EQ(0x11 + 2 * (n - 1), memory(n, ProcessRam + 0x100)[1]) << "slave " << n;
+        EXPECT_EQ(0xA0 + n, image[0x10 + 2 * (n - 1)]);
+        EXPECT_EQ(0xB0 + n, image[0x11 + 2 * (n - 1)]);
+    }
+    EXPECT_EQ(0, *memory(4, ProcessRam + 0x100)) << "slave 4 has no FMMU";
+
+    std::uint8_t inputs[6] = {};
+    EXPECT_EQ(3, ec_LRD(0x10010, sizeof inputs, inputs, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0xA2, inputs[2]);
+
+    std::uint8_t outputs[2] = {0x77, 0x66};
+    EXPECT_EQ(1, ec_LWR(0x10004, sizeof outputs, outputs, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0x77, memory(3, ProcessRam + 0x100)[0]);
+
+    // Nothing mapped at that address: the frame returns uncounted and nothing is copied.
+    std::uint8_t nothing[2] = {0x5A, 0x5A};
+    EXPECT_EQ(0, ec_LRD(0x50000, sizeof nothing, nothing, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0x5A, nothing[0]);
+}
+
+TEST_F(Bus, ProcessDataWithTheReferenceClockTime)
+{
+    for (int n = 1; n <= 2; n++)
+        mapFmmu(n, 0, 0x20000 + 2 * (n - 1), 2, ProcessRam + 0x100, 3);
+    memory(2, ProcessRam + 0x100)[0] = 0x42;
+
+    bus.clock().advance(5000);
+    int64 before = 0;
+    ASSERT_EQ(1, ec_FPRD(station(1), ECT_REG_DCSYSTIME, sizeof before, &before, EC_TIMEOUT_FRAME));
+    int64 dctime = 0;
+    std::uint8_t image[4] = {1, 2, 3, 4};
+    EXPECT_EQ(2 * 3, ec_LRWDC(0x20000, sizeof image, image, station(1), &dctime, EC_TIMEOUT_FRAME))
+        << "the LRW's own counter, not the clock datagram's";
+    EXPECT_EQ(0x42, image[2]);
+    EXPECT_EQ(1, memory(1, ProcessRam + 0x100)[0]);
+    EXPECT_EQ(3, memory(2, ProcessRam + 0x100)[0]);
+    EXPECT_GE(dctime, before) << "the reference clock's time came back";
+    int64 after = 0;
+    ec_FPRD(station(1), ECT_REG_DCSYSTIME, sizeof after, &after, EC_TIMEOUT_FRAME);
+    EXPECT_LE(dctime, after);
+
+    // Without an answer nothing is copied and the clock value stays.
+    bus.faults().loseNext = 1000;
+    int64 kept = dctime;
+    std::uint8_t untouched[4] = {9, 9, 9, 9};
+    EXPECT_LT(ec_LRWDC(0x20000, sizeof untouched, untouched, station(1), &dctime, EC_TIMEOUT_FRAME), 0);
+    EXPECT_EQ(9, untouched[2]);
+    EXPECT_EQ(kept, dctime);
+}
+
+TEST_F(Bus, LostFrameIsSentAgainAndTheWaitEndsAtTheDeadline)
+{
+    bus.faults().loseNext = 1;
+    std::uint64_t sent = bus.chain().frames();
+    uint16 type = 0;
+    EXPECT_EQ(count, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE));
+    EXPECT_EQ(sent + 2, bus.chain().frames()) << "one lost, one answered";
+
+    // A reply lost after a write: the write is sent again and confirmed.
+    bus.faults().loseNextReplies = 1;
+    EXPECT_EQ(1, ec_FPWRw(station(2), ProcessRam, 0x0A0B, EC_TIMEOUT_SAFE));
+    EXPECT_EQ(0x0B, *memory(2, ProcessRam));
+
+    // With the datagram time-out there is a single attempt.
+    bus.faults().loseNext = 1;
+    sent = bus.chain().frames();
+    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(sent + 1, bus.chain().frames());
+
+    // Nothing ever comes back: attempts every 500 us until the 20 ms have passed.
+    bus.faults().loseNext = 1000000;
+    sent = bus.chain().frames();
+    std::uint64_t start = bus.clock().nowUs();
+    type = 0x5A5A;
+    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE));
+    std::uint64_t took = bus.clock().nowUs() - start;
+    std::uint64_t attempts = bus.chain().frames() - sent;
+    EXPECT_GE(took, std::uint64_t(EC_TIMEOUT_SAFE));
+    EXPECT_LT(took, std::uint64_t(EC_TIMEOUT_SAFE + 1000));
+    EXPECT_GE(attempts, took / 600);
+    EXPECT_LE(attempts, took / 500 + 1);
+    EXPECT_EQ(0x5A5A, type) << "no reply, no copy";
+    for (int i = 0; i < EC_MAXBUF; i++)
+        EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[i]) << "the index was freed";
+}
+
+TEST_F(Bus, ReplyForAnotherIndexWaitsForItsOwner)
+{
+    uint8 a = ec_getindex();
+    uint8 b = ec_getindex();
+    uint16 zero = 0;
+    ec_setupdatagram(ec_txbuf[a], EC_CMD_FPRD, a, station(1), ECT_REG_STADR, 2, &zero);
+    ec_setupdatagram(ec_txbuf[b], EC_CMD_FPRD, b, station(3), ECT_REG_STADR, 2, &zero);
+    ec_outframe_red(a);
+    ec_outframe_red(b);
+
+    EXPECT_EQ(1, ec_waitinframe(b, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(station(3), ec_get16(&ec_rxbuf[b][12]));
+    EXPECT_EQ(EC_BUF_RCVD, ec_rxbufstat[a]) << "a's reply came first and was kept";
+    EXPECT_EQ(1, ec_inframe(a, 0));
+    EXPECT_EQ(station(1), ec_get16(&ec_rxbuf[a][12]));
+    ec_setbufstat(a, EC_BUF_EMPTY);
+    ec_setbufstat(b, EC_BUF_EMPTY);
+}
+
+class RedundantBus : public Bus
+{
+protected:
+    RedundantBus() : Bus(5) {}
+    void SetUp() override
+    {
+        bus.chain().setRing(true);
+        ASSERT_GT(ec_init_redundant(SimBus::Primary, SimBus::Secondary), 0);
+        EXPECT_EQ(2, bus.openHandles());
+        for (int n = 1; n <= count; n++)
+            ASSERT_EQ(1, ec_APWRw(uint16(1 - n), ECT_REG_STADR, station(n), EC_TIMEOUT_FRAME));
+    }
+
+    void expectWholeBus()
+    {
+        uint16 type = 0;
+        EXPECT_EQ(count, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME));
+        for (int n = 1; n <= count; n++)
+        {
+            EXPECT_EQ(station(n), ec_APRDw(uint16(1 - n), ECT_REG_STADR, EC_TIMEOUT_FRAME)) << "slave " << n;
+            EXPECT_EQ(1, ec_FPWRw(station(n), ProcessRam, uint16(0x100 + n), EC_TIMEOUT_FRAME));
+            EXPECT_EQ(0x100 + n, ec_FPRDw(station(n), ProcessRam, EC_TIMEOUT_FRAME));
+        }
+    }
+};
+
+TEST_F(RedundantBus, IntactRingReachesEverySlave)
+{
+    expectWholeBus();
+}
+
+TEST_F(RedundantBus, BrokenRingStillReachesEverySlaveFromBothEnds)
+{
+    bus.chain().breakAfter(2);
+    expectWholeBus();
+    bus.chain().breakAfter(0);
+    expectWholeBus();
+    bus.chain().repair();
+    expectWholeBus();
+}
+
+TEST(BusOpen, AnInterfaceThatDoesNotExistIsNotOpened)
+{
+    SimBus bus(SimBus::plainChain(1));
+    EXPECT_EQ(0, ec_init("nosuchif0"));
+    EXPECT_EQ(0, bus.openHandles());
+    EXPECT_EQ(0, ec_init_redundant(SimBus::Primary, "nosuchif0"));
+    EXPECT_EQ(0, bus.openHandles());
+}
+
+} // namespace

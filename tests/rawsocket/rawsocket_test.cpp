@@ -1,0 +1,143 @@
+/*
+ * The master's real raw packet socket on a veth pair: the virtual bus is served on one end by a
+ * thread, the master works on the other. Needs root to create the pair and open raw sockets; in CI
+ * a missing right is a failure, elsewhere the tests are skipped.
+ */
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "core/rawserver.h"
+#include "core/veth.h"
+#include "eclink.h"
+#include "ethercatbase.h"
+#include "nicdrv.h"
+#include "simbus.h"
+
+namespace {
+
+#define REQUIRE_ROOT()                                                                             \
+    do                                                                                             \
+    {                                                                                              \
+        if (geteuid() != 0)                                                                        \
+        {                                                                                          \
+            if (std::getenv("CI") != nullptr)                                                      \
+                FAIL() << "raw socket tests need root";                                            \
+            GTEST_SKIP() << "raw socket tests need root";                                          \
+        }                                                                                          \
+    } while (0)
+
+/* A veth pair with the chain served on its peer end by a thread, for the life of the object. */
+class ServedVeth
+{
+public:
+    explicit ServedVeth(std::size_t slaves)
+        : name_("zvr" + std::to_string(getpid() % 100000)), chain_(SimBus::plainChain(slaves))
+    {
+        sim::VethPair::removeStale(name_);
+        pair_.reset(new sim::VethPair(name_));
+        if (!pair_->ok())
+            return;
+        server_.reset(new sim::RawServer(pair_->peer()));
+        if (!server_->ok())
+            return;
+        thread_ = std::thread([this] { server_->serve(chain_, stop_); });
+    }
+
+    ~ServedVeth()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        server_.reset();
+        pair_.reset();
+    }
+
+    bool ok() const { return pair_ && pair_->ok() && server_ && server_->ok(); }
+    std::string error() const
+    {
+        if (!pair_ || !pair_->ok())
+            return pair_ ? pair_->error() : "no pair";
+        return server_ ? server_->error() : "no server";
+    }
+    const std::string &master() const { return name_; }
+
+private:
+    std::string name_;
+    sim::Chain chain_;
+    std::unique_ptr<sim::VethPair> pair_;
+    std::unique_ptr<sim::RawServer> server_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class RawSocket : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // The product's link and clock, whatever an earlier test installed.
+        ec_setlink(nullptr);
+        ec_setclock(nullptr);
+    }
+    void TearDown() override { ec_close(); }
+};
+
+TEST_F(RawSocket, AnInterfaceThatDoesNotExistIsNotOpened)
+{
+    EXPECT_EQ(0, ec_init("zvnosuchif9"));
+    EXPECT_EQ(-1, sockhandle);
+    EXPECT_EQ(0, ec_init("an-interface-name-longer-than-the-kernel-allows"));
+    EXPECT_EQ(-1, sockhandle);
+}
+
+TEST_F(RawSocket, CountsTheSlavesAndRoundTripsARegisterOverVeth)
+{
+    REQUIRE_ROOT();
+    ServedVeth veth(3);
+    ASSERT_TRUE(veth.ok()) << veth.error();
+    ASSERT_EQ(1, ec_init(veth.master().c_str()));
+
+    // The served end may take a moment to come up: allow it a second of retries.
+    uint16 type = 0;
+    EXPECT_EQ(3, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, 1000000));
+    EXPECT_NE(0, type);
+
+    for (int n = 1; n <= 3; n++)
+        ASSERT_EQ(1, ec_APWRw(uint16(1 - n), ECT_REG_STADR, uint16(0x1000 + n), EC_TIMEOUT_SAFE));
+    EXPECT_EQ(1, ec_FPWRw(0x1002, 0x1000, 0xC0DE, EC_TIMEOUT_SAFE));
+    EXPECT_EQ(0xC0DE, ec_FPRDw(0x1002, 0x1000, EC_TIMEOUT_SAFE));
+    EXPECT_EQ(0, ec_FPRDw(0x1003, 0x1000, EC_TIMEOUT_SAFE));
+    EXPECT_EQ(0x1003, ec_APRDw(uint16(-2), ECT_REG_STADR, EC_TIMEOUT_SAFE));
+
+    ec_close();
+    EXPECT_EQ(-1, sockhandle);
+}
+
+TEST_F(RawSocket, OpeningWithoutTheRightsFails)
+{
+    REQUIRE_ROOT();
+    sim::VethPair pair("zvn" + std::to_string(getpid() % 100000));
+    ASSERT_TRUE(pair.ok()) << pair.error();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        // An unprivileged user has no raw sockets.
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        _exit(ec_init(pair.name().c_str()) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+} // namespace
