@@ -16,7 +16,7 @@
 #ifndef SIM_CORE_ALSTATE_H
 #define SIM_CORE_ALSTATE_H
 
-#include "registers.h"
+#include "core/registers.h"
 
 #include <cstdint>
 #include <functional>

@@ -20,8 +20,8 @@
 #ifndef SIM_CORE_CHAIN_H
 #define SIM_CORE_CHAIN_H
 
-#include "clock.h"
-#include "slave.h"
+#include "core/clock.h"
+#include "core/slave.h"
 
 #include <cstddef>
 #include <memory>
@@ -71,8 +71,10 @@ public:
     void setHopDelayNs(std::uint32_t ns) { hopDelayNs_ = ns; }
 
     /* Run a frame sent on `entry` through the chain. Nothing comes back when the frame was lost,
-     * when nothing is cabled to `entry`, or when the frame is malformed (a real controller
-     * destroys such a frame). A frame of another EtherType passes unchanged. */
+     * when nothing is cabled to `entry` (the secondary port of a line, a cut in front of the
+     * first slave), or when the frame is malformed (a real controller destroys such a frame). A
+     * frame of another EtherType passes unchanged. An empty chain returns every frame unprocessed,
+     * like a loopback plug. */
     std::optional<Delivery> process(Bytes frame, Port entry);
 
     /* Number of frames that went through `process`. */
@@ -81,7 +83,7 @@ public:
 private:
     std::size_t primaryReach() const;
     std::size_t secondaryStart() const;
-    bool processRange(Bytes &frame, std::size_t first, std::size_t last);
+    bool processRange(std::vector<DatagramView> &datagrams, std::size_t first, std::size_t last);
     void updateLinks();
     bool loseOnTheWay();
 
@@ -92,6 +94,7 @@ private:
     std::optional<std::size_t> breakAfter_;
     std::uint32_t hopDelayNs_ = 100;
     std::uint64_t frames_ = 0;
+    std::uint64_t dropCounter_ = 0;
 };
 
 } // namespace sim

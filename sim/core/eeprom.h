@@ -11,7 +11,7 @@
 #ifndef SIM_CORE_EEPROM_H
 #define SIM_CORE_EEPROM_H
 
-#include "frame.h"
+#include "core/frame.h"
 
 #include <cstdint>
 

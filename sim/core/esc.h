@@ -16,10 +16,10 @@
 #ifndef SIM_CORE_ESC_H
 #define SIM_CORE_ESC_H
 
-#include "alstate.h"
-#include "eeprom.h"
-#include "frame.h"
-#include "syncmanager.h"
+#include "core/alstate.h"
+#include "core/eeprom.h"
+#include "core/frame.h"
+#include "core/syncmanager.h"
 
 #include <cstdint>
 

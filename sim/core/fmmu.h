@@ -5,6 +5,7 @@
 #ifndef SIM_CORE_FMMU_H
 #define SIM_CORE_FMMU_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 

@@ -9,7 +9,7 @@
 #ifndef SIM_CORE_FRAME_H
 #define SIM_CORE_FRAME_H
 
-#include "registers.h"
+#include "core/registers.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,7 +9,7 @@
 #ifndef SIM_CORE_INPROCESSLINK_H
 #define SIM_CORE_INPROCESSLINK_H
 
-#include "chain.h"
+#include "core/chain.h"
 
 #include <cstdint>
 #include <deque>

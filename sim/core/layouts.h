@@ -11,7 +11,7 @@
 #ifndef SIM_CORE_LAYOUTS_H
 #define SIM_CORE_LAYOUTS_H
 
-#include "chain.h"
+#include "core/chain.h"
 
 #include <functional>
 #include <map>

@@ -16,10 +16,11 @@
 #ifndef SIM_CORE_MAILBOX_H
 #define SIM_CORE_MAILBOX_H
 
-#include "frame.h"
-#include "registers.h"
-#include "syncmanager.h"
+#include "core/frame.h"
+#include "core/registers.h"
+#include "core/syncmanager.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <initializer_list>

@@ -9,7 +9,7 @@
 #ifndef SIM_CORE_RAWSERVER_H
 #define SIM_CORE_RAWSERVER_H
 
-#include "chain.h"
+#include "core/chain.h"
 
 #include <atomic>
 #include <chrono>

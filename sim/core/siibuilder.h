@@ -19,7 +19,7 @@
 #ifndef SIM_CORE_SIIBUILDER_H
 #define SIM_CORE_SIIBUILDER_H
 
-#include "frame.h"
+#include "core/frame.h"
 
 #include <cstdint>
 #include <optional>

@@ -20,12 +20,13 @@
 #ifndef SIM_CORE_SLAVE_H
 #define SIM_CORE_SLAVE_H
 
-#include "esc.h"
-#include "mailbox.h"
+#include "core/esc.h"
+#include "core/mailbox.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace sim {
 
@@ -68,6 +69,8 @@ public:
      * inputs the master will read from it. */
     Bytes outputs(int sm) const;
     void setInputs(int sm, const Bytes &data);
+    /* Complete output writes into SyncManager `sm` since SAFE-OP was last entered. */
+    std::uint32_t outputWritesSinceSafeOp(int sm) const;
 
     /* Power cycle: back to INIT with cleared registers; the SII, the handlers and the hooks stay. */
     void powerCycle();
@@ -79,13 +82,15 @@ public:
 
 private:
     std::uint16_t judge(AlState from, AlState to);
-    std::uint16_t mailboxMatches(std::uint32_t siiWord) const;
+    bool mailboxMatches(int sm, std::uint32_t siiWord, bool masterWrites) const;
     void adaptSyncManagers(AlState state);
+    void enteredState(AlState from, AlState to);
 
     std::unique_ptr<Esc> esc_;
     std::unique_ptr<Mailbox> mailbox_;
     SlaveHooks hooks_;
     bool online_ = true;
+    std::vector<std::uint32_t> writesAtSafeOp_;
 };
 
 /* The usual SAFE-OP and OP rules: SAFE-OP needs every process data SyncManager of the SII SM

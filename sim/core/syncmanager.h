@@ -19,8 +19,9 @@
 #ifndef SIM_CORE_SYNCMANAGER_H
 #define SIM_CORE_SYNCMANAGER_H
 
-#include "frame.h"
+#include "core/frame.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -38,11 +39,10 @@ struct SyncManager
     bool deactivatedByPdi() const { return (pdiControl & 0x01) != 0; }
     bool mailbox() const { return (control & 0x03) == 0x02; }
     bool masterWrites() const { return (control & 0x0C) == 0x04; }
-    bool contains(std::uint16_t address) const
-    {
-        return address >= start && std::uint32_t(address) < std::uint32_t(start) + length;
-    }
-    std::uint16_t last() const { return std::uint16_t(start + length - 1); }
+    /* Length of the area inside the 64 KiB address space (a length running past its end is cut). */
+    std::uint32_t span() const { return std::min<std::uint32_t>(length, 0x10000u - start); }
+    bool contains(std::uint16_t address) const { return address >= start && std::uint32_t(address - start) < span(); }
+    std::uint16_t last() const { return std::uint16_t(start + span() - 1); }
 };
 
 /* Outcome of a master access to a byte of process memory. */

@@ -1,0 +1,340 @@
+/*
+ * Emulated EtherCAT slave controller: address space and datagram processing.
+ */
+#include "core/esc.h"
+
+#include "core/fmmu.h"
+
+#include <algorithm>
+#include <map>
+
+namespace sim {
+
+namespace {
+constexpr std::size_t AddressSpace = 0x10000;
+
+bool within(std::uint16_t address, std::uint16_t first, std::uint32_t count)
+{
+    return address >= first && std::uint32_t(address - first) < count;
+}
+} // namespace
+
+Esc::Esc(Bytes sii, const EscOptions &options)
+    : options_(options),
+      memory_(AddressSpace, 0),
+      eeprom_(std::move(sii), options.eightByteEepromReads, options.eepromBusyUs),
+      sms_(std::min<int>(options.syncManagers, 16))
+{
+    options_.fmmus = std::min<std::uint8_t>(options_.fmmus, 16);
+    loadFromSii();
+}
+
+void Esc::reset()
+{
+    std::fill(memory_.begin(), memory_.end(), 0);
+    eeprom_.reset();
+    al_.reset();
+    sms_.reset();
+    latchRequested_ = false;
+    loadFromSii();
+}
+
+void Esc::loadFromSii()
+{
+    memory_[reg::Type] = options_.type;
+    memory_[reg::Revision] = options_.revision;
+    putLe16(&memory_[reg::Build], options_.build);
+    memory_[reg::FmmuCount] = options_.fmmus;
+    memory_[reg::SyncManagerCount] = std::uint8_t(sms_.count());
+    memory_[reg::RamSize] = 60; // KiB of process memory above 0x1000
+    memory_[reg::PortDescriptor] = options_.portDescriptor;
+    putLe16(&memory_[reg::Features], options_.distributedClocks ? 0x000C : 0x0000);
+    memory_[reg::DlControl] = 0x01;
+    // What a controller loads from its EEPROM at power-up: PDI control and the station alias.
+    putLe16(&memory_[reg::PdiControl], eeprom_.word(0x0000));
+    putLe16(&memory_[reg::StationAlias], eeprom_.word(0x0004));
+}
+
+void Esc::setPortLinks(std::uint8_t mask)
+{
+    portLinks_ = mask;
+}
+
+void Esc::setLatchTimes(std::uint64_t port0Ns, std::uint64_t port1Ns)
+{
+    latch0Ns_ = port0Ns;
+    latch1Ns_ = port1Ns;
+}
+
+bool Esc::matchesStation(std::uint16_t adp) const
+{
+    if (adp == stationAddress())
+        return true;
+    const bool aliasEnabled = (memory_[reg::DlControl + 3] & 0x01) != 0;
+    return aliasEnabled && adp == alias();
+}
+
+bool Esc::plainWritable(std::uint16_t address) const
+{
+    return within(address, reg::StationAddress, 2) || within(address, reg::DlControl, 4) ||
+           within(address, 0x0108, 2) || within(address, reg::EventMask, 4) ||
+           within(address, reg::RxErrorCounters, 0x10) || within(address, 0x0400, 0x44) ||
+           within(address, reg::Fmmu0, 16u * options_.fmmus) || within(address, reg::DcSystemTimeOffset, 0x16) ||
+           within(address, 0x0980, 0x28) || within(address, 0x0F00, 0x100) || address >= reg::ProcessRam;
+}
+
+std::uint8_t Esc::plainRead(std::uint16_t address, std::uint64_t nowUs) const
+{
+    if (within(address, reg::DlStatus, 2)) {
+        std::uint16_t status = 0x0001; // PDI operational
+        for (int p = 0; p < 4; ++p) {
+            const bool link = (portLinks_ >> p) & 1;
+            status |= std::uint16_t(link ? (0x10 << p) | (0x0200 << (2 * p)) : (0x0100 << (2 * p)));
+        }
+        return std::uint8_t(address == reg::DlStatus ? status : status >> 8);
+    }
+    if (within(address, reg::DcSystemTime, 8)) {
+        const std::uint64_t offset = std::uint64_t(getLe32(&memory_[reg::DcSystemTimeOffset])) |
+                                     (std::uint64_t(getLe32(&memory_[reg::DcSystemTimeOffset + 4])) << 32);
+        const std::uint64_t time = nowUs * 1000u + offset;
+        return std::uint8_t(time >> (8 * (address - reg::DcSystemTime)));
+    }
+    return memory_[address];
+}
+
+bool Esc::masterRead(std::uint16_t address, std::uint8_t &value, std::uint64_t nowUs)
+{
+    if (within(address, reg::AlControl, 0x16)) {
+        value = al_.read(address);
+        return true;
+    }
+    if (within(address, reg::EepromConfig, 0x10)) {
+        value = eeprom_.read(address, nowUs);
+        return true;
+    }
+    if (within(address, reg::SyncManager0, 8u * std::uint32_t(sms_.count()))) {
+        value = sms_.readRegister(address);
+        return true;
+    }
+    if (address >= reg::ProcessRam) {
+        const Access a = sms_.masterRead(address, memory_, value);
+        if (a == Access::Refused)
+            return false;
+        if (a == Access::Done)
+            return true;
+    }
+    value = plainRead(address, nowUs);
+    return true;
+}
+
+bool Esc::masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t nowUs)
+{
+    if (within(address, reg::AlControl, 0x16)) {
+        al_.write(address, value);
+        return true;
+    }
+    if (within(address, reg::EepromConfig, 0x10)) {
+        eeprom_.write(address, value, nowUs);
+        return true;
+    }
+    if (within(address, reg::SyncManager0, 8u * std::uint32_t(sms_.count()))) {
+        sms_.writeRegister(address, value);
+        return true;
+    }
+    if (within(address, reg::DcReceiveTime0, 4)) {
+        latchRequested_ = true;
+        return true;
+    }
+    if (within(address, reg::RxErrorCounters, 0x10)) {
+        memory_[address] = 0; // a write clears a counter, whatever is written
+        return true;
+    }
+    if (address >= reg::ProcessRam) {
+        const Access a = sms_.masterWrite(address, value, memory_);
+        if (a != Access::Unguarded)
+            return a == Access::Done;
+    }
+    if (plainWritable(address))
+        memory_[address] = value;
+    return true;
+}
+
+void Esc::endDatagram(std::uint64_t nowUs)
+{
+    eeprom_.commit(nowUs);
+    if (!latchRequested_)
+        return;
+    latchRequested_ = false;
+    putLe32(&memory_[reg::DcReceiveTime0], std::uint32_t(latch0Ns_));
+    putLe32(&memory_[reg::DcReceiveTime0 + 4], std::uint32_t(latch1Ns_));
+    putLe32(&memory_[reg::DcReceiveTime0 + 8], 0);
+    putLe32(&memory_[reg::DcReceiveTime0 + 12], 0);
+    putLe32(&memory_[reg::DcReceiveTimeUnit], std::uint32_t(latch0Ns_));
+    putLe32(&memory_[reg::DcReceiveTimeUnit + 4], std::uint32_t(latch0Ns_ >> 32));
+}
+
+bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto, std::uint64_t nowUs)
+{
+    bool any = false;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::uint32_t address = std::uint32_t(ado) + i;
+        if (address >= AddressSpace)
+            break;
+        std::uint8_t value = 0;
+        if (!masterRead(std::uint16_t(address), value, nowUs))
+            continue;
+        out[i] = orInto ? std::uint8_t(out[i] | value) : value;
+        any = true;
+    }
+    return any;
+}
+
+bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length, std::uint64_t nowUs)
+{
+    bool any = false;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::uint32_t address = std::uint32_t(ado) + i;
+        if (address >= AddressSpace)
+            break;
+        any = masterWrite(std::uint16_t(address), in[i], nowUs) || any;
+    }
+    return any;
+}
+
+void Esc::addressed(DatagramView &d, std::uint64_t nowUs, bool read, bool write)
+{
+    const std::uint16_t n = d.dataLength();
+    if (read && write) {
+        // Read-write: the frame carries away what was there, the slave keeps what came in.
+        Bytes old(d.data(), d.data() + n);
+        const bool didRead = readRange(d.ado(), old.data(), n, false, nowUs);
+        const bool didWrite = writeRange(d.ado(), d.data(), n, nowUs);
+        if (didRead)
+            std::copy(old.begin(), old.end(), d.data());
+        d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));
+        return;
+    }
+    if (read && readRange(d.ado(), d.data(), n, false, nowUs))
+        d.addWorkingCounter(1);
+    if (write && writeRange(d.ado(), d.data(), n, nowUs))
+        d.addWorkingCounter(1);
+}
+
+void Esc::broadcast(DatagramView &d, std::uint64_t nowUs, bool read, bool write)
+{
+    const std::uint16_t n = d.dataLength();
+    if (read && write) {
+        Bytes found(n, 0);
+        const bool didRead = readRange(d.ado(), found.data(), n, false, nowUs);
+        const bool didWrite = writeRange(d.ado(), d.data(), n, nowUs);
+        if (didRead)
+            for (std::uint16_t i = 0; i < n; ++i)
+                d.data()[i] |= found[i];
+        d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));
+        return;
+    }
+    if (read && readRange(d.ado(), d.data(), n, true, nowUs))
+        d.addWorkingCounter(1);
+    if (write && writeRange(d.ado(), d.data(), n, nowUs))
+        d.addWorkingCounter(1);
+}
+
+void Esc::logical(DatagramView &d, std::uint64_t nowUs)
+{
+    const bool wantRead = d.command() != Command::Lwr;
+    const bool wantWrite = d.command() != Command::Lrd;
+    const Bytes incoming(d.data(), d.data() + d.dataLength());
+    // Gather per physical byte which bits to change or fetch, so that each byte is accessed once
+    // and in address order, as the SyncManagers expect.
+    struct Bits
+    {
+        std::uint8_t mask = 0;
+        std::uint8_t value = 0;
+    };
+    std::map<std::uint16_t, Bits> writes;
+    std::map<std::uint16_t, std::vector<std::pair<std::size_t, std::pair<int, int>>>> reads;
+    for (int n = 0; n < options_.fmmus; ++n) {
+        const Fmmu f = Fmmu::fromRegisters(&memory_[reg::Fmmu0 + 16 * n]);
+        if (wantWrite && f.writes())
+            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(), [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
+                Bits &b = writes[phys];
+                b.mask |= std::uint8_t(1u << physBit);
+                if ((incoming[byte] >> bit) & 1)
+                    b.value |= std::uint8_t(1u << physBit);
+            });
+        if (wantRead && f.reads())
+            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(), [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
+                reads[phys].push_back({byte, {bit, physBit}});
+            });
+    }
+    bool didWrite = false;
+    for (const auto &w : writes) {
+        const std::uint8_t merged = std::uint8_t((memory_[w.first] & ~w.second.mask) | (w.second.value & w.second.mask));
+        didWrite = masterWrite(w.first, merged, nowUs) || didWrite;
+    }
+    bool didRead = false;
+    for (const auto &r : reads) {
+        std::uint8_t value = 0;
+        if (!masterRead(r.first, value, nowUs))
+            continue;
+        didRead = true;
+        for (const auto &target : r.second) {
+            std::uint8_t &out = d.data()[target.first];
+            const int bit = target.second.first;
+            const bool set = (value >> target.second.second) & 1;
+            out = std::uint8_t(set ? (out | (1u << bit)) : (out & ~(1u << bit)));
+        }
+    }
+    if (d.command() == Command::Lrw)
+        d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));
+    else if (didRead || didWrite)
+        d.addWorkingCounter(1);
+}
+
+void Esc::process(DatagramView &d, std::uint64_t nowUs)
+{
+    switch (d.command()) {
+    case Command::Aprd:
+    case Command::Apwr:
+    case Command::Aprw:
+    case Command::Armw: {
+        const bool here = d.adp() == 0;
+        d.setAdp(std::uint16_t(d.adp() + 1));
+        if (d.command() == Command::Armw)
+            addressed(d, nowUs, here, !here);
+        else if (here)
+            addressed(d, nowUs, d.command() != Command::Apwr, d.command() != Command::Aprd);
+        break;
+    }
+    case Command::Fprd:
+    case Command::Fpwr:
+    case Command::Fprw:
+    case Command::Frmw: {
+        const bool here = matchesStation(d.adp());
+        if (d.command() == Command::Frmw)
+            addressed(d, nowUs, here, !here);
+        else if (here)
+            addressed(d, nowUs, d.command() != Command::Fpwr, d.command() != Command::Fprd);
+        break;
+    }
+    case Command::Brd:
+        broadcast(d, nowUs, true, false);
+        break;
+    case Command::Bwr:
+        broadcast(d, nowUs, false, true);
+        break;
+    case Command::Brw:
+        broadcast(d, nowUs, true, true);
+        break;
+    case Command::Lrd:
+    case Command::Lwr:
+    case Command::Lrw:
+        logical(d, nowUs);
+        break;
+    default:
+        break;
+    }
+    endDatagram(nowUs);
+}
+
+} // namespace sim

@@ -1,0 +1,90 @@
+/*
+ * Registry of named bus layouts. Registration functions are called explicitly from `layouts()`,
+ * so that a layout defined in another file of the static library is always linked in.
+ */
+#include "core/layouts.h"
+
+#include "core/siibuilder.h"
+
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+constexpr const char *GenericPrefix = "generic:";
+constexpr std::size_t GenericMax = 1000;
+
+/* N of "generic:N", or 0 when the name is not of that form. */
+std::size_t genericCount(const std::string &name)
+{
+    const std::string prefix = GenericPrefix;
+    if (name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size())
+        return 0;
+    std::size_t n = 0;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        n = n * 10 + std::size_t(name[i] - '0');
+        if (n > GenericMax)
+            return 0;
+    }
+    return n;
+}
+} // namespace
+
+void LayoutRegistry::add(const std::string &name, const std::string &description, Builder builder)
+{
+    entries_[name] = Entry{description, std::move(builder)};
+}
+
+std::optional<Chain> LayoutRegistry::build(const std::string &name) const
+{
+    if (const std::size_t n = genericCount(name)) {
+        Chain chain;
+        for (std::size_t i = 1; i <= n; ++i)
+            chain.add(makePlainSlave(i));
+        return chain;
+    }
+    const auto it = entries_.find(name);
+    if (it == entries_.end())
+        return std::nullopt;
+    return it->second.builder();
+}
+
+std::vector<std::pair<std::string, std::string>> LayoutRegistry::list() const
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    bool genericListed = false;
+    for (const auto &e : entries_) {
+        if (!genericListed && e.first > "generic:N") {
+            out.push_back({"generic:N", "a line of N plain slaves without mailbox (N = 1..1000)"});
+            genericListed = true;
+        }
+        out.push_back({e.first, e.second.description});
+    }
+    if (!genericListed)
+        out.push_back({"generic:N", "a line of N plain slaves without mailbox (N = 1..1000)"});
+    return out;
+}
+
+Slave makePlainSlave(std::size_t number)
+{
+    return Slave(SiiBuilder()
+                     .identity(0x00000A5A, 0x00000001, 0x00000001, std::uint32_t(number))
+                     .name("Plain Slave " + std::to_string(number))
+                     .build());
+}
+
+void registerCoreLayouts(LayoutRegistry & /*registry*/)
+{
+    // "generic:N" is parameterised and answered by LayoutRegistry::build itself.
+}
+
+LayoutRegistry layouts()
+{
+    LayoutRegistry registry;
+    registerCoreLayouts(registry);
+    return registry;
+}
+
+} // namespace sim

@@ -1,0 +1,95 @@
+/*
+ * Slave side of the mailbox: message hand-over, reply queue, repeat, faults.
+ */
+#include "core/mailbox.h"
+
+namespace sim {
+
+namespace {
+constexpr int WriteMailbox = 0;
+constexpr int ReadMailbox = 1;
+} // namespace
+
+void Mailbox::setHandler(std::shared_ptr<MailboxHandler> handler, std::initializer_list<AlState> states)
+{
+    for (AlState s : states)
+        handlers_[std::uint8_t(s) & 0x0F] = handler;
+}
+
+MailboxHandler *Mailbox::handlerFor(AlState state) const
+{
+    return handlers_[std::uint8_t(state) & 0x0F].get();
+}
+
+void Mailbox::post(Bytes message)
+{
+    queue_.push_back({std::move(message), 0});
+}
+
+void Mailbox::clear()
+{
+    queue_.clear();
+    last_.clear();
+    haveLast_ = false;
+}
+
+bool Mailbox::service(SyncManagers &sms, Bytes &memory, AlState state)
+{
+    if (sms.count() <= ReadMailbox)
+        return false;
+    bool lose = false;
+    // A read that emptied the read mailbox happened in this frame: the fault loses that frame
+    // after the slave has already let go of the message.
+    const std::uint32_t reads = sms.readsCompleted(ReadMailbox);
+    if (reads > readsSeen_ && sms.at(ReadMailbox).mailbox() && faults_.loseReads > 0) {
+        --faults_.loseReads;
+        lose = true;
+    }
+    readsSeen_ = reads;
+
+    takeMessage(sms, memory, state);
+    if (sms.repeatRequested(ReadMailbox)) {
+        if (haveLast_)
+            sms.repost(ReadMailbox, last_, memory);
+        sms.acknowledgeRepeat(ReadMailbox);
+    }
+    postNext(sms, memory);
+    return lose;
+}
+
+void Mailbox::takeMessage(SyncManagers &sms, Bytes &memory, AlState state)
+{
+    const SyncManager &sm = sms.at(WriteMailbox);
+    if (!sm.mailbox() || !sm.masterWrites() || !sms.full(WriteMailbox) || faults_.holdWriteMailbox)
+        return;
+    Bytes message = sms.take(WriteMailbox, memory);
+    received_.push_back(message);
+    MailboxHandler *handler = handlerFor(state);
+    if (faults_.neverAnswer || !handler)
+        return;
+    MailboxReplies out;
+    handler->onMessage(message, out);
+    for (const Bytes &reply : out.messages()) {
+        if (faults_.dropReplies > 0) {
+            --faults_.dropReplies;
+            continue;
+        }
+        queue_.push_back({reply, sms.statusReads(ReadMailbox) + std::uint32_t(std::max(0, faults_.delayPolls))});
+    }
+}
+
+void Mailbox::postNext(SyncManagers &sms, Bytes &memory)
+{
+    if (queue_.empty() || sms.full(ReadMailbox))
+        return;
+    const Pending &next = queue_.front();
+    if (sms.statusReads(ReadMailbox) < next.readyAfterPolls)
+        return;
+    if (!sms.post(ReadMailbox, next.message, memory))
+        return;
+    last_ = next.message;
+    haveLast_ = true;
+    queue_.pop_front();
+}
+
+} // namespace sim

@@ -1,0 +1,207 @@
+/*
+ * SyncManagers of the emulated slave controller.
+ */
+#include "core/syncmanager.h"
+
+#include "core/registers.h"
+
+#include <algorithm>
+
+namespace sim {
+
+SyncManagers::SyncManagers(int count) : sms_(std::size_t(count)), state_(std::size_t(count)) {}
+
+void SyncManagers::reset()
+{
+    std::fill(sms_.begin(), sms_.end(), SyncManager{});
+    std::fill(state_.begin(), state_.end(), State{});
+}
+
+std::uint8_t SyncManagers::status(int n) const
+{
+    return state_[std::size_t(n)].full ? 0x08 : 0x00;
+}
+
+std::uint8_t SyncManagers::readRegister(std::uint16_t address)
+{
+    const int offset = address - reg::SyncManager0;
+    const int n = offset / 8;
+    if (offset < 0 || n >= count())
+        return 0;
+    const SyncManager &sm = sms_[std::size_t(n)];
+    switch (offset % 8) {
+    case 0:
+        return std::uint8_t(sm.start);
+    case 1:
+        return std::uint8_t(sm.start >> 8);
+    case 2:
+        return std::uint8_t(sm.length);
+    case 3:
+        return std::uint8_t(sm.length >> 8);
+    case 4:
+        return sm.control;
+    case 5:
+        ++state_[std::size_t(n)].statusReads;
+        return status(n);
+    case 6:
+        return sm.activate;
+    default:
+        return sm.pdiControl;
+    }
+}
+
+void SyncManagers::writeRegister(std::uint16_t address, std::uint8_t value)
+{
+    const int offset = address - reg::SyncManager0;
+    const int n = offset / 8;
+    if (offset < 0 || n >= count())
+        return;
+    SyncManager &sm = sms_[std::size_t(n)];
+    const int byte = offset % 8;
+    // The layout of a SyncManager can only change while it is out of use, so a master cannot pull
+    // the buffer from under the slave.
+    if (byte <= 4 && usable(sm))
+        return;
+    switch (byte) {
+    case 0:
+        sm.start = std::uint16_t((sm.start & 0xFF00) | value);
+        break;
+    case 1:
+        sm.start = std::uint16_t((sm.start & 0x00FF) | (value << 8));
+        break;
+    case 2:
+        sm.length = std::uint16_t((sm.length & 0xFF00) | value);
+        break;
+    case 3:
+        sm.length = std::uint16_t((sm.length & 0x00FF) | (value << 8));
+        break;
+    case 4:
+        sm.control = value;
+        break;
+    case 6: {
+        const bool wasEnabled = (sm.activate & 0x01) != 0;
+        sm.activate = value;
+        if (wasEnabled != ((value & 0x01) != 0))
+            enableChanged(n);
+        break;
+    }
+    default:
+        break; // status and PDI control belong to the slave
+    }
+}
+
+void SyncManagers::enableChanged(int n)
+{
+    State &s = state_[std::size_t(n)];
+    s.full = false;
+    s.staging.clear();
+}
+
+int SyncManagers::guarding(std::uint16_t address) const
+{
+    for (int n = 0; n < count(); ++n) {
+        const SyncManager &sm = sms_[std::size_t(n)];
+        if (sm.enabled() && sm.contains(address))
+            return n;
+    }
+    return -1;
+}
+
+Access SyncManagers::masterRead(std::uint16_t address, const Bytes &memory, std::uint8_t &value)
+{
+    const int n = guarding(address);
+    if (n < 0)
+        return Access::Unguarded;
+    const SyncManager &sm = sms_[std::size_t(n)];
+    State &s = state_[std::size_t(n)];
+    if (sm.deactivatedByPdi())
+        return Access::Refused;
+    if (sm.mailbox() && (sm.masterWrites() || !s.full))
+        return Access::Refused;
+    value = memory[address];
+    if (address == sm.last()) {
+        if (sm.mailbox())
+            s.full = false;
+        ++s.readsCompleted;
+    }
+    return Access::Done;
+}
+
+Access SyncManagers::masterWrite(std::uint16_t address, std::uint8_t value, Bytes &memory)
+{
+    const int n = guarding(address);
+    if (n < 0)
+        return Access::Unguarded;
+    const SyncManager &sm = sms_[std::size_t(n)];
+    State &s = state_[std::size_t(n)];
+    if (sm.deactivatedByPdi() || !sm.masterWrites())
+        return Access::Refused;
+    if (sm.mailbox()) {
+        if (s.full)
+            return Access::Refused;
+        memory[address] = value;
+        if (address == sm.last()) {
+            s.full = true;
+            ++s.writesCompleted;
+        }
+        return Access::Done;
+    }
+    // Buffered: collect the bytes aside and hand them over only when the buffer is complete.
+    if (s.staging.empty())
+        s.staging.assign(memory.begin() + sm.start, memory.begin() + sm.start + sm.span());
+    s.staging[std::size_t(address - sm.start)] = value;
+    if (address == sm.last()) {
+        std::copy(s.staging.begin(), s.staging.end(), memory.begin() + sm.start);
+        s.staging.clear();
+        ++s.writesCompleted;
+    }
+    return Access::Done;
+}
+
+Bytes SyncManagers::take(int n, const Bytes &memory)
+{
+    const SyncManager &sm = sms_.at(std::size_t(n));
+    state_[std::size_t(n)].full = false;
+    return Bytes(memory.begin() + sm.start, memory.begin() + sm.start + sm.span());
+}
+
+bool SyncManagers::repost(int n, const Bytes &message, Bytes &memory)
+{
+    const SyncManager &sm = sms_.at(std::size_t(n));
+    if (!usable(sm) || !sm.mailbox() || sm.masterWrites())
+        return false;
+    for (std::size_t i = 0; i < sm.span(); ++i)
+        memory[sm.start + i] = i < message.size() ? message[i] : 0;
+    state_[std::size_t(n)].full = true;
+    return true;
+}
+
+bool SyncManagers::post(int n, const Bytes &message, Bytes &memory)
+{
+    if (state_.at(std::size_t(n)).full)
+        return false;
+    return repost(n, message, memory);
+}
+
+bool SyncManagers::repeatRequested(int n) const
+{
+    const SyncManager &sm = sms_.at(std::size_t(n));
+    return ((sm.activate ^ sm.pdiControl) & 0x02) != 0;
+}
+
+void SyncManagers::acknowledgeRepeat(int n)
+{
+    SyncManager &sm = sms_.at(std::size_t(n));
+    sm.pdiControl = std::uint8_t((sm.pdiControl & ~0x02) | (sm.activate & 0x02));
+}
+
+void SyncManagers::setDeactivated(int n, bool deactivated)
+{
+    SyncManager &sm = sms_.at(std::size_t(n));
+    const bool was = sm.deactivatedByPdi();
+    sm.pdiControl = std::uint8_t(deactivated ? (sm.pdiControl | 0x01) : (sm.pdiControl & ~0x01));
+    if (was != deactivated)
+        enableChanged(n);
+}
+
+} // namespace sim
