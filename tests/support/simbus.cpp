@@ -1,0 +1,123 @@
+/*
+ * SimBus: the master's link and clock seams connected to a virtual bus.
+ */
+#include "simbus.h"
+
+#include "core/layouts.h"
+
+#include "eclink.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+// The virtual clock starts at 0; the master sees it as a plausible wall-clock date.
+constexpr std::uint64_t EpochOffsetSeconds = 1700000000;
+
+sim::Chain layoutChain(const std::string &name)
+{
+    auto chain = sim::layouts().build(name);
+    if (!chain)
+        throw std::invalid_argument("unknown bus layout \"" + name + "\"");
+    return std::move(*chain);
+}
+} // namespace
+
+SimBus::SimBus(sim::Chain chain, sim::LinkTiming timing) : chain_(std::move(chain)), link_(chain_, timing)
+{
+    install();
+}
+
+SimBus::SimBus(const std::string &layout, sim::LinkTiming timing) : SimBus(layoutChain(layout), timing) {}
+
+SimBus::~SimBus()
+{
+    ec_setlink(nullptr);
+    ec_setclock(nullptr);
+}
+
+sim::Chain SimBus::plainChain(std::size_t n)
+{
+    sim::Chain chain;
+    for (std::size_t i = 1; i <= n; ++i)
+        chain.add(sim::makePlainSlave(i));
+    return chain;
+}
+
+void SimBus::install()
+{
+    ec_linkt link{};
+    link.ctx = this;
+    link.open = &SimBus::open;
+    link.send = &SimBus::send;
+    link.recv = &SimBus::recv;
+    link.close = &SimBus::close;
+    ec_setlink(&link);
+    ec_clockt clock{};
+    clock.ctx = this;
+    clock.now = &SimBus::now;
+    clock.sleep = &SimBus::sleep;
+    ec_setclock(&clock);
+}
+
+int SimBus::open(void *ctx, const char *ifname, int /*port*/)
+{
+    auto *bus = static_cast<SimBus *>(ctx);
+    if (ifname == nullptr)
+        return -1;
+    // The interface decides which end of the chain the master is cabled to.
+    int end = -1;
+    if (std::strcmp(ifname, Primary) == 0)
+        end = 0;
+    else if (std::strcmp(ifname, Secondary) == 0)
+        end = 1;
+    if (end < 0)
+        return -1;
+    bus->open_[end] = true;
+    return end;
+}
+
+int SimBus::send(void *ctx, int handle, const void *frame, int len)
+{
+    auto *bus = static_cast<SimBus *>(ctx);
+    if (handle < 0 || handle > 1 || !bus->open_[handle] || frame == nullptr || len < 0)
+        return -1;
+    const auto *bytes = static_cast<const std::uint8_t *>(frame);
+    bus->link_.send(static_cast<sim::Port>(handle), sim::Bytes(bytes, bytes + len));
+    return len;
+}
+
+int SimBus::recv(void *ctx, int handle, void *buf, int size)
+{
+    auto *bus = static_cast<SimBus *>(ctx);
+    if (handle < 0 || handle > 1 || !bus->open_[handle] || buf == nullptr || size < 0)
+        return -1;
+    auto frame = bus->link_.receive(static_cast<sim::Port>(handle));
+    if (!frame)
+        return 0;
+    const std::size_t n = std::min(frame->size(), std::size_t(size));
+    std::memcpy(buf, frame->data(), n);
+    return int(n);
+}
+
+void SimBus::close(void *ctx, int handle)
+{
+    auto *bus = static_cast<SimBus *>(ctx);
+    if (handle < 0 || handle > 1)
+        return;
+    bus->open_[handle] = false;
+}
+
+void SimBus::now(void *ctx, struct timeval *tv)
+{
+    auto *bus = static_cast<SimBus *>(ctx);
+    const std::uint64_t us = bus->chain_.clock().nowUs();
+    tv->tv_sec = time_t(EpochOffsetSeconds + us / 1000000u);
+    tv->tv_usec = suseconds_t(us % 1000000u);
+}
+
+void SimBus::sleep(void *ctx, std::uint32_t usec)
+{
+    static_cast<SimBus *>(ctx)->chain_.clock().advance(usec);
+}
