@@ -19,10 +19,11 @@
 #define EC_EMCYSIZE ((int)sizeof(ec_emcyt))
 #define EC_EMCYDATA (EC_EMCYSIZE - (int)sizeof(ec_mbxheadert))
 
+/* 0 is not a counter (it means "none" to the slave), also not after a wrap of a stray value. */
 uint8 ec_nextmbxcnt(uint8 cnt)
 {
    cnt++;
-   if (cnt > 7)
+   if (cnt > 7 || cnt == 0)
       cnt = 1;
    return cnt;
 }

@@ -1,0 +1,258 @@
+/*
+ * Enumeration of buses with something wrong: a slave that refuses PRE-OP, an EEPROM that never
+ * finishes, broken SII lengths, more slaves than the table holds, and the built-in table path.
+ */
+#include "busfixture.h"
+#include "testchains.h"
+
+#include "core/layouts.h"
+
+#include "ethercatconfig.h"
+#include "ethercatconfiglist.h"
+#include "ethercatmain.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using namespace enumtest;
+
+class EnumFaults : public BusTest
+{
+};
+
+TEST_F(EnumFaults, SlaveThatRefusesPreOpStaysInInitWithItsCode)
+{
+    start(armChain());
+    bus().slave(3).alFaults().refuse = sim::AlState::PreOp;
+    ASSERT_EQ(ec_config_init(0), 6);
+    EXPECT_EQ(ec_statecheck(3, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_INIT);
+    EXPECT_EQ(ec_slave[3].state, EC_STATE_INIT | EC_STATE_ERROR);
+    EXPECT_EQ(ec_slave[3].ALstatuscode, sim::alcode::InvalidStateChange);
+    for (uint16 n : {1, 2, 4, 5, 6})
+        EXPECT_EQ(ec_statecheck(n, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP) << n;
+
+    ec_readstate();
+    EXPECT_EQ(ec_slave[3].state, EC_STATE_INIT | EC_STATE_ERROR);
+    EXPECT_EQ(ec_slave[0].ALstatuscode, sim::alcode::InvalidStateChange);
+    EXPECT_EQ(ec_slave[2].ALstatuscode, 0);
+
+    /* The error is acknowledged with the next request, once the slave accepts PRE-OP again. */
+    bus().slave(3).alFaults().refuse.reset();
+    ec_slave[3].state = EC_STATE_PRE_OP | EC_STATE_ACK;
+    ec_writestate(3);
+    EXPECT_EQ(ec_statecheck(3, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
+    EXPECT_EQ(ec_slave[3].state, EC_STATE_PRE_OP);
+}
+
+TEST_F(EnumFaults, EepromThatStaysBusyGivesAnUnnamedSlaveWithoutStallingTheBus)
+{
+    start(armChain());
+    bus().slave(2).eepromFaults().stayBusy = true;
+    uint64_t before = bus().clock().nowUs();
+    ASSERT_EQ(ec_config_init(0), 6);
+    EXPECT_EQ(ec_slave[2].eep_man, 0u);
+    EXPECT_EQ(ec_slave[2].eep_id, 0u);
+    EXPECT_EQ(ec_slave[2].mbx_l, 0);
+    EXPECT_STREQ(ec_slave[2].name, "? M:00000000 I:00000000");
+    for (uint16 n : {1, 3, 4, 5, 6})
+        EXPECT_EQ(ec_statecheck(n, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP) << n;
+    EXPECT_STREQ(ec_slave[3].name, "TMCM-ZQ-841");
+    /* A handful of 20 ms EEPROM time-outs, not one per category word of a 4 KiB walk. */
+    EXPECT_LT(bus().clock().nowUs() - before, 1000000u);
+    EXPECT_EQ(ec_readeeprom(2, ECT_SII_ID, EC_TIMEOUT_SAFE), 0u);
+    EXPECT_EQ(ec_writeeeprom(2, 0x40, 0x1234, EC_TIMEOUT_SAFE), 0);
+}
+
+TEST_F(EnumFaults, NameLongerThan36CharactersIsCutToFit)
+{
+    const std::string longName = "Zuvian Robot Arm Interface Board Rev 7 with a far too long name";
+    start(chainOf({boardSii(longName, 0x20).build(), boardSii("Next", 0x21).build()}));
+    ASSERT_EQ(ec_config_init(0), 2);
+    EXPECT_EQ(std::string(ec_slave[1].name), longName.substr(0, EC_MAXNAME));
+    EXPECT_STREQ(ec_slave[2].name, "Next");
+
+    char buf[EC_MAXNAME + 1 + 8];
+    memset(buf, 0x5A, sizeof buf);
+    ec_siistring(buf, 1, 1);
+    EXPECT_EQ(std::string(buf), longName.substr(0, EC_MAXNAME));
+    for (size_t i = EC_MAXNAME + 1; i < sizeof buf; i++)
+        EXPECT_EQ(buf[i], 0x5A) << "written past the name at " << i;
+}
+
+/* A strings category with one string, as raw bytes. */
+sim::Bytes stringsCategory(const std::string &text)
+{
+    sim::Bytes data = {1, static_cast<uint8_t>(text.size())};
+    data.insert(data.end(), text.begin(), text.end());
+    if (data.size() % 2)
+        data.push_back(0);
+    return data;
+}
+
+TEST_F(EnumFaults, CategoryLengthRunningPastTheEepromIsCut)
+{
+    /* Slave 1: its strings category claims 0x7000 words; the name in front of the cut is good.
+     * Slave 2: a category of an unknown type claims 0x7FFF words ahead of the strings: the walk
+     * jumps past the EEPROM and ends as if at the end marker. */
+    sim::Bytes overlong = sim::SiiBuilder()
+                              .identity(BoardVendor, 0x30, 1)
+                              .syncManagers({})
+                              .rawCategory(ECT_SII_STRING, stringsCategory("Overlong"), 0x7000)
+                              .build();
+    sim::Bytes jumper = sim::SiiBuilder()
+                            .identity(BoardVendor, 0x31, 1)
+                            .syncManagers({})
+                            .rawCategory(1, sim::Bytes(4, 0), 0x7FFF)
+                            .rawCategory(ECT_SII_STRING, stringsCategory("Hidden"))
+                            .build();
+    start(chainOf({overlong, jumper}));
+    ASSERT_EQ(ec_config_init(0), 2);
+    EXPECT_STREQ(ec_slave[1].name, "Overlong");
+    EXPECT_STREQ(ec_slave[2].name, "? M:00000a5a I:00000031");
+    EXPECT_EQ(ec_siifind(2, ECT_SII_STRING), 0);
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
+}
+
+TEST_F(EnumFaults, PdoAndSyncManagerCategoriesPastTheEepromStayInsideTheirTables)
+{
+    sim::Bytes sm = {0x00, 0x11, 8, 0, 0x64, 0, 1, 3};
+    sim::Bytes pdo = {0x00, 0x1A, 1, 3, 0, 0, 0, 0, /* entry: */ 0x00, 0x60, 1, 0, 0, 16, 0, 0};
+    sim::Bytes smImage = boardSii("Broken SM", 0x32).syncManagers({}).rawCategory(ECT_SII_SM, sm, 0x7FFF).build();
+    sim::Bytes pdoImage =
+        boardSii("Broken PDO", 0x33).syncManagers({}).rawCategory(ECT_SII_PDO, pdo, 0x7FFF).build();
+    start(chainOf({smImage, pdoImage}));
+    ASSERT_EQ(ec_config_init(0), 2);
+    EXPECT_EQ(ec_slave[1].SM[0].StartAddr, 0x1100);
+    EXPECT_EQ(ec_slave[1].SM[0].SMflags, 0x00010064u);
+
+    ec_eepromSMt smcat;
+    uint16 nsm = ec_siiSM(1, &smcat);
+    EXPECT_GE(nsm, 8);
+    EXPECT_LE(smcat.Startpos + 2 + 8 * nsm, EC_MAXEEPBUF) << "entries cut at the end of the cache";
+    EXPECT_EQ(ec_siiSMnext(1, &smcat, nsm), 0);
+
+    static ec_eepromPDOt pdocat;
+    int bits = ec_siiPDO(2, &pdocat, 0);
+    EXPECT_EQ(pdocat.Index[1], 0x1A00);
+    EXPECT_EQ(pdocat.BitSize[1], 16);
+    EXPECT_EQ(pdocat.SMbitsize[3], 16);
+    EXPECT_EQ(bits, 16) << "the erased bytes behind the image are PDOs without SyncManager";
+    EXPECT_GT(pdocat.nPDO, 1);
+    EXPECT_LT(pdocat.nPDO, EC_MAXEEPDO);
+}
+
+TEST_F(EnumFaults, BusOf200SlavesIsRefusedAndLeftAlone)
+{
+    start(SimBus::plainChain(200));
+    EXPECT_EQ(ec_config_init(0), EC_TOOMANYSLAVES);
+    EXPECT_EQ(ec_slavecount, 0);
+    EXPECT_EQ(ec_slave[1].configadr, 0);
+    EXPECT_EQ(ec_slave[EC_MAXSLAVE - 1].configadr, 0);
+    for (size_t n : {size_t(1), size_t(199), size_t(200)})
+        EXPECT_EQ(bus().slave(n).esc().stationAddress(), 0) << n;
+}
+
+TEST_F(EnumFaults, BusOf199SlavesFillsTheWholeTable)
+{
+    start(SimBus::plainChain(199));
+    ASSERT_EQ(ec_config_init(0), 199);
+    EXPECT_EQ(ec_slave[199].configadr, 0x1000 + 199);
+    EXPECT_EQ(bus().slave(199).esc().stationAddress(), 0x1000 + 199);
+    EXPECT_STREQ(ec_slave[199].name, "Plain Slave 199");
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
+}
+
+TEST_F(EnumFaults, MailboxSizesFromTheSii)
+{
+    /* Slave 1: send mailbox size 0 takes the receive size. Slave 2: no SM category, so SM0/SM1
+     * come from the header words. Slave 3: header start addresses 0 get the default layout. */
+    sim::Bytes sameSize = controllerSii("A", 1).standardMailbox(0x1000, 0x80, 0x1080, 0).build();
+    sim::Bytes noSmCategory =
+        boardSii("B", 2).standardMailbox(0x1400, 0x100, 0x1500, 0x40).syncManagers({}).build();
+    sim::Bytes zeroStart = boardSii("C", 3).standardMailbox(0, 0x80, 0, 0x80).syncManagers({}).build();
+    start(chainOf({sameSize, noSmCategory, zeroStart}));
+    ASSERT_EQ(ec_config_init(0), 3);
+    EXPECT_EQ(ec_slave[1].mbx_rl, 0x80);
+    EXPECT_EQ(ec_slave[2].SM[0].StartAddr, 0x1400);
+    EXPECT_EQ(ec_slave[2].SM[0].SMlength, 0x100);
+    EXPECT_EQ(ec_slave[2].SM[1].StartAddr, 0x1500);
+    EXPECT_EQ(ec_slave[2].SM[1].SMlength, 0x40);
+    EXPECT_EQ(ec_slave[2].SM[1].SMflags, 0x00010022u);
+    EXPECT_EQ(ec_slave[3].SM[0].StartAddr, 0x1000);
+    EXPECT_EQ(ec_slave[3].SM[0].SMflags, 0x00010026u);
+    EXPECT_EQ(ec_slave[3].SM[1].StartAddr, 0x1080);
+    EXPECT_EQ(ec_slave[3].SM[1].SMlength, 0x80);
+    EXPECT_EQ(ec_statecheck(2, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
+}
+
+TEST_F(EnumFaults, BuiltInTableDescribesKnownTerminals)
+{
+    sim::Bytes el1004 = boardSii("EL1004 from SII", 0).identity(2, 0x03EC3052, 1).build();
+    sim::Bytes unknown = boardSii("Unknown", 0x77).build();
+    start(chainOf({el1004, unknown}));
+
+    ASSERT_EQ(ec_config_init(0), 2);
+    EXPECT_STREQ(ec_slave[1].name, "EL1004 from SII");
+    EXPECT_EQ(ec_slave[1].configindex, 0);
+
+    ASSERT_EQ(ec_config_init(1), 2);
+    const ec_slavet &s = ec_slave[1];
+    EXPECT_EQ(s.configindex, 3);
+    EXPECT_STREQ(s.name, "EL1004");
+    EXPECT_EQ(s.Dtype, 2);
+    EXPECT_EQ(s.Ibits, 4);
+    EXPECT_EQ(s.Obits, 0);
+    EXPECT_EQ(s.SM[1].StartAddr, 0x1000);
+    EXPECT_EQ(s.SM[1].SMlength, 1);
+    EXPECT_EQ(s.SM[1].SMflags, 0u);
+    EXPECT_EQ(s.FMMU[1].FMMUactive, 1);
+    EXPECT_EQ(s.FMMU[1].FMMUtype, 1);
+    EXPECT_EQ(s.SMtype[1], 4);
+    EXPECT_EQ(s.FMMU1func, 2);
+    EXPECT_EQ(s.FMMU0func, 0);
+    EXPECT_EQ(s.SM[2].StartAddr, 0);
+    EXPECT_EQ(s.SM[2].SMlength, 0);
+    EXPECT_EQ(s.SMtype[2], 3);
+    EXPECT_EQ(s.SM[3].StartAddr, 0);
+    EXPECT_EQ(s.SMtype[3], 0);
+    EXPECT_EQ(ec_slave[2].configindex, 0);
+    EXPECT_STREQ(ec_slave[2].name, "Unknown");
+
+    EXPECT_EQ(ec_findconfig(2, 0x13ED3052), 22);
+    EXPECT_EQ(ec_findconfig(2, 0x044C2C52), 1);
+    EXPECT_EQ(ec_findconfig(0, 0), 0) << "row 0 never matches";
+    EXPECT_EQ(ec_findconfig(EC_CONFIGEND, 0), 0);
+    EXPECT_STREQ(ec_configlist[EC_MAXCONFIGLIST - 1].name, "");
+}
+
+TEST_F(EnumFaults, RecoverSlaveChecksTheDeviceAtItsPosition)
+{
+    start(armChain());
+    ASSERT_EQ(ec_config_init(0), 6);
+    /* Slave 4 lost its address, as after a power cycle. */
+    bus().slave(4).powerCycle();
+    EXPECT_GT(ec_recover_slave(4), 0);
+    EXPECT_EQ(bus().slave(4).esc().stationAddress(), 0x1004);
+    EXPECT_EQ(ec_slave[4].configadr, 0x1004);
+
+    /* Another product now claims to sit at position 5. */
+    ec_slave[5].eep_id ^= 1;
+    bus().slave(5).powerCycle();
+    EXPECT_EQ(ec_recover_slave(5), 0);
+    EXPECT_EQ(ec_slave[5].configadr, 0x1005);
+    EXPECT_EQ(bus().slave(5).esc().stationAddress(), 0);
+}
+
+TEST_F(EnumFaults, ReconfigSlaveWalksBackToSafeOp)
+{
+    start(armChain());
+    ASSERT_EQ(ec_config_init(0), 6);
+    EXPECT_EQ(ec_reconfig_slave(2), EC_STATE_SAFE_OP);
+    EXPECT_EQ(bus().slave(2).state(), sim::AlState::SafeOp);
+    bus().slave(3).alFaults().refuse = sim::AlState::PreOp;
+    EXPECT_EQ(ec_reconfig_slave(3), EC_STATE_INIT);
+}
+
+} // namespace

@@ -1,0 +1,121 @@
+/*
+ * The master's error list: first in, first out, the newest 64 kept when more arrive unread, and
+ * the records that packet errors and emergencies leave.
+ */
+#include <gtest/gtest.h>
+
+#include "ethercatmain.h"
+
+namespace {
+
+class ErrorRing : public ::testing::Test
+{
+protected:
+    void SetUp() override { drain(); }
+    void TearDown() override { drain(); }
+
+    static int drain()
+    {
+        ec_errort e;
+        int n = 0;
+        while (ec_poperror(&e))
+            n++;
+        return n;
+    }
+
+    static void pushSlave(uint16 slave)
+    {
+        ec_errort e = {};
+        e.Slave = slave;
+        e.Etype = EC_ERR_TYPE_SDO_ERROR;
+        e.AbortCode = 0x06020000 + slave;
+        ec_pusherror(&e);
+    }
+};
+
+TEST_F(ErrorRing, SixtyFivePushesKeepTheNewestSixtyFour)
+{
+    for (uint16 s = 1; s <= 65; s++)
+        pushSlave(s);
+    EXPECT_TRUE(ec_iserror());
+    ec_errort e;
+    for (uint16 expected = 2; expected <= 65; expected++)
+    {
+        ASSERT_TRUE(ec_poperror(&e)) << expected;
+        EXPECT_EQ(e.Slave, expected);
+        EXPECT_EQ(e.AbortCode, 0x06020000 + expected);
+        EXPECT_TRUE(e.Signal);
+    }
+    EXPECT_FALSE(ec_poperror(&e));
+    EXPECT_FALSE(ec_iserror());
+    EXPECT_FALSE(EcatError);
+}
+
+TEST_F(ErrorRing, FlagFollowsPushAndEmptyPop)
+{
+    EXPECT_FALSE(EcatError);
+    pushSlave(7);
+    EXPECT_TRUE(EcatError);
+    ec_errort e;
+    EXPECT_TRUE(ec_poperror(&e));
+    EXPECT_TRUE(EcatError) << "cleared only by a pop that finds the ring empty";
+    EXPECT_FALSE(ec_poperror(&e));
+    EXPECT_FALSE(EcatError);
+}
+
+TEST_F(ErrorRing, OrderSurvivesManyWrapArounds)
+{
+    uint16 next = 0;
+    uint16 expected = 0;
+    ec_errort e;
+    for (int round = 0; round < 100; round++)
+    {
+        for (int i = 0; i < 3; i++)
+            pushSlave(next++);
+        for (int i = 0; i < 2; i++)
+        {
+            ASSERT_TRUE(ec_poperror(&e));
+            ASSERT_EQ(e.Slave, expected++);
+        }
+    }
+    EXPECT_EQ(drain(), 64) << "100 left unread, the oldest 36 overwritten";
+}
+
+TEST_F(ErrorRing, PacketErrorAndEmergencyRecords)
+{
+    ec_packeterror(4, 0x1C12, 2, 3);
+    ec_mbxemergencyerror(5, 0x8110, 0x0111, 0x22, 0x3344, 0x5566);
+    ec_errort e;
+    ASSERT_TRUE(ec_poperror(&e));
+    EXPECT_EQ(e.Etype, EC_ERR_TYPE_PACKET_ERROR);
+    EXPECT_EQ(e.Slave, 4);
+    EXPECT_EQ(e.Index, 0x1C12);
+    EXPECT_EQ(e.SubIdx, 2);
+    EXPECT_EQ(e.ErrorCode, 3);
+    EXPECT_GT(e.Time.tv_sec, 0);
+    ASSERT_TRUE(ec_poperror(&e));
+    EXPECT_EQ(e.Etype, EC_ERR_TYPE_EMERGENCY);
+    EXPECT_EQ(e.Slave, 5);
+    EXPECT_EQ(e.Index, 0);
+    EXPECT_EQ(e.SubIdx, 0);
+    EXPECT_EQ(e.ErrorCode, 0x8110);
+    EXPECT_EQ(e.ErrorReg, 0x11) << "low 8 bits of the register argument";
+    EXPECT_EQ(e.b1, 0x22);
+    EXPECT_EQ(e.w1, 0x3344);
+    EXPECT_EQ(e.w2, 0x5566);
+}
+
+TEST(MailboxCounter, RunsFromOneToSevenAndNeverZero)
+{
+    EXPECT_EQ(ec_nextmbxcnt(0), 1);
+    EXPECT_EQ(ec_nextmbxcnt(6), 7);
+    EXPECT_EQ(ec_nextmbxcnt(7), 1);
+    EXPECT_EQ(ec_nextmbxcnt(255), 1);
+    ec_mbxbuft mbx;
+    memset(mbx, 0xAB, sizeof mbx);
+    ec_clearmbx(&mbx);
+    for (uint8 b : mbx)
+        ASSERT_EQ(b, 0);
+}
+
+} // namespace

@@ -1,0 +1,246 @@
+/*
+ * Mailbox transport against emulated slaves: a message there and back, a reply lost on the wire
+ * and repeated, emergencies taken into the error list, a write mailbox that never empties, a
+ * mailbox that never answers, slaves without (or with an oversized) mailbox.
+ */
+#include <gtest/gtest.h>
+
+#include "core/siibuilder.h"
+#include "core/slave.h"
+#include "simbus.h"
+
+#include "ethercatconfig.h"
+#include "ethercatmain.h"
+#include "nicdrv.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+/* Answers every message with the same header and each payload byte plus one; may post messages
+ * (emergencies) ahead of the answer. */
+class EchoHandler : public sim::MailboxHandler
+{
+public:
+    void onMessage(const sim::Bytes &message, sim::MailboxReplies &out) override
+    {
+        for (const sim::Bytes &m : ahead)
+            out.post(m);
+        if (!answer)
+            return;
+        sim::Bytes reply = message;
+        for (size_t i = 6; i < reply.size(); i++)
+            reply[i] = static_cast<uint8_t>(reply[i] + 1);
+        out.post(reply);
+    }
+
+    std::vector<sim::Bytes> ahead;
+    bool answer = true;
+};
+
+sim::Bytes emergency(uint16_t errorCode)
+{
+    return {10, 0, 0, 0, 0, ECT_MBXT_COE, 0x00, 0x10, /* CANOpen: service 1 */
+            static_cast<uint8_t>(errorCode), static_cast<uint8_t>(errorCode >> 8),
+            0x11, 0x22, 0x44, 0x33, 0x66, 0x55};
+}
+
+sim::Bytes mailboxSii(uint16_t size)
+{
+    return sim::SiiBuilder()
+        .identity(0x286, 0x64A, 1)
+        .name("Mailbox Slave")
+        .standardMailbox(0x1000, size, static_cast<uint16_t>(0x1000 + size), size)
+        .mailboxProtocols(sim::mbxproto::CoE)
+        .build();
+}
+
+class Mailbox : public ::testing::Test
+{
+protected:
+    /* Slave 1 a mailbox slave, slave 2 without mailbox, slave 3 with 2048-byte mailboxes. */
+    void SetUp() override
+    {
+        sim::Chain chain;
+        chain.add(sim::Slave(mailboxSii(0x80)));
+        chain.add(sim::Slave(sim::SiiBuilder().identity(0xA5A, 1, 1).name("Plain").build()));
+        chain.add(sim::Slave(mailboxSii(2048)));
+        echo_ = std::make_shared<EchoHandler>();
+        chain.slave(1).mailbox().setHandler(echo_, {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
+        chain.slave(3).mailbox().setHandler(echo_, {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
+        bus_ = std::make_unique<SimBus>(std::move(chain));
+        ASSERT_GT(ec_init(SimBus::Primary), 0);
+        ASSERT_EQ(ec_config_init(0), 3);
+        ASSERT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
+        ec_errort e;
+        while (ec_poperror(&e))
+        {
+        }
+        ec_clearmbx(&tx_);
+        ec_clearmbx(&rx_);
+    }
+
+    void TearDown() override
+    {
+        ec_close();
+        bus_.reset();
+        ec_errort e;
+        while (ec_poperror(&e))
+        {
+        }
+    }
+
+    /* A CoE request with a 4-byte payload in tx_, with the slave's next counter. */
+    void request(uint16 slave)
+    {
+        ec_slave[slave].mbx_cnt = ec_nextmbxcnt(ec_slave[slave].mbx_cnt);
+        const uint8 msg[10] = {4, 0, 0, 0, 0, static_cast<uint8>(ECT_MBXT_COE + (ec_slave[slave].mbx_cnt << 4)),
+                               0xA0, 0xB0, 0xC0, 0xD0};
+        memcpy(tx_, msg, sizeof msg);
+    }
+
+    void expectEcho()
+    {
+        EXPECT_EQ(rx_[0], 4);
+        EXPECT_EQ(rx_[5] & 0x0F, ECT_MBXT_COE);
+        EXPECT_EQ(rx_[6], 0xA1);
+        EXPECT_EQ(rx_[9], 0xD1);
+    }
+
+    size_t emergencies()
+    {
+        size_t n = 0;
+        ec_errort e;
+        while (ec_poperror(&e))
+            n += e.Etype == EC_ERR_TYPE_EMERGENCY;
+        return n;
+    }
+
+    std::unique_ptr<SimBus> bus_;
+    std::shared_ptr<EchoHandler> echo_;
+    ec_mbxbuft tx_;
+    ec_mbxbuft rx_;
+};
+
+TEST_F(Mailbox, MessageThereAndBack)
+{
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    const auto &received = bus_->slave(1).mailbox().received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].size(), 0x80u) << "the whole mailbox area is written";
+    EXPECT_EQ(0, memcmp(received[0].data(), tx_, 0x80));
+    EXPECT_GT(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
+    expectEcho();
+    EXPECT_FALSE(ec_iserror());
+}
+
+TEST_F(Mailbox, LostReadIsRepairedByTheRepeatRequest)
+{
+    bus_->slave(1).mailboxFaults().loseReads = 1;
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    EXPECT_GT(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
+    expectEcho();
+    EXPECT_EQ(bus_->slave(1).mailbox().pending(), 0u);
+}
+
+TEST_F(Mailbox, EmergencyAheadOfTheReplyGoesToTheErrorList)
+{
+    echo_->ahead = {emergency(0x8110)};
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    EXPECT_GT(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
+    expectEcho();
+    ec_errort e;
+    ASSERT_TRUE(ec_poperror(&e));
+    EXPECT_EQ(e.Etype, EC_ERR_TYPE_EMERGENCY);
+    EXPECT_EQ(e.Slave, 1);
+    EXPECT_EQ(e.ErrorCode, 0x8110);
+    EXPECT_EQ(e.ErrorReg, 0x11);
+    EXPECT_EQ(e.b1, 0x22);
+    EXPECT_EQ(e.w1, 0x3344);
+    EXPECT_EQ(e.w2, 0x5566);
+    EXPECT_FALSE(ec_poperror(&e)) << "recorded once";
+}
+
+TEST_F(Mailbox, EmergencyWithoutReplyIsRecordedOnceAndNothingIsReturned)
+{
+    echo_->ahead = {emergency(0x5000)};
+    echo_->answer = false;
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    EXPECT_LE(ec_mbxreceive(1, &rx_, 20000), 0);
+    EXPECT_EQ(emergencies(), 1u);
+}
+
+TEST_F(Mailbox, FullWriteMailboxThatNeverEmpties)
+{
+    bus_->slave(1).mailboxFaults().holdWriteMailbox = true;
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    EXPECT_EQ(ec_mbxempty(1, 1000), 0);
+    uint64_t before = bus_->clock().nowUs();
+    request(1);
+    EXPECT_EQ(ec_mbxsend(1, &tx_, 5000), 0);
+    EXPECT_GE(bus_->clock().nowUs() - before, 5000u);
+    EXPECT_EQ(bus_->slave(1).mailbox().received().size(), 0u) << "the slave never took a message";
+    EXPECT_EQ(bus_->slave(1).esc().memory()[0x1000 + 6], 0xA0) << "the first message stays";
+}
+
+TEST_F(Mailbox, MailboxThatNeverAnswers)
+{
+    bus_->slave(1).mailboxFaults().neverAnswer = true;
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    uint64_t before = bus_->clock().nowUs();
+    EXPECT_EQ(ec_mbxreceive(1, &rx_, 10000), 0);
+    EXPECT_GE(bus_->clock().nowUs() - before, 10000u);
+
+    /* Time-out 0: one status read, then back at once. */
+    uint64_t frames = bus_->chain().frames();
+    EXPECT_EQ(ec_mbxreceive(1, &rx_, 0), 0);
+    EXPECT_EQ(bus_->chain().frames() - frames, 1u);
+}
+
+TEST_F(Mailbox, StaleReplyDrainedWithTimeoutZero)
+{
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    EXPECT_GT(ec_mbxreceive(1, &rx_, 0), 0);
+    expectEcho();
+    EXPECT_EQ(ec_mbxreceive(1, &rx_, 0), 0);
+}
+
+TEST_F(Mailbox, SlavesWithoutUsableMailboxAreRefusedWithoutBusAccess)
+{
+    EXPECT_EQ(ec_slave[2].mbx_l, 0);
+    EXPECT_EQ(ec_slave[3].mbx_l, 2048) << "the slave's word is kept as read";
+    uint64_t frames = bus_->chain().frames();
+    request(2);
+    EXPECT_EQ(ec_mbxsend(2, &tx_, EC_TIMEOUT_SAFE), 0);
+    EXPECT_EQ(ec_mbxreceive(2, &rx_, EC_TIMEOUT_SAFE), 0);
+    /* 2048 bytes would not fit the 1024-byte buffer: refused rather than overrun. */
+    EXPECT_EQ(ec_mbxsend(3, &tx_, EC_TIMEOUT_SAFE), 0);
+    EXPECT_EQ(ec_mbxreceive(3, &rx_, EC_TIMEOUT_SAFE), 0);
+    EXPECT_EQ(ec_mbxsend(EC_MAXSLAVE, &tx_, EC_TIMEOUT_SAFE), 0);
+    EXPECT_EQ(ec_mbxreceive(60000, &rx_, EC_TIMEOUT_SAFE), 0);
+    EXPECT_EQ(bus_->chain().frames(), frames);
+    EXPECT_TRUE(bus_->slave(3).mailbox().received().empty());
+}
+
+TEST_F(Mailbox, ShortCoeMessageIsNotTakenForAnEmergency)
+{
+    /* CoE header announcing only 2 bytes: not a whole emergency, so it goes to the caller. */
+    sim::Bytes shortMsg = {2, 0, 0, 0, 0, ECT_MBXT_COE, 0x00, 0x10};
+    echo_->ahead = {shortMsg};
+    echo_->answer = false;
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    EXPECT_GT(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(rx_[0], 2);
+    EXPECT_FALSE(ec_iserror());
+}
+
+} // namespace
