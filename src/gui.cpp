@@ -1,4 +1,5 @@
-// Builds and wires the main window. The flows behind the buttons live in their own files.
+// Builds and wires the main window. The flows behind the buttons live in their own files
+// (guicheck.cpp, guifirmware.cpp).
 #include "gui.h"
 
 #include <QNetworkAddressEntry>
@@ -64,14 +65,9 @@ void GUI::fillInterfaceList()
     comboBoxETH->addItems(selectableInterfaces(found));
 }
 
-void GUI::WriteFirm()
-{
-}
-
 void GUI::WriteParameters()
 {
-}
-
-void GUI::Check()
-{
+    FlowGuard guard(flowRunning);
+    if (!guard.entered)
+        return;
 }

@@ -11,7 +11,11 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
 #include "ui_GUI.h"
+
+class EtherCatWrapper;
 
 // What the window needs to know of one host network interface to decide whether to offer it.
 struct HostInterface
@@ -36,7 +40,9 @@ public:
     static void gatherHostInterfaces(QList<HostInterface>& out);
 
 public slots:
-    // The three operator flows, one per button; each runs to its end before it returns.
+    // The three operator flows, one per button; each runs to its end before it returns. A call
+    // that arrives while a flow runs (from the event processing inside it) is ignored: the
+    // master's tables are global and only one bus session may exist.
     void WriteFirm();
     void WriteParameters();
     void Check();
@@ -48,10 +54,44 @@ private:
         QString Version;
     };
 
+    // Marks a flow as running for its scope; `entered` is false when another flow already runs.
+    class FlowGuard
+    {
+    public:
+        explicit FlowGuard(bool& running) : flag(running), entered(!running) { flag = true; }
+        ~FlowGuard()
+        {
+            if (entered)
+                flag = false;
+        }
+        FlowGuard(const FlowGuard&) = delete;
+        FlowGuard& operator=(const FlowGuard&) = delete;
+
+        bool& flag;
+        const bool entered;
+    };
+
     // Also the largest number of slaves a read-out can account for.
     static const int boardCount = 17;
 
     void fillInterfaceList();
+
+    // Reads the bus out into the fields below. Returns false when it could not (the reason is
+    // then in labelAusgabe).
+    bool ReadOutSlaves();
+    void storeAxes(EtherCatWrapper& wrapper, int firstPosition, int count, int firstEntry);
+    QString versionLines(int firstEntry, int count, const QString& part, bool withNames) const;
+
+    // Places the four embedded images in the working directory. Returns false when one of them
+    // could not be written; none of them must then be flashed.
+    bool ExtractFirmwareFiles();
+    // Removes the image files placed by ExtractFirmwareFiles.
+    void DeleteFirmwareFiles();
+    // Writes the images to `count` axes from bus position `first` on. Returns 0 when every axis
+    // took its image, else the firmware writer's result for the axis that failed.
+    int writeAxes(const QString& eth, const char* part, int first, int count);
+    void setButtonsEnabled(bool enabled);
+    static QString firmwareErrorText(int result);
 
     QString Version;
     int SlaveCount = 0;
@@ -60,10 +100,11 @@ private:
     int Arm1Start = 0;
     int PlatformStart = 0;
     Board boards[boardCount];
-    QFile* TMCM841tmp = nullptr;
-    QFile* TMCM1610tmp = nullptr;
-    QFile* TMCM1632tmp = nullptr;
-    QFile* TMCM174tmp = nullptr;
+    std::unique_ptr<QFile> TMCM841tmp;
+    std::unique_ptr<QFile> TMCM1610tmp;
+    std::unique_ptr<QFile> TMCM1632tmp;
+    std::unique_ptr<QFile> TMCM174tmp;
+    bool flowRunning = false;
 };
 
 #endif // GUI_H

@@ -1,0 +1,234 @@
+// Bus session, counting and slave ranges of the axis service.
+#include "EtherCatWrapper.h"
+
+#include <QByteArray>
+
+#include <cstring>
+#include <iterator>
+
+#include "Configuration.h"
+#include "Helper.h"
+#include "zuvian.h"
+#include "zuvianbringup.h"
+
+namespace {
+
+const int armAxes = 5;
+const int platformAxes = 4;
+const int armAloneSlaves = 6;
+const int robotSlaves = 11;
+const int minimumSlaves = 5;
+
+// Copies `value` into a fixed name field of the bring-up record, cut to fit and NUL-terminated.
+void copyName(char (&field)[EC_MAXNAME + 1], const QByteArray& value)
+{
+    std::memset(field, 0, sizeof field);
+    const int n = qMin(int(value.size()), EC_MAXNAME);
+    std::memcpy(field, value.constData(), size_t(n));
+}
+
+QString axisLabel(int axis)
+{
+    return QStringLiteral("Achse") + QString::number(axis);
+}
+
+}
+
+EtherCatWrapper::EtherCatWrapper() : PLATFORM(QStringLiteral("Platform")), ARM1(QStringLiteral("Arm1")) {}
+
+EtherCatWrapper::~EtherCatWrapper()
+{
+    if (ethercatRunning)
+        StopEthercat();
+}
+
+int EtherCatWrapper::InitEtherCat(QString setup, QString eth)
+{
+    if (setup.isEmpty())
+        throw new EtherCatException("ERROR: Missing parameter -> setup");
+
+    Configuration config;
+    const QString platformName = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("PlatformSlaveName"));
+    const QString armName = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("ArmSlaveName"));
+    const QByteArray ifname = eth.toLocal8Bit();
+
+    transformSetup(setup);
+
+    // A session of this object that is still open is closed first: opening the port anew over an
+    // open one would leave its socket behind.
+    if (ethercatRunning)
+        StopEthercat();
+
+    EtherCat_Info info;
+    std::memset(&info, 0, sizeof info);
+    info.ifname = const_cast<char*>(ifname.constData());
+    copyName(info.platformslaveName, platformName.toLocal8Bit());
+    copyName(info.armslaveName, armName.toLocal8Bit());
+    platformSlaveName = platformName;
+    armSlaveName = armName;
+
+    // The result is not looked at: a bus that did not reach OPERATIONAL can still be worked when
+    // the controllers were counted, and the counts decide.
+    init_ethercatMaster(&info);
+    ethercatRunning = true;
+
+    allSlavesCnt = int(info.allslavecnt);
+    if (allSlavesCnt == armAloneSlaves)
+        arm1Offset = 1;
+    else if (allSlavesCnt == robotSlaves)
+        arm1Offset = 6;
+    platformslavesCnt = int(info.platformslavecnt);
+    armslavesCnt = int(info.armslavecnt);
+
+    return isUsable(setup) ? 0 : -1;
+}
+
+bool EtherCatWrapper::isUsable(const QString& setup) const
+{
+    if (platformslavesCnt == platformAxes && setup == PLATFORM)
+        return true;
+    if ((armslavesCnt == armAxes || armslavesCnt == robotSlaves) && setup == ARM1)
+        return true;
+    if (armslavesCnt == armAxes && platformslavesCnt == 0)
+        return true;
+    if (armslavesCnt == 0 && platformslavesCnt == platformAxes)
+        return true;
+    return allSlavesCnt == robotSlaves && platformslavesCnt == platformAxes;
+}
+
+void EtherCatWrapper::transformSetup(QString setup)
+{
+    platform = false;
+    arm1 = false;
+    platform = setup.contains(QStringLiteral("Platform"));
+    arm1 = setup.contains(QStringLiteral("Arm"));
+}
+
+void EtherCatWrapper::StopEthercat()
+{
+    stop_ethercat();
+    ethercatRunning = false;
+}
+
+int EtherCatWrapper::GetAllSlaves() const
+{
+    return allSlavesCnt;
+}
+
+int EtherCatWrapper::GetPlatformSlaves() const
+{
+    return platformslavesCnt;
+}
+
+int EtherCatWrapper::GetArmSlaves() const
+{
+    return armslavesCnt;
+}
+
+int EtherCatWrapper::GetArmOffset() const
+{
+    return arm1Offset;
+}
+
+QString EtherCatWrapper::GetPlatformSlaveName() const
+{
+    return platformSlaveName;
+}
+
+QString EtherCatWrapper::GetArmSlaveName() const
+{
+    return armSlaveName;
+}
+
+QMap<int, QString> EtherCatWrapper::GetSlaveRange(Devices device) const
+{
+    QMap<int, QString> range;
+    if (allSlavesCnt == 0) {
+        range.insert(0, QStringLiteral("Keine Slaves vorhanden!"));
+        return range;
+    }
+    if (allSlavesCnt < minimumSlaves) {
+        range.insert(0, QStringLiteral("Die Anzahl aller gefundenen Slaves (%1) ist unterhalb der "
+                                       "erforderlichen Mindestanzahl (5)").arg(allSlavesCnt));
+        return range;
+    }
+    if (device == Platform) {
+        if (platformslavesCnt < platformAxes) {
+            range.insert(0, QStringLiteral("Die erforderliche Anzahl der Slaves (4) für die Platform konnte "
+                                           "nicht ermittelt werden. Aktuell: ")
+                                + QString::number(platformslavesCnt));
+            return range;
+        }
+        for (int axis = 1; axis <= platformAxes; ++axis)
+            range.insert(axis + 1, axisLabel(axis));
+        return range;
+    }
+    fillArmRange(range);
+    return range;
+}
+
+void EtherCatWrapper::fillArmRange(QMap<int, QString>& range) const
+{
+    if (armslavesCnt < armAxes) {
+        range.insert(0, QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht "
+                                       "ermittelt werden. Aktuell: ")
+                            + QString::number(armslavesCnt));
+        return;
+    }
+    range.insert(0, QStringLiteral("Alle Achsen"));
+    if (armslavesCnt != armAxes)
+        return;
+    // Only the two wirings the robot is built in tell where the arm starts.
+    int firstSlave = 0;
+    if (allSlavesCnt == armAloneSlaves)
+        firstSlave = 2;
+    else if (allSlavesCnt == robotSlaves)
+        firstSlave = 7;
+    if (firstSlave == 0)
+        return;
+    for (int axis = 1; axis <= armAxes; ++axis)
+        range.insert(firstSlave + axis - 1, axisLabel(axis));
+}
+
+void EtherCatWrapper::GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave, int& fromSlave,
+                                          int& toSlave) const
+{
+    int index = 0;
+    for (auto it = axisMap.cbegin(); it != axisMap.cend(); ++it, ++index) {
+        if (index == slave) {
+            if (slave > 0) {
+                fromSlave = it.key();
+                toSlave = it.key();
+                return;
+            }
+            fromSlave = it.key();
+            // Index 0 of an arm map is "Alle Achsen": the range starts at the first real axis.
+            const auto next = std::next(it);
+            if (it.key() == 0 && next != axisMap.cend())
+                fromSlave = next.key();
+        }
+        toSlave = it.key();
+    }
+}
+
+QString EtherCatWrapper::GetFirmWareVersion(quint8 slave)
+{
+    Helper helper;
+    return QString::fromLatin1(helper.intToAscii(getFirmwareVersion(slave)));
+}
+
+QString EtherCatWrapper::GetSlaveName(quint8 slave)
+{
+    return QString::fromLatin1(getSlaveName(slave));
+}
+
+bool EtherCatWrapper::isInit()
+{
+    uint8 unused = 0;
+    return checkOPState(&unused) != -1;
+}
+
+bool EtherCatWrapper::isEthercatRunning() const
+{
+    return ethercatRunning;
+}

@@ -1,0 +1,84 @@
+// The window's single entry to the robot's motor controllers: one object serves one operator
+// action. It opens a bus session for "Platform", "Arm1" or both, tells how many axes were found and
+// where they sit on the bus, and reads each controller's name and firmware version.
+//
+// Slave numbers are 1-based bus positions. Slave 1 is never an axis: with the arm alone (6 slaves)
+// the arm axes are slaves 2 to 6; with wheel base and arm (11 slaves) the wheel-base axes are
+// slaves 2 to 5 and the arm axes slaves 7 to 11.
+#ifndef ETHERCATWRAPPER_H
+#define ETHERCATWRAPPER_H
+
+#include <QMap>
+#include <QString>
+
+#include "CustomExceptions.h"
+
+class EtherCatWrapper
+{
+public:
+    enum Devices { Platform = 0, Arm1 = 1 };
+
+    EtherCatWrapper();
+    // Closes a session that is still open, so that no path can leave the port behind.
+    ~EtherCatWrapper();
+
+    EtherCatWrapper(const EtherCatWrapper&) = delete;
+    EtherCatWrapper& operator=(const EtherCatWrapper&) = delete;
+
+    // Brings the bus on interface `eth` up and counts the controllers. Returns 0 when the counts
+    // suit `setup` ("Arm1", "Platform" or "Arm1 + Platform"), -1 when they do not; either way the
+    // session is open until StopEthercat. Throws a new EtherCatException when setup is empty.
+    int InitEtherCat(QString setup, QString eth);
+    // Takes every slave to SAFE-OP and closes the port.
+    void StopEthercat();
+
+    // The counts of the last InitEtherCat: all slaves, wheel-base and arm controllers.
+    int GetAllSlaves() const;
+    int GetPlatformSlaves() const;
+    int GetArmSlaves() const;
+    // Arm axis n is slave n + the returned offset: 1 on the arm alone, 6 on the whole robot.
+    int GetArmOffset() const;
+    // The controller names configured in the settings.
+    QString GetPlatformSlaveName() const;
+    QString GetArmSlaveName() const;
+
+    // Returns slave number to axis label ("Achse1", ...) for `device`; key 0 holds "Alle Achsen"
+    // for a complete arm, or the text that says why no axis can be offered.
+    QMap<int, QString> GetSlaveRange(Devices device) const;
+    // Turns the index `slave` of the operator's choice in `axisMap` into the slave numbers
+    // fromSlave..toSlave; index 0 on an arm map means all axes. Writes, never reads, the two.
+    void GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave, int& fromSlave, int& toSlave) const;
+
+    // Returns the firmware version the controller reports ("1.48"); four U+00FF characters when
+    // it does not answer.
+    QString GetFirmWareVersion(quint8 slave);
+    // Returns the name the slave's EEPROM gave at enumeration; empty for a slave not on the bus.
+    QString GetSlaveName(quint8 slave);
+
+    // Returns true when every slave is in SAFE-OP.
+    bool isInit();
+    // Returns true between InitEtherCat and StopEthercat.
+    bool isEthercatRunning() const;
+
+    // Not used by the session itself; free for the caller to note which part it works on.
+    Devices devices = Platform;
+
+private:
+    void transformSetup(QString setup);
+    bool isUsable(const QString& setup) const;
+    void fillArmRange(QMap<int, QString>& range) const;
+
+    QString PLATFORM;
+    QString ARM1;
+    int allSlavesCnt = 0;
+    int platformslavesCnt = 0;
+    int armslavesCnt = 0;
+    int arm1Offset = 0;
+    QString platformSlaveName;
+    QString armSlaveName;
+    bool platform = false;
+    bool arm1 = false;
+    bool ethercatRunning = false;
+};
+
+#endif // ETHERCATWRAPPER_H
