@@ -1,0 +1,196 @@
+// Layout of the process image and the FMMU and SyncManager programming of the mapping, checked in
+// the master's tables and in the registers of the emulated slaves.
+#include "pdoslaves.h"
+
+#include "ethercatconfig.h"
+#include "ethercatconfigmap.h"
+#include "ethercatmain.h"
+#include "ethercatprocessdata.h"
+
+using namespace pdotest;
+
+namespace {
+
+class Mapping : public PdoBusTest {
+};
+
+TEST_F(Mapping, ByteOrientedSlavesPutAllOutputsBeforeAllInputs)
+{
+    ASSERT_EQ(open(chainOf(makeIoSlave("A", 16, 16), makeIoSlave("B", 16, 16))), 2);
+    EXPECT_EQ(ec_config_map(image), 8);
+
+    EXPECT_EQ(ec_slave[1].outputs, image + 0);
+    EXPECT_EQ(ec_slave[2].outputs, image + 2);
+    EXPECT_EQ(ec_slave[1].inputs, image + 4);
+    EXPECT_EQ(ec_slave[2].inputs, image + 6);
+    EXPECT_EQ(ec_slave[2].Obytes, 2u);
+    EXPECT_EQ(ec_group[0].Obytes, 4u);
+    EXPECT_EQ(ec_group[0].Ibytes, 4u);
+    EXPECT_EQ(ec_group[0].nsegments, 1);
+    EXPECT_EQ(ec_group[0].IOsegment[0], 8u);
+    EXPECT_EQ(ec_group[0].expectedWKC, 6);
+    EXPECT_EQ(ec_slave[0].outputs, image);
+    EXPECT_EQ(ec_slave[0].inputs, image + 4);
+    EXPECT_EQ(ec_slave[0].Ibytes, 4u);
+
+    // What the second slave was told: outputs at logical 2 from SM2, inputs at logical 6 into SM3.
+    sim::Fmmu out = slaveFmmu(2, 0);
+    EXPECT_EQ(out.logicalStart, 2u);
+    EXPECT_EQ(out.length, 2);
+    EXPECT_EQ(out.physicalStart, 0x1100);
+    EXPECT_EQ(out.type, 2);
+    EXPECT_TRUE(out.active);
+    sim::Fmmu in = slaveFmmu(2, 1);
+    EXPECT_EQ(in.logicalStart, 6u);
+    EXPECT_EQ(in.physicalStart, 0x1180);
+    EXPECT_EQ(in.type, 1);
+    EXPECT_EQ(bus->slave(2).esc().syncManagers().at(2).length, 2);
+
+    // Every slave was asked for SAFE-OP and, being set up as its SII says, got there.
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
+}
+
+TEST_F(Mapping, BitOrientedSlavesShareBytes)
+{
+    ASSERT_EQ(open(chainOf(makeIoSlave("B1", 2, 0), makeIoSlave("B2", 2, 0), makeIoSlave("B3", 2, 0),
+                           makeIoSlave("In", 0, 8))),
+              4);
+    EXPECT_EQ(ec_config_map(image), 2);
+
+    for (int n = 1; n <= 3; n++) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(ec_slave[n].outputs, image);
+        EXPECT_EQ(ec_slave[n].Ostartbit, 2 * (n - 1));
+        EXPECT_EQ(ec_slave[n].Obytes, 0u);
+        EXPECT_EQ(ec_slave[n].FMMU[0].LogLength, 1);
+        EXPECT_EQ(ec_slave[n].FMMU[0].LogStartbit, 2 * (n - 1));
+        EXPECT_EQ(ec_slave[n].FMMU[0].LogEndbit, 2 * (n - 1) + 1);
+        EXPECT_EQ(slaveFmmu(std::size_t(n), 0).logicalStartBit, 2 * (n - 1));
+    }
+    // The partly used byte is closed before the inputs begin.
+    EXPECT_EQ(ec_group[0].Obytes, 1u);
+    EXPECT_EQ(ec_slave[4].inputs, image + 1);
+    EXPECT_EQ(ec_group[0].expectedWKC, 2 + 2 + 2 + 1);
+}
+
+TEST_F(Mapping, BitOrientedSlaveRunsIntoTheNextByte)
+{
+    ASSERT_EQ(open(chainOf(makeIoSlave("Six", 6, 0), makeIoSlave("Five", 5, 0))), 2);
+    EXPECT_EQ(ec_config_map(image), 2);
+    const ec_fmmut &f = ec_slave[2].FMMU[0];
+    EXPECT_EQ(f.LogStart, 0u);
+    EXPECT_EQ(f.LogLength, 2);
+    EXPECT_EQ(f.LogStartbit, 6);
+    EXPECT_EQ(f.LogEndbit, 2);
+    EXPECT_EQ(ec_slave[2].Ostartbit, 6);
+    EXPECT_EQ(ec_group[0].Obytes, 2u);
+}
+
+TEST_F(Mapping, ByteSlaveAfterBitSlaveStartsOnTheNextByte)
+{
+    ASSERT_EQ(open(chainOf(makeIoSlave("Bits", 3, 0), makeIoSlave("Bytes", 16, 0))), 2);
+    EXPECT_EQ(ec_config_map(image), 3);
+    EXPECT_EQ(ec_slave[2].outputs, image + 1);
+    EXPECT_EQ(ec_slave[2].Ostartbit, 0);
+}
+
+TEST_F(Mapping, AdjacentSyncManagersShareOneFmmuOthersGetTheirOwn)
+{
+    PdSlaveOptions adjacent;
+    adjacent.sms = {{2, 0x1100, 16, true}, {4, 0x1102, 16, true}};
+    PdSlaveOptions apart;
+    apart.sms = {{2, 0x1100, 16, true}, {4, 0x1200, 16, true}, {6, 0x1300, 16, true}};
+    ASSERT_EQ(open(chainOf(makePdSlave(adjacent), makePdSlave(apart))), 2);
+    EXPECT_EQ(ec_config_map(image), 10);
+
+    EXPECT_EQ(ec_slave[1].FMMU[0].LogLength, 4);
+    EXPECT_EQ(ec_slave[1].FMMUunused, 1);
+    // Each of three separate SyncManagers gets exactly its own two bytes, one after the other.
+    for (int k = 0; k < 3; k++) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(ec_slave[2].FMMU[k].LogStart, 4u + 2u * std::uint32_t(k));
+        EXPECT_EQ(ec_slave[2].FMMU[k].LogLength, 2);
+        EXPECT_EQ(ec_slave[2].FMMU[k].PhysStart, 0x1100 + 0x100 * k);
+    }
+    EXPECT_EQ(ec_group[0].expectedWKC, 2 + 3 * 2);
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
+}
+
+TEST_F(Mapping, NoFmmuBeyondTheFourth)
+{
+    PdSlaveOptions greedy;
+    greedy.name = "Greedy";
+    greedy.sms = {{2, 0x1100, 16, true}, {4, 0x1200, 16, true}, {6, 0x1300, 16, true},
+                  {3, 0x1180, 16, false}, {5, 0x1280, 16, false}};
+    ASSERT_EQ(open(chainOf(makePdSlave(greedy), makeIoSlave("Fine", 8, 8))), 2);
+    ec_config_map(image);
+
+    EXPECT_EQ(ec_slave[1].FMMUunused, 4);
+    EXPECT_EQ(ec_slave[1].FMMU[3].PhysStart, 0x1180);
+    // The fifth FMMU register block of the controller was never written.
+    for (int b = 0; b < 16; b++)
+        EXPECT_EQ(bus->slave(1).esc().memory()[0x0640 + b], 0) << b;
+    // Only what got an FMMU is in the image and the working counter.
+    EXPECT_EQ(ec_group[0].Obytes, 6u + 1u);
+    EXPECT_EQ(ec_group[0].Ibytes, 2u + 1u);
+    EXPECT_EQ(ec_group[0].expectedWKC, 3 * 2 + 1 + 2 + 1);
+    EXPECT_EQ(ec_slave[2].outputs, image + 6);
+
+    // The short-changed slave refuses SAFE-OP; its neighbour is unharmed.
+    EXPECT_NE(ec_statecheck(1, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
+    EXPECT_EQ(ec_slave[1].ALstatuscode, 0x001E);
+    EXPECT_EQ(ec_statecheck(2, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
+}
+
+TEST_F(Mapping, SlaveWithoutProcessDataGetsNoFmmuButIsAskedForSafeOp)
+{
+    ASSERT_EQ(open(chainOf(makeIoSlave("Empty", 0, 0), makeIoSlave("IO", 16, 8))), 2);
+    EXPECT_EQ(ec_config_map(image), 3);
+    EXPECT_EQ(ec_slave[1].FMMUunused, 0);
+    EXPECT_EQ(ec_slave[1].outputs, nullptr);
+    EXPECT_FALSE(slaveFmmu(1, 0).active);
+    EXPECT_EQ(ec_slave[2].outputs, image);
+    EXPECT_EQ(ec_group[0].expectedWKC, 3);
+    EXPECT_EQ(ec_statecheck(1, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
+}
+
+TEST_F(Mapping, SyncManagerWithoutLengthIsWrittenDisabled)
+{
+    PdSlaveOptions options;
+    options.sms = {{2, 0x1100, 16, true}, {4, 0x1300, 0, true}};
+    ASSERT_EQ(open(chainOf(makePdSlave(options))), 1);
+    ec_config_map(image);
+    const sim::SyncManager &sm = bus->slave(1).esc().syncManagers().at(4);
+    EXPECT_EQ(sm.start, 0x1300);
+    EXPECT_EQ(sm.activate & 0x01, 0);
+    EXPECT_EQ(ec_slave[1].SM[4].SMflags & 0x00010000u, 0u);
+    EXPECT_EQ(ec_slave[1].FMMUunused, 1);
+}
+
+TEST_F(Mapping, WrongGroupOrEmptyBusMapsNothing)
+{
+    ASSERT_EQ(open(chainOf(makeIoSlave("A", 16, 16))), 1);
+    EXPECT_EQ(ec_config_map_group(image, 8), 0);
+    EXPECT_EQ(ec_slave[1].FMMUunused, 0);
+    EXPECT_EQ(ec_config_map_group(nullptr, 0), 0);
+    EXPECT_EQ(ec_slave[1].FMMUunused, 0);
+    ec_slavecount = 0;
+    EXPECT_EQ(ec_config_map(image), 0);
+}
+
+TEST_F(Mapping, LargeImageIsCutIntoSegmentsWithoutSplittingASlave)
+{
+    PdSlaveOptions big;
+    big.sms = {{2, 0x1100, 8000, true}, {3, 0x1800, 32, false}};
+    ASSERT_EQ(open(chainOf(makePdSlave(big), makePdSlave(big), makePdSlave(big))), 3);
+    EXPECT_EQ(ec_config_map(image), 3 * 1000 + 3 * 4);
+    const ec_groupt &g = ec_group[0];
+    EXPECT_EQ(g.nsegments, 3);
+    EXPECT_EQ(g.IOsegment[0], 1000u);
+    EXPECT_EQ(g.IOsegment[1], 1000u);
+    EXPECT_EQ(g.IOsegment[2], 1012u);
+    EXPECT_EQ(g.Isegment, 2);
+    EXPECT_EQ(g.Ioffset, 1000);
+}
+
+} // namespace
