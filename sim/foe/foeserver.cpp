@@ -65,6 +65,12 @@ std::optional<std::vector<uint8_t>> FoeServer::handle(const std::vector<uint8_t>
     return send(std::move(*answer));
 }
 
+void FoeServer::onMessage(const Bytes &message, MailboxReplies &out)
+{
+    if (std::optional<std::vector<uint8_t>> answer = handle(message))
+        out.post(std::move(*answer));
+}
+
 std::optional<FoeMessage> FoeServer::onWriteRequest(const FoeMessage &request)
 {
     reset();

@@ -11,6 +11,12 @@
 //   foe.setReadProvider([](const std::string &name, uint32_t password) -> sim::FoeFile { ... });
 //   std::optional<std::vector<uint8_t>> reply = foe.handle(bytesWrittenByTheMaster);
 //
+// On an emulated slave it is a mailbox handler, typically for BOOT through the bootstrap mailbox:
+//   auto foe = std::make_shared<sim::FoeServer>(sim::FoeMailboxes{0x200, 0x200});
+//   slave.mailbox().setHandler(foe, {sim::AlState::Boot});
+// A slave that leaves BOOT should call foe->reset() (from its stateChanged hook) so that a transfer
+// broken off by the state change does not linger.
+//
 // Protocol:
 //   write request -> the acceptor decides: ACK 0, or ERROR with its code and text (no acceptor:
 //                    every write is refused with "Not found");
@@ -32,6 +38,7 @@
 //                              so the same message sent again goes through.
 #pragma once
 
+#include "core/mailbox.h"
 #include "foe/foemessage.h"
 
 #include <cstddef>
@@ -65,7 +72,7 @@ struct FoeFile {
     std::vector<uint8_t> content;
 };
 
-class FoeServer {
+class FoeServer : public MailboxHandler {
 public:
     using Mailboxes = FoeMailboxes;
 
@@ -90,6 +97,9 @@ public:
 
     // The answer to one message written by the master: its mailbox bytes, or nothing.
     std::optional<std::vector<uint8_t>> handle(const std::vector<uint8_t> &mailbox);
+
+    // MailboxHandler: posts the answer to `message`, if there is one.
+    void onMessage(const Bytes &message, MailboxReplies &out) override;
 
     // Forgets a transfer in progress (the slave left the state that serves FoE).
     void reset();

@@ -1,0 +1,47 @@
+#include "foebus.h"
+
+namespace foetest {
+
+sim::Slave foeSlave(const std::string &name, std::shared_ptr<sim::FoeServer> server,
+                    std::initializer_list<sim::AlState> states)
+{
+    sim::Bytes sii = sim::SiiBuilder()
+                         .identity(0x5A5601, 0x1234, 1)
+                         .name(name)
+                         .standardMailbox(kMailboxOut, kMailboxSize, kMailboxIn, kMailboxSize)
+                         .bootstrapMailbox(kBootOut, kBootSize, kBootIn, kBootSize)
+                         .mailboxProtocols(sim::mbxproto::FoE)
+                         .build();
+    sim::Slave slave(sii);
+    slave.mailbox().setHandler(std::move(server), states);
+    return slave;
+}
+
+sim::Slave plainBoard()
+{
+    return sim::Slave(sim::SiiBuilder().identity(0x5A5601, 0x0001, 1).name("Zuvian board").build());
+}
+
+std::vector<sim::FoeMessage> sent(sim::Slave &slave, sim::FoeOp op)
+{
+    std::vector<sim::FoeMessage> found;
+    for (const sim::Bytes &raw : slave.mailbox().received()) {
+        auto m = sim::FoeMessage::parse(raw);
+        if (m && m->op == op)
+            found.push_back(*m);
+    }
+    return found;
+}
+
+std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed)
+{
+    std::vector<std::uint8_t> v(n);
+    std::uint32_t x = seed;
+    for (auto &b : v) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return v;
+}
+
+} // namespace foetest
