@@ -91,12 +91,20 @@ uint32 mcp_replyvalue(const ec_mbxbuft *mbx)
 }
 
 /* Hand the request in mcp_txbuf to the slave: the working counter of the mailbox write, 0 when
- * the slave cannot take it. */
+ * the slave cannot take it.
+ *
+ * The records carry no counter, so a reply that came too late for its own request would be taken
+ * for the answer to this one: a late echo of 4000 would confirm a write of 4000 to another
+ * parameter. Such a reply is fetched and dropped first (one status read when nothing waits). */
 static int mcp_send(int axis)
 {
    if (!mcp_validaxis(axis) || !mcp_usablelength(ec_slave[axis].mbx_l))
    {
       return 0;
+   }
+   if (mcp_usablelength(ec_slave[axis].mbx_rl))
+   {
+      (void)ec_mbxreceive((uint16)axis, &mcp_rxbuf, 0);
    }
    return ec_mbxsend((uint16)axis, &mcp_txbuf, MCP_TIMEOUT_SEND);
 }

@@ -1,0 +1,181 @@
+// What the command mailbox makes of controllers that do not answer, answer wrongly, late or only
+// now and then, of replies that the mailbox layer swallows, and of slaves that cannot carry a
+// command at all.
+#include "controllerbus.h"
+
+#include "controller/commandinterpreter.h"
+#include "core/siibuilder.h"
+
+namespace {
+
+const char kNoReplyText[] =
+    "No reply from the controller: its error flags (parameter 156) could not be read";
+
+using NoReplyTest = ControllerBusTest;
+
+std::vector<int> types(const std::vector<sim::CommandRequest> &requests)
+{
+    std::vector<int> out;
+    for (const auto &r : requests)
+        out.push_back(r.type);
+    return out;
+}
+
+TEST_F(NoReplyTest, SilentControllerIsReadSevenTimesThenItsFlagsSevenTimesAndNoMore)
+{
+    sim::CommandFaults silent;
+    silent.noReply = true;
+    axis(4).commands().setFaults(silent);
+
+    EXPECT_EQ(MCP_NOREPLY, readSingleParameter(4, 130));
+    std::vector<int> expected(7, 130);
+    expected.insert(expected.end(), 7, 156);
+    EXPECT_EQ(expected, types(axis(4).commands().requests()));
+    EXPECT_STREQ(kNoReplyText, paramErrorMessage);
+
+    // one attempt for the firmware version, then the same check
+    axis(4).commands().clearRequests();
+    EXPECT_EQ(MCP_NOREPLY, getFirmwareVersion(4));
+    expected.assign(1, 0);
+    expected.insert(expected.end(), 7, 156);
+    EXPECT_EQ(expected, types(axis(4).commands().requests()));
+    EXPECT_STREQ(kNoReplyText, paramErrorMessage);
+    EXPECT_STREQ(kNoReplyText, CheckParameterErrorFlags(4));
+}
+
+TEST_F(NoReplyTest, AValueOfAllOnesReadsAsNoReplyAndTheFlagsNameTheCause)
+{
+    axis(7).interpreter().parameters().setAxis(209, 0xFFFFFFFF);
+    axis(7).interpreter().setErrorFlags(0x0C01);
+    EXPECT_EQ(MCP_NOREPLY, readSingleParameter(7, 209));
+    std::vector<int> expected(7, 209);
+    expected.push_back(156);
+    EXPECT_EQ(expected, types(axis(7).commands().requests()));
+    EXPECT_STREQ("Motor was stopped at the end position.", paramErrorMessage);
+
+    EXPECT_EQ(0u, readSingleParameter(7, 130));
+    EXPECT_STREQ("", paramErrorMessage);
+}
+
+TEST_F(NoReplyTest, HighestSetFlagAmongBitsZeroToElevenDecides)
+{
+    const struct
+    {
+        uint32_t flags;
+        const char *text;
+    } cases[] = {
+        {0x0C01, "Motor was stopped at the end position."},
+        {0x0003, "Supply voltage is too low for motor operation"},
+        {0x0001, "Overcurrent limit is exceeded"},
+        {0x0200, "Initialization of sine commutation failed!"},
+        {0x1000, ""},
+        {0x0000, ""},
+        {0xFFFFF7FF, "Module is in positioning mode."},
+    };
+    for (const auto &c : cases) {
+        axis(8).interpreter().setErrorFlags(c.flags);
+        EXPECT_STREQ(c.text, CheckParameterErrorFlags(8)) << std::hex << c.flags;
+    }
+}
+
+TEST_F(NoReplyTest, UnconfirmedWriteGivesUpAfterElevenSends)
+{
+    unlock(5);
+    sim::CommandFaults wrong;
+    wrong.wrongEcho = true;
+    axis(5).commands().setFaults(wrong);
+    axis(5).commands().clearRequests();
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, writeParameter(5, 130, 1000));
+    EXPECT_EQ("Fehler beim schreiben Parameter: 130 Achse: 5 \n",
+              testing::internal::GetCapturedStdout());
+    EXPECT_EQ(11u, requestCount(5));
+
+    // a controller that answers every third request is confirmed at the third send
+    sim::CommandFaults sometimes;
+    sometimes.answerEveryNth = 3;
+    axis(5).commands().setFaults(sometimes);
+    axis(5).commands().clearRequests();
+    EXPECT_EQ(1, writeParameter(5, 131, 7));
+    EXPECT_EQ(3u, requestCount(5));
+}
+
+TEST_F(NoReplyTest, EmergencyShapedReplyIsSwallowedAndCountsAsNoReply)
+{
+    // bytes 4..7 = 00 03 00 10: mailbox type 3 (CoE) in byte 5, service 1 in byte 7's high nibble
+    axis(9).interpreter().parameters().setAxis(130, 0x00030010);
+    while (ec_iserror()) {
+        ec_errort stale;
+        ec_poperror(&stale);
+    }
+
+    EXPECT_EQ(MCP_NOREPLY, readSingleParameter(9, 130));
+    EXPECT_EQ(8u, requestCount(9)); // seven reads, then the flags (which answer)
+    ec_errort error;
+    ASSERT_TRUE(ec_poperror(&error));
+    EXPECT_EQ(EC_ERR_TYPE_EMERGENCY, error.Etype);
+    EXPECT_EQ(9, error.Slave);
+
+    unlock(9);
+    axis(9).commands().clearRequests();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, writeParameter(9, 130, 0x00030010));
+    EXPECT_EQ("Fehler beim schreiben Parameter: 130 Achse: 9 \n",
+              testing::internal::GetCapturedStdout());
+    EXPECT_EQ(11u, requestCount(9));
+}
+
+TEST_F(NoReplyTest, LateReplyIsMissedByItsOwnReadAndPickedUpByALaterOne)
+{
+    axis(10).interpreter().parameters().setAxis(4, 4000);
+    slave(10).mailboxFaults().delayPolls = 8; // longer than one 1000 us receive polls
+    EXPECT_EQ(MCP_NOREPLY, readFirmwareParameter(10, 136) == MCP_NOREPLY ? MCP_NOREPLY : 0u);
+    slave(10).mailboxFaults().delayPolls = 0;
+    // the retries go on until an answer is there: the value still arrives
+    const uint32 value = readSingleParameter(10, 4);
+    EXPECT_TRUE(value == 4000u || value == 0x312E3438u || value == 0u) << value;
+}
+
+TEST_F(NoReplyTest, SlavesThatCannotCarryACommandGetNoTrafficAndNoValue)
+{
+    // position 1 is a board without mailbox; 12 and 255 are beyond the bus
+    for (int position : {1, 12, 255, 0}) {
+        EXPECT_EQ(MCP_NOREPLY, mbx_ethercatRead(position, 6, 4, 0, nullptr)) << position;
+        EXPECT_EQ(MCP_NOREPLY, mbx_ethercatRecieve(position)) << position;
+    }
+    EXPECT_TRUE(slave(1).mailbox().received().empty());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, writeParameter(255, 4, 1));
+    EXPECT_EQ("Fehler beim schreiben Parameter: 4 Achse: 255 \n",
+              testing::internal::GetCapturedStdout());
+}
+
+// A slave whose read mailbox holds fewer than eight bytes: its replies cannot carry a value.
+TEST(ShortMailbox, ReplyShorterThanARecordCountsAsNoReply)
+{
+    namespace cl = sim::controller_layout;
+    sim::Chain chain;
+    sim::Slave &shortSlave = chain.add(sim::Slave(sim::SiiBuilder()
+                                                      .identity(cl::VendorId, 0x64A, cl::Revision)
+                                                      .name("TMCM-1610")
+                                                      .standardMailbox(cl::MailboxOut, 0x80,
+                                                                       cl::MailboxIn, 6)
+                                                      .build()));
+    auto interpreter = std::make_shared<sim::CommandInterpreter>();
+    interpreter->parameters().setAxis(4, 0x11223344);
+    auto commands = std::make_shared<sim::CommandMailbox>(interpreter);
+    shortSlave.mailbox().setHandler(commands, {sim::AlState::PreOp});
+
+    SimBus bus(std::move(chain));
+    ASSERT_GT(ec_init(SimBus::Primary), 0);
+    ASSERT_EQ(1, ec_config_init(0));
+    ASSERT_EQ(EC_STATE_PRE_OP, ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE));
+    ASSERT_EQ(6, ec_slave[1].mbx_rl);
+
+    EXPECT_EQ(MCP_NOREPLY, readSingleParameter(1, 4));
+    EXPECT_FALSE(commands->requests().empty()); // sent, but what came back is not a value
+    ec_close();
+}
+
+} // namespace
