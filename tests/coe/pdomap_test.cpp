@@ -1,0 +1,104 @@
+// Read-out of the process data layout through CoE, entry by entry and with complete access, from
+// the CoE-only test slave, including slaves that number their SM types one too low, list more SMs
+// than the slave table holds, or report an SM as unused.
+#include "coebus.h"
+
+#include "ethercatconfigmap.h"
+
+namespace {
+
+class PdoMap : public CoeBus
+{
+};
+
+TEST_F(PdoMap, PlainReadOutGivesTheDictionarysSizes)
+{
+    start();
+    int osize = -1, isize = -1;
+    EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 1);
+    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
+    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
+    EXPECT_EQ(ec_slave[Slave].SMtype[2], 3);
+    EXPECT_EQ(ec_slave[Slave].SMtype[3], 4);
+    EXPECT_EQ(ec_slave[Slave].SM[2].SMlength, 6);
+    EXPECT_EQ(ec_slave[Slave].SM[3].SMlength, 7);
+    EXPECT_EQ(ec_readPDOassign(Slave, 0x1C13), sim::coe::CoeSlaveInputBits);
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(PdoMap, CompleteAccessReadOutGivesTheSameSizes)
+{
+    sim::coe::CoeSlaveOptions options;
+    options.completeAccess = true;
+    start(options);
+    size_t before = received().size();
+    int osize = -1, isize = -1;
+    EXPECT_EQ(ec_readPDOmapCA(Slave, &osize, &isize), 1);
+    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
+    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
+    EXPECT_EQ(ec_slave[Slave].SM[2].SMlength, 6);
+    EXPECT_EQ(ec_slave[Slave].SM[3].SMlength, 7);
+    // 0x1C00, then per direction the assignment and one mapping object: five reads in all.
+    EXPECT_EQ(received().size(), before + 5);
+}
+
+TEST_F(PdoMap, TypesNumberedOneTooLowAreRaised)
+{
+    sim::coe::CoeSlaveOptions options;
+    options.layout.smTypes = {1, 2, 2, 3};
+    start(options);
+    int osize = 0, isize = 0;
+    EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 1);
+    EXPECT_EQ(ec_slave[Slave].SMtype[2], 3);
+    EXPECT_EQ(ec_slave[Slave].SMtype[3], 4);
+    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
+    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
+}
+
+TEST_F(PdoMap, OnlyTheSyncManagersOfTheTableAreLookedAt)
+{
+    sim::coe::CoeSlaveOptions options;
+    options.layout.smTypes = {1, 2, 3, 4, 0, 0, 0, 0, 3, 3, 4, 4};
+    start(options);
+    ec_slave[Slave].SM[4].SMflags = 0x00010024;
+    size_t before = received().size();
+    int osize = 0, isize = 0;
+    EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 1);
+    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
+    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
+    // An SM reported unused is not activated later.
+    EXPECT_EQ(ec_slave[Slave].SMtype[4], 0);
+    EXPECT_EQ(ec_slave[Slave].SM[4].SMflags, 0x00000024u);
+    // No type read beyond SM 7 (sub-index 8 of 0x1C00).
+    for (size_t i = before; i < received().size(); ++i) {
+        const auto &m = received()[i];
+        if (sim::getLe16(&m[9]) == 0x1C00) {
+            EXPECT_LE(m[11], 8) << "message " << i;
+        }
+    }
+}
+
+TEST_F(PdoMap, MappingOfTheWholeBusReachesSafeOp)
+{
+    start();
+    static uint8 iomap[4096];
+    ASSERT_EQ(ec_config(FALSE, iomap), 2);
+    EXPECT_EQ(ec_slave[Slave].Obits, sim::coe::CoeSlaveOutputBits);
+    EXPECT_EQ(ec_slave[Slave].Ibits, sim::coe::CoeSlaveInputBits);
+    // The slave grants SAFE-OP only with SM2 and SM3 sized as its dictionary says.
+    EXPECT_EQ(ec_statecheck(Slave, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
+}
+
+TEST_F(PdoMap, FailedFirstReadGivesNothing)
+{
+    start();
+    server->dictionary().remove(0x1C00);
+    int osize = -1, isize = -1;
+    EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 0);
+    EXPECT_EQ(osize, 0);
+    EXPECT_EQ(isize, 0);
+    EXPECT_EQ(ec_readPDOmapCA(Slave, &osize, &isize), 0);
+    EXPECT_EQ(osize, 0);
+}
+
+} // namespace

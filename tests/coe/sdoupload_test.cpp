@@ -1,0 +1,209 @@
+// SDO upload against the CoE test slave on the virtual bus: every size class, the capacity checks,
+// the abort codes, complete access, and slaves that send more than they announced.
+#include "coebus.h"
+
+#include "coe/demodictionary.h"
+
+#include <cstring>
+
+namespace demo = sim::coe::demo;
+
+namespace {
+
+class SdoUpload : public CoeBus
+{
+protected:
+    void SetUp() override { start(); }
+};
+
+TEST_F(SdoUpload, EverySizeClassArrivesWithItsSize)
+{
+    uint8 b = 0;
+    uint16 w = 0;
+    uint32 l = 0;
+    uint64 q = 0;
+    char textValue[64] = {};
+    int size = sizeof(b);
+    EXPECT_GT(ec_SDOread(Slave, demo::ByteObject, 0, FALSE, &size, &b, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 1);
+    EXPECT_EQ(b, 0x11);
+    size = sizeof(w);
+    EXPECT_GT(ec_SDOread(Slave, demo::WordObject, 0, FALSE, &size, &w, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(w, 0x2222);
+    size = sizeof(l);
+    EXPECT_GT(ec_SDOread(Slave, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(l, 0x33333333u);
+    // Eight bytes no longer fit an expedited answer: a normal one carries them.
+    size = sizeof(q);
+    EXPECT_GT(ec_SDOread(Slave, demo::LongObject, 0, FALSE, &size, &q, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 8);
+    EXPECT_EQ(q, 0x4444444455555555ull);
+    size = sizeof(textValue);
+    EXPECT_GT(ec_SDOread(Slave, demo::TextObject, 0, FALSE, &size, textValue, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 6);
+    EXPECT_EQ(std::string(textValue, 6), "zuvian");
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(SdoUpload, LargeObjectComesInSegments)
+{
+    std::vector<uint8> buffer(2000, 0xEE);
+    int size = int(buffer.size());
+    size_t before = received().size();
+    EXPECT_GT(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
+    ASSERT_EQ(size, int(demo::LargeObjectSize));
+    for (size_t i = 0; i < demo::LargeObjectSize; ++i)
+        ASSERT_EQ(buffer[i], demo::largeObjectByte(i)) << "byte " << i;
+    EXPECT_EQ(buffer[demo::LargeObjectSize], 0xEE);
+    // 128-byte mailboxes: 112 bytes in the first answer, 119 in each segment: 12 segments.
+    std::vector<sim::Bytes> requests(received().begin() + long(before), received().end());
+    ASSERT_EQ(requests.size(), 13u);
+    for (size_t i = 1; i < requests.size(); ++i)
+        EXPECT_EQ(requests[i][8], i % 2 ? 0x60 : 0x70) << "segment request " << i;
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(SdoUpload, SmallerEntryIntoLargerBufferStoresItsOwnSize)
+{
+    uint8 buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    int size = sizeof(buffer);
+    EXPECT_GT(ec_SDOread(Slave, demo::WordObject, 0, FALSE, &size, buffer, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(buffer[2], 0xAA);
+}
+
+TEST_F(SdoUpload, AnswerLargerThanTheBufferIsRefusedUntouched)
+{
+    uint8 small[2] = {0xAA, 0xAA};
+    int size = sizeof(small);
+    EXPECT_EQ(ec_SDOread(Slave, demo::DwordObject, 0, FALSE, &size, small, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(small[0], 0xAA);
+    EXPECT_EQ(small[1], 0xAA);
+    auto e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Etype, EC_ERR_TYPE_PACKET_ERROR);
+    EXPECT_EQ(e->ErrorCode, 3);
+    EXPECT_EQ(e->Slave, Slave);
+    EXPECT_EQ(e->Index, demo::DwordObject);
+
+    // A normal answer that announces 1500 bytes to a 1000-byte buffer: nothing is copied.
+    std::vector<uint8> buffer(1000, 0xEE);
+    size = int(buffer.size());
+    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xEE), 1000);
+    e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode, 3);
+}
+
+TEST_F(SdoUpload, RefusalsCarryTheSlavesAbortCode)
+{
+    struct Case {
+        uint16 index;
+        uint8 sub;
+        uint32 code;
+    } cases[] = {
+        {demo::MissingObject, 0, 0x06020000},
+        {0x1018, 9, 0x06090011},
+        {demo::WriteOnlyObject, 0, 0x06010001},
+    };
+    for (const auto &c : cases) {
+        uint32 value = 0;
+        int size = sizeof(value);
+        EXPECT_EQ(ec_SDOread(Slave, c.index, c.sub, FALSE, &size, &value, EC_TIMEOUT_MBXRX), 0);
+        auto e = onlyError();
+        ASSERT_TRUE(e) << std::hex << c.index;
+        EXPECT_EQ(e->Etype, EC_ERR_TYPE_SDO_ERROR);
+        EXPECT_EQ(e->Slave, Slave);
+        EXPECT_EQ(e->Index, c.index);
+        EXPECT_EQ(e->SubIdx, c.sub);
+        EXPECT_EQ(uint32(e->AbortCode), c.code);
+    }
+}
+
+TEST_F(SdoUpload, CompleteAccessReadsTheWholeObjectFromSubIndexOne)
+{
+    uint8 image[32] = {};
+    int size = sizeof(image);
+    EXPECT_GT(ec_SDOread(Slave, 0x1018, 0, TRUE, &size, image, EC_TIMEOUT_MBXRX), 0);
+    ASSERT_EQ(size, 2 + 16);
+    EXPECT_EQ(image[0], 4);
+    EXPECT_EQ(ec_get32(image + 2), sim::coe::TestVendorId);
+    EXPECT_EQ(ec_get32(image + 6), sim::coe::CoeSlaveProductCode);
+
+    // Complete access starts at sub-index 0 or 1: a request for 5 goes out as 1.
+    size = sizeof(image);
+    EXPECT_GT(ec_SDOread(Slave, 0x1018, 5, TRUE, &size, image, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(received().back()[8], 0x50);
+    EXPECT_EQ(received().back()[11], 1);
+    EXPECT_EQ(size, 16);
+    EXPECT_EQ(ec_get32(image), sim::coe::TestVendorId);
+}
+
+TEST_F(SdoUpload, SlaveThatSendsMoreThanItAnnouncedIsStopped)
+{
+    server->faults().overrunBytes = 50;
+    std::vector<uint8> buffer(2000, 0xEE);
+    int size = int(buffer.size());
+    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
+    // Nothing lands behind the size the slave announced.
+    EXPECT_EQ(std::count(buffer.begin() + long(demo::LargeObjectSize), buffer.end(), 0xEE),
+              long(buffer.size() - demo::LargeObjectSize));
+    EXPECT_LE(size, int(demo::LargeObjectSize));
+    auto e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Etype, EC_ERR_TYPE_PACKET_ERROR);
+    EXPECT_EQ(e->ErrorCode, 3);
+}
+
+TEST_F(SdoUpload, AnswerForAnotherObjectIsAnUnexpectedFrame)
+{
+    server->faults().wrongIndex = true;
+    uint16 w = 0;
+    int size = sizeof(w);
+    EXPECT_EQ(ec_SDOread(Slave, demo::WordObject, 0, FALSE, &size, &w, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(w, 0);
+    auto e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Etype, EC_ERR_TYPE_PACKET_ERROR);
+    EXPECT_EQ(e->ErrorCode, 1);
+}
+
+TEST_F(SdoUpload, EmergencyBeforeTheAnswerGoesToTheErrorList)
+{
+    server->emergencyBeforeNextReply(0x8110, 0x11, {1, 2, 3, 4, 5});
+    uint32 l = 0;
+    int size = sizeof(l);
+    EXPECT_GT(ec_SDOread(Slave, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(l, 0x33333333u);
+    auto e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Etype, EC_ERR_TYPE_EMERGENCY);
+    EXPECT_EQ(e->ErrorCode, 0x8110);
+    EXPECT_EQ(e->ErrorReg, 0x11);
+}
+
+TEST_F(SdoUpload, SilentSlaveGivesTheTransportResultAndNoError)
+{
+    bus->slave(Slave).mailboxFaults().neverAnswer = true;
+    uint32 l = 0;
+    int size = sizeof(l);
+    EXPECT_LE(ec_SDOread(Slave, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, int(sizeof(l)));
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(SdoUpload, RefusesSlaveNumbersOutsideTheTable)
+{
+    uint32 l = 0;
+    int size = sizeof(l);
+    EXPECT_EQ(ec_SDOread(0, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(ec_SDOread(3, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(ec_SDOread(EC_MAXSLAVE, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+    size = -1;
+    EXPECT_EQ(ec_SDOread(Slave, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+}
+
+} // namespace
