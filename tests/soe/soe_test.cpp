@@ -1,0 +1,186 @@
+// IDN read and write against the SoE test drive on the virtual bus: values cut to the caller's
+// buffer, fragmented reads and writes, drive errors and the process data sizes from IDN 16 and 24.
+#include "soebus.h"
+
+#include "ethercatconfigmap.h"
+
+namespace {
+
+class SoeReadWrite : public SoeBus
+{
+protected:
+    void SetUp() override { start(); }
+};
+
+TEST_F(SoeReadWrite, ValueIsCutToTheCallersBuffer)
+{
+    uint8 buffer[2] = {};
+    int size = sizeof(buffer);
+    uint32 value = 0xA1B2C3D4;
+    ASSERT_GT(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, sizeof(value), &value, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_GT(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, &size, buffer, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(buffer[0], 0xD4);
+    EXPECT_EQ(buffer[1], 0xC3);
+    uint32 whole = 0;
+    size = sizeof(whole);
+    EXPECT_GT(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, &size, &whole, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(whole, value);
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(SoeReadWrite, LongValuesTravelInFragmentsBothWays)
+{
+    std::vector<uint8> data(300);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8(i * 3 + 1);
+    ASSERT_GT(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ScratchIdn, int(data.size()), data.data(),
+                          EC_TIMEOUT_MBXRX),
+              0);
+    // 128-byte mailbox: 118 data bytes per fragment.
+    ASSERT_EQ(server->writeFragments().size(), 3u);
+    EXPECT_EQ(server->find(sim::soe::ScratchIdn)->value, data);
+
+    std::vector<uint8> back(400, 0xEE);
+    int size = int(back.size());
+    ASSERT_GT(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, sim::soe::ScratchIdn, &size, back.data(), EC_TIMEOUT_MBXRX), 0);
+    ASSERT_EQ(size, 300);
+    EXPECT_EQ(std::vector<uint8>(back.begin(), back.begin() + 300), data);
+    EXPECT_EQ(back[300], 0xEE);
+
+    // A fragmented read into a buffer that ends inside the second fragment.
+    std::vector<uint8> part(150, 0);
+    size = int(part.size());
+    ASSERT_GT(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, sim::soe::ScratchIdn, &size, part.data(), EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(size, 150);
+    EXPECT_EQ(part, std::vector<uint8>(data.begin(), data.begin() + 150));
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(SoeReadWrite, MissingIdnLeavesTheDrivesErrorCode)
+{
+    uint32 value = 0;
+    int size = sizeof(value);
+    EXPECT_EQ(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, 4711, &size, &value, EC_TIMEOUT_MBXRX), 0);
+    auto e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Etype, EC_ERR_TYPE_SOE_ERROR);
+    EXPECT_EQ(e->Slave, Slave);
+    EXPECT_EQ(e->Index, 4711);
+    EXPECT_EQ(e->ErrorCode, 0x1001);
+}
+
+TEST_F(SoeReadWrite, RefusedWritesLeaveTheDrivesErrorCode)
+{
+    uint32 value = 1;
+    uint16 shortValue = 1;
+    EXPECT_EQ(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, 47, sizeof(value), &value, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, sizeof(shortValue), &shortValue,
+                          EC_TIMEOUT_MBXRX),
+              0);
+    server->failWrites(0x7009);
+    EXPECT_EQ(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, sizeof(value), &value, EC_TIMEOUT_MBXRX),
+              0);
+    auto list = errors();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].ErrorCode, 0x7004);
+    EXPECT_EQ(list[0].Index, 47);
+    EXPECT_EQ(list[1].ErrorCode, 0x7002);
+    EXPECT_EQ(list[2].ErrorCode, 0x7009);
+    for (const auto &e : list)
+        EXPECT_EQ(e.Etype, EC_ERR_TYPE_SOE_ERROR);
+}
+
+TEST_F(SoeReadWrite, SilentDriveGivesPacketErrorFour)
+{
+    bus->slave(Slave).mailboxFaults().neverAnswer = true;
+    uint32 value = 0;
+    int size = sizeof(value);
+    EXPECT_LE(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, 47, &size, &value, EC_TIMEOUT_MBXRX), 0);
+    auto e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Etype, EC_ERR_TYPE_PACKET_ERROR);
+    EXPECT_EQ(e->ErrorCode, 4);
+    EXPECT_EQ(e->Index, 47);
+}
+
+TEST_F(SoeReadWrite, MappingSizesFromTheConfigurationLists)
+{
+    int osize = -1, isize = -1;
+    EXPECT_EQ(ec_readIDNmap(Slave, &osize, &isize), 1);
+    EXPECT_EQ(osize, sim::soe::SoeSlaveOutputBits);
+    // IDN 16 lists a 32-bit and a 16-bit entry: 16 + 32 + 16.
+    EXPECT_EQ(isize, sim::soe::SoeSlaveInputBits);
+}
+
+TEST_F(SoeReadWrite, ListEntriesAddNothingAndOverlongListsGiveZero)
+{
+    // Lengths 1 and 2 plus a list entry: 16 + 16 + 32 + 0.
+    auto *mdt = const_cast<sim::soe::Idn *>(server->find(24));
+    mdt->value = sim::soe::idnList({84, 51, sim::soe::ScratchIdn});
+    int osize = 0, isize = 0;
+    EXPECT_EQ(ec_readIDNmap(Slave, &osize, &isize), 1);
+    EXPECT_EQ(osize, 64);
+
+    std::vector<uint16_t> many(65, 47);
+    mdt->value = sim::soe::idnList(many);
+    EXPECT_EQ(ec_readIDNmap(Slave, &osize, &isize), 1);
+    EXPECT_EQ(osize, 0);
+    EXPECT_EQ(isize, sim::soe::SoeSlaveInputBits);
+}
+
+TEST_F(SoeReadWrite, MappingOfTheWholeBusReachesSafeOp)
+{
+    static uint8 iomap[4096];
+    ASSERT_EQ(ec_config(FALSE, iomap), 2);
+    EXPECT_EQ(ec_slave[Slave].Obits, sim::soe::SoeSlaveOutputBits);
+    EXPECT_EQ(ec_slave[Slave].Ibits, sim::soe::SoeSlaveInputBits);
+    EXPECT_EQ(ec_statecheck(Slave, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
+}
+
+class SoeSmallMailbox : public SoeBus
+{
+protected:
+    void SetUp() override
+    {
+        sim::soe::SoeSlaveOptions options;
+        options.mailboxSize = 50;
+        start(options);
+    }
+};
+
+TEST_F(SoeSmallMailbox, WriteOf100BytesGoesIn40_40_20)
+{
+    std::vector<uint8> data(100);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8(i);
+    ASSERT_GT(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ScratchIdn, int(data.size()), data.data(),
+                          EC_TIMEOUT_MBXRX),
+              0);
+    const auto &f = server->writeFragments();
+    ASSERT_EQ(f.size(), 3u);
+    EXPECT_TRUE(f[0].incomplete);
+    EXPECT_EQ(f[0].idnField, 2);
+    EXPECT_EQ(f[0].dataBytes, 40u);
+    EXPECT_TRUE(f[1].incomplete);
+    EXPECT_EQ(f[1].idnField, 1);
+    EXPECT_EQ(f[1].dataBytes, 40u);
+    EXPECT_FALSE(f[2].incomplete);
+    EXPECT_EQ(f[2].idnField, sim::soe::ScratchIdn);
+    EXPECT_EQ(f[2].dataBytes, 20u);
+    EXPECT_EQ(server->find(sim::soe::ScratchIdn)->value, data);
+}
+
+TEST_F(SoeSmallMailbox, MailboxWithoutRoomForDataRefusesTheWrite)
+{
+    ec_slave[Slave].mbx_l = 10;
+    uint8 b = 1;
+    EXPECT_EQ(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, 1, &b, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_TRUE(server->writeFragments().empty());
+    auto e = onlyError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode, 3);
+}
+
+} // namespace
