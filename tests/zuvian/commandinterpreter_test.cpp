@@ -66,29 +66,6 @@ TEST(CommandInterpreter, SettingsAreRefusedWithoutTheRightPasswordAndNeverEchoed
     EXPECT_EQ(777u, send(c, sim::command::GetAxisParameter, 130, 0).value);
 }
 
-TEST(CommandInterpreter, StoredValuesSurviveAPowerCycleAndSetOnlyValuesDoNot)
-{
-    CommandInterpreter c;
-    unlock(c);
-    send(c, sim::command::SetAxisParameter, 4, 4000);
-    send(c, sim::command::StoreAxisParameter, 4, 4000);
-    send(c, sim::command::SetAxisParameter, 4, 1); // set after the store: lost at power off
-    send(c, sim::command::SetAxisParameter, 5, 1799);
-    send(c, sim::command::SetGlobalParameter, 0, 9, 2);
-    send(c, sim::command::StoreGlobalParameter, 0, 0, 2);
-    send(c, sim::command::SetGlobalParameter, 1, 5, 2);
-
-    c.powerCycle();
-    EXPECT_EQ(4000u, send(c, sim::command::GetAxisParameter, 4, 0).value);
-    EXPECT_EQ(0u, c.parameters().axis(5));
-    EXPECT_EQ(9u, c.parameters().global(2, 0));
-    EXPECT_EQ(0u, c.parameters().global(2, 1));
-    EXPECT_EQ(0u, c.parameters().global(3, 0)); // banks are kept apart
-    // the password is not kept either
-    EXPECT_FALSE(c.unlocked());
-    EXPECT_NE(5u, send(c, sim::command::SetAxisParameter, 4, 5).value);
-}
-
 TEST(CommandInterpreter, ErrorFlagsFirmwareAndMotionCommands)
 {
     CommandInterpreter c;
