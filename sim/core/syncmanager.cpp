@@ -146,9 +146,12 @@ Access SyncManagers::masterWrite(std::uint16_t address, std::uint8_t value, Byte
         }
         return Access::Done;
     }
-    // Buffered: collect the bytes aside and hand them over only when the buffer is complete.
-    if (s.staging.empty())
+    // Buffered: the first byte opens a buffer, the bytes are collected aside and handed over
+    // only when the last byte closes it, so the slave never sees half an update.
+    if (address == sm.start)
         s.staging.assign(memory.begin() + sm.start, memory.begin() + sm.start + sm.span());
+    else if (s.staging.empty())
+        return Access::Refused;
     s.staging[std::size_t(address - sm.start)] = value;
     if (address == sm.last()) {
         std::copy(s.staging.begin(), s.staging.end(), memory.begin() + sm.start);

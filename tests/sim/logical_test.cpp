@@ -1,0 +1,150 @@
+/*
+ * Logical addressing through the FMMUs of several slaves, buffered SyncManagers and their
+ * working counters.
+ */
+#include "simtest.h"
+
+#include <gtest/gtest.h>
+
+using namespace simtest;
+using sim::Command;
+
+namespace {
+
+/* Two slaves with 2 output bytes (SM2 at 0x1100) and 2 input bytes (SM3 at 0x1180), mapped as
+ * outputs at logical 0 and 2, inputs at 4 and 6, taken to SAFE-OP. */
+class LogicalBus : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (int i = 0; i < 2; ++i)
+            chain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
+        addressAll(chain);
+        for (std::size_t n = 1; n <= 2; ++n) {
+            const std::uint32_t o = std::uint32_t(2 * (n - 1));
+            exchange(chain, Command::Fpwr, station(n), 0x0810, smBlock(0x1100, 2, 0x24, 0x01));
+            exchange(chain, Command::Fpwr, station(n), 0x0818, smBlock(0x1180, 2, 0x20, 0x01));
+            exchange(chain, Command::Fpwr, station(n), 0x0600, fmmuBlock(o, 2, 0x1100, 2));
+            exchange(chain, Command::Fpwr, station(n), 0x0610, fmmuBlock(4 + o, 2, 0x1180, 1));
+            requestState(chain, n, 0x02);
+        }
+    }
+    void safeOp()
+    {
+        for (std::size_t n = 1; n <= 2; ++n)
+            ASSERT_EQ(requestState(chain, n, 0x04), 0x0004);
+    }
+
+    sim::Chain chain;
+};
+
+TEST_F(LogicalBus, ProcessDataIsOutOfReachBeforeSafeOp)
+{
+    auto r = exchange(chain, Command::Lrw, 0, 0, sim::Bytes{1, 2, 3, 4, 0, 0, 0, 0});
+    EXPECT_EQ(r->wkc, 0);
+}
+
+TEST_F(LogicalBus, LrwWritesOutputsAndReadsInputsOfEverySlave)
+{
+    safeOp();
+    chain.slave(1).setInputs(3, {0xA1, 0xA2});
+    chain.slave(2).setInputs(3, {0xB1, 0xB2});
+    auto r = exchange(chain, Command::Lrw, 0, 0, sim::Bytes{1, 2, 3, 4, 0, 0, 0, 0});
+    EXPECT_EQ(r->wkc, 6); // 2 writing slaves x 2 + 2 reading slaves x 1
+    EXPECT_EQ(r->data, (sim::Bytes{1, 2, 3, 4, 0xA1, 0xA2, 0xB1, 0xB2}));
+    EXPECT_EQ(chain.slave(1).outputs(2), (sim::Bytes{1, 2}));
+    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{3, 4}));
+}
+
+TEST_F(LogicalBus, LrdAndLwrCountOncePerSlave)
+{
+    safeOp();
+    chain.slave(2).setInputs(3, {0x55, 0x66});
+    auto r = exchange(chain, Command::Lrd, 4, 0, 4);
+    EXPECT_EQ(r->wkc, 2);
+    EXPECT_EQ(r->data, (sim::Bytes{0, 0, 0x55, 0x66}));
+    r = exchange(chain, Command::Lwr, 0, 0, sim::Bytes{9, 9, 8, 8});
+    EXPECT_EQ(r->wkc, 2);
+    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{8, 8}));
+    // Half a buffer is never handed over: the first byte opens it, only the last closes it.
+    r = exchange(chain, Command::Lwr, 2, 0, sim::Bytes{7});
+    EXPECT_EQ(r->wkc, 1);
+    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{8, 8}));
+    r = exchange(chain, Command::Lwr, 3, 0, sim::Bytes{6});
+    EXPECT_EQ(r->wkc, 1);
+    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{7, 6}));
+    // A write that starts behind the first byte finds the buffer closed.
+    r = exchange(chain, Command::Lwr, 3, 0, sim::Bytes{5});
+    EXPECT_EQ(r->wkc, 0);
+    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{7, 6}));
+    // A logical address nobody maps.
+    EXPECT_EQ(exchange(chain, Command::Lrw, 0x100, 0, 4)->wkc, 0);
+    // The high half of the logical address counts too.
+    EXPECT_EQ(exchange(chain, Command::Lrw, 0, 1, 8)->wkc, 0);
+}
+
+TEST_F(LogicalBus, BufferedInputsCannotBeWrittenByTheMaster)
+{
+    safeOp();
+    chain.slave(1).setInputs(3, {1, 2});
+    EXPECT_EQ(exchange(chain, Command::Fpwr, station(1), 0x1180, sim::Bytes{9, 9})->wkc, 0);
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x1180, 2)->data, (sim::Bytes{1, 2}));
+}
+
+TEST(LogicalBits, BitOrientedSlavesShareAByte)
+{
+    // Three slaves with 2 output bits each, at bits 0-1, 2-3 and 4-5 of logical byte 0.
+    sim::Chain chain;
+    for (int i = 0; i < 3; ++i)
+        chain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
+    addressAll(chain);
+    for (std::size_t n = 1; n <= 3; ++n) {
+        const std::uint8_t first = std::uint8_t(2 * (n - 1));
+        exchange(chain, Command::Fpwr, station(n), 0x0600, fmmuBlock(0, 1, 0x0F00, 2, first, std::uint8_t(first + 1)));
+    }
+    auto r = exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0b00100111});
+    EXPECT_EQ(r->wkc, 3);
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0F00, 1)->data[0], 0b11);
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(2), 0x0F00, 1)->data[0], 0b01);
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(3), 0x0F00, 1)->data[0], 0b10);
+    // Bits outside a slave's window stay as they were in its memory.
+    exchange(chain, Command::Fpwr, station(1), 0x0F00, sim::Bytes{0xF0});
+    exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0x01});
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0F00, 1)->data[0], 0xF1);
+}
+
+TEST(LogicalBits, WindowRunsAcrossAByteBoundary)
+{
+    // 5 bits from logical bit 6 of byte 0 to bit 2 of byte 1, onto physical 0x0F00 bit 0.
+    sim::Chain chain;
+    chain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
+    addressAll(chain);
+    exchange(chain, Command::Fpwr, station(1), 0x0600, fmmuBlock(0, 2, 0x0F00, 3, 6, 2));
+    exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0b11000000, 0b00000101});
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0F00, 1)->data[0], 0b10111);
+    exchange(chain, Command::Fpwr, station(1), 0x0F00, sim::Bytes{0b01010});
+    auto r = exchange(chain, Command::Lrd, 0, 0, sim::Bytes{0xFF, 0xFF});
+    EXPECT_EQ(r->data, (sim::Bytes{0b10111111, 0b11111010}));
+}
+
+TEST(LogicalBits, InactiveOrForeignFmmusMapNothing)
+{
+    sim::Chain chain;
+    chain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
+    addressAll(chain);
+    sim::Bytes block = fmmuBlock(0, 2, 0x0F00, 1);
+    block[12] = 0;
+    exchange(chain, Command::Fpwr, station(1), 0x0600, block);
+    EXPECT_EQ(exchange(chain, Command::Lrd, 0, 0, 2)->wkc, 0);
+    // A read FMMU does not take writes.
+    exchange(chain, Command::Fpwr, station(1), 0x0600, fmmuBlock(0, 2, 0x0F00, 1));
+    EXPECT_EQ(exchange(chain, Command::Lwr, 0, 0, 2)->wkc, 0);
+    // A physical window at the end of the address space is cut there, not wrapped.
+    exchange(chain, Command::Fpwr, station(1), 0x0600, fmmuBlock(0, 4, 0xFFFE, 2));
+    EXPECT_EQ(exchange(chain, Command::Lwr, 0, 0, sim::Bytes{1, 2, 3, 4})->wkc, 1);
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0xFFFE, 2)->data, (sim::Bytes{1, 2}));
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0000, 1)->data[0], 0x11);
+}
+
+} // namespace
