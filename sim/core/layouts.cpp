@@ -84,6 +84,7 @@ LayoutRegistry layouts()
 {
     LayoutRegistry registry;
     registerCoreLayouts(registry);
+    registerControllerLayouts(registry);
     return registry;
 }
 

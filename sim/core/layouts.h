@@ -6,7 +6,8 @@
  * in layouts.cpp. A component that adds layouts declares its function here and adds the call
  * there.
  *
- * Built in: "generic:N", a line of N plain slaves without mailbox ("generic:3").
+ * Built in: "generic:N", a line of N plain slaves without mailbox ("generic:3"). The motor
+ * controller models add "arm" and "robot".
  */
 #ifndef SIM_CORE_LAYOUTS_H
 #define SIM_CORE_LAYOUTS_H
@@ -51,6 +52,8 @@ Slave makePlainSlave(std::size_t number);
 
 /* Registration functions, called by layouts(). */
 void registerCoreLayouts(LayoutRegistry &registry);
+/* "arm" and "robot", the robot's buses with their motor controllers (sim/controller). */
+void registerControllerLayouts(LayoutRegistry &registry);
 
 } // namespace sim
 

@@ -1,0 +1,178 @@
+/*
+ * zuvian-sim: serves a virtual EtherCAT bus on a network interface, so that the unmodified
+ * service tool can be run against a simulated robot.
+ */
+#include "core/layouts.h"
+#include "core/rawserver.h"
+#include "core/veth.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const Usage =
+    "Usage: zuvian-sim [--layout NAME] (--interface IF | --veth NAME)\n"
+    "\n"
+    "Serves a chain of emulated EtherCAT slaves on a network interface through a raw packet\n"
+    "socket (EtherType 0x88A4). Every EtherCAT frame that arrives from a master is run through\n"
+    "the slaves and sent back on the same interface; the frames zuvian-sim sends itself are\n"
+    "ignored. Needs root (raw socket, ip link).\n"
+    "\n"
+    "Options:\n"
+    "  --interface IF   serve on the existing interface IF; the master uses the interface at\n"
+    "                   the other end of the cable.\n"
+    "  --veth NAME      create a veth pair NAME / NAME-peer (NAME at most 10 characters), bring\n"
+    "                   both up, serve on NAME-peer and leave NAME for the master. The pair is\n"
+    "                   removed when zuvian-sim ends, also on Ctrl-C (SIGINT) and SIGTERM.\n"
+    "  --layout NAME    the bus to emulate (default \"robot\"); see below.\n"
+    "  --list-layouts   list the layouts and exit.\n"
+    "  --help           this text.\n"
+    "\n"
+    "Layouts:\n";
+
+struct Options
+{
+    std::string interface;
+    std::string veth;
+    std::string layout = "robot";
+    bool help = false;
+    bool list = false;
+};
+
+void printLayouts(const sim::LayoutRegistry &registry)
+{
+    for (const auto &entry : registry.list())
+        std::cout << "  " << entry.first << "\n      " << entry.second << "\n";
+}
+
+void printHelp(const sim::LayoutRegistry &registry)
+{
+    std::cout << Usage;
+    printLayouts(registry);
+    std::cout << "\nExample:\n"
+                 "  sudo zuvian-sim --layout robot --veth zsim0    # then pick zsim0 in the service tool\n";
+}
+
+/* The options, or nothing after a complaint on stderr. */
+std::optional<Options> parse(int argc, char **argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string &into) {
+            if (i + 1 >= argc) {
+                std::cerr << "zuvian-sim: " << arg << " needs a value\n";
+                return false;
+            }
+            into = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h")
+            o.help = true;
+        else if (arg == "--list-layouts")
+            o.list = true;
+        else if (arg == "--interface") {
+            if (!value(o.interface))
+                return std::nullopt;
+        } else if (arg == "--veth") {
+            if (!value(o.veth))
+                return std::nullopt;
+        } else if (arg == "--layout") {
+            if (!value(o.layout))
+                return std::nullopt;
+        } else {
+            std::cerr << "zuvian-sim: unknown option " << arg << " (see --help)\n";
+            return std::nullopt;
+        }
+    }
+    if (!o.help && !o.list && o.interface.empty() == o.veth.empty()) {
+        std::cerr << "zuvian-sim: give exactly one of --interface and --veth (see --help)\n";
+        return std::nullopt;
+    }
+    return o;
+}
+
+/* A descriptor that becomes readable on SIGINT or SIGTERM; the signals no longer kill us, so
+ * the veth pair is always removed on the way out. */
+int stopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0)
+        return -1;
+    return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+bool stopRequested(int fd)
+{
+    signalfd_siginfo info;
+    return read(fd, &info, sizeof info) == ssize_t(sizeof info);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const sim::LayoutRegistry registry = sim::layouts();
+    const auto options = parse(argc, argv);
+    if (!options)
+        return 2;
+    if (options->help) {
+        printHelp(registry);
+        return 0;
+    }
+    if (options->list) {
+        printLayouts(registry);
+        return 0;
+    }
+    auto chain = registry.build(options->layout);
+    if (!chain) {
+        std::cerr << "zuvian-sim: unknown layout \"" << options->layout << "\"; known layouts:\n";
+        printLayouts(registry);
+        return 2;
+    }
+
+    const int signals = stopSignals();
+    if (signals < 0) {
+        std::cerr << "zuvian-sim: cannot set up signal handling\n";
+        return 1;
+    }
+    std::unique_ptr<sim::VethPair> veth;
+    std::string serveOn = options->interface;
+    if (!options->veth.empty()) {
+        veth = std::make_unique<sim::VethPair>(options->veth);
+        if (!veth->ok()) {
+            std::cerr << "zuvian-sim: " << veth->error() << "\n";
+            return 1;
+        }
+        serveOn = veth->peer();
+    }
+    sim::RawServer server(serveOn);
+    if (!server.ok()) {
+        std::cerr << "zuvian-sim: " << server.error() << "\n";
+        return 1;
+    }
+    std::cout << "zuvian-sim: layout \"" << options->layout << "\" (" << chain->size() << " slaves) on " << serveOn;
+    if (veth)
+        std::cout << "; the master uses " << veth->name();
+    std::cout << "\nCtrl-C ends it." << std::endl;
+
+    while (!stopRequested(signals))
+        server.serveOne(*chain, 100);
+
+    std::cout << "zuvian-sim: answered " << server.answered() << " frames" << (veth ? "; removing the veth pair" : "")
+              << std::endl;
+    close(signals);
+    return 0;
+}
