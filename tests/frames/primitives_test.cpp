@@ -189,19 +189,23 @@ TEST_F(Bus, LogicalAccessGoesThroughTheFmmusOfSeveralSlaves)
 TEST_F(Bus, ProcessDataWithTheReferenceClockTime)
 {
     for (int n = 1; n <= 2; n++)
-        mapFmmu(n, 0, 0x20000 + 2 * (n - 1), 2, ProcessRam + 0x100, 3);
-    memory(2, ProcessRam + 0x100)[0] = 0x42;
+    {
+        mapFmmu(n, 0, 0x20000 + 2 * (n - 1), 2, ProcessRam + 0x100, 2);
+        mapFmmu(n, 1, 0x20004 + 2 * (n - 1), 2, ProcessRam + 0x200, 1);
+    }
+    memory(2, ProcessRam + 0x200)[0] = 0x42;
 
     bus.clock().advance(5000);
     int64 before = 0;
     ASSERT_EQ(1, ec_FPRD(station(1), ECT_REG_DCSYSTIME, sizeof before, &before, EC_TIMEOUT_FRAME));
     int64 dctime = 0;
-    std::uint8_t image[4] = {1, 2, 3, 4};
+    std::uint8_t image[8] = {1, 2, 3, 4, 0, 0, 0, 0};
     EXPECT_EQ(2 * 3, ec_LRWDC(0x20000, sizeof image, image, station(1), &dctime, EC_TIMEOUT_FRAME))
         << "the LRW's own counter, not the clock datagram's";
-    EXPECT_EQ(0x42, image[2]);
+    EXPECT_EQ(0x42, image[6]);
     EXPECT_EQ(1, memory(1, ProcessRam + 0x100)[0]);
     EXPECT_EQ(3, memory(2, ProcessRam + 0x100)[0]);
+    EXPECT_GT(before, 0);
     EXPECT_GE(dctime, before) << "the reference clock's time came back";
     int64 after = 0;
     ec_FPRD(station(1), ECT_REG_DCSYSTIME, sizeof after, &after, EC_TIMEOUT_FRAME);
@@ -210,9 +214,9 @@ TEST_F(Bus, ProcessDataWithTheReferenceClockTime)
     // Without an answer nothing is copied and the clock value stays.
     bus.faults().loseNext = 1000;
     int64 kept = dctime;
-    std::uint8_t untouched[4] = {9, 9, 9, 9};
+    std::uint8_t untouched[8] = {9, 9, 9, 9, 9, 9, 9, 9};
     EXPECT_LT(ec_LRWDC(0x20000, sizeof untouched, untouched, station(1), &dctime, EC_TIMEOUT_FRAME), 0);
-    EXPECT_EQ(9, untouched[2]);
+    EXPECT_EQ(9, untouched[6]);
     EXPECT_EQ(kept, dctime);
 }
 
