@@ -54,12 +54,12 @@ protected:
         EXPECT_EQ(s.mbx_l, 0x80);
         EXPECT_EQ(s.mbx_ro, 0x1080);
         EXPECT_EQ(s.mbx_rl, 0x80);
-        EXPECT_EQ(s.SM[0].StartAddr, 0x1000);
-        EXPECT_EQ(s.SM[0].SMlength, 0x80);
-        EXPECT_EQ(s.SM[0].SMflags, 0x00010026u);
-        EXPECT_EQ(s.SM[1].StartAddr, 0x1080);
-        EXPECT_EQ(s.SM[1].SMlength, 0x80);
-        EXPECT_EQ(s.SM[1].SMflags, 0x00010022u);
+        EXPECT_EQ(+s.SM[0].StartAddr, 0x1000);
+        EXPECT_EQ(+s.SM[0].SMlength, 0x80);
+        EXPECT_EQ(+s.SM[0].SMflags, 0x00010026u);
+        EXPECT_EQ(+s.SM[1].StartAddr, 0x1080);
+        EXPECT_EQ(+s.SM[1].SMlength, 0x80);
+        EXPECT_EQ(+s.SM[1].SMflags, 0x00010022u);
         EXPECT_EQ(s.SMtype[0], 1);
         EXPECT_EQ(s.SMtype[1], 2);
         EXPECT_EQ(s.SMtype[2], 3);
@@ -84,10 +84,10 @@ TEST_F(EnumChains, RobotOf11SlavesReachesPreOpWithEveryEntryFilled)
         EXPECT_EQ(s.CoEdetails, 0x23);
         EXPECT_EQ(s.FoEdetails, 0x01);
         EXPECT_EQ(s.Ebuscurrent, 120);
-        EXPECT_EQ(s.SM[2].StartAddr, OutputsStart);
-        EXPECT_EQ(s.SM[2].SMlength, 8);
-        EXPECT_EQ(s.SM[2].SMflags, 0x00010064u);
-        EXPECT_EQ(s.SM[3].StartAddr, InputsStart);
+        EXPECT_EQ(+s.SM[2].StartAddr, OutputsStart);
+        EXPECT_EQ(+s.SM[2].SMlength, 8);
+        EXPECT_EQ(+s.SM[2].SMflags, 0x00010064u);
+        EXPECT_EQ(+s.SM[3].StartAddr, InputsStart);
         EXPECT_EQ(s.FMMU0func, 1);
         EXPECT_EQ(s.FMMU1func, 2);
         EXPECT_EQ(s.FMMU2func, 3);
@@ -104,7 +104,7 @@ TEST_F(EnumChains, RobotOf11SlavesReachesPreOpWithEveryEntryFilled)
         for (int k = 0; k < EC_MAXSM; k++)
         {
             EXPECT_EQ(s.SMtype[k], 0);
-            EXPECT_EQ(s.SM[k].StartAddr, 0);
+            EXPECT_EQ(+s.SM[k].StartAddr, 0);
         }
     }
     EXPECT_EQ(ec_slave[0].Ebuscurrent, 9 * 120 + 2 * 40);

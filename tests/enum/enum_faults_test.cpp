@@ -124,8 +124,8 @@ TEST_F(EnumFaults, PdoAndSyncManagerCategoriesPastTheEepromStayInsideTheirTables
         boardSii("Broken PDO", 0x33).syncManagers({}).rawCategory(ECT_SII_PDO, pdo, 0x7FFF).build();
     start(chainOf({smImage, pdoImage}));
     ASSERT_EQ(ec_config_init(0), 2);
-    EXPECT_EQ(ec_slave[1].SM[0].StartAddr, 0x1100);
-    EXPECT_EQ(ec_slave[1].SM[0].SMflags, 0x00010064u);
+    EXPECT_EQ(+ec_slave[1].SM[0].StartAddr, 0x1100);
+    EXPECT_EQ(+ec_slave[1].SM[0].SMflags, 0x00010064u);
 
     ec_eepromSMt smcat;
     uint16 nsm = ec_siiSM(1, &smcat);
@@ -175,15 +175,15 @@ TEST_F(EnumFaults, MailboxSizesFromTheSii)
     start(chainOf({sameSize, noSmCategory, zeroStart}));
     ASSERT_EQ(ec_config_init(0), 3);
     EXPECT_EQ(ec_slave[1].mbx_rl, 0x80);
-    EXPECT_EQ(ec_slave[2].SM[0].StartAddr, 0x1400);
-    EXPECT_EQ(ec_slave[2].SM[0].SMlength, 0x100);
-    EXPECT_EQ(ec_slave[2].SM[1].StartAddr, 0x1500);
-    EXPECT_EQ(ec_slave[2].SM[1].SMlength, 0x40);
-    EXPECT_EQ(ec_slave[2].SM[1].SMflags, 0x00010022u);
-    EXPECT_EQ(ec_slave[3].SM[0].StartAddr, 0x1000);
-    EXPECT_EQ(ec_slave[3].SM[0].SMflags, 0x00010026u);
-    EXPECT_EQ(ec_slave[3].SM[1].StartAddr, 0x1080);
-    EXPECT_EQ(ec_slave[3].SM[1].SMlength, 0x80);
+    EXPECT_EQ(+ec_slave[2].SM[0].StartAddr, 0x1400);
+    EXPECT_EQ(+ec_slave[2].SM[0].SMlength, 0x100);
+    EXPECT_EQ(+ec_slave[2].SM[1].StartAddr, 0x1500);
+    EXPECT_EQ(+ec_slave[2].SM[1].SMlength, 0x40);
+    EXPECT_EQ(+ec_slave[2].SM[1].SMflags, 0x00010022u);
+    EXPECT_EQ(+ec_slave[3].SM[0].StartAddr, 0x1000);
+    EXPECT_EQ(+ec_slave[3].SM[0].SMflags, 0x00010026u);
+    EXPECT_EQ(+ec_slave[3].SM[1].StartAddr, 0x1080);
+    EXPECT_EQ(+ec_slave[3].SM[1].SMlength, 0x80);
     EXPECT_EQ(ec_statecheck(2, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
 }
 
@@ -204,18 +204,18 @@ TEST_F(EnumFaults, BuiltInTableDescribesKnownTerminals)
     EXPECT_EQ(s.Dtype, 2);
     EXPECT_EQ(s.Ibits, 4);
     EXPECT_EQ(s.Obits, 0);
-    EXPECT_EQ(s.SM[1].StartAddr, 0x1000);
-    EXPECT_EQ(s.SM[1].SMlength, 1);
-    EXPECT_EQ(s.SM[1].SMflags, 0u);
-    EXPECT_EQ(s.FMMU[1].FMMUactive, 1);
-    EXPECT_EQ(s.FMMU[1].FMMUtype, 1);
+    EXPECT_EQ(+s.SM[1].StartAddr, 0x1000);
+    EXPECT_EQ(+s.SM[1].SMlength, 1);
+    EXPECT_EQ(+s.SM[1].SMflags, 0u);
+    EXPECT_EQ(+s.FMMU[1].FMMUactive, 1);
+    EXPECT_EQ(+s.FMMU[1].FMMUtype, 1);
     EXPECT_EQ(s.SMtype[1], 4);
     EXPECT_EQ(s.FMMU1func, 2);
     EXPECT_EQ(s.FMMU0func, 0);
-    EXPECT_EQ(s.SM[2].StartAddr, 0);
-    EXPECT_EQ(s.SM[2].SMlength, 0);
+    EXPECT_EQ(+s.SM[2].StartAddr, 0);
+    EXPECT_EQ(+s.SM[2].SMlength, 0);
     EXPECT_EQ(s.SMtype[2], 3);
-    EXPECT_EQ(s.SM[3].StartAddr, 0);
+    EXPECT_EQ(+s.SM[3].StartAddr, 0);
     EXPECT_EQ(s.SMtype[3], 0);
     EXPECT_EQ(ec_slave[2].configindex, 0);
     EXPECT_STREQ(ec_slave[2].name, "Unknown");

@@ -72,13 +72,18 @@ TEST_F(ErrorRing, OrderSurvivesManyWrapArounds)
     {
         for (int i = 0; i < 3; i++)
             pushSlave(next++);
-        for (int i = 0; i < 2; i++)
+        for (int i = 0; i < 3; i++)
         {
             ASSERT_TRUE(ec_poperror(&e));
             ASSERT_EQ(e.Slave, expected++);
         }
     }
-    EXPECT_EQ(drain(), 64) << "100 left unread, the oldest 36 overwritten";
+    EXPECT_FALSE(ec_iserror());
+    for (int i = 0; i < 70; i++)
+        pushSlave(next++);
+    ASSERT_TRUE(ec_poperror(&e));
+    EXPECT_EQ(e.Slave, next - 64) << "the 6 oldest of 70 overwritten";
+    EXPECT_EQ(drain(), 63);
 }
 
 TEST_F(ErrorRing, PacketErrorAndEmergencyRecords)
