@@ -95,12 +95,12 @@ TEST_F(WriteFirmwareTest, EachModelReceivesItsOwnImageThroughTheBootstrapMailbox
         EXPECT_EQ(bus_.slave(static_cast<std::size_t>(position)).state(), AlState::Init);
         EXPECT_EQ(bus_.openHandles(), 0);
         // The slave table describes the bootstrap mailbox now.
-        EXPECT_EQ(ec_slave[position].mbx_wo, foetest::kBootOut);
-        EXPECT_EQ(ec_slave[position].mbx_l, foetest::kBootSize);
-        EXPECT_EQ(ec_slave[position].mbx_ro, foetest::kBootIn);
-        EXPECT_EQ(ec_slave[position].mbx_rl, foetest::kBootSize);
-        EXPECT_EQ(ec_slave[position].SM[0].StartAddr, foetest::kBootOut);
-        EXPECT_EQ(ec_slave[position].SM[1].SMlength, foetest::kBootSize);
+        EXPECT_EQ(uint16_t(ec_slave[position].mbx_wo), foetest::kBootOut);
+        EXPECT_EQ(uint16_t(ec_slave[position].mbx_l), foetest::kBootSize);
+        EXPECT_EQ(uint16_t(ec_slave[position].mbx_ro), foetest::kBootIn);
+        EXPECT_EQ(uint16_t(ec_slave[position].mbx_rl), foetest::kBootSize);
+        EXPECT_EQ(uint16_t(ec_slave[position].SM[0].StartAddr), foetest::kBootOut);
+        EXPECT_EQ(uint16_t(ec_slave[position].SM[1].SMlength), foetest::kBootSize);
     }
     EXPECT_EQ(received_.size(), 4u);
 }
