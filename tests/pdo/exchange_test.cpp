@@ -117,6 +117,23 @@ TEST_F(Exchange, SlaveThatCannotTakeLrwGetsSeparateReadsAndWrites)
     EXPECT_EQ(ec_slave[2].inputs[0], 0xEF);
 }
 
+TEST_F(Exchange, ClockDatagramRidesInTheFirstFrameWithoutSpoilingTheCount)
+{
+    ASSERT_EQ(configure(chainOf(makeIoSlave("A", 16, 16), makeIoSlave("B", 8, 8))), 2);
+    // No operation of this system sets up the clocks; do by hand what their set-up would leave.
+    ec_group[0].hasdc = TRUE;
+    ec_group[0].DCnext = 1;
+    ec_DCtime = 0;
+    bus->slave(2).setInputs(3, {0x42});
+
+    EXPECT_EQ(cycle(), ec_group[0].expectedWKC);
+    EXPECT_EQ(ec_slave[2].inputs[0], 0x42);
+    EXPECT_EQ(ec_DCl, 6);
+    EXPECT_EQ(ec_DCtO, 12 + 6 + 2 + 10);
+    EXPECT_GT(ec_DCtime, 0);
+    EXPECT_LE(std::uint64_t(ec_DCtime), bus->clock().nowNs());
+}
+
 TEST_F(Exchange, LostFrameAddsNothingAndLeavesTheInputsAlone)
 {
     ASSERT_EQ(configure(chainOf(makeIoSlave("A", 16, 16))), 1);

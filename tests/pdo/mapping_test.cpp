@@ -62,9 +62,9 @@ TEST_F(Mapping, BitOrientedSlavesShareBytes)
         EXPECT_EQ(ec_slave[n].outputs, image);
         EXPECT_EQ(ec_slave[n].Ostartbit, 2 * (n - 1));
         EXPECT_EQ(ec_slave[n].Obytes, 0u);
-        EXPECT_EQ(ec_slave[n].FMMU[0].LogLength, 1);
-        EXPECT_EQ(ec_slave[n].FMMU[0].LogStartbit, 2 * (n - 1));
-        EXPECT_EQ(ec_slave[n].FMMU[0].LogEndbit, 2 * (n - 1) + 1);
+        EXPECT_EQ(int(ec_slave[n].FMMU[0].LogLength), 1);
+        EXPECT_EQ(int(ec_slave[n].FMMU[0].LogStartbit), 2 * (n - 1));
+        EXPECT_EQ(int(ec_slave[n].FMMU[0].LogEndbit), 2 * (n - 1) + 1);
         EXPECT_EQ(slaveFmmu(std::size_t(n), 0).logicalStartBit, 2 * (n - 1));
     }
     // The partly used byte is closed before the inputs begin.
@@ -78,10 +78,10 @@ TEST_F(Mapping, BitOrientedSlaveRunsIntoTheNextByte)
     ASSERT_EQ(open(chainOf(makeIoSlave("Six", 6, 0), makeIoSlave("Five", 5, 0))), 2);
     EXPECT_EQ(ec_config_map(image), 2);
     const ec_fmmut &f = ec_slave[2].FMMU[0];
-    EXPECT_EQ(f.LogStart, 0u);
-    EXPECT_EQ(f.LogLength, 2);
-    EXPECT_EQ(f.LogStartbit, 6);
-    EXPECT_EQ(f.LogEndbit, 2);
+    EXPECT_EQ(std::uint32_t(f.LogStart), 0u);
+    EXPECT_EQ(int(f.LogLength), 2);
+    EXPECT_EQ(int(f.LogStartbit), 6);
+    EXPECT_EQ(int(f.LogEndbit), 2);
     EXPECT_EQ(ec_slave[2].Ostartbit, 6);
     EXPECT_EQ(ec_group[0].Obytes, 2u);
 }
@@ -103,14 +103,14 @@ TEST_F(Mapping, AdjacentSyncManagersShareOneFmmuOthersGetTheirOwn)
     ASSERT_EQ(open(chainOf(makePdSlave(adjacent), makePdSlave(apart))), 2);
     EXPECT_EQ(ec_config_map(image), 10);
 
-    EXPECT_EQ(ec_slave[1].FMMU[0].LogLength, 4);
+    EXPECT_EQ(int(ec_slave[1].FMMU[0].LogLength), 4);
     EXPECT_EQ(ec_slave[1].FMMUunused, 1);
     // Each of three separate SyncManagers gets exactly its own two bytes, one after the other.
     for (int k = 0; k < 3; k++) {
         SCOPED_TRACE(k);
-        EXPECT_EQ(ec_slave[2].FMMU[k].LogStart, 4u + 2u * std::uint32_t(k));
-        EXPECT_EQ(ec_slave[2].FMMU[k].LogLength, 2);
-        EXPECT_EQ(ec_slave[2].FMMU[k].PhysStart, 0x1100 + 0x100 * k);
+        EXPECT_EQ(std::uint32_t(ec_slave[2].FMMU[k].LogStart), 4u + 2u * std::uint32_t(k));
+        EXPECT_EQ(int(ec_slave[2].FMMU[k].LogLength), 2);
+        EXPECT_EQ(int(ec_slave[2].FMMU[k].PhysStart), 0x1100 + 0x100 * k);
     }
     EXPECT_EQ(ec_group[0].expectedWKC, 2 + 3 * 2);
     EXPECT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
@@ -126,7 +126,7 @@ TEST_F(Mapping, NoFmmuBeyondTheFourth)
     ec_config_map(image);
 
     EXPECT_EQ(ec_slave[1].FMMUunused, 4);
-    EXPECT_EQ(ec_slave[1].FMMU[3].PhysStart, 0x1180);
+    EXPECT_EQ(int(ec_slave[1].FMMU[3].PhysStart), 0x1180);
     // The fifth FMMU register block of the controller was never written.
     for (int b = 0; b < 16; b++)
         EXPECT_EQ(bus->slave(1).esc().memory()[0x0640 + b], 0) << b;
@@ -163,7 +163,7 @@ TEST_F(Mapping, SyncManagerWithoutLengthIsWrittenDisabled)
     const sim::SyncManager &sm = bus->slave(1).esc().syncManagers().at(4);
     EXPECT_EQ(sm.start, 0x1300);
     EXPECT_EQ(sm.activate & 0x01, 0);
-    EXPECT_EQ(ec_slave[1].SM[4].SMflags & 0x00010000u, 0u);
+    EXPECT_EQ(std::uint32_t(ec_slave[1].SM[4].SMflags & 0x00010000u), 0u);
     EXPECT_EQ(ec_slave[1].FMMUunused, 1);
 }
 
