@@ -70,7 +70,10 @@ int EtherCatWrapper::InitEtherCat(QString setup, QString eth)
     // The result is not looked at: a bus that did not reach OPERATIONAL can still be worked when
     // the controllers were counted, and the counts decide.
     init_ethercatMaster(&info);
-    ethercatRunning = true;
+    // The bring-up leaves the port open in every case but one: the port did not open, which it
+    // tells by no slaves and no error text. Only an open port may be stopped; a closed one has
+    // nobody to answer the state request.
+    ethercatRunning = info.allslavecnt != 0 || info.error != nullptr;
 
     allSlavesCnt = int(info.allslavecnt);
     if (allSlavesCnt == armAloneSlaves)

@@ -57,7 +57,8 @@ public:
 
     // Returns true when every slave is in SAFE-OP.
     bool isInit();
-    // Returns true between InitEtherCat and StopEthercat.
+    // Returns true while a session opened by InitEtherCat is open (the port opened), until
+    // StopEthercat.
     bool isEthercatRunning() const;
 
     // Not used by the session itself; free for the caller to note which part it works on.

@@ -1,0 +1,291 @@
+// The axis service against the virtual bus: which buses make a session usable for which setup,
+// the slave ranges offered to the operator, the names and firmware versions read from the
+// controllers, and that no session outlives its object.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "EtherCatWrapper.h"
+#include "Helper.h"
+#include "controller/controllerlayouts.h"
+#include "core/layouts.h"
+#include "simbus.h"
+
+using sim::ControllerModel;
+
+namespace {
+
+const QString kSim = QString::fromLatin1(SimBus::Primary);
+const QString kBoth = QStringLiteral("Arm1 + Platform");
+
+// A bus built in code: `models` after a non-axis board, `extraBoards` plain slaves at the end.
+struct Bus
+{
+    sim::Chain chain;
+    std::vector<std::shared_ptr<sim::MotorController>> controllers;
+};
+
+Bus buildBus(std::initializer_list<ControllerModel> models, int extraBoards = 0)
+{
+    Bus bus;
+    bus.chain.add(sim::makePlainSlave(1));
+    for (ControllerModel model : models)
+        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
+    for (int i = 0; i < extraBoards; ++i)
+        bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
+    return bus;
+}
+
+const std::initializer_list<ControllerModel> kArm = {ControllerModel::TmcmZq841, ControllerModel::TmcmZq841,
+                                                     ControllerModel::TmcmZq841, ControllerModel::Tmcm1610,
+                                                     ControllerModel::Tmcm1610};
+
+QMap<int, QString> axes(int firstKey, int count)
+{
+    QMap<int, QString> map;
+    for (int axis = 1; axis <= count; ++axis)
+        map.insert(firstKey + axis - 1, QStringLiteral("Achse%1").arg(axis));
+    return map;
+}
+
+std::pair<int, int> selected(const EtherCatWrapper& wrapper, const QMap<int, QString>& map, int index)
+{
+    int from = -7;
+    int to = -7;
+    wrapper.GetSelectedArmSlave(map, index, from, to);
+    return {from, to};
+}
+
+}
+
+TEST(Helper, VersionValuesBecomeText)
+{
+    Helper helper;
+    EXPECT_EQ(helper.intToHex(0), QByteArray("0"));
+    EXPECT_EQ(helper.intToHex(0xABC), QByteArray("abc"));
+    EXPECT_EQ(helper.hexToAscii('3', '1'), QByteArray("1"));
+    EXPECT_EQ(helper.hexToAscii('f', 'F'), QByteArray("\xff"));
+
+    EXPECT_EQ(helper.intToAscii(0x312E3438), QByteArray("1.48"));
+    EXPECT_EQ(helper.intToAscii(0), QByteArray());
+    EXPECT_EQ(helper.intToAscii(0xFFFFFFFF), QByteArray("\xff\xff\xff\xff"));
+    // A top byte below 0x10 leaves seven digits: the pairs shift and the last digit is dropped.
+    EXPECT_EQ(helper.intToAscii(0x01323334), QByteArray("\x13\x23\x33"));
+}
+
+TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
+{
+    SimBus bus(sim::armBus().chain);
+    EtherCatWrapper wrapper;
+    EXPECT_FALSE(wrapper.isEthercatRunning());
+    ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
+    EXPECT_TRUE(wrapper.isEthercatRunning());
+    EXPECT_EQ(6, wrapper.GetAllSlaves());
+    EXPECT_EQ(5, wrapper.GetArmSlaves());
+    EXPECT_EQ(0, wrapper.GetPlatformSlaves());
+    EXPECT_EQ(1, wrapper.GetArmOffset());
+    EXPECT_EQ(QStringLiteral("TMCM-174"), wrapper.GetPlatformSlaveName());
+    EXPECT_EQ(QStringLiteral("TMCM-ZQ-841"), wrapper.GetArmSlaveName());
+
+    QMap<int, QString> expected = axes(2, 5);
+    expected.insert(0, QStringLiteral("Alle Achsen"));
+    const QMap<int, QString> range = wrapper.GetSlaveRange(EtherCatWrapper::Arm1);
+    EXPECT_EQ(expected, range);
+    EXPECT_EQ(std::make_pair(2, 6), selected(wrapper, range, 0));
+    EXPECT_EQ(std::make_pair(4, 4), selected(wrapper, range, 3));
+    // An index past the map leaves the start as the caller set it and ends at the last axis.
+    EXPECT_EQ(std::make_pair(-7, 6), selected(wrapper, range, 9));
+
+    EXPECT_EQ(QStringLiteral("Die erforderliche Anzahl der Slaves (4) für die Platform konnte nicht "
+                             "ermittelt werden. Aktuell: 0"),
+              wrapper.GetSlaveRange(EtherCatWrapper::Platform).value(0));
+
+    EXPECT_EQ(QStringLiteral("TMCM-ZQ-841"), wrapper.GetSlaveName(2));
+    EXPECT_EQ(QStringLiteral("TMCM-1610"), wrapper.GetSlaveName(6));
+    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(6));
+    EXPECT_EQ(QString(), wrapper.GetSlaveName(7));
+
+    wrapper.StopEthercat();
+    EXPECT_FALSE(wrapper.isEthercatRunning());
+    EXPECT_EQ(0, bus.openHandles());
+    for (std::size_t s = 1; s <= 6; ++s)
+        EXPECT_EQ(sim::AlState::SafeOp, bus.slave(s).state()) << "slave " << s;
+    // The counts stay readable after the session.
+    EXPECT_EQ(5, wrapper.GetArmSlaves());
+}
+
+TEST(EtherCatWrapper, RobotOffersWheelBaseAtTwoToFiveAndArmAtSevenToEleven)
+{
+    SimBus bus(sim::robotBus().chain);
+    EtherCatWrapper wrapper;
+    ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
+    EXPECT_EQ(11, wrapper.GetAllSlaves());
+    EXPECT_EQ(4, wrapper.GetPlatformSlaves());
+    EXPECT_EQ(5, wrapper.GetArmSlaves());
+    EXPECT_EQ(6, wrapper.GetArmOffset());
+
+    const QMap<int, QString> platform = wrapper.GetSlaveRange(EtherCatWrapper::Platform);
+    EXPECT_EQ(axes(2, 4), platform);
+    EXPECT_EQ(std::make_pair(2, 5), selected(wrapper, platform, 0));
+    EXPECT_EQ(std::make_pair(3, 3), selected(wrapper, platform, 1));
+
+    QMap<int, QString> arm = axes(7, 5);
+    arm.insert(0, QStringLiteral("Alle Achsen"));
+    EXPECT_EQ(arm, wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
+    EXPECT_EQ(std::make_pair(7, 11), selected(wrapper, arm, 0));
+
+    EXPECT_EQ(QStringLiteral("TMCM-174"), wrapper.GetSlaveName(2));
+    EXPECT_EQ(QStringLiteral("TMCM-1632"), wrapper.GetSlaveName(5));
+    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(5));
+    EXPECT_EQ(QStringLiteral("TMCM-ZQ-841"), wrapper.GetSlaveName(7));
+}
+
+TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
+{
+    Bus built = buildBus(kArm, 1);
+    SimBus bus(std::move(built.chain));
+    EtherCatWrapper wrapper;
+    ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
+    EXPECT_EQ(0, wrapper.GetArmOffset());
+    const QMap<int, QString> range = wrapper.GetSlaveRange(EtherCatWrapper::Arm1);
+    EXPECT_EQ((QMap<int, QString>{{0, QStringLiteral("Alle Achsen")}}), range);
+    EXPECT_EQ(std::make_pair(0, 0), selected(wrapper, range, 0));
+}
+
+TEST(EtherCatWrapper, TooFewSlavesAreReportedInKeyZero)
+{
+    Bus built = buildBus({ControllerModel::Tmcm1610, ControllerModel::Tmcm1610});
+    SimBus bus(std::move(built.chain));
+    EtherCatWrapper wrapper;
+    EXPECT_EQ(-1, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
+    const QString text = QStringLiteral("Die Anzahl aller gefundenen Slaves (3) ist unterhalb der erforderlichen "
+                                        "Mindestanzahl (5)");
+    EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
+    EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
+}
+
+TEST(EtherCatWrapper, ArmShortOfFiveIsReportedWithItsCount)
+{
+    Bus built = buildBus({ControllerModel::Tmcm174, ControllerModel::Tmcm174, ControllerModel::Tmcm1632,
+                          ControllerModel::Tmcm1632, ControllerModel::Tmcm1610});
+    SimBus bus(std::move(built.chain));
+    EtherCatWrapper wrapper;
+    ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Platform"), kSim));
+    EXPECT_EQ(QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht ermittelt "
+                             "werden. Aktuell: 1"),
+              wrapper.GetSlaveRange(EtherCatWrapper::Arm1).value(0));
+    EXPECT_EQ(axes(2, 4), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
+}
+
+// Each row: the controllers on the bus, the setup asked for, and whether the session is usable.
+TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
+{
+    using M = ControllerModel;
+    const std::initializer_list<M> platform4 = {M::Tmcm174, M::Tmcm174, M::Tmcm1632, M::Tmcm1632};
+    const std::initializer_list<M> platform3 = {M::Tmcm174, M::Tmcm174, M::Tmcm1632};
+    struct Row
+    {
+        const char* what;
+        std::vector<M> models;
+        int boardsAtTheEnd;
+        const char* setup;
+        int result;
+    };
+    const std::vector<M> arm(kArm);
+    std::vector<M> platform3arm5(platform3);
+    platform3arm5.insert(platform3arm5.end(), arm.begin(), arm.end());
+    std::vector<M> platform4arm4(platform4);
+    platform4arm4.insert(platform4arm4.end(), arm.begin(), arm.end() - 1);
+
+    const Row rows[] = {
+        {"arm alone, both asked", arm, 0, "Arm1 + Platform", 0},
+        {"arm alone, platform asked", arm, 0, "Platform", 0},
+        {"wheel base alone, arm asked", std::vector<M>(platform4), 0, "Arm1", 0},
+        {"wheel base alone, platform asked", std::vector<M>(platform4), 0, "Platform", 0},
+        {"three wheels and an arm, arm asked", platform3arm5, 0, "Arm1", 0},
+        {"three wheels and an arm, both asked", platform3arm5, 0, "Arm1 + Platform", -1},
+        {"three wheels and an arm, platform asked", platform3arm5, 0, "Platform", -1},
+        {"four wheels and four arm axes on eleven slaves", platform4arm4, 2, "Arm1", 0},
+        {"four wheels and four arm axes on ten slaves", platform4arm4, 1, "Arm1", -1},
+        {"the setup is compared case-sensitively", platform3arm5, 0, "arm1", -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim::Chain chain;
+        chain.add(sim::makePlainSlave(1));
+        std::vector<std::shared_ptr<sim::MotorController>> keep;
+        for (M model : row.models)
+            keep.push_back(sim::MotorController::addTo(chain, model));
+        for (int i = 0; i < row.boardsAtTheEnd; ++i)
+            chain.add(sim::makePlainSlave(chain.size() + 1));
+        SimBus bus(std::move(chain));
+        EtherCatWrapper wrapper;
+        EXPECT_EQ(row.result, wrapper.InitEtherCat(QString::fromLatin1(row.setup), kSim));
+    }
+}
+
+TEST(EtherCatWrapper, NoBusNoSlavesAndNoSetup)
+{
+    SimBus bus(sim::armBus().chain);
+    EtherCatWrapper wrapper;
+    EXPECT_EQ(-1, wrapper.InitEtherCat(kBoth, QString()));
+    EXPECT_FALSE(wrapper.isEthercatRunning());
+    EXPECT_EQ(0, wrapper.GetAllSlaves());
+    EXPECT_EQ((QMap<int, QString>{{0, QStringLiteral("Keine Slaves vorhanden!")}}),
+              wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
+
+    EtherCatException* thrown = nullptr;
+    try {
+        wrapper.InitEtherCat(QString(), kSim);
+    } catch (EtherCatException* e) {
+        thrown = e;
+    }
+    ASSERT_NE(nullptr, thrown);
+    EXPECT_STREQ("ERROR: Missing parameter -> setup", thrown->what());
+    delete thrown;
+    EXPECT_EQ(0, bus.openHandles());
+}
+
+TEST(EtherCatWrapper, SilentControllerShowsFourFFCharacters)
+{
+    sim::ControllerBus built = sim::armBus();
+    sim::CommandFaults silent;
+    silent.noReply = true;
+    built.controller(4).commands().setFaults(silent);
+    auto controllers = built.controllers;
+    SimBus bus(std::move(built.chain));
+
+    EtherCatWrapper wrapper;
+    ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
+    EXPECT_EQ(QString(4, QChar(0xFF)), wrapper.GetFirmWareVersion(4));
+    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(3));
+}
+
+TEST(EtherCatWrapper, SessionsAreClosedAndReopenedByTheObject)
+{
+    SimBus bus(sim::robotBus().chain);
+    {
+        EtherCatWrapper wrapper;
+        ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
+        EXPECT_EQ(6, wrapper.GetArmOffset());
+
+        // A new session on the same object overwrites the counts; the arm offset changes only for
+        // a total of 6 or 11.
+        bus.chain().breakAfter(6);
+        EXPECT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Platform"), kSim));
+        EXPECT_EQ(6, wrapper.GetAllSlaves());
+        EXPECT_EQ(0, wrapper.GetArmSlaves());
+        EXPECT_EQ(1, wrapper.GetArmOffset());
+
+        bus.chain().repair();
+        bus.chain().breakAfter(7);
+        wrapper.InitEtherCat(kBoth, kSim);
+        EXPECT_EQ(7, wrapper.GetAllSlaves());
+        EXPECT_EQ(1, wrapper.GetArmSlaves());
+        EXPECT_EQ(1, wrapper.GetArmOffset());
+        EXPECT_EQ(1, bus.openHandles());
+    }
+    // The object did not stop its session; leaving it did.
+    EXPECT_EQ(0, bus.openHandles());
+}
