@@ -9,21 +9,6 @@ namespace {
 
 namespace cl = controller_layout;
 
-// Hands the bootstrap mailbox's messages to the FoE server.
-class FoeBootMailbox : public MailboxHandler {
-public:
-    explicit FoeBootMailbox(std::shared_ptr<FoeServer> foe) : foe_(std::move(foe)) {}
-
-    void onMessage(const Bytes &message, MailboxReplies &out) override
-    {
-        if (auto reply = foe_->handle(message))
-            out.post(std::move(*reply));
-    }
-
-private:
-    std::shared_ptr<FoeServer> foe_;
-};
-
 void putLe(Bytes &bytes, std::size_t at, std::uint32_t value, int width)
 {
     for (int i = 0; i < width; ++i)
@@ -62,7 +47,7 @@ void MotorController::attach(Slave &slave, const std::shared_ptr<MotorController
 {
     slave_ = &slave;
     slave.mailbox().setHandler(commands_, {AlState::PreOp, AlState::SafeOp, AlState::Op});
-    setBootHandler(std::make_shared<FoeBootMailbox>(foe_));
+    setBootHandler(foe_);
 
     const std::string accepted = info_.firmwareFile;
     foe_->setWriteAcceptor([accepted](const std::string &fileName, std::uint32_t) {
