@@ -5,7 +5,10 @@
 #include <cstring>
 
 #include "controller/controllerlayouts.h"
+#include "ethercatconfig.h"
+#include "ethercatmain.h"
 #include "ethercatprocessdata.h"
+#include "nicdrv.h"
 #include "simbus.h"
 #include "zuvianbringup.h"
 
@@ -43,6 +46,24 @@ TEST(ControllerProcessData, RobotComesUpOperationalWithEveryControllerCounted)
     const uint8 expected[10] = {0x04, 0x03, 0x02, 0x01, 0x10, 0x20, 0x30, 0x40, 0x00, 0x02};
     EXPECT_EQ(0, std::memcmp(expected, ec_slave[9].inputs, sizeof(expected)));
     stop_ethercat();
+}
+
+TEST(ControllerLayouts, ArmAndRobotAreServedByNameWithTheirModelsInPlace)
+{
+    const char *arm[] = {"Plain Slave 1", "TMCM-ZQ-841", "TMCM-ZQ-841", "TMCM-ZQ-841",
+                         "TMCM-1610", "TMCM-1610"};
+    SimBus bus("arm");
+    ASSERT_GT(ec_init(SimBus::Primary), 0);
+    ASSERT_EQ(6, ec_config_init(0));
+    for (int position = 1; position <= 6; ++position) {
+        EXPECT_STREQ(arm[position - 1], ec_slave[position].name) << position;
+        EXPECT_EQ(position == 1 ? 0 : 0x80, ec_slave[position].mbx_l) << position;
+    }
+    ec_close();
+
+    auto robot = sim::layouts().build("robot");
+    ASSERT_TRUE(robot);
+    EXPECT_EQ(11u, robot->size());
 }
 
 } // namespace
