@@ -13,8 +13,8 @@
  * refused: the result is 0, no slave or group points into the image, and no cycle sends it.
  *
  * A slave has four FMMUs. A slave whose SyncManagers would need a fifth gets none beyond the
- * fourth: the data of those SyncManagers are not mapped, so the slave is short of its
- * declared data and stays refused by its own state machine.
+ * fourth: the data of the SyncManagers left over are not mapped (they take no image space and add
+ * nothing to expectedWKC), and a slave that checks its configuration refuses SAFE-OP.
  */
 #ifndef ETHERCATCONFIGMAP_H
 #define ETHERCATCONFIGMAP_H

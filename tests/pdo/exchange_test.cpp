@@ -47,15 +47,6 @@ TEST_F(Exchange, CycleMovesOutputsOutAndInputsBackAndReachesOperational)
     EXPECT_EQ(ec_statecheck(0, EC_STATE_OPERATIONAL, EC_TIMEOUT_STATECHANGE), EC_STATE_OPERATIONAL);
 }
 
-TEST_F(Exchange, OperationalIsRefusedBeforeAnyOutputsArrived)
-{
-    ASSERT_EQ(configure(chainOf(makeIoSlave("A", 16, 16))), 1);
-    ASSERT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
-    ec_slave[0].state = EC_STATE_OPERATIONAL;
-    ec_writestate(0);
-    EXPECT_NE(ec_statecheck(0, EC_STATE_OPERATIONAL, 100000), EC_STATE_OPERATIONAL);
-}
-
 TEST_F(Exchange, BitOrientedSlavesGetTheirOwnBits)
 {
     ASSERT_EQ(configure(chainOf(makeIoSlave("B1", 2, 3), makeIoSlave("B2", 2, 3), makeIoSlave("B3", 2, 3))), 3);
