@@ -7,7 +7,6 @@
 #include "zuvianbringup.h"
 
 #include "../pdo/pdoslaves.h"
-#include "controller/controllerlayouts.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +48,7 @@ protected:
 
 TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
 {
-    bus = std::make_unique<SimBus>(sim::robotBus().chain);
+    bus = std::make_unique<SimBus>("robot");
     EXPECT_EQ(bringUp(), 0);
     EXPECT_EQ(info.allslavecnt, 11u);
     EXPECT_EQ(info.platformslavecnt, 4u);
@@ -67,7 +66,7 @@ TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
 
 TEST_F(Bringup, ArmAloneHasNoPlatformControllers)
 {
-    bus = std::make_unique<SimBus>(sim::armBus().chain);
+    bus = std::make_unique<SimBus>("arm");
     EXPECT_EQ(bringUp(), 0);
     EXPECT_EQ(info.allslavecnt, 6u);
     EXPECT_EQ(info.platformslavecnt, 0u);
@@ -89,7 +88,7 @@ TEST_F(Bringup, OnlyExactNamesWithProcessDataBothWaysAreCounted)
 
 TEST_F(Bringup, SlaveStayingInSafeOpFailsWithValidCounts)
 {
-    bus = std::make_unique<SimBus>(sim::robotBus().chain);
+    bus = std::make_unique<SimBus>("robot");
     bus->slave(9).alFaults().ignore = sim::AlState::Op;
     info.status = 3;
     EXPECT_EQ(bringUp(), -1);
@@ -131,7 +130,7 @@ TEST_F(Bringup, EmptyBusReportsNoSlaves)
 
 TEST_F(Bringup, PortThatDoesNotOpenLeavesNoText)
 {
-    bus = std::make_unique<SimBus>(sim::armBus().chain);
+    bus = std::make_unique<SimBus>("arm");
     std::strcpy(ifname, "nosuch");
     info.allslavecnt = 5;
     info.armslavecnt = 5;
@@ -145,7 +144,7 @@ TEST_F(Bringup, PortThatDoesNotOpenLeavesNoText)
 
 TEST_F(Bringup, EveryBringUpStartsWithAnEmptyParameterListAndNoSineAxes)
 {
-    bus = std::make_unique<SimBus>(sim::armBus().chain);
+    bus = std::make_unique<SimBus>("arm");
     for (ParamInfo &p : info.params)
         p = {3, 42, 7, nullptr};
     std::memset(initSineAxis, 9, sizeof initSineAxis);
@@ -158,7 +157,7 @@ TEST_F(Bringup, EveryBringUpStartsWithAnEmptyParameterListAndNoSineAxes)
 
 TEST_F(Bringup, CountingNeverLooksPastTheSlaveTable)
 {
-    bus = std::make_unique<SimBus>(sim::armBus().chain);
+    bus = std::make_unique<SimBus>("arm");
     ASSERT_EQ(bringUp(), 0);
     info.armslavecnt = 0;
     EXPECT_EQ(getSlavesWithIO(100000, &info), 0);
@@ -169,7 +168,7 @@ TEST_F(Bringup, CountingNeverLooksPastTheSlaveTable)
 
 TEST_F(Bringup, SafeOpCheckTellsWhetherTheWholeBusIsInSafeOp)
 {
-    bus = std::make_unique<SimBus>(sim::armBus().chain);
+    bus = std::make_unique<SimBus>("arm");
     ASSERT_EQ(bringUp(), 0);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(checkOPState(nullptr), -1);
