@@ -22,17 +22,6 @@ sim::Slave plainBoard()
     return sim::Slave(sim::SiiBuilder().identity(0x5A5601, 0x0001, 1).name("Zuvian board").build());
 }
 
-std::vector<sim::FoeMessage> sent(sim::Slave &slave, sim::FoeOp op)
-{
-    std::vector<sim::FoeMessage> found;
-    for (const sim::Bytes &raw : slave.mailbox().received()) {
-        auto m = sim::FoeMessage::parse(raw);
-        if (m && m->op == op)
-            found.push_back(*m);
-    }
-    return found;
-}
-
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed)
 {
     std::vector<std::uint8_t> v(n);

@@ -1,5 +1,5 @@
 // Test slaves for the FoE tests: mailbox slaves with an FoE server behind them, built in code with
-// the SII builder, and small helpers to look at what the master wrote.
+// the SII builder.
 #pragma once
 
 #include "core/chain.h"
@@ -31,9 +31,6 @@ sim::Slave foeSlave(const std::string &name, std::shared_ptr<sim::FoeServer> ser
 
 // A board without mailbox, as the first slave of the robot.
 sim::Slave plainBoard();
-
-// Every message of `slave`'s mailbox received so far that is an FoE message with `op`.
-std::vector<sim::FoeMessage> sent(sim::Slave &slave, sim::FoeOp op);
 
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed = 7);
 
