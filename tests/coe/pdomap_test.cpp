@@ -20,8 +20,8 @@ TEST_F(PdoMap, PlainReadOutGivesTheDictionarysSizes)
     EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
     EXPECT_EQ(ec_slave[Slave].SMtype[2], 3);
     EXPECT_EQ(ec_slave[Slave].SMtype[3], 4);
-    EXPECT_EQ(ec_slave[Slave].SM[2].SMlength, 6);
-    EXPECT_EQ(ec_slave[Slave].SM[3].SMlength, 7);
+    EXPECT_EQ(+ec_slave[Slave].SM[2].SMlength, 6);
+    EXPECT_EQ(+ec_slave[Slave].SM[3].SMlength, 7);
     EXPECT_EQ(ec_readPDOassign(Slave, 0x1C13), sim::coe::CoeSlaveInputBits);
     EXPECT_TRUE(errors().empty());
 }
@@ -36,8 +36,8 @@ TEST_F(PdoMap, CompleteAccessReadOutGivesTheSameSizes)
     EXPECT_EQ(ec_readPDOmapCA(Slave, &osize, &isize), 1);
     EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
     EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
-    EXPECT_EQ(ec_slave[Slave].SM[2].SMlength, 6);
-    EXPECT_EQ(ec_slave[Slave].SM[3].SMlength, 7);
+    EXPECT_EQ(+ec_slave[Slave].SM[2].SMlength, 6);
+    EXPECT_EQ(+ec_slave[Slave].SM[3].SMlength, 7);
     // 0x1C00, then per direction the assignment and one mapping object: five reads in all.
     EXPECT_EQ(received().size(), before + 5);
 }
@@ -68,7 +68,7 @@ TEST_F(PdoMap, OnlyTheSyncManagersOfTheTableAreLookedAt)
     EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
     // An SM reported unused is not activated later.
     EXPECT_EQ(ec_slave[Slave].SMtype[4], 0);
-    EXPECT_EQ(ec_slave[Slave].SM[4].SMflags, 0x00000024u);
+    EXPECT_EQ(+ec_slave[Slave].SM[4].SMflags, 0x00000024u);
     // No type read beyond SM 7 (sub-index 8 of 0x1C00).
     for (size_t i = before; i < received().size(); ++i) {
         const auto &m = received()[i];
