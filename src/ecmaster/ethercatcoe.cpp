@@ -154,6 +154,12 @@ static int ecx_sdo_uploadsegments(uint16 slave, uint16 index, uint8 sub, int com
             seglen -= (SDOp->Command & 0x0E) >> 1;
          }
       }
+      /* A segment that is not the last carries data, or the transfer would never end. */
+      if (!last && seglen == 0)
+      {
+         ec_packeterror(slave, index, sub, 1);
+         return 0;
+      }
       if (seglen > complete - *psize)
       {
          ec_packeterror(slave, index, sub, 3);

@@ -133,6 +133,12 @@ int ec_SoEread(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int 
       }
       /* What does not fit the caller's buffer is dropped; the count stops at the capacity. */
       int framedatasize = ans->MbxHeader.length - ECX_SOE_HEADERLEN;
+      /* A fragment that is not the last carries data, or the read would never end. */
+      if (ans->incomplete && framedatasize == 0)
+      {
+         ec_packeterror(slave, idn, 0, 1);
+         return 0;
+      }
       int room = capacity - total;
       int stored = framedatasize < room ? framedatasize : room;
       if (stored > 0)

@@ -79,6 +79,20 @@ TEST_F(Malformed, SegmentLongerThanTheMailbox)
     expectPacketError(1);
 }
 
+TEST_F(Malformed, EmptySegmentThatIsNotTheLastEndsTheTransfer)
+{
+    script->replies.push_back(sdoResponse(10 + 112, 0x41, 0x2100, 300));
+    sim::Bytes segment = sim::coe::coeMessage(3, sim::coe::Service::SdoResponse);
+    segment[8] = 0x00;
+    for (int i = 0; i < 5; ++i)
+        script->replies.push_back(segment);
+    std::vector<uint8> buffer(300, 0xEE);
+    int size = int(buffer.size());
+    EXPECT_EQ(ec_SDOread(Slave, 0x2100, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(script->replies.size(), 4u);
+    expectPacketError(1);
+}
+
 TEST_F(Malformed, AnswerTooShortForAnSdoResponse)
 {
     script->replies.push_back(sdoResponse(4, 0x43, 0x2000, 0x11));

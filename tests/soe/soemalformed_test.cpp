@@ -63,6 +63,16 @@ TEST_F(SoeMalformed, ReadAnswerLongerThanTheMailbox)
     expectPacketError(1);
 }
 
+TEST_F(SoeMalformed, EmptyFragmentThatIsNotTheLastEndsTheRead)
+{
+    for (int i = 0; i < 5; ++i)
+        script->replies.push_back(soeMessage(4, 0x02 | 0x08, EC_SOE_VALUE_B, 47));
+    uint32 value = 0;
+    int size = sizeof(value);
+    EXPECT_EQ(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, 47, &size, &value, EC_TIMEOUT_MBXRX), 0);
+    expectPacketError(1);
+}
+
 TEST_F(SoeMalformed, ErrorAnswerWithoutRoomForItsCode)
 {
     script->replies.push_back(soeMessage(4, 0x02 | 0x10, EC_SOE_VALUE_B, 47));
