@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace simtest;
 using sim::Command;
 
@@ -233,6 +235,34 @@ TEST(Frame, MalformedFramesAreDestroyed)
     out = chain.process(other, sim::Port::Primary);
     ASSERT_TRUE(out);
     EXPECT_EQ(out->frame, other);
+}
+
+TEST(Frame, GarbledFramesNeverReachOutsideTheFrame)
+{
+    // Valid frames cut to random lengths with random bytes changed: the chain refuses those whose
+    // lengths no longer fit, processes the rest in place, and never touches a byte outside.
+    sim::Chain chain = *sim::layouts().build("generic:3");
+    chain.slave(2).esc().memory()[0x0600 + 12] = 1; // an active FMMU to walk through
+    std::mt19937 random(12345);
+    sim::FrameBuilder f;
+    f.add(Command::Lrw, 0, 0, 8);
+    f.add(Command::Fprw, 0x1002, 0x0800, 16);
+    f.add(Command::Brd, 0, 0x0FF0, 40);
+    int returned = 0;
+    for (int round = 0; round < 5000; ++round) {
+        sim::Bytes frame = f.frame();
+        frame.resize(std::size_t(random() % (frame.size() + 8)), 0);
+        for (int k = 0; k < 3 && !frame.empty(); ++k)
+            frame[random() % frame.size()] = std::uint8_t(random());
+        const std::size_t size = frame.size();
+        auto out = chain.process(frame, sim::Port::Primary);
+        if (out) {
+            ++returned;
+            EXPECT_EQ(out->frame.size(), size);
+        }
+    }
+    EXPECT_GT(returned, 0);
+    EXPECT_LT(returned, 5000);
 }
 
 } // namespace
