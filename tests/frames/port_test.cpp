@@ -119,6 +119,9 @@ TEST_F(Port, FramesThatAreNotWellFormedRepliesAreDroppedUncopied)
     dlengthTooLong[14 + 8] = 0x40; // the datagram runs past elength
     Frame chainBroken = good;
     chainBroken[14 + 9] = 0x80; // says another datagram follows, but none is there
+    Frame elengthPastDatagrams = good;
+    elengthPastDatagrams[14] = std::uint8_t(elengthPastDatagrams[14] + 4); // claims 4 bytes no datagram has
+    elengthPastDatagrams.insert(elengthPastDatagrams.end(), {0, 0, 0, 0});
     Frame truncated(good.begin(), good.begin() + 20);
     Frame notEthercat = good;
     notEthercat[12] = 0x08;
@@ -126,9 +129,10 @@ TEST_F(Port, FramesThatAreNotWellFormedRepliesAreDroppedUncopied)
     Frame badIndex = good;
     badIndex[14 + 3] = 16;
 
-    for (const Frame &f : {elengthTooLong, dlengthTooLong, chainBroken, truncated, notEthercat, badIndex})
+    for (const Frame &f : {elengthTooLong, dlengthTooLong, chainBroken, elengthPastDatagrams, truncated, notEthercat,
+                           badIndex})
         link.incoming[0].push_back(f);
-    for (int i = 0; i < 6; i++)
+    for (int i = 0; i < 7; i++)
         EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0)) << "frame " << i;
     EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
     for (int i = 0; i < EC_BUFSIZE; i++)
