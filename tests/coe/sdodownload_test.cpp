@@ -121,6 +121,15 @@ TEST_F(SdoDownload, CompleteAccessWritesAWholeRecord)
     ASSERT_GT(ec_SDOread(Slave, 0x7000, 0, TRUE, &size, back, EC_TIMEOUT_MBXRX), 0);
     EXPECT_EQ(size, 8);
     EXPECT_EQ(std::vector<uint8>(back, back + 8), std::vector<uint8>(image, image + 8));
+
+    // From sub-index 1 the image holds the entries alone; a request for 3 goes out as 1.
+    uint8 entriesOnly[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+    ASSERT_GT(ec_SDOwrite(Slave, 0x7000, 3, TRUE, sizeof(entriesOnly), entriesOnly, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(received().back()[11], 1);
+    uint16 second = 0;
+    size = sizeof(second);
+    ASSERT_GT(ec_SDOread(Slave, 0x7000, 1, FALSE, &size, &second, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(second, 0xA2A1);
 }
 
 TEST_F(SdoDownload, MailboxTooSmallForAnInitiateSendsNothing)

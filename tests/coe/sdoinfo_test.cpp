@@ -111,6 +111,24 @@ TEST_F(SdoInfo, MissingObjectAndEntryGiveInformationErrors)
     EXPECT_EQ(uint32(all[1].AbortCode), 0x06090011u);
 }
 
+TEST_F(SdoInfo, EntryWalkEndsAfterSubIndex255)
+{
+    std::vector<sim::coe::ObjectEntry> subs;
+    for (int i = 1; i <= 255; ++i)
+        subs.push_back(sim::coe::ObjectEntry::fixed("Entry", sim::coe::datatype::Unsigned8, sim::coe::u8(0)));
+    server->dictionary().add(sim::coe::DictionaryObject::record(0x2FFE, "Full record", std::move(subs)));
+    ASSERT_GT(ec_readODlist(Slave, list.get()), 0);
+    uint16 item = 0;
+    while (item < list->Entries && list->Index[item] != 0x2FFE)
+        ++item;
+    ASSERT_LT(item, list->Entries);
+    ASSERT_GT(ec_readODdescription(item, list.get()), 0);
+    ASSERT_EQ(list->MaxSub[item], 255);
+    EXPECT_GT(ec_readOE(item, list.get(), entries.get()), 0);
+    EXPECT_EQ(entries->Entries, 256);
+    EXPECT_STREQ(entries->Name[255], "Entry");
+}
+
 TEST_F(SdoInfo, ItemsOutsideTheListAreRefused)
 {
     ASSERT_GT(ec_readODlist(Slave, list.get()), 0);
