@@ -125,7 +125,8 @@ int WriteFirmware::writeFirmware(QString eth, int slave)
     useBootMailbox(s);
     if (requestState(s, EC_STATE_BOOT, BootTimeout) != EC_STATE_BOOT) {
         say("Slave did not enter BOOT state.\n");
-        requestState(s, EC_STATE_INIT, 0);
+        // A refusal leaves the error flag set; acknowledging it puts the slave back to a clean INIT.
+        requestState(s, EC_STATE_INIT | EC_STATE_ACK, 0);
         return closeWith(BootRefused);
     }
     if (input_bin(file, &filesize) != 1) {

@@ -82,6 +82,7 @@ int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *
    ec_FOEt *answer = (ec_FOEt *)&in;
    ec_FOEt *packet = (ec_FOEt *)&out;
    const uint8 *data = (const uint8 *)p;
+   uint16 maxdata;
    uint32 sendpacket = 0;
    int remaining = psize;
    int finished = 0;
@@ -89,12 +90,12 @@ int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *
 
    if (!ec_FOEusable(slave) || filename == NULL || psize < 0 || (p == NULL && psize > 0))
       return 0;
+   maxdata = ec_FOEmaxdata(slave);
    wkc = ec_FOErequest(slave, ECT_FOE_WRITE, filename, password, &in, &out);
    if (wkc <= 0)
       return wkc;
    for (;;)
    {
-      uint16 maxdata = ec_FOEmaxdata(slave);
       int segment;
       ec_clearmbx(&in);
       wkc = ec_mbxreceive(slave, &in, timeout);

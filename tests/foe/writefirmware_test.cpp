@@ -116,6 +116,8 @@ TEST_F(WriteFirmwareTest, FailuresReportTheirCodeAndText)
     EXPECT_EQ(write(2), WriteFirmware::BootRefused);
     EXPECT_EQ(out_, "Slave did not enter BOOT state.\n");
     EXPECT_EQ(bus_.slave(2).mailbox().received().size(), messages);
+    EXPECT_EQ(bus_.slave(2).state(), AlState::Init);
+    EXPECT_FALSE(bus_.slave(2).esc().al().error());
 }
 
 TEST_F(WriteFirmwareTest, StalledTransferEndsAtTheAnswerTimeoutAndLeavesTheSlaveInInit)
