@@ -256,25 +256,6 @@ TEST_F(Bus, LostFrameIsSentAgainAndTheWaitEndsAtTheDeadline)
         EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[i]) << "the index was freed";
 }
 
-TEST_F(Bus, ReplyForAnotherIndexWaitsForItsOwner)
-{
-    uint8 a = ec_getindex();
-    uint8 b = ec_getindex();
-    uint16 zero = 0;
-    ec_setupdatagram(ec_txbuf[a], EC_CMD_FPRD, a, station(1), ECT_REG_STADR, 2, &zero);
-    ec_setupdatagram(ec_txbuf[b], EC_CMD_FPRD, b, station(3), ECT_REG_STADR, 2, &zero);
-    ec_outframe_red(a);
-    ec_outframe_red(b);
-
-    EXPECT_EQ(1, ec_waitinframe(b, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(station(3), ec_get16(&ec_rxbuf[b][12]));
-    EXPECT_EQ(EC_BUF_RCVD, ec_rxbufstat[a]) << "a's reply came first and was kept";
-    EXPECT_EQ(1, ec_inframe(a, 0));
-    EXPECT_EQ(station(1), ec_get16(&ec_rxbuf[a][12]));
-    ec_setbufstat(a, EC_BUF_EMPTY);
-    ec_setbufstat(b, EC_BUF_EMPTY);
-}
-
 class RedundantBus : public Bus
 {
 protected:
