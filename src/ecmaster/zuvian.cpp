@@ -145,9 +145,9 @@ uint32 mbx_ethercatRead(uint8 axis, uint8 command, uint8 type, uint8 motor, uint
    return mbx_ethercatRecieve(axis);
 }
 
-/* One read of an axis parameter and, while it got no reply, six more, each of the six taken
- * whatever it returns: the value of the last read made. No error-flag check, so the check itself
- * can use it without starting another check. */
+/* One read of an axis parameter and, while it got no reply, up to six more. The retries stop at the
+ * first reply: reading on would only risk losing a value already received to a later miss. No
+ * error-flag check, so the check itself can use it without starting another check. */
 static uint32 mcp_readwithretries(uint8 axis, uint8 type)
 {
    uint8 scratch[4];
@@ -155,11 +155,7 @@ static uint32 mcp_readwithretries(uint8 axis, uint8 type)
    int i;
 
    value = mbx_ethercatRead(axis, MCP_CMD_GAP, type, 0, scratch);
-   if (value != MCP_NOREPLY)
-   {
-      return value;
-   }
-   for (i = 0; i < MCP_READ_REPEATS; i++)
+   for (i = 0; i < MCP_READ_REPEATS && value == MCP_NOREPLY; i++)
    {
       value = mbx_ethercatRead(axis, MCP_CMD_GAP, type, 0, scratch);
    }
