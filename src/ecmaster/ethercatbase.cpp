@@ -18,7 +18,6 @@
 #define EC_DG_ADP 2
 #define EC_DG_ADO 4
 #define EC_DG_DLENGTH 6
-#define EC_DG_IRPT 8
 
 /* Offset of the first datagram's command in a receive buffer. */
 #define EC_RXCOMMAND EC_HEADERSIZE

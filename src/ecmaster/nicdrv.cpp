@@ -51,7 +51,6 @@ pthread_mutex_t ec_rx_mutex = PTHREAD_MUTEX_INITIALIZER;
 #define EC_SA1OFFSET 8
 #define EC_ETYPEOFFSET 12
 #define EC_RAWINDEXOFFSET (ETH_HEADERSIZE + 3)
-#define EC_RAWCOMMANDOFFSET (ETH_HEADERSIZE + 2)
 
 static int *ec_tempinbuflength(int stacknumber)
 {
