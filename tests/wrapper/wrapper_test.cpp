@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "EtherCatWrapper.h"
@@ -13,6 +14,12 @@
 #include "simbus.h"
 
 using sim::ControllerModel;
+
+// Lets a failed comparison show the texts themselves.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 

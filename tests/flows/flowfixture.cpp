@@ -1,0 +1,134 @@
+#include "flowfixture.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+// Hands the bootstrap mailbox's messages on to the controller's FoE server and notes which
+// controller got them, so that a test sees the order in which the axes were written.
+class BootLog : public sim::MailboxHandler
+{
+public:
+    BootLog(sim::FoeServer& foe, int position, std::shared_ptr<std::vector<int>> log)
+        : foe_(foe), position_(position), log_(std::move(log))
+    {
+    }
+
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
+    {
+        if (log_->empty() || log_->back() != position_)
+            log_->push_back(position_);
+        if (auto reply = foe_.handle(message))
+            out.post(std::move(*reply));
+    }
+
+private:
+    sim::FoeServer& foe_;
+    int position_;
+    std::shared_ptr<std::vector<int>> log_;
+};
+
+}
+
+FlowTest::FlowTest() : previous_(QDir::currentPath())
+{
+    EXPECT_TRUE(dir_.isValid());
+    QDir::setCurrent(dir_.path());
+}
+
+FlowTest::~FlowTest()
+{
+    window_.reset();
+    bus_.reset();
+    QDir::setCurrent(previous_);
+}
+
+void FlowTest::startBus(sim::ControllerBus bus)
+{
+    controllers_ = bus.controllers;
+    startBus(std::move(bus.chain));
+}
+
+void FlowTest::startBus(sim::Chain chain)
+{
+    bus_ = std::make_unique<SimBus>(std::move(chain));
+    window_ = std::make_unique<GUI>();
+    useInterface(QString::fromLatin1(SimBus::Primary));
+}
+
+void FlowTest::replaceBus(sim::ControllerBus bus)
+{
+    // Only one virtual bus may be plugged in at a time.
+    bus_.reset();
+    controllers_ = bus.controllers;
+    bus_ = std::make_unique<SimBus>(std::move(bus.chain));
+}
+
+void FlowTest::useInterface(const QString& name)
+{
+    auto* combo = window_->findChild<QComboBox*>(QStringLiteral("comboBoxETH"));
+    ASSERT_NE(nullptr, combo);
+    combo->clear();
+    combo->addItem(name);
+}
+
+void FlowTest::press(const char* button)
+{
+    auto* widget = window_->findChild<QPushButton*>(QString::fromLatin1(button));
+    ASSERT_NE(nullptr, widget);
+    widget->click();
+}
+
+QString FlowTest::output() const
+{
+    return window_->findChild<QLabel*>(QStringLiteral("labelAusgabe"))->text();
+}
+
+bool FlowTest::enabled(const char* button) const
+{
+    return window_->findChild<QPushButton*>(QString::fromLatin1(button))->isEnabled();
+}
+
+QStringList FlowTest::workFiles() const
+{
+    return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                                       QDir::Name);
+}
+
+QString FlowTest::workPath(const QString& name) const
+{
+    return dir_.filePath(name);
+}
+
+void FlowTest::logBootTransfers()
+{
+    for (size_t position = 0; position < controllers_.size(); ++position) {
+        if (controllers_[position])
+            controllers_[position]->setBootHandler(
+                std::make_shared<BootLog>(controllers_[position]->foe(), int(position), bootLog_));
+    }
+}
+
+void FlowTest::powerCycleControllers()
+{
+    for (auto& controller : controllers_) {
+        if (controller)
+            controller->powerCycle();
+    }
+}
+
+std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
+{
+    return embeddedImage(QStringLiteral(":/res/") + QString::fromStdString(axis(position).info().firmwareFile));
+}
+
+std::vector<uint8_t> FlowTest::embeddedImage(const QString& resource)
+{
+    QFile file(resource);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}

@@ -1,0 +1,71 @@
+// The real main window on the virtual bus, in a fresh temporary working directory: the fixture of
+// the window flow tests. The window's interface list is replaced by the virtual bus's interface,
+// buttons are pressed as the operator would, and the controllers behind the bus can be examined.
+// Bus positions of the "robot" layout: 1 board, 2..5 wheel base, 6 board, 7..11 arm.
+#pragma once
+
+#include <QByteArray>
+#include <QLabel>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "controller/controllerlayouts.h"
+#include "gui.h"
+#include "simbus.h"
+
+// Lets a failed comparison show the texts themselves.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+class FlowTest : public ::testing::Test
+{
+protected:
+    FlowTest();
+    ~FlowTest() override;
+
+    // Plugs the window onto `bus` (the window is built here, offering only the bus's interface).
+    void startBus(sim::ControllerBus bus);
+    void startBus(sim::Chain chain);
+    // Unplugs the window from its bus and plugs it onto another one; the window keeps its state.
+    void replaceBus(sim::ControllerBus bus);
+
+    GUI& window() { return *window_; }
+    void useInterface(const QString& name);
+    void press(const char* button);
+    QString output() const;
+    bool enabled(const char* button) const;
+
+    // Entries of the working directory, symbolic links included.
+    QStringList workFiles() const;
+    QString workPath(const QString& name) const;
+
+    sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
+    // From now on notes the bus position of every controller that gets a message in BOOT.
+    void logBootTransfers();
+    const std::vector<int>& bootOrder() const { return *bootLog_; }
+    void powerCycleControllers();
+
+    // The image the program carries for the model of the controller at `position`.
+    std::vector<uint8_t> embeddedImageFor(int position);
+    static std::vector<uint8_t> embeddedImage(const QString& resource);
+
+    SimBus& bus() { return *bus_; }
+
+private:
+    QTemporaryDir dir_;
+    QString previous_;
+    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
+    std::unique_ptr<SimBus> bus_;
+    std::unique_ptr<GUI> window_;
+    std::shared_ptr<std::vector<int>> bootLog_ = std::make_shared<std::vector<int>>();
+};

@@ -1,0 +1,222 @@
+// "Write Firmware" on the virtual robot: the question, the order in which the axes are written,
+// the image each controller receives byte for byte, the texts and button states of every outcome,
+// and the image files in the working directory.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QTemporaryDir>
+
+#include "boxanswerer.h"
+#include "flowfixture.h"
+
+namespace {
+
+const QString kSuccessText =
+    QStringLiteral("The firmware was written successfully!\nPower off the Zuvian. Wait 3 seconds, then power on it again.");
+const QString kRestartText = QStringLiteral("Restart the slaves! Unplug the device!\nPlug in again and press Write Parameters");
+
+class WriteFirmwareFlow : public FlowTest
+{
+protected:
+    void expectAllEnabled()
+    {
+        EXPECT_TRUE(enabled("pbCheck"));
+        EXPECT_TRUE(enabled("pbWriteFirmware"));
+        EXPECT_TRUE(enabled("pbWriteParameters"));
+    }
+
+    void expectUpdated(std::initializer_list<int> positions)
+    {
+        for (int position : positions) {
+            SCOPED_TRACE(position);
+            EXPECT_EQ(embeddedImageFor(position), axis(position).receivedImage());
+        }
+    }
+
+    void expectUntouched(std::initializer_list<int> positions)
+    {
+        for (int position : positions) {
+            SCOPED_TRACE(position);
+            EXPECT_TRUE(axis(position).receivedImage().empty());
+        }
+    }
+
+    // Every controller of the robot runs its own old version, so a list shows which axis is which.
+    void giveOldVersions()
+    {
+        int minor = 31;
+        for (int position : {2, 3, 4, 5, 7, 8, 9, 10, 11})
+            axis(position).interpreter().firmware() = sim::FirmwareSlot("1." + std::to_string(minor++));
+    }
+};
+
+}
+
+TEST_F(WriteFirmwareFlow, RobotArmFirstThenPlatformEachWithItsImage)
+{
+    startBus(sim::robotBus());
+    giveOldVersions();
+    logBootTransfers();
+    {
+        BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Ok});
+        press("pbWriteFirmware");
+
+        ASSERT_EQ((QStringList{"Write firmware?", "Firmware"}), boxes.titles());
+        const SeenBox& question = boxes.seen()[0];
+        EXPECT_EQ(QMessageBox::Question, question.icon);
+        EXPECT_EQ(QMessageBox::Yes | QMessageBox::No, question.buttons);
+        EXPECT_EQ(QStringLiteral("Current firmwareversion arm axis 1: 1.35\n"
+                                 "Current firmwareversion arm axis 2: 1.36\n"
+                                 "Current firmwareversion arm axis 3: 1.37\n"
+                                 "Current firmwareversion arm axis 4: 1.38\n"
+                                 "Current firmwareversion arm axis 5: 1.39\n"
+                                 "Current firmwareversion platform axis 1: 1.31\n"
+                                 "Current firmwareversion platform axis 2: 1.32\n"
+                                 "Current firmwareversion platform axis 3: 1.33\n"
+                                 "Current firmwareversion platform axis 4: 1.34\n"
+                                 "\nDo you really want to write firmware version 1.48 to all axis?"),
+                  question.text);
+        EXPECT_EQ(QMessageBox::Information, boxes.seen()[1].icon);
+        EXPECT_EQ(kSuccessText, boxes.seen()[1].text);
+    }
+
+    EXPECT_EQ((std::vector<int>{7, 8, 9, 10, 11, 2, 3, 4, 5}), bootOrder());
+    expectUpdated({2, 3, 4, 5, 7, 8, 9, 10, 11});
+    EXPECT_TRUE(workFiles().isEmpty());
+    EXPECT_EQ(kRestartText, output());
+    EXPECT_FALSE(enabled("pbWriteFirmware"));
+    EXPECT_TRUE(enabled("pbWriteParameters"));
+    EXPECT_TRUE(enabled("pbCheck"));
+    EXPECT_EQ(0, bus().openHandles());
+
+    // The new firmware runs once the controllers have been off and on again.
+    powerCycleControllers();
+    BoxAnswerer check({QMessageBox::Ok});
+    press("pbCheck");
+    ASSERT_EQ(1u, check.seen().size());
+    const QString shown = check.seen().front().text;
+    EXPECT_EQ(9, shown.count(QStringLiteral(": 1.48 name of the slave: "))) << shown.toStdString();
+    EXPECT_FALSE(enabled("pbWriteFirmware"));
+}
+
+TEST_F(WriteFirmwareFlow, ArmAloneIsWrittenAndTheButtonStaysLocked)
+{
+    startBus(sim::armBus());
+    logBootTransfers();
+    BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Ok});
+    press("pbWriteFirmware");
+
+    EXPECT_EQ((QStringList{"Write firmware?", "Firmware"}), boxes.titles());
+    EXPECT_EQ((std::vector<int>{2, 3, 4, 5, 6}), bootOrder());
+    expectUpdated({2, 3, 4, 5, 6});
+    EXPECT_EQ(kRestartText, output());
+    EXPECT_FALSE(enabled("pbWriteFirmware"));
+    EXPECT_TRUE(workFiles().isEmpty());
+}
+
+TEST_F(WriteFirmwareFlow, AnswerNoWritesNothingAndCreatesNoFile)
+{
+    startBus(sim::robotBus());
+    BoxAnswerer boxes({QMessageBox::No});
+    press("pbWriteFirmware");
+
+    EXPECT_EQ((QStringList{"Write firmware?"}), boxes.titles());
+    EXPECT_TRUE(workFiles().isEmpty());
+    expectUntouched({2, 3, 4, 5, 7, 8, 9, 10, 11});
+    expectAllEnabled();
+    EXPECT_EQ(QString(), output());
+}
+
+TEST_F(WriteFirmwareFlow, FailedDownloadOnArmAxisTwoEndsTheFlow)
+{
+    startBus(sim::robotBus());
+    axis(8).foe().breakOffAfterPacket(3, 0x8003, "Disk full");
+    BoxAnswerer boxes({QMessageBox::Yes});
+    press("pbWriteFirmware");
+
+    EXPECT_EQ((QStringList{"Write firmware?"}), boxes.titles());
+    EXPECT_EQ(QStringLiteral("not successfull: Writing was not successful!"), output());
+    expectUpdated({7});
+    expectUntouched({8, 9, 10, 11, 2, 3, 4, 5});
+    EXPECT_TRUE(workFiles().isEmpty());
+    expectAllEnabled();
+    EXPECT_EQ(0, bus().openHandles());
+}
+
+TEST_F(WriteFirmwareFlow, ArmAxisTwoRefusingBootHasItsOwnText)
+{
+    startBus(sim::robotBus());
+    bus().slave(8).alFaults().refuse = sim::AlState::Boot;
+    BoxAnswerer boxes({QMessageBox::Yes});
+    press("pbWriteFirmware");
+
+    EXPECT_EQ(QStringLiteral("not successfull: The slave did not enter the BOOT state!"), output());
+    expectUpdated({7});
+    expectUntouched({8, 9, 10, 11, 2, 3, 4, 5});
+    EXPECT_TRUE(workFiles().isEmpty());
+    expectAllEnabled();
+}
+
+// A stale image and a symbolic link under the images' names: neither is flashed, the link's
+// target is not touched, and both names are gone at the end.
+TEST_F(WriteFirmwareFlow, StaleImageAndSymbolicLinkAreNeitherFlashedNorFollowed)
+{
+    startBus(sim::robotBus());
+    {
+        QFile stale(workPath("TMCM-174.bin"));
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("ZVFW9.99 left over from an interrupted run");
+    }
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("victim");
+    {
+        QFile file(victim);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("precious");
+    }
+    ASSERT_TRUE(QFile::link(victim, workPath("TMCM-1632.bin")));
+
+    BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Ok});
+    press("pbWriteFirmware");
+
+    EXPECT_EQ((QStringList{"Write firmware?", "Firmware"}), boxes.titles());
+    expectUpdated({2, 3, 4, 5, 7, 8, 9, 10, 11});
+    EXPECT_TRUE(workFiles().isEmpty());
+    QFile target(victim);
+    ASSERT_TRUE(target.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QByteArray("precious"), target.readAll());
+}
+
+// A name that cannot be cleared would leave whatever stands there to be flashed: the flow
+// refuses before any axis is written and removes the images it did place.
+TEST_F(WriteFirmwareFlow, ImageThatCannotBePlacedStopsBeforeAnyAxis)
+{
+    startBus(sim::robotBus());
+    ASSERT_TRUE(QDir(workPath(QString())).mkdir("TMCM-1610.bin"));
+
+    BoxAnswerer boxes({QMessageBox::Yes});
+    press("pbWriteFirmware");
+
+    EXPECT_EQ((QStringList{"Write firmware?"}), boxes.titles());
+    EXPECT_EQ(QStringLiteral("not successfull: The firmware files could not be created!"), output());
+    expectUntouched({2, 3, 4, 5, 7, 8, 9, 10, 11});
+    EXPECT_EQ((QStringList{"TMCM-1610.bin"}), workFiles());
+    expectAllEnabled();
+}
+
+// The question's event loop delivers a queued press of "Check Version"; it must not start a
+// second bus session inside the first flow.
+TEST_F(WriteFirmwareFlow, NoSecondFlowStartsWhileOneRuns)
+{
+    startBus(sim::robotBus());
+    BoxAnswerer boxes({QMessageBox::No});
+    QMetaObject::invokeMethod(&window(), "Check", Qt::QueuedConnection);
+    press("pbWriteFirmware");
+    // Whatever was still queued runs now, outside the flow.
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ((QStringList{"Write firmware?"}), boxes.titles());
+    expectAllEnabled();
+}
