@@ -44,6 +44,7 @@ public:
     const Bytes &image() const { return image_; }
     /* True while the PDI (the slave's own processor) owns the interface. */
     bool pdiOwns() const { return pdiOwns_; }
+    /* True while a command is still running at `nowUs`. */
     bool busy(std::uint64_t nowUs);
 
     EepromFaults &faults() { return faults_; }

@@ -116,13 +116,10 @@ bool Esc::masterRead(std::uint16_t address, std::uint8_t &value, std::uint64_t n
         value = sms_.readRegister(address);
         return true;
     }
-    if (address >= reg::ProcessRam) {
-        const Access a = sms_.masterRead(address, memory_, value);
-        if (a == Access::Refused)
-            return false;
-        if (a == Access::Done)
-            return true;
-    }
+    // A SyncManager may guard any memory, also the output bytes at 0x0F00 of a simple slave.
+    const Access a = sms_.masterRead(address, memory_, value);
+    if (a != Access::Unguarded)
+        return a == Access::Done;
     value = plainRead(address, nowUs);
     return true;
 }
@@ -149,11 +146,9 @@ bool Esc::masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t n
         memory_[address] = 0; // a write clears a counter, whatever is written
         return true;
     }
-    if (address >= reg::ProcessRam) {
-        const Access a = sms_.masterWrite(address, value, memory_);
-        if (a != Access::Unguarded)
-            return a == Access::Done;
-    }
+    const Access a = sms_.masterWrite(address, value, memory_);
+    if (a != Access::Unguarded)
+        return a == Access::Done;
     if (plainWritable(address))
         memory_[address] = value;
     return true;

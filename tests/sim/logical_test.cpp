@@ -147,4 +147,19 @@ TEST(LogicalBits, InactiveOrForeignFmmusMapNothing)
     EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0000, 1)->data[0], 0x11);
 }
 
+TEST(LogicalBits, SyncManagerGuardsOutputsBelowProcessMemory)
+{
+    // A simple output slave: SM0 buffered over the output byte at 0x0F00.
+    sim::Chain chain;
+    chain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
+    addressAll(chain);
+    exchange(chain, Command::Fpwr, station(1), 0x0800, smBlock(0x0F00, 1, 0x44, 0x01));
+    exchange(chain, Command::Fpwr, station(1), 0x0600, fmmuBlock(0, 1, 0x0F00, 2));
+    requestState(chain, 1, 0x02);
+    EXPECT_EQ(exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0x5A})->wkc, 0); // not before SAFE-OP
+    ASSERT_EQ(requestState(chain, 1, 0x04), 0x0004);
+    EXPECT_EQ(exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0x5A})->wkc, 1);
+    EXPECT_EQ(chain.slave(1).outputs(0), (sim::Bytes{0x5A}));
+}
+
 } // namespace
