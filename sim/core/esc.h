@@ -72,7 +72,8 @@ public:
 
     /* Which ports have a link (bit n = port n); DL Status follows. Set by the chain. */
     void setPortLinks(std::uint8_t mask);
-    /* Per-hop delay in ns used for the receive-time latch. */
+    /* Receive times in ns at ports 0 and 1 of the frame about to pass, stored when the master
+     * writes 0x0900 (the latch). Set by the chain before each frame. */
     void setLatchTimes(std::uint64_t port0Ns, std::uint64_t port1Ns);
 
     /* Power cycle: registers back to their power-up values, SII content kept. */

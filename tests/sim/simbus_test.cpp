@@ -26,6 +26,13 @@ TEST(SimBus, OnlyRegisteredInterfacesOpen)
     EXPECT_EQ(bus.openHandles(), 1);
     ec_close();
     EXPECT_EQ(bus.openHandles(), 0);
+    // A name the test adds, as a window test does for the interface the operator picks.
+    EXPECT_EQ(ec_init("eth7"), 0);
+    bus.addInterface("eth7");
+    ASSERT_GT(ec_init("eth7"), 0);
+    std::uint16_t w = 0;
+    EXPECT_EQ(ec_BRD(0, 0x0000, 2, &w, 20000), 3);
+    ec_close();
 }
 
 TEST(SimBus, MasterCountsTheSlavesAndRetriesLostFrames)

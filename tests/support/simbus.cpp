@@ -45,6 +45,11 @@ sim::Chain SimBus::plainChain(std::size_t n)
     return chain;
 }
 
+void SimBus::addInterface(const std::string &name, sim::Port end)
+{
+    interfaces_[name] = end;
+}
+
 void SimBus::install()
 {
     ec_linkt link{};
@@ -67,13 +72,10 @@ int SimBus::open(void *ctx, const char *ifname, int /*port*/)
     if (ifname == nullptr)
         return -1;
     // The interface decides which end of the chain the master is cabled to.
-    int end = -1;
-    if (std::strcmp(ifname, Primary) == 0)
-        end = 0;
-    else if (std::strcmp(ifname, Secondary) == 0)
-        end = 1;
-    if (end < 0)
+    const auto it = bus->interfaces_.find(ifname);
+    if (it == bus->interfaces_.end())
         return -1;
+    const int end = int(it->second);
     bus->open_[end] = true;
     return end;
 }

@@ -12,9 +12,10 @@
  *   bus.faults().loseNext = 1;
  *   bus.clock().nowUs();
  *
- * Interface names other than "sim0" and "sim1" fail to open, as a missing interface does.
- * "sim0" is the chain's primary end, "sim1" its secondary end (cabled only in a ring, see
- * sim::Chain::setRing).
+ * Interface names other than "sim0", "sim1" and those added with `addInterface` fail to open, as
+ * a missing interface does. "sim0" is the chain's primary end, "sim1" its secondary end (cabled
+ * only in a ring, see sim::Chain::setRing). A test that drives the window, where the operator
+ * picks one of the host's interfaces, adds that name: `bus.addInterface("lo")`.
  */
 #ifndef TESTS_SUPPORT_SIMBUS_H
 #define TESTS_SUPPORT_SIMBUS_H
@@ -23,6 +24,7 @@
 #include "core/inprocesslink.h"
 
 #include <cstddef>
+#include <map>
 #include <string>
 
 class SimBus
@@ -45,6 +47,9 @@ public:
     /* Slave `number`, 1-based as in the master's slave table. */
     sim::Slave &slave(std::size_t number) { return chain_.slave(number); }
 
+    /* Let the master reach the chain's `end` also under interface name `name`. */
+    void addInterface(const std::string &name, sim::Port end = sim::Port::Primary);
+
     /* Number of handles the master holds open (0 after ec_close). */
     int openHandles() const { return (open_[0] ? 1 : 0) + (open_[1] ? 1 : 0); }
 
@@ -62,6 +67,7 @@ private:
 
     sim::Chain chain_;
     sim::InProcessLink link_;
+    std::map<std::string, sim::Port> interfaces_{{Primary, sim::Port::Primary}, {Secondary, sim::Port::Secondary}};
     bool open_[2] = {false, false};
 };
 
