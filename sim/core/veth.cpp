@@ -21,10 +21,13 @@ int runCommand(const std::vector<std::string> &args)
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        // Keep the tool's chatter ("Cannot find device") off the terminal; the caller reports.
+        // Only the exit status counts; keep the tool's chatter ("Cannot find device") off the
+        // terminal, the caller reports.
         const int quiet = open("/dev/null", O_WRONLY);
-        if (quiet >= 0)
+        if (quiet >= 0) {
+            dup2(quiet, STDOUT_FILENO);
             dup2(quiet, STDERR_FILENO);
+        }
         execvp(argv[0], argv.data());
         _exit(127);
     }

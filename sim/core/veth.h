@@ -36,7 +36,8 @@ private:
     bool ok_ = false;
 };
 
-/* Run a command given as arguments (no shell); its exit status, or -1 when it could not run. */
+/* Run a command given as arguments (no shell, output discarded); its exit status, or -1 when it
+ * could not run. */
 int runCommand(const std::vector<std::string> &args);
 
 } // namespace sim

@@ -1,0 +1,180 @@
+/*
+ * The zuvian-sim program: creates its veth pair, answers a master on the other end and removes
+ * the pair when it is told to stop. Needs root and the program built next to this test.
+ */
+#include "simtest.h"
+
+#include "core/veth.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <net/if.h>
+#include <netpacket/packet.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace simtest;
+
+namespace {
+
+std::string programPath()
+{
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return {};
+    std::string path(self, std::size_t(n));
+    return path.substr(0, path.rfind('/') + 1) + "zuvian-sim";
+}
+
+/* Run zuvian-sim with `args`; its standard output is readable from `out`. */
+pid_t start(const std::vector<std::string> &args, int &out)
+{
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        close(pipeEnds[0]);
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    out = pipeEnds[0];
+    return pid;
+}
+
+/* Stops the program and removes what it may have left, however the test ends. */
+struct Running
+{
+    pid_t pid = -1;
+    int out = -1;
+    std::string veth;
+    ~Running()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out >= 0)
+            close(out);
+        if (!veth.empty())
+            sim::VethPair::removeStale(veth);
+    }
+};
+
+/* Read the child's output until `marker` appears (it says so once it serves) or it ends. */
+bool waitFor(int fd, const std::string &marker, std::string &seen)
+{
+    char buf[256];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0)
+            return false;
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        seen.append(buf, std::size_t(n));
+        if (seen.find(marker) != std::string::npos)
+            return true;
+    }
+}
+
+/* Working counter of a BRD sent on `ifname`, or nothing when no answer came. */
+std::optional<std::uint16_t> countOn(const std::string &ifname)
+{
+    const int fd = socket(AF_PACKET, SOCK_RAW, htons(sim::EtherTypeEthercat));
+    if (fd < 0)
+        return std::nullopt;
+    sockaddr_ll addr{};
+    addr.sll_family = AF_PACKET;
+    addr.sll_protocol = htons(sim::EtherTypeEthercat);
+    addr.sll_ifindex = int(if_nametoindex(ifname.c_str()));
+    sim::FrameBuilder f;
+    f.add(sim::Command::Brd, 0, 0x0000, 2);
+    std::optional<std::uint16_t> wkc;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+        send(fd, f.frame().data(), f.frame().size(), 0) == ssize_t(f.frame().size())) {
+        while (!wkc) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0)
+                break;
+            sim::Bytes frame(1600);
+            sockaddr_ll from{};
+            socklen_t length = sizeof from;
+            const ssize_t n = recvfrom(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &length);
+            if (n > 0 && from.sll_pkttype != PACKET_OUTGOING) {
+                frame.resize(std::size_t(n));
+                if (auto r = sim::datagramResult(frame, 0))
+                    wkc = r->workingCounter;
+            }
+        }
+    }
+    close(fd);
+    return wkc;
+}
+
+TEST(ZuvianSim, ServesOnItsVethPairAndRemovesItOnSigterm)
+{
+    if (geteuid() != 0) {
+        if (std::getenv("CI")) {
+            FAIL() << "needs root";
+        }
+        GTEST_SKIP() << "needs root";
+    }
+    const std::string program = programPath();
+    if (access(program.c_str(), X_OK) != 0) {
+        if (std::getenv("CI")) {
+            FAIL() << program << " is not built";
+        }
+        GTEST_SKIP() << program << " is not built";
+    }
+    const std::string name = "zsp" + std::to_string(getpid() % 1000000);
+    sim::VethPair::removeStale(name);
+
+    Running child;
+    child.veth = name;
+    child.pid = start({program, "--layout", "generic:2", "--veth", name}, child.out);
+    ASSERT_GT(child.pid, 0);
+    std::string seen;
+    ASSERT_TRUE(waitFor(child.out, "Ctrl-C", seen)) << seen;
+    EXPECT_NE(seen.find("the master uses " + name), std::string::npos) << seen;
+
+    // A broadcast read from the master's end is answered by both slaves.
+    EXPECT_EQ(countOn(name), std::optional<std::uint16_t>(2));
+
+    kill(child.pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    child.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(sim::runCommand({"ip", "link", "show", name}), 0) << "veth pair left behind";
+}
+
+TEST(ZuvianSim, RefusesMissingOrConflictingOptions)
+{
+    const std::string program = programPath();
+    if (access(program.c_str(), X_OK) != 0) {
+        if (std::getenv("CI")) {
+            FAIL() << program << " is not built";
+        }
+        GTEST_SKIP() << program << " is not built";
+    }
+    EXPECT_EQ(sim::runCommand({program}), 2);
+    EXPECT_EQ(sim::runCommand({program, "--interface", "a", "--veth", "b"}), 2);
+    EXPECT_EQ(sim::runCommand({program, "--layout", "nosuchlayout", "--interface", "lo"}), 2);
+    EXPECT_EQ(sim::runCommand({program, "--bogus"}), 2);
+    EXPECT_EQ(sim::runCommand({program, "--help"}), 0);
+}
+
+} // namespace
