@@ -9,8 +9,9 @@
  * copying it into PDI Control bit 1 (repeat acknowledge).
  *
  * Buffered mode (bits 0..1 = 00) stands for the three-buffer process data exchange: a master write
- * becomes visible to the slave only when the whole area has been written, so the slave never sees
- * half a frame; reads give the slave's latest data.
+ * opens a buffer with the area's first byte and hands it to the slave only when its last byte is
+ * written, so the slave never sees half an update (a write that does not start at the first byte
+ * is refused); reads give the slave's latest data.
  *
  * An area is guarded only while the master has enabled the SyncManager (Activate bit 0) and its
  * length is non-zero; while the slave has deactivated it (PDI Control bit 0) the master cannot
