@@ -79,7 +79,11 @@ private:
     // Reads the bus out into the fields below. Returns false when it could not (the reason is
     // then in labelAusgabe).
     bool ReadOutSlaves();
+    // Reads version and name of `count` axes from bus position `firstPosition` on into `boards`
+    // from entry `firstEntry` on.
     void storeAxes(EtherCatWrapper& wrapper, int firstPosition, int count, int firstEntry);
+    // Returns one "Current firmwareversion <part> axis k: ..." line per axis, with the slave
+    // name when `withNames` is set.
     QString versionLines(int firstEntry, int count, const QString& part, bool withNames) const;
 
     // Places the four embedded images in the working directory. Returns false when one of them
@@ -91,6 +95,8 @@ private:
     // took its image, else the firmware writer's result for the axis that failed.
     int writeAxes(const QString& eth, const char* part, int first, int count);
     void setButtonsEnabled(bool enabled);
+    // Returns the text shown after "not successfull: " for a writer result; empty for a code
+    // the writer does not define.
     static QString firmwareErrorText(int result);
 
     QString Version;
@@ -100,6 +106,7 @@ private:
     int Arm1Start = 0;
     int PlatformStart = 0;
     Board boards[boardCount];
+    // The image files the running update placed; empty when it placed none.
     std::unique_ptr<QFile> TMCM841tmp;
     std::unique_ptr<QFile> TMCM1610tmp;
     std::unique_ptr<QFile> TMCM1632tmp;
