@@ -129,6 +129,19 @@ TEST_F(WriteFirmwareFlow, AnswerNoWritesNothingAndCreatesNoFile)
     EXPECT_EQ(QString(), output());
 }
 
+TEST_F(WriteFirmwareFlow, NoBusAsksNothingAndEnablesTheButtonsAgain)
+{
+    startBus(sim::robotBus());
+    useInterface(QString());
+    BoxAnswerer boxes({});
+    press("pbWriteFirmware");
+
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!"), output());
+    EXPECT_TRUE(workFiles().isEmpty());
+    expectAllEnabled();
+}
+
 TEST_F(WriteFirmwareFlow, FailedDownloadOnArmAxisTwoEndsTheFlow)
 {
     startBus(sim::robotBus());
