@@ -109,6 +109,21 @@ TEST_F(CheckVersion, EmptyInterfaceNameFindsNoSlaves)
     expectIdle();
 }
 
+// An arm of three axes alone: the bus opened but cannot be used, and it must not
+// stay open behind the failure text.
+TEST_F(CheckVersion, UnusableBusIsClosedAgain)
+{
+    sim::ControllerBus bus = sim::armBus();
+    bus.chain.breakAfter(4);
+    startBus(std::move(bus));
+    BoxAnswerer boxes({});
+    press("pbCheck");
+
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(kSlavesNotFound, output());
+    expectIdle();
+}
+
 // The window has room for 17 slaves; a longer bus is refused rather than read out in part.
 TEST_F(CheckVersion, MoreThanSeventeenSlavesAreRefused)
 {
