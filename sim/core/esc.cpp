@@ -262,11 +262,8 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
                 reads[phys].push_back({byte, {bit, physBit}});
             });
     }
-    bool didWrite = false;
-    for (const auto &w : writes) {
-        const std::uint8_t merged = std::uint8_t((memory_[w.first] & ~w.second.mask) | (w.second.value & w.second.mask));
-        didWrite = masterWrite(w.first, merged, nowUs) || didWrite;
-    }
+    // A real controller hands back what the memory held before the datagram wrote it, which
+    // matters where one FMMU both reads and writes the same bytes.
     bool didRead = false;
     for (const auto &r : reads) {
         std::uint8_t value = 0;
@@ -279,6 +276,11 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
             const bool set = (value >> target.second.second) & 1;
             out = std::uint8_t(set ? (out | (1u << bit)) : (out & ~(1u << bit)));
         }
+    }
+    bool didWrite = false;
+    for (const auto &w : writes) {
+        const std::uint8_t merged = std::uint8_t((memory_[w.first] & ~w.second.mask) | (w.second.value & w.second.mask));
+        didWrite = masterWrite(w.first, merged, nowUs) || didWrite;
     }
     if (d.command() == Command::Lrw)
         d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));

@@ -57,6 +57,16 @@ TEST_F(LogicalBus, LrwWritesOutputsAndReadsInputsOfEverySlave)
     EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{3, 4}));
 }
 
+TEST_F(LogicalBus, LrwThroughAReadWriteFmmuHandsBackWhatTheMemoryHeldBefore)
+{
+    exchange(chain, Command::Fpwr, station(1), 0x1400, sim::Bytes{0x11, 0x22});
+    exchange(chain, Command::Fpwr, station(1), 0x0620, fmmuBlock(0x100, 2, 0x1400, 3));
+    auto r = exchange(chain, Command::Lrw, 0x100, 0, sim::Bytes{0x55, 0x66});
+    EXPECT_EQ(r->wkc, 3);
+    EXPECT_EQ(r->data, (sim::Bytes{0x11, 0x22}));
+    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x1400, 2)->data, (sim::Bytes{0x55, 0x66}));
+}
+
 TEST_F(LogicalBus, LrdAndLwrCountOncePerSlave)
 {
     safeOp();
