@@ -1,6 +1,7 @@
 // The controller model wired into its emulated slave: mailbox handlers per AL state, process data
 // rules, firmware received in BOOT, and what a power cycle keeps.
 #include "controller/motorcontroller.h"
+#include "pdo/fmmucoverage.h"
 
 #include <utility>
 
@@ -63,7 +64,8 @@ void MotorController::attach(Slave &slave, const std::shared_ptr<MotorController
 
     // the slave's hooks keep the controller alive for as long as the slave exists
     SlaveHooks &hooks = slave.hooks();
-    hooks.checkTransition = standardProcessDataRules();
+    // like the real modules, refuse SAFE-OP unless the FMMUs reach the process data SyncManagers
+    hooks.checkTransition = pdo::withFmmuCoverage(standardProcessDataRules());
     hooks.stateChanged = [self](Slave &, AlState from, AlState to) { self->onStateChanged(from, to); };
     hooks.afterFrame = [self](Slave &) { self->updateInputs(); };
     hooks.powerCycled = [self](Slave &) { self->onPowerCycle(); };
