@@ -100,6 +100,9 @@ int ec_setupnic(const char *ifname, int secondary)
    if (!secondary)
       ec_redstate = ECT_RED_NONE;
    const ec_linkt *link = ec_link();
+   /* A session opened anew on an open port would otherwise leak the earlier socket. */
+   if (*handle >= 0)
+      link->close(link->ctx, *handle);
    *handle = link->open(link->ctx, ifname, port);
    if (*handle < 0)
    {

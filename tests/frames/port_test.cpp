@@ -63,6 +63,17 @@ TEST_F(Port, OpeningFailsCleanlyAndClosingTwiceClosesNothingElse)
     ASSERT_EQ(1, ec_init("scripted0"));
 }
 
+TEST_F(Port, OpeningAnOpenPortAgainClosesTheEarlierHandle)
+{
+    int first = sockhandle;
+    ASSERT_GE(first, 0);
+    size_t closedBefore = link.closed.size();
+    ASSERT_EQ(1, ec_init("scripted0"));
+    ASSERT_EQ(closedBefore + 1, link.closed.size());
+    EXPECT_EQ(first, link.closed.back());
+    EXPECT_GE(sockhandle, 0);
+}
+
 TEST_F(Port, IndexesGoRoundRobinAndAreHandedOutEvenWhenAllAreBusy)
 {
     uint8 first = ec_getindex();

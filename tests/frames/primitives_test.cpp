@@ -307,3 +307,16 @@ TEST(BusOpen, AnInterfaceThatDoesNotExistIsNotOpened)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ClosedPort, ExchangesEndAtTheirDeadlineOnTheVirtualClock)
+{
+    SimBus bus(SimBus::plainChain(1));
+    ec_close();
+    EXPECT_EQ(0, ec_FPRDw(0x1001, ECT_REG_ALSTAT, EC_TIMEOUT_STATECHANGE));
+    uint8 idx = ec_getindex();
+    EXPECT_LT(ec_waitinframe(idx, EC_TIMEOUT_SAFE), 0);
+}
+
+} // namespace

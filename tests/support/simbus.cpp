@@ -114,6 +114,9 @@ void SimBus::close(void *ctx, int handle)
 void SimBus::now(void *ctx, struct timeval *tv)
 {
     auto *bus = static_cast<SimBus *>(ctx);
+    // Every reading costs a microsecond, so a loop that polls the clock without touching the link
+    // (for instance on a port that never opened) still reaches its deadline.
+    bus->chain_.clock().advance(1);
     const std::uint64_t us = bus->chain_.clock().nowUs();
     tv->tv_sec = time_t(EpochOffsetSeconds + us / 1000000u);
     tv->tv_usec = suseconds_t(us % 1000000u);
