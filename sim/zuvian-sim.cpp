@@ -6,12 +6,14 @@
 #include "core/rawserver.h"
 #include "core/veth.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sched.h>
 #include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -167,6 +169,14 @@ int main(int argc, char **argv)
     if (veth)
         std::cout << "; the master uses " << veth->name();
     std::cout << "\nCtrl-C ends it." << std::endl;
+
+    // Real slaves answer within microseconds and the master waits only 500 us for most replies;
+    // a busy host must not delay the virtual robot past that, so ask for real-time scheduling.
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (sched_setscheduler(0, SCHED_FIFO, &priority) != 0)
+        std::cerr << "zuvian-sim: no real-time scheduling (" << std::strerror(errno)
+                  << "); on a busy host replies may come too late for the master\n";
 
     while (!stopRequested(signals))
         server.serveOne(*chain, 100);

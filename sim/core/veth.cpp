@@ -3,6 +3,8 @@
  */
 #include "core/veth.h"
 
+#include <fstream>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,6 +56,9 @@ VethPair::VethPair(const std::string &name) : name_(name)
         error_ = "cannot create veth pair " + name + "/" + peer() + " (root needed, or it exists)";
         return;
     }
+    // Without an address the robot's end is not offered in the tool's interface list, so the
+    // technician cannot pick the wrong end; best effort, a host without IPv6 gives none anyway.
+    std::ofstream("/proc/sys/net/ipv6/conf/" + peer() + "/disable_ipv6") << "1\n";
     if (runCommand({"ip", "link", "set", name, "up"}) != 0 || runCommand({"ip", "link", "set", peer(), "up"}) != 0) {
         error_ = "cannot bring up " + name + "/" + peer();
         runCommand({"ip", "link", "del", name});
