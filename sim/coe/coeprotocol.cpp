@@ -6,14 +6,12 @@ namespace coe {
 
 std::optional<CoeFrame> CoeFrame::parse(const Bytes &mailbox)
 {
-    if (mailbox.size() < MailboxHeaderSize + 2)
+    auto mailboxHeader = MailboxHeader::parse(mailbox, mbxtype::Coe, 2);
+    if (!mailboxHeader)
         return std::nullopt;
     CoeFrame frame;
-    frame.length = getLe16(&mailbox[0]);
-    if ((mailbox[5] & 0x0F) != MailboxTypeCoe || frame.length < 2 ||
-        MailboxHeaderSize + frame.length > mailbox.size())
-        return std::nullopt;
-    frame.counter = (mailbox[5] >> 4) & 0x07;
+    frame.length = mailboxHeader->length;
+    frame.counter = mailboxHeader->counter;
     std::uint16_t header = getLe16(&mailbox[6]);
     frame.service = static_cast<Service>(header >> 12);
     frame.number = header & 0x01FF;
@@ -22,9 +20,7 @@ std::optional<CoeFrame> CoeFrame::parse(const Bytes &mailbox)
 
 Bytes coeMessage(std::uint16_t length, Service service, std::uint16_t number)
 {
-    Bytes message(MailboxHeaderSize + length, 0);
-    putLe16(&message[0], length);
-    message[5] = MailboxTypeCoe;
+    Bytes message = mailboxMessage(mbxtype::Coe, length);
     putLe16(&message[6], std::uint16_t((static_cast<std::uint16_t>(service) << 12) | (number & 0x01FF)));
     return message;
 }

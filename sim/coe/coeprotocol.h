@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/frame.h"
+#include "core/mailboxheader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,11 +13,6 @@
 
 namespace sim {
 namespace coe {
-
-constexpr std::uint8_t MailboxTypeCoe = 3;
-constexpr std::size_t MailboxHeaderSize = 6;
-// Mailbox header, CoE header (2), command (1), index (2), sub-index (1).
-constexpr std::size_t SdoHeaderSize = 12;
 
 // Services in bits 12..15 of the CoE header.
 enum class Service : std::uint8_t {

@@ -21,6 +21,7 @@
 #include "coe/coeserver.h"
 #include "coe/demodictionary.h"
 #include "core/slave.h"
+#include "pdo/protocolslave.h"
 
 #include <memory>
 #include <string>
@@ -28,12 +29,8 @@
 namespace sim {
 namespace coe {
 
-constexpr std::uint32_t TestVendorId = 0x00000A5A;
+constexpr std::uint32_t TestVendorId = pdo::TestVendorId;
 constexpr std::uint32_t CoeSlaveProductCode = 0x0000C0E1;
-constexpr std::uint16_t MailboxOut = 0x1000;
-constexpr std::uint16_t MailboxIn = 0x1080;
-constexpr std::uint16_t OutputsStart = 0x1100;
-constexpr std::uint16_t InputsStart = 0x1180;
 constexpr int CoeSlaveOutputBits = 48;
 constexpr int CoeSlaveInputBits = 56;
 
@@ -54,10 +51,6 @@ struct CoeSlave {
 };
 
 CoeSlave makeCoeSlave(const CoeSlaveOptions &options = {});
-
-// The SAFE-OP rule of the test slaves: SM `sm` enabled at `start` with `bytes` bytes (a zero size
-// needs nothing). 0 when so, else `code`.
-std::uint16_t processDataSmReady(const Slave &slave, int sm, std::uint16_t start, int bytes, std::uint16_t code);
 
 } // namespace coe
 } // namespace sim

@@ -5,32 +5,6 @@
 namespace sim {
 namespace coe {
 
-Bytes u8(std::uint8_t v) { return Bytes{v}; }
-
-Bytes u16(std::uint16_t v)
-{
-    Bytes b(2);
-    putLe16(b.data(), v);
-    return b;
-}
-
-Bytes u32(std::uint32_t v)
-{
-    Bytes b(4);
-    putLe32(b.data(), v);
-    return b;
-}
-
-Bytes u64(std::uint64_t v)
-{
-    Bytes b(8);
-    putLe32(b.data(), std::uint32_t(v));
-    putLe32(b.data() + 4, std::uint32_t(v >> 32));
-    return b;
-}
-
-Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
-
 ObjectEntry ObjectEntry::fixed(std::string name, std::uint16_t dataType, Bytes value, std::uint16_t rights)
 {
     ObjectEntry e;

@@ -22,11 +22,12 @@
 namespace sim {
 namespace coe {
 
-Bytes u8(std::uint8_t v);
-Bytes u16(std::uint16_t v);
-Bytes u32(std::uint32_t v);
-Bytes u64(std::uint64_t v);
-Bytes text(const std::string &s);
+// Entry values as bytes; they live with the other byte helpers.
+using sim::text;
+using sim::u16;
+using sim::u32;
+using sim::u64;
+using sim::u8;
 
 struct ObjectEntry {
     std::string name;

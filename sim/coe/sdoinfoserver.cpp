@@ -61,10 +61,8 @@ std::vector<Bytes> SdoInfoServer::objectList(std::uint16_t listType) const
         return {infoError(abort::UnsupportedAccess)};
     // The list type leads the first fragment; the indexes follow, split at word boundaries.
     Bytes payload = u16(listType);
-    for (std::uint16_t index : dictionary_.indexes()) {
-        Bytes word = u16(index);
-        payload.insert(payload.end(), word.begin(), word.end());
-    }
+    for (std::uint16_t index : dictionary_.indexes())
+        appendLe16(payload, index);
     std::size_t chunk = room() & ~std::size_t(1);
     if (chunk == 0)
         return {infoError(abort::General)};
@@ -85,8 +83,7 @@ Bytes SdoInfoServer::objectDescription(std::uint16_t index) const
     if (!object)
         return infoError(abort::NoObject);
     Bytes data = u16(index);
-    Bytes type = u16(object->dataType);
-    data.insert(data.end(), type.begin(), type.end());
+    appendLe16(data, object->dataType);
     data.push_back(object->maxSubIndex());
     data.push_back(object->objectCode);
     data.insert(data.end(), object->name.begin(), object->name.end());
@@ -105,10 +102,8 @@ Bytes SdoInfoServer::entryDescription(std::uint16_t index, std::uint8_t subIndex
     Bytes data = u16(index);
     data.push_back(subIndex);
     data.push_back(valueInfo);
-    for (std::uint16_t word : {entry.dataType, entry.bitLength, entry.access}) {
-        Bytes w = u16(word);
-        data.insert(data.end(), w.begin(), w.end());
-    }
+    for (std::uint16_t word : {entry.dataType, entry.bitLength, entry.access})
+        appendLe16(data, word);
     data.insert(data.end(), entry.name.begin(), entry.name.end());
     data.resize(std::min(data.size(), room()));
     return infoMessage(InfoOp::EntryResponse, 0, data);

@@ -4,10 +4,11 @@
 // records and back.
 #pragma once
 
+#include "core/bytes.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace sim {
 
@@ -40,7 +41,7 @@ struct CommandRequest {
     uint32_t value = 0;
 
     // The request at the start of `mailbox`, or nothing when fewer than eight bytes came.
-    static std::optional<CommandRequest> parse(const std::vector<uint8_t> &mailbox);
+    static std::optional<CommandRequest> parse(const Bytes &mailbox);
     std::array<uint8_t, kCommandRecordSize> encode() const;
 };
 
@@ -51,7 +52,7 @@ struct CommandReply {
     uint8_t command = 0;
     uint32_t value = 0;
 
-    static std::optional<CommandReply> parse(const std::vector<uint8_t> &mailbox);
+    static std::optional<CommandReply> parse(const Bytes &mailbox);
     std::array<uint8_t, kCommandRecordSize> encode() const;
 };
 

@@ -6,25 +6,8 @@
 #include <utility>
 
 namespace sim {
-namespace {
 
 namespace cl = controller_layout;
-
-void putLe(Bytes &bytes, std::size_t at, std::uint32_t value, int width)
-{
-    for (int i = 0; i < width; ++i)
-        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t getLe32(const Bytes &bytes, std::size_t at)
-{
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | bytes[at + static_cast<std::size_t>(i)];
-    return value;
-}
-
-} // namespace
 
 std::shared_ptr<MotorController> MotorController::addTo(Chain &chain, ControllerModel model,
                                                         const std::string &firmwareVersion)
@@ -109,11 +92,11 @@ void MotorController::onStateChanged(AlState from, AlState)
 void MotorController::updateInputs()
 {
     const Bytes outputs = slave_->outputs(2);
-    const std::uint32_t velocity = outputs.size() >= 4 ? getLe32(outputs, 0) : 0;
+    const std::uint32_t velocity = outputs.size() >= 4 ? getLe32(&outputs[0]) : 0;
     Bytes inputs(cl::InputBytes, 0);
-    putLe(inputs, 0, interpreter_->parameters().axis(209), 4);
-    putLe(inputs, 4, velocity, 4);
-    putLe(inputs, 8, interpreter_->errorFlags(), 2);
+    putLe32(&inputs[0], interpreter_->parameters().axis(209));
+    putLe32(&inputs[4], velocity);
+    putLe16(&inputs[8], std::uint16_t(interpreter_->errorFlags()));
     slave_->setInputs(3, inputs);
 }
 

@@ -5,28 +5,6 @@
 
 namespace sim {
 
-std::uint16_t getLe16(const std::uint8_t *p)
-{
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-
-std::uint32_t getLe32(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-
-void putLe16(std::uint8_t *p, std::uint16_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-
-void putLe32(std::uint8_t *p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = std::uint8_t(v >> (8 * i));
-}
-
 bool isEthercatFrame(const Bytes &frame)
 {
     if (frame.size() < EthernetHeaderSize)

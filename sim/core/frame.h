@@ -9,6 +9,7 @@
 #ifndef SIM_CORE_FRAME_H
 #define SIM_CORE_FRAME_H
 
+#include "core/bytes.h"
 #include "core/registers.h"
 
 #include <cstddef>
@@ -18,19 +19,11 @@
 
 namespace sim {
 
-using Bytes = std::vector<std::uint8_t>;
-
 constexpr std::size_t EthernetHeaderSize = 14;
 constexpr std::size_t EthercatHeaderSize = 2;
 constexpr std::size_t DatagramHeaderSize = 10;
 constexpr std::size_t WorkingCounterSize = 2;
 constexpr std::size_t MaxFrameSize = 1518;
-
-/* Little-endian helpers over a byte vector; callers check bounds first. */
-std::uint16_t getLe16(const std::uint8_t *p);
-std::uint32_t getLe32(const std::uint8_t *p);
-void putLe16(std::uint8_t *p, std::uint16_t v);
-void putLe32(std::uint8_t *p, std::uint32_t v);
 
 /* One datagram inside a frame. It refers to the frame's bytes; the frame must outlive it. */
 class DatagramView

@@ -84,6 +84,8 @@ constexpr std::uint16_t InvalidBootMailbox = 0x0015;
 constexpr std::uint16_t InvalidMailbox = 0x0016;
 constexpr std::uint16_t InvalidSyncManager = 0x0017;
 constexpr std::uint16_t NoValidOutputs = 0x0019;
+constexpr std::uint16_t InvalidOutputConfiguration = 0x001D;
+constexpr std::uint16_t InvalidInputConfiguration = 0x001E;
 } // namespace alcode
 
 /* Mailbox protocol bits of SII word 0x001C. */

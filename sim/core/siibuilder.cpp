@@ -9,12 +9,6 @@ namespace sim {
 
 namespace {
 
-void appendLe16(Bytes &out, std::uint16_t v)
-{
-    out.push_back(std::uint8_t(v));
-    out.push_back(std::uint8_t(v >> 8));
-}
-
 /* Categories are whole words: odd data get a pad byte. */
 void appendCategory(Bytes &out, std::uint16_t type, Bytes data, std::optional<std::uint16_t> declaredWords = std::nullopt)
 {
@@ -23,6 +17,14 @@ void appendCategory(Bytes &out, std::uint16_t type, Bytes data, std::optional<st
     appendLe16(out, type);
     appendLe16(out, declaredWords ? *declaredWords : std::uint16_t(data.size() / 2));
     out.insert(out.end(), data.begin(), data.end());
+}
+
+void putMailbox(std::uint8_t *at, const SiiMailboxArea &m)
+{
+    putLe16(at, m.rxOffset);
+    putLe16(at + 2, m.rxSize);
+    putLe16(at + 4, m.txOffset);
+    putLe16(at + 6, m.txSize);
 }
 
 Bytes pdoCategory(const std::vector<SiiPdo> &pdos)
@@ -83,19 +85,13 @@ SiiBuilder &SiiBuilder::pdiControl(std::uint16_t word)
 
 SiiBuilder &SiiBuilder::standardMailbox(std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize)
 {
-    rxOffset_ = rxOffset;
-    rxSize_ = rxSize;
-    txOffset_ = txOffset;
-    txSize_ = txSize;
+    standard_ = {rxOffset, rxSize, txOffset, txSize};
     return *this;
 }
 
 SiiBuilder &SiiBuilder::bootstrapMailbox(std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize)
 {
-    bootRxOffset_ = rxOffset;
-    bootRxSize_ = rxSize;
-    bootTxOffset_ = txOffset;
-    bootTxSize_ = txSize;
+    boot_ = {rxOffset, rxSize, txOffset, txSize};
     return *this;
 }
 
@@ -178,14 +174,8 @@ Bytes SiiBuilder::header() const
     putLe32(&h[0x14], productCode_);
     putLe32(&h[0x18], revision_);
     putLe32(&h[0x1C], serial_);
-    putLe16(&h[0x28], bootRxOffset_);
-    putLe16(&h[0x2A], bootRxSize_);
-    putLe16(&h[0x2C], bootTxOffset_);
-    putLe16(&h[0x2E], bootTxSize_);
-    putLe16(&h[0x30], rxOffset_);
-    putLe16(&h[0x32], rxSize_);
-    putLe16(&h[0x34], txOffset_);
-    putLe16(&h[0x36], txSize_);
+    putMailbox(&h[0x28], boot_);
+    putMailbox(&h[0x30], standard_);
     putLe16(&h[0x38], protocols_);
     putLe16(&h[0x7C], std::uint16_t(eepromSize_ / 128 - 1));
     putLe16(&h[0x7E], 1);
@@ -230,8 +220,9 @@ Bytes SiiBuilder::categories() const
     std::vector<SiiSyncManager> sms;
     if (syncManagers_)
         sms = *syncManagers_;
-    else if (rxSize_ != 0)
-        sms = {{rxOffset_, rxSize_, 0x26, 0, 0x01, 1}, {txOffset_, txSize_ ? txSize_ : rxSize_, 0x22, 0, 0x01, 2}};
+    else if (standard_.rxSize != 0)
+        sms = {{standard_.rxOffset, standard_.rxSize, 0x26, 0, 0x01, 1},
+               {standard_.txOffset, standard_.txSize ? standard_.txSize : standard_.rxSize, 0x22, 0, 0x01, 2}};
     if (!sms.empty()) {
         Bytes data;
         for (const SiiSyncManager &sm : sms) {

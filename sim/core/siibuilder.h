@@ -87,6 +87,15 @@ struct SiiPdo
     std::vector<SiiPdoEntry> entries;
 };
 
+/* Offsets and sizes of a mailbox pair: receive (master to slave) and send. */
+struct SiiMailboxArea
+{
+    std::uint16_t rxOffset = 0;
+    std::uint16_t rxSize = 0;
+    std::uint16_t txOffset = 0;
+    std::uint16_t txSize = 0;
+};
+
 class SiiBuilder
 {
 public:
@@ -134,8 +143,7 @@ private:
 
     std::uint32_t vendorId_ = 0, productCode_ = 0, revision_ = 0, serial_ = 0;
     std::uint16_t alias_ = 0, pdiControl_ = 0x0005;
-    std::uint16_t bootRxOffset_ = 0, bootRxSize_ = 0, bootTxOffset_ = 0, bootTxSize_ = 0;
-    std::uint16_t rxOffset_ = 0, rxSize_ = 0, txOffset_ = 0, txSize_ = 0;
+    SiiMailboxArea boot_, standard_;
     std::uint16_t protocols_ = 0;
     std::size_t eepromSize_ = 2048;
     std::vector<std::string> strings_;

@@ -165,7 +165,8 @@ std::function<std::uint16_t(Slave &, AlState, AlState)> standardProcessDataRules
             const SiiSyncManager &want = sii[k];
             if ((want.usage != 3 && want.usage != 4) || want.length == 0)
                 continue;
-            const std::uint16_t fault = want.usage == 3 ? 0x001D : 0x001E;
+            const std::uint16_t fault =
+                want.usage == 3 ? alcode::InvalidOutputConfiguration : alcode::InvalidInputConfiguration;
             if (int(k) >= sms.count())
                 return fault;
             const SyncManager &have = sms.at(int(k));

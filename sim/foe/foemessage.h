@@ -3,6 +3,8 @@
 // only turns bytes into messages and back; what a message means is the server's business.
 #pragma once
 
+#include "core/mailboxheader.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,11 +37,9 @@ constexpr uint32_t NoRights = 0x800A;
 constexpr uint32_t ProgramError = 0x800B;
 } // namespace foe_error
 
-constexpr uint8_t kMailboxTypeFoe = 4;
-constexpr std::size_t kMailboxHeaderSize = 6;
 constexpr std::size_t kFoeHeaderSize = 6;
 // Bytes in front of the payload: mailbox header plus FoE header.
-constexpr std::size_t kFoeOverhead = kMailboxHeaderSize + kFoeHeaderSize;
+constexpr std::size_t kFoeOverhead = MailboxHeader::Size + kFoeHeaderSize;
 
 struct FoeMessage {
     FoeOp op = FoeOp::Data;
@@ -47,23 +47,23 @@ struct FoeMessage {
     // busy message the progress value.
     uint32_t field = 0;
     // File name, data or error text.
-    std::vector<uint8_t> payload;
+    Bytes payload;
     // Mailbox counter, bits 4..6 of the mailbox type byte.
     uint8_t counter = 0;
 
     // The message in `mailbox`, or nothing when the bytes are not an FoE message: too short for
     // the two headers, another mailbox type, or a header length that runs past the bytes given.
-    static std::optional<FoeMessage> parse(const std::vector<uint8_t> &mailbox);
+    static std::optional<FoeMessage> parse(const Bytes &mailbox);
 
     // The message as mailbox bytes: header length = 6 + payload size, station address and
     // priority 0.
-    std::vector<uint8_t> encode() const;
+    Bytes encode() const;
 
     // The payload as text (file name or error text).
     std::string payloadText() const;
 
     static FoeMessage request(FoeOp op, uint32_t password, const std::string &fileName);
-    static FoeMessage data(uint32_t packet, std::vector<uint8_t> bytes);
+    static FoeMessage data(uint32_t packet, Bytes bytes);
     static FoeMessage ack(uint32_t packet);
     static FoeMessage error(uint32_t code, const std::string &text);
     static FoeMessage busy(uint32_t progress);

@@ -60,7 +60,7 @@ std::uint16_t fmmuCoverage(const Slave &slave)
             continue;
         bool out = sm.masterWrites();
         if (!covered(sm, fmmus, out))
-            return out ? InvalidOutputConfiguration : InvalidInputConfiguration;
+            return out ? alcode::InvalidOutputConfiguration : alcode::InvalidInputConfiguration;
     }
     return 0;
 }

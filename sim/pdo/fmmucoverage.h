@@ -23,9 +23,6 @@ namespace pdo {
 
 using TransitionRule = std::function<std::uint16_t(Slave &, AlState, AlState)>;
 
-constexpr std::uint16_t InvalidOutputConfiguration = 0x001D;
-constexpr std::uint16_t InvalidInputConfiguration = 0x001E;
-
 /* 0 when every enabled buffered SyncManager's area is covered byte for byte by active FMMUs that
  * write it (master-to-slave SyncManagers) or read it (slave-to-master ones); else the AL status
  * code of the first direction found short. */

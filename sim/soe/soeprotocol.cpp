@@ -11,13 +11,6 @@ std::uint32_t attribute(std::uint8_t lengthCode, bool list)
     return (std::uint32_t(lengthCode & 0x03) << 16) | (list ? (1u << 18) : 0u) | 1u;
 }
 
-Bytes u32le(std::uint32_t v)
-{
-    Bytes b(4);
-    putLe32(b.data(), v);
-    return b;
-}
-
 Bytes idnList(const std::vector<std::uint16_t> &idns)
 {
     Bytes value(4 + 2 * idns.size());
@@ -30,12 +23,11 @@ Bytes idnList(const std::vector<std::uint16_t> &idns)
 
 std::optional<SoeHeader> SoeHeader::parse(const Bytes &mailbox)
 {
-    if (mailbox.size() < HeaderSize)
+    auto mailboxHeader = MailboxHeader::parse(mailbox, mbxtype::Soe, SoeHeaderSize);
+    if (!mailboxHeader)
         return std::nullopt;
     SoeHeader h;
-    h.length = getLe16(&mailbox[0]);
-    if ((mailbox[5] & 0x0F) != MailboxTypeSoe || h.length < 4 || MailboxHeaderSize + h.length > mailbox.size())
-        return std::nullopt;
+    h.length = mailboxHeader->length;
     std::uint8_t flags = mailbox[6];
     h.op = static_cast<Op>(flags & 0x07);
     h.incomplete = (flags & 0x08) != 0;
@@ -48,9 +40,7 @@ std::optional<SoeHeader> SoeHeader::parse(const Bytes &mailbox)
 
 Bytes SoeHeader::encode(const Bytes &data) const
 {
-    Bytes message(HeaderSize + data.size(), 0);
-    putLe16(&message[0], std::uint16_t(4 + data.size()));
-    message[5] = MailboxTypeSoe;
+    Bytes message = mailboxMessage(mbxtype::Soe, SoeHeaderSize + data.size());
     message[6] = std::uint8_t((static_cast<std::uint8_t>(op) & 0x07) | (incomplete ? 0x08 : 0) | (error ? 0x10 : 0) |
                               ((driveNo & 0x07) << 5));
     message[7] = elements;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/frame.h"
+#include "core/mailboxheader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,9 +15,8 @@
 namespace sim {
 namespace soe {
 
-constexpr std::uint8_t MailboxTypeSoe = 5;
-constexpr std::size_t MailboxHeaderSize = 6;
-constexpr std::size_t HeaderSize = 10; // mailbox header plus SoE header
+constexpr std::size_t SoeHeaderSize = 4;
+constexpr std::size_t HeaderSize = MailboxHeader::Size + SoeHeaderSize;
 
 enum class Op : std::uint8_t {
     ReadRequest = 1,
@@ -45,8 +45,6 @@ constexpr std::uint16_t InvalidDrive = 0x800A;
 // The 32-bit attribute of an IDN: data length code (0: 8 bits .. 3: 64 bits) and the list flag;
 // the other fields stay zero in the test drives.
 std::uint32_t attribute(std::uint8_t lengthCode, bool list = false);
-// A 32-bit value as four little-endian bytes.
-Bytes u32le(std::uint32_t v);
 // The value of an IDN list: current length and maximum length in bytes, then the IDNs.
 Bytes idnList(const std::vector<std::uint16_t> &idns);
 

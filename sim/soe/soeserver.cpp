@@ -38,9 +38,7 @@ Bytes SoeServer::failure(Op op, const SoeHeader &request, std::uint16_t code) co
     h.op = op;
     h.incomplete = false;
     h.error = true;
-    Bytes data(2);
-    putLe16(data.data(), code);
-    return h.encode(data);
+    return h.encode(u16(code));
 }
 
 std::vector<Bytes> SoeServer::read(const SoeHeader &request) const
@@ -54,7 +52,7 @@ std::vector<Bytes> SoeServer::read(const SoeHeader &request) const
     if (request.elements == element::Value)
         data = idn->value;
     else if (request.elements == element::Attribute)
-        data = u32le(idn->attribute);
+        data = u32(idn->attribute);
     else if (request.elements == element::Name)
         data.assign(idn->name.begin(), idn->name.end());
     else
@@ -79,7 +77,7 @@ std::vector<Bytes> SoeServer::read(const SoeHeader &request) const
 
 std::optional<Bytes> SoeServer::write(const SoeHeader &request, const Bytes &mailbox)
 {
-    std::size_t bytes = request.length - 4u;
+    std::size_t bytes = request.length - SoeHeaderSize;
     fragments_.push_back({request.incomplete, request.idn, bytes});
     if (!collecting_)
         collecting_ = Bytes();
