@@ -126,23 +126,27 @@ int ec_FPWR(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
    return ec_exchange(EC_CMD_FPWR, ADP, ADO, length, data, timeout, FALSE, EC_CMD_NOP);
 }
 
-/* The 32-bit logical address travels as ADP (low word) and ADO (high word). */
+/* One logical exchange; the 32-bit address travels as ADP (low word) and ADO (high word). A read
+ * copies back only when the reply still carries the command sent. */
+static int ec_logical(uint8 com, uint32 LogAdr, uint16 length, void *data, int timeout, boolean copyback)
+{
+   return ec_exchange(com, (uint16)(LogAdr & 0xFFFF), (uint16)(LogAdr >> 16), length, data, timeout,
+                      copyback, copyback ? com : (uint8)EC_CMD_NOP);
+}
+
 int ec_LRD(uint32 LogAdr, uint16 length, void *data, int timeout)
 {
-   return ec_exchange(EC_CMD_LRD, (uint16)(LogAdr & 0xFFFF), (uint16)(LogAdr >> 16), length, data,
-                      timeout, TRUE, EC_CMD_LRD);
+   return ec_logical(EC_CMD_LRD, LogAdr, length, data, timeout, TRUE);
 }
 
 int ec_LWR(uint32 LogAdr, uint16 length, void *data, int timeout)
 {
-   return ec_exchange(EC_CMD_LWR, (uint16)(LogAdr & 0xFFFF), (uint16)(LogAdr >> 16), length, data,
-                      timeout, FALSE, EC_CMD_NOP);
+   return ec_logical(EC_CMD_LWR, LogAdr, length, data, timeout, FALSE);
 }
 
 int ec_LRW(uint32 LogAdr, uint16 length, void *data, int timeout)
 {
-   return ec_exchange(EC_CMD_LRW, (uint16)(LogAdr & 0xFFFF), (uint16)(LogAdr >> 16), length, data,
-                      timeout, TRUE, EC_CMD_LRW);
+   return ec_logical(EC_CMD_LRW, LogAdr, length, data, timeout, TRUE);
 }
 
 int ec_LRWDC(uint32 LogAdr, uint16 length, void *data, uint16 DCrs, int64 *DCtime, int timeout)
@@ -164,7 +168,7 @@ int ec_LRWDC(uint32 LogAdr, uint16 length, void *data, uint16 DCrs, int64 *DCtim
    if (wkc > 0 && ec_rxbuf[idx][EC_RXCOMMAND] == EC_CMD_LRW)
    {
       if (length > 0)
-            memcpy(data, &ec_rxbuf[idx][EC_FIRSTDATAOFFSET], length);
+         memcpy(data, &ec_rxbuf[idx][EC_FIRSTDATAOFFSET], length);
       wkc = ec_get16(&ec_rxbuf[idx][EC_FIRSTDATAOFFSET + length]);
       memcpy(DCtime, &ec_rxbuf[idx][DCtO], sizeof *DCtime);
    }

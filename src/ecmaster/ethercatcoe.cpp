@@ -10,7 +10,6 @@
 #include "ethercatcoe.h"
 #include "ethercatcoe_private.h"
 #include "ethercatmain.h"
-#include "eclink.h"
 
 /* Toggle bit of SDO segments. */
 #define ECX_SDO_TOGGLE 0x10
@@ -41,6 +40,24 @@ void ecx_coe_header(uint16 slave, ec_mbxbuft *out, uint16 length, uint16 canopen
    msg->MbxHeader.priority = 0;
    msg->MbxHeader.mbxtype = (uint8)(ECT_MBXT_COE + (cnt << 4));
    msg->CANOpen = canopen;
+}
+
+int ecx_coe_exchange(uint16 slave, ec_mbxbuft *out, ec_mbxbuft *in, int timeout)
+{
+   int wkc = ec_mbxsend(slave, out, EC_TIMEOUT_SAFE);
+   if (wkc <= 0)
+   {
+      return wkc;
+   }
+   ec_clearmbx(in);
+   return ec_mbxreceive(slave, in, timeout);
+}
+
+/* The slave's write mailbox length, but never more than a mailbox buffer holds. */
+static int ecx_coe_mbxlen(uint16 slave)
+{
+   int mbxl = ec_slave[slave].mbx_l;
+   return mbxl > EC_MAXMBX ? EC_MAXMBX : mbxl;
 }
 
 int ecx_coe_service(const ec_mbxbuft *in)
@@ -82,14 +99,8 @@ void ecx_coe_unexpected(uint16 slave, uint16 index, uint8 subidx, const ec_mbxbu
 static void ecx_coe_pusherror(ec_err_type type, uint16 Slave, uint16 Index, uint8 SubIdx, int32 AbortCode)
 {
    ec_errort Ec;
-   memset(&Ec, 0, sizeof(Ec));
-   ec_clock_now(&Ec.Time);
-   Ec.Slave = Slave;
-   Ec.Index = Index;
-   Ec.SubIdx = SubIdx;
-   Ec.Etype = type;
+   ec_newerror(&Ec, type, Slave, Index, SubIdx);
    Ec.AbortCode = AbortCode;
-   EcatError = TRUE;
    ec_pusherror(&Ec);
 }
 
@@ -107,6 +118,19 @@ void ec_SDOinfoerror(uint16 Slave, uint16 Index, uint8 SubIdx, int32 AbortCode)
 static int ecx_sdo_isresponse(uint16 slave, const ec_mbxbuft *in)
 {
    return ecx_coe_replyfits(slave, in, ECX_SDO_HEADERLEN) && ecx_coe_service(in) == ECT_COES_SDORES;
+}
+
+/* 1 when *in is a segment response whose command bits 5..7 are `ccs` (0x00 upload, 0x20
+ * download); else the error it deserves is pushed and 0 returned. */
+static int ecx_sdo_segmentok(uint16 slave, uint16 index, uint8 sub, const ec_mbxbuft *in, uint8 ccs)
+{
+   const ec_SDOt *msg = (const ec_SDOt *)in;
+   if (ecx_coe_replyfits(slave, in, 3) && ecx_coe_service(in) == ECT_COES_SDORES && (msg->Command & 0xE0) == ccs)
+   {
+      return 1;
+   }
+   ecx_coe_unexpected(slave, index, sub, in);
+   return 0;
 }
 
 /* Fetch the rest of a normal upload in segments, appending behind the *psize bytes already stored.
@@ -128,21 +152,13 @@ static int ecx_sdo_uploadsegments(uint16 slave, uint16 index, uint8 sub, int com
       SDOq->Index = index;
       SDOq->SubIndex = sub;
       SDOq->ldata[0] = 0;
-      wkc = ec_mbxsend(slave, &MbxOut, EC_TIMEOUT_SAFE);
+      wkc = ecx_coe_exchange(slave, &MbxOut, &MbxIn, timeout);
       if (wkc <= 0)
       {
          return wkc;
       }
-      ec_clearmbx(&MbxIn);
-      wkc = ec_mbxreceive(slave, &MbxIn, timeout);
-      if (wkc <= 0)
+      if (!ecx_sdo_segmentok(slave, index, sub, &MbxIn, 0x00))
       {
-         return wkc;
-      }
-      if (!ecx_coe_replyfits(slave, &MbxIn, 3) || ecx_coe_service(&MbxIn) != ECT_COES_SDORES ||
-          (SDOp->Command & 0xE0) != 0)
-      {
-         ecx_coe_unexpected(slave, index, sub, &MbxIn);
          return 0;
       }
       int seglen = SDOp->MbxHeader.length - 3;
@@ -189,13 +205,7 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psiz
    SDOq->Index = index;
    SDOq->SubIndex = sub;
    SDOq->ldata[0] = 0;
-   int wkc = ec_mbxsend(slave, &MbxOut, EC_TIMEOUT_SAFE);
-   if (wkc <= 0)
-   {
-      return wkc;
-   }
-   ec_clearmbx(&MbxIn);
-   wkc = ec_mbxreceive(slave, &MbxIn, timeout);
+   int wkc = ecx_coe_exchange(slave, &MbxOut, &MbxIn, timeout);
    if (wkc <= 0)
    {
       return wkc;
@@ -247,7 +257,6 @@ static int ecx_sdo_downloadsegments(uint16 Slave, uint16 Index, uint8 SubIndex, 
                                     const uint8 *hp, int Timeout)
 {
    ec_mbxbuft MbxIn, MbxOut;
-   ec_SDOt *SDOp = (ec_SDOt *)&MbxIn;
    ec_SDOt *SDOq = (ec_SDOt *)&MbxOut;
    int segcapacity = mbxl - ECX_SDO_SEGDATAOFS;
    uint8 toggle = 0x00;
@@ -272,21 +281,13 @@ static int ecx_sdo_downloadsegments(uint16 Slave, uint16 Index, uint8 SubIndex, 
       ecx_coe_header(Slave, &MbxOut, length, (uint16)(ECT_COES_SDOREQ << 12));
       SDOq->Command = (uint8)(command + toggle);
       memcpy((uint8 *)&MbxOut + ECX_SDO_SEGDATAOFS, hp, (size_t)size);
-      wkc = ec_mbxsend(Slave, &MbxOut, EC_TIMEOUT_SAFE);
+      wkc = ecx_coe_exchange(Slave, &MbxOut, &MbxIn, Timeout);
       if (wkc <= 0)
       {
          return wkc;
       }
-      ec_clearmbx(&MbxIn);
-      wkc = ec_mbxreceive(Slave, &MbxIn, Timeout);
-      if (wkc <= 0)
+      if (!ecx_sdo_segmentok(Slave, Index, SubIndex, &MbxIn, 0x20))
       {
-         return wkc;
-      }
-      if (!ecx_coe_replyfits(Slave, &MbxIn, 3) || ecx_coe_service(&MbxIn) != ECT_COES_SDORES ||
-          (SDOp->Command & 0xE0) != 0x20)
-      {
-         ecx_coe_unexpected(Slave, Index, SubIndex, &MbxIn);
          return 0;
       }
       remaining -= size;
@@ -302,11 +303,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
    {
       return 0;
    }
-   int mbxl = ec_slave[Slave].mbx_l;
-   if (mbxl > EC_MAXMBX)
-   {
-      mbxl = EC_MAXMBX;
-   }
+   int mbxl = ecx_coe_mbxlen(Slave);
    /* Below 16 bytes not even the initiate header fits: nothing can be sent. */
    if (mbxl < ECX_SDO_SIZEDDATAOFS)
    {
@@ -332,13 +329,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
    {
       memcpy((uint8 *)&MbxOut + ECX_SDO_SIZEDDATAOFS, p, (size_t)framedatasize);
    }
-   int wkc = ec_mbxsend(Slave, &MbxOut, EC_TIMEOUT_SAFE);
-   if (wkc <= 0)
-   {
-      return wkc;
-   }
-   ec_clearmbx(&MbxIn);
-   wkc = ec_mbxreceive(Slave, &MbxIn, Timeout);
+   int wkc = ecx_coe_exchange(Slave, &MbxOut, &MbxIn, Timeout);
    if (wkc <= 0)
    {
       return wkc;
@@ -363,11 +354,7 @@ int ec_RxPDO(uint16 Slave, uint16 RxPDOnumber, int psize, void *p)
    {
       return 0;
    }
-   int mbxl = ec_slave[Slave].mbx_l;
-   if (mbxl > EC_MAXMBX)
-   {
-      mbxl = EC_MAXMBX;
-   }
+   int mbxl = ecx_coe_mbxlen(Slave);
    if (mbxl < 8)
    {
       return 0;
@@ -398,13 +385,7 @@ int ec_TxPDO(uint16 slave, uint16 TxPDOnumber, int *psize, void *p, int timeout)
    const ec_SDOt *SDOp = (const ec_SDOt *)&MbxIn;
    ecx_coe_begin(slave, &MbxIn, &MbxOut);
    ecx_coe_header(slave, &MbxOut, 2, (uint16)((TxPDOnumber & 0x01FF) + (ECT_COES_TXPDO_RR << 12)));
-   int wkc = ec_mbxsend(slave, &MbxOut, EC_TIMEOUT_SAFE);
-   if (wkc <= 0)
-   {
-      return wkc;
-   }
-   ec_clearmbx(&MbxIn);
-   wkc = ec_mbxreceive(slave, &MbxIn, timeout);
+   int wkc = ecx_coe_exchange(slave, &MbxOut, &MbxIn, timeout);
    if (wkc <= 0)
    {
       return wkc;

@@ -55,7 +55,6 @@ enum
 /* The objects the PDO read-out walks. */
 #define ECT_SDO_SMCOMMTYPE 0x1C00
 #define ECT_SDO_PDOASSIGN 0x1C10
-#define ECT_SDO_ASSIGNMAX 0x1C1F
 
 /* Abort code pushed when an object list is longer than ec_ODlistt holds. */
 #define ECT_SDOINFO_LISTFULL 0x0F000000

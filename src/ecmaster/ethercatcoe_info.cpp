@@ -47,6 +47,25 @@ static void ecx_info_failed(uint16 Slave, uint16 Index, uint8 SubIdx, const ec_m
    ec_packeterror(Slave, Index, SubIdx, 1);
 }
 
+/* Wait for the answer to an SDO information request: the working counter (> 0: an answer with
+ * operation `opcode` and at least minlen header length is in *in), 0 or less when nothing came, or
+ * 0 after pushing the error an unwanted answer deserves. */
+static int ecx_info_receive(uint16 Slave, ec_mbxbuft *in, uint8 opcode, int minlen, uint16 Index, uint8 SubIdx)
+{
+   ec_clearmbx(in);
+   int wkc = ec_mbxreceive(Slave, in, EC_TIMEOUT_MBXRX);
+   if (wkc <= 0)
+   {
+      return wkc;
+   }
+   if (!ecx_info_isanswer(Slave, in, opcode, minlen))
+   {
+      ecx_info_failed(Slave, Index, SubIdx, in);
+      return 0;
+   }
+   return wkc;
+}
+
 /* Copy a name of `len` bytes at `src`, cut to what the list holds, NUL-terminated. */
 static void ecx_info_name(char *dst, const uint8 *src, int len)
 {
@@ -101,16 +120,10 @@ int ec_readODlist(uint16 Slave, ec_ODlistt *pODlist)
    boolean first = TRUE;
    for (int answers = 0; answers < ECX_ODLIST_MAXANSWERS; answers++)
    {
-      ec_clearmbx(&MbxIn);
-      wkc = ec_mbxreceive(Slave, &MbxIn, EC_TIMEOUT_MBXRX);
+      wkc = ecx_info_receive(Slave, &MbxIn, ECT_GET_ODLIST_RES, first ? 8 : 6, 0, 0);
       if (wkc <= 0)
       {
          return wkc;
-      }
-      if (!ecx_info_isanswer(Slave, &MbxIn, ECT_GET_ODLIST_RES, first ? 8 : 6))
-      {
-         ecx_info_failed(Slave, 0, 0, &MbxIn);
-         return 0;
       }
       if (ecx_odlist_append(pODlist, &MbxIn, first))
       {
@@ -148,20 +161,13 @@ int ec_readODdescription(uint16 Item, ec_ODlistt *pODlist)
    ecx_coe_begin(Slave, &MbxIn, &MbxOut);
    ((ec_SDOservicet *)&MbxOut)->wdata[0] = index;
    int wkc = ecx_info_send(Slave, &MbxOut, ECT_GET_OD_REQ, 2);
+   if (wkc > 0)
+   {
+      wkc = ecx_info_receive(Slave, &MbxIn, ECT_GET_OD_RES, 12, index, 0);
+   }
    if (wkc <= 0)
    {
       return wkc;
-   }
-   ec_clearmbx(&MbxIn);
-   wkc = ec_mbxreceive(Slave, &MbxIn, EC_TIMEOUT_MBXRX);
-   if (wkc <= 0)
-   {
-      return wkc;
-   }
-   if (!ecx_info_isanswer(Slave, &MbxIn, ECT_GET_OD_RES, 12))
-   {
-      ecx_info_failed(Slave, index, 0, &MbxIn);
-      return 0;
    }
    const uint8 *raw = (const uint8 *)&MbxIn;
    pODlist->DataType[Item] = ec_get16(raw + 14);
@@ -187,20 +193,13 @@ int ec_readOEsingle(uint16 Item, uint8 SubI, ec_ODlistt *pODlist, ec_OElistt *pO
    req->bdata[2] = SubI;
    req->bdata[3] = ECX_OE_VALUEINFO;
    int wkc = ecx_info_send(Slave, &MbxOut, ECT_GET_OE_REQ, 4);
+   if (wkc > 0)
+   {
+      wkc = ecx_info_receive(Slave, &MbxIn, ECT_GET_OE_RES, 16, index, SubI);
+   }
    if (wkc <= 0)
    {
       return wkc;
-   }
-   ec_clearmbx(&MbxIn);
-   wkc = ec_mbxreceive(Slave, &MbxIn, EC_TIMEOUT_MBXRX);
-   if (wkc <= 0)
-   {
-      return wkc;
-   }
-   if (!ecx_info_isanswer(Slave, &MbxIn, ECT_GET_OE_RES, 16))
-   {
-      ecx_info_failed(Slave, index, SubI, &MbxIn);
-      return 0;
    }
    const uint8 *raw = (const uint8 *)&MbxIn;
    pOElist->Entries++;

@@ -112,11 +112,22 @@ int ec_readPDOassignCA(uint16 Slave, uint16 PDOassign)
    return bits;
 }
 
-/* Common part of both read-outs once the type t of SM k is known: note it in the slave entry and,
- * for a process data SM, size it from its assignment object. */
-static void ecx_pdomap_sm(uint16 Slave, int k, uint8 t, boolean CA, int *Osize, int *Isize)
+/* Common part of both read-outs once the type t of SM k (from 2 on, in order) is known: note it in
+ * the slave entry and, for a process data SM, size it from its assignment object.
+ *
+ * Some slaves number the types one too low (mailbox in reported for the outputs SM); when SM 2 says
+ * 2, every non-zero type from there on is raised by one. *raise carries that from SM to SM. */
+static void ecx_pdomap_sm(uint16 Slave, int k, uint8 t, uint8 *raise, boolean CA, int *Osize, int *Isize)
 {
    ec_slavet *s = &ec_slave[Slave];
+   if (k == 2 && t == ECX_SMT_MBXIN)
+   {
+      *raise = 1;
+   }
+   if (t != 0)
+   {
+      t = (uint8)(t + *raise);
+   }
    s->SMtype[k] = t;
    if (t == 0)
    {
@@ -165,8 +176,6 @@ int ec_readPDOmap(uint16 Slave, int *Osize, int *Isize)
    {
       return 0;
    }
-   /* Some slaves number the types one too low (mailbox in reported for the outputs SM); when SM 2
-    * says 2, every non-zero type from there on is raised by one. */
    uint8 raise = 0;
    int last = ecx_lastsm(count);
    for (int k = 2; k <= last; k++)
@@ -177,15 +186,7 @@ int ec_readPDOmap(uint16 Slave, int *Osize, int *Isize)
       {
          continue;
       }
-      if (k == 2 && t == ECX_SMT_MBXIN)
-      {
-         raise = 1;
-      }
-      if (t != 0)
-      {
-         t = (uint8)(t + raise);
-      }
-      ecx_pdomap_sm(Slave, k, t, FALSE, Osize, Isize);
+      ecx_pdomap_sm(Slave, k, t, &raise, FALSE, Osize, Isize);
    }
    return (*Osize > 0 || *Isize > 0) ? 1 : 0;
 }
@@ -215,16 +216,7 @@ int ec_readPDOmapCA(uint16 Slave, int *Osize, int *Isize)
    }
    for (int k = 2; k <= last; k++)
    {
-      uint8 t = ec_SMcommtype.SMtype[k];
-      if (k == 2 && t == ECX_SMT_MBXIN)
-      {
-         raise = 1;
-      }
-      if (t != 0)
-      {
-         t = (uint8)(t + raise);
-      }
-      ecx_pdomap_sm(Slave, k, t, TRUE, Osize, Isize);
+      ecx_pdomap_sm(Slave, k, ec_SMcommtype.SMtype[k], &raise, TRUE, Osize, Isize);
    }
    return (*Osize > 0 || *Isize > 0) ? 1 : 0;
 }

@@ -8,8 +8,7 @@
 
 #include "ethercatcoe.h"
 
-/* Bytes from the start of an SDO message to its data, and to the data behind the 32-bit size. */
-#define ECX_SDO_DATAOFS 12
+/* Bytes from the start of an SDO message to the data behind its 32-bit size word. */
 #define ECX_SDO_SIZEDDATAOFS 16
 /* Bytes of mailbox header plus CANOpen and Command, where segment data begin. */
 #define ECX_SDO_SEGDATAOFS 9
@@ -24,6 +23,10 @@ void ecx_coe_begin(uint16 slave, ec_mbxbuft *in, ec_mbxbuft *out);
 
 /* Fill the mailbox header of an outgoing CoE message and take the slave's next counter. */
 void ecx_coe_header(uint16 slave, ec_mbxbuft *out, uint16 length, uint16 canopen);
+
+/* Send *out, then wait up to `timeout` for the reply in *in: the working counter of the receive
+ * (> 0: a message is in *in), or that of the send when the send failed (0 or less). */
+int ecx_coe_exchange(uint16 slave, ec_mbxbuft *out, ec_mbxbuft *in, int timeout);
 
 /* 1 when the reply is CoE, its header length is at least minlen and the whole message lies within
  * what the slave's read mailbox (and the buffer) hold, else 0. */

@@ -186,6 +186,40 @@ static void ec_config_mailbox(uint16 n)
    s->mbx_proto = (uint16)(ec_readeeprom(n, ECT_SII_MBXPROTO, EC_TIMEOUT_SAFE) & 0xFFFF);
 }
 
+/* One direction of a slave described by the built-in list: its process data SM (2 or 3) and, for
+ * a slave that names none, the simple SM and FMMU at a fixed address that serve instead. */
+typedef struct
+{
+   int procsm;
+   int simple;
+   uint16 simpleaddr;
+   uint32 simpleflags;
+   uint8 fmmutype;
+   uint8 smtype;
+} ec_tablesidet;
+
+static const ec_tablesidet ec_tableoutputs = {2, 0, 0x0F00, EC_SMFLAGS_SIMPLEOUT, 2, 3};
+static const ec_tablesidet ec_tableinputs = {3, 1, 0x1000, 0, 1, 4};
+
+/* Lay out one direction of `bits` process data bits on the SM the list names at smaddr. */
+static void ec_config_tableside(ec_slavet *s, const ec_tablesidet *side, uint16 bits, uint16 smaddr,
+                                uint32 smflags)
+{
+   uint16 bytes = (uint16)((bits + 7) / 8);
+   s->SM[side->procsm].StartAddr = smaddr;
+   s->SM[side->procsm].SMflags = smflags;
+   if (bits && smaddr == 0)
+   {
+      ec_setsm(&s->SM[side->simple], side->simpleaddr, bytes, side->simpleflags);
+      s->FMMU[side->simple].FMMUactive = 1;
+      s->FMMU[side->simple].FMMUtype = side->fmmutype;
+      s->SMtype[side->simple] = side->smtype;
+      return;
+   }
+   s->SM[side->procsm].SMlength = bytes;
+   s->SMtype[side->procsm] = side->smtype;
+}
+
 /* Describe slave n from row `row` of the built-in list. */
 static void ec_config_fromtable(uint16 n, int row)
 {
@@ -202,34 +236,8 @@ static void ec_config_fromtable(uint16 n, int row)
       s->FMMU1func = 2;
    s->FMMU[0].FMMUactive = r->FM0ac;
    s->FMMU[1].FMMUactive = r->FM1ac;
-   s->SM[2].StartAddr = r->SM2a;
-   s->SM[2].SMflags = r->SM2f;
-   if (s->Obits && s->SM[2].StartAddr == 0)
-   {
-      ec_setsm(&s->SM[0], 0x0F00, (uint16)((s->Obits + 7) / 8), EC_SMFLAGS_SIMPLEOUT);
-      s->FMMU[0].FMMUactive = 1;
-      s->FMMU[0].FMMUtype = 2;
-      s->SMtype[0] = 3;
-   }
-   else
-   {
-      s->SM[2].SMlength = (uint16)((s->Obits + 7) / 8);
-      s->SMtype[2] = 3;
-   }
-   s->SM[3].StartAddr = r->SM3a;
-   s->SM[3].SMflags = r->SM3f;
-   if (s->Ibits && s->SM[3].StartAddr == 0)
-   {
-      ec_setsm(&s->SM[1], 0x1000, (uint16)((s->Ibits + 7) / 8), 0);
-      s->FMMU[1].FMMUactive = 1;
-      s->FMMU[1].FMMUtype = 1;
-      s->SMtype[1] = 4;
-   }
-   else
-   {
-      s->SM[3].SMlength = (uint16)((s->Ibits + 7) / 8);
-      s->SMtype[3] = 4;
-   }
+   ec_config_tableside(s, &ec_tableoutputs, s->Obits, r->SM2a, r->SM2f);
+   ec_config_tableside(s, &ec_tableinputs, s->Ibits, r->SM3a, r->SM3f);
 }
 
 /* General category: mailbox protocol details, LRW ability and E-bus current. */

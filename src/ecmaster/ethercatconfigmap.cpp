@@ -55,6 +55,22 @@ static uint16 ec_map_clampbits(int bits)
    return bits > 0xFFFF ? 0xFFFF : (uint16)bits;
 }
 
+/* Size every SyncManager the SII PDO category `t` (0 TXPDO, 1 RXPDO) assigns bits to and mark it as
+ * carrying `smtype`: the total bits of the category. */
+static int ec_map_siisms(uint16 slave, uint8 t, uint8 smtype)
+{
+   ec_slavet *sl = &ec_slave[slave];
+   int bits = ec_siiPDO(slave, &ec_PDO, t);
+   for (int k = 0; k < EC_MAXSM; k++)
+   {
+      if (ec_PDO.SMbitsize[k] == 0)
+         continue;
+      sl->SM[k].SMlength = (uint16)((ec_PDO.SMbitsize[k] + 7) / 8);
+      sl->SMtype[k] = smtype;
+   }
+   return bits;
+}
+
 /* Process data sizes from the slave's own description: CoE object dictionary, SoE IDN lists, or
  * the SII PDO categories, in that order of preference. */
 static void ec_map_readsizes(uint16 slave)
@@ -79,20 +95,8 @@ static void ec_map_readsizes(uint16 slave)
    }
    if (osize <= 0 && isize <= 0)
    {
-      isize = ec_siiPDO(slave, &ec_PDO, 0);
-      for (int k = 0; k < EC_MAXSM; k++)
-         if (ec_PDO.SMbitsize[k])
-         {
-            sl->SM[k].SMlength = (uint16)((ec_PDO.SMbitsize[k] + 7) / 8);
-            sl->SMtype[k] = EC_MAP_SMINPUTS;
-         }
-      osize = ec_siiPDO(slave, &ec_PDO, 1);
-      for (int k = 0; k < EC_MAXSM; k++)
-         if (ec_PDO.SMbitsize[k])
-         {
-            sl->SM[k].SMlength = (uint16)((ec_PDO.SMbitsize[k] + 7) / 8);
-            sl->SMtype[k] = EC_MAP_SMOUTPUTS;
-         }
+      isize = ec_map_siisms(slave, 0, EC_MAP_SMINPUTS);
+      osize = ec_map_siisms(slave, 1, EC_MAP_SMOUTPUTS);
    }
    sl->Obits = ec_map_clampbits(osize);
    sl->Ibits = ec_map_clampbits(isize);
@@ -208,6 +212,44 @@ static uint8 *ec_map_imageptr(const ec_maplayoutt *lay, uint32 logstart)
    return offset < lay->imagesize ? lay->image + offset : NULL;
 }
 
+/* Gather SyncManager *ps and the following ones of the direction's type that start no later than
+ * the end of the one before into FMMU f, until `bitcount` covers the direction's bits. Sets the
+ * FMMU's physical start, returns the bytes gathered and leaves *ps at the next SyncManager to map. */
+static uint32 ec_map_gather(const ec_slavet *sl, int *ps, const ec_mapdirt *dir, uint32 *bitcount,
+                            ec_fmmut *f)
+{
+   int s = *ps;
+   uint32 bytecount = sl->SM[s].SMlength;
+   uint16 end = (uint16)(sl->SM[s].StartAddr + sl->SM[s].SMlength);
+   f->PhysStart = sl->SM[s].StartAddr;
+   *bitcount += 8u * sl->SM[s].SMlength;
+   s = ec_map_nextsm(sl, s + 1, dir->smtype);
+   while (*bitcount < dir->bits && s < EC_MAXSM && sl->SM[s].StartAddr <= end)
+   {
+      bytecount += sl->SM[s].SMlength;
+      *bitcount += 8u * sl->SM[s].SMlength;
+      end = (uint16)(sl->SM[s].StartAddr + sl->SM[s].SMlength);
+      s = ec_map_nextsm(sl, s + 1, dir->smtype);
+   }
+   *ps = s;
+   return bytecount;
+}
+
+/* Point the slave's outputs or inputs at the image byte of its first FMMU of the direction. */
+static void ec_map_noteimage(const ec_maplayoutt *lay, ec_slavet *sl, const ec_mapdirt *dir,
+                             const ec_fmmut *f)
+{
+   uint8 *p = ec_map_imageptr(lay, f->LogStart);
+   if (dir->fmmutype == 2)
+   {
+      sl->outputs = p;
+      sl->Ostartbit = f->LogStartbit;
+      return;
+   }
+   sl->inputs = p;
+   sl->Istartbit = f->LogStartbit;
+}
+
 /* Give one direction of a slave its FMMUs from number `fmmu` on, covering adjacent SyncManagers
  * of the direction's type with one FMMU each. Returns the next free FMMU number. */
 static uint8 ec_map_direction(ec_maplayoutt *lay, uint16 slave, const ec_mapdirt *dir, uint8 fmmu)
@@ -216,43 +258,20 @@ static uint8 ec_map_direction(ec_maplayoutt *lay, uint16 slave, const ec_mapdirt
    uint32 target = (dir->bits + 7u) / 8u;
    uint32 mapped = 0;
    uint32 bitcount = 0;
-   boolean first = TRUE;
-   int s = 0;
+   uint8 firstfmmu = fmmu;
+   int s = ec_map_nextsm(sl, 0, dir->smtype);
 
-   while (mapped < target)
+   /* Data of a SyncManager that would need a fifth FMMU stay unmapped. */
+   for (; mapped < target && s < EC_MAXSM && fmmu < EC_MAXFMMU; fmmu++)
    {
-      s = ec_map_nextsm(sl, s, dir->smtype);
-      if (s >= EC_MAXSM)
-         break;
-      if (fmmu >= EC_MAXFMMU)
-      {
-         /* The data of this SyncManager would need a fifth FMMU: they stay unmapped. */
-         break;
-      }
       ec_fmmut *f = &sl->FMMU[fmmu];
-      uint32 bytecount = sl->SM[s].SMlength;
-      uint16 end = (uint16)(sl->SM[s].StartAddr + sl->SM[s].SMlength);
-      f->PhysStart = sl->SM[s].StartAddr;
-      bitcount += 8u * sl->SM[s].SMlength;
-      s = ec_map_nextsm(sl, s + 1, dir->smtype);
-      while (bitcount < dir->bits && s < EC_MAXSM && sl->SM[s].StartAddr <= end)
-      {
-         bytecount += sl->SM[s].SMlength;
-         bitcount += 8u * sl->SM[s].SMlength;
-         end = (uint16)(sl->SM[s].StartAddr + sl->SM[s].SMlength);
-         s = ec_map_nextsm(sl, s + 1, dir->smtype);
-      }
+      uint32 bytecount = ec_map_gather(sl, &s, dir, &bitcount, f);
       if (dir->bytes == 0)
-      {
          ec_map_placebits(lay, f, dir->bits);
-      }
       else
-      {
-         uint32 length = bytecount;
-         if (mapped + length > dir->bytes)
-            length = dir->bytes - mapped;
-         ec_map_placebytes(lay, f, length);
-      }
+         ec_map_placebytes(lay, f, mapped + bytecount > dir->bytes ? dir->bytes - mapped : bytecount);
+      if (fmmu == firstfmmu)
+         ec_map_noteimage(lay, sl, dir, f);
       mapped += f->LogLength;
       f->PhysStartBit = 0;
       f->FMMUtype = dir->fmmutype;
@@ -263,22 +282,6 @@ static uint8 ec_map_direction(ec_maplayoutt *lay, uint16 slave, const ec_mapdirt
                  f, EC_TIMEOUT_FRAME);
          lay->grp->expectedWKC += dir->wkc;
       }
-      if (first)
-      {
-         uint8 *p = ec_map_imageptr(lay, f->LogStart);
-         if (dir->fmmutype == 2)
-         {
-            sl->outputs = p;
-            sl->Ostartbit = f->LogStartbit;
-         }
-         else
-         {
-            sl->inputs = p;
-            sl->Istartbit = f->LogStartbit;
-         }
-         first = FALSE;
-      }
-      fmmu++;
    }
    return fmmu;
 }

@@ -47,15 +47,20 @@ boolean ec_iserror(void)
    return ec_elist.head != ec_elist.tail;
 }
 
+void ec_newerror(ec_errort *Ec, ec_err_type Etype, uint16 Slave, uint16 Index, uint8 SubIdx)
+{
+   memset(Ec, 0, sizeof *Ec);
+   ec_clock_now(&Ec->Time);
+   Ec->Etype = Etype;
+   Ec->Slave = Slave;
+   Ec->Index = Index;
+   Ec->SubIdx = SubIdx;
+}
+
 void ec_packeterror(uint16 Slave, uint16 Index, uint8 SubIdx, uint16 ErrorCode)
 {
    ec_errort Ec;
-   memset(&Ec, 0, sizeof Ec);
-   ec_clock_now(&Ec.Time);
-   Ec.Slave = Slave;
-   Ec.Index = Index;
-   Ec.SubIdx = SubIdx;
-   Ec.Etype = EC_ERR_TYPE_PACKET_ERROR;
+   ec_newerror(&Ec, EC_ERR_TYPE_PACKET_ERROR, Slave, Index, SubIdx);
    Ec.ErrorCode = ErrorCode;
    ec_pusherror(&Ec);
 }
@@ -64,10 +69,7 @@ void ec_mbxemergencyerror(uint16 Slave, uint16 ErrorCode, uint16 ErrorReg, uint8
                           uint16 w2)
 {
    ec_errort Ec;
-   memset(&Ec, 0, sizeof Ec);
-   ec_clock_now(&Ec.Time);
-   Ec.Slave = Slave;
-   Ec.Etype = EC_ERR_TYPE_EMERGENCY;
+   ec_newerror(&Ec, EC_ERR_TYPE_EMERGENCY, Slave, 0, 0);
    Ec.ErrorCode = ErrorCode;
    Ec.ErrorReg = (uint8)ErrorReg;
    Ec.b1 = b1;

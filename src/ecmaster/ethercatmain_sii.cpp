@@ -121,6 +121,26 @@ int16 ec_siifind(uint16 slave, uint16 cat)
    return (ok && type == cat) ? (int16)a : 0;
 }
 
+/* Copy string Sn of the string category whose length word is at `a` into str (empty when the
+ * category holds fewer strings). Strings are a count byte, then length-prefixed texts. */
+static void sii_copystring(char *str, uint16 slave, int a, uint16 Sn)
+{
+   int data;
+   int end = a + 2 + sii_catbytes(slave, a, &data);
+   int count = data < end ? sii_get(slave, data) : 0;
+   int len = 0;
+   if (Sn >= 1 && Sn <= count)
+   {
+      int p = data + 1;
+      for (int i = 1; i < Sn; i++)
+         p += 1 + sii_get(slave, p);
+      int slen = sii_get(slave, p++);
+      for (; len < slen && len < EC_MAXNAME && p + len < end; len++)
+         str[len] = (char)sii_get(slave, p + len);
+   }
+   str[len] = '\0';
+}
+
 void ec_siistring(char *str, uint16 slave, uint16 Sn)
 {
    if (!str || !ec_intable(slave))
@@ -128,25 +148,7 @@ void ec_siistring(char *str, uint16 slave, uint16 Sn)
    uint8 waspdi = ec_slave[slave].eep_pdi;
    int a = ec_siifind(slave, ECT_SII_STRING);
    if (a > 0)
-   {
-      int data;
-      int end = a + 2 + sii_catbytes(slave, a, &data);
-      int count = data < end ? sii_get(slave, data) : 0;
-      int p = data + 1;
-      int len = 0;
-      if (Sn <= count)
-      {
-         for (int i = 1; i <= Sn; i++)
-         {
-            int slen = sii_get(slave, p++);
-            if (i == Sn)
-               for (len = 0; len < slen && len < EC_MAXNAME && p + len < end; len++)
-                  str[len] = (char)sii_get(slave, p + len);
-            p += slen;
-         }
-      }
-      str[len] = '\0';
-   }
+      sii_copystring(str, slave, a, Sn);
    sii_restore(slave, waspdi);
 }
 

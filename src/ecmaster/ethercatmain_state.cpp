@@ -19,20 +19,34 @@ static int ec_tableslaves(void)
    return ec_slavecount < EC_MAXSLAVE ? ec_slavecount : EC_MAXSLAVE - 1;
 }
 
+/* One look at AL Status: the whole word (0 when nobody answered). A single slave's status code is
+ * noted in its entry. */
+static uint16 ec_alstatus(uint16 slave)
+{
+   if (slave == 0)
+   {
+      uint16 word = 0;
+      ec_BRD(0, ECT_REG_ALSTAT, sizeof word, &word, EC_TIMEOUT_FRAME);
+      return word;
+   }
+   ec_alstatust sl;
+   memset(&sl, 0, sizeof sl);
+   ec_FPRD(ec_slave[slave].configadr, ECT_REG_ALSTAT, sizeof sl, &sl, EC_TIMEOUT_FRAME);
+   ec_slave[slave].ALstatuscode = sl.alstatuscode;
+   return sl.alstatus;
+}
+
 int ec_readstate(void)
 {
    uint16 lowest = 0xFF;
    ec_slave[0].ALstatuscode = 0;
    for (int slave = 1; slave <= ec_tableslaves(); slave++)
    {
-      ec_alstatust sl;
-      memset(&sl, 0, sizeof sl);
-      ec_FPRD(ec_slave[slave].configadr, ECT_REG_ALSTAT, sizeof sl, &sl, EC_TIMEOUT_FRAME);
-      ec_slave[slave].ALstatuscode = sl.alstatuscode;
-      ec_slave[slave].state = sl.alstatus;
-      if (sl.alstatus < lowest)
-         lowest = sl.alstatus;
-      ec_slave[0].ALstatuscode |= sl.alstatuscode;
+      uint16 status = ec_alstatus((uint16)slave);
+      ec_slave[slave].state = status;
+      if (status < lowest)
+         lowest = status;
+      ec_slave[0].ALstatuscode |= ec_slave[slave].ALstatuscode;
    }
    ec_slave[0].state = lowest;
    return lowest;
@@ -50,22 +64,6 @@ int ec_writestate(uint16 slave)
    }
    ec_FPWRw(ec_slave[slave].configadr, ECT_REG_ALCTL, ec_slave[slave].state, EC_TIMEOUT_FRAME);
    return 0;
-}
-
-/* One look at AL Status: the whole word (0 when nobody answered). */
-static uint16 ec_alstatus(uint16 slave)
-{
-   if (slave == 0)
-   {
-      uint16 word = 0;
-      ec_BRD(0, ECT_REG_ALSTAT, sizeof word, &word, EC_TIMEOUT_FRAME);
-      return word;
-   }
-   ec_alstatust sl;
-   memset(&sl, 0, sizeof sl);
-   ec_FPRD(ec_slave[slave].configadr, ECT_REG_ALSTAT, sizeof sl, &sl, EC_TIMEOUT_FRAME);
-   ec_slave[slave].ALstatuscode = sl.alstatuscode;
-   return sl.alstatus;
 }
 
 uint16 ec_statecheck(uint16 slave, uint16 reqstate, int timeout)

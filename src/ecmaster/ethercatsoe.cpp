@@ -4,7 +4,6 @@
  */
 #include "ethercatsoe.h"
 #include "ethercatmain.h"
-#include "eclink.h"
 
 ec_SoEmappingt SoEmapping;
 ec_SoEattributet SoEattribute;
@@ -87,14 +86,8 @@ static int ecx_soe_judge(uint16 slave, uint16 idn, const ec_mbxbuft *in, uint8 o
 void ec_SoEerror(uint16 Slave, uint16 idn, uint16 Error)
 {
    ec_errort Ec;
-   memset(&Ec, 0, sizeof(Ec));
-   ec_clock_now(&Ec.Time);
-   Ec.Slave = Slave;
-   Ec.Index = idn;
-   Ec.SubIdx = 0;
-   Ec.Etype = EC_ERR_TYPE_SOE_ERROR;
+   ec_newerror(&Ec, EC_ERR_TYPE_SOE_ERROR, Slave, idn, 0);
    Ec.ErrorCode = Error;
-   EcatError = TRUE;
    ec_pusherror(&Ec);
 }
 

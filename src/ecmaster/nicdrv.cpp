@@ -123,12 +123,13 @@ int ec_setupnic(const char *ifname, int secondary)
 int ec_closenic(void)
 {
    const ec_linkt *link = ec_link();
-   if (sockhandle >= 0)
-      link->close(link->ctx, sockhandle);
-   sockhandle = -1;
-   if (sockhandle2 >= 0)
-      link->close(link->ctx, sockhandle2);
-   sockhandle2 = -1;
+   for (int port = 0; port < 2; port++)
+   {
+      int *handle = ec_stack[port].sock;
+      if (*handle >= 0)
+         link->close(link->ctx, *handle);
+      *handle = -1;
+   }
    ec_redstate = ECT_RED_NONE;
    return 0;
 }
