@@ -1,103 +1,46 @@
 // The operator's message boxes, answered by the test from inside their event loop.
-#include <QAbstractButton>
-#include <QApplication>
 #include <QMainWindow>
 #include <QStatusBar>
-#include <QMessageBox>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "Messages.h"
+#include "boxanswerer.h"
 
-namespace {
-
-struct SeenBox
+TEST(Messages, QuestionAndSaveAreTrueOnlyForTheirYes)
 {
-    bool seen = false;
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    bool parentless = false;
-    bool modal = false;
-};
-
-// Waits, inside the box's own event loop, for the next modal box, notes what it shows and
-// presses `answer`. The timer polls the event loop, not the clock, so nothing depends on speed.
-void answerNextBox(QMessageBox::StandardButton answer, SeenBox* seen)
-{
-    auto* timer = new QTimer;
-    timer->setInterval(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, answer, seen]() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        seen->seen = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        seen->icon = box->icon();
-        seen->buttons = box->standardButtons();
-        seen->parentless = box->parentWidget() == nullptr;
-        seen->modal = box->isModal();
-        box->button(answer)->click();
-    });
-    timer->start();
-}
-
-}
-
-TEST(Messages, QuestionIsTrueOnlyForYes)
-{
-    SeenBox box;
-    answerNextBox(QMessageBox::Yes, &box);
+    BoxAnswerer answers({QMessageBox::Yes, QMessageBox::No, QMessageBox::Save, QMessageBox::Cancel});
     EXPECT_TRUE(Messages::question("Firmware", "Write firmware 1.48?"));
-    ASSERT_TRUE(box.seen);
-    EXPECT_EQ(box.title, QString("Firmware"));
-    EXPECT_EQ(box.text, QString("Write firmware 1.48?"));
-    EXPECT_EQ(box.icon, QMessageBox::Question);
-    EXPECT_EQ(box.buttons, QMessageBox::Yes | QMessageBox::No);
-    EXPECT_TRUE(box.parentless);
-    EXPECT_TRUE(box.modal);
-
-    SeenBox no;
-    answerNextBox(QMessageBox::No, &no);
     EXPECT_FALSE(Messages::question("Firmware", "Again?"));
-    EXPECT_TRUE(no.seen);
-}
-
-TEST(Messages, SaveMessageIsTrueOnlyForSave)
-{
-    SeenBox save;
-    answerNextBox(QMessageBox::Save, &save);
     EXPECT_TRUE(Messages::saveMessage("Report", "Speichern? \xc3\xa4"));
-    ASSERT_TRUE(save.seen);
+    EXPECT_FALSE(Messages::saveMessage("Report", "Save?"));
+    ASSERT_EQ(answers.seen().size(), 4u);
+
+    const SeenBox& question = answers.seen()[0];
+    EXPECT_EQ(question.title, QString("Firmware"));
+    EXPECT_EQ(question.text, QString("Write firmware 1.48?"));
+    EXPECT_EQ(question.icon, QMessageBox::Question);
+    EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(question.parentless);
+    EXPECT_TRUE(question.modal);
+
+    const SeenBox& save = answers.seen()[2];
     EXPECT_EQ(save.text, QString::fromUtf8("Speichern? \xc3\xa4"));
     EXPECT_EQ(save.icon, QMessageBox::NoIcon);
     EXPECT_EQ(save.buttons, QMessageBox::Save | QMessageBox::Cancel);
-
-    SeenBox cancel;
-    answerNextBox(QMessageBox::Cancel, &cancel);
-    EXPECT_FALSE(Messages::saveMessage("Report", "Save?"));
-    EXPECT_TRUE(cancel.seen);
 }
 
 TEST(Messages, InformationCriticalWarningWithOk)
 {
-    struct Case { void (*show)(QString, QString); QMessageBox::Icon icon; };
-    const Case cases[] = {
-        {&Messages::info, QMessageBox::Information},
-        {&Messages::critical, QMessageBox::Critical},
-        {&Messages::warning, QMessageBox::Warning},
-    };
-    for (const Case& c : cases) {
-        SeenBox box;
-        answerNextBox(QMessageBox::Ok, &box);
-        c.show("Title", "Message");
-        ASSERT_TRUE(box.seen);
-        EXPECT_EQ(box.icon, c.icon);
+    BoxAnswerer answers({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok});
+    Messages::info("Title", "Message");
+    Messages::critical("Title", "Message");
+    Messages::warning("Title", "Message");
+    const QMessageBox::Icon icons[] = {QMessageBox::Information, QMessageBox::Critical, QMessageBox::Warning};
+    ASSERT_EQ(answers.seen().size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const SeenBox& box = answers.seen()[size_t(i)];
+        EXPECT_EQ(box.icon, icons[i]);
         EXPECT_EQ(box.title, QString("Title"));
         EXPECT_EQ(box.text, QString("Message"));
         EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));

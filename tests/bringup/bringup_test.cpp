@@ -6,7 +6,7 @@
 #include "nicdrv.h"
 #include "zuvianbringup.h"
 
-#include "../pdo/pdoslaves.h"
+#include "pdoslaves.h"
 
 #include <gtest/gtest.h>
 

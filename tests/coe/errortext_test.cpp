@@ -35,7 +35,7 @@ class ErrorLines : public CoeBus
 
 TEST_F(ErrorLines, EachEntryBecomesOneLineAndTheListEmpties)
 {
-    drainErrors();
+    popErrors();
     EXPECT_STREQ(ec_elist2string(), "");
 
     ec_mbxemergencyerror(3, 0x00AB, 0x01, 0, 0, 0);

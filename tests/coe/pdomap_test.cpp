@@ -78,17 +78,6 @@ TEST_F(PdoMap, OnlyTheSyncManagersOfTheTableAreLookedAt)
     }
 }
 
-TEST_F(PdoMap, MappingOfTheWholeBusReachesSafeOp)
-{
-    start();
-    static uint8 iomap[4096];
-    ASSERT_EQ(ec_config(FALSE, iomap), 2);
-    EXPECT_EQ(ec_slave[Slave].Obits, sim::coe::CoeSlaveOutputBits);
-    EXPECT_EQ(ec_slave[Slave].Ibits, sim::coe::CoeSlaveInputBits);
-    // The slave grants SAFE-OP only with SM2 and SM3 sized as its dictionary says.
-    EXPECT_EQ(ec_statecheck(Slave, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
-}
-
 TEST_F(PdoMap, FailedFirstReadGivesNothing)
 {
     start();

@@ -139,10 +139,7 @@ TEST_F(SdoDownload, MailboxTooSmallForAnInitiateSendsNothing)
     uint8 b = 1;
     EXPECT_EQ(ec_SDOwrite(Slave, demo::ByteObject, 0, FALSE, 1, &b, EC_TIMEOUT_MBXRX), 0);
     EXPECT_EQ(received().size(), before);
-    auto e = onlyError();
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Etype, EC_ERR_TYPE_PACKET_ERROR);
-    EXPECT_EQ(e->ErrorCode, 3);
+    EXPECT_TRUE(onlyPacketError(3));
 }
 
 TEST_F(SdoDownload, RxPdoAndTxPdoTravelThroughTheMailbox)

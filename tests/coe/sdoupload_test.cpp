@@ -93,9 +93,7 @@ TEST_F(SdoUpload, AnswerLargerThanTheBufferIsRefusedUntouched)
     size = int(buffer.size());
     EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xEE), 1000);
-    e = onlyError();
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->ErrorCode, 3);
+    EXPECT_TRUE(onlyPacketError(3));
 }
 
 TEST_F(SdoUpload, RefusalsCarryTheSlavesAbortCode)
@@ -152,10 +150,7 @@ TEST_F(SdoUpload, SlaveThatSendsMoreThanItAnnouncedIsStopped)
     EXPECT_EQ(std::count(buffer.begin() + long(demo::LargeObjectSize), buffer.end(), 0xEE),
               long(buffer.size() - demo::LargeObjectSize));
     EXPECT_LE(size, int(demo::LargeObjectSize));
-    auto e = onlyError();
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Etype, EC_ERR_TYPE_PACKET_ERROR);
-    EXPECT_EQ(e->ErrorCode, 3);
+    EXPECT_TRUE(onlyPacketError(3));
 }
 
 TEST_F(SdoUpload, AnswerForAnotherObjectIsAnUnexpectedFrame)
@@ -165,24 +160,7 @@ TEST_F(SdoUpload, AnswerForAnotherObjectIsAnUnexpectedFrame)
     int size = sizeof(w);
     EXPECT_EQ(ec_SDOread(Slave, demo::WordObject, 0, FALSE, &size, &w, EC_TIMEOUT_MBXRX), 0);
     EXPECT_EQ(w, 0);
-    auto e = onlyError();
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Etype, EC_ERR_TYPE_PACKET_ERROR);
-    EXPECT_EQ(e->ErrorCode, 1);
-}
-
-TEST_F(SdoUpload, EmergencyBeforeTheAnswerGoesToTheErrorList)
-{
-    server->emergencyBeforeNextReply(0x8110, 0x11, {1, 2, 3, 4, 5});
-    uint32 l = 0;
-    int size = sizeof(l);
-    EXPECT_GT(ec_SDOread(Slave, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_EQ(l, 0x33333333u);
-    auto e = onlyError();
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Etype, EC_ERR_TYPE_EMERGENCY);
-    EXPECT_EQ(e->ErrorCode, 0x8110);
-    EXPECT_EQ(e->ErrorReg, 0x11);
+    EXPECT_TRUE(onlyPacketError(1));
 }
 
 TEST_F(SdoUpload, SilentSlaveGivesTheTransportResultAndNoError)

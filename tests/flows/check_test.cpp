@@ -97,46 +97,34 @@ TEST_F(CheckVersion, ArmAloneListsOnlyTheArm)
     expectIdle();
 }
 
-TEST_F(CheckVersion, EmptyInterfaceNameFindsNoSlaves)
+// Buses that cannot be read out show a text and no box, and leave no bus open behind it: an
+// empty interface name, an arm of three axes alone, and more slaves than the window has room for
+// (17), which is refused rather than read out in part.
+TEST_F(CheckVersion, BusesThatCannotBeReadOutShowTheirTextAndStayClosed)
 {
     startBus(sim::robotBus());
     useInterface(QString());
     BoxAnswerer boxes({});
     press("pbCheck");
-
-    EXPECT_TRUE(boxes.seen().empty());
     EXPECT_EQ(kSlavesNotFound, output());
     expectIdle();
-}
 
-// An arm of three axes alone: the bus opened but cannot be used, and it must not
-// stay open behind the failure text.
-TEST_F(CheckVersion, UnusableBusIsClosedAgain)
-{
-    sim::ControllerBus bus = sim::armBus();
-    bus.chain.breakAfter(4);
-    startBus(std::move(bus));
-    BoxAnswerer boxes({});
+    sim::ControllerBus threeAxes = sim::armBus();
+    threeAxes.chain.breakAfter(4);
+    replaceBus(std::move(threeAxes));
+    useInterface(QString::fromLatin1(SimBus::Primary));
     press("pbCheck");
-
-    EXPECT_TRUE(boxes.seen().empty());
     EXPECT_EQ(kSlavesNotFound, output());
     expectIdle();
-}
 
-// The window has room for 17 slaves; a longer bus is refused rather than read out in part.
-TEST_F(CheckVersion, MoreThanSeventeenSlavesAreRefused)
-{
-    sim::ControllerBus arm = sim::armBus();
+    sim::ControllerBus eighteen = sim::armBus();
     for (int i = 0; i < 12; ++i)
-        arm.chain.add(sim::makePlainSlave(arm.chain.size() + 1));
-    startBus(std::move(arm));
-    BoxAnswerer boxes({});
+        eighteen.chain.add(sim::makePlainSlave(eighteen.chain.size() + 1));
+    replaceBus(std::move(eighteen));
     press("pbCheck");
-
-    EXPECT_TRUE(boxes.seen().empty());
     EXPECT_EQ(QStringLiteral("Too many slaves on the bus (18)!\nAt most 17 can be handled."), output());
     expectIdle();
+    EXPECT_TRUE(boxes.seen().empty());
 }
 
 // An arm of four axes on an otherwise complete robot: the arm lines show the table as the name

@@ -14,18 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <vector>
 
 #include "controller/controllerlayouts.h"
 #include "gui.h"
+#include "qtprint.h"
 #include "simbus.h"
-
-// Lets a failed comparison show the texts themselves.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 class FlowTest : public ::testing::Test
 {

@@ -18,20 +18,10 @@
 #include "eclink.h"
 #include "ethercatbase.h"
 #include "nicdrv.h"
+#include "requires.h"
 #include "simbus.h"
 
 namespace {
-
-#define REQUIRE_ROOT()                                                                             \
-    do                                                                                             \
-    {                                                                                              \
-        if (geteuid() != 0)                                                                        \
-        {                                                                                          \
-            if (std::getenv("CI") != nullptr)                                                      \
-                FAIL() << "raw socket tests need root";                                            \
-            GTEST_SKIP() << "raw socket tests need root";                                          \
-        }                                                                                          \
-    } while (0)
 
 /* A veth pair with the chain served on its peer end by a thread, for the life of the object. */
 class ServedVeth
@@ -95,6 +85,11 @@ TEST_F(RawSocket, AnInterfaceThatDoesNotExistIsNotOpened)
     EXPECT_EQ(-1, sockhandle);
     EXPECT_EQ(0, ec_init("an-interface-name-longer-than-the-kernel-allows"));
     EXPECT_EQ(-1, sockhandle);
+
+    // The virtual bus's server likewise refuses to serve where there is nothing to serve on.
+    sim::RawServer server("zsr-nosuchif");
+    EXPECT_FALSE(server.ok());
+    EXPECT_FALSE(server.error().empty());
 }
 
 TEST_F(RawSocket, CountsTheSlavesAndRoundTripsARegisterOverVeth)

@@ -29,13 +29,6 @@ protected:
     sim::Chain chain;
 };
 
-TEST_F(AlBus, PowersUpInInitAndReadsAsOneBlock)
-{
-    auto r = exchange(chain, Command::Fprd, station(1), 0x0130, 6);
-    EXPECT_EQ(word(r->data, 0), 0x0001);
-    EXPECT_EQ(word(r->data, 4), 0x0000);
-}
-
 TEST_F(AlBus, PreOpNeedsTheStandardMailboxInSyncManagers)
 {
     // Nothing set up: refused with an error flag and code 0x0016, still INIT.
@@ -103,47 +96,6 @@ TEST_F(AlBus, BootWithoutBootstrapSupportIsRefused)
     addressAll(plain);
     EXPECT_EQ(requestState(plain, 1, 0x03), 0x0011);
     EXPECT_EQ(word(exchange(plain, Command::Fprd, station(1), 0x0134, 2)->data), 0x0013);
-}
-
-TEST_F(AlBus, SlaveWithoutMailboxGoesToPreOpUnchecked)
-{
-    sim::Chain plain;
-    plain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
-    addressAll(plain);
-    EXPECT_EQ(requestState(plain, 1, 0x02), 0x0002);
-}
-
-TEST_F(AlBus, FaultsRefuseOrIgnoreAState)
-{
-    chain.slave(1).alFaults().refuse = sim::AlState::PreOp;
-    chain.slave(1).alFaults().refuseCode = 0x0001;
-    EXPECT_EQ(toPreOp(chain, 1), 0x0011);
-    EXPECT_EQ(code(), 0x0001);
-    chain.slave(1).alFaults().refuse.reset();
-    EXPECT_EQ(request(0x12), 0x0002);
-
-    chain.slave(1).alFaults().ignore = sim::AlState::Op;
-    EXPECT_EQ(request(0x04), 0x0004);
-    EXPECT_EQ(request(0x08), 0x0004); // stays in SAFE-OP without error
-    EXPECT_EQ(code(), 0);
-}
-
-TEST_F(AlBus, SafeOpAndOpRulesArePluggable)
-{
-    int asked = 0;
-    chain.slave(1).hooks().checkTransition = [&](sim::Slave &, sim::AlState, sim::AlState to) -> std::uint16_t {
-        ++asked;
-        return to == sim::AlState::Op ? 0x001B : 0;
-    };
-    std::vector<std::pair<sim::AlState, sim::AlState>> changes;
-    chain.slave(1).hooks().stateChanged = [&](sim::Slave &, sim::AlState from, sim::AlState to) { changes.push_back({from, to}); };
-    toPreOp(chain, 1);
-    EXPECT_EQ(request(0x04), 0x0004);
-    EXPECT_EQ(request(0x08), 0x0014);
-    EXPECT_EQ(code(), 0x001B);
-    EXPECT_EQ(asked, 2);
-    ASSERT_EQ(changes.size(), 2u);
-    EXPECT_EQ(changes[1].second, sim::AlState::SafeOp);
 }
 
 TEST(AlStandardRules, ProcessDataSyncManagersAndValidOutputs)

@@ -31,24 +31,6 @@ std::optional<std::pair<Port, std::uint16_t>> count(sim::Chain &chain, Port port
     return std::make_pair(out->port, sim::datagramResult(out->frame, 0)->workingCounter);
 }
 
-TEST(Chain, LineReturnsOnThePrimaryPort)
-{
-    sim::Chain chain = plainChain(4);
-    EXPECT_EQ(count(chain, Port::Primary), std::make_pair(Port::Primary, std::uint16_t(4)));
-    EXPECT_FALSE(count(chain, Port::Secondary)); // nothing cabled there
-}
-
-TEST(Chain, RingIntactCarriesFramesAcross)
-{
-    sim::Chain chain = plainChain(4);
-    chain.setRing(true);
-    EXPECT_EQ(count(chain, Port::Primary), std::make_pair(Port::Secondary, std::uint16_t(4)));
-    EXPECT_EQ(count(chain, Port::Secondary), std::make_pair(Port::Primary, std::uint16_t(0)));
-    // The last slave's port 1 is cabled to the master.
-    addressAll(chain);
-    EXPECT_EQ(word(exchange(chain, Command::Fprd, station(4), 0x0110, 2)->data) & 0x0F00, 0x0A00);
-}
-
 TEST(Chain, BrokenRingServesEachSideFromItsOwnPort)
 {
     sim::Chain chain = plainChain(5);
@@ -102,12 +84,6 @@ TEST(Chain, FramesAreLostOnRequest)
     for (int i = 0; i < 9; ++i)
         lost += count(chain, Port::Primary) ? 0 : 1;
     EXPECT_EQ(lost, 3);
-}
-
-TEST(Chain, EmptyChainLoopsFramesBack)
-{
-    sim::Chain chain;
-    EXPECT_EQ(count(chain, Port::Primary), std::make_pair(Port::Primary, std::uint16_t(0)));
 }
 
 TEST(Chain, DistributedClockLatchFollowsTheHops)

@@ -20,18 +20,6 @@ sim::Chain plainChain(std::size_t n)
     return *sim::layouts().build("generic:" + std::to_string(n));
 }
 
-TEST(Datagram, BroadcastReadCountsEverySlave)
-{
-    for (std::size_t n : {1u, 11u, 200u}) {
-        sim::Chain chain = plainChain(n);
-        auto r = exchange(chain, Command::Brd, 0, 0x0000, 2);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->wkc, n);
-        // Every slave ORs its type register into the data.
-        EXPECT_EQ(r->data[0], 0x11);
-    }
-}
-
 TEST(Datagram, BroadcastReadOrsDifferentValues)
 {
     sim::Chain chain = plainChain(3);
@@ -45,21 +33,6 @@ TEST(Datagram, BroadcastReadOrsDifferentValues)
     EXPECT_EQ(word(r->data), 0x9003);
 }
 
-TEST(Datagram, AutoIncrementReachesThePositionAndCountsOnce)
-{
-    sim::Chain chain = plainChain(4);
-    addressAll(chain);
-    for (std::size_t n = 1; n <= 4; ++n) {
-        auto r = exchange(chain, Command::Aprd, std::uint16_t(1 - n), 0x0010, 2);
-        EXPECT_EQ(r->wkc, 1);
-        EXPECT_EQ(word(r->data), station(n));
-    }
-    // A position behind the last slave reaches nobody; the data stay as sent.
-    auto r = exchange(chain, Command::Aprd, std::uint16_t(-4), 0x0010, le16(0xBEEF));
-    EXPECT_EQ(r->wkc, 0);
-    EXPECT_EQ(word(r->data), 0xBEEF);
-}
-
 TEST(Datagram, AutoIncrementAdvancesAdpPerSlave)
 {
     sim::Chain chain = plainChain(5);
@@ -69,21 +42,6 @@ TEST(Datagram, AutoIncrementAdvancesAdpPerSlave)
     ASSERT_TRUE(out);
     // Five slaves each added one: -2 + 5 = 3.
     EXPECT_EQ(sim::getLe16(&out->frame[18]), 3);
-}
-
-TEST(Datagram, ConfiguredAddressReadWrite)
-{
-    sim::Chain chain = plainChain(3);
-    addressAll(chain);
-    auto w = exchange(chain, Command::Fpwr, station(2), 0x0F00, sim::Bytes{1, 2, 3});
-    EXPECT_EQ(w->wkc, 1);
-    auto r = exchange(chain, Command::Fprd, station(2), 0x0F00, 3);
-    EXPECT_EQ(r->wkc, 1);
-    EXPECT_EQ(r->data, (sim::Bytes{1, 2, 3}));
-    // Only slave 2 was written.
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(3), 0x0F00, 3)->data, (sim::Bytes{0, 0, 0}));
-    // An address that nobody holds.
-    EXPECT_EQ(exchange(chain, Command::Fprd, 0x7777, 0x0F00, 3)->wkc, 0);
 }
 
 TEST(Datagram, ReadWriteCountsThreeAndReturnsTheOldValue)
@@ -102,24 +60,6 @@ TEST(Datagram, ReadWriteCountsThreeAndReturnsTheOldValue)
     r = exchange(chain, Command::Brw, 0, 0x0F00, le16(0x0004));
     EXPECT_EQ(r->wkc, 6);
     EXPECT_EQ(word(r->data), 0x2222 | 0x3333 | 0x0004);
-}
-
-TEST(Datagram, ReadMultipleWriteCopiesFromTheAddressedSlave)
-{
-    sim::Chain chain = plainChain(4);
-    addressAll(chain);
-    exchange(chain, Command::Fpwr, station(2), 0x0F10, sim::Bytes{9, 8, 7, 6});
-    // FRMW: slave 2 reads, the others write what it read.
-    auto r = exchange(chain, Command::Frmw, station(2), 0x0F10, 4);
-    EXPECT_EQ(r->wkc, 4);
-    EXPECT_EQ(r->data, (sim::Bytes{9, 8, 7, 6}));
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0F10, 4)->data, (sim::Bytes{0, 0, 0, 0}));
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(4), 0x0F10, 4)->data, (sim::Bytes{9, 8, 7, 6}));
-    // ARMW by position: the first slave reads.
-    exchange(chain, Command::Fpwr, station(1), 0x0F20, sim::Bytes{5});
-    r = exchange(chain, Command::Armw, 0, 0x0F20, 1);
-    EXPECT_EQ(r->wkc, 4);
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(3), 0x0F20, 1)->data, (sim::Bytes{5}));
 }
 
 TEST(Datagram, ReadOnlyRegistersStayButTheWriteCounts)
@@ -180,21 +120,6 @@ TEST(Datagram, SeveralDatagramsPassEachSlaveInOrder)
     EXPECT_EQ(word(sim::datagramResult(out->frame, 3)->data), 0x2003);
     EXPECT_EQ(sim::datagramResult(out->frame, 4)->workingCounter, 0);
     EXPECT_EQ(word(sim::datagramResult(out->frame, 4)->data), 0x5555);
-}
-
-TEST(Frame, BuilderMatchesTheWireLayout)
-{
-    sim::FrameBuilder f;
-    f.add(Command::Fprd, 0x1001, 0x0130, 2, 7);
-    const sim::Bytes &b = f.frame();
-    ASSERT_EQ(b.size(), 30u);
-    EXPECT_EQ(sim::getLe16(&b[14]), 0x100E);
-    EXPECT_EQ(b[16], 4);
-    EXPECT_EQ(b[17], 7);
-    sim::FrameBuilder empty;
-    empty.add(Command::Nop, 0, 0, 0);
-    EXPECT_EQ(empty.frame().size(), 28u);
-    EXPECT_EQ(sim::getLe16(&empty.frame()[14]), 0x100C);
 }
 
 TEST(Frame, MalformedFramesAreDestroyed)

@@ -154,17 +154,6 @@ TEST_F(EepromBus, ReadTakesTheBusyTimeOnTheVirtualClock)
     EXPECT_EQ(sim::getLe32(&d[4]), 0u); // a 4-byte interface delivers four
 }
 
-TEST_F(EepromBus, EightByteInterfaceReadsFourWords)
-{
-    build(mailboxSii(), true);
-    EXPECT_EQ(status() & 0x0040, 0x0040);
-    const sim::Bytes d = readGroup(0x0018, 8);
-    EXPECT_EQ(word(d, 0), 0x1000);
-    EXPECT_EQ(word(d, 2), 0x80);
-    EXPECT_EQ(word(d, 4), 0x1080);
-    EXPECT_EQ(word(d, 6), 0x80);
-}
-
 TEST_F(EepromBus, CommandsWhileBusyAreIgnored)
 {
     build(mailboxSii(), false, 500);
@@ -172,27 +161,6 @@ TEST_F(EepromBus, CommandsWhileBusyAreIgnored)
     command(0x0100, 0x000A);
     chain.clock().advance(500);
     EXPECT_EQ(sim::getLe32(&data(4)[0]), 0x00000A5Au);
-}
-
-TEST_F(EepromBus, WriteNeedsTheWriteEnableBit)
-{
-    build(mailboxSii());
-    exchange(chain, Command::Fpwr, station(1), 0x0508, le16(0xABCD));
-    command(0x0200, 0x0300);
-    EXPECT_EQ(status() & 0x4000, 0x4000);
-    EXPECT_EQ(word(readGroup(0x0300)), 0xFFFF);
-
-    command(0x0000, 0); // NOP clears the error bits
-    EXPECT_EQ(status() & 0x7800, 0);
-    exchange(chain, Command::Fpwr, station(1), 0x0508, le16(0xABCD));
-    command(0x0201, 0x0300);
-    chain.clock().advance(1000);
-    EXPECT_EQ(status() & 0xF800, 0);
-    EXPECT_EQ(word(readGroup(0x0300)), 0xABCD);
-    // Written content survives a power cycle.
-    chain.slave(1).powerCycle();
-    addressAll(chain);
-    EXPECT_EQ(word(readGroup(0x0300)), 0xABCD);
 }
 
 TEST_F(EepromBus, FaultsRefuseCommandsOrKeepTheInterfaceBusy)
@@ -225,22 +193,6 @@ TEST_F(EepromBus, InvalidCommandAndReadsBeyondTheEnd)
     command(0x0201, 0x0900);
     chain.clock().advance(1000);
     EXPECT_EQ(status() & 0x2000, 0x2000);
-}
-
-TEST_F(EepromBus, PdiOwnershipLocksTheMasterOut)
-{
-    build(mailboxSii());
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0501, 1)->data[0], 0);
-    exchange(chain, Command::Fpwr, station(1), 0x0500, sim::Bytes{0x01});
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0501, 1)->data[0], 1);
-    EXPECT_TRUE(chain.slave(1).esc().eeprom().pdiOwns());
-    command(0x0100, 0x0008);
-    EXPECT_EQ(status() & 0x8000, 0); // ignored
-    // The master takes it back with 0x02 then 0x00.
-    exchange(chain, Command::Bwr, 0, 0x0500, sim::Bytes{0x02});
-    exchange(chain, Command::Bwr, 0, 0x0500, sim::Bytes{0x00});
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0501, 1)->data[0], 0);
-    EXPECT_EQ(sim::getLe32(&readGroup(0x0008)[0]), 0x00000A5Au);
 }
 
 TEST_F(EepromBus, AliasAndPdiControlAreLoadedFromTheSii)

@@ -45,18 +45,6 @@ TEST_F(LogicalBus, ProcessDataIsOutOfReachBeforeSafeOp)
     EXPECT_EQ(r->wkc, 0);
 }
 
-TEST_F(LogicalBus, LrwWritesOutputsAndReadsInputsOfEverySlave)
-{
-    safeOp();
-    chain.slave(1).setInputs(3, {0xA1, 0xA2});
-    chain.slave(2).setInputs(3, {0xB1, 0xB2});
-    auto r = exchange(chain, Command::Lrw, 0, 0, sim::Bytes{1, 2, 3, 4, 0, 0, 0, 0});
-    EXPECT_EQ(r->wkc, 6); // 2 writing slaves x 2 + 2 reading slaves x 1
-    EXPECT_EQ(r->data, (sim::Bytes{1, 2, 3, 4, 0xA1, 0xA2, 0xB1, 0xB2}));
-    EXPECT_EQ(chain.slave(1).outputs(2), (sim::Bytes{1, 2}));
-    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{3, 4}));
-}
-
 TEST_F(LogicalBus, LrwThroughAReadWriteFmmuHandsBackWhatTheMemoryHeldBefore)
 {
     exchange(chain, Command::Fpwr, station(1), 0x1400, sim::Bytes{0x11, 0x22});
@@ -67,61 +55,12 @@ TEST_F(LogicalBus, LrwThroughAReadWriteFmmuHandsBackWhatTheMemoryHeldBefore)
     EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x1400, 2)->data, (sim::Bytes{0x55, 0x66}));
 }
 
-TEST_F(LogicalBus, LrdAndLwrCountOncePerSlave)
-{
-    safeOp();
-    chain.slave(2).setInputs(3, {0x55, 0x66});
-    auto r = exchange(chain, Command::Lrd, 4, 0, 4);
-    EXPECT_EQ(r->wkc, 2);
-    EXPECT_EQ(r->data, (sim::Bytes{0, 0, 0x55, 0x66}));
-    r = exchange(chain, Command::Lwr, 0, 0, sim::Bytes{9, 9, 8, 8});
-    EXPECT_EQ(r->wkc, 2);
-    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{8, 8}));
-    // Half a buffer is never handed over: the first byte opens it, only the last closes it.
-    r = exchange(chain, Command::Lwr, 2, 0, sim::Bytes{7});
-    EXPECT_EQ(r->wkc, 1);
-    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{8, 8}));
-    r = exchange(chain, Command::Lwr, 3, 0, sim::Bytes{6});
-    EXPECT_EQ(r->wkc, 1);
-    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{7, 6}));
-    // A write that starts behind the first byte finds the buffer closed.
-    r = exchange(chain, Command::Lwr, 3, 0, sim::Bytes{5});
-    EXPECT_EQ(r->wkc, 0);
-    EXPECT_EQ(chain.slave(2).outputs(2), (sim::Bytes{7, 6}));
-    // A logical address nobody maps.
-    EXPECT_EQ(exchange(chain, Command::Lrw, 0x100, 0, 4)->wkc, 0);
-    // The high half of the logical address counts too.
-    EXPECT_EQ(exchange(chain, Command::Lrw, 0, 1, 8)->wkc, 0);
-}
-
 TEST_F(LogicalBus, BufferedInputsCannotBeWrittenByTheMaster)
 {
     safeOp();
     chain.slave(1).setInputs(3, {1, 2});
     EXPECT_EQ(exchange(chain, Command::Fpwr, station(1), 0x1180, sim::Bytes{9, 9})->wkc, 0);
     EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x1180, 2)->data, (sim::Bytes{1, 2}));
-}
-
-TEST(LogicalBits, BitOrientedSlavesShareAByte)
-{
-    // Three slaves with 2 output bits each, at bits 0-1, 2-3 and 4-5 of logical byte 0.
-    sim::Chain chain;
-    for (int i = 0; i < 3; ++i)
-        chain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
-    addressAll(chain);
-    for (std::size_t n = 1; n <= 3; ++n) {
-        const std::uint8_t first = std::uint8_t(2 * (n - 1));
-        exchange(chain, Command::Fpwr, station(n), 0x0600, fmmuBlock(0, 1, 0x0F00, 2, first, std::uint8_t(first + 1)));
-    }
-    auto r = exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0b00100111});
-    EXPECT_EQ(r->wkc, 3);
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0F00, 1)->data[0], 0b11);
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(2), 0x0F00, 1)->data[0], 0b01);
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(3), 0x0F00, 1)->data[0], 0b10);
-    // Bits outside a slave's window stay as they were in its memory.
-    exchange(chain, Command::Fpwr, station(1), 0x0F00, sim::Bytes{0xF0});
-    exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0x01});
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0F00, 1)->data[0], 0xF1);
 }
 
 TEST(LogicalBits, WindowRunsAcrossAByteBoundary)

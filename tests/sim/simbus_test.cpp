@@ -35,29 +35,6 @@ TEST(SimBus, OnlyRegisteredInterfacesOpen)
     ec_close();
 }
 
-TEST(SimBus, MasterCountsTheSlavesAndRetriesLostFrames)
-{
-    SimBus bus(SimBus::plainChain(3));
-    ASSERT_GT(ec_init(SimBus::Primary), 0);
-    std::uint16_t w = 0;
-    EXPECT_EQ(ec_BRD(0, 0x0000, 2, &w, 20000), 3);
-
-    // One lost frame within a 500 µs timeout: no second attempt, and the deadline is reached on
-    // the virtual clock.
-    bus.faults().loseNext = 1;
-    const std::uint64_t before = bus.clock().nowUs();
-    w = 0;
-    EXPECT_LT(ec_BRD(0, 0x0000, 2, &w, 500), 0);
-    EXPECT_GE(bus.clock().nowUs() - before, 500u);
-    EXPECT_LT(bus.clock().nowUs() - before, 1000u);
-
-    // With a longer timeout the frame is sent again.
-    bus.faults().loseNext = 2;
-    w = 0;
-    EXPECT_EQ(ec_BRD(0, 0x0000, 2, &w, 20000), 3);
-    ec_close();
-}
-
 TEST(SimBus, SleepsAdvanceTheVirtualClock)
 {
     SimBus bus(SimBus::plainChain(1));
@@ -68,28 +45,6 @@ TEST(SimBus, SleepsAdvanceTheVirtualClock)
     ec_clock_now(&tv);
     EXPECT_EQ(std::uint64_t(tv.tv_usec), bus.clock().nowUs() % 1000000u);
     EXPECT_EQ(std::uint64_t(tv.tv_sec) % 1000u, (1700000000u + secondsOf(bus.clock())) % 1000u);
-}
-
-TEST(SimBus, RedundantPortsReachBothEndsOfARing)
-{
-    sim::Chain chain = SimBus::plainChain(4);
-    chain.setRing(true);
-    SimBus bus(std::move(chain));
-    ASSERT_GT(ec_init_redundant(SimBus::Primary, SimBus::Secondary), 0);
-    std::uint16_t w = 0;
-    EXPECT_EQ(ec_BRD(0, 0x0000, 2, &w, 20000), 4);
-    bus.chain().breakAfter(1);
-    w = 0;
-    EXPECT_EQ(ec_BRD(0, 0x0000, 2, &w, 20000), 4);
-    ec_close();
-}
-
-TEST(SimBus, LayoutsByNameAndUnknownLayouts)
-{
-    EXPECT_THROW(SimBus("nosuchlayout"), std::invalid_argument);
-    SimBus bus("generic:5");
-    EXPECT_EQ(bus.chain().size(), 5u);
-    EXPECT_EQ(&bus.slave(5), &bus.chain().slave(5));
 }
 
 } // namespace

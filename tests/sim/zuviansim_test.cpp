@@ -5,6 +5,7 @@
 #include "simtest.h"
 
 #include "core/veth.h"
+#include "requires.h"
 
 #include <gtest/gtest.h>
 
@@ -126,19 +127,9 @@ std::optional<std::uint16_t> countOn(const std::string &ifname)
 
 TEST(ZuvianSim, ServesOnItsVethPairAndRemovesItOnSigterm)
 {
-    if (geteuid() != 0) {
-        if (std::getenv("CI")) {
-            FAIL() << "needs root";
-        }
-        GTEST_SKIP() << "needs root";
-    }
+    REQUIRE_ROOT();
     const std::string program = programPath();
-    if (access(program.c_str(), X_OK) != 0) {
-        if (std::getenv("CI")) {
-            FAIL() << program << " is not built";
-        }
-        GTEST_SKIP() << program << " is not built";
-    }
+    REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
     const std::string name = "zsp" + std::to_string(getpid() % 1000000);
     sim::VethPair::removeStale(name);
 
@@ -164,12 +155,7 @@ TEST(ZuvianSim, ServesOnItsVethPairAndRemovesItOnSigterm)
 TEST(ZuvianSim, RefusesMissingOrConflictingOptions)
 {
     const std::string program = programPath();
-    if (access(program.c_str(), X_OK) != 0) {
-        if (std::getenv("CI")) {
-            FAIL() << program << " is not built";
-        }
-        GTEST_SKIP() << program << " is not built";
-    }
+    REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
     EXPECT_EQ(sim::runCommand({program}), 2);
     EXPECT_EQ(sim::runCommand({program, "--interface", "a", "--veth", "b"}), 2);
     EXPECT_EQ(sim::runCommand({program, "--layout", "nosuchlayout", "--interface", "lo"}), 2);

@@ -130,15 +130,6 @@ TEST_F(SoeReadWrite, ListEntriesAddNothingAndOverlongListsGiveZero)
     EXPECT_EQ(isize, sim::soe::SoeSlaveInputBits);
 }
 
-TEST_F(SoeReadWrite, MappingOfTheWholeBusReachesSafeOp)
-{
-    static uint8 iomap[4096];
-    ASSERT_EQ(ec_config(FALSE, iomap), 2);
-    EXPECT_EQ(ec_slave[Slave].Obits, sim::soe::SoeSlaveOutputBits);
-    EXPECT_EQ(ec_slave[Slave].Ibits, sim::soe::SoeSlaveInputBits);
-    EXPECT_EQ(ec_statecheck(Slave, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
-}
-
 class SoeSmallMailbox : public SoeBus
 {
 protected:

@@ -4,22 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <vector>
 
 #include "EtherCatWrapper.h"
 #include "Helper.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
+#include "qtprint.h"
 #include "simbus.h"
 
 using sim::ControllerModel;
-
-// Lets a failed comparison show the texts themselves.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The controller model's own rules that the bus tests do not reach: the record bytes, read-only
+// The controller model's own rules that the bus tests do not reach: read-only
 // and motion parameters, unknown commands, and the firmware version an image brings.
 #include <gtest/gtest.h>
 
@@ -26,24 +26,6 @@ void unlock(CommandInterpreter &c)
 {
     ASSERT_EQ(send(c, sim::command::SetAxisParameter, 248, CommandInterpreter::kPassword).value,
               CommandInterpreter::kPassword);
-}
-
-TEST(CommandRecord, ValueTravelsMostSignificantByteFirstAndShortMailboxesAreRefused)
-{
-    CommandRequest r;
-    r.address = 3;
-    r.command = 5;
-    r.type = 130;
-    r.value = 1000;
-    const auto bytes = r.encode();
-    EXPECT_EQ((std::array<uint8_t, 8>{3, 5, 130, 0, 0x00, 0x00, 0x03, 0xE8}), bytes);
-
-    const auto parsed = CommandRequest::parse({bytes.begin(), bytes.end()});
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(1000u, parsed->value);
-    EXPECT_EQ(130, parsed->type);
-    EXPECT_FALSE(CommandRequest::parse({3, 5, 130, 0, 0, 0, 3}));
-    EXPECT_FALSE(sim::CommandReply::parse({}));
 }
 
 TEST(CommandInterpreter, ErrorFlagsFirmwareAndMotionCommands)

@@ -48,22 +48,4 @@ TEST(ControllerProcessData, RobotComesUpOperationalWithEveryControllerCounted)
     stop_ethercat();
 }
 
-TEST(ControllerLayouts, ArmAndRobotAreServedByNameWithTheirModelsInPlace)
-{
-    const char *arm[] = {"Plain Slave 1", "TMCM-ZQ-841", "TMCM-ZQ-841", "TMCM-ZQ-841",
-                         "TMCM-1610", "TMCM-1610"};
-    SimBus bus("arm");
-    ASSERT_GT(ec_init(SimBus::Primary), 0);
-    ASSERT_EQ(6, ec_config_init(0));
-    for (int position = 1; position <= 6; ++position) {
-        EXPECT_STREQ(arm[position - 1], ec_slave[position].name) << position;
-        EXPECT_EQ(position == 1 ? 0 : 0x80, ec_slave[position].mbx_l) << position;
-    }
-    ec_close();
-
-    auto robot = sim::layouts().build("robot");
-    ASSERT_TRUE(robot);
-    EXPECT_EQ(11u, robot->size());
-}
-
 } // namespace

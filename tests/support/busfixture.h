@@ -2,8 +2,8 @@
  * A test fixture that puts a chain on the virtual bus, opens the master's port on it and closes
  * it again after the test.
  */
-#ifndef TESTS_ENUM_BUSFIXTURE_H
-#define TESTS_ENUM_BUSFIXTURE_H
+#ifndef TESTS_SUPPORT_BUSFIXTURE_H
+#define TESTS_SUPPORT_BUSFIXTURE_H
 
 #include <gtest/gtest.h>
 
