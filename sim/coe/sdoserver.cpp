@@ -9,6 +9,7 @@ namespace coe {
 namespace {
 
 constexpr std::uint8_t Toggle = 0x10;
+constexpr std::uint8_t AbortCommand = 0x80;
 constexpr std::uint8_t CompleteAccess = 0x10;
 // A segment carries at least seven bytes; a shorter last one says how many of them are unused.
 constexpr std::size_t MinSegmentData = 7;
@@ -101,11 +102,8 @@ Bytes SdoServer::uploadSegment(std::uint8_t command)
     if (!upload_)
         return sdoAbort(0, 0, abort::CommandUnknown);
     Upload &up = *upload_;
-    if ((command & Toggle) != up.toggle) {
-        Bytes refused = sdoAbort(up.index, up.subIndex, abort::ToggleNotChanged);
-        reset();
-        return refused;
-    }
+    if ((command & Toggle) != up.toggle)
+        return abortTransfer(up.index, up.subIndex, abort::ToggleNotChanged);
     std::size_t room = sendMailboxSize_ > SegmentDataOffset ? sendMailboxSize_ - SegmentDataOffset : 0;
     std::size_t size = std::min(up.data.size() - up.sent, room);
     bool last = up.sent + size == up.data.size();
@@ -158,36 +156,31 @@ Bytes SdoServer::downloadSegment(const Bytes &mailbox, const CoeFrame &frame)
     if (!download_)
         return sdoAbort(0, 0, abort::CommandUnknown);
     Download &down = *download_;
-    if ((command & Toggle) != down.toggle) {
-        Bytes refused = sdoAbort(down.index, down.subIndex, abort::ToggleNotChanged);
-        reset();
-        return refused;
-    }
+    if ((command & Toggle) != down.toggle)
+        return abortTransfer(down.index, down.subIndex, abort::ToggleNotChanged);
     bool last = (command & 0x01) != 0;
     std::size_t size = frame.length - 3u;
     if (last && size == MinSegmentData)
         size -= (command >> 1) & 0x07;
-    if (down.data.size() + size > down.size) {
-        Bytes refused = sdoAbort(down.index, down.subIndex, abort::LengthTooHigh);
-        reset();
-        return refused;
-    }
+    if (down.data.size() + size > down.size)
+        return abortTransfer(down.index, down.subIndex, abort::LengthTooHigh);
     down.data.insert(down.data.end(), mailbox.begin() + SegmentDataOffset,
                      mailbox.begin() + long(SegmentDataOffset + size));
     down.toggle ^= Toggle;
-    if (!last) {
-        Bytes message = coeMessage(10, Service::SdoResponse);
-        message[8] = std::uint8_t(0x20 | (command & Toggle));
-        return message;
-    }
+    Bytes acknowledge = coeMessage(10, Service::SdoResponse);
+    acknowledge[8] = std::uint8_t(0x20 | (command & Toggle));
+    if (!last)
+        return acknowledge;
     Download finished = std::move(down);
     reset();
     Bytes answer = finishDownload(finished);
-    if (answer[8] == 0x80)
-        return answer;
-    Bytes message = coeMessage(10, Service::SdoResponse);
-    message[8] = std::uint8_t(0x20 | (command & Toggle));
-    return message;
+    return answer[8] == AbortCommand ? answer : acknowledge;
+}
+
+Bytes SdoServer::abortTransfer(std::uint16_t index, std::uint8_t subIndex, std::uint32_t code)
+{
+    reset();
+    return sdoAbort(index, subIndex, code);
 }
 
 Bytes SdoServer::finishDownload(const Download &download)

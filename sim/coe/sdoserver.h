@@ -59,6 +59,8 @@ private:
     Bytes initiateDownload(const Bytes &mailbox, const CoeFrame &frame);
     Bytes downloadSegment(const Bytes &mailbox, const CoeFrame &frame);
     Bytes finishDownload(const Download &download);
+    // Forget the transfer in progress and refuse it with `code`.
+    Bytes abortTransfer(std::uint16_t index, std::uint8_t subIndex, std::uint32_t code);
 
     ObjectDictionary &dictionary_;
     std::size_t sendMailboxSize_;

@@ -2,6 +2,17 @@
 #include "controller/commandrecord.h"
 
 namespace sim {
+namespace {
+
+// Requests and replies alike: four single bytes, then the value.
+std::array<uint8_t, kCommandRecordSize> record(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint32_t value)
+{
+    std::array<uint8_t, kCommandRecordSize> b{b0, b1, b2, b3, 0, 0, 0, 0};
+    putBe32(&b[4], value);
+    return b;
+}
+
+} // namespace
 
 std::optional<CommandRequest> CommandRequest::parse(const Bytes &mailbox)
 {
@@ -18,9 +29,7 @@ std::optional<CommandRequest> CommandRequest::parse(const Bytes &mailbox)
 
 std::array<uint8_t, kCommandRecordSize> CommandRequest::encode() const
 {
-    std::array<uint8_t, kCommandRecordSize> b{address, command, type, motor, 0, 0, 0, 0};
-    putBe32(&b[4], value);
-    return b;
+    return record(address, command, type, motor, value);
 }
 
 std::optional<CommandReply> CommandReply::parse(const Bytes &mailbox)
@@ -38,10 +47,7 @@ std::optional<CommandReply> CommandReply::parse(const Bytes &mailbox)
 
 std::array<uint8_t, kCommandRecordSize> CommandReply::encode() const
 {
-    std::array<uint8_t, kCommandRecordSize> b{replyAddress, moduleAddress, status, command,
-                                              0, 0, 0, 0};
-    putBe32(&b[4], value);
-    return b;
+    return record(replyAddress, moduleAddress, status, command, value);
 }
 
 } // namespace sim

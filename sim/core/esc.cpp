@@ -4,6 +4,7 @@
 #include "core/esc.h"
 
 #include "core/fmmu.h"
+#include "core/siibuilder.h"
 
 #include <algorithm>
 #include <map>
@@ -51,8 +52,8 @@ void Esc::loadFromSii()
     putLe16(&memory_[reg::Features], options_.distributedClocks ? 0x000C : 0x0000);
     memory_[reg::DlControl] = 0x01;
     // What a controller loads from its EEPROM at power-up: PDI control and the station alias.
-    putLe16(&memory_[reg::PdiControl], eeprom_.word(0x0000));
-    putLe16(&memory_[reg::StationAlias], eeprom_.word(0x0004));
+    putLe16(&memory_[reg::PdiControl], eeprom_.word(siiword::PdiControl));
+    putLe16(&memory_[reg::StationAlias], eeprom_.word(siiword::Alias));
 }
 
 void Esc::setPortLinks(std::uint8_t mask)
@@ -196,39 +197,20 @@ bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t le
     return any;
 }
 
-void Esc::addressed(DatagramView &d, std::uint64_t nowUs, bool read, bool write)
+void Esc::access(DatagramView &d, std::uint64_t nowUs, bool read, bool write, bool orReads)
 {
     const std::uint16_t n = d.dataLength();
     if (read && write) {
-        // Read-write: the frame carries away what was there, the slave keeps what came in.
-        Bytes old(d.data(), d.data() + n);
-        const bool didRead = readRange(d.ado(), old.data(), n, false, nowUs);
+        // Read-write: the frame carries away what was there, the slave keeps what came in. Bytes
+        // the slave cannot read leave the frame as they came.
+        Bytes found(d.data(), d.data() + n);
+        const bool didRead = readRange(d.ado(), found.data(), n, orReads, nowUs);
         const bool didWrite = writeRange(d.ado(), d.data(), n, nowUs);
-        if (didRead)
-            std::copy(old.begin(), old.end(), d.data());
+        std::copy(found.begin(), found.end(), d.data());
         d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));
         return;
     }
-    if (read && readRange(d.ado(), d.data(), n, false, nowUs))
-        d.addWorkingCounter(1);
-    if (write && writeRange(d.ado(), d.data(), n, nowUs))
-        d.addWorkingCounter(1);
-}
-
-void Esc::broadcast(DatagramView &d, std::uint64_t nowUs, bool read, bool write)
-{
-    const std::uint16_t n = d.dataLength();
-    if (read && write) {
-        Bytes found(n, 0);
-        const bool didRead = readRange(d.ado(), found.data(), n, false, nowUs);
-        const bool didWrite = writeRange(d.ado(), d.data(), n, nowUs);
-        if (didRead)
-            for (std::uint16_t i = 0; i < n; ++i)
-                d.data()[i] |= found[i];
-        d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));
-        return;
-    }
-    if (read && readRange(d.ado(), d.data(), n, true, nowUs))
+    if (read && readRange(d.ado(), d.data(), n, orReads, nowUs))
         d.addWorkingCounter(1);
     if (write && writeRange(d.ado(), d.data(), n, nowUs))
         d.addWorkingCounter(1);
@@ -298,9 +280,9 @@ void Esc::process(DatagramView &d, std::uint64_t nowUs)
         const bool here = d.adp() == 0;
         d.setAdp(std::uint16_t(d.adp() + 1));
         if (d.command() == Command::Armw)
-            addressed(d, nowUs, here, !here);
+            access(d, nowUs, here, !here, false);
         else if (here)
-            addressed(d, nowUs, d.command() != Command::Apwr, d.command() != Command::Aprd);
+            access(d, nowUs, d.command() != Command::Apwr, d.command() != Command::Aprd, false);
         break;
     }
     case Command::Fprd:
@@ -309,19 +291,19 @@ void Esc::process(DatagramView &d, std::uint64_t nowUs)
     case Command::Frmw: {
         const bool here = matchesStation(d.adp());
         if (d.command() == Command::Frmw)
-            addressed(d, nowUs, here, !here);
+            access(d, nowUs, here, !here, false);
         else if (here)
-            addressed(d, nowUs, d.command() != Command::Fpwr, d.command() != Command::Fprd);
+            access(d, nowUs, d.command() != Command::Fpwr, d.command() != Command::Fprd, false);
         break;
     }
     case Command::Brd:
-        broadcast(d, nowUs, true, false);
+        access(d, nowUs, true, false, true);
         break;
     case Command::Bwr:
-        broadcast(d, nowUs, false, true);
+        access(d, nowUs, false, true, true);
         break;
     case Command::Brw:
-        broadcast(d, nowUs, true, true);
+        access(d, nowUs, true, true, true);
         break;
     case Command::Lrd:
     case Command::Lwr:

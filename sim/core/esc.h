@@ -80,8 +80,9 @@ public:
     void reset();
 
 private:
-    void addressed(DatagramView &d, std::uint64_t nowUs, bool read, bool write);
-    void broadcast(DatagramView &d, std::uint64_t nowUs, bool read, bool write);
+    /* An addressed or broadcast datagram that reaches this slave; `orReads`: a broadcast, whose
+     * reads are ORed into the data. */
+    void access(DatagramView &d, std::uint64_t nowUs, bool read, bool write, bool orReads);
     void logical(DatagramView &d, std::uint64_t nowUs);
     bool readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto, std::uint64_t nowUs);
     bool writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length, std::uint64_t nowUs);

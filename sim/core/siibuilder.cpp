@@ -167,20 +167,21 @@ SiiBuilder &SiiBuilder::omitEndMarker()
 
 Bytes SiiBuilder::header() const
 {
-    Bytes h(0x80, 0);
-    putLe16(&h[0x00], pdiControl_);
-    putLe16(&h[0x08], alias_);
-    putLe32(&h[0x10], vendorId_);
-    putLe32(&h[0x14], productCode_);
-    putLe32(&h[0x18], revision_);
-    putLe32(&h[0x1C], serial_);
-    putMailbox(&h[0x28], boot_);
-    putMailbox(&h[0x30], standard_);
-    putLe16(&h[0x38], protocols_);
-    putLe16(&h[0x7C], std::uint16_t(eepromSize_ / 128 - 1));
-    putLe16(&h[0x7E], 1);
+    Bytes h(2 * siiword::FirstCategory, 0);
+    auto at = [&h](std::uint32_t word) { return &h[2 * word]; };
+    putLe16(at(siiword::PdiControl), pdiControl_);
+    putLe16(at(siiword::Alias), alias_);
+    putLe32(at(siiword::VendorId), vendorId_);
+    putLe32(at(siiword::ProductCode), productCode_);
+    putLe32(at(siiword::Revision), revision_);
+    putLe32(at(siiword::Serial), serial_);
+    putMailbox(at(siiword::BootRxMailbox), boot_);
+    putMailbox(at(siiword::RxMailbox), standard_);
+    putLe16(at(siiword::MailboxProtocols), protocols_);
+    putLe16(at(siiword::EepromSize), std::uint16_t(eepromSize_ / 128 - 1));
+    putLe16(at(siiword::Version), 1);
     // The checksum covers words 0..6, which are all set before it is computed.
-    h[0x0E] = siiChecksum(h);
+    *at(siiword::Checksum) = siiChecksum(h);
     return h;
 }
 

@@ -28,6 +28,25 @@
 
 namespace sim {
 
+/* Word addresses of the SII header. */
+namespace siiword {
+constexpr std::uint32_t PdiControl = 0x00;
+constexpr std::uint32_t Alias = 0x04;
+constexpr std::uint32_t Checksum = 0x07;
+constexpr std::uint32_t VendorId = 0x08;
+constexpr std::uint32_t ProductCode = 0x0A;
+constexpr std::uint32_t Revision = 0x0C;
+constexpr std::uint32_t Serial = 0x0E;
+constexpr std::uint32_t BootRxMailbox = 0x14; /* offset, then size */
+constexpr std::uint32_t BootTxMailbox = 0x16;
+constexpr std::uint32_t RxMailbox = 0x18;
+constexpr std::uint32_t TxMailbox = 0x1A;
+constexpr std::uint32_t MailboxProtocols = 0x1C;
+constexpr std::uint32_t EepromSize = 0x3E;
+constexpr std::uint32_t Version = 0x3F;
+constexpr std::uint32_t FirstCategory = 0x40;
+} // namespace siiword
+
 /* SII category types. */
 namespace siicat {
 constexpr std::uint16_t Strings = 10;

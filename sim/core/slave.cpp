@@ -8,18 +8,12 @@
 namespace sim {
 
 namespace {
-constexpr std::uint32_t SiiBootRxMailbox = 0x14;
-constexpr std::uint32_t SiiBootTxMailbox = 0x16;
-constexpr std::uint32_t SiiRxMailbox = 0x18;
-constexpr std::uint32_t SiiTxMailbox = 0x1A;
-constexpr std::uint32_t SiiFirstCategory = 0x40;
-
 /* The SyncManager category entries of the SII, read word by word within the EEPROM. */
 std::vector<SiiSyncManager> siiSyncManagers(const Eeprom &eeprom)
 {
     std::vector<SiiSyncManager> sms;
     const std::uint32_t words = std::uint32_t(eeprom.image().size() / 2);
-    std::uint32_t at = SiiFirstCategory;
+    std::uint32_t at = siiword::FirstCategory;
     while (at + 1 < words) {
         const std::uint16_t type = eeprom.word(at);
         const std::uint16_t length = eeprom.word(at + 1);
@@ -108,15 +102,15 @@ std::uint16_t Slave::judge(AlState from, AlState to)
 {
     const Eeprom &e = esc_->eeprom();
     if (to == AlState::PreOp && from == AlState::Init) {
-        if (e.word(SiiRxMailbox + 1) == 0)
+        if (e.word(siiword::RxMailbox + 1) == 0)
             return alcode::NoError; // no mailbox, nothing to check
-        const bool ok = mailboxMatches(0, SiiRxMailbox, true) && mailboxMatches(1, SiiTxMailbox, false);
+        const bool ok = mailboxMatches(0, siiword::RxMailbox, true) && mailboxMatches(1, siiword::TxMailbox, false);
         return ok ? alcode::NoError : alcode::InvalidMailbox;
     }
     if (to == AlState::Boot) {
-        if (e.word(SiiBootRxMailbox + 1) == 0)
+        if (e.word(siiword::BootRxMailbox + 1) == 0)
             return alcode::BootstrapNotSupported;
-        const bool ok = mailboxMatches(0, SiiBootRxMailbox, true) && mailboxMatches(1, SiiBootTxMailbox, false);
+        const bool ok = mailboxMatches(0, siiword::BootRxMailbox, true) && mailboxMatches(1, siiword::BootTxMailbox, false);
         return ok ? alcode::NoError : alcode::InvalidBootMailbox;
     }
     if ((to == AlState::SafeOp || to == AlState::Op) && hooks_.checkTransition)

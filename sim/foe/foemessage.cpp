@@ -34,45 +34,27 @@ std::string FoeMessage::payloadText() const
 
 FoeMessage FoeMessage::request(FoeOp op, uint32_t password, const std::string &fileName)
 {
-    FoeMessage m;
-    m.op = op;
-    m.field = password;
-    m.payload.assign(fileName.begin(), fileName.end());
-    return m;
+    return FoeMessage{op, password, text(fileName)};
 }
 
 FoeMessage FoeMessage::data(uint32_t packet, Bytes bytes)
 {
-    FoeMessage m;
-    m.op = FoeOp::Data;
-    m.field = packet;
-    m.payload = std::move(bytes);
-    return m;
+    return FoeMessage{FoeOp::Data, packet, std::move(bytes)};
 }
 
 FoeMessage FoeMessage::ack(uint32_t packet)
 {
-    FoeMessage m;
-    m.op = FoeOp::Ack;
-    m.field = packet;
-    return m;
+    return FoeMessage{FoeOp::Ack, packet, {}};
 }
 
-FoeMessage FoeMessage::error(uint32_t code, const std::string &text)
+FoeMessage FoeMessage::error(uint32_t code, const std::string &errorText)
 {
-    FoeMessage m;
-    m.op = FoeOp::Error;
-    m.field = code;
-    m.payload.assign(text.begin(), text.end());
-    return m;
+    return FoeMessage{FoeOp::Error, code, text(errorText)};
 }
 
 FoeMessage FoeMessage::busy(uint32_t progress)
 {
-    FoeMessage m;
-    m.op = FoeOp::Busy;
-    m.field = progress;
-    return m;
+    return FoeMessage{FoeOp::Busy, progress, {}};
 }
 
 } // namespace sim
