@@ -29,7 +29,7 @@ SdoInfoServer::SdoInfoServer(const ObjectDictionary &dictionary, std::size_t sen
 
 std::size_t SdoInfoServer::room() const
 {
-    return sendMailboxSize_ > InfoDataOffset ? sendMailboxSize_ - InfoDataOffset : 0;
+    return mailboxRoom(sendMailboxSize_, InfoDataOffset);
 }
 
 std::vector<Bytes> SdoInfoServer::handle(const Bytes &mailbox, const CoeFrame &frame) const

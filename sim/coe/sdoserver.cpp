@@ -84,7 +84,7 @@ Bytes SdoServer::initiateUpload(std::uint16_t index, std::uint8_t subIndex, bool
         std::copy(read.data.begin(), read.data.end(), message.begin() + 12);
         return message;
     }
-    std::size_t room = sendMailboxSize_ > SizedDataOffset ? sendMailboxSize_ - SizedDataOffset : 0;
+    const std::size_t room = mailboxRoom(sendMailboxSize_, SizedDataOffset);
     std::size_t first = std::min(size, room);
     Bytes message = sdoResponse(std::uint16_t(10 + first), std::uint8_t(0x41 | (complete ? CompleteAccess : 0)),
                                 answeredIndex, subIndex);
@@ -104,7 +104,7 @@ Bytes SdoServer::uploadSegment(std::uint8_t command)
     Upload &up = *upload_;
     if ((command & Toggle) != up.toggle)
         return abortTransfer(up.index, up.subIndex, abort::ToggleNotChanged);
-    std::size_t room = sendMailboxSize_ > SegmentDataOffset ? sendMailboxSize_ - SegmentDataOffset : 0;
+    const std::size_t room = mailboxRoom(sendMailboxSize_, SegmentDataOffset);
     std::size_t size = std::min(up.data.size() - up.sent, room);
     bool last = up.sent + size == up.data.size();
     std::uint8_t reply = std::uint8_t(up.toggle | (last ? 0x01 : 0x00));

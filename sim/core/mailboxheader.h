@@ -36,6 +36,13 @@ struct MailboxHeader
     static std::optional<MailboxHeader> parse(const Bytes &mailbox, std::uint8_t type, std::uint16_t minLength);
 };
 
+/* Bytes a mailbox of `mailboxSize` bytes carries behind `headerBytes` bytes of headers; 0 when
+ * the headers alone do not fit. */
+constexpr std::size_t mailboxRoom(std::size_t mailboxSize, std::size_t headerBytes)
+{
+    return mailboxSize > headerBytes ? mailboxSize - headerBytes : 0;
+}
+
 /* A `type` message of `length` zero bytes behind its header (address and priority 0). */
 Bytes mailboxMessage(std::uint8_t type, std::size_t length, std::uint8_t counter = 0);
 

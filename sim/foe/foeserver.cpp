@@ -31,15 +31,15 @@ void FoeServer::reset()
 
 std::size_t FoeServer::receiveRoom() const
 {
-    return mailboxes_.receiveMailboxSize > kFoeOverhead ? mailboxes_.receiveMailboxSize - kFoeOverhead : 0;
+    return mailboxRoom(mailboxes_.receiveMailboxSize, kFoeOverhead);
 }
 
 std::size_t FoeServer::sendRoom() const
 {
-    return mailboxes_.sendMailboxSize > kFoeOverhead ? mailboxes_.sendMailboxSize - kFoeOverhead : 0;
+    return mailboxRoom(mailboxes_.sendMailboxSize, kFoeOverhead);
 }
 
-std::optional<std::vector<uint8_t>> FoeServer::handle(const std::vector<uint8_t> &mailbox)
+std::optional<Bytes> FoeServer::handle(const Bytes &mailbox)
 {
     std::optional<FoeMessage> message = FoeMessage::parse(mailbox);
     if (!message)
@@ -67,7 +67,7 @@ std::optional<std::vector<uint8_t>> FoeServer::handle(const std::vector<uint8_t>
 
 void FoeServer::onMessage(const Bytes &message, MailboxReplies &out)
 {
-    if (std::optional<std::vector<uint8_t>> answer = handle(message))
+    if (std::optional<Bytes> answer = handle(message))
         out.post(std::move(*answer));
 }
 
@@ -99,15 +99,13 @@ std::optional<FoeMessage> FoeServer::onData(const FoeMessage &packet)
         return fail(foe_error::Illegal, "Packet too long");
     file_.insert(file_.end(), packet.payload.begin(), packet.payload.end());
     lastPacket_ = packet.field;
-    if (packet.payload.size() < receiveRoom())
+    if (packet.payload.size() < receiveRoom()) {
         mode_ = Mode::Idle;
-    FoeMessage ack = FoeMessage::ack(packet.field);
-    if (mode_ == Mode::Idle) {
         ++completedWrites_;
         if (completion_)
             completion_(fileName_, file_);
     }
-    return ack;
+    return FoeMessage::ack(packet.field);
 }
 
 std::optional<FoeMessage> FoeServer::onReadRequest(const FoeMessage &request)
@@ -146,7 +144,7 @@ FoeMessage FoeServer::nextReadPacket()
 {
     const std::size_t length = std::min(sendRoom(), file_.size() - readOffset_);
     auto from = file_.begin() + static_cast<std::ptrdiff_t>(readOffset_);
-    std::vector<uint8_t> chunk(from, from + static_cast<std::ptrdiff_t>(length));
+    Bytes chunk(from, from + static_cast<std::ptrdiff_t>(length));
     readOffset_ += length;
     lastReadPacketSent_ = length < sendRoom();
     return FoeMessage::data(++lastPacket_, std::move(chunk));
@@ -160,7 +158,7 @@ FoeMessage FoeServer::fail(uint32_t code, const std::string &text)
     return FoeMessage::error(code, text.substr(0, sendRoom()));
 }
 
-std::vector<uint8_t> FoeServer::send(FoeMessage message)
+Bytes FoeServer::send(FoeMessage message)
 {
     // The slave's own mailbox counter runs 1..7 like the master's.
     counter_ = static_cast<uint8_t>(counter_ % 7 + 1);

@@ -7,9 +7,9 @@
 //       return name == "TMCM-1610.bin" ? sim::FoeVerdict::accept()
 //                                      : sim::FoeVerdict::refuse(sim::foe_error::NotFound, "wrong file");
 //   });
-//   foe.setWriteCompletion([](const std::string &name, const std::vector<uint8_t> &file) { ... });
+//   foe.setWriteCompletion([](const std::string &name, const Bytes &file) { ... });
 //   foe.setReadProvider([](const std::string &name, uint32_t password) -> sim::FoeFile { ... });
-//   std::optional<std::vector<uint8_t>> reply = foe.handle(bytesWrittenByTheMaster);
+//   std::optional<Bytes> reply = foe.handle(bytesWrittenByTheMaster);
 //
 // On an emulated slave it is a mailbox handler, typically for BOOT through the bootstrap mailbox:
 //   auto foe = std::make_shared<sim::FoeServer>(sim::FoeMailboxes{0x200, 0x200});
@@ -69,7 +69,7 @@ struct FoeMailboxes {
 // A file served to a read request, or the refusal.
 struct FoeFile {
     FoeVerdict verdict;
-    std::vector<uint8_t> content;
+    Bytes content;
 };
 
 class FoeServer : public MailboxHandler {
@@ -77,7 +77,7 @@ public:
     using Mailboxes = FoeMailboxes;
 
     using WriteAcceptor = std::function<FoeVerdict(const std::string &fileName, uint32_t password)>;
-    using WriteCompletion = std::function<void(const std::string &fileName, const std::vector<uint8_t> &file)>;
+    using WriteCompletion = std::function<void(const std::string &fileName, const Bytes &file)>;
     using ReadProvider = std::function<FoeFile(const std::string &fileName, uint32_t password)>;
 
     FoeServer() = default;
@@ -96,7 +96,7 @@ public:
     void clearFaults();
 
     // The answer to one message written by the master: its mailbox bytes, or nothing.
-    std::optional<std::vector<uint8_t>> handle(const std::vector<uint8_t> &mailbox);
+    std::optional<Bytes> handle(const Bytes &mailbox);
 
     // MailboxHandler: posts the answer to `message`, if there is one.
     void onMessage(const Bytes &message, MailboxReplies &out) override;
@@ -122,7 +122,7 @@ private:
     std::optional<FoeMessage> onAck(const FoeMessage &ack);
     FoeMessage nextReadPacket();
     FoeMessage fail(uint32_t code, const std::string &text);
-    std::vector<uint8_t> send(FoeMessage message);
+    Bytes send(FoeMessage message);
     std::size_t receiveRoom() const;
     std::size_t sendRoom() const;
 
@@ -133,7 +133,7 @@ private:
 
     Mode mode_ = Mode::Idle;
     std::string fileName_;
-    std::vector<uint8_t> file_;
+    Bytes file_;
     uint32_t lastPacket_ = 0;
     std::size_t readOffset_ = 0;
     bool lastReadPacketSent_ = false;

@@ -57,7 +57,7 @@ std::vector<Bytes> SoeServer::read(const SoeHeader &request) const
         data.assign(idn->name.begin(), idn->name.end());
     else
         return {failure(Op::ReadResponse, request, error::InvalidElement)};
-    std::size_t room = sendMailboxSize_ > HeaderSize ? sendMailboxSize_ - HeaderSize : 0;
+    const std::size_t room = mailboxRoom(sendMailboxSize_, HeaderSize);
     if (room == 0)
         return {};
     std::size_t count = data.empty() ? 1 : (data.size() + room - 1) / room;
