@@ -63,20 +63,6 @@ TEST_F(LogicalBus, BufferedInputsCannotBeWrittenByTheMaster)
     EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x1180, 2)->data, (sim::Bytes{1, 2}));
 }
 
-TEST(LogicalBits, WindowRunsAcrossAByteBoundary)
-{
-    // 5 bits from logical bit 6 of byte 0 to bit 2 of byte 1, onto physical 0x0F00 bit 0.
-    sim::Chain chain;
-    chain.add(sim::Slave(sim::SiiBuilder().identity(1, 2, 3).build()));
-    addressAll(chain);
-    exchange(chain, Command::Fpwr, station(1), 0x0600, fmmuBlock(0, 2, 0x0F00, 3, 6, 2));
-    exchange(chain, Command::Lwr, 0, 0, sim::Bytes{0b11000000, 0b00000101});
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x0F00, 1)->data[0], 0b10111);
-    exchange(chain, Command::Fpwr, station(1), 0x0F00, sim::Bytes{0b01010});
-    auto r = exchange(chain, Command::Lrd, 0, 0, sim::Bytes{0xFF, 0xFF});
-    EXPECT_EQ(r->data, (sim::Bytes{0b10111111, 0b11111010}));
-}
-
 TEST(LogicalBits, InactiveOrForeignFmmusMapNothing)
 {
     sim::Chain chain;

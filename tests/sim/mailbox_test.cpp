@@ -78,25 +78,6 @@ TEST_F(MailboxBus, FullFlagsFollowFirstAndLastByte)
     EXPECT_EQ(readStatus() & 0x08, 0x00);
 }
 
-TEST_F(MailboxBus, RepeatRequestPostsTheLastReplyAgain)
-{
-    send({5, 6, 7, 8});
-    const sim::Bytes first = receive()->data;
-    EXPECT_EQ(readStatus() & 0x08, 0);
-    // Toggle the repeat request (Activate bit 1, bit 9 of the word at 0x080D).
-    std::uint16_t word080d = readStatus();
-    word080d ^= 0x0200;
-    exchange(chain, Command::Fpwr, station(1), 0x080D, le16(word080d));
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x080F, 1)->data[0] & 0x02, 0x02);
-    EXPECT_EQ(readStatus() & 0x08, 0x08);
-    EXPECT_EQ(receive()->data, first);
-    // Toggling back repeats again.
-    word080d = readStatus() ^ 0x0200;
-    exchange(chain, Command::Fpwr, station(1), 0x080D, le16(word080d));
-    EXPECT_EQ(exchange(chain, Command::Fprd, station(1), 0x080F, 1)->data[0] & 0x02, 0x00);
-    EXPECT_EQ(receive()->data, first);
-}
-
 TEST_F(MailboxBus, DroppedDelayedAndNeverAnsweredReplies)
 {
     slave->mailboxFaults().dropReplies = 1;
