@@ -35,6 +35,13 @@ static void ec_setsm(ec_smt *sm, uint16 start, uint16 length, uint32 flags)
    sm->SMflags = flags;
 }
 
+/* A SyncManager as the SII's SM category entry describes it: control byte low, activate byte in
+ * bits 16..23 of the flags. */
+static void ec_setsm_sii(ec_smt *sm, const ec_eepromSMt *entry)
+{
+   ec_setsm(sm, entry->PhStart, entry->Plength, (uint32)entry->Creg + ((uint32)entry->Activate << 16));
+}
+
 /* Forget everything of an earlier enumeration. The SII cache is dropped as well: after a
  * re-plug another device may sit at the same slave number. */
 static void ec_config_clear(void)
@@ -273,11 +280,9 @@ static void ec_config_fromsii(uint16 n)
                (unsigned)s->eep_id);
    if (ec_siiSM(n, &ec_SM))
    {
-      ec_setsm(&s->SM[0], ec_SM.PhStart, ec_SM.Plength,
-               (uint32)ec_SM.Creg + ((uint32)ec_SM.Activate << 16));
+      ec_setsm_sii(&s->SM[0], &ec_SM);
       for (uint16 k = 1; k < EC_MAXSM && ec_siiSMnext(n, &ec_SM, k); k++)
-         ec_setsm(&s->SM[k], ec_SM.PhStart, ec_SM.Plength,
-                  (uint32)ec_SM.Creg + ((uint32)ec_SM.Activate << 16));
+         ec_setsm_sii(&s->SM[k], &ec_SM);
    }
    if (ec_siiFMMU(n, &ec_FMMU))
    {

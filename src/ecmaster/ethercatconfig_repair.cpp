@@ -47,6 +47,13 @@ int ec_recover_slave(uint16 slave)
    return result;
 }
 
+/* Request `state` of the slave and wait for it: the state reached. */
+static uint16 ec_repair_request(uint16 slave, uint16 state)
+{
+   ec_FPWRw(ec_slave[slave].configadr, ECT_REG_ALCTL, state, EC_TIMEOUT_FRAME);
+   return ec_statecheck(slave, state, EC_TIMEOUT_STATECHANGE);
+}
+
 int ec_reconfig_slave(uint16 slave)
 {
    if (slave == 0 || slave >= EC_MAXSLAVE)
@@ -65,10 +72,8 @@ int ec_reconfig_slave(uint16 slave)
    for (int k = 0; k < s->FMMUunused && k < EC_MAXFMMU; k++)
       ec_FPWR(s->configadr, (uint16)(ECT_REG_FMMU0 + 16 * k), sizeof(ec_fmmut), &s->FMMU[k],
               EC_TIMEOUT_FRAME);
-   ec_FPWRw(s->configadr, ECT_REG_ALCTL, EC_STATE_PRE_OP, EC_TIMEOUT_FRAME);
-   state = ec_statecheck(slave, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE);
+   state = ec_repair_request(slave, EC_STATE_PRE_OP);
    if (state != EC_STATE_PRE_OP)
       return state;
-   ec_FPWRw(s->configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, EC_TIMEOUT_FRAME);
-   return ec_statecheck(slave, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE);
+   return ec_repair_request(slave, EC_STATE_SAFE_OP);
 }
