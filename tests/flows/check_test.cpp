@@ -61,9 +61,7 @@ class CheckVersion : public FlowTest
 protected:
     void expectIdle()
     {
-        EXPECT_TRUE(enabled("pbCheck"));
-        EXPECT_TRUE(enabled("pbWriteFirmware"));
-        EXPECT_TRUE(enabled("pbWriteParameters"));
+        EXPECT_TRUE(allButtonsEnabled());
         EXPECT_TRUE(workFiles().isEmpty());
         EXPECT_EQ(0, bus().openHandles());
     }

@@ -91,6 +91,14 @@ bool FlowTest::enabled(const char* button) const
     return window_->findChild<QPushButton*>(QString::fromLatin1(button))->isEnabled();
 }
 
+::testing::AssertionResult FlowTest::allButtonsEnabled() const
+{
+    for (const char* button : {"pbCheck", "pbWriteFirmware", "pbWriteParameters"})
+        if (!enabled(button))
+            return ::testing::AssertionFailure() << button << " is disabled";
+    return ::testing::AssertionSuccess();
+}
+
 QStringList FlowTest::workFiles() const
 {
     return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,

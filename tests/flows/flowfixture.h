@@ -38,6 +38,8 @@ protected:
     void press(const char* button);
     QString output() const;
     bool enabled(const char* button) const;
+    // Success when all three buttons can be pressed again.
+    ::testing::AssertionResult allButtonsEnabled() const;
 
     // Entries of the working directory, symbolic links included.
     QStringList workFiles() const;

@@ -20,13 +20,6 @@ const QString kRestartText = QStringLiteral("Restart the slaves! Unplug the devi
 class WriteFirmwareFlow : public FlowTest
 {
 protected:
-    void expectAllEnabled()
-    {
-        EXPECT_TRUE(enabled("pbCheck"));
-        EXPECT_TRUE(enabled("pbWriteFirmware"));
-        EXPECT_TRUE(enabled("pbWriteParameters"));
-    }
-
     void expectUpdated(std::initializer_list<int> positions)
     {
         for (int position : positions) {
@@ -125,7 +118,7 @@ TEST_F(WriteFirmwareFlow, AnswerNoWritesNothingAndCreatesNoFile)
     EXPECT_EQ((QStringList{"Write firmware?"}), boxes.titles());
     EXPECT_TRUE(workFiles().isEmpty());
     expectUntouched({2, 3, 4, 5, 7, 8, 9, 10, 11});
-    expectAllEnabled();
+    EXPECT_TRUE(allButtonsEnabled());
     EXPECT_EQ(QString(), output());
 }
 
@@ -139,7 +132,7 @@ TEST_F(WriteFirmwareFlow, NoBusAsksNothingAndEnablesTheButtonsAgain)
     EXPECT_TRUE(boxes.seen().empty());
     EXPECT_EQ(QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!"), output());
     EXPECT_TRUE(workFiles().isEmpty());
-    expectAllEnabled();
+    EXPECT_TRUE(allButtonsEnabled());
 }
 
 TEST_F(WriteFirmwareFlow, FailedDownloadOnArmAxisTwoEndsTheFlow)
@@ -154,7 +147,7 @@ TEST_F(WriteFirmwareFlow, FailedDownloadOnArmAxisTwoEndsTheFlow)
     expectUpdated({7});
     expectUntouched({8, 9, 10, 11, 2, 3, 4, 5});
     EXPECT_TRUE(workFiles().isEmpty());
-    expectAllEnabled();
+    EXPECT_TRUE(allButtonsEnabled());
     EXPECT_EQ(0, bus().openHandles());
 }
 
@@ -169,7 +162,7 @@ TEST_F(WriteFirmwareFlow, ArmAxisTwoRefusingBootHasItsOwnText)
     expectUpdated({7});
     expectUntouched({8, 9, 10, 11, 2, 3, 4, 5});
     EXPECT_TRUE(workFiles().isEmpty());
-    expectAllEnabled();
+    EXPECT_TRUE(allButtonsEnabled());
 }
 
 // A stale image and a symbolic link under the images' names: neither is flashed, the link's
@@ -216,7 +209,7 @@ TEST_F(WriteFirmwareFlow, ImageThatCannotBePlacedStopsBeforeAnyAxis)
     EXPECT_EQ(QStringLiteral("not successfull: The firmware files could not be created!"), output());
     expectUntouched({2, 3, 4, 5, 7, 8, 9, 10, 11});
     EXPECT_EQ((QStringList{"TMCM-1610.bin"}), workFiles());
-    expectAllEnabled();
+    EXPECT_TRUE(allButtonsEnabled());
 }
 
 // The question's event loop delivers a queued press of "Check Version"; it must not start a
@@ -231,5 +224,5 @@ TEST_F(WriteFirmwareFlow, NoSecondFlowStartsWhileOneRuns)
     QCoreApplication::processEvents();
 
     EXPECT_EQ((QStringList{"Write firmware?"}), boxes.titles());
-    expectAllEnabled();
+    EXPECT_TRUE(allButtonsEnabled());
 }

@@ -4,6 +4,7 @@
  */
 #include <gtest/gtest.h>
 
+#include "errorlist.h"
 #include "ethercatmain.h"
 
 namespace {
@@ -14,14 +15,7 @@ protected:
     void SetUp() override { drain(); }
     void TearDown() override { drain(); }
 
-    static int drain()
-    {
-        ec_errort e;
-        int n = 0;
-        while (ec_poperror(&e))
-            n++;
-        return n;
-    }
+    static int drain() { return int(popErrors().size()); }
 
     static void pushSlave(uint16 slave)
     {
