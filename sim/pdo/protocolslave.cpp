@@ -45,6 +45,8 @@ Slave makeProtocolSlave(const ProtocolSlaveSpec &spec, std::shared_ptr<MailboxHa
             if (auto code = processDataSmReady(s, 3, InputsStart, inBytes, alcode::InvalidInputConfiguration))
                 return code;
         }
+        if (to == AlState::Op && outBytes > 0 && s.outputWritesSinceSafeOp(2) == 0)
+            return alcode::NoValidOutputs;
         return standard(s, from, to);
     };
     return slave;
