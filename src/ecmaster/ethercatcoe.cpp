@@ -114,6 +114,18 @@ void ec_SDOinfoerror(uint16 Slave, uint16 Index, uint8 SubIdx, int32 AbortCode)
    ecx_coe_pusherror(EC_ERR_TYPE_SDOINFO_ERROR, Slave, Index, SubIdx, AbortCode);
 }
 
+/* Stamp an SDO request of header length `length` for one entry, with `word` in its data word. */
+static void ecx_sdo_request(uint16 slave, ec_mbxbuft *out, uint16 length, uint8 command, uint16 index, uint8 sub,
+                            uint32 word)
+{
+   ec_SDOt *msg = (ec_SDOt *)out;
+   ecx_coe_header(slave, out, length, (uint16)(ECT_COES_SDOREQ << 12));
+   msg->Command = command;
+   msg->Index = index;
+   msg->SubIndex = sub;
+   msg->ldata[0] = word;
+}
+
 /* A good SDO response: CoE, service SDO response, with the header and 32-bit data word present. */
 static int ecx_sdo_isresponse(uint16 slave, const ec_mbxbuft *in)
 {
@@ -140,18 +152,13 @@ static int ecx_sdo_uploadsegments(uint16 slave, uint16 index, uint8 sub, int com
 {
    ec_mbxbuft MbxIn, MbxOut;
    ec_SDOt *SDOp = (ec_SDOt *)&MbxIn;
-   ec_SDOt *SDOq = (ec_SDOt *)&MbxOut;
    uint8 toggle = 0x00;
    int wkc = 0;
    boolean last = FALSE;
    while (!last)
    {
       ec_clearmbx(&MbxOut);
-      ecx_coe_header(slave, &MbxOut, ECX_SDO_HEADERLEN, (uint16)(ECT_COES_SDOREQ << 12));
-      SDOq->Command = (uint8)(ECT_SDO_SEG_UP_REQ + toggle);
-      SDOq->Index = index;
-      SDOq->SubIndex = sub;
-      SDOq->ldata[0] = 0;
+      ecx_sdo_request(slave, &MbxOut, ECX_SDO_HEADERLEN, (uint8)(ECT_SDO_SEG_UP_REQ + toggle), index, sub, 0);
       wkc = ecx_coe_exchange(slave, &MbxOut, &MbxIn, timeout);
       if (wkc <= 0)
       {
@@ -196,15 +203,10 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psiz
    }
    ec_mbxbuft MbxIn, MbxOut;
    ec_SDOt *SDOp = (ec_SDOt *)&MbxIn;
-   ec_SDOt *SDOq = (ec_SDOt *)&MbxOut;
    /* Complete access starts at sub-index 0 or 1; the adjusted value is the one reported. */
    uint8 sub = (CA && subindex > 1) ? 1 : subindex;
    ecx_coe_begin(slave, &MbxIn, &MbxOut);
-   ecx_coe_header(slave, &MbxOut, ECX_SDO_HEADERLEN, (uint16)(ECT_COES_SDOREQ << 12));
-   SDOq->Command = CA ? ECT_SDO_UP_REQ_CA : ECT_SDO_UP_REQ;
-   SDOq->Index = index;
-   SDOq->SubIndex = sub;
-   SDOq->ldata[0] = 0;
+   ecx_sdo_request(slave, &MbxOut, ECX_SDO_HEADERLEN, CA ? ECT_SDO_UP_REQ_CA : ECT_SDO_UP_REQ, index, sub, 0);
    int wkc = ecx_coe_exchange(slave, &MbxOut, &MbxIn, timeout);
    if (wkc <= 0)
    {
@@ -312,7 +314,6 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
    }
    ec_mbxbuft MbxIn, MbxOut;
    ec_SDOt *SDOp = (ec_SDOt *)&MbxIn;
-   ec_SDOt *SDOq = (ec_SDOt *)&MbxOut;
    uint8 sub = (CA && SubIndex > 1) ? 1 : SubIndex;
    int framedatasize = psize;
    if (framedatasize > mbxl - ECX_SDO_SIZEDDATAOFS)
@@ -320,11 +321,8 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
       framedatasize = mbxl - ECX_SDO_SIZEDDATAOFS;
    }
    ecx_coe_begin(Slave, &MbxIn, &MbxOut);
-   ecx_coe_header(Slave, &MbxOut, (uint16)(ECX_SDO_HEADERLEN + framedatasize), (uint16)(ECT_COES_SDOREQ << 12));
-   SDOq->Command = CA ? ECT_SDO_DOWN_INIT_CA : ECT_SDO_DOWN_INIT;
-   SDOq->Index = Index;
-   SDOq->SubIndex = sub;
-   SDOq->ldata[0] = (uint32)psize;
+   ecx_sdo_request(Slave, &MbxOut, (uint16)(ECX_SDO_HEADERLEN + framedatasize),
+                   CA ? ECT_SDO_DOWN_INIT_CA : ECT_SDO_DOWN_INIT, Index, sub, (uint32)psize);
    if (framedatasize > 0)
    {
       memcpy((uint8 *)&MbxOut + ECX_SDO_SIZEDDATAOFS, p, (size_t)framedatasize);

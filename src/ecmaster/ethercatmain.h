@@ -194,7 +194,7 @@ int ec_mbxreceive(uint16 slave, ec_mbxbuft *mbx, int timeout);
 
 /* Start a fresh entry in *Ec: all zero but the time, type, slave and object entry. */
 void ec_newerror(ec_errort *Ec, ec_err_type Etype, uint16 Slave, uint16 Index, uint8 SubIdx);
-/* Store a copy of *Ec as the newest entry; a full ring drops its oldest entry. */
+/* Store a copy of *Ec as the newest entry and set EcatError; a full ring drops its oldest entry. */
 void ec_pusherror(const ec_errort *Ec);
 /* TRUE when the oldest unread entry was copied into *Ec; FALSE when the ring is empty. */
 boolean ec_poperror(ec_errort *Ec);

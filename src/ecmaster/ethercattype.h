@@ -479,9 +479,4 @@ static inline void ec_put16(uint8 *p, uint16 v)
    memcpy(p, &v, sizeof v);
 }
 
-static inline void ec_put32(uint8 *p, uint32 v)
-{
-   memcpy(p, &v, sizeof v);
-}
-
 #endif

@@ -243,6 +243,29 @@ static int ec_framelength(const uint8 *raw, int received)
    return offset == total ? total : 0;
 }
 
+/* 1 when a reply received under idx can be the answer to the request that now stands in
+ * ec_txbuf[idx], 0 when it cannot. A reply carries its request's first datagram header unchanged
+ * but for the address slaves count up (position and broadcast commands). A late reply to an
+ * earlier use of the index (a frame that was only delayed, or answered again after a re-send)
+ * would otherwise be taken for the answer to whatever the index carries now. Frames without the
+ * primary marking (the redundancy dummy) are not judged. */
+static int ec_answersrequest(const uint8 *raw, uint8 idx)
+{
+   if (ntohs(ec_get16(raw + EC_SA1OFFSET)) != EC_PRIMARY_SA1)
+      return 1;
+   const uint8 *reply = raw + ETH_HEADERSIZE;
+   const uint8 *request = ec_txbuf[idx] + ETH_HEADERSIZE;
+   uint8 command = request[2];
+   if (reply[2] != command)
+      return 0;
+   if (ec_get16(reply + 6) != ec_get16(request + 6) || ec_get16(reply + 8) != ec_get16(request + 8))
+      return 0;
+   int countsaddress = command == EC_CMD_APRD || command == EC_CMD_APWR || command == EC_CMD_APRW ||
+                       command == EC_CMD_ARMW || command == EC_CMD_BRD || command == EC_CMD_BWR ||
+                       command == EC_CMD_BRW;
+   return countsaddress || ec_get16(reply + 4) == ec_get16(request + 4);
+}
+
 /* Store a received EtherCAT part of `length` bytes as the reply for idx on port `stack`. Only
  * bytes that were received are copied; when the request under idx was longer, the rest of the
  * request's length is zeroed, so that nobody reads an earlier reply's bytes as this one's. */
@@ -286,7 +309,7 @@ int ec_inframe(uint8 idx, int stacknumber)
       const uint8 *raw = *stack->tempbuf;
       int length = ec_framelength(raw, *ec_tempinbuflength(stacknumber));
       uint8 frameidx = length > 0 ? raw[EC_RAWINDEXOFFSET] : EC_MAXBUF;
-      if (frameidx < EC_MAXBUF)
+      if (frameidx < EC_MAXBUF && ec_answersrequest(raw, frameidx))
       {
          ec_storereply(stack, frameidx, raw, length);
          if (frameidx == idx)
