@@ -118,6 +118,24 @@ TEST_F(Port, ForeignReplyIsStoredAndReturnedLaterWithoutSocketRead)
     EXPECT_EQ(0x0101, ec_rxsa[b]);
 }
 
+TEST_F(Port, LateReplyToAnEarlierUseOfTheIndexIsNotTakenForTheCurrentOne)
+{
+    uint8 idx = request(EC_CMD_FPRD, 2);
+    ec_outframe(idx, 0);
+    Frame otherCommand = replyFrame(idx, EC_CMD_APRD, {0xDE, 0xC0}, 1);
+    Frame otherStation = replyFrame(idx, EC_CMD_FPRD, {0xDE, 0xC0}, 1);
+    otherStation[14 + 4] = 0x03; // station 0x0003 instead of the 0x0000 asked
+    link.incoming[0].push_back(otherCommand);
+    link.incoming[0].push_back(otherStation);
+    link.incoming[0].push_back(replyFrame(idx, EC_CMD_FPRD, {0x34, 0x12}, 1));
+
+    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
+    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
+    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
+    EXPECT_EQ(1, ec_inframe(idx, 0));
+    EXPECT_EQ(0x34, ec_rxbuf[idx][12]);
+}
+
 TEST_F(Port, FramesThatAreNotWellFormedRepliesAreDroppedUncopied)
 {
     uint8 idx = request(EC_CMD_FPRD, 4);
@@ -162,16 +180,16 @@ TEST_F(Port, FramesThatAreNotWellFormedRepliesAreDroppedUncopied)
     EXPECT_EQ(3, ec_rxbuf[idx][14]);
 }
 
-TEST_F(Port, ReplyLengthDifferingFromRequestNeverLeavesStaleBytes)
+TEST_F(Port, ReplyOfAnotherLengthIsNeverTakenOrCopied)
 {
     uint8 idx = request(EC_CMD_FPRD, 8);
     ec_outframe(idx, 0);
     std::memset(ec_rxbuf[idx], 0xEE, EC_BUFSIZE);
+    // A reply has its request's length; a shorter one under the index answers something else.
     link.incoming[0].push_back(replyFrame(idx, EC_CMD_FPRD, {1, 2}, 1));
-    EXPECT_EQ(1, ec_inframe(idx, 0));
-    EXPECT_EQ(2, ec_rxbuf[idx][13]);
-    for (int i = 16; i < ec_txbuflength[idx] - ETH_HEADERSIZE; i++)
-        EXPECT_EQ(0, ec_rxbuf[idx][i]) << "byte " << i << " of the request's length";
+    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
+    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
+    EXPECT_EQ(0xEE, ec_rxbuf[idx][13]);
 
     // A reply longer than any buffer (the link truncates it) fails the length checks.
     uint8 idx2 = request(EC_CMD_FPRD, 8);
