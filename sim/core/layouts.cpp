@@ -85,6 +85,7 @@ LayoutRegistry layouts()
     LayoutRegistry registry;
     registerCoreLayouts(registry);
     registerControllerLayouts(registry);
+    registerProtocolLayouts(registry);
     return registry;
 }
 

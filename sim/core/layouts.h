@@ -54,6 +54,9 @@ Slave makePlainSlave(std::size_t number);
 void registerCoreLayouts(LayoutRegistry &registry);
 /* "arm" and "robot", the robot's buses with their motor controllers (sim/controller). */
 void registerControllerLayouts(LayoutRegistry &registry);
+/* "robot+protocols": the robot followed by a slave whose process data only CoE describes and one
+ * whose process data only SoE describes (sim/pdo). */
+void registerProtocolLayouts(LayoutRegistry &registry);
 
 } // namespace sim
 
