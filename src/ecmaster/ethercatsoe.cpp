@@ -158,8 +158,9 @@ static int ecx_soe_writeanswer(uint16 slave, uint8 driveNo, uint8 elementflags, 
    int wkc = ec_mbxreceive(slave, &MbxIn, timeout);
    if (wkc <= 0)
    {
+      /* Neither taken nor answered: the drive is stuck, and the rest would not reach it whole. */
       ec_packeterror(slave, idn, 0, 4);
-      *done = !fragmentsleft;
+      *done = TRUE;
       return wkc;
    }
    *done = TRUE;
@@ -219,8 +220,9 @@ int ec_SoEwrite(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int
       wkc = ec_mbxsend(slave, &MbxOut, EC_TIMEOUT_SAFE);
       if (wkc <= 0)
       {
-         done = !more;
-         continue;
+         /* A fragment that did not go out leaves the value incomplete: sending the rest could
+          * earn a good answer to the last fragment and pass the whole write as done. */
+         return wkc;
       }
       /* Further fragments go out as soon as the drive has taken this one; only the last waits for
        * the answer. */

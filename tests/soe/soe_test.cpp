@@ -30,6 +30,28 @@ TEST_F(SoeReadWrite, ValueIsCutToTheCallersBuffer)
     EXPECT_TRUE(errors().empty());
 }
 
+TEST_F(SoeReadWrite, FragmentThatCannotBeSentEndsTheWriteAsAFailure)
+{
+    // Four fragments. The drive stops taking messages once the first is in and takes them again
+    // 25 ms later: the second waits in the mailbox, the third cannot be sent, the fourth would get
+    // through. A drive that does not count fragments would then answer the value, a fragment
+    // short, as written.
+    sim::Slave &drive = bus->slave(Slave);
+    std::uint64_t heldSince = 0;
+    drive.hooks().afterFrame = [&](sim::Slave &s) {
+        sim::MailboxFaults &faults = s.mailbox().faults();
+        if (heldSince == 0 && server->writeFragments().size() == 1) {
+            faults.holdWriteMailbox = true;
+            heldSince = bus->clock().nowUs();
+        } else if (faults.holdWriteMailbox && bus->clock().nowUs() - heldSince > 25000)
+            faults.holdWriteMailbox = false;
+    };
+    std::vector<uint8> data(400, 0x5A);
+    int wkc = ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ScratchIdn, int(data.size()), data.data(), 1000);
+    EXPECT_LE(wkc, 0);
+    EXPECT_NE(server->find(sim::soe::ScratchIdn)->value, data);
+}
+
 TEST_F(SoeReadWrite, LongValuesTravelInFragmentsBothWays)
 {
     std::vector<uint8> data(300);
