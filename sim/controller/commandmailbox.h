@@ -32,6 +32,8 @@ public:
     // A message shorter than a command record is dropped unanswered; bytes after the record are
     // not looked at.
     void onMessage(const Bytes &message, MailboxReplies &out) override;
+    // The records have no mailbox header and so no counter: every one is a request of its own.
+    bool countsMessages() const override { return false; }
 
     // Counting for answerEveryNth starts anew with every call.
     void setFaults(const CommandFaults &faults);

@@ -5,6 +5,11 @@
  * port it returns to, where `receive` finds it. Virtual time advances by a fixed amount per frame
  * sent and per receive that finds nothing, so a master that polls until a deadline reaches it
  * after a fixed number of polls, however fast the machine is.
+ *
+ * A test may decide the fate of each frame (FrameFate): a loaded host or a switch holds replies
+ * back for a while, loses a request or its reply, or delivers a reply twice. Held-back replies
+ * become visible when the virtual clock reaches them, and can overtake nothing sent earlier but
+ * everything sent later.
  */
 #ifndef SIM_CORE_INPROCESSLINK_H
 #define SIM_CORE_INPROCESSLINK_H
@@ -13,6 +18,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace sim {
@@ -23,6 +29,18 @@ struct LinkTiming
     std::uint32_t idlePollUs = 10; /* time a receive that finds nothing takes */
 };
 
+/* What becomes of one frame the master sends. */
+struct FrameFate
+{
+    bool loseRequest = false; /* vanishes before the first slave */
+    bool loseReply = false; /* the slaves process it, the reply vanishes */
+    std::uint32_t delayUs = 0; /* the reply arrives this much later than usual */
+    int copies = 1; /* the reply arrives this many times */
+};
+
+/* Chooses the fate of the `sequence`-th frame sent (from 0) on `frame`'s content. */
+using FrameRule = std::function<FrameFate(const Bytes &frame, std::uint64_t sequence)>;
+
 class InProcessLink
 {
 public:
@@ -30,19 +48,34 @@ public:
 
     /* Send a frame on the master's `port`; its reply (if any) is queued at once. */
     void send(Port port, const Bytes &frame);
-    /* The oldest frame waiting on `port`, or nothing (the clock then advances by idlePollUs). */
+    /* The oldest frame ready on `port`, or nothing (the clock then advances by idlePollUs). */
     std::optional<Bytes> receive(Port port);
+    /* Advance the clock until a frame is ready on `port`, at most by `us`: true when one is. */
+    bool wait(Port port, std::uint64_t us);
     std::size_t waiting(Port port) const { return queues_[int(port)].size(); }
     /* Throw away whatever is waiting on both ports. */
     void flush();
+
+    /* Decide the fate of every frame sent from now on; an empty rule delivers all at once. */
+    void setRule(FrameRule rule) { rule_ = std::move(rule); }
+    std::uint64_t framesSent() const { return sent_; }
 
     Chain &chain() { return chain_; }
     LinkTiming &timing() { return timing_; }
 
 private:
+    struct Queued
+    {
+        Bytes frame;
+        std::uint64_t readyAt;
+    };
+    void enqueue(Port port, Bytes frame, std::uint64_t readyAt);
+
     Chain &chain_;
     LinkTiming timing_;
-    std::deque<Bytes> queues_[2];
+    std::deque<Queued> queues_[2];
+    FrameRule rule_;
+    std::uint64_t sent_ = 0;
 };
 
 } // namespace sim

@@ -3,6 +3,8 @@
  */
 #include "core/mailbox.h"
 
+#include "core/mailboxheader.h"
+
 namespace sim {
 
 namespace {
@@ -31,6 +33,7 @@ void Mailbox::clear()
     queue_.clear();
     last_.clear();
     haveLast_ = false;
+    lastCounter_ = 0;
 }
 
 bool Mailbox::service(SyncManagers &sms, Bytes &memory, AlState state)
@@ -65,6 +68,13 @@ void Mailbox::takeMessage(SyncManagers &sms, Bytes &memory, AlState state)
     Bytes message = sms.take(WriteMailbox, memory);
     received_.push_back(message);
     MailboxHandler *handler = handlerFor(state);
+    if (handler && handler->countsMessages() && message.size() >= MailboxHeader::Size) {
+        const std::uint8_t counter = (message[MailboxHeader::Size - 1] >> 4) & 0x07;
+        const bool repeated = counter != 0 && counter == lastCounter_;
+        lastCounter_ = counter;
+        if (repeated)
+            return;
+    }
     if (faults_.neverAnswer || !handler)
         return;
     MailboxReplies out;

@@ -48,6 +48,10 @@ public:
     virtual ~MailboxHandler() = default;
     /* `message`: the raw write-mailbox content. Post zero or more replies to `out`. */
     virtual void onMessage(const Bytes &message, MailboxReplies &out) = 0;
+    /* True for messages with a mailbox header: the slave then takes a message whose counter
+     * repeats the one before for a repetition of a write whose confirmation the master lost, and
+     * drops it. A protocol without header has no counter and takes every message. */
+    virtual bool countsMessages() const { return true; }
 };
 
 /* Faults of one slave's mailbox, switchable by a test at any time. */
@@ -69,7 +73,7 @@ public:
     void post(Bytes message);
 
     MailboxFaults &faults() { return faults_; }
-    /* Every message the master wrote, in order (for tests). */
+    /* Every message the master wrote, in order (for tests), repetitions that were dropped too. */
     const std::vector<Bytes> &received() const { return received_; }
     /* Replies waiting for the read mailbox. */
     std::size_t pending() const { return queue_.size(); }
@@ -100,6 +104,7 @@ private:
     Bytes last_;
     bool haveLast_ = false;
     std::uint32_t readsSeen_ = 0;
+    std::uint8_t lastCounter_ = 0; /* of the last message taken; 0: none */
 };
 
 } // namespace sim

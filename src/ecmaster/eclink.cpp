@@ -53,3 +53,10 @@ void ec_clock_sleep(uint32_t usec)
    const ec_clockt *clock = clock_installed ? &current_clock : ec_system_clock();
    clock->sleep(clock->ctx, usec);
 }
+
+void ec_link_wait(int handle, int usec)
+{
+   const ec_linkt *link = ec_link();
+   if (link->wait != NULL && handle >= 0 && usec > 0)
+      (void)link->wait(link->ctx, handle, usec); /* the caller reads the port either way */
+}

@@ -26,6 +26,10 @@ typedef struct ec_linkt
     * stored), 0 when none is waiting, -1 on error. */
    int (*recv)(void *ctx, int handle, void *buf, int size);
    void (*close)(void *ctx, int handle);
+   /* Optional (NULL: the master polls without sleeping). Sleep until a frame may be waiting on
+    * `handle` or `usec` µs have passed: 1 when a frame may be waiting, 0 when the time passed,
+    * -1 on error. */
+   int (*wait)(void *ctx, int handle, int usec);
 } ec_linkt;
 
 /* Wall clock and short sleeps. */
@@ -45,5 +49,8 @@ void ec_setclock(const ec_clockt *clock);
 const ec_linkt *ec_link(void);
 void ec_clock_now(struct timeval *tv);
 void ec_clock_sleep(uint32_t usec);
+/* Sleep in the link until a frame may be waiting on `handle` or `usec` µs have passed; returns at
+ * once when the link cannot wait. */
+void ec_link_wait(int handle, int usec);
 
 #endif

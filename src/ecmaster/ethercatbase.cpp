@@ -72,18 +72,24 @@ int ec_adddatagram(void *frame, uint8 com, uint8 idx, boolean more, uint16 ADP, 
 /* One blocking exchange of a single datagram. Copies the reply's data back when `copyback` and
  * the working counter is above 0, and, when `expect` is not EC_CMD_NOP, only when the reply's
  * datagram still carries that command. */
-static int ec_exchange(uint8 com, uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout,
-                       boolean copyback, uint8 expect)
+static int ec_datagram(uint8 com, uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout,
+                       boolean copyback, uint8 expect, int resend)
 {
    if (length > EC_MAXDATA || (length > 0 && data == NULL))
       return EC_ERR_LENGTH;
    uint8 idx = ec_getindex();
    ec_setupdatagram(ec_txbuf[idx], com, idx, ADP, ADO, length, data);
-   int wkc = ec_srconfirm(idx, timeout);
+   int wkc = resend ? ec_srconfirm(idx, timeout) : ec_srconfirmonce(idx, timeout);
    if (wkc > 0 && copyback && length > 0 && (expect == EC_CMD_NOP || ec_rxbuf[idx][EC_RXCOMMAND] == expect))
       memcpy(data, &ec_rxbuf[idx][EC_FIRSTDATAOFFSET], length);
    ec_setbufstat(idx, EC_BUF_EMPTY);
    return wkc;
+}
+
+static int ec_exchange(uint8 com, uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout,
+                       boolean copyback, uint8 expect)
+{
+   return ec_datagram(com, ADP, ADO, length, data, timeout, copyback, expect, 1);
 }
 
 int ec_BWR(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
@@ -124,6 +130,11 @@ int ec_APWR(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
 int ec_FPWR(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
 {
    return ec_exchange(EC_CMD_FPWR, ADP, ADO, length, data, timeout, FALSE, EC_CMD_NOP);
+}
+
+int ec_FPWRonce(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
+{
+   return ec_datagram(EC_CMD_FPWR, ADP, ADO, length, data, timeout, FALSE, EC_CMD_NOP, 0);
 }
 
 /* One logical exchange; the 32-bit address travels as ADP (low word) and ADO (high word). A read

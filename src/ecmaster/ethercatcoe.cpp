@@ -44,7 +44,7 @@ void ecx_coe_header(uint16 slave, ec_mbxbuft *out, uint16 length, uint16 canopen
 
 int ecx_coe_exchange(uint16 slave, ec_mbxbuft *out, ec_mbxbuft *in, int timeout)
 {
-   int wkc = ec_mbxsend(slave, out, EC_TIMEOUT_SAFE);
+   int wkc = ec_mbxsendcounted(slave, out, EC_TIMEOUT_SAFE);
    if (wkc <= 0)
    {
       return wkc;
@@ -370,7 +370,7 @@ int ec_RxPDO(uint16 Slave, uint16 RxPDOnumber, int psize, void *p)
    {
       memcpy((uint8 *)&MbxOut + 8, p, (size_t)framedatasize);
    }
-   return ec_mbxsend(Slave, &MbxOut, EC_TIMEOUT_SAFE);
+   return ec_mbxsendcounted(Slave, &MbxOut, EC_TIMEOUT_SAFE);
 }
 
 int ec_TxPDO(uint16 slave, uint16 TxPDOnumber, int *psize, void *p, int timeout)

@@ -23,7 +23,7 @@ static int ecx_info_send(uint16 Slave, ec_mbxbuft *out, uint8 opcode, int datale
    req->Opcode = opcode;
    req->Reserved = 0;
    req->Fragments = 0;
-   return ec_mbxsend(Slave, out, EC_TIMEOUT_SAFE);
+   return ec_mbxsendcounted(Slave, out, EC_TIMEOUT_SAFE);
 }
 
 /* 1 when *in is an SDO information answer with operation `opcode` of at least minlen header

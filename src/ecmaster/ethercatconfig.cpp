@@ -52,6 +52,7 @@ static void ec_config_clear(void)
    for (int g = 0; g < EC_MAXGROUP; g++)
       ec_group[g].logstartaddr = (uint32)g << 16;
    memset(esimap, 0, sizeof esimap);
+   memset(esifailed, 0, sizeof esifailed);
    esislave = 0;
 }
 
@@ -357,6 +358,10 @@ int ec_config_init(uint8 usetable)
    ec_config_readsii(ec_slavecount);
    for (uint16 n = 1; n <= ec_slavecount; n++)
       ec_config_slave(n, usetable);
+   /* A name, mailbox or SyncManager layout read as zeros is a wrong slave, not a default. */
+   for (uint16 n = 1; n <= ec_slavecount; n++)
+      if (esifailed[n])
+         return EC_SIIFAILED;
    return wkc;
 }
 

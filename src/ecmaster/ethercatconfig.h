@@ -12,11 +12,14 @@
 
 /* ec_config_init's answer to a bus with more slaves than the table holds (EC_MAXSLAVE - 1). */
 #define EC_TOOMANYSLAVES (-4)
+/* ec_config_init's and ec_config's answer when a slave's SII could not be read (esifailed). */
+#define EC_SIIFAILED (-5)
 
 /* Enumerate the bus and bring every slave towards PRE-OP (not waited for). The number of slaves
  * found; 0 when no slave answered; -1/-2 when the counting frame did not come back;
  * EC_TOOMANYSLAVES when more than EC_MAXSLAVE - 1 slaves answered (the bus is then left alone and
- * ec_slavecount is 0). usetable != 0 consults ec_configlist before the SII. */
+ * ec_slavecount is 0); EC_SIIFAILED when an SII read failed (the table then holds what could be
+ * read, which must not be used). usetable != 0 consults ec_configlist before the SII. */
 int ec_config_init(uint8 usetable);
 /* Row of ec_configlist whose vendor and product match (1..22), 0 when none does. */
 int ec_findconfig(uint32 man, uint32 id);

@@ -312,7 +312,8 @@ static void ec_map_outputs(ec_maplayoutt *lay, uint16 slave)
    ec_map_segment(lay);
 }
 
-static void ec_map_inputs(ec_maplayoutt *lay, uint16 slave)
+/* Map the slave's inputs and, with `safeop`, ask it for SAFE-OP. */
+static void ec_map_inputs(ec_maplayoutt *lay, uint16 slave, int safeop)
 {
    ec_slavet *sl = &ec_slave[slave];
    uint8 fmmu = sl->FMMUunused;
@@ -328,7 +329,8 @@ static void ec_map_inputs(ec_maplayoutt *lay, uint16 slave)
       ec_map_segment(lay);
    }
    ec_eeprom2pdi(slave);
-   ec_FPWRw(sl->configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, EC_TIMEOUT_FRAME);
+   if (safeop)
+      ec_FPWRw(sl->configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, EC_TIMEOUT_FRAME);
 }
 
 /* A layout that does not fit the caller's buffer leaves nothing pointing into it. */
@@ -348,6 +350,16 @@ static void ec_map_refuse(ec_maplayoutt *lay, uint8 group)
       ec_slave[0].inputs = NULL;
    }
    ec_groupimagesize[group] = 0;
+}
+
+/* 1 when a slave of the group had an SII read fail: a PDO list cut short by a failed read would
+ * give an image of the wrong size that every slave still accepts. */
+static int ec_map_siifailed(uint8 group)
+{
+   for (int n = 1; n <= ec_slavecount && n < EC_MAXSLAVE; n++)
+      if (ec_map_ingroup((uint16)n, group) && esifailed[n])
+         return 1;
+   return 0;
 }
 
 int ec_config_map_group_size(void *pIOmap, uint32 iomapsize, uint8 group)
@@ -385,11 +397,14 @@ int ec_config_map_group_size(void *pIOmap, uint32 iomapsize, uint8 group)
 
    uint8 blocklrw = 0;
    int16 ebus = 0;
+   /* Every PDO list has been read by now; with one of them unreliable no slave may run on the
+    * layout. */
+   int siifailed = ec_map_siifailed(group);
    for (int n = 1; n <= count; n++)
    {
       if (!ec_map_ingroup((uint16)n, group))
          continue;
-      ec_map_inputs(&lay, (uint16)n);
+      ec_map_inputs(&lay, (uint16)n, !siifailed);
       if (ec_slave[n].blockLRW)
          blocklrw++;
       ebus = (int16)(ebus + ec_slave[n].Ebuscurrent);
@@ -409,7 +424,7 @@ int ec_config_map_group_size(void *pIOmap, uint32 iomapsize, uint8 group)
 
    uint32 total = lay.logaddr - grp->logstartaddr;
    ec_groupimagesize[group] = iomapsize;
-   if (total > iomapsize)
+   if (total > iomapsize || siifailed)
    {
       ec_map_refuse(&lay, group);
       return 0;
@@ -430,7 +445,7 @@ int ec_config_map(void *pIOmap)
 int ec_config(uint8 usetable, void *pIOmap)
 {
    int wkc = ec_config_init(usetable);
-   if (wkc > 0)
-      ec_config_map(pIOmap);
+   if (wkc > 0 && ec_config_map(pIOmap) == 0 && ec_map_siifailed(0))
+      return EC_SIIFAILED;
    return wkc;
 }

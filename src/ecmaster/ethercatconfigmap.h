@@ -25,8 +25,8 @@
 #define EC_IOMAPSIZE 4096
 
 /* Enumerate (ec_config_init) and, when slaves were found, map group 0 into the EC_IOMAPSIZE-byte
- * image `pIOmap`: the number of slaves found, or 0 or less when none answered. The mapped size
- * is not returned. */
+ * image `pIOmap`: the number of slaves found, or 0 or less when none answered, EC_SIIFAILED when
+ * a slave's SII could not be read. The mapped size is not returned. */
 int ec_config(uint8 usetable, void *pIOmap);
 
 /* Map group 0 into an EC_IOMAPSIZE-byte image: the image size in bytes, 0 when there is nothing
@@ -38,8 +38,9 @@ int ec_config_map_group(void *pIOmap, uint8 group);
 
 /* Map `group` into the `iomapsize`-byte image `pIOmap`: the size of the group's image in bytes
  * (outputs plus inputs), or 0 when there are no slaves, `group` is 8 or more, `pIOmap` is NULL,
- * or the image would not fit in `iomapsize` bytes. The slaves are programmed and asked for
- * SAFE-OP in every case but the first three. */
+ * the image would not fit in `iomapsize` bytes, or an SII read of one of its slaves failed
+ * (esifailed). The slaves are programmed in every case but the first three, and asked for SAFE-OP
+ * unless an SII read failed. */
 int ec_config_map_group_size(void *pIOmap, uint32 iomapsize, uint8 group);
 
 #endif

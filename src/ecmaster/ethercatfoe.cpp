@@ -73,7 +73,7 @@ static int ec_FOErequest(uint16 slave, uint8 opcode, const char *filename, uint3
    ec_clearmbx(out);
    ec_FOEheader(slave, msg, opcode, password, namelen);
    memcpy(msg->FileName, filename, namelen);
-   return ec_mbxsend(slave, out, EC_TIMEOUT_SAFE);
+   return ec_mbxsendcounted(slave, out, EC_TIMEOUT_SAFE);
 }
 
 int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *p, int timeout)
@@ -122,7 +122,7 @@ int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *
          memcpy(packet->Data, data, (size_t)segment);
       data += segment;
       remaining -= segment;
-      wkc = ec_mbxsend(slave, &out, EC_TIMEOUT_SAFE);
+      wkc = ec_mbxsendcounted(slave, &out, EC_TIMEOUT_SAFE);
       if (wkc <= 0)
          return wkc;
    }
@@ -142,7 +142,7 @@ static int ec_FOEtakedata(uint16 slave, const ec_FOEt *answer, int len, uint32 e
    *stored += len;
    ec_clearmbx(out);
    ec_FOEheader(slave, ack, ECT_FOE_ACK, answer->PacketNumber, 0);
-   return ec_mbxsend(slave, out, EC_TIMEOUT_SAFE);
+   return ec_mbxsendcounted(slave, out, EC_TIMEOUT_SAFE);
 }
 
 int ec_FOEread(uint16 slave, char *filename, uint32 password, int *psize, void *p, int timeout)

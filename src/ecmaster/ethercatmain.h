@@ -183,9 +183,14 @@ uint8 ec_nextmbxcnt(uint8 cnt);
 void ec_clearmbx(ec_mbxbuft *Mbx);
 /* 1 when the slave's write mailbox is empty, 0 when it stayed full or could not be read. */
 int ec_mbxempty(uint16 slave, int timeout);
-/* Working counter of the mailbox write (1 on success), 0 when the slave has no usable mailbox or
- * the mailbox stayed full, negative when the write got no answer. */
+/* Working counter of the mailbox write (1 on success, also when its reply was lost but the mailbox
+ * shows the message), 0 when the slave has no usable mailbox or the mailbox stayed full, negative
+ * when the write got no answer and may or may not have landed. The write is never repeated. */
 int ec_mbxsend(uint16 slave, ec_mbxbuft *mbx, int timeout);
+/* ec_mbxsend for a message whose header carries a mailbox counter: a write that may not have
+ * landed is written once more unchanged. A slave drops a message that repeats the counter of the
+ * one before, so the request is acted on once either way. Same results as ec_mbxsend. */
+int ec_mbxsendcounted(uint16 slave, ec_mbxbuft *mbx, int timeout);
 /* Working counter of the read (> 0: a message is in mbx); 0 or less when nothing arrived in time
  * or the slave has no usable mailbox. */
 int ec_mbxreceive(uint16 slave, ec_mbxbuft *mbx, int timeout);

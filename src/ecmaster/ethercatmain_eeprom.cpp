@@ -214,7 +214,10 @@ void ec_readeeprom1(uint16 slave, uint16 eeproma)
    ec_eeprom2master(slave);
    eep_pending[slave] = eeproma;
    if (!eep_waitnotbusy(&eep_fp, configadr, &estat, EC_TIMEOUT_SAFE))
+   {
+      esifailed[slave] = 1; /* the data register would still hold the word before */
       return;
+   }
    eep_clearerrors(&eep_fp, configadr, estat);
    eep_command(&eep_fp, configadr, EC_ECMD_READ, eeproma);
 }
@@ -229,9 +232,21 @@ uint32 ec_readeeprom2(uint16 slave, int timeout)
    uint16 estat = 0;
    uint32 data = 0;
    if (!eep_waitnotbusy(&eep_fp, configadr, &estat, timeout))
+   {
+      esifailed[slave] = 1;
       return 0;
+   }
    if (estat & EC_ESTAT_NACK)
-      return (uint32)ec_readeepromFP(configadr, eep_pending[slave], timeout);
-   ec_retried(ec_FPRD, configadr, ECT_REG_EEPDAT, sizeof data, &data);
+   {
+      uint64 word = 0;
+      if (!ec_readeepromFP_checked(configadr, eep_pending[slave], timeout, &word))
+         esifailed[slave] = 1;
+      return (uint32)word;
+   }
+   if (ec_retried(ec_FPRD, configadr, ECT_REG_EEPDAT, sizeof data, &data) <= 0)
+   {
+      esifailed[slave] = 1;
+      return 0;
+   }
    return data;
 }

@@ -60,14 +60,34 @@ static int ec_mbxusable(uint16 len)
    return len > 0 && len <= EC_MAXMBX;
 }
 
+/* A message must reach the slave once: a second copy of a write would be a second request. So the
+ * write is never repeated here, and when its reply is lost the mailbox tells what happened: it was
+ * empty before, so a full mailbox now is this message. An empty one leaves it open, since a slave
+ * may already have taken the message out. */
 int ec_mbxsend(uint16 slave, ec_mbxbuft *mbx, int timeout)
 {
    if (!mbx || !ec_intable(slave) || !ec_mbxusable(ec_slave[slave].mbx_l))
       return 0;
    if (!ec_mbxempty(slave, timeout))
       return 0;
-   return ec_FPWR(ec_slave[slave].configadr, ec_slave[slave].mbx_wo, ec_slave[slave].mbx_l, mbx,
-                  EC_TIMEOUT_FRAME);
+   uint16 configadr = ec_slave[slave].configadr;
+   int wkc = ec_FPWRonce(configadr, ec_slave[slave].mbx_wo, ec_slave[slave].mbx_l, mbx,
+                         EC_TIMEOUT_FRAME);
+   if (wkc >= 0)
+      return wkc;
+   uint8 smstat = 0;
+   if (ec_FPRD(configadr, ECT_REG_SM0STAT, sizeof smstat, &smstat, EC_TIMEOUT_FRAME) > 0 &&
+       (smstat & EC_SMSTAT_MBXFULL))
+      return 1;
+   return wkc;
+}
+
+int ec_mbxsendcounted(uint16 slave, ec_mbxbuft *mbx, int timeout)
+{
+   int wkc = ec_mbxsend(slave, mbx, timeout);
+   if (wkc < 0)
+      wkc = ec_mbxsend(slave, mbx, timeout);
+   return wkc;
 }
 
 /* Poll the read mailbox status word until it reports a message or the deadline passes: 1 when a

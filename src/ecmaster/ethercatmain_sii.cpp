@@ -14,7 +14,8 @@
 #include "ethercatmain_local.h"
 
 /* Read the byte at `address` of the slave's SII into *out: 1 on success, 0 when the EEPROM did
- * not answer (*out is then 0). Addresses beyond the cache read as 0xFF without an access.
+ * not answer (*out is then 0, and the slave is marked in esifailed, since the parsers above turn
+ * what they read into layouts and cannot tell a failed byte from a zero). Addresses beyond the cache read as 0xFF without an access.
  * A failed read is not marked valid, so that one busy moment does not stick in the cache. */
 static int sii_byte(uint16 slave, int address, uint8 *out)
 {
@@ -37,7 +38,10 @@ static int sii_byte(uint16 slave, int address, uint8 *out)
    uint64 edat = 0;
    *out = 0;
    if (!ec_readeepromFP_checked(ec_slave[slave].configadr, eadr, EC_TIMEOUT_SAFE, &edat))
+   {
+      esifailed[slave] = 1;
       return 0;
+   }
    int count = ec_slave[slave].eep_8byte ? 8 : 4;
    for (int i = 0; i < count; i++)
    {

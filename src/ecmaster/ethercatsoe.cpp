@@ -103,7 +103,7 @@ int ec_SoEread(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int 
    ecx_soe_header(slave, &MbxOut, ECT_SOE_READREQ, driveNo, elementflags, 0);
    ((ec_SoEt *)&MbxOut)->incomplete = 0;
    ((ec_SoEt *)&MbxOut)->idn = idn;
-   int wkc = ec_mbxsend(slave, &MbxOut, EC_TIMEOUT_SAFE);
+   int wkc = ec_mbxsendcounted(slave, &MbxOut, EC_TIMEOUT_SAFE);
    if (wkc <= 0)
    {
       return wkc;
@@ -217,7 +217,7 @@ int ec_SoEwrite(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int
       }
       remaining -= size;
       hp += size;
-      wkc = ec_mbxsend(slave, &MbxOut, EC_TIMEOUT_SAFE);
+      wkc = ec_mbxsendcounted(slave, &MbxOut, EC_TIMEOUT_SAFE);
       if (wkc <= 0)
       {
          /* A fragment that did not go out leaves the value incomplete: sending the rest could

@@ -14,6 +14,7 @@ ec_idxstackT ec_idxstack;
 uint8 esibuf[EC_MAXEEPBUF];
 uint32 esimap[EC_MAXEEPBITMAP];
 uint16 esislave;
+uint8 esifailed[EC_MAXSLAVE];
 
 int64 ec_DCtime;
 uint16 ec_DCtO;

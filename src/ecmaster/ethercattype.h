@@ -81,7 +81,8 @@ typedef uint8 boolean;
 
 /* ---- time-outs, in microseconds ---- */
 
-#define EC_TIMEOUT_FRAME 500           /* one datagram round trip */
+#define EC_TIMEOUT_FRAME 500           /* one datagram round trip; a frame is re-sent this often */
+#define EC_TIMEOUT_REPLY 20000         /* how long any exchange awaits a frame that may come back */
 #define EC_TIMEOUT_SAFE 20000          /* slave count broadcast, SII word access, mailbox send */
 #define EC_TIMEOUT_MBXRX 700000        /* mailbox receive of CoE and SoE replies */
 #define EC_TIMEOUT_STATECHANGE 2000000 /* waiting for an AL state change */
@@ -450,6 +451,9 @@ extern ec_idxstackT ec_idxstack;
 extern uint8 esibuf[EC_MAXEEPBUF];
 extern uint32 esimap[EC_MAXEEPBITMAP];
 extern uint16 esislave;
+/* Per slave, 1 when one of its SII reads failed since the last enumeration: what was taken from
+ * its SII may be a default or a zero instead of its content and must not be used. */
+extern uint8 esifailed[EC_MAXSLAVE];
 
 /* The reference clock's time of the last process data cycle, and where its datagram sits. */
 extern int64 ec_DCtime;

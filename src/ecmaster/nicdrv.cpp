@@ -47,6 +47,10 @@ pthread_mutex_t ec_getindex_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t ec_tx_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t ec_rx_mutex = PTHREAD_MUTEX_INITIALIZER;
 
+/* Per index, the time until which a reply to an earlier exchange may still come in: zero when
+ * every frame sent under the index was answered. */
+static struct timeval ec_idxquiet[EC_MAXBUF];
+
 /* Offsets inside a raw frame (Ethernet header included). */
 #define EC_SA1OFFSET 8
 #define EC_ETYPEOFFSET 12
@@ -115,6 +119,9 @@ int ec_setupnic(const char *ifname, int secondary)
    {
       ec_setupheader(ec_txbuf[i]);
       ec_stack[port].rxbufstat[i] = EC_BUF_EMPTY;
+      /* A new socket never sees the old one's frames. */
+      ec_idxquiet[i].tv_sec = 0;
+      ec_idxquiet[i].tv_usec = 0;
    }
    ec_setupheader(ec_txbuf2);
    return 1;
@@ -134,12 +141,59 @@ int ec_closenic(void)
    return 0;
 }
 
+/* 1 when a late reply to an earlier exchange may still arrive under idx. Only read when an
+ * exchange left it marked, so a clean run takes no clock readings here. */
+static int ec_idxunsettled(uint8 idx)
+{
+   const struct timeval *until = &ec_idxquiet[idx];
+   if (until->tv_sec == 0 && until->tv_usec == 0)
+      return 0;
+   struct timeval now;
+   ec_clock_now(&now);
+   if (now.tv_sec != until->tv_sec ? now.tv_sec > until->tv_sec : now.tv_usec >= until->tv_usec)
+   {
+      ec_idxquiet[idx].tv_sec = 0;
+      ec_idxquiet[idx].tv_usec = 0;
+      return 0;
+   }
+   return 1;
+}
+
+void ec_idxunanswered(uint8 idx)
+{
+   if (idx >= EC_MAXBUF)
+      return;
+   struct timeval now;
+   ec_clock_now(&now);
+   long usec = (long)now.tv_usec + EC_STRAYTIME;
+   ec_idxquiet[idx].tv_sec = now.tv_sec + usec / 1000000;
+   ec_idxquiet[idx].tv_usec = usec % 1000000;
+}
+
+/* The next free index after `from` in round-robin order; with `settled`, only one no late reply
+ * can arrive for. EC_MAXBUF when there is none. */
+static uint8 ec_nextfree(uint8 from, int settled)
+{
+   for (int step = 1; step <= EC_MAXBUF; step++)
+   {
+      uint8 idx = (uint8)((from + step) % EC_MAXBUF);
+      if (ec_rxbufstat[idx] == EC_BUF_EMPTY && (!settled || !ec_idxunsettled(idx)))
+         return idx;
+   }
+   return EC_MAXBUF;
+}
+
+/* A late reply under a reused index would pass every check of the reply's content when the new
+ * request looks like the old one (the same status poll, say), so indexes that may still see one
+ * are handed out only when no other is free. */
 uint8 ec_getindex(void)
 {
    pthread_mutex_lock(&ec_getindex_mutex);
-   uint8 idx = (uint8)((ec_lastidx + 1) % EC_MAXBUF);
-   for (int steps = 0; ec_rxbufstat[idx] != EC_BUF_EMPTY && steps < EC_MAXBUF; steps++)
-      idx = (uint8)((idx + 1) % EC_MAXBUF);
+   uint8 idx = ec_nextfree(ec_lastidx, 1);
+   if (idx >= EC_MAXBUF)
+      idx = ec_nextfree(ec_lastidx, 0);
+   if (idx >= EC_MAXBUF)
+      idx = (uint8)((ec_lastidx + 1) % EC_MAXBUF);
    ec_rxbufstat[idx] = EC_BUF_ALLOC;
    ec_rxbufstat2[idx] = EC_BUF_ALLOC;
    ec_lastidx = idx;
@@ -309,7 +363,11 @@ int ec_inframe(uint8 idx, int stacknumber)
       const uint8 *raw = *stack->tempbuf;
       int length = ec_framelength(raw, *ec_tempinbuflength(stacknumber));
       uint8 frameidx = length > 0 ? raw[EC_RAWINDEXOFFSET] : EC_MAXBUF;
-      if (frameidx < EC_MAXBUF && ec_answersrequest(raw, frameidx))
+      /* Only an index whose frame is out takes a reply. A late or second reply to an exchange
+       * that already ended would otherwise mark its index received, and the index would stay
+       * out of use until the port is opened again. */
+      if (frameidx < EC_MAXBUF && stack->rxbufstat[frameidx] == EC_BUF_TX &&
+          ec_answersrequest(raw, frameidx))
       {
          ec_storereply(stack, frameidx, raw, length);
          if (frameidx == idx)

@@ -24,6 +24,11 @@
 #define EC_PRIMARY_SA1 0x0101
 #define EC_SECONDARY_SA1 0x0404
 
+/* How long after an exchange that ended with a frame unanswered its index is kept out of use
+ * while others are free, in µs: a reply that comes that late is dropped, not taken for the
+ * answer to the index's next request. */
+#define EC_STRAYTIME 100000
+
 /* Length of the dummy frame sent on the secondary port: one BRD datagram of 2 bytes. */
 #define EC_DUMMYFRAMELENGTH 30
 
@@ -82,9 +87,14 @@ int ec_closenic(void);
  * bytes of frame buffer p. */
 void ec_setupheader(void *p);
 
-/* A frame index 0..15, marked EC_BUF_ALLOC in both receive sets. Indexes go round-robin; when all
+/* A frame index 0..15, marked EC_BUF_ALLOC in both receive sets. Indexes go round-robin, passing
+ * over those a late reply may still come for (ec_idxunanswered) while others are free; when all
  * 16 are busy the one after the last handed out is taken anyway. */
 uint8 ec_getindex(void);
+
+/* Note that a frame sent under idx went unanswered, so that a reply may still arrive late: the
+ * index is then handed out again only when no other is free, for EC_STRAYTIME µs. */
+void ec_idxunanswered(uint8 idx);
 
 /* Set the state of idx in both receive sets; an idx of 16 or more is ignored. */
 void ec_setbufstat(uint8 idx, int bufstat);
@@ -106,17 +116,26 @@ int ec_recvpkt(int stacknumber);
 int ec_inframe(uint8 idx, int stacknumber);
 
 /* Wait until the absolute time tvs for the reply for idx, on both ports in redundant operation:
- * the working counter, or EC_NOFRAME / EC_OTHERFRAME. */
+ * the working counter, or EC_NOFRAME / EC_OTHERFRAME. The port is read once more after tvs has
+ * passed, so a reply that arrived while the caller was not running still counts. The wait polls
+ * for EC_SPINTIME µs and then sleeps in the link until a frame comes or tvs. */
 int ec_waitinframe_red(uint8 idx, struct timeval tvs);
 
 /* Wait up to timeout µs for the reply for idx: the working counter, or a negative value, in which
  * case idx is free again. */
 int ec_waitinframe(uint8 idx, int timeout);
 
-/* Send ec_txbuf[idx] and wait for its reply, re-sending every 500 µs until timeout µs have passed:
+/* Send ec_txbuf[idx] and wait for its reply, re-sending every EC_TIMEOUT_FRAME µs while none came:
  * the working counter (the reply is in ec_rxbuf[idx], the caller frees idx), or a negative value,
- * in which case idx is free again. */
+ * in which case idx is free again. A reply to any of the sends counts. A timeout below
+ * EC_TIMEOUT_FRAME is one attempt of that length; any other waits at least EC_TIMEOUT_REPLY, as
+ * a loaded host or switch may hold a reply back for milliseconds and a frame that does come back
+ * must not be reported lost. */
 int ec_srconfirm(uint8 idx, int timeout);
+
+/* As ec_srconfirm, but the frame is sent once and never repeated: for a write that must not land
+ * twice (a mailbox message). Its reply is awaited for the same time. */
+int ec_srconfirmonce(uint8 idx, int timeout);
 
 /* Open the master's port on ifname: 1 when open, 0 when not. */
 int ec_init(const char *ifname);

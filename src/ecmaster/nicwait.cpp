@@ -1,9 +1,12 @@
 /*
- * Waiting for replies: the polling wait on one or both ports, with the recovery of a broken
- * redundant ring, and the send-and-confirm exchange with its retry rule.
+ * Waiting for replies: the wait on one or both ports, with the recovery of a broken redundant
+ * ring, and the send-and-confirm exchange with its retry rule.
  *
- * The waits spin on the clock seam without sleeping, so a reply is seen as soon as it arrives;
- * with a virtual clock the bus advances time and the waits stay deterministic.
+ * A wait polls the port for EC_SPINTIME µs, long enough for a reply from a healthy bus to be seen
+ * the moment it arrives, and then sleeps in the link until a frame comes or the deadline passes,
+ * so a slow reply does not cost a CPU that the application (and on a test host, the emulated
+ * slaves) need. Every reading of time goes through the clock seam, so with a virtual clock the
+ * waits stay deterministic.
  */
 #include <string.h>
 
@@ -11,7 +14,11 @@
 #include "nicdrv.h"
 
 /* One attempt of ec_srconfirm waits at most this long before the frame is sent again. */
-#define EC_RETRYINTERVAL 500
+#define EC_RETRYINTERVAL EC_TIMEOUT_FRAME
+
+/* How long a wait polls before it sleeps, in µs: above the round trip of a loaded bus of a few
+ * hundred slaves, well below the retry interval. */
+#define EC_SPINTIME 100
 
 static struct timeval ec_deadline(int timeout)
 {
@@ -36,6 +43,17 @@ static int ec_passed(const struct timeval *deadline)
    return now.tv_usec >= deadline->tv_usec;
 }
 
+/* Microseconds from now until deadline, 0 when it has passed. */
+static int ec_remaining(const struct timeval *deadline)
+{
+   struct timeval now;
+   ec_clock_now(&now);
+   long usec = (long)(deadline->tv_sec - now.tv_sec) * 1000000L + (deadline->tv_usec - now.tv_usec);
+   if (usec <= 0)
+      return 0;
+   return usec > 1000000000L ? 1000000000 : (int)usec;
+}
+
 /* Bytes of the reply for idx as it stands in a receive buffer: the request's length without its
  * Ethernet header, bounded by the buffer. */
 static size_t ec_replylength(uint8 idx)
@@ -55,10 +73,12 @@ static int ec_resendsecondary(uint8 idx, int wkc)
    struct timeval deadline = ec_deadline(EC_RETRYINTERVAL);
    ec_outframe(idx, 1);
    int wkc2;
+   int expired;
    do
    {
+      expired = ec_passed(&deadline);
       wkc2 = ec_inframe(idx, 1);
-   } while (wkc2 < 0 && !ec_passed(&deadline));
+   } while (wkc2 < 0 && !expired);
    if (wkc2 < 0)
       return wkc;
    memcpy(ec_rxbuf[idx], ec_rxbuf2[idx], ec_replylength(idx));
@@ -96,13 +116,23 @@ int ec_waitinframe_red(uint8 idx, struct timeval tvs)
    int redundant = ec_redstate != ECT_RED_NONE;
    int wkc = EC_NOFRAME;
    int wkc2 = redundant ? EC_NOFRAME : 0;
-   do
+   struct timeval spinend = ec_deadline(EC_SPINTIME);
+   for (;;)
    {
+      /* The clock is read before the port, so the last read happens after the deadline: a reply
+       * that came in while this thread was not running is still taken. */
+      int expired = ec_passed(&tvs);
       if (wkc < 0)
          wkc = ec_inframe(idx, 0);
       if (redundant && wkc2 < 0)
          wkc2 = ec_inframe(idx, 1);
-   } while ((wkc < 0 || wkc2 < 0) && !ec_passed(&tvs));
+      if ((wkc >= 0 && wkc2 >= 0) || expired)
+         break;
+      /* Sleeping on one port would miss the other's frames: a ring keeps polling. A foreign
+       * frame (EC_OTHERFRAME) may have more behind it, so the port is read again first. */
+      if (!redundant && wkc == EC_NOFRAME && ec_passed(&spinend))
+         ec_link_wait(sockhandle, ec_remaining(&tvs));
+   }
    if (!redundant)
       return wkc;
    return ec_redundantresult(idx, wkc, wkc2);
@@ -112,23 +142,57 @@ int ec_waitinframe(uint8 idx, int timeout)
 {
    int wkc = ec_waitinframe_red(idx, ec_deadline(timeout));
    if (wkc < 0)
+   {
+      ec_setbufstat(idx, EC_BUF_EMPTY);
+      ec_idxunanswered(idx);
+   }
+   return wkc;
+}
+
+/* The earlier of `a` and `b`. */
+static struct timeval ec_earlier(struct timeval a, struct timeval b)
+{
+   if (a.tv_sec != b.tv_sec)
+      return a.tv_sec < b.tv_sec ? a : b;
+   return a.tv_usec < b.tv_usec ? a : b;
+}
+
+/* The exchange behind ec_srconfirm and ec_srconfirmonce. A frame re-sent after a reply was only
+ * late is answered twice; the index is then marked so that the second answer cannot be taken for
+ * a later request's. */
+static int ec_exchangeframe(uint8 idx, int timeout, int resend)
+{
+   if (idx >= EC_MAXBUF)
+      return EC_NOFRAME;
+   int patience = timeout;
+   if (timeout >= EC_RETRYINTERVAL && timeout < EC_TIMEOUT_REPLY)
+      patience = EC_TIMEOUT_REPLY;
+   struct timeval overall = ec_deadline(patience);
+   int wkc = EC_NOFRAME;
+   int sends = 0;
+   do
+   {
+      if (sends == 0 || resend)
+      {
+         ec_outframe_red(idx);
+         sends++;
+      }
+      struct timeval attempt = resend ? ec_earlier(ec_deadline(EC_RETRYINTERVAL), overall) : overall;
+      wkc = ec_waitinframe_red(idx, attempt);
+   } while (wkc < 0 && !ec_passed(&overall));
+   if (wkc < 0 || sends > 1)
+      ec_idxunanswered(idx);
+   if (wkc < 0)
       ec_setbufstat(idx, EC_BUF_EMPTY);
    return wkc;
 }
 
 int ec_srconfirm(uint8 idx, int timeout)
 {
-   if (idx >= EC_MAXBUF)
-      return EC_NOFRAME;
-   int wkc = EC_NOFRAME;
-   struct timeval overall = ec_deadline(timeout);
-   do
-   {
-      ec_outframe_red(idx);
-      int attempt = timeout < EC_RETRYINTERVAL ? timeout : EC_RETRYINTERVAL;
-      wkc = ec_waitinframe_red(idx, ec_deadline(attempt));
-   } while (wkc < 0 && !ec_passed(&overall));
-   if (wkc < 0)
-      ec_setbufstat(idx, EC_BUF_EMPTY);
-   return wkc;
+   return ec_exchangeframe(idx, timeout, 1);
+}
+
+int ec_srconfirmonce(uint8 idx, int timeout)
+{
+   return ec_exchangeframe(idx, timeout, 0);
 }

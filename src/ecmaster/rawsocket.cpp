@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
+#include <poll.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -96,6 +97,25 @@ static int rawsocket_recv(void *ctx, int handle, void *buf, int size)
    return -1;
 }
 
+/* ppoll, since poll() counts in milliseconds and a reply is due within microseconds. */
+static int rawsocket_wait(void *ctx, int handle, int usec)
+{
+   (void)ctx;
+   if (handle < 0 || usec < 0)
+      return -1;
+   struct pollfd p;
+   p.fd = handle;
+   p.events = POLLIN;
+   p.revents = 0;
+   struct timespec timeout;
+   timeout.tv_sec = usec / 1000000;
+   timeout.tv_nsec = (long)(usec % 1000000) * 1000;
+   int ready = ppoll(&p, 1, &timeout, NULL);
+   if (ready < 0)
+      return errno == EINTR ? 1 : -1;
+   return ready > 0 ? 1 : 0;
+}
+
 static void rawsocket_close(void *ctx, int handle)
 {
    (void)ctx;
@@ -115,8 +135,8 @@ static void systemclock_sleep(void *ctx, uint32_t usec)
    usleep(usec);
 }
 
-static const ec_linkt rawsocket_link = {NULL, rawsocket_open, rawsocket_send, rawsocket_recv,
-                                        rawsocket_close};
+static const ec_linkt rawsocket_link = {NULL,           rawsocket_open,  rawsocket_send,
+                                        rawsocket_recv, rawsocket_close, rawsocket_wait};
 static const ec_clockt system_clock = {NULL, systemclock_now, systemclock_sleep};
 
 const ec_linkt *ec_rawsocket_link(void)

@@ -91,7 +91,9 @@ uint32 mcp_replyvalue(const ec_mbxbuft *mbx)
 }
 
 /* Hand the request in mcp_txbuf to the slave: the working counter of the mailbox write, 0 when
- * the slave cannot take it.
+ * the slave cannot take it, negative when the write's reply was lost and the request may have
+ * landed: only the controller's reply can tell then, so the caller waits for it before it sends
+ * the request again.
  *
  * The records carry no counter, so a reply that came too late for its own request would be taken
  * for the answer to this one: a late echo of 4000 would confirm a write of 4000 to another
@@ -138,26 +140,27 @@ uint32 mbx_ethercatRead(uint8 axis, uint8 command, uint8 type, uint8 motor, uint
    {
       memset(data, 0, 4);
    }
-   if (mcp_sendcommand(axis, command, type, motor, 0) <= 0)
+   if (mcp_sendcommand(axis, command, type, motor, 0) == 0)
    {
       return MCP_NOREPLY;
    }
    return mbx_ethercatRecieve(axis);
 }
 
-/* One read of an axis parameter and, while it got no reply, up to six more. The retries stop at the
- * first reply: reading on would only risk losing a value already received to a later miss. No
- * error-flag check, so the check itself can use it without starting another check. */
-static uint32 mcp_readwithretries(uint8 axis, uint8 type)
+/* One read and, while it got no reply, up to six more; a read changes nothing on the controller,
+ * so repeating it is safe. The retries stop at the first reply: reading on would only risk losing
+ * a value already received to a later miss. No error-flag check, so the check itself can use it
+ * without starting another check. */
+static uint32 mcp_readwithretries(uint8 axis, uint8 command, uint8 type)
 {
    uint8 scratch[4];
    uint32 value;
    int i;
 
-   value = mbx_ethercatRead(axis, MCP_CMD_GAP, type, 0, scratch);
+   value = mbx_ethercatRead(axis, command, type, 0, scratch);
    for (i = 0; i < MCP_READ_REPEATS && value == MCP_NOREPLY; i++)
    {
-      value = mbx_ethercatRead(axis, MCP_CMD_GAP, type, 0, scratch);
+      value = mbx_ethercatRead(axis, command, type, 0, scratch);
    }
    return value;
 }
@@ -174,7 +177,7 @@ static void mcp_noteread(uint8 axis, uint32 value)
 
 uint32 readSingleParameter(uint8 axis, uint8 type)
 {
-   uint32 value = mcp_readwithretries(axis, type);
+   uint32 value = mcp_readwithretries(axis, MCP_CMD_GAP, type);
 
    mcp_noteread(axis, value);
    return value;
@@ -182,11 +185,10 @@ uint32 readSingleParameter(uint8 axis, uint8 type)
 
 uint32 readFirmwareParameter(uint8 axis, uint8 cMode)
 {
-   uint8 scratch[4];
    uint32 value;
 
    (void)cMode; /* the controllers know only command 136 for their version */
-   value = mbx_ethercatRead(axis, MCP_CMD_FIRMWARE, 0, 0, scratch);
+   value = mcp_readwithretries(axis, MCP_CMD_FIRMWARE, 0);
    mcp_noteread(axis, value);
    return value;
 }
@@ -214,7 +216,7 @@ char *mcp_errorflagtext(uint32 flags)
 
 char *CheckParameterErrorFlags(uint8 axis)
 {
-   uint32 flags = mcp_readwithretries(axis, MCP_PARAM_ERRORFLAGS);
+   uint32 flags = mcp_readwithretries(axis, MCP_CMD_GAP, MCP_PARAM_ERRORFLAGS);
 
    /* the no-reply value has every bit set; decoding it would blame the motor for a silent bus */
    if (flags == MCP_NOREPLY)
@@ -233,10 +235,11 @@ char *getSlaveName(uint8 axis)
    return ec_slave[axis].name;
 }
 
-/* 1 when the last exchange confirmed `value`, else 0. */
+/* 1 when the last exchange confirmed `value`, else 0. A send whose own reply was lost (negative)
+ * counts when the controller's reply echoes the value: the request did land. */
 static int mcp_confirmed(int sent, uint32 reply, uint32 value)
 {
-   return sent > 0 && reply == value;
+   return sent != 0 && reply == value;
 }
 
 /* Send one command to one axis until its reply echoes the value: 1 when confirmed, 0 after the

@@ -79,8 +79,9 @@ uint32 mbx_ethercatRead(uint8 axis, uint8 command, uint8 type, uint8 motor, uint
  * Leaves "" in paramErrorMessage, or the error-flag text when no reply came. */
 uint32 readSingleParameter(uint8 axis, uint8 type);
 
-/* Read the firmware version once (command 136 whatever cMode holds): four ASCII characters most
- * significant first, or MCP_NOREPLY. Sets paramErrorMessage like readSingleParameter. */
+/* Read the firmware version (command 136 whatever cMode holds), up to seven times while no reply
+ * comes: four ASCII characters most significant first, or MCP_NOREPLY. Sets paramErrorMessage
+ * like readSingleParameter. */
 uint32 readFirmwareParameter(uint8 axis, uint8 cMode);
 uint32 getFirmwareVersion(uint8 axis);
 

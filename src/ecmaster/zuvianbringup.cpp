@@ -10,6 +10,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "ethercatconfig.h"
+#include "ethercatconfigmap.h"
 #include "ethercatmain.h"
 #include "ethercatprocessdata.h"
 #include "nicdrv.h"
@@ -19,6 +21,7 @@ uint8 initSineAxis[ZUVIAN_MAXSINEAXES];
 
 static char zuvian_textnoslaves[] = "ERROR: No slaves found!";
 static char zuvian_textnotop[] = "ERROR:Not all slaves reached operational state";
+static char zuvian_textsii[] = "ERROR: The EEPROM of a slave could not be read!";
 
 typedef enum
 {
@@ -92,7 +95,16 @@ int init_ethercatMaster(EtherCat_Info *eInf)
       zuvian_clearcounts(eInf);
       return 0;
    }
-   if (ec_config(0, IOmap) <= 0)
+   int found = ec_config(0, IOmap);
+   if (found == EC_SIIFAILED)
+   {
+      /* Counting controllers by names read as zeros would put the axes in the wrong places. */
+      printf("The EEPROM (SII) of a slave could not be read completely\n");
+      zuvian_clearcounts(eInf);
+      eInf->error = zuvian_textsii;
+      return 0;
+   }
+   if (found <= 0)
    {
       printf("No slaves found\n");
       zuvian_clearcounts(eInf);

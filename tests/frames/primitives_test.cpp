@@ -233,10 +233,15 @@ TEST_F(Bus, LostFrameIsSentAgainAndTheWaitEndsAtTheDeadline)
     EXPECT_EQ(1, ec_FPWRw(station(2), ProcessRam, 0x0A0B, EC_TIMEOUT_SAFE));
     EXPECT_EQ(0x0B, *memory(2, ProcessRam));
 
-    // With the datagram time-out there is a single attempt.
+    // The datagram time-out is the resend interval, not the end of the exchange: a lost frame
+    // is sent again; only a time-out below it is a single attempt.
     bus.faults().loseNext = 1;
     sent = bus.chain().frames();
-    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(count, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(sent + 2, bus.chain().frames());
+    bus.faults().loseNext = 1;
+    sent = bus.chain().frames();
+    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME - 1));
     EXPECT_EQ(sent + 1, bus.chain().frames());
 
     // Nothing ever comes back: attempts every 500 us until the 20 ms have passed.

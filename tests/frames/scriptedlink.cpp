@@ -7,7 +7,7 @@
 
 ScriptedLink::ScriptedLink()
 {
-    ec_linkt link = {this, open, send, recv, close};
+    ec_linkt link = {this, open, send, recv, close, nullptr};
     ec_clockt clock = {this, now, sleep};
     ec_setlink(&link);
     ec_setclock(&clock);

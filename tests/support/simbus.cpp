@@ -58,6 +58,7 @@ void SimBus::install()
     link.send = &SimBus::send;
     link.recv = &SimBus::recv;
     link.close = &SimBus::close;
+    link.wait = &SimBus::wait;
     ec_setlink(&link);
     ec_clockt clock{};
     clock.ctx = this;
@@ -101,6 +102,14 @@ int SimBus::recv(void *ctx, int handle, void *buf, int size)
     const std::size_t n = std::min(frame->size(), std::size_t(size));
     std::memcpy(buf, frame->data(), n);
     return int(n);
+}
+
+int SimBus::wait(void *ctx, int handle, int usec)
+{
+    auto *bus = static_cast<SimBus *>(ctx);
+    if (handle < 0 || handle > 1 || !bus->open_[handle] || usec < 0)
+        return -1;
+    return bus->link_.wait(static_cast<sim::Port>(handle), std::uint64_t(usec)) ? 1 : 0;
 }
 
 void SimBus::close(void *ctx, int handle)

@@ -62,6 +62,7 @@ private:
     static int send(void *ctx, int handle, const void *frame, int len);
     static int recv(void *ctx, int handle, void *buf, int size);
     static void close(void *ctx, int handle);
+    static int wait(void *ctx, int handle, int usec);
     static void now(void *ctx, struct timeval *tv);
     static void sleep(void *ctx, std::uint32_t usec);
 

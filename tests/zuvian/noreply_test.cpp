@@ -34,10 +34,10 @@ TEST_F(NoReplyTest, SilentControllerIsReadSevenTimesThenItsFlagsSevenTimesAndNoM
     EXPECT_EQ(expected, types(axis(4).commands().requests()));
     EXPECT_STREQ(kNoReplyText, paramErrorMessage);
 
-    // one attempt for the firmware version, then the same check
+    // the firmware version is read as often, then the same check
     axis(4).commands().clearRequests();
     EXPECT_EQ(MCP_NOREPLY, getFirmwareVersion(4));
-    expected.assign(1, 0);
+    expected.assign(7, 0);
     expected.insert(expected.end(), 7, 156);
     EXPECT_EQ(expected, types(axis(4).commands().requests()));
     EXPECT_STREQ(kNoReplyText, paramErrorMessage);
