@@ -76,7 +76,9 @@ uint32 mbx_ethercatRecieve(int axis);
 uint32 mbx_ethercatRead(uint8 axis, uint8 command, uint8 type, uint8 motor, uint8 *data);
 
 /* Read axis parameter `type`, up to seven times while no reply comes: the value or MCP_NOREPLY.
- * Leaves "" in paramErrorMessage, or the error-flag text when no reply came. */
+ * Leaves "" in paramErrorMessage, or the error-flag text when no reply came. A controller that
+ * never answers costs seven reads and seven reads of its error flags, each at most 1.5 ms on a bus
+ * whose frames come back (0.5 ms for the write, 1 ms for the reply): 21 ms in all. */
 uint32 readSingleParameter(uint8 axis, uint8 type);
 
 /* Read the firmware version (command 136 whatever cMode holds), up to seven times while no reply

@@ -28,7 +28,9 @@ TEST_F(NoReplyTest, SilentControllerIsReadSevenTimesThenItsFlagsSevenTimesAndNoM
     silent.noReply = true;
     axis(4).commands().setFaults(silent);
 
+    const std::uint64_t start = bus_->clock().nowUs();
     EXPECT_EQ(MCP_NOREPLY, readSingleParameter(4, 130));
+    EXPECT_LE(bus_->clock().nowUs() - start, 14u * 1500u) << "given up within the documented time";
     std::vector<int> expected(7, 130);
     expected.insert(expected.end(), 7, 156);
     EXPECT_EQ(expected, types(axis(4).commands().requests()));

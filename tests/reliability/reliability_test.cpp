@@ -1,0 +1,336 @@
+// The master on a bus that behaves as a loaded host or switch does: replies held back past the
+// 500 us datagram time-out, frames lost on the way out or back, replies delivered twice. The
+// robot's controllers still get exactly the image, the parameters and the read-outs, every write
+// lands once, and no frame index is used up.
+#include "simbus.h"
+#include "workdir.h"
+#include "writefirmware.h"
+
+#include "controller/controllerlayouts.h"
+#include "ethercatbase.h"
+#include "ethercatconfig.h"
+#include "ethercatconfigmap.h"
+#include "ethercatfoe.h"
+#include "ethercatmain.h"
+#include "nicdrv.h"
+#include "zuvian.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32 kPassword = 47193856;
+constexpr int kArmAxis1 = 7; // robot layout: 1 board, 2..5 wheel base, 6 board, 7..11 arm
+
+// The first datagram of a frame the master sent, as the rules below look at it.
+struct Datagram
+{
+    uint8 command = 0;
+    uint16 station = 0;
+    uint16 offset = 0;
+    sim::Bytes data;
+};
+
+Datagram firstDatagram(const sim::Bytes &frame)
+{
+    Datagram d;
+    const std::size_t header = ETH_HEADERSIZE + EC_HEADERSIZE;
+    if (frame.size() < header + EC_DGHEADERSIZE)
+        return d;
+    const uint8 *p = frame.data() + header;
+    d.command = p[0];
+    d.station = uint16(p[2] | p[3] << 8);
+    d.offset = uint16(p[4] | p[5] << 8);
+    const std::size_t length = std::size_t(p[6] | (p[7] & 0x07) << 8);
+    if (frame.size() >= header + EC_DGHEADERSIZE + length)
+        d.data.assign(p + EC_DGHEADERSIZE, p + EC_DGHEADERSIZE + length);
+    return d;
+}
+
+// A mailbox write that carries FoE DATA packet `packet`.
+bool isFoeData(const sim::Bytes &frame, uint32 packet)
+{
+    const Datagram d = firstDatagram(frame);
+    return d.command == EC_CMD_FPWR && d.data.size() >= 12 && (d.data[5] & 0x0F) == ECT_MBXT_FOE &&
+           d.data[6] == ECT_FOE_DATA && d.data[8] == packet && d.data[9] == 0;
+}
+
+// A mailbox write that carries a command record of `command` (no mailbox header).
+bool isCommand(const sim::Bytes &frame, uint8 command)
+{
+    const Datagram d = firstDatagram(frame);
+    return d.command == EC_CMD_FPWR && d.data.size() >= 8 && d.offset >= 0x1000 && d.data[1] == command;
+}
+
+// A read of a whole read mailbox (the reply data), not of a status register.
+bool isMailboxRead(const sim::Bytes &frame)
+{
+    const Datagram d = firstDatagram(frame);
+    return d.command == EC_CMD_FPRD && d.offset >= 0x1000 && d.data.size() >= 8;
+}
+
+// A read of a SyncManager status register (the polls of the mailbox transport).
+bool isStatusPoll(const sim::Bytes &frame)
+{
+    const Datagram d = firstDatagram(frame);
+    return d.command == EC_CMD_FPRD && d.offset == ECT_REG_SM1STAT;
+}
+
+// A read of the EEPROM data register of the slave at bus position `position`.
+bool isEepromRead(const sim::Bytes &frame, int position)
+{
+    const Datagram d = firstDatagram(frame);
+    return d.command == EC_CMD_FPRD && d.offset == ECT_REG_EEPDAT && d.station == 0x1000 + position;
+}
+
+// What one case does to the frames that match its trigger: the first `times` of them get `fate`.
+struct Fault
+{
+    const char *name;
+    std::function<bool(const sim::Bytes &)> trigger;
+    sim::FrameFate fate;
+    int times = 1;
+};
+
+sim::FrameFate late(uint32 us)
+{
+    sim::FrameFate f;
+    f.delayUs = us;
+    return f;
+}
+sim::FrameFate lostReply()
+{
+    sim::FrameFate f;
+    f.loseReply = true;
+    return f;
+}
+sim::FrameFate lostRequest()
+{
+    sim::FrameFate f;
+    f.loseRequest = true;
+    return f;
+}
+sim::FrameFate twice()
+{
+    sim::FrameFate f;
+    f.copies = 2;
+    return f;
+}
+
+class Unreliable : public ::testing::Test
+{
+protected:
+    Unreliable()
+    {
+        sim::ControllerBus built = sim::robotBus();
+        controllers_ = built.controllers;
+        bus_ = std::make_unique<SimBus>(std::move(built.chain));
+    }
+    ~Unreliable() override { ec_close(); }
+
+    sim::MotorController &axis(int position) { return *controllers_.at(std::size_t(position)); }
+
+    // From now on the first `fault.times` frames that match get the fault's fate.
+    void inject(const Fault &fault)
+    {
+        auto left = std::make_shared<int>(fault.times);
+        bus_->link().setRule([fault, left](const sim::Bytes &frame, std::uint64_t) {
+            if (*left > 0 && fault.trigger(frame)) {
+                --*left;
+                return fault.fate;
+            }
+            return sim::FrameFate{};
+        });
+    }
+
+    void enumerate()
+    {
+        ASSERT_GT(ec_init(SimBus::Primary), 0);
+        ASSERT_EQ(11, ec_config_init(0));
+        ASSERT_EQ(EC_STATE_PRE_OP, ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE));
+    }
+
+    // Every index free once the exchanges are over.
+    void expectIndexesFree()
+    {
+        for (int i = 0; i < EC_MAXBUF; i++)
+            EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[i]) << "index " << i;
+    }
+
+    std::unique_ptr<SimBus> bus_;
+    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
+};
+
+// The four characters of a version read, most significant first.
+std::string versionText(uint32 value)
+{
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        text += char(value >> shift);
+    return text;
+}
+
+std::vector<uint8_t> testImage(std::size_t size)
+{
+    std::vector<uint8_t> image(size);
+    for (std::size_t i = 0; i < size; i++)
+        image[i] = uint8_t(i * 7 + i / 251);
+    return image;
+}
+
+TEST_F(Unreliable, FirmwareDownloadDeliversTheExactImageThroughOneFaultInTheStream)
+{
+    auto afterData4 = std::make_shared<bool>(false);
+    const Fault faults[] = {
+        {"DATA 4 answered late", [](const sim::Bytes &f) { return isFoeData(f, 4); }, late(800)},
+        {"DATA 4 answered 3 ms late", [](const sim::Bytes &f) { return isFoeData(f, 4); }, late(3000)},
+        {"reply to DATA 4 lost", [](const sim::Bytes &f) { return isFoeData(f, 4); }, lostReply()},
+        {"DATA 4 lost on the way", [](const sim::Bytes &f) { return isFoeData(f, 4); }, lostRequest()},
+        {"DATA 4 answered twice", [](const sim::Bytes &f) { return isFoeData(f, 4); }, twice()},
+        {"its acknowledge read answered late",
+         [afterData4](const sim::Bytes &f) {
+             *afterData4 = *afterData4 || isFoeData(f, 4);
+             return *afterData4 && isMailboxRead(f);
+         },
+         late(900)},
+    };
+    foetest::WorkDir dir;
+    const std::vector<uint8_t> image = testImage(3000);
+    dir.put("TMCM-841.bin", image);
+    for (const Fault &fault : faults) {
+        SCOPED_TRACE(fault.name);
+        *afterData4 = false;
+        inject(fault);
+        testing::internal::CaptureStdout();
+        const int result = WriteFirmware().writeFirmware(SimBus::Primary, kArmAxis1);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(image, axis(kArmAxis1).receivedImage());
+        EXPECT_EQ(0, bus_->openHandles());
+        axis(kArmAxis1).installFirmware({});
+    }
+}
+
+TEST_F(Unreliable, CommandMailboxConfirmsEveryWriteOnceAndReadsEveryValue)
+{
+    const Fault faults[] = {
+        {"reply to the request write lost", [](const sim::Bytes &f) { return isCommand(f, MCP_CMD_SAP); },
+         lostReply()},
+        {"request lost on the way", [](const sim::Bytes &f) { return isCommand(f, MCP_CMD_SAP); }, lostRequest()},
+        {"request answered late", [](const sim::Bytes &f) { return isCommand(f, MCP_CMD_SAP); }, late(700)},
+        {"reply read lost", [](const sim::Bytes &f) { return isMailboxRead(f); }, lostReply()},
+        {"reply read answered late", [](const sim::Bytes &f) { return isMailboxRead(f); }, late(2000)},
+        {"status poll lost", [](const sim::Bytes &f) { return isStatusPoll(f); }, lostReply()},
+        {"status poll answered twice", [](const sim::Bytes &f) { return isStatusPoll(f); }, twice(), 3},
+    };
+    enumerate();
+    ASSERT_EQ(1, writeParameter(kArmAxis1, 248, kPassword));
+    uint32 value = 1000;
+    for (const Fault &fault : faults) {
+        SCOPED_TRACE(fault.name);
+        axis(kArmAxis1).commands().clearRequests();
+        inject(fault);
+        ++value;
+        EXPECT_EQ(1, writeParameter(kArmAxis1, 6, value));
+        // Nothing sent twice reached the controller: one request for one write.
+        EXPECT_EQ(1u, axis(kArmAxis1).commands().requests().size());
+        inject(fault);
+        EXPECT_EQ(value, readSingleParameter(kArmAxis1, 6));
+        inject(fault);
+        EXPECT_EQ(axis(kArmAxis1 + 1).firmwareVersion(), versionText(getFirmwareVersion(kArmAxis1 + 1)));
+    }
+    bus_->link().setRule({});
+    expectIndexesFree();
+}
+
+TEST_F(Unreliable, FailedSiiReadsNeverBecomeAProcessImage)
+{
+    static uint8 image[EC_IOMAPSIZE];
+    ASSERT_GT(ec_init(SimBus::Primary), 0);
+    ASSERT_EQ(11, ec_config(0, image));
+    const uint32 obytes = ec_group[0].Obytes, ibytes = ec_group[0].Ibytes;
+    ASSERT_GT(obytes, 0u);
+
+    // A lost reply is made up for by the frame's repetition, a late one is waited for: the same
+    // image.
+    const Fault recovered[] = {
+        {"one EEPROM read lost", [](const sim::Bytes &f) { return isEepromRead(f, kArmAxis1); }, lostReply()},
+        {"every EEPROM read answered late", [](const sim::Bytes &f) { return isEepromRead(f, kArmAxis1); },
+         late(800), 1000000},
+    };
+    for (const Fault &fault : recovered) {
+        SCOPED_TRACE(fault.name);
+        inject(fault);
+        ASSERT_EQ(11, ec_config(0, image));
+        EXPECT_EQ(obytes, ec_group[0].Obytes);
+        EXPECT_EQ(ibytes, ec_group[0].Ibytes);
+    }
+
+    // An EEPROM that stops answering: the bus is refused and no slave is asked for SAFE-OP.
+    inject({"EEPROM reads of arm axis 1 lost", [](const sim::Bytes &f) { return isEepromRead(f, kArmAxis1); },
+            lostReply(), 1000000});
+    EXPECT_EQ(EC_SIIFAILED, ec_config(0, image));
+    EXPECT_EQ(nullptr, ec_group[0].outputs);
+    for (int n = 1; n <= 11; n++)
+        EXPECT_NE(sim::AlState::SafeOp, bus_->slave(std::size_t(n)).state()) << n;
+}
+
+TEST_F(Unreliable, AReplyThatComesAfterItsExchangeEndedNeverAnswersALaterRequest)
+{
+    enumerate();
+    const uint16 board = 0x1001, ram = 0x1800;
+    uint32 value = 0x11111111;
+    ASSERT_EQ(1, ec_FPWR(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
+    // Held back 30 ms: the re-sent frame is answered at once, the first answer comes much later.
+    inject({"read answered 30 ms late",
+            [](const sim::Bytes &f) { return firstDatagram(f).command == EC_CMD_FPRD && firstDatagram(f).offset == 0x1800; },
+            late(30000)});
+    value = 0;
+    ASSERT_EQ(1, ec_FPRD(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0x11111111u, value);
+    value = 0x22222222;
+    ASSERT_EQ(1, ec_FPWR(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
+    // Round-robin would hand the late reply's index out again after the other 15.
+    for (int i = 0; i < EC_MAXBUF - 2; i++) {
+        uint16 status = 0;
+        ASSERT_EQ(1, ec_FPRD(board, ECT_REG_ALSTAT, sizeof status, &status, EC_TIMEOUT_FRAME));
+    }
+    bus_->clock().advance(40000);
+    value = 0;
+    EXPECT_EQ(1, ec_FPRD(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0x22222222u, value) << "the late answer to the earlier read was taken";
+    expectIndexesFree();
+}
+
+TEST_F(Unreliable, ARunFullOfLateAndRepeatedRepliesLeavesEveryIndexFreeAndEveryAnswerRight)
+{
+    enumerate();
+    ASSERT_EQ(1, writeParameter(kArmAxis1, 248, kPassword));
+    for (int type = 0; type < 40; type++)
+        ASSERT_EQ(1, writeParameter(kArmAxis1, uint8(100 + type), uint32(5000 + type)));
+    // Every third frame held back past the datagram time-out, every seventh answered twice,
+    // every thirteenth reply lost; the status polls look alike from one exchange to the next.
+    bus_->link().setRule([](const sim::Bytes &, std::uint64_t n) {
+        sim::FrameFate f;
+        if (n % 3 == 0)
+            f.delayUs = 550 + uint32(n % 5) * 200;
+        if (n % 7 == 0)
+            f.copies = 2;
+        if (n % 13 == 0)
+            f.loseReply = true;
+        return f;
+    });
+    for (int type = 0; type < 40; type++)
+        EXPECT_EQ(uint32(5000 + type), readSingleParameter(kArmAxis1, uint8(100 + type))) << type;
+    for (int position : {2, 3, 4, 5, 7, 8, 9, 10, 11})
+        EXPECT_EQ(axis(position).firmwareVersion(), versionText(getFirmwareVersion(uint8(position)))) << position;
+    bus_->link().setRule({});
+    expectIndexesFree();
+}
+
+} // namespace
