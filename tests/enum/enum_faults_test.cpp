@@ -87,8 +87,12 @@ TEST_F(EnumFaults, NameLongerThan36CharactersIsCutToFit)
 /* A strings category with one string, as raw bytes. */
 sim::Bytes stringsCategory(const std::string &text)
 {
-    sim::Bytes data = {1, static_cast<uint8_t>(text.size())};
-    data.insert(data.end(), text.begin(), text.end());
+    sim::Bytes data;
+    data.reserve(text.size() + 3);
+    data.push_back(1);
+    data.push_back(static_cast<uint8_t>(text.size()));
+    for (char c : text)
+        data.push_back(static_cast<uint8_t>(c));
     if (data.size() % 2)
         data.push_back(0);
     return data;

@@ -26,10 +26,12 @@ TEST(Datagram, BroadcastReadOrsDifferentValues)
     addressAll(chain);
     // Station addresses 0x1001, 0x1002, 0x1003 ORed together.
     auto r = exchange(chain, Command::Brd, 0, 0x0010, 2);
+    ASSERT_TRUE(r);
     EXPECT_EQ(word(r->data), 0x1003);
     EXPECT_EQ(r->wkc, 3);
     // Request data is ORed with, not replaced.
     r = exchange(chain, Command::Brd, 0, 0x0010, le16(0x8000));
+    ASSERT_TRUE(r);
     EXPECT_EQ(word(r->data), 0x9003);
 }
 
@@ -50,14 +52,17 @@ TEST(Datagram, ReadWriteCountsThreeAndReturnsTheOldValue)
     addressAll(chain);
     exchange(chain, Command::Fpwr, station(1), 0x0F00, le16(0x1111));
     auto r = exchange(chain, Command::Fprw, station(1), 0x0F00, le16(0x2222));
+    ASSERT_TRUE(r);
     EXPECT_EQ(r->wkc, 3);
     EXPECT_EQ(word(r->data), 0x1111);
     EXPECT_EQ(word(exchange(chain, Command::Fprd, station(1), 0x0F00, 2)->data), 0x2222);
     r = exchange(chain, Command::Aprw, 0xFFFF, 0x0F00, le16(0x3333));
+    ASSERT_TRUE(r);
     EXPECT_EQ(r->wkc, 3);
     EXPECT_EQ(word(exchange(chain, Command::Aprd, 0xFFFF, 0x0F00, 2)->data), 0x3333);
     // Broadcast read-write: every slave reads and writes.
     r = exchange(chain, Command::Brw, 0, 0x0F00, le16(0x0004));
+    ASSERT_TRUE(r);
     EXPECT_EQ(r->wkc, 6);
     EXPECT_EQ(word(r->data), 0x2222 | 0x3333 | 0x0004);
 }
@@ -69,6 +74,7 @@ TEST(Datagram, ReadOnlyRegistersStayButTheWriteCounts)
     auto w = exchange(chain, Command::Bwr, 0, 0x0000, sim::Bytes{0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x11, 0x22, 0x33});
     EXPECT_EQ(w->wkc, 1);
     auto r = exchange(chain, Command::Fprd, station(1), 0x0000, 10);
+    ASSERT_TRUE(r);
     EXPECT_EQ(r->data[0], 0x11); // type
     EXPECT_EQ(r->data[4], 8); // FMMUs
     EXPECT_EQ(r->data[5], 8); // SyncManagers
