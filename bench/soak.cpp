@@ -1,0 +1,157 @@
+/*
+ * Soak: the window's two bus jobs, repeated against zuvian-sim on a veth pair until something
+ * fails. Each round is a full read-out ("Check Version": the bus up to OPERATIONAL, every axis's
+ * name and firmware version) and a firmware download into all nine axes of the "robot" layout,
+ * through the same application classes the window uses.
+ *
+ *   bench_soak [rounds] [--load] [--interface IF]
+ *
+ * rounds defaults to 100. --load keeps every CPU busy with one spinning process each, and runs the
+ * virtual robot without real-time priority, so that it competes with the load as slave emulation
+ * on a technician's laptop would. --interface uses a bus already served there instead of starting
+ * zuvian-sim. Prints one line per round and a summary; the exit status is 1 when a round failed.
+ * Needs root.
+ */
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "EtherCatWrapper.h"
+#include "benchsupport.h"
+#include "writefirmware.h"
+
+namespace {
+
+const char *const kImages[] = {"TMCM-841.bin", "TMCM-1610.bin", "TMCM-174.bin", "TMCM-1632.bin"};
+
+/* A version that did not come back reads as four U+00FF characters. */
+bool answered(const QString &version)
+{
+    return !version.isEmpty() && version != QString(4, QChar(0xFF));
+}
+
+struct Round
+{
+    int axes = 0;      /* axes read out with name and version */
+    int written = 0;   /* axes whose download succeeded */
+    std::string failure;
+};
+
+/* The read-out; the positions of the arm's and the wheel base's first axes go to *arm, *platform. */
+void readOut(const QString &eth, Round &round, int *arm, int *platform)
+{
+    EtherCatWrapper ecat;
+    if (ecat.InitEtherCat("Arm1 + Platform", eth) != 0 || ecat.GetArmSlaves() != 5 ||
+        ecat.GetPlatformSlaves() != 4) {
+        round.failure = "read-out: bus not up with 5 arm and 4 wheel-base axes";
+        ecat.StopEthercat();
+        return;
+    }
+    *arm = ecat.GetArmOffset() + 1;
+    *platform = 2;
+    for (int position : {*platform, *platform + 1, *platform + 2, *platform + 3, *arm, *arm + 1, *arm + 2,
+                         *arm + 3, *arm + 4}) {
+        const QString version = ecat.GetFirmWareVersion(quint8(position));
+        if (!answered(version) || ecat.GetSlaveName(quint8(position)).isEmpty()) {
+            round.failure = "read-out: no version from slave " + std::to_string(position);
+            break;
+        }
+        ++round.axes;
+    }
+    ecat.StopEthercat();
+}
+
+void writeAll(const QString &eth, int arm, int platform, Round &round)
+{
+    for (int position : {arm, arm + 1, arm + 2, arm + 3, arm + 4, platform, platform + 1, platform + 2,
+                         platform + 3}) {
+        const int result = WriteFirmware().writeFirmware(eth, position);
+        if (result != 0) {
+            round.failure = "firmware: slave " + std::to_string(position) + " ended with " + std::to_string(result);
+            return;
+        }
+        ++round.written;
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    long rounds = 100;
+    bool load = false;
+    std::string interface;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--load") == 0)
+            load = true;
+        else if (std::strcmp(argv[i], "--interface") == 0 && i + 1 < argc)
+            interface = argv[++i];
+        else if ((rounds = std::atol(argv[i])) <= 0) {
+            std::fprintf(stderr, "usage: %s [rounds] [--load] [--interface IF]\n", argv[0]);
+            return 2;
+        }
+    }
+    QTemporaryDir work;
+    for (const char *image : kImages)
+        if (!work.isValid() || !QFile::copy(QString(":/res/") + image, work.filePath(image))) {
+            std::fprintf(stderr, "cannot place the firmware images in a working directory\n");
+            return 1;
+        }
+    QDir::setCurrent(work.path());
+
+    std::vector<std::string> simOptions;
+    if (load)
+        simOptions.push_back("--no-realtime");
+    std::unique_ptr<bench::Sim> simulator;
+    if (interface.empty()) {
+        simulator = std::make_unique<bench::Sim>("zsoak0", "robot", simOptions);
+        if (!simulator->ok()) {
+            std::fprintf(stderr, "%s\n", simulator->error().c_str());
+            return 1;
+        }
+        interface = simulator->interface();
+    }
+    bench::LoadGenerator generator(load);
+    const QString eth = QString::fromStdString(interface);
+
+    // The writer's progress lines would bury the rounds; they go nowhere while the rounds run.
+    std::fflush(stdout);
+    const int out = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    if (out >= 0 && null >= 0)
+        dup2(null, STDOUT_FILENO);
+    long failures = 0;
+    bench::Samples seconds;
+    for (long r = 1; r <= rounds; ++r) {
+        const auto start = bench::Clock::now();
+        Round round;
+        int arm = 0, platform = 0;
+        readOut(eth, round, &arm, &platform);
+        if (round.failure.empty())
+            writeAll(eth, arm, platform, round);
+        const double took = bench::microseconds(bench::Clock::now() - start) / 1e6;
+        seconds.add(took);
+        failures += round.failure.empty() ? 0 : 1;
+        std::fprintf(stderr, "round %ld: %d axes read, %d written, %.2f s%s%s\n", r, round.axes, round.written,
+                     took, round.failure.empty() ? "" : ": FAILED ", round.failure.c_str());
+    }
+    std::fflush(stdout);
+    if (out >= 0)
+        dup2(out, STDOUT_FILENO);
+    std::printf("# soak: %ld rounds%s against %s\n", rounds, load ? ", every CPU loaded" : "", interface.c_str());
+    bench::figure("failed rounds", double(failures), 0, 0);
+    bench::figure("seconds per round, median", seconds.median(), seconds.median(), 1);
+    bench::figure("seconds per round, worst", seconds.worst(), seconds.median(), seconds.worst() / seconds.median());
+    return failures ? 1 : 0;
+}
