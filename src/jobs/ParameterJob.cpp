@@ -78,42 +78,43 @@ void ParameterJob::runArm(
 {
     ParameterPartOutcome& part = outcome.arm;
     part.part = kArm;
-    try {
+    guarded(ecat, part, [&] {
         if (ecat.InitEtherCat(kArm, request.eth) != 0) {
             part.result = ParameterPartOutcome::Result::NoConnection;
             partStatus(part, kNoConnection);
-        } else {
-            outcome.countsRead = true;
-            outcome.SlaveCount = ecat.GetAllSlaves();
-            outcome.PlatformSlaveCount = ecat.GetPlatformSlaves();
-            outcome.ArmSlaveCount = ecat.GetArmSlaves();
-            // Without five arm controllers there is no arm to write; the text stays as it is.
-            if (outcome.ArmSlaveCount == armAxes)
-                writePart(ecat, request, part);
+            return;
         }
-    } catch (EtherCatException* e) {
-        delete e;
-        part.result = ParameterPartOutcome::Result::Failed;
-        partStatus(part, kError);
-    } catch (...) {
-        part.result = ParameterPartOutcome::Result::Failed;
-        partStatus(part, kError);
-    }
-    closeSession(ecat);
+        outcome.countsRead = true;
+        outcome.SlaveCount = ecat.GetAllSlaves();
+        outcome.PlatformSlaveCount = ecat.GetPlatformSlaves();
+        outcome.ArmSlaveCount = ecat.GetArmSlaves();
+        // Without five arm controllers there is no arm to write; the text stays as it is.
+        if (outcome.ArmSlaveCount == armAxes)
+            writePart(ecat, request, part);
+    });
 }
 
 void ParameterJob::runPlatform(EtherCatWrapper& ecat, const ParameterRequest& request,
     int platformCount, ParameterPartOutcome& part)
 {
     part.part = kPlatform;
-    try {
+    guarded(ecat, part, [&] {
         if (ecat.InitEtherCat(kPlatform, request.eth) != 0) {
             part.result = ParameterPartOutcome::Result::NoConnection;
             partStatus(part, kNoConnection);
-        } else if (platformCount == platformAxes) {
-            // The count is the arm part's (or the read-out's): an arm alone ends here quietly.
-            writePart(ecat, request, part);
+            return;
         }
+        // The count is the arm part's (or the read-out's): an arm alone ends here quietly.
+        if (platformCount == platformAxes)
+            writePart(ecat, request, part);
+    });
+}
+
+void ParameterJob::guarded(
+    EtherCatWrapper& ecat, ParameterPartOutcome& part, const std::function<void()>& work)
+{
+    try {
+        work();
     } catch (EtherCatException* e) {
         delete e;
         part.result = ParameterPartOutcome::Result::Failed;

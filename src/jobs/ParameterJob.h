@@ -19,6 +19,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class EtherCatWrapper;
 struct ParameterWriteReport;
 
@@ -96,6 +98,10 @@ private:
     void runArm(EtherCatWrapper& ecat, const ParameterRequest& request, ParameterOutcome& outcome);
     void runPlatform(EtherCatWrapper& ecat, const ParameterRequest& request, int platformCount,
         ParameterPartOutcome& part);
+    // Runs one part's `work`; an exception ends the part with "Error! Try again!". The session
+    // is closed afterwards whatever happened.
+    void guarded(
+        EtherCatWrapper& ecat, ParameterPartOutcome& part, const std::function<void()>& work);
     // Loads, backs up, writes, stores and reads back one part on the open session.
     void writePart(
         EtherCatWrapper& ecat, const ParameterRequest& request, ParameterPartOutcome& part);
