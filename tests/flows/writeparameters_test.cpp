@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <functional>
 
 #include "ParameterBackup.h"
 #include "ParameterJob.h"
@@ -43,6 +42,27 @@ bool isSetting(const sim::CommandRequest& r)
         || r.command == sim::command::StoreAxisParameter
         || r.command == sim::command::SetGlobalParameter
         || r.command == sim::command::StoreGlobalParameter;
+}
+
+// A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841, w TMCM-1610.
+sim::ControllerBus busOf(const char* slaves)
+{
+    using M = sim::ControllerModel;
+    sim::ControllerBus bus;
+    bus.controllers.emplace_back();
+    for (const char* s = slaves; *s != '\0'; ++s) {
+        if (*s == 'B') {
+            bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
+            bus.controllers.emplace_back();
+            continue;
+        }
+        const M model = *s == 'p' ? M::Tmcm174
+            : *s == 'q'           ? M::Tmcm1632
+            : *s == 'a'           ? M::TmcmZq841
+                                  : M::Tmcm1610;
+        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
+    }
+    return bus;
 }
 
 // Distinct values per controller and parameter, the same over the wheel base (it shares one set).
@@ -191,78 +211,40 @@ TEST_F(WriteParametersFlow, ArmAxisThatStopsConfirmingIsNamedAndThePlatformStill
         expectHolds(position, sectionOf(kShipped, robotSection(position)));
 }
 
-// Buses on which the start numbers of the read-out cannot be trusted: nothing reaches the
-// controllers that the part's start numbers point at, on any controller of the bus.
+// Buses on which the read-out's start numbers cannot be trusted for a part: no setting reaches any
+// controller of that part, and where neither part can be trusted, none reaches the bus at all.
 TEST_F(WriteParametersFlow, NothingIsWrittenWhereTheReadOutCannotBeTrusted)
 {
-    const auto robotAndBoard = [] {
-        sim::ControllerBus bus = sim::robotBus();
-        bus.chain.add(sim::makePlainSlave(12));
-        bus.controllers.emplace_back();
-        return bus;
-    };
-    // The arm as on the robot but with a board between its second and third axis.
-    const auto armWithAGap = [] {
-        sim::ControllerBus bus = sim::robotBus();
-        bus.chain = sim::Chain();
-        bus.controllers.assign(1, nullptr);
-        for (int position = 1; position <= 11; ++position) {
-            using M = sim::ControllerModel;
-            const M models[] = {M::Tmcm174, M::Tmcm174, M::Tmcm1632, M::Tmcm1632, M::TmcmZq841,
-                M::TmcmZq841, M::TmcmZq841, M::TmcmZq841, M::Tmcm1610, M::Tmcm1610};
-            if (position == 1 || position == 8) {
-                bus.chain.add(sim::makePlainSlave(size_t(position)));
-                bus.controllers.emplace_back();
-            } else {
-                bus.controllers.push_back(sim::MotorController::addTo(
-                    bus.chain, models[position - (position > 8 ? 3 : 2)]));
-            }
-        }
-        return bus;
-    };
-    // The arm first, then two boards and the wheel base: with the robot's start numbers left over,
-    // the arm's values would land on the boards and the wheel base.
-    const auto armThenWheelBase = [] {
-        sim::ControllerBus bus = sim::armBus();
-        for (int position = 7; position <= 8; ++position) {
-            bus.chain.add(sim::makePlainSlave(size_t(position)));
-            bus.controllers.emplace_back();
-        }
-        for (sim::ControllerModel model :
-            {sim::ControllerModel::Tmcm174, sim::ControllerModel::Tmcm174,
-                sim::ControllerModel::Tmcm1632, sim::ControllerModel::Tmcm1632})
-            bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
-        return bus;
-    };
     struct Case
     {
         const char* name;
-        std::function<sim::ControllerBus()> bus;
+        const char* bus;
         bool robotReadBefore; // leaves the robot's start numbers in the window
         bool noInterface;
         std::vector<int> untouched; // empty: every controller
         QString label;
     };
     const Case cases[] = {
-        {"robot's start numbers on another bus of 12", armThenWheelBase, true, false, {},
+        // The robot's start numbers left over would put the arm's values on boards and wheel base.
+        {"robot's start numbers on another bus of 12", "BaaawwBBppqq", true, false, {},
             "arm parameters are not written: The bus could not be read out.\n"
             "platform parameters are not written! The bus could not be read out."},
-        {"robot and a board, 12 slaves", robotAndBoard, false, false, {},
+        {"robot and a board, 12 slaves", "BppqqBaaawwB", false, false, {},
             "arm parameters are not written: The bus could not be read out.\n"
             "platform parameters are not written! The bus could not be read out."},
-        {"no interface", [] { return sim::robotBus(); }, false, true, {},
+        {"no interface", "BppqqBaaaww", false, true, {},
             "No Connection! \nIf the arm is powered on, try again!"},
-        {"board among the arm axes", armWithAGap, false, false, {6, 7, 9, 10, 11},
+        {"board among the arm axes", "BppqqaaBaww", false, false, {6, 7, 9, 10, 11},
             "arm parameters are not written: Slave 8 is \"Plain Slave 8\", not an arm controller.\n"
             "platform parameters are written!"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        startBus(c.robotReadBefore ? sim::robotBus() : c.bus());
+        startBus(c.robotReadBefore ? sim::robotBus() : busOf(c.bus));
         if (c.robotReadBefore) {
             BoxAnswerer boxes({QMessageBox::Ok});
             press("pbCheck");
-            replaceBus(c.bus());
+            replaceBus(busOf(c.bus));
         }
         if (c.noInterface)
             useInterface(QString());
