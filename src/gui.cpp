@@ -1,5 +1,5 @@
 // Builds and wires the main window. The flows behind the buttons live in their own files
-// (guicheck.cpp, guifirmware.cpp).
+// (guicheck.cpp, guifirmware.cpp, guiparameters.cpp).
 #include "gui.h"
 
 #include <QNetworkAddressEntry>
@@ -63,11 +63,4 @@ void GUI::fillInterfaceList()
         std::printf("unhandled exception\n");
     }
     comboBoxETH->addItems(selectableInterfaces(found));
-}
-
-void GUI::WriteParameters()
-{
-    FlowGuard guard(flowRunning);
-    if (!guard.entered)
-        return;
 }

@@ -1,6 +1,7 @@
 // "Check Version": the bus read-out that every flow starts with, and the version list it shows.
 #include "gui.h"
 
+#include "ControllerKinds.h"
 #include "EtherCatWrapper.h"
 #include "Messages.h"
 
@@ -11,16 +12,6 @@ const int platformAxes = 4;
 // Where the read-out keeps the axes in `boards`: the platform first, then the arm.
 const int platformFirstEntry = 0;
 const int armFirstEntry = 4;
-
-bool isPlatformController(const QString& name)
-{
-    return name == QLatin1String("TMCM-174") || name == QLatin1String("TMCM-1632");
-}
-
-bool isArmController(const QString& name)
-{
-    return name == QLatin1String("TMCM-ZQ-841") || name == QLatin1String("TMCM-1610");
-}
 
 }
 
@@ -75,9 +66,9 @@ bool GUI::ReadOutSlaves()
 
         // Each start is the first controller of its kind; later ones of the same kind change nothing.
         for (int i = 0; i < SlaveCount; ++i) {
-            if (PlatformStart == 0 && isPlatformController(boards[i].Name))
+            if (PlatformStart == 0 && ControllerKinds::isPlatformController(boards[i].Name))
                 PlatformStart = i + 1;
-            else if (Arm1Start == 0 && isArmController(boards[i].Name))
+            else if (Arm1Start == 0 && ControllerKinds::isArmController(boards[i].Name))
                 Arm1Start = i + 1;
         }
 

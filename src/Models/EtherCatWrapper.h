@@ -2,16 +2,23 @@
 // action. It opens a bus session for "Platform", "Arm1" or both, tells how many axes were found and
 // where they sit on the bus, and reads each controller's name and firmware version.
 //
+// It also loads a parameter set from a parameter file, reading each parameter's current value
+// from the controllers, and writes the set into them (EtherCatWrapperParameters.cpp).
+//
 // Slave numbers are 1-based bus positions. Slave 1 is never an axis: with the arm alone (6 slaves)
 // the arm axes are slaves 2 to 6; with wheel base and arm (11 slaves) the wheel-base axes are
 // slaves 2 to 5 and the arm axes slaves 7 to 11.
 #ifndef ETHERCATWRAPPER_H
 #define ETHERCATWRAPPER_H
 
+#include <QDomNodeList>
 #include <QMap>
 #include <QString>
 
+#include <functional>
+
 #include "CustomExceptions.h"
+#include "EtherCatParameter.h"
 
 class EtherCatWrapper
 {
@@ -55,6 +62,35 @@ public:
     // Returns the name the slave's EEPROM gave at enumeration; empty for a slave not on the bus.
     QString GetSlaveName(quint8 slave);
 
+    // Loads the parameter set of `devices` from `filename` into the set returned by
+    // GetConfigParameters, reading each parameter's current value from the controllers. `slave`
+    // is the index of the chosen entry of GetSlaveRange(devices), 0 for all axes. The wheel-base
+    // values are read from slaves PlatformStart to PlatformStart + 3, the controllers
+    // WriteParameters writes. Needs an open session whose setup names the device. Entries that
+    // are no Parameter element, whose Type is no number from 0 to 255 or whose Value is no 32-bit
+    // number are left out with a line on standard output.
+    void LoadConfiguration(QString filename, int slave, Devices devices, int PlatformStart);
+    // Returns a copy of the set the last LoadConfiguration loaded, keyed
+    // "<device>_Axis<n>_<4-digit parameter number>".
+    QMap<QString, EtherCatParameter> GetConfigParameters() const;
+
+    // Called before each entry WriteParameters writes: the entry's axis number in the set (1..5 on
+    // the arm, 0 for the wheel base), the entries written so far and the entries to write.
+    using ParameterProgress = std::function<void(int setAxis, int done, int total)>;
+
+    // Writes the loaded entries of `currentSetup` ("Arm1" or "Platform") into the controllers and
+    // stores each one, after the parameter password (never stored) on every axis of the part: arm
+    // axis n is slave Arm1Start + n - 1, the wheel base slaves PlatformStart to PlatformStart + 3.
+    // Parameters 253 and 6 are also set and stored as global parameters 0 and 1 of bank 2.
+    // Returns what was confirmed; `refused` when a start number puts a slave outside the bus.
+    ParameterWriteReport WriteParameters(QString currentSetup, int Arm1Start, int PlatformStart,
+                                         const ParameterProgress& progress = ParameterProgress());
+    // Reads every entry of `currentSetup` back from the slaves WriteParameters wrote it to and
+    // files each that differs from the value written (or gives no reply) in `report` as not
+    // confirmed.
+    void ReadBackParameters(QString currentSetup, int Arm1Start, int PlatformStart,
+                            ParameterWriteReport& report);
+
     // Returns true when every slave is in SAFE-OP.
     bool isInit();
     // Returns true while a session opened by InitEtherCat is open (the port opened), until
@@ -69,6 +105,18 @@ private:
     bool isUsable(const QString& setup) const;
     void fillArmRange(QMap<int, QString>& range) const;
 
+    void fillConfigMap(const QDomNodeList& paramNodeList,
+                       QMap<QString, EtherCatParameter>* configMap, const QString& zuvianType,
+                       int axis, int platformStart);
+    void readPlatformValue(EtherCatParameter& entry, int platformStart);
+    static QString FormatStringNumber(QString number);
+    // The first and last slave the entry under `key` is written to; 0 and -1 (an empty range) when
+    // the key is not of `currentSetup`.
+    void targetSlaves(const QString& key, const QString& currentSetup, int Arm1Start,
+                      int PlatformStart, int& first, int& last) const;
+    void writeEntry(int first, int last, const EtherCatParameter& entry,
+                    ParameterWriteReport& report);
+
     QString PLATFORM;
     QString ARM1;
     int allSlavesCnt = 0;
@@ -77,6 +125,7 @@ private:
     int arm1Offset = 0;
     QString platformSlaveName;
     QString armSlaveName;
+    QMap<QString, EtherCatParameter> configParameters;
     bool platform = false;
     bool arm1 = false;
     bool ethercatRunning = false;

@@ -47,10 +47,16 @@ bool FreshFile::write(const QString& path, const QByteArray& content, QString* e
     // unlink removes a symbolic link itself, not what it points to.
     if (::unlink(name.constData()) != 0 && errno != ENOENT)
         return fail(error, errno);
+    return create(path, content, error);
+}
 
-    // O_EXCL refuses anything that appeared since the unlink, a link included; O_NOFOLLOW says
-    // the same once more for the last path element.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+bool FreshFile::create(const QString& path, const QByteArray& content, QString* error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // O_EXCL refuses anything that stands under the name, a link included (it is never followed);
+    // O_NOFOLLOW says the same once more for the last path element.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
     if (fd < 0)
         return fail(error, errno);
 

@@ -53,6 +53,9 @@ void FlowTest::startBus(sim::ControllerBus bus)
 
 void FlowTest::startBus(sim::Chain chain)
 {
+    // A test may start over: only one virtual bus may be plugged in at a time.
+    window_.reset();
+    bus_.reset();
     bus_ = std::make_unique<SimBus>(std::move(chain));
     window_ = std::make_unique<GUI>();
     useInterface(QString::fromLatin1(SimBus::Primary));
@@ -108,6 +111,16 @@ QStringList FlowTest::workFiles() const
 QString FlowTest::workPath(const QString& name) const
 {
     return dir_.filePath(name);
+}
+
+std::vector<int> FlowTest::controllerPositions() const
+{
+    std::vector<int> positions;
+    for (size_t position = 0; position < controllers_.size(); ++position) {
+        if (controllers_[position])
+            positions.push_back(int(position));
+    }
+    return positions;
 }
 
 void FlowTest::logBootTransfers()

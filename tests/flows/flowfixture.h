@@ -27,7 +27,8 @@ protected:
     FlowTest();
     ~FlowTest() override;
 
-    // Plugs the window onto `bus` (the window is built here, offering only the bus's interface).
+    // Plugs a new window onto `bus` (the window is built here, offering only the bus's interface);
+    // a window and bus of an earlier call are dropped first.
     void startBus(sim::ControllerBus bus);
     void startBus(sim::Chain chain);
     // Unplugs the window from its bus and plugs it onto another one; the window keeps its state.
@@ -46,6 +47,8 @@ protected:
     QString workPath(const QString& name) const;
 
     sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
+    // The bus positions that hold a motor controller, ascending.
+    std::vector<int> controllerPositions() const;
     // From now on notes the bus position of every controller that gets a message in BOOT.
     void logBootTransfers();
     const std::vector<int>& bootOrder() const { return *bootLog_; }

@@ -1,0 +1,268 @@
+// The parameter write job: two parts, each in its own bus session, with the checks that keep one
+// part's values off the other part's controllers, a backup before the first write, and the
+// controllers' own word on every value at the end.
+#include "ParameterJob.h"
+
+#include <QStringList>
+
+#include "ControllerKinds.h"
+#include "EtherCatWrapper.h"
+#include "ParameterBackup.h"
+
+namespace {
+
+const int armAxes = 5;
+const int platformAxes = 4;
+const int armAloneSlaves = 6;
+const int robotSlaves = 11;
+
+const QString kArm = QStringLiteral("Arm1");
+const QString kPlatform = QStringLiteral("Platform");
+
+// The texts the operator knows from every earlier version of the tool.
+const QString kNoConnection
+    = QStringLiteral("No Connection! \nIf the arm is powered on, try again!");
+const QString kError = QStringLiteral("Error! Try again!");
+
+// "arm" or "platform", as the operator's texts name the parts.
+QString partWord(const QString& part)
+{
+    return part == kArm ? QStringLiteral("arm") : QStringLiteral("platform");
+}
+
+// "axis 3: 4, 5; axis 4: 248"
+QString unconfirmedList(const QMap<int, QList<int>>& unconfirmed)
+{
+    QStringList axes;
+    for (auto it = unconfirmed.cbegin(); it != unconfirmed.cend(); ++it) {
+        QStringList types;
+        for (int type : it.value())
+            types.append(QString::number(type));
+        axes.append(
+            QStringLiteral("axis %1: %2").arg(it.key()).arg(types.join(QStringLiteral(", "))));
+    }
+    return axes.join(QStringLiteral("; "));
+}
+
+void closeSession(EtherCatWrapper& ecat)
+{
+    if (ecat.isEthercatRunning())
+        ecat.StopEthercat();
+}
+
+}
+
+ParameterJob::ParameterJob(QObject* parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<ParameterOutcome>();
+}
+
+ParameterOutcome ParameterJob::run(const ParameterRequest& request)
+{
+    ParameterOutcome outcome;
+    armNote.clear();
+    emit line(QStringLiteral("write parameter "));
+    // One object serves both parts, one session after the other.
+    EtherCatWrapper ecat;
+    runArm(ecat, request, outcome);
+    const int platformCount
+        = outcome.countsRead ? outcome.PlatformSlaveCount : request.PlatformSlaveCount;
+    runPlatform(ecat, request, platformCount, outcome.platform);
+    emit finished(outcome);
+    return outcome;
+}
+
+void ParameterJob::runArm(
+    EtherCatWrapper& ecat, const ParameterRequest& request, ParameterOutcome& outcome)
+{
+    ParameterPartOutcome& part = outcome.arm;
+    part.part = kArm;
+    guarded(ecat, part, [&] {
+        if (ecat.InitEtherCat(kArm, request.eth) != 0) {
+            part.result = ParameterPartOutcome::Result::NoConnection;
+            partStatus(part, kNoConnection);
+            return;
+        }
+        outcome.countsRead = true;
+        outcome.SlaveCount = ecat.GetAllSlaves();
+        outcome.PlatformSlaveCount = ecat.GetPlatformSlaves();
+        outcome.ArmSlaveCount = ecat.GetArmSlaves();
+        // Without five arm controllers there is no arm to write; the text stays as it is.
+        if (outcome.ArmSlaveCount == armAxes)
+            writePart(ecat, request, part);
+    });
+}
+
+void ParameterJob::runPlatform(EtherCatWrapper& ecat, const ParameterRequest& request,
+    int platformCount, ParameterPartOutcome& part)
+{
+    part.part = kPlatform;
+    guarded(ecat, part, [&] {
+        if (ecat.InitEtherCat(kPlatform, request.eth) != 0) {
+            part.result = ParameterPartOutcome::Result::NoConnection;
+            partStatus(part, kNoConnection);
+            return;
+        }
+        // The count is the arm part's (or the read-out's): an arm alone ends here quietly.
+        if (platformCount == platformAxes)
+            writePart(ecat, request, part);
+    });
+}
+
+void ParameterJob::guarded(
+    EtherCatWrapper& ecat, ParameterPartOutcome& part, const std::function<void()>& work)
+{
+    try {
+        work();
+    } catch (EtherCatException* e) {
+        delete e;
+        part.result = ParameterPartOutcome::Result::Failed;
+        partStatus(part, kError);
+    } catch (...) {
+        part.result = ParameterPartOutcome::Result::Failed;
+        partStatus(part, kError);
+    }
+    closeSession(ecat);
+}
+
+QString ParameterJob::refusal(
+    EtherCatWrapper& ecat, const ParameterRequest& request, const QString& part) const
+{
+    // The start numbers are the read-out's: after a failed one they may be 0, or left from another
+    // bus, and would put this part's values (motor currents among them) on the wrong controllers.
+    if (!request.readOutOk)
+        return QStringLiteral("The bus could not be read out.");
+    const bool arm = part == kArm;
+    const int start = arm ? request.Arm1Start : request.PlatformStart;
+    const int axes = arm ? armAxes : platformAxes;
+    if (start == 0)
+        return arm ? QStringLiteral("No arm controller was found.")
+                   : QStringLiteral("No platform controller was found.");
+    if (start < 1 || start + axes - 1 > ecat.GetAllSlaves())
+        return QStringLiteral("Slaves %1 to %2 are not on the bus.")
+            .arg(start)
+            .arg(start + axes - 1);
+    for (int slave = start; slave < start + axes; ++slave) {
+        const QString name = ecat.GetSlaveName(quint8(slave));
+        if (arm && !ControllerKinds::isArmController(name))
+            return QStringLiteral("Slave %1 is \"%2\", not an arm controller.")
+                .arg(slave)
+                .arg(name);
+        if (!arm && !ControllerKinds::isPlatformController(name))
+            return QStringLiteral("Slave %1 is \"%2\", not a platform controller.")
+                .arg(slave)
+                .arg(name);
+    }
+    // The loader reads arm axis n from the slave the wiring puts it on, and knows only the robot's
+    // two wirings; the writer writes it to Arm1Start + n - 1. Both must be one controller, or the
+    // backup would not be of what is written.
+    const int slaves = ecat.GetAllSlaves();
+    if (arm && slaves != armAloneSlaves && slaves != robotSlaves)
+        return QStringLiteral("A bus of %1 slaves is not wired as the robot is.").arg(slaves);
+    if (arm && ecat.GetArmOffset() + 1 != start)
+        return QStringLiteral("Arm axis 1 is slave %1, not slave %2 as the wiring has it.")
+            .arg(start)
+            .arg(ecat.GetArmOffset() + 1);
+    return QString();
+}
+
+void ParameterJob::writePart(
+    EtherCatWrapper& ecat, const ParameterRequest& request, ParameterPartOutcome& part)
+{
+    const QString reason = refusal(ecat, request, part.part);
+    if (!reason.isEmpty()) {
+        refuse(part, ParameterPartOutcome::Result::Refused, reason);
+        return;
+    }
+
+    const QString word = partWord(part.part);
+    emit status(QStringLiteral("read %1 parameters").arg(word));
+    const EtherCatWrapper::Devices device
+        = part.part == kArm ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
+    ecat.LoadConfiguration(request.file, 0, device, request.PlatformStart);
+    const QMap<QString, EtherCatParameter> loaded = ecat.GetConfigParameters();
+    if (loaded.isEmpty()) {
+        refuse(part, ParameterPartOutcome::Result::Refused,
+            QStringLiteral("%1 holds no %2 parameters.").arg(request.file, word));
+        return;
+    }
+
+    const QDateTime taken
+        = request.backupTime.isValid() ? request.backupTime : QDateTime::currentDateTimeUtc();
+    QString error;
+    part.backupPath = ParameterBackup::save(loaded, part.part, taken, &error);
+    if (part.backupPath.isEmpty()) {
+        refuse(part, ParameterPartOutcome::Result::BackupFailed,
+            QStringLiteral("The backup could not be saved: ") + error);
+        return;
+    }
+    emit line(QStringLiteral("backup of the %1 parameters: %2").arg(word, part.backupPath));
+
+    int shownAxis = -1;
+    const auto onEntry = [this, &part, &shownAxis, &word](int axis, int done, int total) {
+        if (axis != shownAxis) {
+            shownAxis = axis;
+            emit status(axis == 0
+                    ? QStringLiteral("write %1 axes 1 to %2").arg(word).arg(platformAxes)
+                    : QStringLiteral("write %1 axis %2").arg(word).arg(axis));
+        }
+        emit progress(part.part, axis, done, total);
+    };
+    ParameterWriteReport report
+        = ecat.WriteParameters(part.part, request.Arm1Start, request.PlatformStart, onEntry);
+    emit status(QStringLiteral("read back %1 parameters").arg(word));
+    ecat.ReadBackParameters(part.part, request.Arm1Start, request.PlatformStart, report);
+    ecat.StopEthercat();
+    conclude(request, report, part);
+}
+
+void ParameterJob::conclude(
+    const ParameterRequest& request, const ParameterWriteReport& report, ParameterPartOutcome& part)
+{
+    const bool arm = part.part == kArm;
+    if (report.refused) {
+        refuse(part, ParameterPartOutcome::Result::Refused,
+            QStringLiteral("Its slaves are not on the bus."));
+        return;
+    }
+    const int first = arm ? request.Arm1Start : request.PlatformStart;
+    part.confirmed = report.confirmed;
+    for (auto it = report.unconfirmed.cbegin(); it != report.unconfirmed.cend(); ++it)
+        part.unconfirmed.insert(it.key() - first + 1, it.value());
+
+    const QString word = partWord(part.part);
+    if (part.unconfirmed.isEmpty()) {
+        part.result = ParameterPartOutcome::Result::Written;
+        partStatus(part, QStringLiteral("%1 parameters are written!").arg(word));
+    } else {
+        part.result = ParameterPartOutcome::Result::Unconfirmed;
+        const QString list = unconfirmedList(part.unconfirmed);
+        if (arm)
+            armNote = QStringLiteral("arm parameters not confirmed: ") + list;
+        partStatus(part, QStringLiteral("%1 parameters not confirmed!\n").arg(word) + list);
+        emit line(QStringLiteral("%1 parameters not confirmed: ").arg(word) + list);
+    }
+    emit line(
+        arm ? QStringLiteral("arm process terminated") : QStringLiteral("process terminated"));
+}
+
+void ParameterJob::refuse(
+    ParameterPartOutcome& part, ParameterPartOutcome::Result result, const QString& reason)
+{
+    part.result = result;
+    part.reason = reason;
+    const QString word = partWord(part.part);
+    if (part.part == kArm)
+        armNote = QStringLiteral("arm parameters are not written: ") + reason;
+    partStatus(part, QStringLiteral("%1 parameters are not written!\n").arg(word) + reason);
+    emit line(QStringLiteral("%1 parameters are not written: ").arg(word) + reason);
+}
+
+void ParameterJob::partStatus(const ParameterPartOutcome& part, const QString& text)
+{
+    if (part.part == kArm || armNote.isEmpty())
+        emit status(text);
+    else
+        emit status(armNote + QLatin1Char('\n') + text.simplified());
+}
