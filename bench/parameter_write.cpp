@@ -50,6 +50,11 @@ struct CountingLink
         auto* self = static_cast<CountingLink*>(ctx);
         self->inner.close(self->inner.ctx, handle);
     }
+    static int wait(void* ctx, int handle, int usec)
+    {
+        auto* self = static_cast<CountingLink*>(ctx);
+        return self->inner.wait ? self->inner.wait(self->inner.ctx, handle, usec) : 1;
+    }
 };
 
 } // namespace
@@ -72,7 +77,7 @@ int main(int argc, char** argv)
         CountingLink counter;
         counter.inner = *ec_link();
         const ec_linkt counting {&counter, &CountingLink::open, &CountingLink::send,
-            &CountingLink::recv, &CountingLink::close};
+            &CountingLink::recv, &CountingLink::close, &CountingLink::wait};
         ec_setlink(&counting);
 
         ParameterRequest request;

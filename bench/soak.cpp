@@ -1,10 +1,11 @@
 /*
- * Soak: the window's two bus jobs, repeated against zuvian-sim on a veth pair until something
- * fails. Each round is a full read-out ("Check Version": the bus up to OPERATIONAL, every axis's
- * name and firmware version) and a firmware download into all nine axes of the "robot" layout,
- * through the same application classes the window uses.
+ * Soak: the window's bus jobs, repeated against zuvian-sim on a veth pair until something fails.
+ * Each round is a full read-out ("Check Version": the bus up to OPERATIONAL, every axis's name and
+ * firmware version) and a firmware download into all nine axes of the "robot" layout, and with
+ * --parameters also "Write Parameters" (backup, every entry set and stored, read back), through
+ * the same application classes the window uses.
  *
- *   bench_soak [rounds] [--load] [--interface IF]
+ *   bench_soak [rounds] [--load] [--parameters] [--interface IF]
  *
  * rounds defaults to 100. --load keeps every CPU busy with one spinning process each, and runs the
  * virtual robot without real-time priority, so that it competes with the load as slave emulation
@@ -27,6 +28,7 @@
 #include <unistd.h>
 
 #include "EtherCatWrapper.h"
+#include "ParameterJob.h"
 #include "benchsupport.h"
 #include "writefirmware.h"
 
@@ -44,6 +46,7 @@ struct Round
 {
     int axes = 0;      /* axes read out with name and version */
     int written = 0;   /* axes whose download succeeded */
+    int confirmed = 0; /* parameter commands confirmed */
     std::string failure;
 };
 
@@ -84,6 +87,24 @@ void writeAll(const QString &eth, int arm, int platform, Round &round)
     }
 }
 
+void writeParameters(const QString &eth, int arm, int platform, Round &round)
+{
+    ParameterRequest request;
+    request.eth = eth;
+    request.readOutOk = true;
+    request.Arm1Start = arm;
+    request.PlatformStart = platform;
+    request.PlatformSlaveCount = 4;
+    ParameterJob job;
+    const ParameterOutcome outcome = job.run(request);
+    round.confirmed = outcome.arm.confirmed + outcome.platform.confirmed;
+    for (const ParameterPartOutcome *part : {&outcome.arm, &outcome.platform})
+        if (part->result != ParameterPartOutcome::Result::Written) {
+            round.failure = "parameters: " + part->part.toStdString() + " not written: " + part->reason.toStdString();
+            return;
+        }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -91,14 +112,17 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     long rounds = 100;
     bool load = false;
+    bool parameters = false;
     std::string interface;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--load") == 0)
             load = true;
+        else if (std::strcmp(argv[i], "--parameters") == 0)
+            parameters = true;
         else if (std::strcmp(argv[i], "--interface") == 0 && i + 1 < argc)
             interface = argv[++i];
         else if ((rounds = std::atol(argv[i])) <= 0) {
-            std::fprintf(stderr, "usage: %s [rounds] [--load] [--interface IF]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [rounds] [--load] [--parameters] [--interface IF]\n", argv[0]);
             return 2;
         }
     }
@@ -109,6 +133,8 @@ int main(int argc, char **argv)
             return 1;
         }
     QDir::setCurrent(work.path());
+    // Parameter backups go to the working directory, gone after the run.
+    qputenv("XDG_DATA_HOME", work.path().toLocal8Bit());
 
     std::vector<std::string> simOptions;
     if (load)
@@ -132,26 +158,47 @@ int main(int argc, char **argv)
     if (out >= 0 && null >= 0)
         dup2(null, STDOUT_FILENO);
     long failures = 0;
-    bench::Samples seconds;
+    bench::Samples seconds, readSeconds, firmwareSeconds, parameterSeconds;
     for (long r = 1; r <= rounds; ++r) {
         const auto start = bench::Clock::now();
         Round round;
         int arm = 0, platform = 0;
         readOut(eth, round, &arm, &platform);
-        if (round.failure.empty())
+        const auto read = bench::Clock::now();
+        readSeconds.add(bench::microseconds(read - start) / 1e6);
+        if (round.failure.empty()) {
             writeAll(eth, arm, platform, round);
+            firmwareSeconds.add(bench::microseconds(bench::Clock::now() - read) / 1e6);
+        }
+        const auto written = bench::Clock::now();
+        if (round.failure.empty() && parameters) {
+            writeParameters(eth, arm, platform, round);
+            parameterSeconds.add(bench::microseconds(bench::Clock::now() - written) / 1e6);
+        }
         const double took = bench::microseconds(bench::Clock::now() - start) / 1e6;
         seconds.add(took);
         failures += round.failure.empty() ? 0 : 1;
-        std::fprintf(stderr, "round %ld: %d axes read, %d written, %.2f s%s%s\n", r, round.axes, round.written,
-                     took, round.failure.empty() ? "" : ": FAILED ", round.failure.c_str());
+        std::fprintf(stderr, "round %ld: %d axes read, %d written, %d parameter commands confirmed, %.2f s%s%s\n", r,
+                     round.axes, round.written, round.confirmed, took, round.failure.empty() ? "" : ": FAILED ",
+                     round.failure.c_str());
     }
     std::fflush(stdout);
     if (out >= 0)
         dup2(out, STDOUT_FILENO);
-    std::printf("# soak: %ld rounds%s against %s\n", rounds, load ? ", every CPU loaded" : "", interface.c_str());
+    std::printf("# soak: %ld rounds%s%s against %s\n", rounds, parameters ? " with parameters" : "",
+                load ? ", every CPU loaded" : "", interface.c_str());
     bench::figure("failed rounds", double(failures), 0, 0);
     bench::figure("seconds per round, median", seconds.median(), seconds.median(), 1);
     bench::figure("seconds per round, worst", seconds.worst(), seconds.median(), seconds.worst() / seconds.median());
+    const struct {
+        const char *name;
+        const bench::Samples &samples;
+    } phases[] = {{"seconds per read-out, median", readSeconds},
+                  {"seconds per firmware of 9 axes, median", firmwareSeconds},
+                  {"seconds per parameter write, median", parameterSeconds}};
+    for (const auto &phase : phases)
+        if (!phase.samples.empty())
+            bench::figure(phase.name, phase.samples.median(), seconds.median(),
+                          phase.samples.median() / seconds.median());
     return failures ? 1 : 0;
 }
