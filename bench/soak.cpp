@@ -100,9 +100,24 @@ void writeParameters(const QString &eth, int arm, int platform, Round &round)
     round.confirmed = outcome.arm.confirmed + outcome.platform.confirmed;
     for (const ParameterPartOutcome *part : {&outcome.arm, &outcome.platform})
         if (part->result != ParameterPartOutcome::Result::Written) {
-            round.failure = "parameters: " + part->part.toStdString() + " not written: " + part->reason.toStdString();
+            round.failure = "parameters: " + part->part.toStdString() + " not written (result " +
+                            std::to_string(int(part->result)) + "): " + part->reason.toStdString();
+            for (auto axis = part->unconfirmed.begin(); axis != part->unconfirmed.end(); ++axis)
+                round.failure += " axis " + std::to_string(axis.key()) + " unconfirmed " +
+                                 std::to_string(axis.value().size()) + " parameters;";
             return;
         }
+}
+
+/* The last `lines` lines of the file `name` on standard error. */
+void showTail(const std::string &name, int lines)
+{
+    QFile file(QString::fromStdString(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QList<QByteArray> all = file.readAll().split('\n');
+    for (qsizetype i = std::max<qsizetype>(0, all.size() - lines); i < all.size(); ++i)
+        std::fprintf(stderr, "    %s\n", all[i].constData());
 }
 
 } // namespace
@@ -151,15 +166,17 @@ int main(int argc, char **argv)
     bench::LoadGenerator generator(load);
     const QString eth = QString::fromStdString(interface);
 
-    // The writer's progress lines would bury the rounds; they go nowhere while the rounds run.
+    // The jobs' progress lines would bury the rounds: each round's go to a file, shown only when
+    // the round failed.
     std::fflush(stdout);
     const int out = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (out >= 0 && null >= 0)
-        dup2(null, STDOUT_FILENO);
+    const std::string logName = work.filePath("round.log").toStdString();
     long failures = 0;
     bench::Samples seconds, readSeconds, firmwareSeconds, parameterSeconds;
     for (long r = 1; r <= rounds; ++r) {
+        const int log = open(logName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out >= 0 && log >= 0)
+            dup2(log, STDOUT_FILENO);
         const auto start = bench::Clock::now();
         Round round;
         int arm = 0, platform = 0;
@@ -181,6 +198,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "round %ld: %d axes read, %d written, %d parameter commands confirmed, %.2f s%s%s\n", r,
                      round.axes, round.written, round.confirmed, took, round.failure.empty() ? "" : ": FAILED ",
                      round.failure.c_str());
+        std::fflush(stdout);
+        if (log >= 0)
+            close(log);
+        if (!round.failure.empty())
+            showTail(logName, 40);
     }
     std::fflush(stdout);
     if (out >= 0)

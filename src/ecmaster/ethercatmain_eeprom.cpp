@@ -28,6 +28,9 @@ static const eep_access eep_ap = {ec_APRD, ec_APWR};
 
 /* Word address of the split read in flight per slave, so that a refused read can be repeated. */
 static uint16 eep_pending[EC_MAXSLAVE];
+/* Per slave, 1 when ec_readeeprom1 could not start its read: the data register then still holds
+ * the word before. */
+static uint8 eep_unstarted[EC_MAXSLAVE];
 
 int ec_eeprom2master(uint16 slave)
 {
@@ -186,7 +189,13 @@ int ec_writeeepromAP(uint16 aiadr, uint16 eeproma, uint16 data, int timeout)
 /* Internal variant for the SII cache: tells a failed read from a word group of zeros. */
 int ec_readeepromFP_checked(uint16 configadr, uint16 eeproma, int timeout, uint64 *data)
 {
-   return eep_read(&eep_fp, configadr, eeproma, timeout, data);
+   /* An EEPROM that stays busy past the time-out, or a status that got lost, is tried again: a
+    * loaded host can hold a slave's answers back for longer than one time-out, and what rests on
+    * an SII read (names, mailboxes, process data sizes) cannot simply go without it. */
+   for (int attempt = 0; attempt < EC_SIIREADTRIES; attempt++)
+      if (eep_read(&eep_fp, configadr, eeproma, timeout, data))
+         return 1;
+   return 0;
 }
 
 uint32 ec_readeeprom(uint16 slave, uint16 eeproma, int timeout)
@@ -213,13 +222,12 @@ void ec_readeeprom1(uint16 slave, uint16 eeproma)
    uint16 estat = 0;
    ec_eeprom2master(slave);
    eep_pending[slave] = eeproma;
+   eep_unstarted[slave] = 1;
    if (!eep_waitnotbusy(&eep_fp, configadr, &estat, EC_TIMEOUT_SAFE))
-   {
-      esifailed[slave] = 1; /* the data register would still hold the word before */
       return;
-   }
    eep_clearerrors(&eep_fp, configadr, estat);
-   eep_command(&eep_fp, configadr, EC_ECMD_READ, eeproma);
+   if (eep_command(&eep_fp, configadr, EC_ECMD_READ, eeproma) > 0)
+      eep_unstarted[slave] = 0;
 }
 
 /* A refused split read would leave the data register holding the previous word; the read is then
@@ -231,22 +239,16 @@ uint32 ec_readeeprom2(uint16 slave, int timeout)
    uint16 configadr = ec_slave[slave].configadr;
    uint16 estat = 0;
    uint32 data = 0;
-   if (!eep_waitnotbusy(&eep_fp, configadr, &estat, timeout))
-   {
-      esifailed[slave] = 1;
-      return 0;
-   }
-   if (estat & EC_ESTAT_NACK)
+   /* Whatever went wrong with the split read, the word is read again as a whole. */
+   if (eep_unstarted[slave] || !eep_waitnotbusy(&eep_fp, configadr, &estat, timeout) ||
+       (estat & EC_ESTAT_NACK) ||
+       ec_retried(ec_FPRD, configadr, ECT_REG_EEPDAT, sizeof data, &data) <= 0)
    {
       uint64 word = 0;
       if (!ec_readeepromFP_checked(configadr, eep_pending[slave], timeout, &word))
          esifailed[slave] = 1;
+      eep_unstarted[slave] = 0;
       return (uint32)word;
-   }
-   if (ec_retried(ec_FPRD, configadr, ECT_REG_EEPDAT, sizeof data, &data) <= 0)
-   {
-      esifailed[slave] = 1;
-      return 0;
    }
    return data;
 }

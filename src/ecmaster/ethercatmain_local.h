@@ -26,8 +26,11 @@ typedef int (*ec_accessfn)(uint16 ADP, uint16 ADO, uint16 length, void *data, in
  * the last working counter. */
 int ec_retried(ec_accessfn fn, uint16 ADP, uint16 ADO, uint16 length, void *data);
 
-/* ec_readeepromFP that tells a failed read (0) from a word group of zeros (1); *data is 0 on
- * failure. */
+/* How often an SII word is read before the read counts as failed. */
+#define EC_SIIREADTRIES 3
+
+/* ec_readeepromFP that tells a failed read (0) from a word group of zeros (1), tried up to
+ * EC_SIIREADTRIES times; *data is 0 on failure. */
 int ec_readeepromFP_checked(uint16 configadr, uint16 eeproma, int timeout, uint64 *data);
 
 /* 1 when `slave` names an entry of ec_slave, else 0. */

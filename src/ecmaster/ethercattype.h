@@ -82,7 +82,7 @@ typedef uint8 boolean;
 /* ---- time-outs, in microseconds ---- */
 
 #define EC_TIMEOUT_FRAME 500           /* one datagram round trip; a frame is re-sent this often */
-#define EC_TIMEOUT_REPLY 20000         /* how long any exchange awaits a frame that may come back */
+#define EC_TIMEOUT_REPLY 100000        /* how long any exchange awaits a frame that may come back */
 #define EC_TIMEOUT_SAFE 20000          /* slave count broadcast, SII word access, mailbox send */
 #define EC_TIMEOUT_MBXRX 700000        /* mailbox receive of CoE and SoE replies */
 #define EC_TIMEOUT_STATECHANGE 2000000 /* waiting for an AL state change */
