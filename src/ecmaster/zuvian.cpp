@@ -47,6 +47,11 @@ static char mcp_flagtexts[12][56] = {
 static ec_mbxbuft mcp_txbuf;
 static ec_mbxbuft mcp_rxbuf;
 
+/* Per axis, 1 when the reply to the last request was read: a controller answers each request
+ * once, so nothing late can be waiting and the next request needs no look for a stale reply,
+ * which saves a frame per command. 0 at start and after a request whose reply did not come. */
+static uint8 mcp_settled[EC_MAXSLAVE];
+
 static_assert(sizeof(MCP_Transmit) == MCP_RECORD_SIZE, "request record is 8 bytes");
 static_assert(sizeof(MCP_Receive) == MCP_RECORD_SIZE, "reply record is 8 bytes");
 
@@ -104,10 +109,11 @@ static int mcp_send(int axis)
    {
       return 0;
    }
-   if (mcp_usablelength(ec_slave[axis].mbx_rl))
+   if (!mcp_settled[axis] && mcp_usablelength(ec_slave[axis].mbx_rl))
    {
-      (void)ec_mbxreceive((uint16)axis, &mcp_rxbuf, 0);
+      (void)ec_mbxreceive((uint16)axis, &mcp_rxbuf, 0); /* whatever waits is stale: dropped */
    }
+   mcp_settled[axis] = 0;
    return ec_mbxsend((uint16)axis, &mcp_txbuf, MCP_TIMEOUT_SEND);
 }
 
@@ -131,6 +137,7 @@ uint32 mbx_ethercatRecieve(int axis)
    {
       return MCP_NOREPLY;
    }
+   mcp_settled[axis] = 1;
    return mcp_replyvalue(&mcp_rxbuf);
 }
 
