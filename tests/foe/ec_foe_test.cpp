@@ -1,5 +1,6 @@
 // ec_FOEwrite and ec_FOEread end to end: the master against an emulated slave's FoE server (or a
 // scripted slave side that answers what a correct server never would) on the virtual bus.
+#include "errorlist.h"
 #include "foebus.h"
 #include "simbus.h"
 
@@ -65,7 +66,11 @@ protected:
         ASSERT_EQ(ec_config_init(0), 1);
         ASSERT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
     }
-    void TearDown() override { ec_close(); }
+    void TearDown() override
+    {
+        EXPECT_TRUE(countersAdvance(bus_.slave(1).mailbox().received()));
+        ec_close();
+    }
 
     void script(std::function<sim::Bytes(const FoeMessage &)> answer)
     {
@@ -287,6 +292,7 @@ TEST(FoeUnequalMailboxes, WholeFilesTravelWhicheverMailboxIsLarger)
             EXPECT_EQ(ec_FOEwrite(1, name, 0, int(n), file.data(), kAnswerTimeout), 1);
             EXPECT_EQ(written, file);
         }
+        EXPECT_TRUE(countersAdvance(bus.slave(1).mailbox().received()));
         ec_close();
     }
 }
