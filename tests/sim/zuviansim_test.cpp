@@ -113,7 +113,8 @@ std::optional<std::uint16_t> countOn(const std::string &ifname)
             sim::Bytes frame(1600);
             sockaddr_ll from{};
             socklen_t length = sizeof from;
-            const ssize_t n = recvfrom(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &length);
+            const ssize_t n = recvfrom(fd, frame.data(), frame.size(), 0,
+                                       reinterpret_cast<sockaddr *>(&from), &length);
             if (n > 0 && from.sll_pkttype != PACKET_OUTGOING) {
                 frame.resize(std::size_t(n));
                 if (auto r = sim::datagramResult(frame, 0))
