@@ -11,9 +11,11 @@
 #include <string.h>
 
 /* Whether `slave` can carry FoE packets: it is on the bus and both mailboxes fit a mailbox buffer,
- * the write mailbox with room for at least one data byte, the read mailbox for a whole FoE header.
- * A bootstrap mailbox is often larger than the standard one, so this is checked at every call. */
-static int ec_FOEusable(uint16 slave)
+ * the write mailbox with room for at least one data byte, the read mailbox for a whole FoE header
+ * (and, when `reading`, for at least one data byte too: a read whose packets could carry nothing
+ * would never end). A bootstrap mailbox is often larger than the standard one, so this is checked
+ * at every call. */
+static int ec_FOEusable(uint16 slave, int reading)
 {
    const ec_slavet *s;
    if (slave < 1 || slave >= EC_MAXSLAVE || slave > ec_slavecount)
@@ -21,14 +23,23 @@ static int ec_FOEusable(uint16 slave)
    s = &ec_slave[slave];
    if (s->mbx_l <= EC_FOEHEADERSIZE || s->mbx_l > EC_MAXMBX)
       return 0;
-   if (s->mbx_rl < EC_FOEHEADERSIZE || s->mbx_rl > EC_MAXMBX)
+   if (s->mbx_rl < EC_FOEHEADERSIZE + (reading ? 1 : 0) || s->mbx_rl > EC_MAXMBX)
       return 0;
    return 1;
 }
 
+/* Data bytes a packet from the master can carry: the write mailbox's room behind the headers. */
 static uint16 ec_FOEmaxdata(uint16 slave)
 {
    return (uint16)(ec_slave[slave].mbx_l - EC_FOEHEADERSIZE);
+}
+
+/* Data bytes a full packet from the slave carries. The slave fills its own send mailbox, which is
+ * our read mailbox and may be larger or smaller than the write mailbox, so a read packet is full
+ * when it fills the read mailbox. */
+static uint16 ec_FOEmaxread(uint16 slave)
+{
+   return (uint16)(ec_slave[slave].mbx_rl - EC_FOEHEADERSIZE);
 }
 
 /* Fills the headers of an outgoing message with `payload` bytes behind them and a new mailbox
@@ -88,7 +99,7 @@ int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *
    int finished = 0;
    int wkc;
 
-   if (!ec_FOEusable(slave) || filename == NULL || psize < 0 || (p == NULL && psize > 0))
+   if (!ec_FOEusable(slave, 0) || filename == NULL || psize < 0 || (p == NULL && psize > 0))
       return 0;
    maxdata = ec_FOEmaxdata(slave);
    wkc = ec_FOErequest(slave, ECT_FOE_WRITE, filename, password, &in, &out);
@@ -156,7 +167,8 @@ int ec_FOEread(uint16 slave, char *filename, uint32 password, int *psize, void *
    if (psize == NULL)
       return 0;
    capacity = *psize;
-   if (!ec_FOEusable(slave) || filename == NULL || capacity < 0 || (p == NULL && capacity > 0))
+   if (!ec_FOEusable(slave, 1) || filename == NULL || capacity < 0 ||
+       (p == NULL && capacity > 0))
       return 0;
    wkc = ec_FOErequest(slave, ECT_FOE_READ, filename, password, &in, &out);
    if (wkc <= 0)
@@ -179,7 +191,7 @@ int ec_FOEread(uint16 slave, char *filename, uint32 password, int *psize, void *
          result = ec_FOEtakedata(slave, answer, len, ++expected, (uint8 *)p, &stored, capacity,
                                  &out);
       *psize = stored;
-      if (result <= 0 || answer->OpCode != ECT_FOE_DATA || len != ec_FOEmaxdata(slave))
+      if (result <= 0 || answer->OpCode != ECT_FOE_DATA || len != ec_FOEmaxread(slave))
          return result;
    }
 }

@@ -74,8 +74,11 @@ int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *
 /* Reads the file `filename` from `slave` into `p`. On entry `*psize` is the capacity of `p`; after
  * every received message it holds the bytes stored so far. `timeout` (µs) bounds each wait.
  * Returns:
- *   > 0  success: the working counter of the send that acknowledged the last (short) packet;
- *   0    nothing could be exchanged (as for ec_FOEwrite), or a send or receive failed;
+ *   > 0  success: the working counter of the send that acknowledged the last (short) packet. A
+ *        packet is short when it does not fill the read mailbox, whose size may differ from the
+ *        write mailbox's;
+ *   0    nothing could be exchanged (as for ec_FOEwrite, except that the read mailbox must be
+ *        longer than 12 bytes), or a send or receive failed;
  *   -3   the answer was not FoE, had an impossible length, or an unexpected operation code;
  *   -5   the slave answered with an FoE error;
  *   -6   (-EC_ERR_TYPE_FOE_BUF2SMALL) a packet came with the wrong number or would not fit `p`;

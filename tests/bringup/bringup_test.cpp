@@ -1,10 +1,12 @@
 // The axis bus bring-up against the virtual robot: counting of the controllers, the way to
 // OPERATIONAL with its one process data cycle, and the failure texts.
 #include "coe/coeslave.h"
+#include "controller/controllerlayouts.h"
 #include "soe/soeslave.h"
 #include "simbus.h"
 
 #include "ethercatmain.h"
+#include "ethercatprocessdata.h"
 #include "nicdrv.h"
 #include "zuvianbringup.h"
 
@@ -50,7 +52,8 @@ protected:
 
 TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
 {
-    bus = std::make_unique<SimBus>("robot");
+    sim::ControllerBus robot = sim::robotBus();
+    bus = std::make_unique<SimBus>(std::move(robot.chain));
     EXPECT_EQ(bringUp(), 0);
     EXPECT_EQ(info.allslavecnt, 11u);
     EXPECT_EQ(info.platformslavecnt, 4u);
@@ -59,6 +62,18 @@ TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
     EXPECT_EQ(info.error, nullptr);
     for (std::size_t n = 1; n <= 11; n++)
         EXPECT_EQ(bus->slave(n).state(), sim::AlState::Op) << n;
+
+    // The inputs carry a controller's position and error flags; the outputs reach it.
+    robot.controller(9).interpreter().parameters().setAxis(209, 0x01020304);
+    robot.controller(9).interpreter().setErrorFlags(0x0200);
+    const std::uint8_t velocity[4] = {0x10, 0x20, 0x30, 0x40};
+    std::memcpy(ec_slave[9].outputs, velocity, sizeof velocity);
+    for (int cycle = 0; cycle < 2; cycle++) {
+        ec_send_processdata();
+        ec_receive_processdata(500);
+    }
+    const std::uint8_t expected[10] = {0x04, 0x03, 0x02, 0x01, 0x10, 0x20, 0x30, 0x40, 0x00, 0x02};
+    EXPECT_EQ(0, std::memcmp(expected, ec_slave[9].inputs, sizeof expected));
 
     EXPECT_EQ(stop_ethercat(), 0);
     EXPECT_EQ(bus->openHandles(), 0);
@@ -92,10 +107,11 @@ TEST_F(Bringup, ArmAloneHasNoPlatformControllers)
 
 TEST_F(Bringup, OnlyExactNamesWithProcessDataBothWaysAreCounted)
 {
-    bus = std::make_unique<SimBus>(chainOf(makeIoSlave("TMCM-174", 32, 32), makeIoSlave("TMCM-1632", 1, 1),
-                                           makeIoSlave("TMCM-1610", 32, 0), makeIoSlave("TMCM-174X", 32, 32),
-                                           makeIoSlave("tmcm-1632", 32, 32), makeIoSlave("TMCM-ZQ-841", 8, 8),
-                                           makeIoSlave("TMCM-ZQ-84", 8, 8)));
+    bus = std::make_unique<SimBus>(
+        chainOf(makeIoSlave("TMCM-174", 32, 32), makeIoSlave("TMCM-1632", 1, 1),
+                makeIoSlave("TMCM-1610", 32, 0), makeIoSlave("TMCM-174X", 32, 32),
+                makeIoSlave("tmcm-1632", 32, 32), makeIoSlave("TMCM-ZQ-841", 8, 8),
+                makeIoSlave("TMCM-ZQ-84", 8, 8)));
     EXPECT_EQ(bringUp(), 0);
     EXPECT_EQ(info.allslavecnt, 7u);
     EXPECT_EQ(info.platformslavecnt, 2u);
@@ -123,7 +139,8 @@ TEST_F(Bringup, SlaveStayingInSafeOpFailsWithValidCounts)
 TEST_F(Bringup, ImageTooLargeForTheProcessImageIsNoSuccess)
 {
     // Three controllers of 1400 output bytes each need more than the 4096-byte image.
-    bus = std::make_unique<SimBus>(chainOf(makeIoSlave("TMCM-174", 1400 * 8, 8), makeIoSlave("TMCM-174", 1400 * 8, 8),
+    bus = std::make_unique<SimBus>(chainOf(makeIoSlave("TMCM-174", 1400 * 8, 8),
+                                           makeIoSlave("TMCM-174", 1400 * 8, 8),
                                            makeIoSlave("TMCM-174", 1400 * 8, 8)));
     EXPECT_EQ(bringUp(), -1);
     EXPECT_STREQ(info.error, "ERROR:Not all slaves reached operational state");
@@ -188,7 +205,8 @@ TEST_F(Bringup, SafeOpCheckTellsWhetherTheWholeBusIsInSafeOp)
     ASSERT_EQ(bringUp(), 0);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(checkOPState(nullptr), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Not all slaves reached safe operational state.");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Not all slaves reached safe operational state.");
     EXPECT_EQ(ec_slave[2].state, EC_STATE_OPERATIONAL);
 
     ec_slave[0].state = EC_STATE_SAFE_OP;

@@ -1,5 +1,5 @@
-// Error texts: the three code tables and the rendering of error list entries as lines, including
-// an SDO abort that a slave on the virtual bus really sent.
+// Error texts: unknown codes in the three tables and the rendering of error list entries as lines,
+// including an SDO abort that a slave on the virtual bus really sent.
 #include "coebus.h"
 
 #include "coe/demodictionary.h"
@@ -11,18 +11,13 @@
 
 namespace {
 
-TEST(ErrorText, CodesAreLookedUpInTheirTables)
+TEST(ErrorText, UnknownCodesAndZeroInEveryTable)
 {
-    EXPECT_STREQ(ec_sdoerror2string(0x06020000), "The object does not exist in the object directory");
-    EXPECT_STREQ(ec_sdoerror2string(0x08000023),
-                 "Object dictionary dynamic generation fails or no object dictionary is present");
-    EXPECT_STREQ(ec_sdoerror2string(0x12345678), "Unknown");
+    // Texts of known SDO and SoE codes are checked in the lines below, from the bus; the AL codes
+    // have no other test.
     EXPECT_STREQ(ec_ALstatuscode2string(0x0011), "Invalid requested state change");
-    EXPECT_STREQ(ec_ALstatuscode2string(0x0016), "Invalid mailbox configuration");
-    EXPECT_STREQ(ec_ALstatuscode2string(0x004F), "MBX_VOE");
+    EXPECT_STREQ(ec_sdoerror2string(0x12345678), "Unknown");
     EXPECT_STREQ(ec_ALstatuscode2string(0x0099), "Unknown");
-    EXPECT_STREQ(ec_soeerror2string(0x800A), "Invalid drive number");
-    EXPECT_STREQ(ec_soeerror2string(0x7008), "Invalid operation data:Configured IDN will not be supported");
     EXPECT_STREQ(ec_soeerror2string(0x800B), "Unknown");
     EXPECT_STREQ(ec_sdoerror2string(0), "No error");
     EXPECT_STREQ(ec_ALstatuscode2string(0), "No error");
@@ -58,9 +53,12 @@ TEST_F(ErrorLines, AbortFromTheBusIsRenderedWithItsTextAndCutToTheBuffer)
     start();
     uint32 value = 0;
     int size = sizeof(value);
-    EXPECT_EQ(ec_SDOread(Slave, sim::coe::demo::MissingObject, 0, FALSE, &size, &value, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(
+        ec_SDOread(Slave, sim::coe::demo::MissingObject, 0, FALSE, &size, &value, EC_TIMEOUT_MBXRX),
+        0);
     std::string line = ec_elist2string();
-    EXPECT_NE(line.find(" SDO slave:2 index:2300.00 error:06020000 The object does not exist"), std::string::npos)
+    EXPECT_NE(line.find(" SDO slave:2 index:2300.00 error:06020000 The object does not exist"),
+              std::string::npos)
         << line;
 
     // The longest description does not fit the line buffer: the line is cut, not overrun.

@@ -5,54 +5,54 @@
 
 #include "ethercatconfigmap.h"
 
+#include <vector>
+
 namespace {
 
 class PdoMap : public CoeBus
 {
 };
 
-TEST_F(PdoMap, PlainReadOutGivesTheDictionarysSizes)
+TEST_F(PdoMap, EntryByEntryAndCompleteAccessGiveTheDictionarysSizes)
 {
-    start();
-    int osize = -1, isize = -1;
-    EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 1);
-    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
-    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
-    EXPECT_EQ(ec_slave[Slave].SMtype[2], 3);
-    EXPECT_EQ(ec_slave[Slave].SMtype[3], 4);
-    EXPECT_EQ(+ec_slave[Slave].SM[2].SMlength, 6);
-    EXPECT_EQ(+ec_slave[Slave].SM[3].SMlength, 7);
-    EXPECT_EQ(ec_readPDOassign(Slave, 0x1C13), sim::coe::CoeSlaveInputBits);
-    EXPECT_TRUE(errors().empty());
-}
-
-TEST_F(PdoMap, CompleteAccessReadOutGivesTheSameSizes)
-{
-    sim::coe::CoeSlaveOptions options;
-    options.completeAccess = true;
-    start(options);
-    size_t before = received().size();
-    int osize = -1, isize = -1;
-    EXPECT_EQ(ec_readPDOmapCA(Slave, &osize, &isize), 1);
-    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
-    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
-    EXPECT_EQ(+ec_slave[Slave].SM[2].SMlength, 6);
-    EXPECT_EQ(+ec_slave[Slave].SM[3].SMlength, 7);
-    // 0x1C00, then per direction the assignment and one mapping object: five reads in all.
-    EXPECT_EQ(received().size(), before + 5);
-}
-
-TEST_F(PdoMap, TypesNumberedOneTooLowAreRaised)
-{
-    sim::coe::CoeSlaveOptions options;
-    options.layout.smTypes = {1, 2, 2, 3};
-    start(options);
-    int osize = 0, isize = 0;
-    EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 1);
-    EXPECT_EQ(ec_slave[Slave].SMtype[2], 3);
-    EXPECT_EQ(ec_slave[Slave].SMtype[3], 4);
-    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
-    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
+    struct Case
+    {
+        const char *what;
+        bool completeAccess;
+        std::vector<uint8> smTypes;
+        size_t reads; // 0: not counted
+    };
+    const Case cases[] = {
+        {"entry by entry", false, {}, 0},
+        // 0x1C00, then per direction the assignment and one mapping object.
+        {"complete access", true, {}, 5},
+        {"types numbered one too low are raised", false, {1, 2, 2, 3}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::coe::CoeSlaveOptions options;
+        options.completeAccess = c.completeAccess;
+        if (!c.smTypes.empty())
+            options.layout.smTypes = c.smTypes;
+        start(options);
+        size_t before = received().size();
+        int osize = -1, isize = -1;
+        EXPECT_EQ(c.completeAccess ? ec_readPDOmapCA(Slave, &osize, &isize)
+                                   : ec_readPDOmap(Slave, &osize, &isize),
+                  1);
+        EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
+        EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
+        EXPECT_EQ(ec_slave[Slave].SMtype[2], 3);
+        EXPECT_EQ(ec_slave[Slave].SMtype[3], 4);
+        EXPECT_EQ(+ec_slave[Slave].SM[2].SMlength, 6);
+        EXPECT_EQ(+ec_slave[Slave].SM[3].SMlength, 7);
+        if (c.reads != 0) {
+            EXPECT_EQ(received().size(), before + c.reads);
+        }
+        EXPECT_TRUE(errors().empty());
+        TearDown();
+        bus.reset();
+    }
 }
 
 TEST_F(PdoMap, OnlyTheSyncManagersOfTheTableAreLookedAt)

@@ -1,5 +1,5 @@
 /*
- * Chains for the enumeration tests.
+ * Slaves for the enumeration tests.
  */
 #include "testchains.h"
 
@@ -8,17 +8,6 @@
 namespace enumtest {
 
 namespace {
-
-std::uint32_t productOf(const std::string &name)
-{
-    if (name == "TMCM-174")
-        return 0x000000AE;
-    if (name == "TMCM-1632")
-        return 0x00000660;
-    if (name == "TMCM-ZQ-841")
-        return 0x00000349;
-    return 0x0000064A;
-}
 
 sim::SiiPdo pdo(std::uint16_t index, std::uint8_t sm, std::uint8_t bits)
 {
@@ -73,46 +62,6 @@ sim::Chain chainOf(const std::vector<sim::Bytes> &images)
     for (const auto &image : images)
         chain.add(sim::Slave(image));
     return chain;
-}
-
-std::vector<std::string> robotNames()
-{
-    return {"Zuvian Base Board", "TMCM-174", "TMCM-174", "TMCM-1632", "TMCM-1632",
-            "Zuvian Arm Board", "TMCM-ZQ-841", "TMCM-ZQ-841", "TMCM-ZQ-841", "TMCM-1610",
-            "TMCM-1610"};
-}
-
-std::vector<std::string> armNames()
-{
-    return {"Zuvian Arm Board", "TMCM-ZQ-841", "TMCM-ZQ-841", "TMCM-ZQ-841", "TMCM-1610",
-            "TMCM-1610"};
-}
-
-namespace {
-
-sim::Chain chainNamed(const std::vector<std::string> &names)
-{
-    std::vector<sim::Bytes> images;
-    for (const auto &name : names)
-    {
-        if (name.rfind("TMCM-", 0) == 0)
-            images.push_back(controllerSii(name, productOf(name)).build());
-        else
-            images.push_back(boardSii(name, 0x10 + static_cast<std::uint32_t>(images.size())).build());
-    }
-    return chainOf(images);
-}
-
-} // namespace
-
-sim::Chain robotChain()
-{
-    return chainNamed(robotNames());
-}
-
-sim::Chain armChain()
-{
-    return chainNamed(armNames());
 }
 
 } // namespace enumtest

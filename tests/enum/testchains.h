@@ -1,11 +1,12 @@
 /*
- * Chains for the enumeration tests, built in code from SII descriptions: the robot's boards and
- * motor controllers, plus helpers to start the master on a SimBus.
+ * Slaves for the enumeration tests, built in code from SII descriptions: motor controllers and
+ * boards as the robot has them, and chains of any SII images.
  */
 #ifndef TESTS_ENUM_TESTCHAINS_H
 #define TESTS_ENUM_TESTCHAINS_H
 
 #include "core/chain.h"
+#include "core/layouts.h"
 #include "core/siibuilder.h"
 
 #include <string>
@@ -16,7 +17,7 @@ namespace enumtest {
 constexpr std::uint32_t ControllerVendor = 0x00000286;
 constexpr std::uint32_t BoardVendor = 0x00000A5A;
 
-/* Process data SyncManagers and FMMU uses of every controller. */
+/* Process data SyncManagers of every controller. */
 constexpr std::uint16_t OutputsStart = 0x1100;
 constexpr std::uint16_t InputsStart = 0x1180;
 
@@ -26,15 +27,14 @@ sim::SiiBuilder controllerSii(const std::string &name, std::uint32_t product);
 /* A board that is no axis: no mailbox, a name and a general category. */
 sim::SiiBuilder boardSii(const std::string &name, std::uint32_t product);
 
-/* The two layouts of the robot, equivalent to the sim's "robot" (11 slaves) and "arm" (6). */
-sim::Chain robotChain();
-sim::Chain armChain();
-/* The names of those chains in bus order. */
-std::vector<std::string> robotNames();
-std::vector<std::string> armNames();
-
 /* A chain of the given SII images, one slave each. */
 sim::Chain chainOf(const std::vector<sim::Bytes> &images);
+
+/* The simulator's "arm" layout: a board, then five controllers. */
+inline sim::Chain armChain()
+{
+    return *sim::layouts().build("arm");
+}
 
 } // namespace enumtest
 

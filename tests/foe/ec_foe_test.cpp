@@ -1,5 +1,6 @@
 // ec_FOEwrite and ec_FOEread end to end: the master against an emulated slave's FoE server (or a
 // scripted slave side that answers what a correct server never would) on the virtual bus.
+#include "errorlist.h"
 #include "foebus.h"
 #include "simbus.h"
 
@@ -46,8 +47,10 @@ class FoeBusTest : public ::testing::Test
 protected:
     FoeBusTest() : bus_(chain())
     {
-        server_->setWriteAcceptor([](const std::string &, uint32_t) { return sim::FoeVerdict::accept(); });
-        server_->setWriteCompletion([this](const std::string &, const std::vector<uint8_t> &f) { file_ = f; });
+        server_->setWriteAcceptor(
+            [](const std::string &, uint32_t) { return sim::FoeVerdict::accept(); });
+        server_->setWriteCompletion(
+            [this](const std::string &, const std::vector<uint8_t> &f) { file_ = f; });
     }
 
     sim::Chain chain()
@@ -63,7 +66,11 @@ protected:
         ASSERT_EQ(ec_config_init(0), 1);
         ASSERT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
     }
-    void TearDown() override { ec_close(); }
+    void TearDown() override
+    {
+        EXPECT_TRUE(countersAdvance(bus_.slave(1).mailbox().received()));
+        ec_close();
+    }
 
     void script(std::function<sim::Bytes(const FoeMessage &)> answer)
     {
@@ -131,7 +138,8 @@ TEST_F(FoeBusTest, WriteEndsOnSlaveErrorBusyAndSilence)
 
     server_->clearFaults();
     server_->answerBusy(1);
-    EXPECT_EQ(ec_FOEwrite(1, name_, 0, 1200, file.data(), kAnswerTimeout), -EC_ERR_TYPE_PACKET_ERROR);
+    EXPECT_EQ(ec_FOEwrite(1, name_, 0, 1200, file.data(), kAnswerTimeout),
+              -EC_ERR_TYPE_PACKET_ERROR);
 
     server_->clearFaults();
     server_->stallAfterPacket(1);
@@ -185,9 +193,11 @@ TEST_F(FoeBusTest, ReadFetchesEverySizeAndStopsBeforeAnOverflow)
     file = foetest::pattern(1200);
     std::vector<uint8_t> buffer(2 * kMaxData, 0xEE);
     int size = kMaxData + 100;
-    EXPECT_EQ(ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout), -EC_ERR_TYPE_FOE_BUF2SMALL);
+    EXPECT_EQ(ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout),
+              -EC_ERR_TYPE_FOE_BUF2SMALL);
     EXPECT_EQ(size, kMaxData);
-    EXPECT_TRUE(std::all_of(buffer.begin() + kMaxData, buffer.end(), [](uint8_t b) { return b == 0xEE; }));
+    EXPECT_TRUE(
+        std::all_of(buffer.begin() + kMaxData, buffer.end(), [](uint8_t b) { return b == 0xEE; }));
     EXPECT_EQ(sent(FoeOp::Ack).size(), 1u);
 }
 
@@ -195,18 +205,30 @@ TEST_F(FoeBusTest, WriteRefusesAnswersThatDoNotFit)
 {
     auto file = foetest::pattern(1200);
     const std::pair<std::function<sim::Bytes(const FoeMessage &)>, int> cases[] = {
-        {[](const FoeMessage &m) { return FoeMessage::ack(m.op == FoeOp::Write ? 0 : m.field + 1).encode(); },
+        {[](const FoeMessage &m) {
+             return FoeMessage::ack(m.op == FoeOp::Write ? 0 : m.field + 1).encode();
+         },
          -EC_ERR_TYPE_FOE_PACKETNUMBER},
-        {[](const FoeMessage &) { return FoeMessage::data(0, {}).encode(); }, -EC_ERR_TYPE_PACKET_ERROR},
-        {[](const FoeMessage &) { auto b = FoeMessage::ack(0).encode(); b[5] = 0x13; return b; }, -EC_ERR_TYPE_PACKET_ERROR},
-        {[](const FoeMessage &) { return withLength(FoeMessage::ack(0).encode(), 5); }, -EC_ERR_TYPE_PACKET_ERROR},
-        {[](const FoeMessage &) { return withLength(FoeMessage::ack(0).encode(), foetest::kMailboxSize - 5); },
+        {[](const FoeMessage &) { return FoeMessage::data(0, {}).encode(); },
+         -EC_ERR_TYPE_PACKET_ERROR},
+        {[](const FoeMessage &) {
+             auto b = FoeMessage::ack(0).encode();
+             b[5] = 0x13;
+             return b;
+         },
+         -EC_ERR_TYPE_PACKET_ERROR},
+        {[](const FoeMessage &) { return withLength(FoeMessage::ack(0).encode(), 5); },
+         -EC_ERR_TYPE_PACKET_ERROR},
+        {[](const FoeMessage &) {
+             return withLength(FoeMessage::ack(0).encode(), foetest::kMailboxSize - 5);
+         },
          -EC_ERR_TYPE_PACKET_ERROR},
     };
     int i = 0;
     for (const auto &[answer, result] : cases) {
         script(answer);
-        EXPECT_EQ(ec_FOEwrite(1, name_, 0, 1200, file.data(), kAnswerTimeout), result) << "case " << i++;
+        EXPECT_EQ(ec_FOEwrite(1, name_, 0, 1200, file.data(), kAnswerTimeout), result)
+            << "case " << i++;
     }
 }
 
@@ -231,6 +253,47 @@ TEST_F(FoeBusTest, ReadNeverCopiesAPacketWithAnImpossibleLengthOrNumber)
         EXPECT_EQ(size, 0);
         EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0xEE; }));
         EXPECT_TRUE(sent(FoeOp::Ack).empty());
+    }
+}
+
+// The slave fills its own send mailbox, so when the two mailboxes differ a full packet of a read
+// is the read mailbox's size and a full packet of a write the write mailbox's.
+TEST(FoeUnequalMailboxes, WholeFilesTravelWhicheverMailboxIsLarger)
+{
+    for (const auto &[writeSize, readSize] :
+         {std::pair<uint16_t, uint16_t>{0x200, 0x100}, {0x100, 0x200}}) {
+        SCOPED_TRACE(std::to_string(writeSize) + " bytes to the slave, " +
+                     std::to_string(readSize) + " back");
+        auto server = std::make_shared<sim::FoeServer>(sim::FoeMailboxes{writeSize, readSize});
+        std::vector<uint8_t> file, written;
+        server->setReadProvider([&file](const std::string &, uint32_t) {
+            return sim::FoeFile{sim::FoeVerdict::accept(), file};
+        });
+        server->setWriteAcceptor(
+            [](const std::string &, uint32_t) { return sim::FoeVerdict::accept(); });
+        server->setWriteCompletion(
+            [&written](const std::string &, const std::vector<uint8_t> &f) { written = f; });
+        sim::Chain chain;
+        chain.add(foetest::foeSlave("FoE test slave", server, {sim::AlState::PreOp}, writeSize,
+                                    readSize));
+        SimBus bus(std::move(chain));
+        ASSERT_GT(ec_init(SimBus::Primary), 0);
+        ASSERT_EQ(ec_config_init(0), 1);
+        ASSERT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
+        char name[] = "fw.bin";
+        const std::size_t readFull = readSize - 12;
+        for (std::size_t n : {std::size_t{600}, readFull, 2 * readFull}) {
+            SCOPED_TRACE(n);
+            file = foetest::pattern(n, 5);
+            std::vector<uint8_t> buffer(2000, 0xEE);
+            int size = static_cast<int>(buffer.size());
+            EXPECT_EQ(ec_FOEread(1, name, 0, &size, buffer.data(), kAnswerTimeout), 1);
+            EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size), file);
+            EXPECT_EQ(ec_FOEwrite(1, name, 0, int(n), file.data(), kAnswerTimeout), 1);
+            EXPECT_EQ(written, file);
+        }
+        EXPECT_TRUE(countersAdvance(bus.slave(1).mailbox().received()));
+        ec_close();
     }
 }
 

@@ -3,12 +3,13 @@
 namespace foetest {
 
 sim::Slave foeSlave(const std::string &name, std::shared_ptr<sim::FoeServer> server,
-                    std::initializer_list<sim::AlState> states)
+                    std::initializer_list<sim::AlState> states, std::uint16_t writeSize,
+                    std::uint16_t readSize)
 {
     sim::Bytes sii = sim::SiiBuilder()
                          .identity(0x5A5601, 0x1234, 1)
                          .name(name)
-                         .standardMailbox(kMailboxOut, kMailboxSize, kMailboxIn, kMailboxSize)
+                         .standardMailbox(kMailboxOut, writeSize, kMailboxIn, readSize)
                          .bootstrapMailbox(kBootOut, kBootSize, kBootIn, kBootSize)
                          .mailboxProtocols(sim::mbxproto::FoE)
                          .build();

@@ -25,9 +25,11 @@ constexpr std::uint16_t kBootIn = 0x1C00;
 constexpr std::uint16_t kBootSize = 0x100;
 constexpr int kBootMaxData = kBootSize - 12;
 
-// A mailbox slave named `name` whose FoE server answers in the given states.
+// A mailbox slave named `name` whose FoE server answers in the given states; its standard
+// mailbox holds `writeSize` bytes from the master and `readSize` bytes to it.
 sim::Slave foeSlave(const std::string &name, std::shared_ptr<sim::FoeServer> server,
-                    std::initializer_list<sim::AlState> states);
+                    std::initializer_list<sim::AlState> states,
+                    std::uint16_t writeSize = kMailboxSize, std::uint16_t readSize = kMailboxSize);
 
 // A board without mailbox, as the first slave of the robot.
 sim::Slave plainBoard();

@@ -35,7 +35,10 @@ protected:
     }
     void TearDown() override { ec_close(); }
 
-    std::uint8_t *memory(int n, uint16 address) { return &bus.slave(std::size_t(n)).esc().memory()[address]; }
+    std::uint8_t *memory(int n, uint16 address)
+    {
+        return &bus.slave(std::size_t(n)).esc().memory()[address];
+    }
 
     /* Map `bytes` bytes of logical space at `logical` onto process RAM at `physical` of slave n
      * through FMMU `fmmu`, written by the master as the mapping does. */
@@ -48,7 +51,8 @@ protected:
         f.PhysStart = physical;
         f.FMMUtype = type;
         f.FMMUactive = 1;
-        ASSERT_EQ(1, ec_FPWR(station(n), uint16(ECT_REG_FMMU0 + 16 * fmmu), sizeof f, &f, EC_TIMEOUT_FRAME));
+        ASSERT_EQ(1, ec_FPWR(station(n), uint16(ECT_REG_FMMU0 + 16 * fmmu), sizeof f, &f,
+                             EC_TIMEOUT_FRAME));
     }
 
     SimBus bus;
@@ -62,7 +66,8 @@ TEST(BusCount, BroadcastReadOfTheTypeRegisterCountsEverySlave)
         SimBus bus(SimBus::plainChain(n));
         ASSERT_EQ(1, ec_init(SimBus::Primary));
         uint16 type = 0;
-        EXPECT_EQ(int(n), ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE)) << n << " slaves";
+        EXPECT_EQ(int(n), ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE))
+            << n << " slaves";
         EXPECT_NE(0, type) << "the slaves' type ORed into the data";
         ec_close();
         EXPECT_EQ(0, bus.openHandles());
@@ -87,7 +92,8 @@ TEST_F(Bus, PositionalAccessReachesTheSlaveAtThatPosition)
 
     // A position behind the last slave is nobody: counter 0, data untouched, word 0.
     std::uint8_t untouched[2] = {0x5A, 0x5A};
-    EXPECT_EQ(0, ec_APRD(uint16(-count), ECT_REG_STADR, sizeof untouched, untouched, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(
+        0, ec_APRD(uint16(-count), ECT_REG_STADR, sizeof untouched, untouched, EC_TIMEOUT_FRAME));
     EXPECT_EQ(0x5A, untouched[0]);
     EXPECT_EQ(0, ec_APRDw(uint16(-count), ECT_REG_STADR, EC_TIMEOUT_FRAME));
 }
@@ -118,7 +124,8 @@ TEST_F(Bus, BroadcastWriteReachesEverySlave)
     std::uint8_t pattern[2] = {0x12, 0x34};
     EXPECT_EQ(count, ec_BWR(0, ProcessRam + 0x20, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
     for (int n = 1; n <= count; n++)
-        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x20), pattern, sizeof pattern)) << "slave " << n;
+        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x20), pattern, sizeof pattern))
+            << "slave " << n;
 
     // Broadcast reads OR what the slaves hold.
     *memory(2, ProcessRam + 0x30) = 0x01;
@@ -136,7 +143,8 @@ TEST_F(Bus, ReadMultipleWriteCopiesOneSlavesValueToTheSlavesBehindIt)
     EXPECT_GT(ec_ARMW(0, ProcessRam + 0x40, sizeof data, data, EC_TIMEOUT_FRAME), 0);
     EXPECT_EQ(0, std::memcmp(data, value, sizeof value));
     for (int n = 2; n <= count; n++)
-        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x40), value, sizeof value)) << "slave " << n;
+        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x40), value, sizeof value))
+            << "slave " << n;
 
     const std::uint8_t other[4] = {0x10, 0x20, 0x30, 0x40};
     std::memcpy(memory(2, ProcessRam + 0x50), other, sizeof other);
@@ -144,12 +152,14 @@ TEST_F(Bus, ReadMultipleWriteCopiesOneSlavesValueToTheSlavesBehindIt)
     EXPECT_GT(ec_FRMW(station(2), ProcessRam + 0x50, sizeof data, data, EC_TIMEOUT_FRAME), 0);
     EXPECT_EQ(0, std::memcmp(data, other, sizeof other));
     for (int n = 3; n <= count; n++)
-        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x50), other, sizeof other)) << "slave " << n;
+        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x50), other, sizeof other))
+            << "slave " << n;
 }
 
 TEST_F(Bus, LogicalAccessGoesThroughTheFmmusOfSeveralSlaves)
 {
-    // Slaves 1..3: two output bytes at 0x10000 + 2 (n - 1) and two input bytes at 0x10010 + 2 (n - 1).
+    // Slaves 1..3: two output bytes at 0x10000 + 2 (n - 1) and two input bytes at 0x10010 + 2 (n -
+    // 1).
     for (int n = 1; n <= 3; n++)
     {
         mapFmmu(n, 0, 0x10000 + 2 * (n - 1), 2, ProcessRam + 0x100, 2);
@@ -215,7 +225,8 @@ TEST_F(Bus, ProcessDataWithTheReferenceClockTime)
     bus.faults().loseNext = 1000;
     int64 kept = dctime;
     std::uint8_t untouched[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-    EXPECT_LT(ec_LRWDC(0x20000, sizeof untouched, untouched, station(1), &dctime, EC_TIMEOUT_FRAME), 0);
+    EXPECT_LT(ec_LRWDC(0x20000, sizeof untouched, untouched, station(1), &dctime, EC_TIMEOUT_FRAME),
+              0);
     EXPECT_EQ(9, untouched[6]);
     EXPECT_EQ(kept, dctime);
 }
@@ -280,7 +291,8 @@ protected:
         EXPECT_EQ(count, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME));
         for (int n = 1; n <= count; n++)
         {
-            EXPECT_EQ(station(n), ec_APRDw(uint16(1 - n), ECT_REG_STADR, EC_TIMEOUT_FRAME)) << "slave " << n;
+            EXPECT_EQ(station(n), ec_APRDw(uint16(1 - n), ECT_REG_STADR, EC_TIMEOUT_FRAME))
+                << "slave " << n;
             EXPECT_EQ(1, ec_FPWRw(station(n), ProcessRam, uint16(0x100 + n), EC_TIMEOUT_FRAME));
             EXPECT_EQ(0x100 + n, ec_FPRDw(station(n), ProcessRam, EC_TIMEOUT_FRAME));
         }
@@ -296,15 +308,6 @@ TEST_F(RedundantBus, IntactOrBrokenRingReachesEverySlave)
     expectWholeBus();
     bus.chain().repair();
     expectWholeBus();
-}
-
-TEST(BusOpen, AnInterfaceThatDoesNotExistIsNotOpened)
-{
-    SimBus bus(SimBus::plainChain(1));
-    EXPECT_EQ(0, ec_init("nosuchif0"));
-    EXPECT_EQ(0, bus.openHandles());
-    EXPECT_EQ(0, ec_init_redundant(SimBus::Primary, "nosuchif0"));
-    EXPECT_EQ(0, bus.openHandles());
 }
 
 TEST(ClosedPort, ExchangesEndAtTheirDeadlineOnTheVirtualClock)

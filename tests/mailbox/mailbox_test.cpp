@@ -60,19 +60,21 @@ sim::Bytes mailboxSii(uint16_t size)
 class Mailbox : public ::testing::Test
 {
 protected:
-    /* Slave 1 a mailbox slave, slave 2 without mailbox, slave 3 with 2048-byte mailboxes. */
+    /* Slave 1 a mailbox slave, slave 2 without mailbox, slave 3 with 2048-byte mailboxes, slave 4
+     * with mailboxes of the largest size the master takes, 1024 bytes. */
     void SetUp() override
     {
         sim::Chain chain;
         chain.add(sim::Slave(mailboxSii(0x80)));
         chain.add(sim::Slave(sim::SiiBuilder().identity(0xA5A, 1, 1).name("Plain").build()));
         chain.add(sim::Slave(mailboxSii(2048)));
+        chain.add(sim::Slave(mailboxSii(EC_MAXMBX)));
         echo_ = std::make_shared<EchoHandler>();
-        chain.slave(1).mailbox().setHandler(echo_, {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
-        chain.slave(3).mailbox().setHandler(echo_, {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
+        for (std::size_t n : {1, 3, 4})
+            chain.slave(n).mailbox().setHandler(echo_, {sim::AlState::PreOp});
         bus_ = std::make_unique<SimBus>(std::move(chain));
         ASSERT_GT(ec_init(SimBus::Primary), 0);
-        ASSERT_EQ(ec_config_init(0), 3);
+        ASSERT_EQ(ec_config_init(0), 4);
         ASSERT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
         popErrors();
         ec_clearmbx(&tx_);
@@ -90,8 +92,11 @@ protected:
     void request(uint16 slave)
     {
         ec_slave[slave].mbx_cnt = ec_nextmbxcnt(ec_slave[slave].mbx_cnt);
-        const uint8 msg[10] = {4, 0, 0, 0, 0, static_cast<uint8>(ECT_MBXT_COE + (ec_slave[slave].mbx_cnt << 4)),
-                               0xA0, 0xB0, 0xC0, 0xD0};
+        const uint8 msg[10] = {
+            4,    0,    0,
+            0,    0,    static_cast<uint8>(ECT_MBXT_COE + (ec_slave[slave].mbx_cnt << 4)),
+            0xA0, 0xB0, 0xC0,
+            0xD0};
         memcpy(tx_, msg, sizeof msg);
     }
 
@@ -111,15 +116,19 @@ protected:
 
 TEST_F(Mailbox, MessageThereAndBack)
 {
-    request(1);
-    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
-    const auto &received = bus_->slave(1).mailbox().received();
-    ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0].size(), 0x80u) << "the whole mailbox area is written";
-    EXPECT_EQ(0, memcmp(received[0].data(), tx_, 0x80));
-    EXPECT_GT(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
-    expectEcho();
-    EXPECT_FALSE(ec_iserror());
+    for (uint16 slave : {1, 4}) {
+        SCOPED_TRACE(slave);
+        ASSERT_EQ(ec_statecheck(slave, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
+        request(slave);
+        ASSERT_EQ(ec_mbxsend(slave, &tx_, EC_TIMEOUT_SAFE), 1);
+        const auto &received = bus_->slave(slave).mailbox().received();
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_EQ(received[0].size(), ec_slave[slave].mbx_l) << "the whole mailbox area is written";
+        EXPECT_EQ(0, memcmp(received[0].data(), tx_, ec_slave[slave].mbx_l));
+        EXPECT_GT(ec_mbxreceive(slave, &rx_, EC_TIMEOUT_MBXRX), 0);
+        expectEcho();
+        EXPECT_FALSE(ec_iserror());
+    }
 
     // A reply that waits is drained with time-out 0; then there is nothing.
     request(1);

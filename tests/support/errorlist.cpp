@@ -1,4 +1,4 @@
-// The master's error list as bus tests read it, and scripted mailbox replies.
+// The master's error list as bus tests read it, scripted mailbox replies, mailbox counters.
 #include "errorlist.h"
 
 std::vector<ec_errort> popErrors()
@@ -25,7 +25,8 @@ std::optional<ec_errort> onlyError()
         return ::testing::AssertionFailure() << list.size() << " errors on the list, expected one";
     const ec_errort &e = list.front();
     if (e.Etype != EC_ERR_TYPE_PACKET_ERROR || e.ErrorCode != code)
-        return ::testing::AssertionFailure() << "error type " << int(e.Etype) << " code " << e.ErrorCode;
+        return ::testing::AssertionFailure()
+               << "error type " << int(e.Etype) << " code " << e.ErrorCode;
     return ::testing::AssertionSuccess();
 }
 
@@ -35,4 +36,17 @@ void ScriptedMailbox::onMessage(const sim::Bytes &, sim::MailboxReplies &out)
         return;
     out.post(replies.front());
     replies.pop_front();
+}
+
+::testing::AssertionResult countersAdvance(const std::vector<sim::Bytes> &messages)
+{
+    int previous = 0;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const int counter = messages[i].size() >= 6 ? (messages[i][5] >> 4) & 0x07 : 0;
+        if (counter == 0 || counter == previous)
+            return ::testing::AssertionFailure()
+                   << "message " << i << " has counter " << counter << " after " << previous;
+        previous = counter;
+    }
+    return ::testing::AssertionSuccess();
 }

@@ -46,8 +46,10 @@ protected:
 
     void TearDown() override
     {
-        if (bus)
+        if (bus) {
+            EXPECT_TRUE(countersAdvance(bus->slave(Slave).mailbox().received()));
             ec_close();
+        }
         popErrors();
     }
 
