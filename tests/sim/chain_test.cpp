@@ -74,32 +74,60 @@ TEST(Chain, EveryNthFrameIsLostOnRequest)
     EXPECT_EQ(lost, 3);
 }
 
-TEST(Chain, DistributedClockLatchFollowsTheHops)
+TEST(Chain, FrameReachesThePortsOfABranchedBusInWalkOrder)
 {
-    sim::Chain chain = plainChain(3);
-    chain.setHopDelayNs(100);
+    sim::Chain chain = sim::branchedChain();
     addressAll(chain);
     chain.clock().advance(5);
+    const std::uint64_t t0 = chain.clock().nowNs();
     exchange(chain, Command::Bwr, 0, 0x0900, 4);
-    std::uint32_t t[3][2];
-    for (std::size_t n = 1; n <= 3; ++n) {
-        auto r = exchange(chain, Command::Fprd, station(n), 0x0900, 8);
-        t[n - 1][0] = sim::getLe32(&r->data[0]);
-        t[n - 1][1] = sim::getLe32(&r->data[4]);
+    // Forwarding 100 ns per port passed, cables 0, 15, 40, 25, 10, 55, 30 ns in front of slaves
+    // 1..7: the frame goes 1 -> (port 3) 2 -> 1 -> (port 1) 3 -> 4 -> (port 3) 5 -> 6 -> 5 -> 4
+    // -> (port 1) 7 -> 4 -> 3 -> 1.
+    struct Case
+    {
+        std::size_t slave;
+        int port;
+        std::optional<std::uint64_t> afterNs;
+    };
+    const Case cases[] = {
+        {1, 0, 0},    {1, 3, 230},  {1, 1, 1550}, {1, 2, std::nullopt}, {2, 0, 115},
+        {2, 1, std::nullopt},       {3, 0, 370},  {3, 1, 1410},         {4, 0, 495},
+        {4, 3, 1025}, {4, 1, 1285}, {5, 0, 605},  {5, 1, 915},          {6, 0, 760},
+        {7, 0, 1155}, {7, 1, std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "slave " << c.slave << " port " << c.port);
+        const auto at = chain.lastArrival(c.slave, c.port);
+        ASSERT_EQ(at.has_value(), c.afterNs.has_value());
+        if (!at)
+            continue;
+        EXPECT_EQ(*at - t0, *c.afterNs);
+        // The latch holds the slave's own clock at that moment; slave 2 has none.
+        auto r = exchange(chain, Command::Fprd, station(c.slave),
+                          std::uint16_t(0x0900 + 4 * c.port), 4);
+        const sim::DcUnit *dc = chain.slave(c.slave).esc().dc();
+        const std::uint32_t expected = dc ? std::uint32_t(dc->localTimeAt(*at)) : 0u;
+        EXPECT_EQ(sim::getLe32(r->data.data()), expected);
     }
-    EXPECT_EQ(t[0][0], 5000u);
-    EXPECT_EQ(t[1][0], 5100u);
-    EXPECT_EQ(t[2][0], 5200u);
-    // The frame returns through port 1 after the slaves behind have looped it back.
-    EXPECT_EQ(t[0][1] - t[0][0], 400u);
-    EXPECT_EQ(t[1][1] - t[1][0], 200u);
-    // System time counts from power-up plus the offset the master writes.
-    sim::Bytes offset(8, 0);
-    sim::putLe32(&offset[0], 1000);
-    exchange(chain, Command::Fpwr, station(2), 0x0920, offset);
-    const std::uint64_t now = chain.clock().nowNs();
-    auto r = exchange(chain, Command::Fprd, station(2), 0x0910, 8);
-    EXPECT_EQ(sim::getLe32(&r->data[0]), std::uint32_t(now + 1000));
+    // Links follow the cabling: the junctions have ports 0, 1 and 3 open, port 2 closed.
+    EXPECT_EQ(word(exchange(chain, Command::Fprd, station(4), 0x0110, 2)->data) & 0xFF00, 0x9A00);
+}
+
+TEST(Chain, SlavesAreAddedInBusOrderOnly)
+{
+    sim::Chain chain = plainChain(1);
+    chain.attach(sim::makePlainSlave(2), 1, 3);
+    chain.add(sim::makePlainSlave(3));
+    // Slave 1's port 3 is taken; slave 2's port 3 comes before its port 1 that slave 3 uses;
+    // port 0 leads back up.
+    EXPECT_THROW(chain.attach(sim::makePlainSlave(4), 1, 3), std::invalid_argument);
+    EXPECT_THROW(chain.attach(sim::makePlainSlave(4), 2, 3), std::invalid_argument);
+    EXPECT_THROW(chain.attach(sim::makePlainSlave(4), 3, 0), std::invalid_argument);
+    chain.attach(sim::makePlainSlave(4), 1, 1);
+    // Slave 2's branches are finished once the frame went on to slave 1's port 1.
+    EXPECT_THROW(chain.attach(sim::makePlainSlave(5), 2, 2), std::invalid_argument);
+    EXPECT_EQ(chain.size(), 4u);
 }
 
 TEST(InProcessLink, RepliesQueueOnTheirPortAndTimeAdvances)
