@@ -161,9 +161,10 @@ TEST_F(DcBus, BranchedBusGivesEachClockSlaveItsParentPort)
     start(sim::branchedChain());
     ASSERT_TRUE(ec_configdc());
     // Slave 2 has no clock and ends the branch on port 3 of junction 1, so slave 3 hangs on
-    // port 1; junction 4 serves slave 5 on port 3 and slave 7 on port 1.
-    const uint8 parentPort[] = {0, 0, 0, 1, 1, 3, 1, 1};
-    for (uint16 n : {3, 4, 5, 6, 7})
+    // port 1; junction 4 serves slave 5 on port 3 and slave 8 on port 1; slave 7 hangs on
+    // slave 5 behind slave 6, which has no clock.
+    const uint8 parentPort[] = {0, 0, 0, 1, 1, 3, 0, 1, 1};
+    for (uint16 n : {3, 4, 5, 7, 8})
         EXPECT_EQ(ec_slave[n].parentport, parentPort[n]) << "slave " << n;
     EXPECT_EQ(ec_slave[1].consumedports, 0);
     EXPECT_EQ(ec_slave[4].consumedports, 0);
@@ -207,7 +208,10 @@ TEST_F(DcBus, ProcessDataCycleBringsTheClocksTogether)
 
 TEST_F(DcBus, BusWithoutClocksIsLeftAsItWas)
 {
-    start(*sim::layouts().build("generic:3"));
+    sim::Chain plain;
+    for (std::size_t n = 1; n <= 3; ++n)
+        plain.add(sim::makePlainSlave(n, false));
+    start(std::move(plain));
     std::vector<ec_slavet> slaves(ec_slave, ec_slave + 4);
     const ec_groupt group = ec_group[0];
 

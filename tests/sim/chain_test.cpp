@@ -81,9 +81,9 @@ TEST(Chain, FrameReachesThePortsOfABranchedBusInWalkOrder)
     chain.clock().advance(5);
     const std::uint64_t t0 = chain.clock().nowNs();
     exchange(chain, Command::Bwr, 0, 0x0900, 4);
-    // Forwarding 100 ns per port passed, cables 0, 15, 40, 25, 10, 55, 30 ns in front of slaves
-    // 1..7: the frame goes 1 -> (port 3) 2 -> 1 -> (port 1) 3 -> 4 -> (port 3) 5 -> 6 -> 5 -> 4
-    // -> (port 1) 7 -> 4 -> 3 -> 1.
+    // Forwarding 100 ns per port passed, cables 0, 15, 40, 25, 10, 55, 20, 30 ns in front of
+    // slaves 1..8: the frame goes 1 -> (port 3) 2 -> 1 -> (port 1) 3 -> 4 -> (port 3) 5 -> 6 -> 7
+    // -> 6 -> 5 -> 4 -> (port 1) 8 -> 4 -> 3 -> 1.
     struct Case
     {
         std::size_t slave;
@@ -91,10 +91,10 @@ TEST(Chain, FrameReachesThePortsOfABranchedBusInWalkOrder)
         std::optional<std::uint64_t> afterNs;
     };
     const Case cases[] = {
-        {1, 0, 0},    {1, 3, 230},  {1, 1, 1550}, {1, 2, std::nullopt}, {2, 0, 115},
-        {2, 1, std::nullopt},       {3, 0, 370},  {3, 1, 1410},         {4, 0, 495},
-        {4, 3, 1025}, {4, 1, 1285}, {5, 0, 605},  {5, 1, 915},          {6, 0, 760},
-        {7, 0, 1155}, {7, 1, std::nullopt},
+        {1, 0, 0},    {1, 3, 230},  {1, 1, 1790}, {1, 2, std::nullopt}, {2, 0, 115},
+        {2, 1, std::nullopt},       {3, 0, 370},  {3, 1, 1650},         {4, 0, 495},
+        {4, 3, 1265}, {4, 1, 1525}, {5, 0, 605},  {5, 1, 1155},         {6, 0, 760},
+        {6, 1, 1000}, {7, 0, 880},  {8, 0, 1395}, {8, 1, std::nullopt},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "slave " << c.slave << " port " << c.port);
@@ -103,7 +103,7 @@ TEST(Chain, FrameReachesThePortsOfABranchedBusInWalkOrder)
         if (!at)
             continue;
         EXPECT_EQ(*at - t0, *c.afterNs);
-        // The latch holds the slave's own clock at that moment; slave 2 has none.
+        // The latch holds the slave's own clock at that moment; slaves 2 and 6 have none.
         auto r = exchange(chain, Command::Fprd, station(c.slave),
                           std::uint16_t(0x0900 + 4 * c.port), 4);
         const sim::DcUnit *dc = chain.slave(c.slave).esc().dc();
