@@ -46,7 +46,8 @@ bool DcUnit::writable(std::uint16_t offset)
     // Offset and delay, speed counter start, filter depths, cyclic unit control and activation,
     // start time, cycle times.
     return within(offset, 0x20, 0x0C) || within(offset, SpeedCounterStart, 2) ||
-           within(offset, 0x34, 2) || within(offset, 0x80, 2) || within(offset, StartTime, 8) || within(offset, Cycle0, 8);
+           within(offset, 0x34, 2) || within(offset, 0x80, 2) || within(offset, StartTime, 8) ||
+           within(offset, Cycle0, 8);
 }
 
 std::uint64_t DcUnit::frameNs() const

@@ -9,9 +9,9 @@
  * +1 for a write, +3 for a read-write that does both (+1 or +2 when only one part succeeds); a
  * datagram that reaches nothing readable or writable is not counted.
  *
- * The parts with behaviour of their own (EEPROM interface, AL state machine, SyncManagers) own
- * their registers; everything else is plain memory in which the read-only registers of a real
- * controller stay read-only.
+ * The parts with behaviour of their own (EEPROM interface, AL state machine, SyncManagers, the
+ * distributed clock) own their registers; everything else is plain memory in which the read-only
+ * registers of a real controller stay read-only.
  */
 #ifndef SIM_CORE_ESC_H
 #define SIM_CORE_ESC_H
