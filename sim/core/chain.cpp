@@ -7,16 +7,75 @@
 
 namespace sim {
 
+namespace {
+/* The ports a frame leaves a slave through after processing, in the order it uses them. */
+constexpr int OnwardPorts[] = {3, 1, 2};
+
+int passIndex(int port)
+{
+    for (int k = 0; k < 3; ++k)
+        if (OnwardPorts[k] == port)
+            return k;
+    return -1;
+}
+} // namespace
+
 Slave &Chain::add(Slave slave)
 {
+    if (slaves_.empty()) {
+        slaves_.push_back(std::make_unique<Slave>(std::move(slave)));
+        cables_.push_back(Cable{});
+        children_.push_back({});
+        arrivals_.push_back({});
+        return *slaves_.back();
+    }
+    return attach(std::move(slave), slaves_.size(), 1);
+}
+
+Slave &Chain::attach(Slave slave, std::size_t parent, int port)
+{
+    if (parent == 0 || parent > slaves_.size() || passIndex(port) < 0)
+        throw std::invalid_argument("no port " + std::to_string(port) + " of slave " +
+                                    std::to_string(parent));
+    // The new slave is next in bus order only if the parent lies on the way back from the last
+    // slave and the frame has not yet left it through this port or a later one.
+    bool onTheWayBack = false;
+    for (std::size_t n = slaves_.size(); n != 0; n = cables_[n - 1].parent)
+        onTheWayBack = onTheWayBack || n == parent;
+    const std::array<std::size_t, 4> &used = children_[parent - 1];
+    bool passed = false;
+    for (int p : OnwardPorts)
+        passed = passed || (used[std::size_t(p)] != 0 && passIndex(p) >= passIndex(port));
+    if (!onTheWayBack || passed)
+        throw std::invalid_argument("slave " + std::to_string(slaves_.size() + 1) + " on port " +
+                                    std::to_string(port) + " of slave " + std::to_string(parent) +
+                                    " would not be next in bus order");
     slaves_.push_back(std::make_unique<Slave>(std::move(slave)));
+    cables_.push_back(Cable{parent, port, 0});
+    children_.push_back({});
+    arrivals_.push_back({});
+    children_[parent - 1][std::size_t(port)] = slaves_.size();
     return *slaves_.back();
+}
+
+void Chain::setCableDelayNs(std::size_t number, std::uint32_t ns)
+{
+    slave(number);
+    cables_[number - 1].delayNs = ns;
+}
+
+std::optional<std::uint64_t> Chain::lastArrival(std::size_t number, int port) const
+{
+    if (number == 0 || number > slaves_.size() || port < 0 || port > 3)
+        return std::nullopt;
+    return arrivals_[number - 1][std::size_t(port)];
 }
 
 Slave &Chain::slave(std::size_t number)
 {
     if (number == 0 || number > slaves_.size())
-        throw std::out_of_range("no slave " + std::to_string(number) + " on a bus of " + std::to_string(slaves_.size()));
+        throw std::out_of_range("no slave " + std::to_string(number) + " on a bus of " +
+                                std::to_string(slaves_.size()));
     return *slaves_[number - 1];
 }
 
@@ -55,14 +114,61 @@ std::size_t Chain::secondaryStart() const
     return start;
 }
 
+/* True when the cable in front of slave `number` is cut (the cut behind its predecessor). */
+bool Chain::cut(std::size_t number) const
+{
+    return breakAfter_ && *breakAfter_ + 1 == number;
+}
+
 void Chain::updateLinks()
 {
     const std::size_t n = slaves_.size();
     for (std::size_t i = 1; i <= n; ++i) {
-        const bool cut = breakAfter_ && *breakAfter_ == i;
-        const bool next = i < n ? slaves_[i]->online() && !cut : ring_ && !cut;
-        slaves_[i - 1]->esc().setPortLinks(std::uint8_t(0x01 | (next ? 0x02 : 0x00)));
+        std::uint8_t links = 0x01;
+        for (int p : OnwardPorts) {
+            const std::size_t c = children_[i - 1][std::size_t(p)];
+            if (c != 0 && slaves_[c - 1]->online() && !cut(c))
+                links = std::uint8_t(links | (1u << p));
+        }
+        // In a ring the last slave's port 1 is cabled to the master's secondary port.
+        if (i == n && ring_ && children_[i - 1][1] == 0 && !cut(n + 1))
+            links = std::uint8_t(links | 0x02);
+        slaves_[i - 1]->esc().setPortLinks(links);
     }
+}
+
+/* Time the frame from slave `number`'s port 0 on, where it arrives at `arrival`, through the
+ * branches behind it (slaves up to `last`): the bus time at which it leaves through port 0. */
+std::uint64_t Chain::walk(std::size_t number, std::uint64_t arrival, std::size_t last)
+{
+    PortArrivals &at = arrivals_[number - 1];
+    at[0] = arrival;
+    std::uint64_t t = arrival;
+    for (int p : OnwardPorts) {
+        const std::size_t c = children_[number - 1][std::size_t(p)];
+        if (c == 0 || c > last || !slaves_[c - 1]->online() || cut(c))
+            continue;
+        const std::uint64_t cable = cables_[c - 1].delayNs;
+        const std::uint64_t back = walk(c, t + forwardDelayNs_ + cable, last);
+        t = back + cable;
+        at[std::size_t(p)] = t;
+    }
+    return t + forwardDelayNs_;
+}
+
+void Chain::timeFrame(std::size_t first, std::size_t last, bool fromPrimary)
+{
+    const std::uint64_t t0 = clock_.nowNs();
+    for (PortArrivals &a : arrivals_)
+        a = PortArrivals{};
+    if (fromPrimary) {
+        walk(1, t0 + cables_[0].delayNs, last);
+    } else {
+        for (std::size_t i = first; i <= last; ++i)
+            arrivals_[i - 1][0] = t0;
+    }
+    for (std::size_t i = first; i <= last; ++i)
+        slaves_[i - 1]->esc().setFrameArrivals(arrivals_[i - 1]);
 }
 
 bool Chain::loseOnTheWay()
@@ -78,13 +184,9 @@ bool Chain::loseOnTheWay()
 
 bool Chain::processRange(std::vector<DatagramView> &datagrams, std::size_t first, std::size_t last)
 {
-    const std::uint64_t t0 = clock_.nowNs();
-    const std::size_t count = last - first + 1;
     bool lose = false;
     for (std::size_t i = first; i <= last; ++i) {
         Slave &s = *slaves_[i - 1];
-        const std::size_t hop = i - first;
-        s.esc().setLatchTimes(t0 + hop * hopDelayNs_, t0 + (2 * (count - 1) - hop) * hopDelayNs_);
         for (DatagramView &d : datagrams)
             s.processDatagram(d, clock_.nowUs());
         lose = s.endFrame(clock_.nowUs()) || lose;
@@ -126,6 +228,7 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
     auto datagrams = parseFrame(frame);
     if (!datagrams)
         return std::nullopt;
+    timeFrame(first, last, entry == Port::Primary);
     const bool lose = processRange(*datagrams, first, last);
     if (lose)
         return std::nullopt;

@@ -16,6 +16,19 @@
  *
  * Slaves are numbered from 1 in bus order, as the master numbers them. The chain owns its clock,
  * which the link advances.
+ *
+ * Branches: `add` cables a slave to port 1 of the slave before it; `attach` hangs one on port 1,
+ * 2 or 3 of an earlier slave, so junctions and drops can be built. A frame enters a slave at port
+ * 0, is processed there and leaves through the other linked ports in the order 3, 1, 2, each
+ * branch handing it back before the next port is served, and finally returns through port 0: bus
+ * order is this walk, and slaves must be added in it. Ring, cut and offline slaves are modelled on
+ * bus order, as for a line: on a branched bus a cut or an offline slave hides every slave behind
+ * it in bus order.
+ *
+ * Timing for the distributed clocks: every pass from one port of a slave to the next takes the
+ * chain's forwarding delay, and every cable its own delay in each direction. The chain tells each
+ * slave when a frame reaches its ports. A frame that enters a broken ring from the secondary end
+ * is timed as reaching every slave when it was sent.
  */
 #ifndef SIM_CORE_CHAIN_H
 #define SIM_CORE_CHAIN_H
@@ -23,6 +36,7 @@
 #include "core/clock.h"
 #include "core/slave.h"
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -53,8 +67,12 @@ public:
     Chain(Chain &&) = default;
     Chain &operator=(Chain &&) = default;
 
-    /* Append a slave behind the last one; returns it. */
+    /* Append a slave behind the last one (on its port 1); returns it. */
     Slave &add(Slave slave);
+    /* Hang a slave on `port` (1, 2 or 3) of slave `parent`; returns it. It must be the next slave
+     * in bus order: throws std::invalid_argument for a port that is taken, one the frame has
+     * already passed on that slave, or a slave whose branches are already complete. */
+    Slave &attach(Slave slave, std::size_t parent, int port);
     std::size_t size() const { return slaves_.size(); }
     /* Slave `number` (1-based, bus order); throws std::out_of_range for a wrong number. */
     Slave &slave(std::size_t number);
@@ -67,8 +85,15 @@ public:
     /* Cut the cable behind slave k (0: in front of the first slave). */
     void breakAfter(std::size_t k);
     void repair();
-    /* Signal delay per slave, for the distributed-clock receive times (default 100 ns). */
-    void setHopDelayNs(std::uint32_t ns) { hopDelayNs_ = ns; }
+    /* Time a frame takes from one port of a slave to the next, the same in every slave (default
+     * 100 ns). */
+    void setForwardDelayNs(std::uint32_t ns) { forwardDelayNs_ = ns; }
+    /* Delay of the cable in front of slave `number`, each way (default 0); throws
+     * std::out_of_range for a wrong number. */
+    void setCableDelayNs(std::size_t number, std::uint32_t ns);
+    /* Bus time at which the last frame reached slave `number`'s port `port`, or nothing when it
+     * did not reach it. */
+    std::optional<std::uint64_t> lastArrival(std::size_t number, int port) const;
 
     /* Run a frame sent on `entry` through the chain. Nothing comes back when the frame was lost,
      * when nothing is cabled to `entry` (the secondary port of a line, a cut in front of the
@@ -81,18 +106,33 @@ public:
     std::uint64_t frames() const { return frames_; }
 
 private:
+    /* Where a slave hangs: slave `parent` (0: the master) at `port`, through a cable. */
+    struct Cable
+    {
+        std::size_t parent = 0;
+        int port = 1;
+        std::uint32_t delayNs = 0;
+    };
+
     std::size_t primaryReach() const;
     std::size_t secondaryStart() const;
     bool processRange(std::vector<DatagramView> &datagrams, std::size_t first, std::size_t last);
     void updateLinks();
     bool loseOnTheWay();
+    void timeFrame(std::size_t first, std::size_t last, bool fromPrimary);
+    std::uint64_t walk(std::size_t number, std::uint64_t arrival, std::size_t last);
+    bool cut(std::size_t number) const;
 
     std::vector<std::unique_ptr<Slave>> slaves_;
+    std::vector<Cable> cables_;
+    /* children_[n - 1][p]: the slave on port p of slave n, 0 for none. */
+    std::vector<std::array<std::size_t, 4>> children_;
+    std::vector<PortArrivals> arrivals_;
     Clock clock_;
     ChainFaults faults_;
     bool ring_ = false;
     std::optional<std::size_t> breakAfter_;
-    std::uint32_t hopDelayNs_ = 100;
+    std::uint32_t forwardDelayNs_ = 100;
     std::uint64_t frames_ = 0;
     std::uint64_t dropCounter_ = 0;
 };

@@ -26,6 +26,8 @@ Esc::Esc(Bytes sii, const EscOptions &options)
       eeprom_(std::move(sii), options.eightByteEepromReads, options.eepromBusyUs),
       sms_(std::min<int>(options.syncManagers, 16))
 {
+    if (options.distributedClocks)
+        dc_.emplace(options.dcClock);
     options_.fmmus = std::min<std::uint8_t>(options_.fmmus, 16);
     loadFromSii();
 }
@@ -36,7 +38,8 @@ void Esc::reset()
     eeprom_.reset();
     al_.reset();
     sms_.reset();
-    latchRequested_ = false;
+    if (dc_)
+        dc_->reset();
     loadFromSii();
 }
 
@@ -61,10 +64,10 @@ void Esc::setPortLinks(std::uint8_t mask)
     portLinks_ = mask;
 }
 
-void Esc::setLatchTimes(std::uint64_t port0Ns, std::uint64_t port1Ns)
+void Esc::setFrameArrivals(const PortArrivals &arrivals)
 {
-    latch0Ns_ = port0Ns;
-    latch1Ns_ = port1Ns;
+    if (dc_)
+        dc_->setFrameArrivals(arrivals);
 }
 
 bool Esc::matchesStation(std::uint16_t adp) const
@@ -80,11 +83,11 @@ bool Esc::plainWritable(std::uint16_t address) const
     return within(address, reg::StationAddress, 2) || within(address, reg::DlControl, 4) ||
            within(address, 0x0108, 2) || within(address, reg::EventMask, 4) ||
            within(address, reg::RxErrorCounters, 0x10) || within(address, 0x0400, 0x44) ||
-           within(address, reg::Fmmu0, 16u * options_.fmmus) || within(address, reg::DcSystemTimeOffset, 0x16) ||
-           within(address, 0x0980, 0x28) || within(address, 0x0F00, 0x100) || address >= reg::ProcessRam;
+           within(address, reg::Fmmu0, 16u * options_.fmmus) ||
+           within(address, 0x0F00, 0x100) || address >= reg::ProcessRam;
 }
 
-std::uint8_t Esc::plainRead(std::uint16_t address, std::uint64_t nowUs) const
+std::uint8_t Esc::plainRead(std::uint16_t address) const
 {
     if (within(address, reg::DlStatus, 2)) {
         std::uint16_t status = 0x0001; // PDI operational
@@ -93,12 +96,6 @@ std::uint8_t Esc::plainRead(std::uint16_t address, std::uint64_t nowUs) const
             status |= std::uint16_t(link ? (0x10 << p) | (0x0200 << (2 * p)) : (0x0100 << (2 * p)));
         }
         return std::uint8_t(address == reg::DlStatus ? status : status >> 8);
-    }
-    if (within(address, reg::DcSystemTime, 8)) {
-        const std::uint64_t offset = std::uint64_t(getLe32(&memory_[reg::DcSystemTimeOffset])) |
-                                     (std::uint64_t(getLe32(&memory_[reg::DcSystemTimeOffset + 4])) << 32);
-        const std::uint64_t time = nowUs * 1000u + offset;
-        return std::uint8_t(time >> (8 * (address - reg::DcSystemTime)));
     }
     return memory_[address];
 }
@@ -117,11 +114,15 @@ bool Esc::masterRead(std::uint16_t address, std::uint8_t &value, std::uint64_t n
         value = sms_.readRegister(address);
         return true;
     }
+    if (within(address, DcUnit::First, DcUnit::Size)) {
+        value = dc_ ? dc_->read(address) : 0;
+        return true;
+    }
     // A SyncManager may guard any memory, also the output bytes at 0x0F00 of a simple slave.
     const Access a = sms_.masterRead(address, memory_, value);
     if (a != Access::Unguarded)
         return a == Access::Done;
-    value = plainRead(address, nowUs);
+    value = plainRead(address);
     return true;
 }
 
@@ -139,8 +140,9 @@ bool Esc::masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t n
         sms_.writeRegister(address, value);
         return true;
     }
-    if (within(address, reg::DcReceiveTime0, 4)) {
-        latchRequested_ = true;
+    if (within(address, DcUnit::First, DcUnit::Size)) {
+        if (dc_)
+            dc_->write(address, value);
         return true;
     }
     if (within(address, reg::RxErrorCounters, 0x10)) {
@@ -158,18 +160,12 @@ bool Esc::masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t n
 void Esc::endDatagram(std::uint64_t nowUs)
 {
     eeprom_.commit(nowUs);
-    if (!latchRequested_)
-        return;
-    latchRequested_ = false;
-    putLe32(&memory_[reg::DcReceiveTime0], std::uint32_t(latch0Ns_));
-    putLe32(&memory_[reg::DcReceiveTime0 + 4], std::uint32_t(latch1Ns_));
-    putLe32(&memory_[reg::DcReceiveTime0 + 8], 0);
-    putLe32(&memory_[reg::DcReceiveTime0 + 12], 0);
-    putLe32(&memory_[reg::DcReceiveTimeUnit], std::uint32_t(latch0Ns_));
-    putLe32(&memory_[reg::DcReceiveTimeUnit + 4], std::uint32_t(latch0Ns_ >> 32));
+    if (dc_)
+        dc_->endDatagram();
 }
 
-bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto, std::uint64_t nowUs)
+bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto,
+                    std::uint64_t nowUs)
 {
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
@@ -185,7 +181,8 @@ bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, 
     return any;
 }
 
-bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length, std::uint64_t nowUs)
+bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length,
+                     std::uint64_t nowUs)
 {
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
@@ -233,14 +230,16 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
     for (int n = 0; n < options_.fmmus; ++n) {
         const Fmmu f = Fmmu::fromRegisters(&memory_[reg::Fmmu0 + 16 * n]);
         if (wantWrite && f.writes())
-            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(), [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
+            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(),
+                           [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
                 Bits &b = writes[phys];
                 b.mask |= std::uint8_t(1u << physBit);
                 if ((incoming[byte] >> bit) & 1)
                     b.value |= std::uint8_t(1u << physBit);
             });
         if (wantRead && f.reads())
-            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(), [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
+            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(),
+                           [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
                 reads[phys].push_back({byte, {bit, physBit}});
             });
     }
@@ -261,7 +260,8 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
     }
     bool didWrite = false;
     for (const auto &w : writes) {
-        const std::uint8_t merged = std::uint8_t((memory_[w.first] & ~w.second.mask) | (w.second.value & w.second.mask));
+        const std::uint8_t merged =
+            std::uint8_t((memory_[w.first] & ~w.second.mask) | (w.second.value & w.second.mask));
         didWrite = masterWrite(w.first, merged, nowUs) || didWrite;
     }
     if (d.command() == Command::Lrw)

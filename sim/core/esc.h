@@ -9,19 +9,21 @@
  * +1 for a write, +3 for a read-write that does both (+1 or +2 when only one part succeeds); a
  * datagram that reaches nothing readable or writable is not counted.
  *
- * The parts with behaviour of their own (EEPROM interface, AL state machine, SyncManagers) own
- * their registers; everything else is plain memory in which the read-only registers of a real
- * controller stay read-only.
+ * The parts with behaviour of their own (EEPROM interface, AL state machine, SyncManagers, the
+ * distributed clock) own their registers; everything else is plain memory in which the read-only
+ * registers of a real controller stay read-only.
  */
 #ifndef SIM_CORE_ESC_H
 #define SIM_CORE_ESC_H
 
 #include "core/alstate.h"
+#include "core/dcunit.h"
 #include "core/eeprom.h"
 #include "core/frame.h"
 #include "core/syncmanager.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace sim {
 
@@ -34,7 +36,10 @@ struct EscOptions
     std::uint8_t fmmus = 8;
     std::uint8_t syncManagers = 8;
     std::uint8_t portDescriptor = 0x0F; /* ports 0 and 1 present */
-    bool distributedClocks = true; /* feature bits 2 and 3 of 0x0008 */
+    /* Feature bits 2 and 3 of 0x0008 and the registers 0x0900..0x09FF; without them those
+     * registers are absent: they read 0 and ignore writes. */
+    bool distributedClocks = true;
+    DcClockSettings dcClock;
     bool eightByteEepromReads = false;
     std::uint32_t eepromBusyUs = 20;
 };
@@ -51,8 +56,8 @@ public:
     /* Master-side byte access, as a datagram makes it; true when the access counted. */
     bool masterRead(std::uint16_t address, std::uint8_t &value, std::uint64_t nowUs);
     bool masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t nowUs);
-    /* Finish a datagram: multi-byte register writes (EEPROM command, AL Control, DC latch) take
-     * effect. */
+    /* Finish a datagram: multi-byte register writes (EEPROM command, AL Control, DC latch and
+     * system time) take effect. */
     void endDatagram(std::uint64_t nowUs);
 
     /* The slave's own (PDI) view of its memory: no protection, no side effects. */
@@ -69,12 +74,15 @@ public:
     const SyncManagers &syncManagers() const { return sms_; }
     int fmmuCount() const { return options_.fmmus; }
     const EscOptions &options() const { return options_; }
+    /* The distributed-clock unit, or nullptr for a controller without one. */
+    DcUnit *dc() { return dc_ ? &*dc_ : nullptr; }
+    const DcUnit *dc() const { return dc_ ? &*dc_ : nullptr; }
 
     /* Which ports have a link (bit n = port n); DL Status follows. Set by the chain. */
     void setPortLinks(std::uint8_t mask);
-    /* Receive times in ns at ports 0 and 1 of the frame about to pass, stored when the master
-     * writes 0x0900 (the latch). Set by the chain before each frame. */
-    void setLatchTimes(std::uint64_t port0Ns, std::uint64_t port1Ns);
+    /* Bus times at which the frame about to pass reaches each port, for the distributed clock.
+     * Set by the chain before each frame. */
+    void setFrameArrivals(const PortArrivals &arrivals);
 
     /* Power cycle: registers back to their power-up values, SII content kept. */
     void reset();
@@ -84,11 +92,13 @@ private:
      * reads are ORed into the data. */
     void access(DatagramView &d, std::uint64_t nowUs, bool read, bool write, bool orReads);
     void logical(DatagramView &d, std::uint64_t nowUs);
-    bool readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto, std::uint64_t nowUs);
-    bool writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length, std::uint64_t nowUs);
+    bool readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto,
+                   std::uint64_t nowUs);
+    bool writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length,
+                    std::uint64_t nowUs);
     bool matchesStation(std::uint16_t adp) const;
     bool plainWritable(std::uint16_t address) const;
-    std::uint8_t plainRead(std::uint16_t address, std::uint64_t nowUs) const;
+    std::uint8_t plainRead(std::uint16_t address) const;
     void loadFromSii();
 
     EscOptions options_;
@@ -96,8 +106,7 @@ private:
     Eeprom eeprom_;
     AlStateMachine al_;
     SyncManagers sms_;
-    bool latchRequested_ = false;
-    std::uint64_t latch0Ns_ = 0, latch1Ns_ = 0;
+    std::optional<DcUnit> dc_;
     std::uint8_t portLinks_ = 0x01;
 };
 

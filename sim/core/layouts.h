@@ -6,8 +6,8 @@
  * in layouts.cpp. A component that adds layouts declares its function here and adds the call
  * there.
  *
- * Built in: "generic:N", a line of N plain slaves without mailbox ("generic:3"). The motor
- * controller models add "arm" and "robot".
+ * Built in: "generic:N", a line of N plain slaves without mailbox ("generic:3"), and "branched"
+ * (see branchedChain). The motor controller models add "arm" and "robot".
  */
 #ifndef SIM_CORE_LAYOUTS_H
 #define SIM_CORE_LAYOUTS_H
@@ -47,8 +47,22 @@ private:
 /* Every layout known to the simulator. */
 LayoutRegistry layouts();
 
-/* A plain slave without mailbox, named "Plain Slave <number>", vendor 0x00000A5A, product 1. */
-Slave makePlainSlave(std::size_t number);
+/* A plain slave without mailbox, named "Plain Slave <number>", vendor 0x00000A5A, product 1; with
+ * a distributed clock unless `withClock` is false. */
+Slave makePlainSlave(std::size_t number, bool withClock = true);
+
+/* "branched", a bus that forks twice; slaves without mailbox, all but the plain slaves 2 and 6
+ * with clocks that started at different moments and run at different speeds:
+ *
+ *   master - 1 Junction (ports 0, 3, 1)
+ *              port 3: 2 Plain Slave (no clock, end)
+ *              port 1: 3 Clock Slave - 4 Junction (ports 0, 3, 1)
+ *                          port 3: 5 Clock Slave - 6 Plain Slave (no clock) - 7 Clock Slave (end)
+ *                          port 1: 8 Clock Slave (end)
+ *
+ * Cables in front of slaves 1..8: 0, 15, 40, 25, 10, 55, 20, 30 ns. The layouts of whole
+ * robots have clocks in every slave. */
+Chain branchedChain();
 
 /* Registration functions, called by layouts(). */
 void registerCoreLayouts(LayoutRegistry &registry);

@@ -1,4 +1,4 @@
-// Bus session, counting and slave ranges of the axis service.
+// Bus session, counting, slave ranges and motion pass-throughs of the axis service.
 #include "EtherCatWrapper.h"
 
 #include <QByteArray>
@@ -10,6 +10,7 @@
 #include "Helper.h"
 #include "zuvian.h"
 #include "zuvianbringup.h"
+#include "zuvianmotion.h"
 
 namespace {
 
@@ -223,6 +224,21 @@ QString EtherCatWrapper::GetFirmWareVersion(quint8 slave)
 QString EtherCatWrapper::GetSlaveName(quint8 slave)
 {
     return QString::fromLatin1(getSlaveName(slave));
+}
+
+void EtherCatWrapper::MoveForward(quint8 axis, quint32 value)
+{
+    moveForward(axis, value);
+}
+
+void EtherCatWrapper::MoveBackward(quint8 axis, quint32 value)
+{
+    moveBackward(axis, value);
+}
+
+void EtherCatWrapper::MotorStop(quint8 axis)
+{
+    motorStop(axis);
 }
 
 bool EtherCatWrapper::isInit()

@@ -3,7 +3,8 @@
 // where they sit on the bus, and reads each controller's name and firmware version.
 //
 // It also loads a parameter set from a parameter file, reading each parameter's current value
-// from the controllers, and writes the set into them (EtherCatWrapperParameters.cpp).
+// from the controllers, and writes the set into them (EtherCatWrapperParameters.cpp), and passes
+// three motion commands through to the controllers.
 //
 // Slave numbers are 1-based bus positions. Slave 1 is never an axis: with the arm alone (6 slaves)
 // the arm axes are slaves 2 to 6; with wheel base and arm (11 slaves) the wheel-base axes are
@@ -90,6 +91,14 @@ public:
     // confirmed.
     void ReadBackParameters(QString currentSetup, int Arm1Start, int PlatformStart,
                             ParameterWriteReport& report);
+
+    // Motion commands of the controller protocol, for the controller at slave number `axis`.
+    // Neither reports anything: a command the mailbox drops is lost silently. Both moves only
+    // start the axis's sine commutation, once per session; `value` is not used.
+    void MoveForward(quint8 axis, quint32 value);
+    void MoveBackward(quint8 axis, quint32 value);
+    // Sends the stop command.
+    void MotorStop(quint8 axis);
 
     // Returns true when every slave is in SAFE-OP.
     bool isInit();
