@@ -64,7 +64,8 @@ class BusJob : public QObject
 public:
     explicit BusJob(QObject* parent = nullptr);
     // Asks a running job to stop, answers an open question with No and waits until the worker has
-    // ended: the step in progress (an axis being written) is always completed.
+    // ended: the step in progress (an axis being written) is always completed. A derived job does
+    // the same in its own destructor, since the worker runs the derived work().
     ~BusJob() override;
 
     // Starts the job's flow on a worker thread. Returns false when it was started before.
