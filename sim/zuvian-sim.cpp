@@ -1,7 +1,9 @@
 /*
  * zuvian-sim: serves a virtual EtherCAT bus on a network interface, so that the unmodified
- * service tool can be run against a simulated robot.
+ * service tool can be run against a simulated robot, and power-cycles it on request (SIGUSR1) so
+ * that the whole firmware procedure can be rehearsed.
  */
+#include "controller/controllerlayouts.h"
 #include "core/layouts.h"
 #include "core/rawserver.h"
 #include "core/veth.h"
@@ -21,12 +23,16 @@
 namespace {
 
 const char *const Usage =
-    "Usage: zuvian-sim [--layout NAME] (--interface IF | --veth NAME)\n"
+    "Usage: zuvian-sim [--layout NAME] [--firmware-version V] (--interface IF | --veth NAME)\n"
     "\n"
     "Serves a chain of emulated EtherCAT slaves on a network interface through a raw packet\n"
     "socket (EtherType 0x88A4). Every EtherCAT frame that arrives from a master is run through\n"
     "the slaves and sent back on the same interface; the frames zuvian-sim sends itself are\n"
     "ignored. Needs root (raw socket, ip link).\n"
+    "\n"
+    "SIGUSR1 power-cycles the robot: every slave restarts in INIT, and a motor controller keeps\n"
+    "its stored parameters and runs the firmware it received since the last power cycle, as\n"
+    "after switching the real robot off and on (kill -USR1 <pid>; the pid is printed at start).\n"
     "\n"
     "Options:\n"
     "  --interface IF   serve on the existing interface IF; the master uses the interface at\n"
@@ -35,6 +41,10 @@ const char *const Usage =
     "                   both up, serve on NAME-peer and leave NAME for the master. The pair is\n"
     "                   removed when zuvian-sim ends, also on Ctrl-C (SIGINT) and SIGTERM.\n"
     "  --layout NAME    the bus to emulate (default \"robot\"); see below.\n"
+    "  --firmware-version V\n"
+    "                   the firmware version the motor controllers run at start (up to four\n"
+    "                   characters, default 1.48), for the \"arm\" and \"robot\" layouts: start\n"
+    "                   with 1.40 to see an update to 1.48 after the power cycle.\n"
     "  --no-realtime    run at normal priority instead of asking for real-time scheduling, so\n"
     "                   that a busy host delays replies as it would delay slave emulation on a\n"
     "                   laptop (for soak tests of the master).\n"
@@ -48,6 +58,7 @@ struct Options
     std::string interface;
     std::string veth;
     std::string layout = "robot";
+    std::string firmwareVersion;
     bool help = false;
     bool list = false;
     bool realtime = true;
@@ -64,7 +75,19 @@ void printHelp(const sim::LayoutRegistry &registry)
     std::cout << Usage;
     printLayouts(registry);
     std::cout << "\nExample:\n"
-                 "  sudo zuvian-sim --layout robot --veth zsim0    # then pick zsim0 in the service tool\n";
+                 "  sudo zuvian-sim --layout robot --veth zsim0    # then pick zsim0 in the "
+                 "service tool\n";
+}
+
+bool validVersion(const std::string &version)
+{
+    if (version.empty() || version.size() > 4)
+        return false;
+    for (char c : version) {
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
 }
 
 /* The options, or nothing after a complaint on stderr. */
@@ -96,6 +119,14 @@ std::optional<Options> parse(int argc, char **argv)
         } else if (arg == "--layout") {
             if (!value(o.layout))
                 return std::nullopt;
+        } else if (arg == "--firmware-version") {
+            if (!value(o.firmwareVersion))
+                return std::nullopt;
+            if (!validVersion(o.firmwareVersion)) {
+                std::cerr << "zuvian-sim: --firmware-version takes one to four printable "
+                             "characters, for example 1.40\n";
+                return std::nullopt;
+            }
         } else {
             std::cerr << "zuvian-sim: unknown option " << arg << " (see --help)\n";
             return std::nullopt;
@@ -108,24 +139,47 @@ std::optional<Options> parse(int argc, char **argv)
     return o;
 }
 
-/* A descriptor that becomes readable on SIGINT or SIGTERM; the signals no longer kill us, so
- * the veth pair is always removed on the way out. */
-int stopSignals()
+/* A descriptor that becomes readable on SIGINT, SIGTERM, SIGHUP (stop) and SIGUSR1 (power
+ * cycle); the signals no longer kill us, so the veth pair is always removed on the way out.
+ * SIGHUP stops rather than power-cycles: a closed terminal must not leave the pair behind. */
+int controlSignals()
 {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR1);
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0)
         return -1;
     return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
-bool stopRequested(int fd)
+/* The signal that arrived, or 0 when none is waiting. */
+int nextSignal(int fd)
 {
     signalfd_siginfo info;
-    return read(fd, &info, sizeof info) == ssize_t(sizeof info);
+    if (read(fd, &info, sizeof info) != ssize_t(sizeof info))
+        return 0;
+    return int(info.ssi_signo);
+}
+
+/* Switches the whole robot off and on: every slave, whatever it emulates. */
+void powerCycle(sim::Chain &chain)
+{
+    for (std::size_t n = 1; n <= chain.size(); ++n)
+        chain.slave(n).powerCycle();
+}
+
+/* The chain of the layout, its controllers running `firmwareVersion` when one is given. */
+std::optional<sim::Chain> buildChain(const sim::LayoutRegistry &registry, const Options &o)
+{
+    if (o.firmwareVersion.empty())
+        return registry.build(o.layout);
+    auto bus = sim::controllerLayout(o.layout, o.firmwareVersion);
+    if (!bus)
+        return std::nullopt;
+    return std::move(bus->chain);
 }
 
 } // namespace
@@ -144,14 +198,18 @@ int main(int argc, char **argv)
         printLayouts(registry);
         return 0;
     }
-    auto chain = registry.build(options->layout);
+    auto chain = buildChain(registry, *options);
+    if (!chain && !options->firmwareVersion.empty()) {
+        std::cerr << "zuvian-sim: --firmware-version needs the \"arm\" or the \"robot\" layout\n";
+        return 2;
+    }
     if (!chain) {
         std::cerr << "zuvian-sim: unknown layout \"" << options->layout << "\"; known layouts:\n";
         printLayouts(registry);
         return 2;
     }
 
-    const int signals = stopSignals();
+    const int signals = controlSignals();
     if (signals < 0) {
         std::cerr << "zuvian-sim: cannot set up signal handling\n";
         return 1;
@@ -171,10 +229,11 @@ int main(int argc, char **argv)
         std::cerr << "zuvian-sim: " << server.error() << "\n";
         return 1;
     }
-    std::cout << "zuvian-sim: layout \"" << options->layout << "\" (" << chain->size() << " slaves) on " << serveOn;
+    std::cout << "zuvian-sim: layout \"" << options->layout << "\" (" << chain->size()
+              << " slaves) on " << serveOn;
     if (veth)
         std::cout << "; the master uses " << veth->name();
-    std::cout << "\nCtrl-C ends it." << std::endl;
+    std::cout << "\nPower cycle: kill -USR1 " << getpid() << "\nCtrl-C ends it." << std::endl;
 
     // Real slaves answer within microseconds, being hardware; real-time scheduling keeps the
     // virtual robot close to that on a busy host.
@@ -184,11 +243,20 @@ int main(int argc, char **argv)
         std::cerr << "zuvian-sim: no real-time scheduling (" << std::strerror(errno)
                   << "); on a busy host replies will come later\n";
 
-    while (!stopRequested(signals))
+    for (;;) {
+        const int signal = nextSignal(signals);
+        if (signal == SIGUSR1) {
+            powerCycle(*chain);
+            std::cout << "zuvian-sim: power cycle" << std::endl;
+            continue;
+        }
+        if (signal != 0)
+            break;
         server.serveOne(*chain, 100);
+    }
 
-    std::cout << "zuvian-sim: answered " << server.answered() << " frames" << (veth ? "; removing the veth pair" : "")
-              << std::endl;
+    std::cout << "zuvian-sim: answered " << server.answered() << " frames"
+              << (veth ? "; removing the veth pair" : "") << std::endl;
     close(signals);
     return 0;
 }

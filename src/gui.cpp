@@ -1,13 +1,16 @@
-// Builds and wires the main window. The flows behind the buttons live in their own files
-// (guicheck.cpp, guifirmware.cpp, guiparameters.cpp).
+// Builds and wires the main window, runs the jobs of the flows and ends them in one place. The
+// flows' own slots live in guicheck.cpp, guifirmware.cpp and guiparameters.cpp.
 #include "gui.h"
 
+#include <QCloseEvent>
 #include <QNetworkAddressEntry>
+#include <QPointer>
 
 #include <cstdio>
 #include <exception>
 
 #include "Configuration.h"
+#include "Messages.h"
 
 GUI::GUI(QWidget* parent) : QWidget(parent)
 {
@@ -23,11 +26,17 @@ GUI::GUI(QWidget* parent) : QWidget(parent)
     Configuration config;
     Version = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("FirmwareVersion"));
 
+    // The title carries no "[*]" placeholder, so a modified mark would show nowhere and only
+    // earn a warning; the window is not marked.
     setWindowTitle(tr("Zuvian Firmwareupdate ") + Version);
-    setWindowModified(true);
 }
 
 GUI::~GUI() = default;
+
+bool GUI::isBusy() const
+{
+    return job != nullptr;
+}
 
 QStringList GUI::selectableInterfaces(const QList<HostInterface>& interfaces)
 {
@@ -63,4 +72,72 @@ void GUI::fillInterfaceList()
         std::printf("unhandled exception\n");
     }
     comboBoxETH->addItems(selectableInterfaces(found));
+}
+
+void GUI::startJob(BusJob* started)
+{
+    endedJob.reset();
+    job.reset(started);
+    lastProgress = JobProgress();
+    progressBar->setValue(0);
+
+    connect(started, &BusJob::line, this, [](const QString& text) {
+        std::printf("%s\n", text.toLocal8Bit().constData());
+        std::fflush(stdout);
+    });
+    connect(started, &BusJob::status, labelAusgabe, &QLabel::setText);
+    connect(started, &BusJob::progress, this, &GUI::onProgress);
+    // The box runs on this thread while the job waits for the answer on its own; the job may have
+    // ended (on a stop request) by the time the box is answered.
+    const QPointer<BusJob> asking(started);
+    connect(started, &BusJob::consentNeeded, this,
+        [asking](const QString& title, const QString& question) {
+            const bool yes = Messages::question(title, question);
+            if (asking)
+                asking->answer(yes);
+        });
+    started->start();
+}
+
+void GUI::onProgress(const JobProgress& progress)
+{
+    lastProgress = progress;
+    progressBar->setValue(progress.perMille());
+}
+
+void GUI::endFlow()
+{
+    endedJob = std::move(job);
+    if (closeWhenDone)
+        close();
+    emit flowFinished();
+}
+
+void GUI::setButtonsEnabled(bool enabled)
+{
+    pbCheck->setEnabled(enabled);
+    pbWriteFirmware->setEnabled(enabled);
+    pbWriteParameters->setEnabled(enabled);
+}
+
+void GUI::closeEvent(QCloseEvent* event)
+{
+    if (!job) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // The window stays until the job has ended; endFlow closes it then.
+    event->ignore();
+    if (closeWhenDone)
+        return;
+    const QString question = job->stopQuestion(lastProgress);
+    if (!question.isEmpty() && !Messages::question(tr("Quit?"), question))
+        return;
+    closeWhenDone = true;
+    // The job may have ended while the operator was asked.
+    if (!job) {
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    job->requestStop();
 }

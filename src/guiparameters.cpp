@@ -1,49 +1,30 @@
-// "Write Parameters": after the read-out, the parameter job writes the shipped set into the arm and
-// then into the wheel base. The window only hands the job what the read-out found, shows its texts
-// and lets the event loop run while the job works.
+// "Write Parameters": the read-out and the parameter job on the worker thread. The job sets the
+// texts; the window keeps the counts the job found and the button state.
 #include "gui.h"
-
-#include <QCoreApplication>
-
-#include <cstdio>
 
 #include "ParameterJob.h"
 
 void GUI::WriteParameters()
 {
-    FlowGuard guard(flowRunning);
-    if (!guard.entered)
+    if (job)
         return;
-
-    // The event processing below may let the operator pick another interface; the flow stays on
-    // the one it read out.
-    ParameterRequest request;
-    request.eth = comboBoxETH->currentText();
-    request.readOutOk = ReadOutSlaves();
-    request.Arm1Start = Arm1Start;
-    request.PlatformStart = PlatformStart;
-    request.PlatformSlaveCount = PlatformSlaveCount;
-
+    // Only this button is locked; a press of the others while the job runs is ignored.
     pbWriteParameters->setEnabled(false);
-    QCoreApplication::processEvents();
+    auto* parameters = new ParameterJob(this);
+    parameters->setInterface(comboBoxETH->currentText());
+    connect(parameters, &ParameterJob::finished, this, &GUI::onParametersFinished);
+    startJob(parameters);
+}
 
-    ParameterJob job;
-    connect(&job, &ParameterJob::line, this, [](const QString& text) {
-        std::printf("%s\n", text.toLocal8Bit().constData());
-        std::fflush(stdout);
-    });
-    // Each text is painted before the job goes on: at least once per axis while writing.
-    connect(&job, &ParameterJob::status, this, [this](const QString& text) {
-        labelAusgabe->setText(text);
-        QCoreApplication::processEvents();
-    });
-    connect(&job, &ParameterJob::progress, this, [] { QCoreApplication::processEvents(); });
-    const ParameterOutcome outcome = job.run(request);
-
+void GUI::onParametersFinished(const ParameterOutcome& outcome)
+{
+    if (outcome.readOutRan)
+        readOut = outcome.readOut;
     if (outcome.countsRead) {
-        SlaveCount = outcome.SlaveCount;
-        PlatformSlaveCount = outcome.PlatformSlaveCount;
-        ArmSlaveCount = outcome.ArmSlaveCount;
+        readOut.SlaveCount = outcome.SlaveCount;
+        readOut.PlatformSlaveCount = outcome.PlatformSlaveCount;
+        readOut.ArmSlaveCount = outcome.ArmSlaveCount;
     }
     pbWriteParameters->setEnabled(true);
+    endFlow();
 }

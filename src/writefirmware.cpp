@@ -1,10 +1,14 @@
 /*
  * Firmware writer: one controller, one bus session, the image sent by FoE in BOOT.
  *
- * The image buffer is process-wide storage like the master's tables; the writer runs on the GUI
- * thread only and never overlaps another bus session.
+ * The image buffer is process-wide storage like the master's tables; the caller holds the bus
+ * session, so no other download or bus session can overlap this one.
  */
 #include "writefirmware.h"
+
+#include <QtGlobal>
+
+#include "BusSession.h"
 
 #include "ethercatbase.h"
 #include "ethercatconfig.h"
@@ -96,12 +100,20 @@ int closeWith(int result)
     return result;
 }
 
+void reportProgress(void *arg, int acked, int total)
+{
+    const WriteFirmware::Progress &progress = *static_cast<const WriteFirmware::Progress *>(arg);
+    progress(acked, total);
+}
+
 } // namespace
 
 WriteFirmware::WriteFirmware() {}
 
-int WriteFirmware::writeFirmware(QString eth, int slave)
+int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progress)
 {
+    Q_ASSERT_X(BusSession::usableHere(), "WriteFirmware::writeFirmware",
+               "another thread holds the bus session");
     const QByteArray ifname = eth.toLocal8Bit();
     if (ec_init(ifname.constData()) <= 0) {
         printf("No socket connection on %s\nExcecute as root\n", ifname.constData());
@@ -125,7 +137,7 @@ int WriteFirmware::writeFirmware(QString eth, int slave)
     useBootMailbox(s);
     if (requestState(s, EC_STATE_BOOT, BootTimeout) != EC_STATE_BOOT) {
         say("Slave did not enter BOOT state.\n");
-        // A refusal leaves the error flag set; acknowledging it puts the slave back to a clean INIT.
+        // A refusal leaves the error flag set; acknowledging it returns the slave to clean INIT.
         requestState(s, EC_STATE_INIT | EC_STATE_ACK, 0);
         return closeWith(BootRefused);
     }
@@ -133,7 +145,9 @@ int WriteFirmware::writeFirmware(QString eth, int slave)
         say("File not read OK.\n");
         return closeWith(FileNotRead);
     }
-    j = ec_FOEwrite(s, file, 0, filesize, filebuffer, FoeAnswerTimeout);
+    j = ec_FOEwrite_progress(s, file, 0, filesize, filebuffer, FoeAnswerTimeout,
+                             progress ? &reportProgress : nullptr,
+                             const_cast<Progress *>(&progress));
     requestState(s, EC_STATE_INIT, 0);
     if (j != 1) {
         say("write not successfull\n");
@@ -141,6 +155,13 @@ int WriteFirmware::writeFirmware(QString eth, int slave)
     }
     say("write successfull\n");
     return closeWith(Written);
+}
+
+bool WriteFirmware::mayBeLeftInBoot(int result)
+{
+    // Both come after the BOOT request was granted; a write that failed leaves the controller's
+    // boot loader waiting for an image, and an unreadable file ends the session without INIT.
+    return result == FileNotRead || result == WriteFailed;
 }
 
 int WriteFirmware::input_bin(char *fname, int *length)

@@ -12,27 +12,41 @@
 
 #include <QString>
 
+#include <functional>
+
 class WriteFirmware
 {
 public:
+    // The result codes, with what the writer prints for each.
     enum Result {
-        Written = 0,       // image written and acknowledged: "write successfull"
-        FileNotRead = -1,  // image file missing, unreadable or too large: "File not read OK."
-        WrongSlave = -2,   // not one of the four controller models: "wrong slave detected!"
-        NoSlaves = -3,     // enumeration found no slave: "No slaves found!"
-        NoSocket = -4,     // port could not be opened: "No socket connection on <if>\nExcecute as root\n"
-        WriteFailed = -5,  // the FoE write failed: "write not successfull"
-        BootRefused = -6   // the slave did not enter BOOT, nothing written: "Slave did not enter BOOT state."
+        Written = 0,      // image written and acknowledged: "write successfull"
+        FileNotRead = -1, // image file missing, unreadable or too large: "File not read OK."
+        WrongSlave = -2,  // not one of the four controller models: "wrong slave detected!"
+        NoSlaves = -3,    // enumeration found no slave: "No slaves found!"
+        // The port could not be opened: "No socket connection on <if>\nExcecute as root\n".
+        NoSocket = -4,
+        WriteFailed = -5, // the FoE write failed: "write not successfull"
+        // The slave did not enter BOOT, nothing written: "Slave did not enter BOOT state."
+        BootRefused = -6
     };
 
     // Capacity of the image buffer; a larger image file is refused, never cut.
     static const int FileBufferSize = 0x40100;
 
+    // Told after each packet of the image the controller acknowledged: bytes acknowledged, image
+    // size. Called on the writer's thread while the controller waits: it must not block.
+    using Progress = std::function<void(int acked, int total)>;
+
     WriteFirmware();
 
-    // Downloads the image for the controller at 1-based bus position `slave` on interface `eth`.
-    // Returns a Result code. The bus must not be open; it is closed again on every return.
-    int writeFirmware(QString eth, int slave);
+    // Downloads the image for the controller at 1-based bus position `slave` on interface `eth`,
+    // telling `progress` (when set) how far it got. Returns a Result code. The bus must not be
+    // open; it is closed again on every return. The caller must hold the bus session (or nobody).
+    int writeFirmware(QString eth, int slave, const Progress& progress = Progress());
+
+    // Returns true when a controller that ended with `result` may have been left in BOOT: it
+    // entered BOOT before the download failed, and only a power cycle brings it back.
+    static bool mayBeLeftInBoot(int result);
 
     // Reads the file `fname` into the image buffer and stores its size through `length`.
     // Returns 1 when the whole file was read, 0 when it could not be opened or read, -1 when it is

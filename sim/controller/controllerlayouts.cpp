@@ -20,10 +20,10 @@ void addBoard(ControllerBus &bus)
 }
 
 template <std::size_t N>
-void addAxes(ControllerBus &bus, const ControllerModel (&models)[N])
+void addAxes(ControllerBus &bus, const ControllerModel (&models)[N], const std::string &version)
 {
     for (ControllerModel model : models)
-        bus.controllers.push_back(MotorController::addTo(bus.chain, model));
+        bus.controllers.push_back(MotorController::addTo(bus.chain, model, version));
 }
 
 ControllerBus emptyBus()
@@ -42,22 +42,32 @@ MotorController &ControllerBus::controller(std::size_t position) const
     return *controllers[position];
 }
 
-ControllerBus armBus()
+ControllerBus armBus(const std::string &firmwareVersion)
 {
     ControllerBus bus = emptyBus();
     addBoard(bus);
-    addAxes(bus, kArmAxes);
+    addAxes(bus, kArmAxes, firmwareVersion);
     return bus;
 }
 
-ControllerBus robotBus()
+ControllerBus robotBus(const std::string &firmwareVersion)
 {
     ControllerBus bus = emptyBus();
     addBoard(bus);
-    addAxes(bus, kWheelBaseAxes);
+    addAxes(bus, kWheelBaseAxes, firmwareVersion);
     addBoard(bus);
-    addAxes(bus, kArmAxes);
+    addAxes(bus, kArmAxes, firmwareVersion);
     return bus;
+}
+
+std::optional<ControllerBus> controllerLayout(const std::string &name,
+                                              const std::string &firmwareVersion)
+{
+    if (name == "arm")
+        return armBus(firmwareVersion);
+    if (name == "robot")
+        return robotBus(firmwareVersion);
+    return std::nullopt;
 }
 
 void registerControllerLayouts(LayoutRegistry &registry)

@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "controller/motorcontroller.h"
@@ -28,8 +30,15 @@ struct ControllerBus {
     MotorController &controller(std::size_t position) const;
 };
 
-ControllerBus armBus();
-ControllerBus robotBus();
+// Every controller runs `firmwareVersion` when the bus is built (cut or padded to four
+// characters, as the controllers report it).
+ControllerBus armBus(const std::string &firmwareVersion = "1.48");
+ControllerBus robotBus(const std::string &firmwareVersion = "1.48");
+
+// The bus of layout `name` ("arm" or "robot") with its controllers running `firmwareVersion`;
+// nothing for any other name.
+std::optional<ControllerBus> controllerLayout(const std::string &name,
+                                              const std::string &firmwareVersion);
 
 // Registers "arm" and "robot".
 void registerControllerLayouts(LayoutRegistry &registry);

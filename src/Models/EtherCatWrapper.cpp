@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "BusSession.h"
 #include "Configuration.h"
 #include "Helper.h"
 #include "zuvian.h"
@@ -35,7 +36,11 @@ QString axisLabel(int axis)
 
 }
 
-EtherCatWrapper::EtherCatWrapper() : PLATFORM(QStringLiteral("Platform")), ARM1(QStringLiteral("Arm1")) {}
+EtherCatWrapper::EtherCatWrapper()
+    : PLATFORM(QStringLiteral("Platform"))
+    , ARM1(QStringLiteral("Arm1"))
+{
+}
 
 EtherCatWrapper::~EtherCatWrapper()
 {
@@ -45,12 +50,16 @@ EtherCatWrapper::~EtherCatWrapper()
 
 int EtherCatWrapper::InitEtherCat(QString setup, QString eth)
 {
+    Q_ASSERT_X(BusSession::usableHere(), "EtherCatWrapper::InitEtherCat",
+               "another thread holds the bus session");
     if (setup.isEmpty())
         throw new EtherCatException("ERROR: Missing parameter -> setup");
 
     Configuration config;
-    const QString platformName = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("PlatformSlaveName"));
-    const QString armName = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("ArmSlaveName"));
+    const QString platformName
+        = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("PlatformSlaveName"));
+    const QString armName
+        = config.readAppSetting(QStringLiteral("SlaveInfo"), QStringLiteral("ArmSlaveName"));
     const QByteArray ifname = eth.toLocal8Bit();
 
     transformSetup(setup);
@@ -75,6 +84,7 @@ int EtherCatWrapper::InitEtherCat(QString setup, QString eth)
     // tells by no slaves and no error text. Only an open port may be stopped; a closed one has
     // nobody to answer the state request.
     ethercatRunning = info.allslavecnt != 0 || info.error != nullptr;
+    opened = ethercatRunning;
 
     allSlavesCnt = int(info.allslavecnt);
     if (allSlavesCnt == armAloneSlaves)
@@ -158,9 +168,11 @@ QMap<int, QString> EtherCatWrapper::GetSlaveRange(Devices device) const
     }
     if (device == Platform) {
         if (platformslavesCnt < platformAxes) {
-            range.insert(0, QStringLiteral("Die erforderliche Anzahl der Slaves (4) für die Platform konnte "
-                                           "nicht ermittelt werden. Aktuell: ")
-                                + QString::number(platformslavesCnt));
+            range.insert(
+                0,
+                QStringLiteral("Die erforderliche Anzahl der Slaves (4) für die Platform konnte "
+                               "nicht ermittelt werden. Aktuell: ")
+                    + QString::number(platformslavesCnt));
             return range;
         }
         for (int axis = 1; axis <= platformAxes; ++axis)
@@ -174,9 +186,11 @@ QMap<int, QString> EtherCatWrapper::GetSlaveRange(Devices device) const
 void EtherCatWrapper::fillArmRange(QMap<int, QString>& range) const
 {
     if (armslavesCnt < armAxes) {
-        range.insert(0, QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht "
-                                       "ermittelt werden. Aktuell: ")
-                            + QString::number(armslavesCnt));
+        range.insert(
+            0,
+            QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht "
+                           "ermittelt werden. Aktuell: ")
+                + QString::number(armslavesCnt));
         return;
     }
     range.insert(0, QStringLiteral("Alle Achsen"));
@@ -194,8 +208,8 @@ void EtherCatWrapper::fillArmRange(QMap<int, QString>& range) const
         range.insert(firstSlave + axis - 1, axisLabel(axis));
 }
 
-void EtherCatWrapper::GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave, int& fromSlave,
-                                          int& toSlave) const
+void EtherCatWrapper::GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave,
+                                          int& fromSlave, int& toSlave) const
 {
     int index = 0;
     for (auto it = axisMap.cbegin(); it != axisMap.cend(); ++it, ++index) {
@@ -215,10 +229,18 @@ void EtherCatWrapper::GetSelectedArmSlave(const QMap<int, QString>& axisMap, int
     }
 }
 
-QString EtherCatWrapper::GetFirmWareVersion(quint8 slave)
+QString EtherCatWrapper::GetFirmWareVersion(quint8 slave, bool* answered)
 {
     Helper helper;
-    return QString::fromLatin1(helper.intToAscii(getFirmwareVersion(slave)));
+    const quint32 version = getFirmwareVersion(slave);
+    if (answered != nullptr)
+        *answered = version != MCP_NOREPLY;
+    return QString::fromLatin1(helper.intToAscii(version));
+}
+
+bool EtherCatWrapper::portOpened() const
+{
+    return opened;
 }
 
 QString EtherCatWrapper::GetSlaveName(quint8 slave)

@@ -36,7 +36,11 @@ public:
     // Brings the bus on interface `eth` up and counts the controllers. Returns 0 when the counts
     // suit `setup` ("Arm1", "Platform" or "Arm1 + Platform"), -1 when they do not; either way the
     // session is open until StopEthercat. Throws a new EtherCatException when setup is empty.
+    // The caller must hold the bus session (or nobody may).
     int InitEtherCat(QString setup, QString eth);
+    // Returns true when the last InitEtherCat could open the port on its interface (whether or
+    // not a slave answered there).
+    bool portOpened() const;
     // Takes every slave to SAFE-OP and closes the port.
     void StopEthercat();
 
@@ -55,11 +59,12 @@ public:
     QMap<int, QString> GetSlaveRange(Devices device) const;
     // Turns the index `slave` of the operator's choice in `axisMap` into the slave numbers
     // fromSlave..toSlave; index 0 on an arm map means all axes. Writes, never reads, the two.
-    void GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave, int& fromSlave, int& toSlave) const;
+    void GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave, int& fromSlave,
+                             int& toSlave) const;
 
     // Returns the firmware version the controller reports ("1.48"); four U+00FF characters when
-    // it does not answer.
-    QString GetFirmWareVersion(quint8 slave);
+    // it does not answer, which `answered` (when given) tells apart.
+    QString GetFirmWareVersion(quint8 slave, bool* answered = nullptr);
     // Returns the name the slave's EEPROM gave at enumeration; empty for a slave not on the bus.
     QString GetSlaveName(quint8 slave);
 
@@ -138,6 +143,7 @@ private:
     bool platform = false;
     bool arm1 = false;
     bool ethercatRunning = false;
+    bool opened = false;
 };
 
 #endif // ETHERCATWRAPPER_H

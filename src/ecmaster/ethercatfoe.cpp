@@ -89,6 +89,12 @@ static int ec_FOErequest(uint16 slave, uint8 opcode, const char *filename, uint3
 
 int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *p, int timeout)
 {
+   return ec_FOEwrite_progress(slave, filename, password, psize, p, timeout, NULL, NULL);
+}
+
+int ec_FOEwrite_progress(uint16 slave, char *filename, uint32 password, int psize, void *p,
+                         int timeout, ec_FOEprogressfn fn, void *arg)
+{
    ec_mbxbuft in, out;
    ec_FOEt *answer = (ec_FOEt *)&in;
    ec_FOEt *packet = (ec_FOEt *)&out;
@@ -120,6 +126,9 @@ int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *
          return -EC_ERR_TYPE_PACKET_ERROR;
       if (answer->PacketNumber != sendpacket)
          return -EC_ERR_TYPE_FOE_PACKETNUMBER;
+      /* Only now is the packet the slave's: an unanswered one may still have to be sent again. */
+      if (fn != NULL)
+         fn(arg, psize - remaining, psize);
       if (finished)
          return wkc;
       /* A packet shorter than maxdata ends the file, so after a full last segment (or for an

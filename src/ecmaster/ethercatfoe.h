@@ -71,6 +71,16 @@ static_assert(sizeof(ec_FOEt) == sizeof(ec_mbxbuft), "an FoE message fills one m
  *   -7   (-EC_ERR_TYPE_FOE_PACKETNUMBER) the acknowledged packet number is not the one sent. */
 int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *p, int timeout);
 
+/* Told after each acknowledgement of a write: `acked` of the `total` file bytes have reached the
+ * slave (0 after the request itself). Called on the caller's thread; must not block, since the
+ * slave waits for the next packet meanwhile. */
+typedef void (*ec_FOEprogressfn)(void *arg, int acked, int total);
+
+/* ec_FOEwrite that calls `fn` (when not NULL) with `arg` after each acknowledgement. Returns as
+ * ec_FOEwrite. */
+int ec_FOEwrite_progress(uint16 slave, char *filename, uint32 password, int psize, void *p,
+                         int timeout, ec_FOEprogressfn fn, void *arg);
+
 /* Reads the file `filename` from `slave` into `p`. On entry `*psize` is the capacity of `p`; after
  * every received message it holds the bytes stored so far. `timeout` (µs) bounds each wait.
  * Returns:

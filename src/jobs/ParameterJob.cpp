@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include "BusSession.h"
 #include "ControllerKinds.h"
 #include "EtherCatWrapper.h"
 #include "ParameterBackup.h"
@@ -23,6 +24,7 @@ const QString kPlatform = QStringLiteral("Platform");
 const QString kNoConnection
     = QStringLiteral("No Connection! \nIf the arm is powered on, try again!");
 const QString kError = QStringLiteral("Error! Try again!");
+const QString kBusy = QStringLiteral("Another job is using the bus.");
 
 // "arm" or "platform", as the operator's texts name the parts.
 QString partWord(const QString& part)
@@ -53,24 +55,109 @@ void closeSession(EtherCatWrapper& ecat)
 }
 
 ParameterJob::ParameterJob(QObject* parent)
-    : QObject(parent)
+    : BusJob(parent)
 {
     qRegisterMetaType<ParameterOutcome>();
+}
+
+ParameterJob::~ParameterJob()
+{
+    // The worker calls this object's work(): it must end (its part completed) first.
+    requestStop();
+    wait();
+}
+
+void ParameterJob::setInterface(const QString& eth)
+{
+    eth_ = eth;
+}
+
+void ParameterJob::work()
+{
+    runWithReadOut(eth_);
+}
+
+QString ParameterJob::stopQuestion(const JobProgress& now) const
+{
+    if (!now.writing)
+        return QString();
+    return now.part == QLatin1String("arm")
+        ? QStringLiteral("The arm parameters are being written.\nQuit once the arm is written? "
+                         "The platform keeps its parameters.")
+        : QStringLiteral("The platform parameters are being written.\nQuit once they are "
+                         "written?");
 }
 
 ParameterOutcome ParameterJob::run(const ParameterRequest& request)
 {
     ParameterOutcome outcome;
+    {
+        BusSession::Lock session;
+        if (session.held()) {
+            runParts(request, outcome);
+        } else {
+            refuseBoth(outcome, kBusy);
+        }
+    }
+    emit finished(outcome);
+    return outcome;
+}
+
+ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
+{
+    ParameterOutcome outcome;
+    {
+        BusSession::Lock session;
+        if (session.held()) {
+            outcome.readOutRan = true;
+            outcome.readOut = readOut(eth, false);
+            // The flow goes on after a failed read-out: each part then refuses to write on start
+            // numbers nobody can vouch for, and says so.
+            if (!outcome.readOut.ok)
+                emit status(outcome.readOut.failure);
+            ParameterRequest request;
+            request.eth = eth;
+            request.readOutOk = outcome.readOut.ok;
+            request.Arm1Start = outcome.readOut.Arm1Start();
+            request.PlatformStart = outcome.readOut.PlatformStart();
+            request.PlatformSlaveCount = outcome.readOut.PlatformSlaveCount;
+            runParts(request, outcome);
+        } else {
+            outcome.readOut.failure = kBusy;
+            refuseBoth(outcome, kBusy);
+        }
+    }
+    emit finished(outcome);
+    return outcome;
+}
+
+void ParameterJob::refuseBoth(ParameterOutcome& outcome, const QString& reason)
+{
+    outcome.arm.part = kArm;
+    outcome.platform.part = kPlatform;
+    refuse(outcome.arm, ParameterPartOutcome::Result::Refused, reason);
+    refuse(outcome.platform, ParameterPartOutcome::Result::Refused, reason);
+}
+
+void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& outcome)
+{
     armNote.clear();
+    // A part writes only on a start number that is not 0, so this is never fewer than the parts
+    // that will be written: the progress cannot reach its end before they are.
+    step_ = 0;
+    steps_ = (request.Arm1Start != 0 ? 1 : 0) + (request.PlatformStart != 0 ? 1 : 0);
     emit line(QStringLiteral("write parameter "));
     // One object serves both parts, one session after the other.
     EtherCatWrapper ecat;
     runArm(ecat, request, outcome);
+    if (stopRequested()) {
+        outcome.stopped = true;
+        outcome.platform.part = kPlatform;
+        return;
+    }
     const int platformCount
         = outcome.countsRead ? outcome.PlatformSlaveCount : request.PlatformSlaveCount;
     runPlatform(ecat, request, platformCount, outcome.platform);
-    emit finished(outcome);
-    return outcome;
 }
 
 void ParameterJob::runArm(
@@ -200,14 +287,22 @@ void ParameterJob::writePart(
     emit line(QStringLiteral("backup of the %1 parameters: %2").arg(word, part.backupPath));
 
     int shownAxis = -1;
-    const auto onEntry = [this, &part, &shownAxis, &word](int axis, int done, int total) {
+    JobProgress now;
+    now.part = word;
+    now.step = ++step_;
+    now.steps = steps_;
+    now.writing = true;
+    const auto onEntry = [this, &now, &shownAxis, &word](int axis, int done, int total) {
         if (axis != shownAxis) {
             shownAxis = axis;
             emit status(axis == 0
                     ? QStringLiteral("write %1 axes 1 to %2").arg(word).arg(platformAxes)
                     : QStringLiteral("write %1 axis %2").arg(word).arg(axis));
         }
-        emit progress(part.part, axis, done, total);
+        now.axis = axis;
+        now.done = done;
+        now.total = total;
+        emit progress(now);
     };
     ParameterWriteReport report
         = ecat.WriteParameters(part.part, request.Arm1Start, request.PlatformStart, onEntry);
@@ -215,6 +310,10 @@ void ParameterJob::writePart(
     ecat.ReadBackParameters(part.part, request.Arm1Start, request.PlatformStart, report);
     ecat.StopEthercat();
     conclude(request, report, part);
+    if (part.result == ParameterPartOutcome::Result::Written) {
+        now.stepComplete = true;
+        emit progress(now);
+    }
 }
 
 void ParameterJob::conclude(

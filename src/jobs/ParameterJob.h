@@ -1,14 +1,20 @@
 // "Write Parameters" as a job: the arm's parameter set and then the wheel base's are loaded from a
 // parameter file, backed up, written into the controllers, stored and read back. The job touches
 // no widget and shows no box: it reports through its signals and its outcome, and the caller shows
-// them. It runs on the caller's thread for now; nothing in it is tied to that thread.
+// them.
 //
-//   ParameterJob job;
-//   connect(&job, &ParameterJob::status, label, &QLabel::setText);
-//   const ParameterOutcome outcome = job.run(request);
+//   ParameterJob job;                 // on a worker thread, with the read-out first:
+//   job.setInterface(eth);
+//   connect(&job, &BusJob::status, label, &QLabel::setText);
+//   connect(&job, &ParameterJob::finished, this, &Window::onParametersWritten);
+//   job.start();
+//
+//   const ParameterOutcome outcome = job.run(request);   // on the caller's thread, after its own
+//                                                          // read-out
 //
 // One part never stops the other: a part that fails, is refused or finds no controllers leaves the
-// next part to run.
+// next part to run. A stop request is honoured between the parts: a part that has begun is written
+// to its end.
 #ifndef PARAMETERJOB_H
 #define PARAMETERJOB_H
 
@@ -16,10 +22,11 @@
 #include <QList>
 #include <QMap>
 #include <QMetaType>
-#include <QObject>
 #include <QString>
 
 #include <functional>
+
+#include "BusJob.h"
 
 class EtherCatWrapper;
 struct ParameterWriteReport;
@@ -65,6 +72,11 @@ struct ParameterOutcome
 {
     ParameterPartOutcome arm;
     ParameterPartOutcome platform;
+    // The read-out the job ran first, when it ran one (readOutRan).
+    bool readOutRan = false;
+    ReadOutResult readOut;
+    // A stop request ended the job after the arm part; the platform part did not run.
+    bool stopped = false;
     // The counts of the arm part's session, when it opened one (countsRead).
     bool countsRead = false;
     int SlaveCount = 0;
@@ -74,27 +86,38 @@ struct ParameterOutcome
 
 Q_DECLARE_METATYPE(ParameterOutcome)
 
-class ParameterJob : public QObject
+class ParameterJob : public BusJob
 {
     Q_OBJECT
 
 public:
     explicit ParameterJob(QObject* parent = nullptr);
+    ~ParameterJob() override;
 
-    // Runs both parts and returns (and emits with finished) what happened to each.
+    // The interface that start() reads out and writes on.
+    void setInterface(const QString& eth);
+
+    // Runs both parts on the caller's thread with the start numbers of the caller's read-out, and
+    // returns (and emits with finished) what happened to each.
     ParameterOutcome run(const ParameterRequest& request);
+    // Reads the bus on `eth` out first and runs both parts with what it found.
+    ParameterOutcome runWithReadOut(const QString& eth);
+
+    QString stopQuestion(const JobProgress& now) const override;
 
 signals:
-    // A line for standard output.
-    void line(const QString& text);
-    // A text for the operator, replacing the previous one.
-    void status(const QString& text);
-    // Before each entry of a part is written: the part's axis (0 for all four wheel-base axes),
-    // entries written so far, entries to write.
-    void progress(const QString& part, int axis, int done, int total);
+    // Progress goes out as BusJob::progress: a step per part, units are the part's entries; the
+    // axis is the part's axis (0 for all four wheel-base axes at once).
     void finished(const ParameterOutcome& outcome);
 
+protected:
+    void work() override;
+
 private:
+    // Both parts, with the bus session held.
+    void runParts(const ParameterRequest& request, ParameterOutcome& outcome);
+    // Both parts refused for `reason`, nothing touched.
+    void refuseBoth(ParameterOutcome& outcome, const QString& reason);
     void runArm(EtherCatWrapper& ecat, const ParameterRequest& request, ParameterOutcome& outcome);
     void runPlatform(EtherCatWrapper& ecat, const ParameterRequest& request, int platformCount,
         ParameterPartOutcome& part);
@@ -118,6 +141,10 @@ private:
 
     // One line on the arm part when it was refused or not confirmed; empty otherwise.
     QString armNote;
+    QString eth_;
+    // The part being written among the parts that may be written.
+    int step_ = 0;
+    int steps_ = 0;
 };
 
 #endif // PARAMETERJOB_H

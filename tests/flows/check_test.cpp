@@ -1,13 +1,14 @@
 // "Check Version" on the virtual bus: which axes the box lists, in which order, with which names
-// and versions, and what the operator sees when the bus cannot be read out.
+// and versions, and what the operator sees when the bus cannot be read out or a part is not whole.
 #include "boxanswerer.h"
 #include "flowfixture.h"
 
-#include "core/layouts.h"
+#include "BusSession.h"
 
 namespace {
 
-const QString kSlavesNotFound = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
+const QString kSlavesNotFound
+    = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!\n");
 
 QString line(const char* part, int axis, const QString& version, const QString& name)
 {
@@ -28,32 +29,6 @@ QString platformLines(const QString& version)
 {
     return line("platform", 1, version, "TMCM-174") + line("platform", 2, version, "TMCM-174")
         + line("platform", 3, version, "TMCM-1632") + line("platform", 4, version, "TMCM-1632");
-}
-
-// Eleven slaves as on the robot, but the arm has only its three large joints and one wrist joint;
-// the last slave is a plain board.
-sim::ControllerBus robotWithFourArmAxes()
-{
-    using sim::ControllerModel;
-    sim::ControllerBus bus;
-    bus.controllers.emplace_back();
-    auto board = [&bus] {
-        bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
-        bus.controllers.emplace_back();
-    };
-    auto axis = [&bus](ControllerModel model) {
-        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
-    };
-    board();
-    for (ControllerModel model : {ControllerModel::Tmcm174, ControllerModel::Tmcm174, ControllerModel::Tmcm1632,
-                                  ControllerModel::Tmcm1632})
-        axis(model);
-    board();
-    for (ControllerModel model : {ControllerModel::TmcmZq841, ControllerModel::TmcmZq841,
-                                  ControllerModel::TmcmZq841, ControllerModel::Tmcm1610})
-        axis(model);
-    board();
-    return bus;
 }
 
 class CheckVersion : public FlowTest
@@ -80,7 +55,7 @@ TEST_F(CheckVersion, RobotListsFiveArmAxesThenFourPlatformAxes)
     EXPECT_EQ(QStringLiteral("Firmware Version"), box.title);
     EXPECT_EQ(QMessageBox::Information, box.icon);
     EXPECT_EQ(armLines("1.48") + platformLines("1.48"), box.text);
-    EXPECT_EQ(QString(), output());
+    EXPECT_EQ(QStringLiteral("Versions read."), output());
     expectIdle();
 }
 
@@ -95,54 +70,85 @@ TEST_F(CheckVersion, ArmAloneListsOnlyTheArm)
     expectIdle();
 }
 
-// Buses that cannot be read out show a text and no box, and leave no bus open behind it: an
-// empty interface name, an arm of three axes alone, and more slaves than the window has room for
-// (17), which is refused rather than read out in part.
-TEST_F(CheckVersion, BusesThatCannotBeReadOutShowTheirTextAndStayClosed)
+// Buses that cannot be read out show the known text, a line with the actual cause, and no box,
+// and leave no bus open behind them.
+TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
 {
-    startBus(sim::robotBus());
-    useInterface(QString());
-    BoxAnswerer boxes({});
-    press("pbCheck");
-    EXPECT_EQ(kSlavesNotFound, output());
-    expectIdle();
-
-    sim::ControllerBus threeAxes = sim::armBus();
-    threeAxes.chain.breakAfter(4);
-    replaceBus(std::move(threeAxes));
-    useInterface(QString::fromLatin1(SimBus::Primary));
-    press("pbCheck");
-    EXPECT_EQ(kSlavesNotFound, output());
-    expectIdle();
-
-    sim::ControllerBus eighteen = sim::armBus();
-    for (int i = 0; i < 12; ++i)
-        eighteen.chain.add(sim::makePlainSlave(eighteen.chain.size() + 1));
-    replaceBus(std::move(eighteen));
-    press("pbCheck");
-    EXPECT_EQ(QStringLiteral("Too many slaves on the bus (18)!\nAt most 17 can be handled."), output());
-    expectIdle();
-    EXPECT_TRUE(boxes.seen().empty());
+    struct Case
+    {
+        const char* name;
+        const char* bus;
+        bool noInterface;
+        bool sessionTaken; // another job holds the bus
+        QString label;     // the label starts with this
+    };
+    const Case cases[] = {
+        {"no interface chosen", "BppqqBaaaww", true, false,
+            kSlavesNotFound + "No network interface is chosen; "},
+        {"nobody answers", "", false, false,
+            kSlavesNotFound + "No slave answered on sim0: check the cable"},
+        {"an arm of three axes", "Baaa", false, false,
+            kSlavesNotFound + "4 slaves answered, 3 of them arm and 0 platform controllers: an "
+                              "arm of 5 axes, a wheel base of 4, or both on a bus of 11 are "
+                              "expected."},
+        // More slaves than the tool accounts for are refused rather than read out in part.
+        {"18 slaves", "BaaawwBBBBBBBBBBBB", false, false,
+            "Too many slaves on the bus (18)!\nAt most 17 can be handled."},
+        {"the bus taken", "BppqqBaaaww", false, true,
+            "Another job is using the bus. Try again when it has ended."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startBus(busOf(c.bus));
+        if (c.noInterface)
+            useInterface(QString());
+        BoxAnswerer boxes({});
+        {
+            std::optional<BusSession::Lock> taken;
+            if (c.sessionTaken)
+                taken.emplace();
+            press("pbCheck");
+        }
+        EXPECT_TRUE(output().startsWith(c.label)) << output().toStdString();
+        EXPECT_TRUE(boxes.seen().empty());
+        expectIdle();
+    }
 }
 
-// An arm of four axes on an otherwise complete robot: the arm lines show the table as the name
-// pass left it, so nothing of the earlier read-out may survive in it.
-TEST_F(CheckVersion, EachReadOutStartsFromAnEmptyTable)
+// A part that is on the bus but not whole is named with the reason, never filled with other
+// slaves; a controller that keeps silent reads "no reply"; and a good check replaces the text of
+// an earlier failure.
+TEST_F(CheckVersion, IncompletePartsAndSilentAxesAreNamed)
 {
-    startBus(sim::robotBus());
-    {
-        BoxAnswerer boxes({QMessageBox::Ok});
-        press("pbCheck");
-        ASSERT_EQ(1u, boxes.seen().size());
-    }
-
-    replaceBus(robotWithFourArmAxes());
-    BoxAnswerer boxes({QMessageBox::Ok});
+    startBus(busOf("BppqqBaaawB"));
+    useInterface(QString());
     press("pbCheck");
+    ASSERT_TRUE(output().startsWith(kSlavesNotFound));
 
+    useInterface(QString::fromLatin1(SimBus::Primary));
+    BoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok});
+    press("pbCheck");
     ASSERT_EQ(1u, boxes.seen().size());
-    const QString arm = line("arm", 1, QString(), "TMCM-1632") + line("arm", 2, QString(), "Plain Slave 6")
-        + line("arm", 3, QString(), "TMCM-ZQ-841") + line("arm", 4, QString(), "TMCM-ZQ-841")
-        + line("arm", 5, QString(), "TMCM-ZQ-841");
-    EXPECT_EQ(arm + platformLines("1.48"), boxes.seen().front().text);
+    EXPECT_EQ("arm not read: only 4 of 5 arm axes were found\n" + platformLines("1.48"),
+        boxes.seen().back().text);
+    EXPECT_EQ(QStringLiteral("Versions read."), output());
+
+    sim::ControllerBus bus = busOf("BppqqBaaaww");
+    sim::CommandFaults silent;
+    silent.noReply = true;
+    bus.controller(9).commands().setFaults(silent);
+    replaceBus(std::move(bus));
+    press("pbCheck");
+    ASSERT_EQ(2u, boxes.seen().size());
+    EXPECT_EQ(line("arm", 3, "no reply", "TMCM-ZQ-841"),
+        boxes.seen().back().text.section(QLatin1Char('\n'), 2, 2) + QLatin1Char('\n'));
+    EXPECT_EQ(QStringLiteral("Versions read; no reply from arm axis 3."), output());
+
+    // Five arm controllers, but a board among the positions taken for their axes.
+    replaceBus(busOf("BppqqaaBaww"));
+    press("pbCheck");
+    ASSERT_EQ(3u, boxes.seen().size());
+    EXPECT_EQ("arm not read: bus position 8 is \"Plain Slave 8\", not an arm controller\n"
+            + platformLines("1.48"),
+        boxes.seen().back().text);
 }

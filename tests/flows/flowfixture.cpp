@@ -3,8 +3,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
+
+#include "core/layouts.h"
 
 namespace {
+
+const int kFlowLimitMs = 300000;
 
 // Hands the bootstrap mailbox's messages on to the controller's FoE server and notes which
 // controller got them, so that a test sees the order in which the axes were written.
@@ -79,9 +84,27 @@ void FlowTest::useInterface(const QString& name)
 
 void FlowTest::press(const char* button)
 {
+    QSignalSpy ended(window_.get(), &GUI::flowFinished);
+    click(button);
+    if (window_->isBusy() && ended.isEmpty()) {
+        // The limit only keeps a broken flow from hanging the suite; the signal ends the wait.
+        EXPECT_TRUE(ended.wait(kFlowLimitMs)) << button << " did not end";
+    }
+}
+
+void FlowTest::click(const char* button)
+{
     auto* widget = window_->findChild<QPushButton*>(QString::fromLatin1(button));
     ASSERT_NE(nullptr, widget);
     widget->click();
+}
+
+bool FlowTest::waitForFlow()
+{
+    if (!window_->isBusy())
+        return true;
+    QSignalSpy ended(window_.get(), &GUI::flowFinished);
+    return ended.wait(kFlowLimitMs);
 }
 
 QString FlowTest::output() const
@@ -104,8 +127,9 @@ bool FlowTest::enabled(const char* button) const
 
 QStringList FlowTest::workFiles() const
 {
-    return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
-                                       QDir::Name);
+    return QDir(dir_.path())
+        .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                   QDir::Name);
 }
 
 QString FlowTest::workPath(const QString& name) const
@@ -142,7 +166,8 @@ void FlowTest::powerCycleControllers()
 
 std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
 {
-    return embeddedImage(QStringLiteral(":/res/") + QString::fromStdString(axis(position).info().firmwareFile));
+    return embeddedImage(QStringLiteral(":/res/")
+                         + QString::fromStdString(axis(position).info().firmwareFile));
 }
 
 std::vector<uint8_t> FlowTest::embeddedImage(const QString& resource)
@@ -152,4 +177,24 @@ std::vector<uint8_t> FlowTest::embeddedImage(const QString& resource)
         return {};
     const QByteArray bytes = file.readAll();
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+sim::ControllerBus FlowTest::busOf(const char* slaves)
+{
+    using M = sim::ControllerModel;
+    sim::ControllerBus bus;
+    bus.controllers.emplace_back();
+    for (const char* s = slaves; *s != '\0'; ++s) {
+        if (*s == 'B') {
+            bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
+            bus.controllers.emplace_back();
+            continue;
+        }
+        const M model = *s == 'p' ? M::Tmcm174
+            : *s == 'q'           ? M::Tmcm1632
+            : *s == 'a'           ? M::TmcmZq841
+                                  : M::Tmcm1610;
+        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
+    }
+    return bus;
 }

@@ -36,7 +36,14 @@ protected:
 
     GUI& window() { return *window_; }
     void useInterface(const QString& name);
+    // Presses `button` and, when that started a flow, lets the window's event loop run until the
+    // flow has ended (its boxes answered by the test's BoxAnswerer).
     void press(const char* button);
+    // Presses `button` and returns at once.
+    void click(const char* button);
+    // Runs the event loop until the window's flow has ended; false when it did not end within a
+    // generous safety limit.
+    bool waitForFlow();
     QString output() const;
     bool enabled(const char* button) const;
     // Success when all three buttons can be pressed again.
@@ -57,6 +64,10 @@ protected:
     // The image the program carries for the model of the controller at `position`.
     std::vector<uint8_t> embeddedImageFor(int position);
     static std::vector<uint8_t> embeddedImage(const QString& resource);
+
+    // A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
+    // w TMCM-1610. "BppqqBaaaww" is the robot.
+    static sim::ControllerBus busOf(const char* slaves);
 
     SimBus& bus() { return *bus_; }
 

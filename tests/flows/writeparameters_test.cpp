@@ -5,6 +5,7 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QTimeZone>
 
 #include <sys/stat.h>
@@ -42,27 +43,6 @@ bool isSetting(const sim::CommandRequest& r)
         || r.command == sim::command::StoreAxisParameter
         || r.command == sim::command::SetGlobalParameter
         || r.command == sim::command::StoreGlobalParameter;
-}
-
-// A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841, w TMCM-1610.
-sim::ControllerBus busOf(const char* slaves)
-{
-    using M = sim::ControllerModel;
-    sim::ControllerBus bus;
-    bus.controllers.emplace_back();
-    for (const char* s = slaves; *s != '\0'; ++s) {
-        if (*s == 'B') {
-            bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
-            bus.controllers.emplace_back();
-            continue;
-        }
-        const M model = *s == 'p' ? M::Tmcm174
-            : *s == 'q'           ? M::Tmcm1632
-            : *s == 'a'           ? M::TmcmZq841
-                                  : M::Tmcm1610;
-        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
-    }
-    return bus;
 }
 
 // Distinct values per controller and parameter, the same over the wheel base (it shares one set).
@@ -162,6 +142,7 @@ TEST_F(WriteParametersFlow, RobotGetsEverySetStoredArmFirst)
 
     EXPECT_EQ(QStringLiteral("platform parameters are written!"), output());
     EXPECT_TRUE(allButtonsEnabled());
+    EXPECT_EQ(1000, window().findChild<QProgressBar*>(QStringLiteral("progressBar"))->value());
     const size_t start = out.find("write parameter \n");
     const size_t arm = out.find("\narm process terminated\n");
     const size_t platform = out.find("\nprocess terminated\n");

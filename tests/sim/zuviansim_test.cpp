@@ -1,7 +1,15 @@
 /*
  * The zuvian-sim program: creates its veth pair, answers a master on the other end and removes
- * the pair when it is told to stop. Needs root and the program built next to this test.
+ * the pair when it is told to stop; and the rehearsal of an update: controllers started on an old
+ * version, written by the firmware job, power-cycled from outside, then running the new version.
+ * Needs root and the program built next to this test.
  */
+
+#include "CheckJob.h"
+#include "FirmwareJob.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include "core/veth.h"
 #include "eclink.h"
@@ -120,6 +128,59 @@ TEST(ZuvianSim, ServesOnItsVethPairAndRemovesItOnSigterm)
     EXPECT_NE(sim::runCommand({"ip", "link", "show", name}), 0) << "veth pair left behind";
 }
 
+/* The versions a check reads, arm axes then platform axes; empty when the check failed. */
+std::vector<std::string> versions(const std::string &eth)
+{
+    CheckJob check(QString::fromStdString(eth));
+    const CheckOutcome outcome = check.run();
+    std::vector<std::string> found;
+    for (const PartReading *part : {&outcome.readOut.arm, &outcome.readOut.platform})
+        for (const AxisReading &axis : part->axes)
+            found.push_back(axis.versionText().toStdString());
+    return found;
+}
+
+TEST(ZuvianSim, PowerCycledFromOutsideAfterAnUpdateRunsTheNewVersion)
+{
+    REQUIRE_ROOT();
+    const std::string program = programPath();
+    REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
+    const std::string name = "zsv" + std::to_string(getpid() % 1000000);
+    sim::VethPair::removeStale(name);
+
+    Running child;
+    child.veth = name;
+    child.pid = start({program, "--layout", "robot", "--firmware-version", "1.40", "--veth", name},
+                      child.out);
+    ASSERT_GT(child.pid, 0);
+    std::string seen;
+    ASSERT_TRUE(waitFor(child.out, "Ctrl-C", seen)) << seen;
+    EXPECT_NE(seen.find("Power cycle: kill -USR1 " + std::to_string(child.pid)), std::string::npos)
+        << seen;
+    EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.40"));
+
+    // The job places its images in the working directory, and must leave none there.
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(work.path());
+    FirmwareJob update(QString::fromStdString(name), QStringLiteral("1.48"));
+    QObject::connect(&update, &BusJob::consentNeeded, [&update](const QString &, const QString &) {
+        update.answer(true);
+    });
+    const FirmwareOutcome outcome = update.run();
+    QDir::setCurrent(previous);
+    EXPECT_TRUE(outcome.everyPartWritten()) << outcome.text.toStdString();
+    EXPECT_EQ(outcome.updated().size(), 9);
+    EXPECT_TRUE(QDir(work.path()).isEmpty());
+
+    // Written, but not running before the power cycle.
+    EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.40"));
+    ASSERT_EQ(kill(child.pid, SIGUSR1), 0);
+    ASSERT_TRUE(waitFor(child.out, "zuvian-sim: power cycle", seen)) << seen;
+    EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.48"));
+}
+
 TEST(ZuvianSim, RefusesMissingOrConflictingOptions)
 {
     const std::string program = programPath();
@@ -128,6 +189,10 @@ TEST(ZuvianSim, RefusesMissingOrConflictingOptions)
     EXPECT_EQ(sim::runCommand({program, "--interface", "a", "--veth", "b"}), 2);
     EXPECT_EQ(sim::runCommand({program, "--layout", "nosuchlayout", "--interface", "lo"}), 2);
     EXPECT_EQ(sim::runCommand({program, "--bogus"}), 2);
+    EXPECT_EQ(sim::runCommand({program, "--firmware-version", "1.400", "--interface", "lo"}), 2);
+    EXPECT_EQ(sim::runCommand({program, "--layout", "generic:2", "--firmware-version", "1.40",
+                               "--interface", "lo"}),
+              2);
     EXPECT_EQ(sim::runCommand({program, "--help"}), 0);
 }
 

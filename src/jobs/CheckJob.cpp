@@ -1,0 +1,68 @@
+// The version check: a read-out whose every axis is a step, and its list.
+#include "CheckJob.h"
+
+#include "BusSession.h"
+
+namespace {
+
+const QString kBusy = QStringLiteral("Another job is using the bus. Try again when it has ended.");
+
+// "Versions read." and the axes that gave none, if any.
+QString summaryOf(const ReadOutResult& readOut)
+{
+    QStringList silent;
+    for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
+        for (int k = 0; k < part->axes.size(); ++k) {
+            if (!part->axes.at(k).answered)
+                silent.append(QStringLiteral("%1 axis %2").arg(part->part).arg(k + 1));
+        }
+    }
+    if (!readOut.arm.complete() && !readOut.platform.complete())
+        return QStringLiteral("No arm or platform axis could be read.");
+    if (silent.isEmpty())
+        return QStringLiteral("Versions read.");
+    return QStringLiteral("Versions read; no reply from ") + silent.join(QStringLiteral(", "))
+        + QLatin1Char('.');
+}
+
+}
+
+CheckJob::CheckJob(const QString& eth, QObject* parent) : BusJob(parent), eth_(eth)
+{
+    qRegisterMetaType<CheckOutcome>();
+}
+
+CheckJob::~CheckJob()
+{
+    // The worker calls this object's work(): it must end before the object is gone.
+    requestStop();
+    wait();
+}
+
+CheckOutcome CheckJob::run()
+{
+    CheckOutcome outcome;
+    {
+        BusSession::Lock session;
+        if (session.held()) {
+            outcome.readOut = readOut(eth_, true);
+        } else {
+            outcome.readOut.failure = kBusy;
+        }
+    }
+    if (outcome.readOut.ok) {
+        outcome.versions = outcome.readOut.versionLines(true);
+        outcome.summary = summaryOf(outcome.readOut);
+        JobProgress done;
+        done.step = done.steps = 1;
+        done.stepComplete = true;
+        emit progress(done);
+    }
+    emit finished(outcome);
+    return outcome;
+}
+
+void CheckJob::work()
+{
+    run();
+}

@@ -1,0 +1,389 @@
+// The firmware update: consent, images in the working directory, one download per axis, and an
+// outcome that tells the operator exactly what the robot now runs.
+#include "FirmwareJob.h"
+
+#include <QFile>
+
+#include <functional>
+
+#include "BusSession.h"
+#include "FreshFile.h"
+#include "LinkDiagnosis.h"
+#include "writefirmware.h"
+
+namespace {
+
+const QString kBusy = QStringLiteral("Another job is using the bus. Try again when it has ended.");
+const QString kSuccess = QStringLiteral("The firmware was written successfully!");
+const QString kPowerCycle
+    = QStringLiteral("Power off the Zuvian. Wait 3 seconds, then power on it again.");
+const QString kRestart = QStringLiteral(
+    "Restart the slaves! Unplug the device!\nPlug in again and press Write Parameters");
+const QString kNotSuccessful = QStringLiteral("not successfull: ");
+
+struct FirmwareImage
+{
+    const char* resource;
+    const char* file;
+    // What is said when the resource is missing; the first text differs from the others.
+    const char* missingText;
+};
+
+// In the order they are placed. The firmware writer opens them by these names in the working
+// directory.
+const FirmwareImage images[] = {
+    {":/res/TMCM-841.bin", "./TMCM-841.bin", "The source file does not exist."},
+    {":/res/TMCM-1610.bin", "./TMCM-1610.bin", "The source file does not exists."},
+    {":/res/TMCM-174.bin", "./TMCM-174.bin", "The source file does not exists."},
+    {":/res/TMCM-1632.bin", "./TMCM-1632.bin", "The source file does not exists."},
+};
+// The order of removal.
+const int removalOrder[] = {0, 1, 3, 2};
+
+// The images of one update in the working directory. Whatever ends the update, they are removed
+// when this goes out of scope; only what this placed is removed, never a name it could not claim.
+class PlacedImages
+{
+public:
+    explicit PlacedImages(std::function<void(const QString&)> say) : say_(std::move(say)) {}
+    ~PlacedImages()
+    {
+        for (int i : removalOrder) {
+            if (!placed_[i])
+                continue;
+            QFile file(QString::fromLatin1(images[i].file));
+            if (!file.remove())
+                say_(QStringLiteral("Fehler beim löschen: ") + file.errorString());
+        }
+    }
+    PlacedImages(const PlacedImages&) = delete;
+    PlacedImages& operator=(const PlacedImages&) = delete;
+
+    // Places all four. Returns false when one could not be placed; none may then be flashed.
+    bool place()
+    {
+        bool all = true;
+        for (int i = 0; i < int(std::size(images)); ++i) {
+            QFile resource(QString::fromLatin1(images[i].resource));
+            if (!resource.open(QIODevice::ReadOnly)) {
+                say_(QString::fromLatin1(images[i].missingText));
+                all = false;
+                continue;
+            }
+            // Whatever stands under the name, a stale image above all, is replaced: only the
+            // embedded image may ever reach a controller.
+            QString reason;
+            if (!FreshFile::write(QString::fromLatin1(images[i].file), resource.readAll(),
+                                  &reason)) {
+                say_(QStringLiteral("%1: %2").arg(QLatin1String(images[i].file), reason));
+                all = false;
+                continue;
+            }
+            placed_[i] = true;
+        }
+        return all;
+    }
+
+private:
+    std::function<void(const QString&)> say_;
+    bool placed_[std::size(images)] = {};
+};
+
+// The text that follows "not successfull: " for a writer result; empty for one it does not define.
+QString writerText(int result)
+{
+    switch (result) {
+    case WriteFirmware::FileNotRead:
+        return QStringLiteral("File could not be read!");
+    case WriteFirmware::WrongSlave:
+        return QStringLiteral("A not supported Slave was detected!");
+    case WriteFirmware::NoSlaves:
+        return QStringLiteral("No slaves detected!");
+    case WriteFirmware::NoSocket:
+        return QStringLiteral("Run programm as root\nand check eth device number!");
+    case WriteFirmware::WriteFailed:
+        return QStringLiteral("Writing was not successful!");
+    case WriteFirmware::BootRefused:
+        return QStringLiteral("The slave did not enter the BOOT state!");
+    default:
+        return QString();
+    }
+}
+
+// "arm axes 1 to 5, platform axis 1", or "none".
+QString axesList(const QList<FirmwareAxis>& axes)
+{
+    QStringList parts;
+    for (int i = 0; i < axes.size();) {
+        int j = i;
+        while (j + 1 < axes.size() && axes.at(j + 1).part == axes.at(i).part)
+            ++j;
+        const FirmwareAxis& first = axes.at(i);
+        const FirmwareAxis& last = axes.at(j);
+        parts.append(first.axis == last.axis
+                         ? QStringLiteral("%1 axis %2").arg(first.part).arg(first.axis)
+                         : QStringLiteral("%1 axes %2 to %3")
+                               .arg(first.part)
+                               .arg(first.axis)
+                               .arg(last.axis));
+        i = j + 1;
+    }
+    return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
+}
+
+// The sentence about a part that is on the bus but not whole, before the update ("will not be
+// written") or after it ("was not written").
+QString leftOut(const PartReading& part, bool before)
+{
+    return QStringLiteral("The %1 %2 written: %3.")
+        .arg(part.part, before ? QStringLiteral("will not be") : QStringLiteral("was not"),
+             part.problem);
+}
+
+QString capitalised(const QString& word)
+{
+    return word.left(1).toUpper() + word.mid(1);
+}
+
+}
+
+QList<FirmwareAxis> FirmwareOutcome::updated() const
+{
+    QList<FirmwareAxis> written;
+    for (const FirmwareAxis& axis : axes) {
+        if (axis.result == WriteFirmware::Written)
+            written.append(axis);
+    }
+    return written;
+}
+
+FirmwareJob::FirmwareJob(const QString& eth, const QString& version, QObject* parent)
+    : BusJob(parent), eth_(eth), version_(version)
+{
+    qRegisterMetaType<FirmwareOutcome>();
+}
+
+FirmwareJob::~FirmwareJob()
+{
+    // The worker calls this object's work(): it must end (its axis completed) first.
+    requestStop();
+    wait();
+}
+
+FirmwareOutcome FirmwareJob::run()
+{
+    FirmwareOutcome outcome;
+    {
+        BusSession::Lock session;
+        if (session.held())
+            update(outcome);
+        else
+            outcome.readOut.failure = kBusy;
+    }
+    conclude(outcome);
+    if (outcome.result == FirmwareOutcome::Result::Failed
+        || outcome.result == FirmwareOutcome::Result::Stopped || !outcome.skipped.isEmpty())
+        emit line(outcome.text);
+    emit finished(outcome);
+    return outcome;
+}
+
+void FirmwareJob::work()
+{
+    run();
+}
+
+QString FirmwareJob::stopQuestion(const JobProgress& now) const
+{
+    if (!now.writing)
+        return QString();
+    return QStringLiteral("Firmware is being written to %1 axis %2.\nQuit once this axis is "
+                          "written? The axes after it keep their old firmware.")
+        .arg(now.part)
+        .arg(now.axis);
+}
+
+void FirmwareJob::update(FirmwareOutcome& outcome)
+{
+    using Result = FirmwareOutcome::Result;
+    outcome.readOut = readOut(eth_, false);
+    if (!outcome.readOut.ok) {
+        outcome.result = Result::ReadOutFailed;
+        return;
+    }
+    const PartReading& arm = outcome.readOut.arm;
+    const PartReading& platform = outcome.readOut.platform;
+    for (const PartReading* part : {&arm, &platform}) {
+        if (part->present() && !part->complete())
+            outcome.skipped.append(leftOut(*part, false));
+    }
+    if (!arm.complete() && !platform.complete()) {
+        outcome.result = Result::NothingToWrite;
+        return;
+    }
+    if (!askConsent(QStringLiteral("Write firmware?"), consentQuestion(outcome))) {
+        outcome.result = Result::Declined;
+        return;
+    }
+
+    PlacedImages placed([this](const QString& text) { emit line(text); });
+    if (!placed.place()) {
+        outcome.result = Result::ImagesNotPlaced;
+        return;
+    }
+    // A part left out keeps its axes among the steps, so the bar never shows it as done.
+    int step = 0;
+    int steps = 0;
+    for (const PartReading* part : {&arm, &platform}) {
+        if (part->present())
+            steps += part->complete() ? int(part->axes.size()) : part->expected;
+    }
+    bool written = true;
+    if (arm.complete())
+        written = writePart(arm, step, steps, outcome);
+    if (written && platform.complete())
+        written = writePart(platform, step, steps, outcome);
+    if (written)
+        outcome.result = Result::Written;
+}
+
+QString FirmwareJob::consentQuestion(const FirmwareOutcome& outcome) const
+{
+    const PartReading& arm = outcome.readOut.arm;
+    const PartReading& platform = outcome.readOut.platform;
+    QString question;
+    QStringList notWritten;
+    for (const PartReading* part : {&arm, &platform}) {
+        if (part->complete())
+            question += part->versionLines(false);
+        else if (part->present())
+            notWritten.append(leftOut(*part, true));
+    }
+    question += QLatin1Char('\n');
+    if (notWritten.isEmpty())
+        return question + QStringLiteral("Do you really want to write firmware version ")
+            + version_ + QStringLiteral(" to all axis?");
+    const QString target = arm.complete() ? arm.part : platform.part;
+    return question + notWritten.join(QLatin1Char('\n'))
+        + QStringLiteral("\nDo you really want to write firmware version ") + version_
+        + QStringLiteral(" to the %1 axes only?").arg(target);
+}
+
+bool FirmwareJob::writePart(const PartReading& part, int& step, int steps, FirmwareOutcome& outcome)
+{
+    for (int k = 0; k < part.axes.size(); ++k) {
+        if (stopRequested()) {
+            outcome.result = FirmwareOutcome::Result::Stopped;
+            return false;
+        }
+        const AxisReading& reading = part.axes.at(k);
+        FirmwareAxis axis;
+        axis.part = part.part;
+        axis.axis = k + 1;
+        axis.position = reading.position;
+        axis.model = reading.name;
+
+        const QString text
+            = QStringLiteral("write firmware to %1 axis %2").arg(part.part).arg(k + 1);
+        emit line(text);
+        emit status(text);
+        JobProgress now;
+        now.part = part.part;
+        now.axis = axis.axis;
+        now.step = ++step;
+        now.steps = steps;
+        now.writing = true;
+        emit progress(now);
+
+        WriteFirmware writer;
+        axis.result
+            = writer.writeFirmware(eth_, reading.position, [this, &now](int acked, int total) {
+                  now.done = acked;
+                  now.total = total;
+                  emit progress(now);
+              });
+        outcome.axes.append(axis);
+        if (axis.result != WriteFirmware::Written) {
+            outcome.result = FirmwareOutcome::Result::Failed;
+            outcome.mayBeInBoot = WriteFirmware::mayBeLeftInBoot(axis.result);
+            return false;
+        }
+        now.stepComplete = true;
+        emit progress(now);
+        emit status(QStringLiteral("firmwareupdate %1 was successfull").arg(part.part));
+    }
+    return true;
+}
+
+void FirmwareJob::conclude(FirmwareOutcome& outcome) const
+{
+    using Result = FirmwareOutcome::Result;
+    const QString skipped = outcome.skipped.join(QLatin1Char('\n'));
+    const QList<FirmwareAxis> updated = outcome.updated();
+    const QString updatedLine = QStringLiteral("Updated: ") + axesList(updated) + QLatin1Char('.');
+    const QString startLine
+        = QStringLiteral("Power-cycle the robot to start the new firmware on the updated axes.");
+
+    switch (outcome.result) {
+    case Result::ReadOutFailed:
+        outcome.text = outcome.readOut.failure;
+        return;
+    case Result::NothingToWrite:
+        outcome.text = QStringLiteral("No controller was updated!\n")
+            + (skipped.isEmpty() ? QStringLiteral("No arm or platform controller was found.")
+                                 : skipped);
+        return;
+    case Result::Declined:
+        outcome.text.clear();
+        return;
+    case Result::ImagesNotPlaced:
+        outcome.text = kNotSuccessful + QStringLiteral("The firmware files could not be created!");
+        return;
+    case Result::Failed: {
+        const FirmwareAxis& failed = outcome.axes.last();
+        QStringList lines{kNotSuccessful + writerText(failed.result)};
+        // These two texts cover several causes; the host tells which one it is.
+        if (failed.result == WriteFirmware::NoSocket || failed.result == WriteFirmware::NoSlaves)
+            lines.append(LinkDiagnosis::explain(eth_, failed.result == WriteFirmware::NoSlaves));
+        lines.append(QStringLiteral("%1 axis %2 (%3, bus position %4) was not updated.")
+                         .arg(capitalised(failed.part))
+                         .arg(failed.axis)
+                         .arg(failed.model)
+                         .arg(failed.position));
+        lines.append(updatedLine);
+        if (outcome.mayBeInBoot)
+            lines.append(
+                QStringLiteral("Power-cycle the robot: that controller may still be in BOOT."));
+        else if (!updated.isEmpty())
+            lines.append(startLine);
+        if (!skipped.isEmpty())
+            lines.append(skipped);
+        outcome.text = lines.join(QLatin1Char('\n'));
+        return;
+    }
+    case Result::Stopped: {
+        QStringList lines;
+        lines.append(updated.isEmpty()
+                ? QStringLiteral("Stopped as asked, before any axis was written.")
+                : QStringLiteral("Stopped as asked after %1 axis %2.")
+                      .arg(updated.last().part)
+                      .arg(updated.last().axis));
+        lines.append(updatedLine);
+        if (!updated.isEmpty())
+            lines.append(startLine);
+        outcome.text = lines.join(QLatin1Char('\n'));
+        return;
+    }
+    case Result::Written:
+        if (outcome.skipped.isEmpty()) {
+            outcome.message = kSuccess + QLatin1Char('\n') + kPowerCycle;
+            outcome.text = kRestart;
+            return;
+        }
+        outcome.message = QStringLiteral("The firmware was written to the %1 axes only.\n")
+                              .arg(updated.value(0).part)
+            + skipped + QLatin1Char('\n') + kPowerCycle;
+        outcome.text = kRestart + QLatin1Char('\n') + skipped;
+        return;
+    }
+}

@@ -1,0 +1,91 @@
+// "Write Firmware" as a job: the read-out, the operator's consent, the four embedded images placed
+// in the working directory, every arm axis and then every platform axis given the image of its
+// model, and the images removed again. The outcome names every axis written or tried, every part
+// that was left out and why, and whether a controller may have been left in BOOT.
+//
+// A stop request is honoured between axes only: an axis whose download has begun is always
+// completed, so no controller is left half-written by the operator's wish.
+#ifndef FIRMWAREJOB_H
+#define FIRMWAREJOB_H
+
+#include <QList>
+#include <QStringList>
+
+#include "BusJob.h"
+
+// One axis the job wrote or tried to write.
+struct FirmwareAxis
+{
+    QString part;
+    int axis = 0;
+    int position = 0;
+    QString model;
+    // The firmware writer's result (WriteFirmware::Result); 0 when written.
+    int result = 0;
+};
+
+struct FirmwareOutcome
+{
+    enum class Result {
+        ReadOutFailed,   // the bus could not be read out: `text` says why
+        NothingToWrite,  // no part is complete: nothing was asked, nothing written
+        Declined,        // the operator said No (or quit before answering)
+        ImagesNotPlaced, // an image could not be placed: nothing written
+        Failed,          // an axis failed; the ones before it were written
+        Stopped,         // stopped on request between two axes
+        Written          // every complete part was written (see `skipped` for the others)
+    };
+
+    Result result = Result::ReadOutFailed;
+    ReadOutResult readOut;
+    // Every axis written or tried, in order; the last one is the failed one after Failed.
+    QList<FirmwareAxis> axes;
+    // One "The <part> was not written: <problem>." line per part on the bus that was left out.
+    QStringList skipped;
+    // A controller that failed may still be in BOOT until the robot is power-cycled.
+    bool mayBeInBoot = false;
+    // The text for the operator's status line.
+    QString text;
+    // The text of the box that reports a written update; empty for the other results.
+    QString message;
+
+    // True when every part on the bus was written.
+    bool everyPartWritten() const { return result == Result::Written && skipped.isEmpty(); }
+    // The axes that took their new image.
+    QList<FirmwareAxis> updated() const;
+};
+
+Q_DECLARE_METATYPE(FirmwareOutcome)
+
+class FirmwareJob : public BusJob
+{
+    Q_OBJECT
+
+public:
+    // `version` is the version the embedded images carry, as the operator is asked about it.
+    FirmwareJob(const QString& eth, const QString& version, QObject* parent = nullptr);
+    ~FirmwareJob() override;
+
+    // Runs the update on the caller's thread; returns (and emits with finished) what happened.
+    FirmwareOutcome run();
+
+    QString stopQuestion(const JobProgress& now) const override;
+
+signals:
+    void finished(const FirmwareOutcome& outcome);
+
+protected:
+    void work() override;
+
+private:
+    void update(FirmwareOutcome& outcome);
+    QString consentQuestion(const FirmwareOutcome& outcome) const;
+    // Writes every axis of a complete part; false when one failed or a stop ended the part.
+    bool writePart(const PartReading& part, int& step, int steps, FirmwareOutcome& outcome);
+    void conclude(FirmwareOutcome& outcome) const;
+
+    const QString eth_;
+    const QString version_;
+};
+
+#endif // FIRMWAREJOB_H

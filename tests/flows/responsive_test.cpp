@@ -1,0 +1,234 @@
+// The window while the bus is worked: a timer on the GUI thread keeps firing through a whole
+// firmware update of the robot, the progress only grows and ends at 100 %, and closing the window
+// mid-download lets the axis in progress complete and leaves no image file behind.
+//
+// The bus is slowed through the link seam so that "keeps firing" means something: it runs at the
+// pace of the window's event loop, each timer tick letting the virtual clock run a little further.
+// A window whose event loop stood still while the bus is worked would hold the bus up, which the
+// link notices (after a generous real-time limit that is only a safety net) and the test reports.
+#include <QProgressBar>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "boxanswerer.h"
+#include "eclink.h"
+#include "flowfixture.h"
+
+namespace {
+
+// Virtual time the bus may run ahead per tick of the window's timer.
+const std::uint64_t kQuantumUs = 20000;
+const std::uint64_t kLargestGapUs = 100000;
+const std::uint32_t kFrameUs = 1000;
+// Real time the bus waits for a tick before it calls the window stuck; a safety net only.
+const auto kStuckAfter = std::chrono::seconds(20);
+
+// Wraps the link the test's SimBus installed: every frame the master sends waits until the virtual
+// clock is within what the window's ticks allowed.
+class PacedLink
+{
+public:
+    explicit PacedLink(SimBus& bus) : bus_(bus), inner_(*ec_link())
+    {
+        ec_linkt paced = inner_;
+        paced.ctx = this;
+        paced.send = &PacedLink::send;
+        paced.recv = &PacedLink::recv;
+        paced.close = &PacedLink::close;
+        paced.wait = inner_.wait != nullptr ? &PacedLink::wait : nullptr;
+        paced.open = &PacedLink::open;
+        ec_setlink(&paced);
+    }
+    ~PacedLink() { ec_setlink(&inner_); }
+
+    // On the GUI thread, at every timer tick: notes how far the bus ran since the last tick and
+    // lets it run one quantum further.
+    void tick()
+    {
+        const std::uint64_t now = published_.load();
+        if (ticks_++ > 0)
+            largestGap_ = std::max(largestGap_, now - lastTick_);
+        lastTick_ = now;
+        std::lock_guard<std::mutex> lock(mutex_);
+        allowed_ = now + kQuantumUs;
+        allowance_.notify_all();
+    }
+
+    std::uint64_t largestGapUs() const { return largestGap_; }
+    // Virtual time at the bus's last frame.
+    std::uint64_t nowUs() const { return published_.load(); }
+    int ticks() const { return ticks_; }
+    bool stuck() const { return stuck_; }
+    bool ranOnGuiThread() const { return ranOnGuiThread_; }
+
+private:
+    void pace()
+    {
+        // Only the job's thread moves the virtual clock while the bus is worked.
+        const std::uint64_t now = bus_.clock().nowUs();
+        published_.store(now);
+        if (QThread::currentThread() == qApp->thread()) {
+            ranOnGuiThread_ = true;
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (stuck_)
+            return;
+        if (!allowance_.wait_for(lock, kStuckAfter, [&] { return now <= allowed_; }))
+            stuck_ = true;
+    }
+
+    static PacedLink& self(void* ctx) { return *static_cast<PacedLink*>(ctx); }
+    static int open(void* ctx, const char* ifname, int port)
+    {
+        return self(ctx).inner_.open(self(ctx).inner_.ctx, ifname, port);
+    }
+    static int send(void* ctx, int handle, const void* frame, int len)
+    {
+        self(ctx).pace();
+        return self(ctx).inner_.send(self(ctx).inner_.ctx, handle, frame, len);
+    }
+    static int recv(void* ctx, int handle, void* buf, int size)
+    {
+        return self(ctx).inner_.recv(self(ctx).inner_.ctx, handle, buf, size);
+    }
+    static void close(void* ctx, int handle)
+    {
+        self(ctx).inner_.close(self(ctx).inner_.ctx, handle);
+    }
+    static int wait(void* ctx, int handle, int usec)
+    {
+        return self(ctx).inner_.wait(self(ctx).inner_.ctx, handle, usec);
+    }
+
+    SimBus& bus_;
+    const ec_linkt inner_;
+    std::atomic<std::uint64_t> published_{0};
+    std::mutex mutex_;
+    std::condition_variable allowance_;
+    std::uint64_t allowed_ = kQuantumUs;
+    std::atomic_bool stuck_{false};
+    std::atomic_bool ranOnGuiThread_{false};
+    // GUI thread only.
+    int ticks_ = 0;
+    std::uint64_t lastTick_ = 0;
+    std::uint64_t largestGap_ = 0;
+};
+
+// Stands in front of a controller's FoE server in BOOT: at the first message it has the GUI thread
+// run `action` and holds the download until the action is done, so the action surely happens while
+// that axis is being written.
+class HoldAtFirstMessage : public sim::MailboxHandler
+{
+public:
+    HoldAtFirstMessage(sim::FoeServer& foe, std::function<void()> action)
+        : foe_(foe), action_(std::move(action))
+    {
+    }
+
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
+    {
+        if (!held_) {
+            held_ = true;
+            QMetaObject::invokeMethod(qApp, [this] {
+                action_();
+                std::lock_guard<std::mutex> lock(mutex_);
+                released_ = true;
+                release_.notify_all();
+            }, Qt::QueuedConnection);
+            std::unique_lock<std::mutex> lock(mutex_);
+            release_.wait_for(lock, kStuckAfter, [this] { return released_; });
+        }
+        if (auto reply = foe_.handle(message))
+            out.post(std::move(*reply));
+    }
+
+private:
+    sim::FoeServer& foe_;
+    std::function<void()> action_;
+    bool held_ = false;
+    std::mutex mutex_;
+    std::condition_variable release_;
+    bool released_ = false;
+};
+
+class Responsive : public FlowTest
+{
+protected:
+    QProgressBar* bar() { return window().findChild<QProgressBar*>(QStringLiteral("progressBar")); }
+};
+
+}
+
+TEST_F(Responsive, TimerKeepsFiringAndProgressOnlyGrowsThroughAWholeUpdate)
+{
+    startBus(sim::robotBus());
+    // Every frame takes a millisecond on this bus: one axis alone takes longer than the largest
+    // gap allowed, so a window that stood still for an axis could not pass.
+    bus().link().timing().frameUs = kFrameUs;
+    PacedLink paced(bus());
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&paced] { paced.tick(); });
+    std::vector<int> values;
+    std::uint64_t firstWrite = 0;
+    std::uint64_t lastWrite = 0;
+    QObject::connect(bar(), &QProgressBar::valueChanged, [&](int v) {
+        values.push_back(v);
+        (firstWrite == 0 ? firstWrite : lastWrite) = paced.nowUs();
+    });
+    timer.start();
+
+    BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Ok});
+    press("pbWriteFirmware");
+    timer.stop();
+
+    ASSERT_EQ((QStringList{"Write firmware?", "Firmware"}), boxes.titles());
+    EXPECT_FALSE(paced.ranOnGuiThread()) << "the bus was worked on the GUI thread";
+    EXPECT_FALSE(paced.stuck()) << "the window's event loop stood still";
+    EXPECT_LE(paced.largestGapUs(), kLargestGapUs);
+    const std::uint64_t axisUs = (lastWrite - firstWrite) / 9;
+    EXPECT_GT(axisUs, kLargestGapUs);
+    ASSERT_FALSE(values.empty());
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_EQ(1000, values.back());
+    EXPECT_EQ(1000, bar()->maximum());
+    std::printf("%d ticks, largest gap %.1f ms, %.1f ms per axis of virtual time, %zu progress "
+                "values\n",
+        paced.ticks(), double(paced.largestGapUs()) / 1000.0, double(axisUs) / 1000.0,
+        values.size());
+}
+
+TEST_F(Responsive, ClosingMidDownloadCompletesTheAxisAndLeavesNoFile)
+{
+    startBus(sim::robotBus());
+    window().show();
+    // Arm axis 2 sits at bus position 8; the window is closed while its download runs.
+    axis(8).setBootHandler(
+        std::make_shared<HoldAtFirstMessage>(axis(8).foe(), [this] { window().close(); }));
+
+    BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Yes});
+    press("pbWriteFirmware");
+
+    ASSERT_EQ((QStringList{"Write firmware?", "Quit?"}), boxes.titles());
+    EXPECT_EQ(QStringLiteral("Firmware is being written to arm axis 2.\nQuit once this axis is "
+                             "written? The axes after it keep their old firmware."),
+        boxes.seen()[1].text);
+    EXPECT_FALSE(window().isVisible());
+    for (int position : {7, 8})
+        EXPECT_EQ(embeddedImageFor(position), axis(position).receivedImage()) << position;
+    for (int position : {9, 10, 11, 2, 3, 4, 5})
+        EXPECT_TRUE(axis(position).receivedImage().empty()) << position;
+    EXPECT_TRUE(workFiles().isEmpty());
+    EXPECT_EQ(
+        QStringLiteral("Stopped as asked after arm axis 2.\nUpdated: arm axes 1 to 2.\n"
+                       "Power-cycle the robot to start the new firmware on the updated axes."),
+        output());
+    EXPECT_EQ(0, bus().openHandles());
+}
