@@ -9,12 +9,6 @@ namespace {
 
 const char* const kMissingArgument = "Ein Parameter der Funktion readAppSetting ist nicht definiert!";
 
-QByteArray shippedSettings()
-{
-    QFile file(":/res/VX.conf");
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return file.readAll();
-}
 
 }
 
@@ -67,14 +61,4 @@ TEST(Settings, MissingArgumentsThrowWithTheirText)
             EXPECT_STREQ(e.what(), kMissingArgument);
         }
     }
-}
-
-TEST(Settings, WriteLeavesTheShippedFileAsItIs)
-{
-    const QByteArray before = shippedSettings();
-    Configuration config;
-    EXPECT_FALSE(config.writeAppSetting("ZuvianTester", "Counter", "3"));
-    EXPECT_EQ(shippedSettings(), before);
-
-    EXPECT_EQ(config.readAppSetting("SlaveInfo", "FirmwareVersion"), QString("1.48"));
 }
