@@ -24,7 +24,8 @@ if [ $# -ge 1 ]; then
 fi
 
 veth=zuvian0
-"$build/zuvian-sim" --veth "$veth" --layout robot &
+# Its controllers start on an older firmware, so that an update shows in "Check Version".
+"$build/zuvian-sim" --veth "$veth" --layout robot --firmware-version 1.40 &
 sim=$!
 stop_sim() {
   kill "$sim" 2>/dev/null || true
