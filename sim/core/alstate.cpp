@@ -114,6 +114,10 @@ bool AlStateMachine::commit(const TransitionCheck &check)
     // A slave in error waits for the acknowledge; until then requests change nothing.
     if (error_ && !acknowledge)
         return false;
+    if (acknowledge && error_ && faults_.ignoreAcks > 0) {
+        --faults_.ignoreAcks;
+        return false;
+    }
     if (acknowledge) {
         error_ = false;
         code_ = alcode::NoError;

@@ -62,6 +62,7 @@ struct MailboxFaults
     int delayPolls = 0; /* each reply waits this many reads of the SM1 status before it is posted */
     int loseReads = 0; /* the next n frames that empty the read mailbox do not come back */
     bool holdWriteMailbox = false; /* the slave does not take messages: the write mailbox stays full */
+    int repeatCounter = 0; /* the next n replies with a header carry the counter of the one before */
 };
 
 class Mailbox
@@ -92,6 +93,7 @@ private:
     {
         Bytes message;
         std::uint32_t readyAfterPolls;
+        bool counted = false; /* it has a mailbox header with a counter */
     };
     MailboxHandler *handlerFor(AlState state) const;
     void takeMessage(SyncManagers &sms, Bytes &memory, AlState state);

@@ -50,8 +50,24 @@ void Slave::processDatagram(DatagramView &datagram, std::uint64_t nowUs)
     esc_->process(datagram, nowUs);
 }
 
-bool Slave::endFrame(std::uint64_t /*nowUs*/)
+void Slave::goOffline(std::uint64_t untilUs)
 {
+    online_ = false;
+    backAt_ = untilUs;
+}
+
+void Slave::wake(std::uint64_t nowUs)
+{
+    if (!backAt_ || nowUs < *backAt_)
+        return;
+    backAt_.reset();
+    online_ = true;
+    putLe16(&esc_->memory()[reg::StationAddress], 0);
+}
+
+bool Slave::endFrame(std::uint64_t nowUs)
+{
+    lastFrameUs_ = nowUs;
     const AlState from = state();
     if (esc_->al().commit([this](AlState f, AlState t) { return judge(f, t); }))
         enteredState(from, state());

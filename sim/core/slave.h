@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace sim {
@@ -64,6 +65,12 @@ public:
     /* A slave that is off the bus neither answers nor passes frames on. */
     bool online() const { return online_; }
     void setOnline(bool online) { online_ = online; }
+    /* Off the bus until the bus time `untilUs`; back with its station address cleared, as an
+     * ESC that restarted. `wake` (called by the chain before each frame) brings it back. */
+    void goOffline(std::uint64_t untilUs);
+    void wake(std::uint64_t nowUs);
+    /* Bus time of the last frame that passed this slave. */
+    std::uint64_t lastFrameUs() const { return lastFrameUs_; }
 
     /* Process data, slave side: the latest complete outputs in SyncManager `sm`'s area, and the
      * inputs the master will read from it. */
@@ -90,6 +97,8 @@ private:
     std::unique_ptr<Mailbox> mailbox_;
     SlaveHooks hooks_;
     bool online_ = true;
+    std::optional<std::uint64_t> backAt_;
+    std::uint64_t lastFrameUs_ = 0;
     std::vector<std::uint32_t> writesAtSafeOp_;
 };
 
