@@ -23,7 +23,8 @@ MotorController::MotorController(ControllerModel model, const std::string &firmw
       info_(modelInfo(model)),
       interpreter_(std::make_shared<CommandInterpreter>(firmwareVersion)),
       commands_(std::make_shared<CommandMailbox>(interpreter_)),
-      foe_(std::make_shared<FoeServer>(FoeServer::Mailboxes{cl::BootMailboxSize, cl::BootMailboxSize}))
+      foe_(std::make_shared<FoeServer>(
+          FoeServer::Mailboxes{cl::BootMailboxSize, cl::BootMailboxSize}))
 {
 }
 
@@ -49,7 +50,9 @@ void MotorController::attach(Slave &slave, const std::shared_ptr<MotorController
     SlaveHooks &hooks = slave.hooks();
     // like the real modules, refuse SAFE-OP unless the FMMUs reach the process data SyncManagers
     hooks.checkTransition = pdo::withFmmuCoverage(standardProcessDataRules());
-    hooks.stateChanged = [self](Slave &, AlState from, AlState to) { self->onStateChanged(from, to); };
+    hooks.stateChanged = [self](Slave &, AlState from, AlState to) {
+        self->onStateChanged(from, to);
+    };
     hooks.afterFrame = [self](Slave &) { self->afterFrame(); };
     hooks.powerCycled = [self](Slave &) { self->onPowerCycle(); };
 }

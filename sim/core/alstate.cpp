@@ -89,7 +89,8 @@ void AlStateMachine::write(std::uint16_t address, std::uint8_t value)
     }
 }
 
-std::uint16_t AlStateMachine::judge(AlState from, std::uint8_t requested, const TransitionCheck &check) const
+std::uint16_t AlStateMachine::judge(AlState from, std::uint8_t requested,
+                                   const TransitionCheck &check) const
 {
     if (!isAlState(requested))
         return alcode::UnknownState;

@@ -24,7 +24,8 @@ RawServer::RawServer(const std::string &ifname)
     }
     fd_ = socket(AF_PACKET, SOCK_RAW, htons(EtherTypeEthercat));
     if (fd_ < 0) {
-        error_ = std::string("cannot open a raw socket: ") + std::strerror(errno) + " (root needed)";
+        error_ = std::string("cannot open a raw socket: ") + std::strerror(errno)
+            + " (root needed)";
         return;
     }
     sockaddr_ll addr{};
@@ -57,14 +58,16 @@ bool RawServer::serveOne(Chain &chain, int timeoutMs)
     Bytes frame(MaxFrameSize + 4);
     sockaddr_ll from{};
     socklen_t fromLength = sizeof from;
-    const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+    const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), 0,
+                               reinterpret_cast<sockaddr *>(&from), &fromLength);
     if (n <= 0)
         return false;
     // A packet socket also sees what it sends; those are our own replies.
     if (from.sll_pkttype == PACKET_OUTGOING)
         return false;
     frame.resize(std::size_t(n));
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start_);
     chain.clock().advanceTo(std::uint64_t(elapsed.count()));
     const FrameFate fate = rule_ ? rule_(frame, sent_) : FrameFate{};
     ++sent_;

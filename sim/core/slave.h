@@ -36,7 +36,8 @@ class Slave;
 /* The slave's pluggable behaviour; every member may be left empty. */
 struct SlaveHooks
 {
-    /* Judge PRE-OP/SAFE-OP/OP -> SAFE-OP and SAFE-OP/OP -> OP: 0 grants, else the AL Status Code. */
+    /* Judge PRE-OP/SAFE-OP/OP -> SAFE-OP and SAFE-OP/OP -> OP: 0 grants, else the AL Status
+     * Code. */
     std::function<std::uint16_t(Slave &, AlState from, AlState to)> checkTransition;
     /* Told after every change of the AL state. */
     std::function<void(Slave &, AlState from, AlState to)> stateChanged;
@@ -79,7 +80,8 @@ public:
     /* Complete output writes into SyncManager `sm` since SAFE-OP was last entered. */
     std::uint32_t outputWritesSinceSafeOp(int sm) const;
 
-    /* Power cycle: back to INIT with cleared registers; the SII, the handlers and the hooks stay. */
+    /* Power cycle: back to INIT with cleared registers; the SII, the handlers and the hooks
+     * stay. */
     void powerCycle();
 
     /* Used by the chain: apply one datagram; finish a frame (the slave's side reacts). `endFrame`
