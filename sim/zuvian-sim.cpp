@@ -7,6 +7,7 @@
 #include "core/layouts.h"
 #include "core/rawserver.h"
 #include "core/veth.h"
+#include "faults/faultregistry.h"
 
 #include <cerrno>
 #include <csignal>
@@ -17,6 +18,7 @@
 #include <optional>
 #include <sched.h>
 #include <string>
+#include <vector>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -48,6 +50,10 @@ const char *const Usage =
     "  --no-realtime    run at normal priority instead of asking for real-time scheduling, so\n"
     "                   that a busy host delays replies as it would delay slave emulation on a\n"
     "                   laptop (for soak tests of the master).\n"
+    "  --fault NAME[:ARG...]\n"
+    "                   switch a fault of the bus on (repeatable; positions are 1-based bus\n"
+    "                   positions, controller faults need the \"arm\" or \"robot\" layout); see\n"
+    "                   the list of faults below.\n"
     "  --list-layouts   list the layouts and exit.\n"
     "  --help           this text.\n"
     "\n"
@@ -59,6 +65,7 @@ struct Options
     std::string veth;
     std::string layout = "robot";
     std::string firmwareVersion;
+    std::vector<std::string> faults;
     bool help = false;
     bool list = false;
     bool realtime = true;
@@ -74,6 +81,10 @@ void printHelp(const sim::LayoutRegistry &registry)
 {
     std::cout << Usage;
     printLayouts(registry);
+    std::cout << "\nFaults:\n";
+    for (const auto &fault : sim::faultCatalogue())
+        std::cout << "  " << fault.name << (fault.args.empty() ? "" : ":") << fault.args
+                  << "\n      " << fault.what << "\n";
     std::cout << "\nExample:\n"
                  "  sudo zuvian-sim --layout robot --veth zsim0    # then pick zsim0 in the "
                  "service tool\n";
@@ -115,6 +126,10 @@ std::optional<Options> parse(int argc, char **argv)
                 return std::nullopt;
         } else if (arg == "--veth") {
             if (!value(o.veth))
+                return std::nullopt;
+        } else if (arg == "--fault") {
+            o.faults.emplace_back();
+            if (!value(o.faults.back()))
                 return std::nullopt;
         } else if (arg == "--layout") {
             if (!value(o.layout))
@@ -171,15 +186,20 @@ void powerCycle(sim::Chain &chain)
         chain.slave(n).powerCycle();
 }
 
-/* The chain of the layout, its controllers running `firmwareVersion` when one is given. */
-std::optional<sim::Chain> buildChain(const sim::LayoutRegistry &registry, const Options &o)
+/* The chain of the layout with its motor controllers (for their faults), the controllers
+ * running `firmwareVersion` when one is given. */
+std::optional<sim::ControllerBus> buildBus(const sim::LayoutRegistry &registry, const Options &o)
 {
-    if (o.firmwareVersion.empty())
-        return registry.build(o.layout);
-    auto bus = sim::controllerLayout(o.layout, o.firmwareVersion);
-    if (!bus)
+    auto bus = sim::controllerLayout(o.layout, o.firmwareVersion.empty() ? "1.48"
+                                                                         : o.firmwareVersion);
+    if (bus || !o.firmwareVersion.empty())
+        return bus;
+    auto chain = registry.build(o.layout);
+    if (!chain)
         return std::nullopt;
-    return std::move(bus->chain);
+    sim::ControllerBus plain;
+    plain.chain = std::move(*chain);
+    return plain;
 }
 
 } // namespace
@@ -198,7 +218,8 @@ int main(int argc, char **argv)
         printLayouts(registry);
         return 0;
     }
-    auto chain = buildChain(registry, *options);
+    auto bus = buildBus(registry, *options);
+    sim::Chain *chain = bus ? &bus->chain : nullptr;
     if (!chain && !options->firmwareVersion.empty()) {
         std::cerr << "zuvian-sim: --firmware-version needs the \"arm\" or the \"robot\" layout\n";
         return 2;
@@ -207,6 +228,16 @@ int main(int argc, char **argv)
         std::cerr << "zuvian-sim: unknown layout \"" << options->layout << "\"; known layouts:\n";
         printLayouts(registry);
         return 2;
+    }
+
+    sim::FaultSet faults;
+    for (const std::string &fault : options->faults) {
+        try {
+            faults.install(fault, *chain, bus->controllers);
+        } catch (const std::invalid_argument &e) {
+            std::cerr << "zuvian-sim: --fault " << fault << ": " << e.what() << "\n";
+            return 2;
+        }
     }
 
     const int signals = controlSignals();
@@ -229,6 +260,7 @@ int main(int argc, char **argv)
         std::cerr << "zuvian-sim: " << server.error() << "\n";
         return 1;
     }
+    server.setRule(faults.frameRule());
     std::cout << "zuvian-sim: layout \"" << options->layout << "\" (" << chain->size()
               << " slaves) on " << serveOn;
     if (veth)

@@ -94,6 +94,19 @@ uint16 requestState(uint16 slave, uint16 state, int timeout)
     return timeout > 0 ? ec_statecheck(slave, state, timeout) : 0;
 }
 
+// Brings the slave to INIT with its error flag acknowledged. A controller without a valid
+// application refused the PRE-OP of the enumeration and takes no request until the refusal is
+// acknowledged; some hold the flag over the first acknowledge, so it is repeated while set.
+void toInit(uint16 slave)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        requestState(slave, EC_STATE_INIT | EC_STATE_ACK, 0);
+        ec_statecheck(slave, EC_STATE_INIT, InitTimeout);
+        if ((ec_slave[slave].state & EC_STATE_ERROR) == 0)
+            return;
+    }
+}
+
 int closeWith(int result)
 {
     ec_close();
@@ -133,7 +146,7 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
     snprintf(file, sizeof file, "%s", image);
     const uint16 s = (uint16)slave;
 
-    requestState(s, EC_STATE_INIT, InitTimeout);
+    toInit(s);
     useBootMailbox(s);
     if (requestState(s, EC_STATE_BOOT, BootTimeout) != EC_STATE_BOOT) {
         say("Slave did not enter BOOT state.\n");

@@ -9,6 +9,17 @@ void CommandMailbox::onMessage(const Bytes &message, MailboxReplies &out)
     if (!request)
         return;
     requests_.push_back(*request);
+    if (faults_.emergenciesOnly) {
+        out.post(emergency());
+        return;
+    }
+    const bool store = request->command == command::StoreAxisParameter
+        || request->command == command::StoreGlobalParameter;
+    if (store && faults_.powerLossOnStore) {
+        faults_.powerLossOnStore = false;
+        powerLost_ = true;
+        return;
+    }
     CommandReply reply = interpreter_->handle(*request);
     if (!answers())
         return;
@@ -16,6 +27,14 @@ void CommandMailbox::onMessage(const Bytes &message, MailboxReplies &out)
         reply.value ^= 1u;
     const auto bytes = reply.encode();
     out.post(Bytes(bytes.begin(), bytes.end()));
+}
+
+Bytes CommandMailbox::emergency()
+{
+    // Mailbox header (length 10, CoE), CoE header (emergency), error code 0xFF00 (device
+    // specific), error register 0x80 and five bytes of the maker's own.
+    return Bytes{0x0A, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x10, 0x00, 0xFF, 0x80,
+                 0x01, 0x02, 0x03, 0x04, 0x05};
 }
 
 void CommandMailbox::setFaults(const CommandFaults &faults)

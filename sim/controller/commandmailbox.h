@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "controller/commandinterpreter.h"
@@ -20,6 +21,8 @@ struct CommandFaults {
     bool noReply = false;        // requests are carried out but never answered
     bool wrongEcho = false;      // the reply value has its lowest bit flipped
     unsigned answerEveryNth = 0; // 0 or 1: every request; n: only requests n, 2n, ... are answered
+    bool powerLossOnStore = false; // the next store is not carried out: power fails first
+    bool emergenciesOnly = false;  // requests are dropped; each is answered by an emergency
 };
 
 class CommandMailbox : public MailboxHandler {
@@ -44,6 +47,11 @@ public:
     const std::vector<CommandRequest> &requests() const { return requests_; }
     void clearRequests() { requests_.clear(); }
 
+    // True once after a store met powerLossOnStore: the controller must now lose power.
+    bool takePowerLoss() { return std::exchange(powerLost_, false); }
+    // A CoE emergency (mailbox header and all) as a controller in trouble sends it unasked.
+    static Bytes emergency();
+
 private:
     bool answers();
 
@@ -51,6 +59,7 @@ private:
     CommandFaults faults_;
     std::vector<CommandRequest> requests_;
     std::size_t counted_ = 0;
+    bool powerLost_ = false;
 };
 
 } // namespace sim

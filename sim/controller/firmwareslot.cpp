@@ -29,6 +29,14 @@ void FirmwareSlot::install(std::vector<uint8_t> image)
 {
     pending_ = versionOf(image);
     received_ = std::move(image);
+    runnable_ = true;
+}
+
+void FirmwareSlot::erase()
+{
+    pending_.reset();
+    received_.reset();
+    runnable_ = false;
 }
 
 const std::vector<uint8_t> &FirmwareSlot::receivedImage() const

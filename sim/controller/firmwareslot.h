@@ -28,6 +28,10 @@ public:
     // Keeps the image; its version runs after the next power cycle.
     void install(std::vector<uint8_t> image);
     bool hasImage() const { return received_.has_value(); }
+    // False after a download was broken off by a power loss: the bootloader then finds no
+    // application to start, until a complete image arrives.
+    bool runnable() const { return runnable_; }
+    void erase();
     // The last image received, byte for byte; empty when none came.
     const std::vector<uint8_t> &receivedImage() const;
 
@@ -41,6 +45,7 @@ private:
     FirmwareVersion running_;
     std::optional<std::vector<uint8_t>> received_;
     std::optional<FirmwareVersion> pending_;
+    bool runnable_ = true;
 };
 
 } // namespace sim

@@ -23,7 +23,8 @@ MotorController::MotorController(ControllerModel model, const std::string &firmw
       info_(modelInfo(model)),
       interpreter_(std::make_shared<CommandInterpreter>(firmwareVersion)),
       commands_(std::make_shared<CommandMailbox>(interpreter_)),
-      foe_(std::make_shared<FoeServer>(FoeServer::Mailboxes{cl::BootMailboxSize, cl::BootMailboxSize}))
+      foe_(std::make_shared<FoeServer>(
+          FoeServer::Mailboxes{cl::BootMailboxSize, cl::BootMailboxSize}))
 {
 }
 
@@ -49,8 +50,10 @@ void MotorController::attach(Slave &slave, const std::shared_ptr<MotorController
     SlaveHooks &hooks = slave.hooks();
     // like the real modules, refuse SAFE-OP unless the FMMUs reach the process data SyncManagers
     hooks.checkTransition = pdo::withFmmuCoverage(standardProcessDataRules());
-    hooks.stateChanged = [self](Slave &, AlState from, AlState to) { self->onStateChanged(from, to); };
-    hooks.afterFrame = [self](Slave &) { self->updateInputs(); };
+    hooks.stateChanged = [self](Slave &, AlState from, AlState to) {
+        self->onStateChanged(from, to);
+    };
+    hooks.afterFrame = [self](Slave &) { self->afterFrame(); };
     hooks.powerCycled = [self](Slave &) { self->onPowerCycle(); };
 }
 
@@ -62,6 +65,18 @@ void MotorController::setBootHandler(std::shared_ptr<MailboxHandler> handler)
 void MotorController::installFirmware(std::vector<std::uint8_t> image)
 {
     interpreter_->firmware().install(std::move(image));
+    if (applicationLost_) {
+        applicationLost_ = false;
+        slave_->alFaults().refuse.reset();
+    }
+}
+
+void MotorController::loseApplication()
+{
+    interpreter_->firmware().erase();
+    applicationLost_ = true;
+    slave_->alFaults().refuse = AlState::PreOp;
+    slave_->alFaults().refuseCode = alcode::NoValidFirmware;
 }
 
 const std::vector<std::uint8_t> &MotorController::receivedImage() const
@@ -80,11 +95,35 @@ void MotorController::onPowerCycle()
     foe_->reset();
 }
 
-void MotorController::onStateChanged(AlState from, AlState)
+void MotorController::onStateChanged(AlState from, AlState to)
 {
     // a transfer broken off by leaving BOOT is not resumed
     if (from == AlState::Boot)
         foe_->reset();
+    const bool bootSwitch = (from == AlState::Init && to == AlState::Boot)
+        || (from == AlState::Boot && to == AlState::Init);
+    if (bootSwitch && faults_.restartUs > 0)
+        slave_->goOffline(slave_->lastFrameUs() + faults_.restartUs);
+    if (to == AlState::PreOp && std::exchange(faults_.staleEmergency, false))
+        slave_->mailbox().post(CommandMailbox::emergency());
+}
+
+// Power fails between frames, never inside one: what the frame did stands.
+void MotorController::afterFrame()
+{
+    const std::size_t room = cl::BootMailboxSize - kFoeOverhead;
+    if (faults_.powerLossAtByte > 0 && foe_->transferInProgress()
+        && std::size_t(foe_->packetsReceived()) * room >= faults_.powerLossAtByte) {
+        faults_.powerLossAtByte = 0;
+        loseApplication();
+        slave_->powerCycle();
+        return;
+    }
+    if (commands_->takePowerLoss()) {
+        slave_->powerCycle();
+        return;
+    }
+    updateInputs();
 }
 
 // Inputs as the controller reports them: the position it holds, the velocity it was told, and

@@ -26,6 +26,19 @@
 
 namespace sim {
 
+// Faults of the controller as a whole, in force until cleared.
+struct ControllerFaults {
+    // Power fails once this many bytes of an image have arrived in BOOT (0: never). The download
+    // is lost, and the bootloader finds no application: the controller refuses PRE-OP with AL
+    // status 0x0014 (and so answers no command) until a complete image is written.
+    std::size_t powerLossAtByte = 0;
+    // After INIT->BOOT and after BOOT->INIT the controller restarts: it is off the bus for this
+    // long (µs of bus time) and comes back with its station address cleared.
+    std::uint64_t restartUs = 0;
+    // The next PRE-OP finds a stale emergency waiting in the read mailbox.
+    bool staleEmergency = false;
+};
+
 class MotorController {
 public:
     // Appends a slave of `model` to `chain`, with the controller model attached.
@@ -50,6 +63,8 @@ public:
     const std::vector<std::uint8_t> &receivedImage() const;
     std::string firmwareVersion() const { return interpreter_->firmware().version(); }
 
+    ControllerFaults &faults() { return faults_; }
+
     // Power off and on: the slave back to INIT, stored parameters back, password forgotten,
     // received firmware running.
     void powerCycle();
@@ -59,6 +74,8 @@ private:
     void onPowerCycle();
     void onStateChanged(AlState from, AlState to);
     void updateInputs();
+    void afterFrame();
+    void loseApplication();
 
     ControllerModel model_;
     ModelInfo info_;
@@ -66,6 +83,9 @@ private:
     std::shared_ptr<CommandInterpreter> interpreter_;
     std::shared_ptr<CommandMailbox> commands_;
     std::shared_ptr<FoeServer> foe_;
+    ControllerFaults faults_;
+    bool powerFails_ = false;
+    bool applicationLost_ = false;
 };
 
 } // namespace sim

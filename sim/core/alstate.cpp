@@ -89,7 +89,8 @@ void AlStateMachine::write(std::uint16_t address, std::uint8_t value)
     }
 }
 
-std::uint16_t AlStateMachine::judge(AlState from, std::uint8_t requested, const TransitionCheck &check) const
+std::uint16_t AlStateMachine::judge(AlState from, std::uint8_t requested,
+                                   const TransitionCheck &check) const
 {
     if (!isAlState(requested))
         return alcode::UnknownState;
@@ -114,6 +115,10 @@ bool AlStateMachine::commit(const TransitionCheck &check)
     // A slave in error waits for the acknowledge; until then requests change nothing.
     if (error_ && !acknowledge)
         return false;
+    if (acknowledge && error_ && faults_.ignoreAcks > 0) {
+        --faults_.ignoreAcks;
+        return false;
+    }
     if (acknowledge) {
         error_ = false;
         code_ = alcode::NoError;

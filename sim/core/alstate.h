@@ -34,6 +34,7 @@ struct AlFaults
     std::optional<AlState> refuse; /* requests for this state are refused ... */
     std::uint16_t refuseCode = alcode::InvalidStateChange; /* ... with this AL Status Code */
     std::optional<AlState> ignore; /* requests for this state are silently not carried out */
+    int ignoreAcks = 0; /* the next n acknowledges leave the error flag (and the request) alone */
 };
 
 class AlStateMachine

@@ -179,7 +179,13 @@ bool Chain::loseOnTheWay()
     }
     if (faults_.dropEvery > 0 && ++dropCounter_ % std::uint64_t(faults_.dropEvery) == 0)
         return true;
-    return false;
+    if (faults_.lossPerMille <= 0)
+        return false;
+    if (lossSeeded_ != faults_.lossSeed) {
+        lossRandom_.seed(faults_.lossSeed);
+        lossSeeded_ = faults_.lossSeed;
+    }
+    return int(lossRandom_() % 1000) < faults_.lossPerMille;
 }
 
 bool Chain::processRange(std::vector<DatagramView> &datagrams, std::size_t first, std::size_t last)
@@ -205,6 +211,8 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
     if (n == 0)
         return Delivery{std::move(frame), entry};
 
+    for (auto &slave : slaves_)
+        slave->wake(clock_.nowUs());
     updateLinks();
     const std::size_t reach = primaryReach();
     const bool intact = reach == n;

@@ -40,6 +40,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace sim {
@@ -52,6 +53,8 @@ struct ChainFaults
     int loseNext = 0; /* the next n frames vanish before the first slave */
     int loseNextReplies = 0; /* the next n frames are processed, but the reply vanishes */
     int dropEvery = 0; /* every n-th frame vanishes before the first slave (0: none) */
+    int lossPerMille = 0; /* each frame vanishes with this probability (in thousandths) ... */
+    std::uint32_t lossSeed = 1; /* ... drawn from a generator with this seed (repeatable) */
 };
 
 struct Delivery
@@ -135,6 +138,8 @@ private:
     std::uint32_t forwardDelayNs_ = 100;
     std::uint64_t frames_ = 0;
     std::uint64_t dropCounter_ = 0;
+    std::mt19937 lossRandom_;
+    std::optional<std::uint32_t> lossSeeded_;
 };
 
 } // namespace sim

@@ -15,8 +15,14 @@ void InProcessLink::send(Port port, const Bytes &frame)
     if (fate.loseRequest)
         return;
     auto reply = chain_.process(frame, port);
+    if (fate.repeatRequest)
+        chain_.process(frame, port);
+    if (fate.echo)
+        enqueue(port, frame, chain_.clock().nowUs());
     if (!reply || fate.loseReply)
         return;
+    if (fate.corruptAt >= 0 && std::size_t(fate.corruptAt) < reply->frame.size())
+        reply->frame[std::size_t(fate.corruptAt)] ^= 0xFF;
     const std::uint64_t readyAt = chain_.clock().nowUs() + fate.delayUs;
     for (int i = 0; i < fate.copies; ++i)
         enqueue(reply->port, reply->frame, readyAt);

@@ -9,7 +9,8 @@
  * A test may decide the fate of each frame (FrameFate): a loaded host or a switch holds replies
  * back for a while, loses a request or its reply, or delivers a reply twice. Held-back replies
  * become visible when the virtual clock reaches them, and can overtake nothing sent earlier but
- * everything sent later.
+ * everything sent later. A host or switch may also hand a request to the bus twice, mirror the
+ * master's own frame back to it, or garble a byte of a reply.
  */
 #ifndef SIM_CORE_INPROCESSLINK_H
 #define SIM_CORE_INPROCESSLINK_H
@@ -36,6 +37,9 @@ struct FrameFate
     bool loseReply = false; /* the slaves process it, the reply vanishes */
     std::uint32_t delayUs = 0; /* the reply arrives this much later than usual */
     int copies = 1; /* the reply arrives this many times */
+    bool repeatRequest = false; /* the chain gets the request twice; the first reply comes back */
+    bool echo = false; /* the request itself comes back as sent, just before its reply */
+    int corruptAt = -1; /* this byte of the reply (if it has one) is inverted */
 };
 
 /* Chooses the fate of the `sequence`-th frame sent (from 0) on `frame`'s content. */

@@ -12,7 +12,8 @@ constexpr int WriteMailbox = 0;
 constexpr int ReadMailbox = 1;
 } // namespace
 
-void Mailbox::setHandler(std::shared_ptr<MailboxHandler> handler, std::initializer_list<AlState> states)
+void Mailbox::setHandler(std::shared_ptr<MailboxHandler> handler,
+                         std::initializer_list<AlState> states)
 {
     for (AlState s : states)
         handlers_[std::uint8_t(s) & 0x0F] = handler;
@@ -84,7 +85,8 @@ void Mailbox::takeMessage(SyncManagers &sms, Bytes &memory, AlState state)
             --faults_.dropReplies;
             continue;
         }
-        queue_.push_back({reply, sms.statusReads(ReadMailbox) + std::uint32_t(std::max(0, faults_.delayPolls))});
+        const std::uint32_t delay = std::uint32_t(std::max(0, faults_.delayPolls));
+        queue_.push_back({reply, sms.statusReads(ReadMailbox) + delay, handler->countsMessages()});
     }
 }
 
@@ -92,9 +94,16 @@ void Mailbox::postNext(SyncManagers &sms, Bytes &memory)
 {
     if (queue_.empty() || sms.full(ReadMailbox))
         return;
-    const Pending &next = queue_.front();
+    Pending &next = queue_.front();
     if (sms.statusReads(ReadMailbox) < next.readyAfterPolls)
         return;
+    const std::size_t counterAt = MailboxHeader::Size - 1;
+    if (faults_.repeatCounter > 0 && next.counted && haveLast_ && last_.size() > counterAt
+        && next.message.size() > counterAt) {
+        --faults_.repeatCounter;
+        next.message[counterAt]
+            = std::uint8_t((next.message[counterAt] & 0x8F) | (last_[counterAt] & 0x70));
+    }
     if (!sms.post(ReadMailbox, next.message, memory))
         return;
     last_ = next.message;

@@ -61,7 +61,10 @@ struct MailboxFaults
     int dropReplies = 0; /* the next n replies are thrown away */
     int delayPolls = 0; /* each reply waits this many reads of the SM1 status before it is posted */
     int loseReads = 0; /* the next n frames that empty the read mailbox do not come back */
-    bool holdWriteMailbox = false; /* the slave does not take messages: the write mailbox stays full */
+    /* the slave does not take messages: the write mailbox stays full */
+    bool holdWriteMailbox = false;
+    /* the next n replies with a header carry the counter of the one before */
+    int repeatCounter = 0;
 };
 
 class Mailbox
@@ -92,6 +95,7 @@ private:
     {
         Bytes message;
         std::uint32_t readyAfterPolls;
+        bool counted = false; /* it has a mailbox header with a counter */
     };
     MailboxHandler *handlerFor(AlState state) const;
     void takeMessage(SyncManagers &sms, Bytes &memory, AlState state);

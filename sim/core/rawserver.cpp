@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <net/if.h>
 #include <netpacket/packet.h>
 #include <poll.h>
@@ -23,7 +24,8 @@ RawServer::RawServer(const std::string &ifname)
     }
     fd_ = socket(AF_PACKET, SOCK_RAW, htons(EtherTypeEthercat));
     if (fd_ < 0) {
-        error_ = std::string("cannot open a raw socket: ") + std::strerror(errno) + " (root needed)";
+        error_ = std::string("cannot open a raw socket: ") + std::strerror(errno)
+            + " (root needed)";
         return;
     }
     sockaddr_ll addr{};
@@ -47,28 +49,60 @@ bool RawServer::serveOne(Chain &chain, int timeoutMs)
 {
     if (fd_ < 0)
         return false;
+    sendDue();
+    if (!held_.empty())
+        timeoutMs = std::min(timeoutMs, 1);
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) <= 0)
         return false;
     Bytes frame(MaxFrameSize + 4);
     sockaddr_ll from{};
     socklen_t fromLength = sizeof from;
-    const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+    const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), 0,
+                               reinterpret_cast<sockaddr *>(&from), &fromLength);
     if (n <= 0)
         return false;
     // A packet socket also sees what it sends; those are our own replies.
     if (from.sll_pkttype == PACKET_OUTGOING)
         return false;
     frame.resize(std::size_t(n));
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start_);
     chain.clock().advanceTo(std::uint64_t(elapsed.count()));
-    auto reply = chain.process(std::move(frame), Port::Primary);
-    if (!reply)
+    const FrameFate fate = rule_ ? rule_(frame, sent_) : FrameFate{};
+    ++sent_;
+    if (fate.loseRequest)
         return false;
-    if (send(fd_, reply->frame.data(), reply->frame.size(), 0) < 0)
+    if (fate.echo)
+        send(fd_, frame.data(), frame.size(), 0);
+    auto reply = chain.process(frame, Port::Primary);
+    if (fate.repeatRequest)
+        chain.process(frame, Port::Primary);
+    if (!reply || fate.loseReply)
         return false;
-    ++answered_;
+    if (fate.corruptAt >= 0 && std::size_t(fate.corruptAt) < reply->frame.size())
+        reply->frame[std::size_t(fate.corruptAt)] ^= 0xFF;
+    const auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(fate.delayUs);
+    // A reply held back less than one before it overtakes that one, as on a loaded host.
+    for (int i = 0; i < fate.copies; ++i) {
+        auto at = held_.end();
+        while (at != held_.begin() && std::prev(at)->due > due)
+            --at;
+        held_.insert(at, Held{reply->frame, due});
+    }
+    sendDue();
     return true;
+}
+
+/* Sends the held replies whose time has come. */
+void RawServer::sendDue()
+{
+    const auto now = std::chrono::steady_clock::now();
+    while (!held_.empty() && held_.front().due <= now) {
+        if (send(fd_, held_.front().frame.data(), held_.front().frame.size(), 0) >= 0)
+            ++answered_;
+        held_.pop_front();
+    }
 }
 
 void RawServer::serve(Chain &chain, const std::atomic<bool> &stop)

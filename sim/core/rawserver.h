@@ -10,9 +10,11 @@
 #define SIM_CORE_RAWSERVER_H
 
 #include "core/chain.h"
+#include "core/inprocesslink.h"
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <string>
 
 namespace sim {
@@ -35,12 +37,24 @@ public:
     /* Serve until `stop` becomes true (checked at least every 100 ms). */
     void serve(Chain &chain, const std::atomic<bool> &stop);
     std::uint64_t answered() const { return answered_; }
+    /* Decide the fate of every frame from now on, as on the in-process link (a delay holds the
+     * reply back in wall-clock time). */
+    void setRule(FrameRule rule) { rule_ = std::move(rule); }
 
 private:
     int fd_ = -1;
     int ifindex_ = 0;
     std::string error_;
     std::uint64_t answered_ = 0;
+    FrameRule rule_;
+    std::uint64_t sent_ = 0;
+    struct Held
+    {
+        Bytes frame;
+        std::chrono::steady_clock::time_point due;
+    };
+    std::deque<Held> held_;
+    void sendDue();
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

@@ -80,6 +80,7 @@ constexpr std::uint16_t NoError = 0x0000;
 constexpr std::uint16_t InvalidStateChange = 0x0011;
 constexpr std::uint16_t UnknownState = 0x0012;
 constexpr std::uint16_t BootstrapNotSupported = 0x0013;
+constexpr std::uint16_t NoValidFirmware = 0x0014;
 constexpr std::uint16_t InvalidBootMailbox = 0x0015;
 constexpr std::uint16_t InvalidMailbox = 0x0016;
 constexpr std::uint16_t InvalidSyncManager = 0x0017;

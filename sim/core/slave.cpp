@@ -50,8 +50,24 @@ void Slave::processDatagram(DatagramView &datagram, std::uint64_t nowUs)
     esc_->process(datagram, nowUs);
 }
 
-bool Slave::endFrame(std::uint64_t /*nowUs*/)
+void Slave::goOffline(std::uint64_t untilUs)
 {
+    online_ = false;
+    backAt_ = untilUs;
+}
+
+void Slave::wake(std::uint64_t nowUs)
+{
+    if (!backAt_ || nowUs < *backAt_)
+        return;
+    backAt_.reset();
+    online_ = true;
+    putLe16(&esc_->memory()[reg::StationAddress], 0);
+}
+
+bool Slave::endFrame(std::uint64_t nowUs)
+{
+    lastFrameUs_ = nowUs;
     const AlState from = state();
     if (esc_->al().commit([this](AlState f, AlState t) { return judge(f, t); }))
         enteredState(from, state());
@@ -104,13 +120,15 @@ std::uint16_t Slave::judge(AlState from, AlState to)
     if (to == AlState::PreOp && from == AlState::Init) {
         if (e.word(siiword::RxMailbox + 1) == 0)
             return alcode::NoError; // no mailbox, nothing to check
-        const bool ok = mailboxMatches(0, siiword::RxMailbox, true) && mailboxMatches(1, siiword::TxMailbox, false);
+        const bool ok = mailboxMatches(0, siiword::RxMailbox, true)
+            && mailboxMatches(1, siiword::TxMailbox, false);
         return ok ? alcode::NoError : alcode::InvalidMailbox;
     }
     if (to == AlState::Boot) {
         if (e.word(siiword::BootRxMailbox + 1) == 0)
             return alcode::BootstrapNotSupported;
-        const bool ok = mailboxMatches(0, siiword::BootRxMailbox, true) && mailboxMatches(1, siiword::BootTxMailbox, false);
+        const bool ok = mailboxMatches(0, siiword::BootRxMailbox, true)
+            && mailboxMatches(1, siiword::BootTxMailbox, false);
         return ok ? alcode::NoError : alcode::InvalidBootMailbox;
     }
     if ((to == AlState::SafeOp || to == AlState::Op) && hooks_.checkTransition)
@@ -160,11 +178,13 @@ std::function<std::uint16_t(Slave &, AlState, AlState)> standardProcessDataRules
             if ((want.usage != 3 && want.usage != 4) || want.length == 0)
                 continue;
             const std::uint16_t fault =
-                want.usage == 3 ? alcode::InvalidOutputConfiguration : alcode::InvalidInputConfiguration;
+                want.usage == 3 ? alcode::InvalidOutputConfiguration
+                                : alcode::InvalidInputConfiguration;
             if (int(k) >= sms.count())
                 return fault;
             const SyncManager &have = sms.at(int(k));
-            if (have.start != want.start || have.length != want.length || (have.activate & 0x01) == 0)
+            if (have.start != want.start || have.length != want.length
+                || (have.activate & 0x01) == 0)
                 return fault;
             if (to == AlState::Op && want.usage == 3 && slave.outputWritesSinceSafeOp(int(k)) == 0)
                 return alcode::NoValidOutputs;

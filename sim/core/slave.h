@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace sim {
@@ -35,7 +36,8 @@ class Slave;
 /* The slave's pluggable behaviour; every member may be left empty. */
 struct SlaveHooks
 {
-    /* Judge PRE-OP/SAFE-OP/OP -> SAFE-OP and SAFE-OP/OP -> OP: 0 grants, else the AL Status Code. */
+    /* Judge PRE-OP/SAFE-OP/OP -> SAFE-OP and SAFE-OP/OP -> OP: 0 grants, else the AL Status
+     * Code. */
     std::function<std::uint16_t(Slave &, AlState from, AlState to)> checkTransition;
     /* Told after every change of the AL state. */
     std::function<void(Slave &, AlState from, AlState to)> stateChanged;
@@ -64,6 +66,12 @@ public:
     /* A slave that is off the bus neither answers nor passes frames on. */
     bool online() const { return online_; }
     void setOnline(bool online) { online_ = online; }
+    /* Off the bus until the bus time `untilUs`; back with its station address cleared, as an
+     * ESC that restarted. `wake` (called by the chain before each frame) brings it back. */
+    void goOffline(std::uint64_t untilUs);
+    void wake(std::uint64_t nowUs);
+    /* Bus time of the last frame that passed this slave. */
+    std::uint64_t lastFrameUs() const { return lastFrameUs_; }
 
     /* Process data, slave side: the latest complete outputs in SyncManager `sm`'s area, and the
      * inputs the master will read from it. */
@@ -72,7 +80,8 @@ public:
     /* Complete output writes into SyncManager `sm` since SAFE-OP was last entered. */
     std::uint32_t outputWritesSinceSafeOp(int sm) const;
 
-    /* Power cycle: back to INIT with cleared registers; the SII, the handlers and the hooks stay. */
+    /* Power cycle: back to INIT with cleared registers; the SII, the handlers and the hooks
+     * stay. */
     void powerCycle();
 
     /* Used by the chain: apply one datagram; finish a frame (the slave's side reacts). `endFrame`
@@ -90,6 +99,8 @@ private:
     std::unique_ptr<Mailbox> mailbox_;
     SlaveHooks hooks_;
     bool online_ = true;
+    std::optional<std::uint64_t> backAt_;
+    std::uint64_t lastFrameUs_ = 0;
     std::vector<std::uint32_t> writesAtSafeOp_;
 };
 

@@ -1,0 +1,399 @@
+// The fault matrix: each flow (Check Version, Write Firmware of the robot, Write Parameters) runs
+// on the virtual robot under named faults of the bus, and every run is held against the bus's
+// ground truth: it ends within the time its time-outs allow (virtual time), what it reports as
+// written is what the controllers hold, nothing is left in the working directory, and the master's
+// error list holds what the faults made happen. A row that fails prints the whole table.
+//
+// Robot layout: 1 board, 2..5 wheel base (platform axes 1..4), 6 board, 7..11 arm (axes 1..5).
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CheckJob.h"
+#include "FirmwareJob.h"
+#include "ParameterJob.h"
+#include "controller/controllerlayouts.h"
+#include "ethercatmain.h"
+#include "faults/faultregistry.h"
+#include "simbus.h"
+#include "workdir.h"
+
+namespace {
+
+enum class Flow { Check, Firmware, Parameters };
+
+struct Row
+{
+    std::vector<std::string> faults;
+    Flow flow;
+    // What the flow must report, in the words of `observed` below.
+    std::string expected;
+    // An entry the master's error list must hold afterwards ("" for none required).
+    std::string error;
+    // The faults come after a first Check Version session: the bus changed between sessions.
+    bool afterCheck = false;
+};
+
+// Image sizes (bytes) at a share of the arm controllers' image, for the power losses.
+std::string armImageShare(int percent);
+
+const char* flowName(Flow flow)
+{
+    return flow == Flow::Check ? "check" : flow == Flow::Firmware ? "firmware" : "parameters";
+}
+
+// Longest run each flow may take in virtual time. Every wait in the master is bounded by its
+// documented time-out (2 s per state change, 2 s per FoE packet, 0.7 s per mailbox receive, 20 ms
+// per EEPROM access), and the flows repeat none without bound; these bounds are the sum over the
+// robot's nine axes with room to spare, far below what a hang would take.
+double deadlineSeconds(Flow flow)
+{
+    return flow == Flow::Check ? 30 : flow == Flow::Firmware ? 300 : 300;
+}
+
+std::vector<uint8_t> resource(const QString& name)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+std::string armImageShare(int percent)
+{
+    const auto size = resource(QStringLiteral(":/res/TMCM-841.bin")).size();
+    return std::to_string(std::max<std::size_t>(1, size * std::size_t(percent) / 100));
+}
+
+// Type to value of one section of the shipped parameter file.
+QMap<int, qint64> section(const QString& name)
+{
+    QFile in(QStringLiteral(":/res/param.xml"));
+    QDomDocument doc;
+    if (!in.open(QIODevice::ReadOnly) || !doc.setContent(&in))
+        return {};
+    QMap<int, qint64> values;
+    const QDomNodeList sections = doc.elementsByTagName(name);
+    for (QDomElement e = sections.at(0).firstChildElement(QStringLiteral("Parameter"));
+         !e.isNull(); e = e.nextSiblingElement(QStringLiteral("Parameter")))
+        values.insert(e.attribute(QStringLiteral("Type")).toInt(),
+                      e.attribute(QStringLiteral("Value")).toLongLong());
+    return values;
+}
+
+std::string errorsText()
+{
+    std::string text;
+    ec_errort e;
+    while (ec_poperror(&e)) {
+        char entry[64];
+        const bool foe = e.Etype == EC_ERR_TYPE_FOE_ERROR;
+        std::snprintf(entry, sizeof entry, "%s%s %d:%X", text.empty() ? "" : " ",
+                      foe ? "foe" : e.Etype == EC_ERR_TYPE_EMERGENCY ? "emergency" : "type",
+                      e.Slave, foe ? unsigned(e.AbortCode) : unsigned(e.ErrorCode));
+        text += entry;
+    }
+    return text;
+}
+
+// One row run: what the flow reported, and each way it disagreed with the bus.
+struct Result
+{
+    std::string observed;
+    // The operator's text, for the reader of the table.
+    std::string detail;
+    std::vector<std::string> violations;
+    std::string errors;
+};
+
+class Scenario
+{
+public:
+    explicit Scenario(const Row& row) : row_(row), bus_(sim::robotBus()) {}
+
+    Result go()
+    {
+        QTemporaryDir work;
+        QTemporaryDir data;
+        const QString previous = QDir::currentPath();
+        const QByteArray previousData = qgetenv("XDG_DATA_HOME");
+        QDir::setCurrent(work.path());
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        controllers_ = bus_.controllers;
+        SimBus link(std::move(bus_.chain));
+        sim::FaultSet faults;
+        if (row_.afterCheck)
+            CheckJob(QString::fromLatin1(SimBus::Primary)).run();
+        errorsText();
+        try {
+            for (const std::string& spec : row_.faults)
+                faults.install(spec, link.chain(), controllers_);
+        } catch (const std::exception& e) {
+            result_.violations.push_back(std::string("fault not installed: ") + e.what());
+        }
+        link.link().setRule(faults.frameRule());
+        const std::uint64_t start = link.clock().nowUs();
+        flow();
+        const double seconds = double(link.clock().nowUs() - start) / 1e6;
+        if (seconds > deadlineSeconds(row_.flow))
+            result_.violations.push_back("took " + std::to_string(seconds) + " s");
+        result_.errors = errorsText();
+        if (!row_.error.empty() && result_.errors.find(row_.error) == std::string::npos)
+            result_.violations.push_back("error list lacks " + row_.error);
+        const QStringList left = QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden
+                                                             | QDir::System | QDir::NoDotAndDotDot);
+        if (!left.isEmpty())
+            result_.violations.push_back("left on disk: " + left.join(' ').toStdString());
+        QDir::setCurrent(previous);
+        qputenv("XDG_DATA_HOME", previousData);
+        return result_;
+    }
+
+private:
+    void violation(const std::string& text) { result_.violations.push_back(text); }
+    sim::MotorController& at(int position) { return *controllers_.at(std::size_t(position)); }
+
+    void flow()
+    {
+        const QString eth = QString::fromLatin1(SimBus::Primary);
+        if (row_.flow == Flow::Check) {
+            check(CheckJob(eth).run());
+        } else if (row_.flow == Flow::Firmware) {
+            FirmwareJob job(eth, QStringLiteral("1.48"));
+            QObject::connect(
+                &job, &BusJob::consentNeeded, &job, [&job] { job.answer(true); },
+                Qt::DirectConnection);
+            firmware(job.run());
+        } else {
+            ParameterJob job;
+            parameters(job.runWithReadOut(eth));
+        }
+    }
+
+    void check(const CheckOutcome& outcome)
+    {
+        if (!outcome.readOut.ok) {
+            result_.observed = "read-out failed";
+            result_.detail = outcome.readOut.failure.simplified().toStdString();
+            return;
+        }
+        std::string silent;
+        for (const PartReading* part : {&outcome.readOut.arm, &outcome.readOut.platform}) {
+            if (!part->complete())
+                silent += " " + part->part.toStdString() + " incomplete";
+            for (int k = 0; k < part->axes.size(); ++k) {
+                const AxisReading& axis = part->axes.at(k);
+                sim::MotorController& truth = at(axis.position);
+                const std::string name = part->part.toStdString() + " " + std::to_string(k + 1);
+                if (!axis.answered) {
+                    silent += " " + name;
+                    continue;
+                }
+                if (!truth.interpreter().firmware().runnable())
+                    violation(name + " has no application but was read");
+                if (axis.version.trimmed().toStdString() != truth.firmwareVersion())
+                    violation(name + " read as " + axis.version.toStdString());
+            }
+        }
+        result_.observed = silent.empty() ? "read" : "no reply:" + silent;
+    }
+
+    void firmware(const FirmwareOutcome& outcome)
+    {
+        using R = FirmwareOutcome::Result;
+        const std::string done = outcome.result == R::Written ? "written"
+            : outcome.result == R::Failed                     ? "failed"
+            : outcome.result == R::NothingToWrite             ? "nothing to write"
+            : outcome.result == R::ReadOutFailed              ? "read-out failed"
+                                                              : "other";
+        result_.detail = outcome.text.simplified().toStdString();
+        result_.observed = done;
+        if (outcome.result == R::Failed) {
+            const FirmwareAxis& last = outcome.axes.last();
+            result_.observed += " at " + last.part.toStdString() + " "
+                + std::to_string(last.axis) + " (" + std::to_string(last.result) + ")";
+        }
+        if (!outcome.skipped.isEmpty())
+            result_.observed += ", a part left out";
+        for (const FirmwareAxis& axis : outcome.updated()) {
+            sim::MotorController& truth = at(axis.position);
+            const auto image = resource(QStringLiteral(":/res/")
+                                        + QString::fromStdString(truth.info().firmwareFile));
+            if (truth.receivedImage() != image || !truth.interpreter().firmware().runnable())
+                violation("position " + std::to_string(axis.position)
+                          + " reported written without the whole image");
+        }
+        if (outcome.result == R::Written && outcome.updated().size() != outcome.axes.size())
+            violation("written while an axis failed");
+    }
+
+    void parameters(const ParameterOutcome& outcome)
+    {
+        using R = ParameterPartOutcome::Result;
+        static const char* names[] = {"not run", "no connection", "refused", "backup failed",
+                                      "failed", "unconfirmed", "written"};
+        result_.observed = std::string("arm ") + names[int(outcome.arm.result)] + ", platform "
+            + names[int(outcome.platform.result)];
+        if (outcome.arm.result == R::Written) {
+            for (int k = 1; k <= 5; ++k)
+                stored(6 + k, section(QStringLiteral("Axis%1").arg(k)));
+        }
+        if (outcome.platform.result == R::Written) {
+            for (int position = 2; position <= 5; ++position)
+                stored(position, section(QStringLiteral("Platform")));
+        }
+    }
+
+    void stored(int position, const QMap<int, qint64>& set)
+    {
+        const sim::ParameterMemory& memory = at(position).interpreter().parameters();
+        for (auto it = set.cbegin(); it != set.cend(); ++it) {
+            if (memory.storedAxis(quint8(it.key())) != quint32(it.value())) {
+                violation("position " + std::to_string(position) + " parameter "
+                          + std::to_string(it.key()) + " reported written, not stored");
+                return;
+            }
+        }
+    }
+
+    const Row& row_;
+    sim::ControllerBus bus_;
+    sim::FaultSet::Controllers controllers_;
+    Result result_;
+};
+
+std::string joined(const std::vector<std::string>& parts, const char* glue)
+{
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : glue) + part;
+    return text.empty() ? "none" : text;
+}
+
+TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
+{
+    const Flow C = Flow::Check;
+    const Flow F = Flow::Firmware;
+    const Flow P = Flow::Parameters;
+    const std::vector<Row> table = {
+        {{}, C, "read", ""},
+        {{}, F, "written", ""},
+        {{}, P, "arm written, platform written", ""},
+        {{"drop-every:7"}, C, "read", ""},
+        {{"drop-every:7"}, F, "written", ""},
+        {{"drop-every:7"}, P, "arm written, platform written", ""},
+        {{"drop-random:30:3"}, F, "failed at arm 1 (-5)", ""},
+        {{"late:9:3000"}, C, "read", ""},
+        {{"late:9:3000"}, F, "written", ""},
+        {{"duplicate:5"}, F, "written", ""},
+        {{"duplicate:5"}, P, "arm written, platform written", ""},
+        {{"corrupt:13:17"}, C, "read", ""},
+        {{"corrupt:13:22"}, F, "written", ""},
+        {{"burst:7"}, F, "written", ""},
+        {{"burst:7"}, P, "arm written, platform written", ""},
+        {{"echo:3"}, C, "read", ""},
+        {{"echo:3"}, F, "written", ""},
+        {{"write-twice:3"}, F, "written", ""},
+        {{"write-twice:4"}, P, "arm unconfirmed, platform unconfirmed", ""},
+        {{"write-reply-lost:6"}, F, "written", ""},
+        {{"write-reply-lost:6"}, P, "arm written, platform written", ""},
+        {{"boot-refused:7"}, F, "failed at arm 1 (-6)", ""},
+        {{"boot-refused:7", "sticky-error:7"}, F, "failed at arm 1 (-6)", ""},
+        {{"refuse-state:9:preop:0x11"}, C, "no reply: arm 3", ""},
+        {{"silent-mailbox:8"}, C, "no reply: arm 2", ""},
+        {{"silent-mailbox:8"}, P, "arm unconfirmed, platform written", ""},
+        {{"emergency-only:3"}, C, "no reply: platform 2", "emergency 3:FF00"},
+        {{"stale-emergency:7"}, C, "read", "emergency 7:FF00"},
+        {{"repeat-counter:7:3"}, F, "written", ""},
+        {{"foe-stall:7:5000"}, F, "failed at arm 1 (-5)", ""},
+        {{"foe-error:7:disk-full:5000"}, F, "failed at arm 1 (-5)", ""},
+        {{"foe-error:10:packet-number:2000"}, F, "failed at arm 4 (-5)", ""},
+        {{"foe-error:7:not-bootstrap"}, F, "failed at arm 1 (-5)", ""},
+        {{"foe-busy:7:20"}, F, "failed at arm 1 (-5)", ""},
+        {{"power-loss:7:" + armImageShare(10)}, F, "failed at arm 1 (-5)", ""},
+        {{"power-loss:8:" + armImageShare(50)}, F, "failed at arm 2 (-5)", ""},
+        {{"power-loss:11:" + armImageShare(99)}, F, "failed at arm 5 (-5)", ""},
+        {{"power-loss-store:8"}, P, "arm unconfirmed, platform written", ""},
+        {{"command-silent:2"}, P, "arm written, platform unconfirmed", ""},
+        {{"restart:7:3000"}, F, "failed at arm 1 (-6)", ""},
+        {{"eeprom-busy:3"}, C, "read-out failed", ""},
+        {{"eeprom-refuse:7:2"}, C, "read", ""},
+        {{"sii-length:7"}, C, "no reply: arm incomplete", ""},
+        {{"unplug:11"}, F, "read-out failed", "", true},
+        {{"extra-slaves:7"}, C, "read-out failed", ""},
+        {{"extra-slaves:190"}, C, "read-out failed", ""},
+    };
+
+    std::string report;
+    bool failed = false;
+    char line[1024];
+    for (const Row& row : table) {
+        const Result result = Scenario(row).go();
+        const bool ok = result.observed == row.expected && result.violations.empty();
+        failed = failed || !ok;
+        std::snprintf(line, sizeof line,
+                      "%-4s %-34s %-10s %-36s %-36s violations: %s | errors: %s | %.120s\n",
+                      ok ? "ok" : "FAIL", joined(row.faults, " + ").c_str(), flowName(row.flow),
+                      row.expected.c_str(), result.observed.c_str(),
+                      joined(result.violations, "; ").c_str(), result.errors.c_str(),
+                      result.detail.c_str());
+        report += line;
+    }
+    EXPECT_FALSE(failed) << "\n"
+                         << "     fault                              flow       expected"
+                            "                             observed\n"
+                         << report;
+}
+
+// After a download broken off by a power loss and a power cycle, Check Version shows that
+// controller as "no reply", and Write Firmware brings it back: INIT, BOOT and a complete image.
+TEST(FaultMatrix, ControllerWithoutApplicationIsBroughtBackByWriteFirmware)
+{
+    foetest::WorkDir work;
+    const QString eth = QString::fromLatin1(SimBus::Primary);
+    sim::ControllerBus robot = sim::robotBus("1.40");
+    const sim::FaultSet::Controllers controllers = robot.controllers;
+    SimBus bus(std::move(robot.chain));
+    sim::FaultSet faults;
+    faults.install("power-loss:8:" + armImageShare(50), bus.chain(), controllers);
+    const auto writeFirmware = [&eth] {
+        FirmwareJob job(eth, QStringLiteral("1.48"));
+        QObject::connect(
+            &job, &BusJob::consentNeeded, &job, [&job] { job.answer(true); },
+            Qt::DirectConnection);
+        return job.run();
+    };
+    const auto powerCycle = [&controllers] {
+        for (const auto& controller : controllers) {
+            if (controller)
+                controller->powerCycle();
+        }
+    };
+
+    const FirmwareOutcome broken = writeFirmware();
+    ASSERT_EQ(FirmwareOutcome::Result::Failed, broken.result);
+    EXPECT_EQ(8, broken.axes.last().position);
+    powerCycle();
+    EXPECT_EQ(QStringLiteral("Versions read; no reply from arm axis 2."),
+              CheckJob(eth).run().summary);
+
+    // The controller now refuses PRE-OP; its error flag also outlasts the first acknowledge.
+    faults.install("sticky-error:8", bus.chain(), controllers);
+    const FirmwareOutcome repaired = writeFirmware();
+    EXPECT_EQ(FirmwareOutcome::Result::Written, repaired.result) << qPrintable(repaired.text);
+    EXPECT_EQ(resource(QStringLiteral(":/res/TMCM-841.bin")), controllers[8]->receivedImage());
+    powerCycle();
+    const CheckOutcome after = CheckJob(eth).run();
+    EXPECT_EQ(QStringLiteral("Versions read."), after.summary);
+    EXPECT_EQ("1.48", controllers[8]->firmwareVersion());
+}
+
+}
