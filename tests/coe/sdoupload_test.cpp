@@ -47,7 +47,9 @@ TEST_F(SdoUpload, LargeObjectComesInSegments)
     std::vector<uint8> buffer(2000, 0xEE);
     int size = int(buffer.size());
     size_t before = received().size();
-    EXPECT_GT(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
+    EXPECT_GT(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(),
+                         EC_TIMEOUT_MBXRX),
+              0);
     ASSERT_EQ(size, int(demo::LargeObjectSize));
     for (size_t i = 0; i < demo::LargeObjectSize; ++i)
         ASSERT_EQ(buffer[i], demo::largeObjectByte(i)) << "byte " << i;
@@ -77,7 +79,9 @@ TEST_F(SdoUpload, AnswerLargerThanTheBufferIsRefusedUntouched)
     // A normal answer that announces 1500 bytes to a 1000-byte buffer: nothing is copied.
     std::vector<uint8> buffer(1000, 0xEE);
     size = int(buffer.size());
-    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(),
+                         EC_TIMEOUT_MBXRX),
+              0);
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xEE), 1000);
     EXPECT_TRUE(onlyPacketError(3));
 }
@@ -131,7 +135,9 @@ TEST_F(SdoUpload, SlaveThatSendsMoreThanItAnnouncedIsStopped)
     server->faults().overrunBytes = 50;
     std::vector<uint8> buffer(2000, 0xEE);
     int size = int(buffer.size());
-    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(),
+                         EC_TIMEOUT_MBXRX),
+              0);
     // Nothing lands behind the size the slave announced.
     EXPECT_EQ(std::count(buffer.begin() + long(demo::LargeObjectSize), buffer.end(), 0xEE),
               long(buffer.size() - demo::LargeObjectSize));

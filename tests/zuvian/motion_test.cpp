@@ -1,5 +1,5 @@
-// Sine start for an axis the session cannot record, the angle reads, the recording read and
-// the parameter dump.
+// Sine start for an axis the session cannot record, the stop record, the angle reads, the
+// recording read and the parameter dump.
 #include "controllerbus.h"
 
 #include <algorithm>
@@ -47,6 +47,16 @@ TEST_F(MotionTest, SineStartIsSentEveryTimeForAnAxisThatCannotBeRecorded)
     EXPECT_EQ(0, std::memcmp(expected, initSineAxis, sizeof(expected)));
 }
 
+TEST_F(MotionTest, StopPutsTheStopCommandAtTheMailboxStart)
+{
+    motorStop(3);
+    const sim::Bytes written = lastWritten(3);
+    ASSERT_GE(written.size(), 8u);
+    EXPECT_EQ((sim::Bytes{3, 3, 0, 0, 0, 0, 0, 0}),
+              sim::Bytes(written.begin(), written.begin() + 8));
+    EXPECT_EQ(1, axis(3).interpreter().stopCount());
+}
+
 TEST_F(MotionTest, SensedAngleCostsThreeReadsAndIsNotANumber)
 {
     axis(9).interpreter().parameters().setAxis(211, 100);
@@ -60,7 +70,8 @@ TEST_F(MotionTest, SensedAngleCostsThreeReadsAndIsNotANumber)
     testing::internal::CaptureStdout();
     calibrateJoint(9, 1);
     calibrateJoint(9, 2);
-    EXPECT_EQ("Missing parameter in function calibrateJoint!", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("Missing parameter in function calibrateJoint!",
+              testing::internal::GetCapturedStdout());
 }
 
 class DumpTest : public MotionTest
