@@ -1,8 +1,6 @@
 // The axis bus bring-up against the virtual robot: counting of the controllers, the way to
 // OPERATIONAL with its one process data cycle, and the failure texts.
-#include "coe/coeslave.h"
 #include "controller/controllerlayouts.h"
-#include "soe/soeslave.h"
 #include "simbus.h"
 
 #include "ethercatmain.h"
@@ -79,30 +77,6 @@ TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
     EXPECT_EQ(bus->openHandles(), 0);
     for (std::size_t n = 1; n <= 11; n++)
         EXPECT_EQ(bus->slave(n).state(), sim::AlState::SafeOp) << n;
-}
-
-TEST_F(Bringup, RobotWithCoeAndSoeDescribedSlavesGoesOperational)
-{
-    bus = std::make_unique<SimBus>("robot+protocols");
-    EXPECT_EQ(bringUp(), 0);
-    EXPECT_EQ(info.allslavecnt, 13u);
-    EXPECT_EQ(info.platformslavecnt, 4u);
-    EXPECT_EQ(info.armslavecnt, 5u);
-    EXPECT_EQ(ec_slave[12].Obits, sim::coe::CoeSlaveOutputBits);
-    EXPECT_EQ(ec_slave[13].Ibits, sim::soe::SoeSlaveInputBits);
-    for (std::size_t n = 1; n <= 13; ++n)
-        EXPECT_EQ(bus->slave(n).state(), sim::AlState::Op) << n;
-    EXPECT_EQ(stop_ethercat(), 0);
-}
-
-TEST_F(Bringup, ArmAloneHasNoPlatformControllers)
-{
-    bus = std::make_unique<SimBus>("arm");
-    EXPECT_EQ(bringUp(), 0);
-    EXPECT_EQ(info.allslavecnt, 6u);
-    EXPECT_EQ(info.platformslavecnt, 0u);
-    EXPECT_EQ(info.armslavecnt, 5u);
-    EXPECT_EQ(info.status, 8u);
 }
 
 TEST_F(Bringup, OnlyExactNamesWithProcessDataBothWaysAreCounted)
