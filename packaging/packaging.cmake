@@ -21,7 +21,8 @@ foreach(program zuvianctl zuvian-sim)
 endforeach()
 add_custom_target(manpages ALL DEPENDS ${MAN_PAGES})
 
-install(TARGETS zuvian-firmwareupdate zuvianctl zuvian-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zuvian-firmwareupdate zuvianctl zuvian-sim
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/zuvian-firmwareupdate.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/zuvian-firmwareupdate.svg

@@ -249,7 +249,8 @@ Result states(Context& context, int slave, const std::string& state)
             + hexNumber(ec_slave[s].ALstatuscode, 4) + " ("
             + ec_ALstatuscode2string(ec_slave[s].ALstatuscode) + ")\n";
     }
-    result.doc = {{"command", "states"}, {"interface", context.eth}, {"requested", stateName(wanted)},
+    result.doc = {{"command", "states"}, {"interface", context.eth},
+        {"requested", stateName(wanted)},
         {"reached", reached == wanted}, {"slaves", list}};
     if (reached != wanted) {
         result.status = Failed;
@@ -281,7 +282,8 @@ Result sii(Context& context, int slave)
         + std::to_string(siiWord(slave, siiBootRx + 1)) + " in "
         + hexNumber(siiWord(slave, siiBootRx + 2), 4) + "/"
         + std::to_string(siiWord(slave, siiBootRx + 3)) + "; standard mailbox out "
-        + hexNumber(siiWord(slave, siiStdRx), 4) + "/" + std::to_string(siiWord(slave, siiStdRx + 1))
+        + hexNumber(siiWord(slave, siiStdRx), 4) + "/"
+        + std::to_string(siiWord(slave, siiStdRx + 1))
         + " in " + hexNumber(siiWord(slave, siiStdRx + 2), 4) + "/"
         + std::to_string(siiWord(slave, siiStdRx + 3)) + "; protocols "
         + hexNumber(siiWord(slave, siiProtocols), 4) + '\n';
@@ -343,7 +345,8 @@ Result sdoRead(Context& context, int slave, int index, int subindex)
 Result sdoWrite(Context& context, int slave, int index, int subindex, const std::string& value)
 {
     const QByteArray bytes = QByteArray::fromHex(QByteArray::fromStdString(value));
-    if (value.empty() || value.size() % 2 != 0 || bytes.toHex() != QByteArray::fromStdString(value).toLower()
+    const QByteArray text = QByteArray::fromStdString(value).toLower();
+    if (value.empty() || value.size() % 2 != 0 || bytes.toHex() != text
         || bytes.size() > maxSdoSize) {
         Result result = failure("sdo-write: the value must be 1 to " + std::to_string(maxSdoSize)
             + " bytes in hexadecimal, least significant first (for example e803)");
@@ -388,7 +391,8 @@ Result foeRead(Context& context, int slave, const std::string& name, const std::
         return failure(where(context, "foe-read", slave) + ": " + name + ": not read ("
             + errorList() + ")");
     QSaveFile file(QString::fromStdString(output));
-    if (!file.open(QIODevice::WriteOnly) || file.write(reinterpret_cast<const char*>(data), size) != size
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(reinterpret_cast<const char*>(data), size) != size
         || !file.commit())
         return failure("foe-read: " + output + ": " + str(file.errorString()));
     Result result;

@@ -1,6 +1,6 @@
 // "Write Firmware" as a job: the read-out, the operator's consent, the four embedded images placed
-// in the working directory (or, when it cannot be written, in a private one), every arm axis and then every platform axis given the image of its
-// model, and the images removed again. The outcome names every axis written or tried, every part
+// in the working directory (or, when it cannot be written, in a private one), every arm axis and
+// then every platform axis given the image of its model, and the images removed again. The outcome names every axis written or tried, every part
 // that was left out and why, and whether a controller may have been left in BOOT.
 //
 // A stop request is honoured between axes only: an axis whose download has begun is always
