@@ -3,7 +3,12 @@
 # Run as root on Debian 12.
 set -eu
 
-packages="build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev iproute2 libcap2-bin"
+packages="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev"
+packages="$packages iproute2 libcap2-bin"
+# zuvianctl: arguments, JSON, pcap captures
+packages="$packages libcli11-dev nlohmann-json3-dev libpcap-dev"
+# the Debian package: man pages from --help, cpack's DEB generator
+packages="$packages help2man dpkg-dev fakeroot file"
 if [ "${1:-}" = "test" ]; then
   packages="$packages googletest libgtest-dev"
 fi

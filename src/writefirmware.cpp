@@ -6,6 +6,7 @@
  */
 #include "writefirmware.h"
 
+#include <QFile>
 #include <QtGlobal>
 
 #include "BusSession.h"
@@ -123,6 +124,11 @@ void reportProgress(void *arg, int acked, int total)
 
 WriteFirmware::WriteFirmware() {}
 
+void WriteFirmware::setImageDirectory(const QString &directory)
+{
+    imageDirectory_ = directory;
+}
+
 int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progress)
 {
     Q_ASSERT_X(BusSession::usableHere(), "WriteFirmware::writeFirmware",
@@ -154,7 +160,10 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
         requestState(s, EC_STATE_INIT | EC_STATE_ACK, 0);
         return closeWith(BootRefused);
     }
-    if (input_bin(file, &filesize) != 1) {
+    QByteArray path = QByteArray(file);
+    if (!imageDirectory_.isEmpty())
+        path = QFile::encodeName(imageDirectory_) + '/' + path;
+    if (input_bin(path.data(), &filesize) != 1) {
         say("File not read OK.\n");
         return closeWith(FileNotRead);
     }

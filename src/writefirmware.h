@@ -39,6 +39,10 @@ public:
 
     WriteFirmware();
 
+    // The directory the image files are read from; the working directory when not set. The name
+    // the controller is given stays the bare file name.
+    void setImageDirectory(const QString& directory);
+
     // Downloads the image for the controller at 1-based bus position `slave` on interface `eth`,
     // telling `progress` (when set) how far it got. Returns a Result code. The bus must not be
     // open; it is closed again on every return. The caller must hold the bus session (or nobody).
@@ -52,6 +56,9 @@ public:
     // Returns 1 when the whole file was read, 0 when it could not be opened or read, -1 when it is
     // larger than FileBufferSize (length then 0).
     int input_bin(char *fname, int *length);
+
+private:
+    QString imageDirectory_;
 };
 
 #endif

@@ -97,6 +97,16 @@ public:
     void ReadBackParameters(QString currentSetup, int Arm1Start, int PlatformStart,
                             ParameterWriteReport& report);
 
+    // Returns the loaded set as an HTML fragment for a rich-text view: the slaves found, then one
+    // row per entry with its number, description, target and current value (both highlighted
+    // where they differ) and its message in red. Only the red no-parameters text when no set is
+    // loaded; only a red "No slaves found!" when a wheel-base session counted no or too many
+    // wheel-base controllers. Texts from the parameter file are escaped.
+    QString GetEtherCatParametersInHtml() const;
+    // Returns true when some loaded entry of `setup` ("Platform" or "Arm1") holds a current value
+    // other than its target; false otherwise, also when nothing is loaded.
+    bool CompareParameters(QString setup) const;
+
     // Motion commands of the controller protocol, for the controller at slave number `axis`.
     // Neither reports anything: a command the mailbox drops is lost silently. Both moves only
     // start the axis's sine commutation, once per session; `value` is not used.
@@ -130,6 +140,15 @@ private:
                       int PlatformStart, int& first, int& last) const;
     void writeEntry(int first, int last, const EtherCatParameter& entry,
                     ParameterWriteReport& report);
+
+    // The report's pieces: the message in red ("" for none), one data row, one header row, and a
+    // section title row spanning `span` columns.
+    static QString htmlError(const QString& message);
+    static QString buildHtmlRow(const QString& no, const QString& desc, const QString& newValue,
+                                const QString& currentValue, const QString& note);
+    static QString buildHtmlRowHeader(const QString& a, const QString& b, const QString& c,
+                                      const QString& d, const QString& e);
+    static QString buildHtmlColSpan(const QString& title, int span);
 
     QString PLATFORM;
     QString ARM1;

@@ -2,9 +2,13 @@
 // outcome that tells the operator exactly what the robot now runs.
 #include "FirmwareJob.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <functional>
+#include <optional>
 
 #include "BusSession.h"
 #include "FreshFile.h"
@@ -24,6 +28,7 @@ const QString kNotSuccessful = QStringLiteral("not successfull: ");
 struct FirmwareImage
 {
     const char* resource;
+    // The name the firmware writer opens and hands the controller.
     const char* file;
     // What is said when the resource is missing; the first text differs from the others.
     const char* missingText;
@@ -32,26 +37,29 @@ struct FirmwareImage
 // In the order they are placed. The firmware writer opens them by these names in the working
 // directory.
 const FirmwareImage images[] = {
-    {":/res/TMCM-841.bin", "./TMCM-841.bin", "The source file does not exist."},
-    {":/res/TMCM-1610.bin", "./TMCM-1610.bin", "The source file does not exists."},
-    {":/res/TMCM-174.bin", "./TMCM-174.bin", "The source file does not exists."},
-    {":/res/TMCM-1632.bin", "./TMCM-1632.bin", "The source file does not exists."},
+    {":/res/TMCM-841.bin", "TMCM-841.bin", "The source file does not exist."},
+    {":/res/TMCM-1610.bin", "TMCM-1610.bin", "The source file does not exists."},
+    {":/res/TMCM-174.bin", "TMCM-174.bin", "The source file does not exists."},
+    {":/res/TMCM-1632.bin", "TMCM-1632.bin", "The source file does not exists."},
 };
 // The order of removal.
 const int removalOrder[] = {0, 1, 3, 2};
 
-// The images of one update in the working directory. Whatever ends the update, they are removed
-// when this goes out of scope; only what this placed is removed, never a name it could not claim.
+// The images of one update in a directory. Whatever ends the update, they are removed when this
+// goes out of scope; only what this placed is removed, never a name it could not claim.
 class PlacedImages
 {
 public:
-    explicit PlacedImages(std::function<void(const QString&)> say) : say_(std::move(say)) {}
+    PlacedImages(const QString& directory, std::function<void(const QString&)> say)
+        : directory_(directory), say_(std::move(say))
+    {
+    }
     ~PlacedImages()
     {
         for (int i : removalOrder) {
             if (!placed_[i])
                 continue;
-            QFile file(QString::fromLatin1(images[i].file));
+            QFile file(path(i));
             if (!file.remove())
                 say_(QStringLiteral("Fehler beim löschen: ") + file.errorString());
         }
@@ -73,8 +81,7 @@ public:
             // Whatever stands under the name, a stale image above all, is replaced: only the
             // embedded image may ever reach a controller.
             QString reason;
-            if (!FreshFile::write(QString::fromLatin1(images[i].file), resource.readAll(),
-                                  &reason)) {
+            if (!FreshFile::write(path(i), resource.readAll(), &reason)) {
                 say_(QStringLiteral("%1: %2").arg(QLatin1String(images[i].file), reason));
                 all = false;
                 continue;
@@ -85,9 +92,20 @@ public:
     }
 
 private:
+    QString path(int i) const { return directory_ + QLatin1Char('/') + images[i].file; }
+
+    const QString directory_;
     std::function<void(const QString&)> say_;
     bool placed_[std::size(images)] = {};
 };
+
+// Returns true when a file can be created in the working directory. Tried, not read off the mode
+// bits: a directory that is gone, or on a read-only mount, refuses even the superuser.
+bool workingDirectoryWritable()
+{
+    QTemporaryFile probe(QDir::current().filePath(QStringLiteral(".zuvian-probe-XXXXXX")));
+    return probe.open();
+}
 
 // The text that follows "not successfull: " for a writer result; empty for one it does not define.
 QString writerText(int result)
@@ -170,6 +188,25 @@ FirmwareJob::~FirmwareJob()
     wait();
 }
 
+void FirmwareJob::setParts(bool arm, bool platform)
+{
+    armWanted_ = arm;
+    platformWanted_ = platform;
+}
+
+ReadOutResult FirmwareJob::wantedParts(const ReadOutResult& readOut) const
+{
+    ReadOutResult target = readOut;
+    for (PartReading* part : {armWanted_ ? nullptr : &target.arm,
+                              platformWanted_ ? nullptr : &target.platform}) {
+        if (part == nullptr)
+            continue;
+        const PartReading absent{part->part, part->expected, 0, 0, {}, QString()};
+        *part = absent;
+    }
+    return target;
+}
+
 FirmwareOutcome FirmwareJob::run()
 {
     FirmwareOutcome outcome;
@@ -211,8 +248,9 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
         outcome.result = Result::ReadOutFailed;
         return;
     }
-    const PartReading& arm = outcome.readOut.arm;
-    const PartReading& platform = outcome.readOut.platform;
+    const ReadOutResult target = wantedParts(outcome.readOut);
+    const PartReading& arm = target.arm;
+    const PartReading& platform = target.platform;
     for (const PartReading* part : {&arm, &platform}) {
         if (part->present() && !part->complete())
             outcome.skipped.append(leftOut(*part, false));
@@ -221,12 +259,28 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
         outcome.result = Result::NothingToWrite;
         return;
     }
-    if (!askConsent(QStringLiteral("Write firmware?"), consentQuestion(outcome))) {
+    if (!askConsent(QStringLiteral("Write firmware?"), consentQuestion(target))) {
         outcome.result = Result::Declined;
         return;
     }
 
-    PlacedImages placed([this](const QString& text) { emit line(text); });
+    // Started from a desktop menu the working directory may be one the program cannot write: the
+    // images then go to a directory of its own (owner only), removed with them at the end.
+    std::optional<QTemporaryDir> own;
+    QString directory = QStringLiteral(".");
+    if (!workingDirectoryWritable()) {
+        own.emplace(QDir::temp().filePath(QStringLiteral("zuvian-firmware-XXXXXX")));
+        if (!own->isValid()) {
+            emit line(QStringLiteral("No directory for the firmware files: ") + own->errorString());
+            outcome.result = Result::ImagesNotPlaced;
+            return;
+        }
+        directory = own->path();
+        emit line(QStringLiteral("The working directory cannot be written; the firmware files "
+                                 "are placed in ")
+            + directory);
+    }
+    PlacedImages placed(directory, [this](const QString& text) { emit line(text); });
     if (!placed.place()) {
         outcome.result = Result::ImagesNotPlaced;
         return;
@@ -240,17 +294,17 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
     }
     bool written = true;
     if (arm.complete())
-        written = writePart(arm, step, steps, outcome);
+        written = writePart(arm, directory, step, steps, outcome);
     if (written && platform.complete())
-        written = writePart(platform, step, steps, outcome);
+        written = writePart(platform, directory, step, steps, outcome);
     if (written)
         outcome.result = Result::Written;
 }
 
-QString FirmwareJob::consentQuestion(const FirmwareOutcome& outcome) const
+QString FirmwareJob::consentQuestion(const ReadOutResult& target) const
 {
-    const PartReading& arm = outcome.readOut.arm;
-    const PartReading& platform = outcome.readOut.platform;
+    const PartReading& arm = target.arm;
+    const PartReading& platform = target.platform;
     QString question;
     QStringList notWritten;
     for (const PartReading* part : {&arm, &platform}) {
@@ -260,16 +314,17 @@ QString FirmwareJob::consentQuestion(const FirmwareOutcome& outcome) const
             notWritten.append(leftOut(*part, true));
     }
     question += QLatin1Char('\n');
-    if (notWritten.isEmpty())
+    if (notWritten.isEmpty() && armWanted_ && platformWanted_)
         return question + QStringLiteral("Do you really want to write firmware version ")
             + version_ + QStringLiteral(" to all axis?");
-    const QString target = arm.complete() ? arm.part : platform.part;
+    const QString only = arm.complete() ? arm.part : platform.part;
     return question + notWritten.join(QLatin1Char('\n'))
         + QStringLiteral("\nDo you really want to write firmware version ") + version_
-        + QStringLiteral(" to the %1 axes only?").arg(target);
+        + QStringLiteral(" to the %1 axes only?").arg(only);
 }
 
-bool FirmwareJob::writePart(const PartReading& part, int& step, int steps, FirmwareOutcome& outcome)
+bool FirmwareJob::writePart(const PartReading& part, const QString& directory, int& step,
+    int steps, FirmwareOutcome& outcome)
 {
     for (int k = 0; k < part.axes.size(); ++k) {
         if (stopRequested()) {
@@ -296,6 +351,7 @@ bool FirmwareJob::writePart(const PartReading& part, int& step, int steps, Firmw
         emit progress(now);
 
         WriteFirmware writer;
+        writer.setImageDirectory(directory);
         axis.result
             = writer.writeFirmware(eth_, reading.position, [this, &now](int acked, int total) {
                   now.done = acked;

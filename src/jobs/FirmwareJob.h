@@ -1,6 +1,6 @@
 // "Write Firmware" as a job: the read-out, the operator's consent, the four embedded images placed
-// in the working directory, every arm axis and then every platform axis given the image of its
-// model, and the images removed again. The outcome names every axis written or tried, every part
+// in the working directory (or, when it cannot be written, in a private one), every arm axis and
+// then every platform axis given the image of its model, and the images removed again. The outcome names every axis written or tried, every part
 // that was left out and why, and whether a controller may have been left in BOOT.
 //
 // A stop request is honoured between axes only: an axis whose download has begun is always
@@ -66,6 +66,10 @@ public:
     FirmwareJob(const QString& eth, const QString& version, QObject* parent = nullptr);
     ~FirmwareJob() override;
 
+    // Limits the update to the parts asked for (both by default). A part not asked for is neither
+    // written nor counted as left out.
+    void setParts(bool arm, bool platform);
+
     // Runs the update on the caller's thread; returns (and emits with finished) what happened.
     FirmwareOutcome run();
 
@@ -79,13 +83,18 @@ protected:
 
 private:
     void update(FirmwareOutcome& outcome);
-    QString consentQuestion(const FirmwareOutcome& outcome) const;
+    // The read-out with every part not asked for taken off the bus.
+    ReadOutResult wantedParts(const ReadOutResult& readOut) const;
+    QString consentQuestion(const ReadOutResult& target) const;
     // Writes every axis of a complete part; false when one failed or a stop ended the part.
-    bool writePart(const PartReading& part, int& step, int steps, FirmwareOutcome& outcome);
+    bool writePart(const PartReading& part, const QString& directory, int& step, int steps,
+        FirmwareOutcome& outcome);
     void conclude(FirmwareOutcome& outcome) const;
 
     const QString eth_;
     const QString version_;
+    bool armWanted_ = true;
+    bool platformWanted_ = true;
 };
 
 #endif // FIRMWAREJOB_H

@@ -72,6 +72,17 @@ void ParameterJob::setInterface(const QString& eth)
     eth_ = eth;
 }
 
+void ParameterJob::setFile(const QString& file)
+{
+    file_ = file;
+}
+
+void ParameterJob::setParts(bool arm, bool platform)
+{
+    arm_ = arm;
+    platform_ = platform;
+}
+
 void ParameterJob::work()
 {
     runWithReadOut(eth_);
@@ -121,6 +132,9 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
             request.Arm1Start = outcome.readOut.Arm1Start();
             request.PlatformStart = outcome.readOut.PlatformStart();
             request.PlatformSlaveCount = outcome.readOut.PlatformSlaveCount;
+            request.file = file_;
+            request.arm = arm_;
+            request.platform = platform_;
             runParts(request, outcome);
         } else {
             outcome.readOut.failure = kBusy;
@@ -145,11 +159,15 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     // A part writes only on a start number that is not 0, so this is never fewer than the parts
     // that will be written: the progress cannot reach its end before they are.
     step_ = 0;
-    steps_ = (request.Arm1Start != 0 ? 1 : 0) + (request.PlatformStart != 0 ? 1 : 0);
+    steps_ = (request.arm && request.Arm1Start != 0 ? 1 : 0)
+        + (request.platform && request.PlatformStart != 0 ? 1 : 0);
     emit line(QStringLiteral("write parameter "));
     // One object serves both parts, one session after the other.
     EtherCatWrapper ecat;
-    runArm(ecat, request, outcome);
+    if (request.arm)
+        runArm(ecat, request, outcome);
+    else
+        outcome.arm.part = kArm;
     if (stopRequested()) {
         outcome.stopped = true;
         outcome.platform.part = kPlatform;
@@ -157,7 +175,10 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     }
     const int platformCount
         = outcome.countsRead ? outcome.PlatformSlaveCount : request.PlatformSlaveCount;
-    runPlatform(ecat, request, platformCount, outcome.platform);
+    if (request.platform)
+        runPlatform(ecat, request, platformCount, outcome.platform);
+    else
+        outcome.platform.part = kPlatform;
 }
 
 void ParameterJob::runArm(

@@ -44,6 +44,9 @@ struct ParameterRequest
     int PlatformSlaveCount = 0;
     // Names the backups; the current time when not valid.
     QDateTime backupTime;
+    // The parts to write; a part not asked for stays NotRun and touches nothing.
+    bool arm = true;
+    bool platform = true;
 };
 
 // What happened to one part ("Arm1" or "Platform").
@@ -96,6 +99,10 @@ public:
 
     // The interface that start() reads out and writes on.
     void setInterface(const QString& eth);
+    // The parameter file and the parts that runWithReadOut writes (the shipped file, both parts
+    // by default).
+    void setFile(const QString& file);
+    void setParts(bool arm, bool platform);
 
     // Runs both parts on the caller's thread with the start numbers of the caller's read-out, and
     // returns (and emits with finished) what happened to each.
@@ -142,6 +149,9 @@ private:
     // One line on the arm part when it was refused or not confirmed; empty otherwise.
     QString armNote;
     QString eth_;
+    QString file_ = QStringLiteral(":/res/param.xml");
+    bool arm_ = true;
+    bool platform_ = true;
     // The part being written among the parts that may be written.
     int step_ = 0;
     int steps_ = 0;

@@ -1,0 +1,66 @@
+// What every command of zuvianctl shares: the options common to all of them, the result a command
+// hands back (exit status, JSON document, text), and the helpers that turn the jobs' values and
+// signals into output.
+#ifndef CLI_COMMAND_H
+#define CLI_COMMAND_H
+
+#include <QString>
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+
+#include "ReadOut.h"
+
+class BusJob;
+struct JobProgress;
+
+namespace cli {
+
+enum Exit { Success = 0, Failed = 1, Usage = 2, Differences = 3 };
+
+struct Context
+{
+    std::ostream& out;
+    std::ostream& err;
+    // The interface the bus is on.
+    std::string eth;
+    bool json = false;
+    // Consent is given in advance: nothing is asked.
+    bool yes = false;
+    // Standard error is a terminal: progress is drawn as bars, otherwise written as lines.
+    bool terminal = false;
+    // Questions may be asked on the terminal.
+    bool interactive = false;
+
+    QString interface() const { return QString::fromStdString(eth); }
+};
+
+struct Result
+{
+    int status = Success;
+    nlohmann::json doc = nlohmann::json::object();
+    // The text printed without --json; ends with a newline when not empty.
+    std::string text;
+    // Why the command failed, naming interface, slave and step; printed on standard error.
+    std::string error;
+};
+
+// Returns a Result of status Failed with `error`, also filed in the document.
+Result failure(const std::string& error, nlohmann::json doc = nlohmann::json::object());
+
+std::string str(const QString& text);
+
+// A part of the read-out as JSON: where it sits, what was counted and each axis with its version
+// (null when the controller gave no reply).
+nlohmann::json partJson(const PartReading& part);
+nlohmann::json readOutJson(const ReadOutResult& readOut);
+
+// Writes a job's lines and statuses, and its progress, to standard error, and answers its
+// question for consent: yes with --yes, the operator's answer on a terminal, no otherwise.
+void attach(BusJob& job, Context& context);
+
+}
+
+#endif // CLI_COMMAND_H

@@ -1,0 +1,45 @@
+// The commands of zuvianctl. Each runs on the calling thread, holds the bus for its whole run and
+// returns its Result; none prints its result itself.
+#ifndef CLI_COMMANDS_H
+#define CLI_COMMANDS_H
+
+#include <string>
+
+#include "command.h"
+
+namespace cli {
+
+// The parts a command works on; both when neither was named.
+struct Parts
+{
+    bool arm = false;
+    bool platform = false;
+
+    bool wantArm() const { return arm || !platform; }
+    bool wantPlatform() const { return platform || !arm; }
+};
+
+Result check(Context& context);
+Result writeFirmware(Context& context, Parts parts);
+// With an empty `file` the shipped parameter set is written.
+Result writeParameters(Context& context, Parts parts, const std::string& file);
+Result backup(Context& context, Parts parts);
+// Writes the report to `output`, or to standard output when it is empty.
+Result report(Context& context, Parts parts, const std::string& file, const std::string& output);
+
+// Diagnostics over the master's services; `slave` is a 1-based bus position.
+Result slaves(Context& context);
+// Requests `state` ("init", "preop", "boot", "safeop", "op") of `slave` (0: all) and waits for it.
+Result states(Context& context, int slave, const std::string& state);
+Result sii(Context& context, int slave);
+Result sdoRead(Context& context, int slave, int index, int subindex);
+Result sdoWrite(Context& context, int slave, int index, int subindex, const std::string& hex);
+Result foeRead(Context& context, int slave, const std::string& name, const std::string& output,
+    unsigned password);
+Result foeWrite(Context& context, int slave, const std::string& name, const std::string& input,
+    unsigned password);
+Result regRead(Context& context, int slave, int address, int length);
+
+}
+
+#endif // CLI_COMMANDS_H

@@ -1,0 +1,137 @@
+// "Check Version" and "Write Firmware" on the command line: the window's jobs, run on the calling
+// thread, with their outcomes as text and JSON.
+#include "commands.h"
+
+#include <QStringList>
+
+#include "CheckJob.h"
+#include "Configuration.h"
+#include "FirmwareJob.h"
+#include "writefirmware.h"
+
+namespace cli {
+
+namespace {
+
+const char* firmwareResultName(FirmwareOutcome::Result result)
+{
+    using R = FirmwareOutcome::Result;
+    switch (result) {
+    case R::ReadOutFailed:
+        return "read-out-failed";
+    case R::NothingToWrite:
+        return "nothing-to-write";
+    case R::Declined:
+        return "declined";
+    case R::ImagesNotPlaced:
+        return "images-not-placed";
+    case R::Failed:
+        return "failed";
+    case R::Stopped:
+        return "stopped";
+    case R::Written:
+        return "written";
+    }
+    return "unknown";
+}
+
+// The version the embedded images carry, as the settings name it.
+QString offeredVersion()
+{
+    try {
+        Configuration config;
+        return config.readAppSetting(QStringLiteral("SlaveInfo"),
+            QStringLiteral("FirmwareVersion"));
+    } catch (...) {
+        return QString();
+    }
+}
+
+}
+
+Result check(Context& context)
+{
+    CheckJob job(context.interface());
+    attach(job, context);
+    const CheckOutcome outcome = job.run();
+    const ReadOutResult& readOut = outcome.readOut;
+
+    nlohmann::json doc = {{"command", "check"}, {"interface", context.eth}};
+    doc["readOut"] = readOutJson(readOut);
+    if (!readOut.ok)
+        return failure("check on " + context.eth + ": " + str(readOut.failure), doc);
+    doc["summary"] = str(outcome.summary);
+
+    Result result;
+    result.doc = doc;
+    result.text = str(outcome.versions) + str(outcome.summary) + '\n';
+    QStringList silent;
+    for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
+        for (int k = 0; k < part->axes.size(); ++k) {
+            if (!part->axes.at(k).answered)
+                silent.append(QStringLiteral("%1 axis %2 (slave %3)")
+                                  .arg(part->part)
+                                  .arg(k + 1)
+                                  .arg(part->axes.at(k).position));
+        }
+    }
+    if (!readOut.arm.complete() && !readOut.platform.complete()) {
+        result.status = Failed;
+        result.error = "check on " + context.eth + ": " + str(outcome.summary);
+    } else if (!silent.isEmpty()) {
+        result.status = Failed;
+        result.error = "check on " + context.eth + ": no reply to the version request from "
+            + str(silent.join(QStringLiteral(", ")));
+    }
+    if (!result.error.empty())
+        result.doc["error"] = result.error;
+    return result;
+}
+
+Result writeFirmware(Context& context, Parts parts)
+{
+    FirmwareJob job(context.interface(), offeredVersion());
+    job.setParts(parts.wantArm(), parts.wantPlatform());
+    attach(job, context);
+    const FirmwareOutcome outcome = job.run();
+
+    nlohmann::json axes = nlohmann::json::array();
+    for (const FirmwareAxis& axis : outcome.axes)
+        axes.push_back({{"part", str(axis.part)}, {"axis", axis.axis},
+            {"position", axis.position}, {"model", str(axis.model)},
+            {"written", axis.result == WriteFirmware::Written}, {"result", axis.result}});
+    nlohmann::json skipped = nlohmann::json::array();
+    for (const QString& line : outcome.skipped)
+        skipped.push_back(str(line));
+    nlohmann::json doc = {{"command", "write-firmware"}, {"interface", context.eth},
+        {"result", firmwareResultName(outcome.result)}, {"axes", axes}, {"skipped", skipped},
+        {"mayBeInBoot", outcome.mayBeInBoot}, {"readOut", readOutJson(outcome.readOut)},
+        {"text", str(outcome.text)}, {"message", str(outcome.message)}};
+
+    const bool success = outcome.everyPartWritten();
+    Result result;
+    result.doc = doc;
+    if (!outcome.message.isEmpty())
+        result.text = str(outcome.message) + '\n';
+    if (!success && !outcome.text.isEmpty())
+        result.text += str(outcome.text) + '\n';
+    if (success)
+        return result;
+
+    result.status = Failed;
+    const QString firstLine = outcome.text.section(QLatin1Char('\n'), 0, 0);
+    std::string where = "write-firmware on " + context.eth;
+    if (outcome.result == FirmwareOutcome::Result::Failed && !outcome.axes.isEmpty()) {
+        const FirmwareAxis& failed = outcome.axes.last();
+        where += ", slave " + std::to_string(failed.position) + " (" + str(failed.part)
+            + " axis " + std::to_string(failed.axis) + ")";
+    }
+    if (outcome.result == FirmwareOutcome::Result::Declined)
+        result.error = where + ": not confirmed; nothing was written";
+    else
+        result.error = where + ": " + str(firstLine.isEmpty() ? outcome.text : firstLine);
+    result.doc["error"] = result.error;
+    return result;
+}
+
+}

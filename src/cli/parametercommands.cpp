@@ -1,0 +1,335 @@
+// The parameter commands: the write with its backup and read-back (the window's job), a backup
+// alone, and the HTML report that sets each value beside its target.
+#include "commands.h"
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QFile>
+#include <QSaveFile>
+
+#include "BusSession.h"
+#include "EtherCatWrapper.h"
+#include "LinkDiagnosis.h"
+#include "ParameterBackup.h"
+#include "ParameterJob.h"
+
+namespace cli {
+
+namespace {
+
+const QString kShipped = QStringLiteral(":/res/param.xml");
+
+// The parts a parameter file holds entries for.
+struct FileParts
+{
+    bool arm = false;
+    bool platform = false;
+};
+
+int parameterCount(const QDomDocument& document, const QString& section)
+{
+    int count = 0;
+    const QDomNodeList sections = document.elementsByTagName(section);
+    for (int i = 0; i < sections.size(); ++i)
+        count += sections.at(i).toElement().elementsByTagName(QStringLiteral("Parameter")).size();
+    return count;
+}
+
+// Reads `path` as a parameter file. Returns an empty text and the parts it holds, or why it
+// cannot be used: nothing is sent to a controller from a file that is missing or malformed.
+QString inspectFile(const QString& path, FileParts& parts)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("parameter file %1: %2").arg(path, file.errorString());
+    QDomDocument document;
+    QString message;
+    int line = 0;
+    if (!document.setContent(&file, &message, &line))
+        return QStringLiteral("parameter file %1: line %2: %3").arg(path).arg(line).arg(message);
+    if (document.documentElement().tagName() != QLatin1String("zuvian"))
+        return QStringLiteral("parameter file %1: not a parameter file (no <zuvian> root)")
+            .arg(path);
+    parts.platform = parameterCount(document, QStringLiteral("Platform")) > 0;
+    for (int axis = 1; axis <= 5; ++axis)
+        parts.arm = parts.arm || parameterCount(document, QStringLiteral("Axis%1").arg(axis)) > 0;
+    if (!parts.arm && !parts.platform)
+        return QStringLiteral("parameter file %1 holds no parameters").arg(path);
+    return QString();
+}
+
+const char* partResultName(ParameterPartOutcome::Result result)
+{
+    using R = ParameterPartOutcome::Result;
+    switch (result) {
+    case R::NotRun:
+        return "not-run";
+    case R::NoConnection:
+        return "no-connection";
+    case R::Refused:
+        return "refused";
+    case R::BackupFailed:
+        return "backup-failed";
+    case R::Failed:
+        return "failed";
+    case R::Unconfirmed:
+        return "unconfirmed";
+    case R::Written:
+        return "written";
+    }
+    return "unknown";
+}
+
+nlohmann::json partOutcomeJson(const ParameterPartOutcome& part, bool asked)
+{
+    nlohmann::json unconfirmed = nlohmann::json::object();
+    for (auto it = part.unconfirmed.cbegin(); it != part.unconfirmed.cend(); ++it) {
+        nlohmann::json types = nlohmann::json::array();
+        for (int type : it.value())
+            types.push_back(type);
+        unconfirmed[std::to_string(it.key())] = types;
+    }
+    return {{"part", str(part.part)}, {"asked", asked}, {"result", partResultName(part.result)},
+        {"reason", str(part.reason)}, {"backup", str(part.backupPath)},
+        {"confirmed", part.confirmed}, {"unconfirmed", unconfirmed}};
+}
+
+std::string partLine(const ParameterPartOutcome& part, bool onBus)
+{
+    using R = ParameterPartOutcome::Result;
+    const std::string name = str(part.part);
+    switch (part.result) {
+    case R::Written:
+        return name + ": written, stored and read back (" + std::to_string(part.confirmed)
+            + " commands confirmed); backup " + str(part.backupPath);
+    case R::Unconfirmed:
+        return name + ": written, but not every value was confirmed; backup "
+            + str(part.backupPath);
+    case R::NotRun:
+        return name + (onBus ? ": not written" : ": not on the bus");
+    case R::NoConnection:
+        return name + ": not written: no connection";
+    case R::Failed:
+        return name + ": failed while writing";
+    case R::Refused:
+    case R::BackupFailed:
+        return name + ": not written: " + str(part.reason);
+    }
+    return name;
+}
+
+// Opens a session for `part` ("Arm1" or "Platform") and loads its set from `file` with the values
+// the controllers hold. Returns an empty text, or why the set could not be read.
+QString loadPart(EtherCatWrapper& ecat, const QString& eth, const QString& part,
+    const QString& file, const ReadOutResult& readOut)
+{
+    if (ecat.InitEtherCat(part, eth) != 0)
+        return QStringLiteral("no connection for the %1 part").arg(part);
+    const EtherCatWrapper::Devices device
+        = part == QLatin1String("Arm1") ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
+    ecat.LoadConfiguration(file, 0, device, readOut.PlatformStart());
+    if (ecat.GetConfigParameters().isEmpty())
+        return QStringLiteral("%1 holds no %2 parameters").arg(file, part);
+    return QString();
+}
+
+// The parts of the robot on the bus that a read-only command may read: asked for and complete.
+QStringList readableParts(const ReadOutResult& readOut, Parts parts, const FileParts& inFile)
+{
+    QStringList names;
+    if (parts.wantArm() && inFile.arm && readOut.arm.complete())
+        names.append(QStringLiteral("Arm1"));
+    if (parts.wantPlatform() && inFile.platform && readOut.platform.complete())
+        names.append(QStringLiteral("Platform"));
+    return names;
+}
+
+// Reads the bus out for a read-only parameter command. Returns an empty text or the failure.
+QString readOutFor(const Context& context, ReadOutResult& readOut)
+{
+    readOut = ReadOut::run(context.interface(), ReadOut::Report());
+    if (!readOut.ok)
+        return readOut.failure;
+    return QString();
+}
+
+std::string htmlDocument(const QStringList& fragments, const QStringList& parts)
+{
+    QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+                                  "<title>Zuvian parameter report</title>\n</head>\n<body>\n"
+                                  "<h1>Zuvian parameter report</h1>\n");
+    for (int i = 0; i < fragments.size(); ++i)
+        html += QStringLiteral("<h2>%1</h2>\n%2\n").arg(parts.at(i), fragments.at(i));
+    html += QStringLiteral("</body>\n</html>\n");
+    return str(html);
+}
+
+}
+
+Result writeParameters(Context& context, Parts parts, const std::string& fileName)
+{
+    const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
+    nlohmann::json doc = {{"command", "write-parameters"}, {"interface", context.eth},
+        {"file", str(file)}};
+    FileParts inFile;
+    const QString problem = inspectFile(file, inFile);
+    if (!problem.isEmpty())
+        return failure("write-parameters: " + str(problem), doc);
+    // A part named on the command line must be in the file; without names, the file's parts.
+    if ((parts.arm && !inFile.arm) || (parts.platform && !inFile.platform))
+        return failure("write-parameters: " + str(file) + " holds no parameters for "
+                + (parts.arm && !inFile.arm ? "the arm" : "the platform"),
+            doc);
+    const bool arm = parts.wantArm() && inFile.arm;
+    const bool platform = parts.wantPlatform() && inFile.platform;
+
+    ParameterJob job;
+    job.setFile(file);
+    job.setParts(arm, platform);
+    attach(job, context);
+    const ParameterOutcome outcome = job.runWithReadOut(context.interface());
+    doc["readOut"] = readOutJson(outcome.readOut);
+    doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
+    doc["stopped"] = outcome.stopped;
+    if (!outcome.readOut.ok)
+        return failure("write-parameters on " + context.eth + ": " + str(outcome.readOut.failure),
+            doc);
+
+    Result result;
+    result.doc = doc;
+    int written = 0;
+    std::vector<std::string> failed;
+    const PartReading* readings[] = {&outcome.readOut.arm, &outcome.readOut.platform};
+    const ParameterPartOutcome* partOutcomes[] = {&outcome.arm, &outcome.platform};
+    const bool asked[] = {arm, platform};
+    for (int i = 0; i < 2; ++i) {
+        if (!asked[i])
+            continue;
+        const ParameterPartOutcome& part = *partOutcomes[i];
+        const bool onBus = readings[i]->present();
+        result.text += partLine(part, onBus) + '\n';
+        if (part.result == ParameterPartOutcome::Result::Written)
+            ++written;
+        // A part that is not on the bus was never there to write; any other end is a failure.
+        else if (part.result != ParameterPartOutcome::Result::NotRun || onBus)
+            failed.push_back(partLine(part, onBus));
+    }
+    if (failed.empty() && written > 0)
+        return result;
+    result.status = Failed;
+    result.error = "write-parameters on " + context.eth + ": "
+        + (failed.empty() ? std::string("no part of the robot was found to write") : failed[0]);
+    result.doc["error"] = result.error;
+    return result;
+}
+
+Result backup(Context& context, Parts parts)
+{
+    nlohmann::json doc = {{"command", "backup"}, {"interface", context.eth}};
+    BusSession::Lock session;
+    if (!session.held())
+        return failure("backup: another job is using the bus", doc);
+    ReadOutResult readOut;
+    const QString failed = readOutFor(context, readOut);
+    doc["readOut"] = readOutJson(readOut);
+    if (!failed.isEmpty())
+        return failure("backup on " + context.eth + ": " + str(failed), doc);
+
+    const QDateTime taken = QDateTime::currentDateTimeUtc();
+    nlohmann::json files = nlohmann::json::array();
+    Result result;
+    for (const QString& part : readableParts(readOut, parts, FileParts{true, true})) {
+        EtherCatWrapper ecat;
+        const QString problem = loadPart(ecat, context.interface(), part, kShipped, readOut);
+        if (ecat.isEthercatRunning())
+            ecat.StopEthercat();
+        if (!problem.isEmpty())
+            return failure("backup on " + context.eth + ": " + str(problem), doc);
+        QString error;
+        const QString path
+            = ParameterBackup::save(ecat.GetConfigParameters(), part, taken, &error);
+        if (path.isEmpty())
+            return failure("backup of " + str(part) + ": " + str(error), doc);
+        files.push_back({{"part", str(part)}, {"file", str(path)}});
+        result.text += str(part) + ": " + str(path) + '\n';
+    }
+    doc["backups"] = files;
+    result.doc = doc;
+    if (files.empty())
+        return failure("backup on " + context.eth + ": no complete arm or platform was found", doc);
+    return result;
+}
+
+Result report(Context& context, Parts parts, const std::string& fileName, const std::string& output)
+{
+    const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
+    nlohmann::json doc = {{"command", "report"}, {"interface", context.eth}, {"file", str(file)}};
+    FileParts inFile;
+    const QString problem = inspectFile(file, inFile);
+    if (!problem.isEmpty())
+        return failure("report: " + str(problem), doc);
+
+    BusSession::Lock session;
+    if (!session.held())
+        return failure("report: another job is using the bus", doc);
+    ReadOutResult readOut;
+    const QString failed = readOutFor(context, readOut);
+    doc["readOut"] = readOutJson(readOut);
+    if (!failed.isEmpty())
+        return failure("report on " + context.eth + ": " + str(failed), doc);
+
+    QStringList fragments;
+    const QStringList names = readableParts(readOut, parts, inFile);
+    bool differs = false;
+    nlohmann::json partDocs = nlohmann::json::array();
+    for (const QString& part : names) {
+        EtherCatWrapper ecat;
+        const QString loadProblem = loadPart(ecat, context.interface(), part, file, readOut);
+        if (ecat.isEthercatRunning())
+            ecat.StopEthercat();
+        if (!loadProblem.isEmpty())
+            return failure("report on " + context.eth + ": " + str(loadProblem), doc);
+        const bool partDiffers = ecat.CompareParameters(part);
+        differs = differs || partDiffers;
+        fragments.append(ecat.GetEtherCatParametersInHtml());
+        nlohmann::json entries = nlohmann::json::array();
+        const QMap<QString, EtherCatParameter> set = ecat.GetConfigParameters();
+        for (auto it = set.cbegin(); it != set.cend(); ++it) {
+            const EtherCatParameter& entry = it.value();
+            entries.push_back({{"key", str(it.key())}, {"slave", entry.axis},
+                {"parameter", entry.ParameterType}, {"description", str(entry.Description)},
+                {"target", entry.ParameterValue}, {"current", entry.CurrentValue},
+                {"differs", entry.CurrentValue != entry.ParameterValue},
+                {"message", str(entry.errorMessage)}});
+        }
+        partDocs.push_back({{"part", str(part)}, {"differs", partDiffers}, {"entries", entries}});
+    }
+    doc["parts"] = partDocs;
+    doc["differs"] = differs;
+    if (names.isEmpty())
+        return failure("report on " + context.eth + ": no complete arm or platform was found", doc);
+
+    const std::string html = htmlDocument(fragments, names);
+    Result result;
+    if (!output.empty()) {
+        QSaveFile target(QString::fromStdString(output));
+        if (!target.open(QIODevice::WriteOnly)
+            || target.write(html.data(), qint64(html.size())) != qint64(html.size())
+            || !target.commit())
+            return failure("report: " + output + ": " + str(target.errorString()), doc);
+        doc["output"] = output;
+        result.text = "report written to " + output + '\n';
+    } else {
+        // With --json the document carries the report; without, the report is the output.
+        doc["html"] = html;
+        result.text = html;
+    }
+    result.doc = doc;
+    if (differs) {
+        result.status = Differences;
+        result.error = "report on " + context.eth + ": some values differ from their targets";
+    }
+    return result;
+}
+
+}

@@ -1,0 +1,361 @@
+// zuvianctl against the virtual robot over the in-process link: each command's text and JSON, its
+// exit status, and what the virtual controllers hold afterwards; refusals of bad input with
+// nothing written; a capture read back with libpcap; the report's HTML.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pcap/pcap.h>
+
+#include <unistd.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "EtherCatWrapper.h"
+#include "controller/controllerlayouts.h"
+#include "simbus.h"
+#include "zuvianctl.h"
+
+namespace {
+
+using nlohmann::json;
+
+
+struct Outcome
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+    json doc() const { return json::parse(out); }
+};
+
+class Cli : public ::testing::Test
+{
+protected:
+    Cli() : previous_(QDir::currentPath())
+    {
+        QDir::setCurrent(work_.path());
+        // Backups and a private firmware directory land in the test's own directories.
+        qputenv("XDG_DATA_HOME", data_.path().toLocal8Bit());
+        qputenv("TMPDIR", temp_.path().toLocal8Bit());
+    }
+    ~Cli() override
+    {
+        bus_.reset();
+        QDir::setCurrent(previous_);
+        qunsetenv("TMPDIR");
+    }
+
+    void start(sim::ControllerBus robot)
+    {
+        bus_.reset();
+        controllers_ = robot.controllers;
+        bus_ = std::make_unique<SimBus>(std::move(robot.chain));
+    }
+
+    Outcome run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "zuvianctl");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        std::ostringstream out;
+        std::ostringstream err;
+        Outcome result;
+        result.status = zuvianctl_main(int(argv.size()), argv.data(), out, err);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
+    std::vector<int> positions() const
+    {
+        std::vector<int> found;
+        for (size_t p = 0; p < controllers_.size(); ++p)
+            if (controllers_[p])
+                found.push_back(int(p));
+        return found;
+    }
+    void powerCycle()
+    {
+        for (int p : positions())
+            axis(p).powerCycle();
+    }
+    QStringList entries(const QTemporaryDir& dir) const
+    {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    QStringList backups() const
+    {
+        return QDir(data_.filePath("zuvian/backups")).entryList(QDir::Files);
+    }
+
+    QTemporaryDir work_;
+    QTemporaryDir data_;
+    QTemporaryDir temp_;
+    QString previous_;
+    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
+    std::unique_ptr<SimBus> bus_;
+};
+
+std::vector<std::string> versions(const json& readOut)
+{
+    std::vector<std::string> found;
+    for (const char* part : {"arm", "platform"})
+        for (const json& axis : readOut.at(part).at("axes"))
+            found.push_back(axis.at("version").is_null() ? "no reply"
+                                                          : axis.at("version").get<std::string>());
+    return found;
+}
+
+}
+
+// The whole update as a script runs it: an old robot is written, power-cycled and checked.
+TEST_F(Cli, WriteFirmwareThenPowerCycleThenCheckShowsTheNewVersionEverywhere)
+{
+    start(sim::robotBus("1.40"));
+    const Outcome before = run({"check", "-i", "sim0"});
+    EXPECT_EQ(0, before.status) << before.err;
+    EXPECT_NE(std::string::npos,
+        before.out.find("Current firmwareversion arm axis 1: 1.40 name of the slave: TMCM-ZQ-841"));
+
+    const Outcome write = run({"write-firmware", "-i", "sim0", "--yes", "--json"});
+    ASSERT_EQ(0, write.status) << write.err;
+    const json doc = write.doc();
+    EXPECT_EQ("written", doc.at("result"));
+    ASSERT_EQ(9u, doc.at("axes").size());
+    for (const json& written : doc.at("axes"))
+        EXPECT_TRUE(written.at("written").get<bool>()) << written.dump();
+    EXPECT_EQ(7, doc.at("axes")[0].at("position"));
+    EXPECT_TRUE(entries(work_).isEmpty());
+    EXPECT_NE(std::string::npos, write.err.find("write firmware to arm axis 1"));
+
+    powerCycle();
+    const Outcome after = run({"check", "-i", "sim0", "--json"});
+    ASSERT_EQ(0, after.status) << after.err;
+    EXPECT_EQ(std::vector<std::string>(9, "1.48"), versions(after.doc().at("readOut")));
+}
+
+// Without --yes and without a terminal to ask on, nothing is written and the exit status says so;
+// a working directory nobody can write into does not stop an update that is confirmed.
+TEST_F(Cli, FirmwareNeedsConsentAndWorksFromAnUnwritableDirectory)
+{
+    start(sim::robotBus("1.40"));
+    const Outcome declined = run({"write-firmware", "-i", "sim0", "--arm", "--json"});
+    EXPECT_EQ(1, declined.status);
+    EXPECT_EQ("declined", declined.doc().at("result"));
+    EXPECT_NE(std::string::npos, declined.err.find("not confirmed"));
+    for (int p : positions())
+        EXPECT_TRUE(axis(p).receivedImage().empty()) << p;
+
+    // Not even the superuser may create files in /proc.
+    ASSERT_EQ(0, chdir("/proc"));
+    const Outcome written = run({"write-firmware", "-i", "sim0", "--arm", "--yes"});
+    ASSERT_EQ(0, written.status) << written.err;
+    for (int p : positions())
+        EXPECT_EQ(p >= 7, !axis(p).receivedImage().empty()) << p;
+    EXPECT_NE(std::string::npos, written.err.find("cannot be written"));
+    EXPECT_TRUE(entries(temp_).isEmpty()) << entries(temp_).join(' ').toStdString();
+}
+
+// The parameters written, then reported: no difference; a value changed on one controller: the
+// report exits 3, highlights that row and names the entry in its JSON.
+TEST_F(Cli, WriteParametersThenReportThenAChangedValue)
+{
+    start(sim::robotBus());
+    const Outcome write = run({"write-parameters", "-i", "sim0", "--json"});
+    ASSERT_EQ(0, write.status) << write.err;
+    const json parts = write.doc().at("parts");
+    ASSERT_EQ(2u, parts.size());
+    for (const json& part : parts)
+        EXPECT_EQ("written", part.at("result")) << part.dump();
+    EXPECT_EQ(2, backups().size());
+
+    const QString html = work_.filePath("report.html");
+    const Outcome same = run({"report", "-i", "sim0", "-o", html.toStdString()});
+    EXPECT_EQ(0, same.status) << same.err;
+    QFile file(html);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(page.startsWith("<!DOCTYPE html>"));
+    EXPECT_TRUE(page.endsWith("</html>\n"));
+    EXPECT_FALSE(page.contains("rgb(255, 219, 155)"));
+
+    axis(9).interpreter().parameters().setAxis(6, 1234);
+    const Outcome changed = run({"report", "-i", "sim0", "--json"});
+    EXPECT_EQ(3, changed.status);
+    const json doc = changed.doc();
+    EXPECT_TRUE(doc.at("differs").get<bool>());
+    std::vector<std::string> differing;
+    for (const json& part : doc.at("parts"))
+        for (const json& entry : part.at("entries"))
+            if (entry.at("differs").get<bool>())
+                differing.push_back(entry.at("key").get<std::string>() + "="
+                    + std::to_string(entry.at("current").get<unsigned>()));
+    EXPECT_EQ(std::vector<std::string>{"Arm1_Axis3_0006=1234"}, differing);
+    const std::string page2 = doc.at("html");
+    EXPECT_NE(std::string::npos, page2.find("rgb(255, 219, 155)\">1234</td>"));
+}
+
+// Bad input is refused with a message that names where, and nothing reaches a controller.
+TEST_F(Cli, BadInputIsRefusedAndNothingIsWritten)
+{
+    start(sim::robotBus());
+    const QString malformed = work_.filePath("broken.xml");
+    const QString large = work_.filePath("large.bin");
+    {
+        QFile file(malformed);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<zuvian><Parameters><Platform><Parameter Type=\"4\"");
+        QFile image(large);
+        ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+        image.write(QByteArray(0x40101, 'x'));
+    }
+    struct Case
+    {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{}, 2, "A subcommand is required"},
+        {{"check"}, 2, "--interface is required"},
+        {{"check", "-i", "sim0", "--bogus"}, 2, "--bogus"},
+        {{"check", "-i", "nosuch0"}, 1, "check on nosuch0: "},
+        {{"sii", "-i", "sim0", "12"}, 1, "sii on sim0, slave 12: slave 12 is not on the bus"},
+        {{"sii", "-i", "sim0", "0"}, 2, "slave"},
+        {{"reg-read", "-i", "sim0", "2", "0xfff0", "100"}, 2, "the length must be"},
+        {{"write-parameters", "-i", "sim0", "--file", "/nonexistent.xml"}, 2, "nonexistent"},
+        {{"write-parameters", "-i", "sim0", "--file", malformed.toStdString()}, 1,
+            "write-parameters: parameter file"},
+        {{"foe-write", "-i", "sim0", "7", "TMCM-841.bin", large.toStdString()}, 1,
+            "is larger than 262400 bytes; nothing was written"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(c.status, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    for (int p : positions()) {
+        EXPECT_TRUE(axis(p).receivedImage().empty()) << p;
+        EXPECT_EQ(0u, axis(p).interpreter().parameters().storedAxis(6)) << p;
+    }
+    EXPECT_TRUE(backups().isEmpty());
+}
+
+// The diagnostics on the robot: the slave list, a register, an SII, a state change.
+TEST_F(Cli, DiagnosticsReadTheBus)
+{
+    start(sim::robotBus());
+    const Outcome list = run({"slaves", "-i", "sim0", "--json"});
+    ASSERT_EQ(0, list.status) << list.err;
+    const json slaves = list.doc().at("slaves");
+    ASSERT_EQ(11u, slaves.size());
+    EXPECT_EQ("TMCM-174", slaves[1].at("name"));
+    EXPECT_EQ("PRE-OP", slaves[1].at("state"));
+
+    const Outcome reg = run({"reg-read", "-i", "sim0", "7", "0x0130", "2", "--json"});
+    ASSERT_EQ(0, reg.status) << reg.err;
+    EXPECT_EQ("0200", reg.doc().at("data")); // AL status: PRE-OP
+
+    const Outcome sii = run({"sii", "-i", "sim0", "7", "--json"});
+    ASSERT_EQ(0, sii.status) << sii.err;
+    EXPECT_EQ("TMCM-ZQ-841", sii.doc().at("name"));
+    EXPECT_FALSE(sii.doc().at("categories").empty());
+
+    const Outcome init = run({"states", "-i", "sim0", "init", "--slave", "7", "--json"});
+    ASSERT_EQ(0, init.status) << init.err;
+    EXPECT_EQ("INIT", init.doc().at("slaves")[0].at("state"));
+}
+
+// A capture of a check holds every frame in the order it passed: each request followed by its
+// own reply, all of them EtherCAT.
+TEST_F(Cli, CaptureOfACheckHoldsEveryFrameInOrder)
+{
+    start(sim::robotBus());
+    const std::string path = work_.filePath("check.pcap").toStdString();
+    const Outcome check = run({"check", "-i", "sim0", "--capture", path});
+    ASSERT_EQ(0, check.status) << check.err;
+
+    char error[PCAP_ERRBUF_SIZE];
+    pcap_t* capture = pcap_open_offline(path.c_str(), error);
+    ASSERT_NE(nullptr, capture) << error;
+    EXPECT_EQ(DLT_EN10MB, pcap_datalink(capture));
+    std::vector<std::vector<uint8_t>> frames;
+    struct pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    while (pcap_next_ex(capture, &header, &data) == 1)
+        frames.emplace_back(data, data + header->caplen);
+    pcap_close(capture);
+
+    ASSERT_GT(frames.size(), 20u);
+    ASSERT_EQ(0u, frames.size() % 2);
+    for (size_t i = 0; i < frames.size(); i += 2) {
+        const auto& sent = frames[i];
+        const auto& received = frames[i + 1];
+        ASSERT_GE(sent.size(), 18u);
+        ASSERT_EQ(sent.size(), received.size());
+        EXPECT_EQ(0x88, sent[12]);
+        EXPECT_EQ(0xA4, sent[13]);
+        // Command and index of the first datagram come back unchanged.
+        EXPECT_EQ(sent[16], received[16]) << i;
+        EXPECT_EQ(sent[17], received[17]) << i;
+    }
+}
+
+// The report's HTML where it guards real behaviour: no set, a wheel base that cannot be one,
+// the section rows of both parts, and text from the file shown as text.
+TEST_F(Cli, ReportHtmlEdgeCases)
+{
+    EtherCatWrapper empty;
+    EXPECT_EQ(QStringLiteral("<div style=\"color:red;font-size:10pt;font-weight:bold\">Fehler: "
+                             "Keine Parameter definiert oder Device nicht verfügbar!</div>"),
+        empty.GetEtherCatParametersInHtml());
+    EXPECT_FALSE(empty.CompareParameters("Arm1"));
+
+    sim::ControllerBus wide;
+    wide.chain.add(sim::makePlainSlave(1));
+    for (int i = 0; i < 18; ++i)
+        sim::MotorController::addTo(wide.chain, sim::ControllerModel::Tmcm174);
+    start(std::move(wide));
+    {
+        EtherCatWrapper ecat;
+        ecat.InitEtherCat("Platform", SimBus::Primary);
+        ecat.LoadConfiguration(":/res/param.xml", 0, EtherCatWrapper::Platform, 2);
+        ASSERT_FALSE(ecat.GetConfigParameters().isEmpty());
+        EXPECT_EQ(QStringLiteral("<div style=\"color:red;font-size:10pt;font-weight:bold\">No "
+                                 "slaves found!</div>"),
+            ecat.GetEtherCatParametersInHtml());
+        ecat.StopEthercat();
+    }
+
+    start(sim::robotBus());
+    const QString file = work_.filePath("odd.xml");
+    {
+        QFile odd(file);
+        ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
+        odd.write("<zuvian><Parameters><Platform><Parameter Type=\"4\" Desc=\"a &lt;b&gt; c\" "
+                  "Value=\"7\"/></Platform><Arm>");
+        for (int a = 1; a <= 5; ++a)
+            odd.write(QStringLiteral("<Axis%1><Parameter Type=\"4\" Desc=\"v\" Value=\"0\"/>"
+                                     "</Axis%1>")
+                          .arg(a)
+                          .toUtf8());
+        odd.write("</Arm></Parameters></zuvian>");
+    }
+    const Outcome r = run({"report", "-i", "sim0", "--file", file.toStdString()});
+    EXPECT_EQ(3, r.status) << r.err;
+    const QString page = QString::fromStdString(r.out);
+    EXPECT_EQ(1, page.count("Axis 1 - 4"));
+    for (int a = 1; a <= 5; ++a)
+        EXPECT_EQ(1, page.count(QStringLiteral("font-weight:bold;width:100px\">Axis%1<").arg(a)));
+    EXPECT_TRUE(page.contains("a &lt;b&gt; c"));
+    EXPECT_FALSE(page.contains("a <b> c"));
+}
