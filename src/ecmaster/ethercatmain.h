@@ -187,9 +187,20 @@ int ec_mbxempty(uint16 slave, int timeout);
  * shows the message), 0 when the slave has no usable mailbox or the mailbox stayed full, negative
  * when the write got no answer and may or may not have landed. The write is never repeated. */
 int ec_mbxsend(uint16 slave, ec_mbxbuft *mbx, int timeout);
+/* ec_mbxsend for a protocol whose replies carry no counter: a message waiting in the read
+ * mailbox (a late reply, or a second one to a request the bus delivered twice) is read into
+ * `scratch` and dropped first, since it would be taken for the answer to this request. One read of
+ * both SyncManagers' status serves that check and the wait for a free write mailbox. Same results
+ * as ec_mbxsend. */
+int ec_mbxsendfresh(uint16 slave, ec_mbxbuft *mbx, ec_mbxbuft *scratch, int timeout);
+
+/* How often ec_mbxsendcounted writes a message whose landing it cannot see. */
+#define EC_MBXSENDTRIES 4
+
 /* ec_mbxsend for a message whose header carries a mailbox counter: a write that may not have
- * landed is written once more unchanged. A slave drops a message that repeats the counter of the
- * one before, so the request is acted on once either way. Same results as ec_mbxsend. */
+ * landed is written again unchanged, up to EC_MBXSENDTRIES writes in all. A slave drops a message
+ * that repeats the counter of the one before, so the request is acted on once either way. Same
+ * results as ec_mbxsend. */
 int ec_mbxsendcounted(uint16 slave, ec_mbxbuft *mbx, int timeout);
 /* Working counter of the read (> 0: a message is in mbx); 0 or less when nothing arrived in time
  * or the slave has no usable mailbox. */

@@ -64,12 +64,8 @@ static int ec_mbxusable(uint16 len)
  * write is never repeated here, and when its reply is lost the mailbox tells what happened: it was
  * empty before, so a full mailbox now is this message. An empty one leaves it open, since a slave
  * may already have taken the message out. */
-int ec_mbxsend(uint16 slave, ec_mbxbuft *mbx, int timeout)
+static int ec_mbxwrite(uint16 slave, ec_mbxbuft *mbx)
 {
-   if (!mbx || !ec_intable(slave) || !ec_mbxusable(ec_slave[slave].mbx_l))
-      return 0;
-   if (!ec_mbxempty(slave, timeout))
-      return 0;
    uint16 configadr = ec_slave[slave].configadr;
    int wkc = ec_FPWRonce(configadr, ec_slave[slave].mbx_wo, ec_slave[slave].mbx_l, mbx,
                          EC_TIMEOUT_FRAME);
@@ -82,10 +78,38 @@ int ec_mbxsend(uint16 slave, ec_mbxbuft *mbx, int timeout)
    return wkc;
 }
 
+int ec_mbxsend(uint16 slave, ec_mbxbuft *mbx, int timeout)
+{
+   if (!mbx || !ec_intable(slave) || !ec_mbxusable(ec_slave[slave].mbx_l))
+      return 0;
+   if (!ec_mbxempty(slave, timeout))
+      return 0;
+   return ec_mbxwrite(slave, mbx);
+}
+
+int ec_mbxsendfresh(uint16 slave, ec_mbxbuft *mbx, ec_mbxbuft *scratch, int timeout)
+{
+   if (!mbx || !scratch || !ec_intable(slave) || !ec_mbxusable(ec_slave[slave].mbx_l))
+      return 0;
+   /* SyncManager 0's status through SyncManager 1's: one read tells both whether a message
+    * waits and whether the write mailbox is free. */
+   uint8 status[ECT_REG_SM1STAT - ECT_REG_SM0STAT + 1];
+   memset(status, 0, sizeof status);
+   int wkc = ec_FPRD(ec_slave[slave].configadr, ECT_REG_SM0STAT, sizeof status, status,
+                     EC_TIMEOUT_FRAME);
+   int writefull = wkc <= 0 || (status[0] & EC_SMSTAT_MBXFULL);
+   int readfull = wkc <= 0 || (status[sizeof status - 1] & EC_SMSTAT_MBXFULL);
+   if (readfull && ec_mbxusable(ec_slave[slave].mbx_rl))
+      (void)ec_mbxreceive(slave, scratch, 0); /* whatever waits is stale: dropped */
+   if (writefull && !ec_mbxempty(slave, timeout))
+      return 0;
+   return ec_mbxwrite(slave, mbx);
+}
+
 int ec_mbxsendcounted(uint16 slave, ec_mbxbuft *mbx, int timeout)
 {
    int wkc = ec_mbxsend(slave, mbx, timeout);
-   if (wkc < 0)
+   for (int repeat = 1; wkc < 0 && repeat < EC_MBXSENDTRIES; repeat++)
       wkc = ec_mbxsend(slave, mbx, timeout);
    return wkc;
 }

@@ -134,7 +134,7 @@ int ec_waitinframe(uint8 idx, int timeout);
 int ec_srconfirm(uint8 idx, int timeout);
 
 /* As ec_srconfirm, but the frame is sent once and never repeated: for a write that must not land
- * twice (a mailbox message). Its reply is awaited for the same time. */
+ * twice (a mailbox message). Its reply is awaited at least EC_TIMEOUT_SAFE. */
 int ec_srconfirmonce(uint8 idx, int timeout);
 
 /* Open the master's port on ifname: 1 when open, 0 when not. */

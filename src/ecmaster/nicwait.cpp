@@ -164,9 +164,12 @@ static int ec_exchangeframe(uint8 idx, int timeout, int resend)
 {
    if (idx >= EC_MAXBUF)
       return EC_NOFRAME;
+   /* A frame sent once cannot be made up for by a repetition; waiting long for its reply would
+    * only delay the caller's check of whether it landed. */
+   int least = resend ? EC_TIMEOUT_REPLY : EC_TIMEOUT_SAFE;
    int patience = timeout;
-   if (timeout >= EC_RETRYINTERVAL && timeout < EC_TIMEOUT_REPLY)
-      patience = EC_TIMEOUT_REPLY;
+   if (timeout >= EC_RETRYINTERVAL && timeout < least)
+      patience = least;
    struct timeval overall = ec_deadline(patience);
    int wkc = EC_NOFRAME;
    int sends = 0;

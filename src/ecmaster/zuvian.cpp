@@ -47,10 +47,6 @@ static char mcp_flagtexts[12][56] = {
 static ec_mbxbuft mcp_txbuf;
 static ec_mbxbuft mcp_rxbuf;
 
-/* Per axis, 1 when the reply to the last request was read: a controller answers each request
- * once, so nothing late can be waiting and the next request needs no look for a stale reply,
- * which saves a frame per command. 0 at start and after a request whose reply did not come. */
-static uint8 mcp_settled[EC_MAXSLAVE];
 
 static_assert(sizeof(MCP_Transmit) == MCP_RECORD_SIZE, "request record is 8 bytes");
 static_assert(sizeof(MCP_Receive) == MCP_RECORD_SIZE, "reply record is 8 bytes");
@@ -102,19 +98,16 @@ uint32 mcp_replyvalue(const ec_mbxbuft *mbx)
  *
  * The records carry no counter, so a reply that came too late for its own request would be taken
  * for the answer to this one: a late echo of 4000 would confirm a write of 4000 to another
- * parameter. Such a reply is fetched and dropped first (one status read when nothing waits). */
+ * parameter, and one extra reply to a request the bus delivered twice would shift every answer
+ * after it. Such a reply is fetched and dropped first; the status read that looks for it also
+ * tells that the write mailbox is free, so a command costs four frames when nothing waits. */
 static int mcp_send(int axis)
 {
    if (!mcp_validaxis(axis) || !mcp_usablelength(ec_slave[axis].mbx_l))
    {
       return 0;
    }
-   if (!mcp_settled[axis] && mcp_usablelength(ec_slave[axis].mbx_rl))
-   {
-      (void)ec_mbxreceive((uint16)axis, &mcp_rxbuf, 0); /* whatever waits is stale: dropped */
-   }
-   mcp_settled[axis] = 0;
-   return ec_mbxsend((uint16)axis, &mcp_txbuf, MCP_TIMEOUT_SEND);
+   return ec_mbxsendfresh((uint16)axis, &mcp_txbuf, &mcp_rxbuf, MCP_TIMEOUT_SEND);
 }
 
 int mcp_sendcommand(uint8 axis, uint8 command, uint8 type, uint8 motor, uint32 value)
@@ -137,7 +130,6 @@ uint32 mbx_ethercatRecieve(int axis)
    {
       return MCP_NOREPLY;
    }
-   mcp_settled[axis] = 1;
    return mcp_replyvalue(&mcp_rxbuf);
 }
 
