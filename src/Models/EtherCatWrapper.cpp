@@ -85,6 +85,7 @@ int EtherCatWrapper::InitEtherCat(QString setup, QString eth)
     // nobody to answer the state request.
     ethercatRunning = info.allslavecnt != 0 || info.error != nullptr;
     opened = ethercatRunning;
+    bringUpError = info.error != nullptr ? QString::fromLatin1(info.error) : QString();
 
     allSlavesCnt = int(info.allslavecnt);
     if (allSlavesCnt == armAloneSlaves)
@@ -241,6 +242,11 @@ QString EtherCatWrapper::GetFirmWareVersion(quint8 slave, bool* answered)
 bool EtherCatWrapper::portOpened() const
 {
     return opened;
+}
+
+QString EtherCatWrapper::busError() const
+{
+    return bringUpError;
 }
 
 QString EtherCatWrapper::GetSlaveName(quint8 slave)

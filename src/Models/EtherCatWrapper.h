@@ -41,6 +41,9 @@ public:
     // Returns true when the last InitEtherCat could open the port on its interface (whether or
     // not a slave answered there).
     bool portOpened() const;
+    // Returns what the last InitEtherCat's bring-up said went wrong ("ERROR: ..."); empty when
+    // it said nothing.
+    QString busError() const;
     // Takes every slave to SAFE-OP and closes the port.
     void StopEthercat();
 
@@ -163,6 +166,7 @@ private:
     bool arm1 = false;
     bool ethercatRunning = false;
     bool opened = false;
+    QString bringUpError;
 };
 
 #endif // ETHERCATWRAPPER_H

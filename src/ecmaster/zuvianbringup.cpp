@@ -22,6 +22,7 @@ uint8 initSineAxis[ZUVIAN_MAXSINEAXES];
 static char zuvian_textnoslaves[] = "ERROR: No slaves found!";
 static char zuvian_textnotop[] = "ERROR:Not all slaves reached operational state";
 static char zuvian_textsii[] = "ERROR: The EEPROM of a slave could not be read!";
+static char zuvian_texttoomany[] = "ERROR: More slaves on the bus than the master can hold!";
 
 typedef enum
 {
@@ -102,6 +103,13 @@ int init_ethercatMaster(EtherCat_Info *eInf)
       printf("The EEPROM (SII) of a slave could not be read completely\n");
       zuvian_clearcounts(eInf);
       eInf->error = zuvian_textsii;
+      return 0;
+   }
+   if (found == EC_TOOMANYSLAVES)
+   {
+      printf("More slaves on the bus than the master can hold\n");
+      zuvian_clearcounts(eInf);
+      eInf->error = zuvian_texttoomany;
       return 0;
    }
    if (found <= 0)

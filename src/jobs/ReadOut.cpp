@@ -64,6 +64,10 @@ void judge(PartReading& part, const QStringList& names)
 // The line that says why the bring-up did not give a usable bus.
 QString unusableCause(const EtherCatWrapper& wrapper, const QString& eth)
 {
+    // Slaves answered but could not be enumerated: the cable is fine, the bring-up knows why.
+    const QString error = wrapper.busError();
+    if (wrapper.GetAllSlaves() == 0 && !error.isEmpty() && !error.contains("No slaves found"))
+        return error.mid(error.indexOf(':') + 1).trimmed();
     if (wrapper.GetAllSlaves() == 0)
         return LinkDiagnosis::explain(eth, wrapper.portOpened());
     return QStringLiteral("%1 slaves answered, %2 of them arm and %3 platform controllers: an arm "

@@ -31,6 +31,12 @@ enum class Flow { Check, Firmware, Parameters };
 
 struct Row
 {
+    Row(std::vector<std::string> faults, Flow flow, std::string expected, std::string error,
+        bool afterCheck = false, std::string cause = "")
+        : faults(std::move(faults)), flow(flow), expected(std::move(expected)),
+          error(std::move(error)), afterCheck(afterCheck), cause(std::move(cause))
+    {
+    }
     std::vector<std::string> faults;
     Flow flow;
     // What the flow must report, in the words of `observed` below.
@@ -38,7 +44,9 @@ struct Row
     // An entry the master's error list must hold afterwards ("" for none required).
     std::string error;
     // The faults come after a first Check Version session: the bus changed between sessions.
-    bool afterCheck = false;
+    bool afterCheck;
+    // Words the operator's text must hold ("" for none required): the cause, not a guess.
+    std::string cause;
 };
 
 // Image sizes (bytes) at a share of the arm controllers' image, for the power losses.
@@ -148,6 +156,8 @@ public:
         result_.errors = errorsText();
         if (!row_.error.empty() && result_.errors.find(row_.error) == std::string::npos)
             result_.violations.push_back("error list lacks " + row_.error);
+        if (!row_.cause.empty() && result_.detail.find(row_.cause) == std::string::npos)
+            result_.violations.push_back("the text does not say " + row_.cause);
         const QStringList left = QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden
                                                              | QDir::System | QDir::NoDotAndDotDot);
         if (!left.isEmpty())
@@ -324,12 +334,12 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"power-loss-store:8"}, P, "arm unconfirmed, platform written", ""},
         {{"command-silent:2"}, P, "arm written, platform unconfirmed", ""},
         {{"restart:7:3000"}, F, "failed at arm 1 (-6)", ""},
-        {{"eeprom-busy:3"}, C, "read-out failed", ""},
+        {{"eeprom-busy:3"}, C, "read-out failed", "", false, "EEPROM of a slave could not be read"},
         {{"eeprom-refuse:7:2"}, C, "read", ""},
         {{"sii-length:7"}, C, "no reply: arm incomplete", ""},
         {{"unplug:11"}, F, "read-out failed", "", true},
-        {{"extra-slaves:7"}, C, "read-out failed", ""},
-        {{"extra-slaves:190"}, C, "read-out failed", ""},
+        {{"extra-slaves:7"}, C, "read-out failed", "", false, "18 slaves answered"},
+        {{"extra-slaves:190"}, C, "read-out failed", "", false, "More slaves on the bus than"},
     };
 
     std::string report;
