@@ -17,8 +17,9 @@
  * message the master writes, the number of replies (0..3) and the replies as chunks. The virtual
  * clock runs fast, so the master's time-outs end after a few dozen polls.
  *
- * The bus is enumerated once per process; before each run the mailboxes are emptied and the
- * master's mailbox counters reset, so a run does not depend on the runs before it.
+ * The bus is enumerated once per process (and again every 20000 runs); before each run the
+ * mailboxes are emptied and the master's mailbox counters reset, so a run does not depend on the
+ * runs before it.
  *
  * Seeds: ZUVIAN_SEED_DIR=dir ./fuzz_mailbox runs every exchange against the virtual bus's own
  * servers (the CoE test slave's dictionary, the SoE test drive, an FoE server and a motor
@@ -110,9 +111,19 @@ struct Bus
     std::shared_ptr<ScriptedHandler> handler[2];
 };
 
+/* The slaves keep every message the master wrote (for tests), so a long run would grow without
+ * end: the bus is built anew after this many runs. */
+constexpr int RunsPerBus = 20000;
+
 Bus &theBus()
 {
     static Bus b;
+    static int runs = 0;
+    if (b.bus && ++runs >= RunsPerBus) {
+        ec_close();
+        b.bus.reset();
+        runs = 0;
+    }
     if (b.bus)
         return b;
     sim::Chain chain;

@@ -7,8 +7,9 @@
  * parameter's current value from the controllers), and the Configuration XML access that other
  * readers of such files use (sections by name, elements by attribute, attribute values).
  *
- * The controllers are the virtual robot's (wheel base and arm, 11 slaves), brought up once per
- * process through EtherCatWrapper::InitEtherCat as the window does; loading only reads from them.
+ * The controllers are the virtual robot's (wheel base and arm, 11 slaves), brought up through
+ * EtherCatWrapper::InitEtherCat as the window does, once per process and again every 5000 runs;
+ * loading only reads from them.
  *
  * Input: the file's bytes. Seeds: the shipped parameter file and a few variants of it in
  * fuzz/corpus/fuzz_parameterxml.
@@ -41,9 +42,19 @@ struct Session
     std::string file;
 };
 
+/* The virtual controllers keep every message the master wrote (for tests), so a long run would
+ * grow without end: the session is opened anew after this many runs. */
+constexpr int RunsPerSession = 5000;
+
 Session &session()
 {
     static Session s;
+    static int runs = 0;
+    if (s.ecat && ++runs >= RunsPerSession) {
+        s.ecat.reset(); // closes the bus session
+        s.bus.reset();
+        runs = 0;
+    }
     if (s.ecat)
         return s;
     s.bus = std::make_unique<FuzzBus>(*sim::layouts().build("robot"));
@@ -52,10 +63,18 @@ Session &session()
         std::fprintf(stderr, "fuzz_parameterxml: the virtual robot did not come up\n");
         std::abort();
     }
-    char dir[] = "/tmp/fuzz_parameterxml.XXXXXX";
-    if (!mkdtemp(dir))
-        std::abort();
-    s.file = std::string(dir) + "/param.xml";
+    if (s.file.empty()) {
+        char dir[] = "/tmp/fuzz_parameterxml.XXXXXX";
+        if (!mkdtemp(dir))
+            std::abort();
+        s.file = std::string(dir) + "/param.xml";
+        static const std::string tempDir = dir;
+        static const std::string tempFile = s.file;
+        std::atexit([] {
+            std::remove(tempFile.c_str());
+            rmdir(tempDir.c_str());
+        });
+    }
     return s;
 }
 
