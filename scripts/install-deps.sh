@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs the Debian packages the build needs; "test" adds what the test suite needs.
+# Installs the Debian packages the build needs; "test" adds what the test suite needs, "fuzz" the
+# compiler and runtime of the fuzz targets (scripts/fuzz.sh). Both may be given.
 # Run as root on Debian 12.
 set -eu
 
@@ -9,9 +10,13 @@ packages="$packages iproute2 libcap2-bin"
 packages="$packages libcli11-dev nlohmann-json3-dev libpcap-dev"
 # the Debian package: man pages from --help, cpack's DEB generator
 packages="$packages help2man dpkg-dev fakeroot file"
-if [ "${1:-}" = "test" ]; then
-  packages="$packages googletest libgtest-dev"
-fi
+for extra in "$@"; do
+  case "$extra" in
+    test) packages="$packages googletest libgtest-dev" ;;
+    fuzz) packages="$packages clang-14 libclang-rt-14-dev" ;;
+    *) echo "unknown package set: $extra" >&2; exit 2 ;;
+  esac
+done
 
 missing=""
 for p in $packages; do

@@ -1,11 +1,13 @@
 #!/bin/bash
 # Installs what the tests need, then builds and runs the whole test suite twice: once plain and
 # optimized (RelWithDebInfo, where the compiler's flow analysis finds what a debug build does not
-# see) and once unoptimized with AddressSanitizer and UndefinedBehaviorSanitizer. Run as root on
-# Debian 12 (the raw socket tests create a veth pair and need root).
+# see) and once unoptimized with AddressSanitizer and UndefinedBehaviorSanitizer; then runs every
+# fuzz target for 20 seconds from its corpus, so an input that once crashed cannot crash again
+# unnoticed (ZUVIAN_FUZZ_SECONDS changes the time, 0 skips the step). Run as root on Debian 12
+# (the raw socket tests create a veth pair and need root).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/install-deps.sh" test
+"$top/scripts/install-deps.sh" test fuzz
 
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
@@ -32,4 +34,12 @@ for variant in plain sanitize; do
     status=1
   fi
 done
+
+fuzz_seconds="${ZUVIAN_FUZZ_SECONDS:-20}"
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "=== fuzz targets (${fuzz_seconds} s each) ==="
+  if ! "$top/scripts/fuzz.sh" "$fuzz_seconds"; then
+    status=1
+  fi
+fi
 exit $status
