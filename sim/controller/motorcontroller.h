@@ -84,7 +84,6 @@ private:
     std::shared_ptr<CommandMailbox> commands_;
     std::shared_ptr<FoeServer> foe_;
     ControllerFaults faults_;
-    bool powerFails_ = false;
     bool applicationLost_ = false;
 };
 
