@@ -17,7 +17,7 @@
  * message the master writes, the number of replies (0..3) and the replies as chunks. The virtual
  * clock runs fast, so the master's time-outs end after a few dozen polls.
  *
- * The bus is enumerated once per process (and again every 20000 runs); before each run the
+ * The bus is enumerated once per process (and again every 5000 runs); before each run the
  * mailboxes are emptied and the master's mailbox counters reset, so a run does not depend on the
  * runs before it.
  *
@@ -113,7 +113,7 @@ struct Bus
 
 /* The slaves keep every message the master wrote (for tests), so a long run would grow without
  * end: the bus is built anew after this many runs. */
-constexpr int RunsPerBus = 20000;
+constexpr int RunsPerBus = 5000;
 
 Bus &theBus()
 {

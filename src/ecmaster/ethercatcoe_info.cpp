@@ -219,10 +219,14 @@ int ec_readOE(uint16 Item, ec_ODlistt *pODlist, ec_OElistt *pOElist)
    }
    pOElist->Entries = 0;
    int wkc = 0;
+   /* Two failures in a row end the walk: a slave that stopped answering would otherwise cost one
+    * mailbox time-out per announced entry, up to 256 of them. A single failure is passed over. */
+   int failed = 0;
    /* A 16-bit counter, so that a maximum sub-index of 255 ends the loop. */
-   for (uint16 sub = 0; sub <= pODlist->MaxSub[Item]; sub++)
+   for (uint16 sub = 0; sub <= pODlist->MaxSub[Item] && failed < 2; sub++)
    {
       wkc = ec_readOEsingle(Item, (uint8)sub, pODlist, pOElist);
+      failed = wkc > 0 ? 0 : failed + 1;
    }
    return wkc;
 }

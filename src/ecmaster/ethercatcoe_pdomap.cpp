@@ -5,7 +5,8 @@
  * SM k, and each PDO mapping object lists its entries with the bit length in the low byte. The
  * plain variant reads every value on its own, the CA variant whole objects with complete access
  * into the scratch records below. Only the first read of each walk is judged: a later read that
- * fails counts as nothing assigned, so a half-broken dictionary still yields what it can.
+ * fails counts as nothing assigned, so a half-broken dictionary still yields what it can, but two
+ * failures in a row end the walk.
  */
 #include "ethercatcoe.h"
 #include "ethercatcoe_private.h"
@@ -14,6 +15,11 @@
 ec_SMcommtypet ec_SMcommtype;
 ec_PDOassignt ec_PDOassign;
 ec_PDOdesct ec_PDOdesc;
+
+/* A walk entry by entry ends after this many reads in a row failed. A single failed read is a hole
+ * in the dictionary and is passed over; a slave that stopped answering would otherwise cost one
+ * mailbox time-out (0.7 s) per announced entry, up to 255 of them per PDO and per assignment. */
+#define EC_PDOMAP_MAXFAILS 2
 
 /* Sync manager type codes as 0x1C00 reports them. */
 #define ECX_SMT_MBXIN 2
@@ -29,11 +35,13 @@ static int ecx_pdobits(uint16 Slave, uint16 pdoindex)
    int rdl = sizeof(entries);
    (void)ec_SDOread(Slave, pdoindex, 0x00, FALSE, &rdl, &entries, EC_TIMEOUT_MBXRX);
    int bits = 0;
-   for (int sub = 1; sub <= entries; sub++)
+   int failed = 0;
+   for (int sub = 1; sub <= entries && failed < EC_PDOMAP_MAXFAILS; sub++)
    {
       uint32 entry = 0;
       rdl = sizeof(entry);
-      (void)ec_SDOread(Slave, pdoindex, (uint8)sub, FALSE, &rdl, &entry, EC_TIMEOUT_MBXRX);
+      int wkc = ec_SDOread(Slave, pdoindex, (uint8)sub, FALSE, &rdl, &entry, EC_TIMEOUT_MBXRX);
+      failed = wkc > 0 ? 0 : failed + 1;
       bits += entry & 0xFF;
    }
    return bits;
@@ -54,11 +62,14 @@ int ec_readPDOassign(uint16 Slave, uint16 PDOassign)
       count = 255;
    }
    int bits = 0;
-   for (int sub = 1; sub <= count; sub++)
+   int failed = 0;
+   for (int sub = 1; sub <= count && failed < EC_PDOMAP_MAXFAILS; sub++)
    {
       uint16 pdoindex = 0;
       rdl = sizeof(pdoindex);
-      (void)ec_SDOread(Slave, PDOassign, (uint8)sub, FALSE, &rdl, &pdoindex, EC_TIMEOUT_MBXRX);
+      int subwkc = ec_SDOread(Slave, PDOassign, (uint8)sub, FALSE, &rdl, &pdoindex,
+                              EC_TIMEOUT_MBXRX);
+      failed = subwkc > 0 ? 0 : failed + 1;
       if (pdoindex != 0)
       {
          bits += ecx_pdobits(Slave, pdoindex);
