@@ -58,9 +58,23 @@ public:
         if (ec_init(context_.eth.c_str()) <= 0)
             return str(LinkDiagnosis::explain(context_.interface(), false));
         opened_ = true;
-        if (ec_config_init(FALSE) <= 0)
+        const int found = ec_config_init(FALSE);
+        if (found == EC_SIIFAILED)
+            return "the EEPROM of a slave could not be read";
+        if (found == EC_TOOMANYSLAVES)
+            return "more slaves on the bus than the master can hold";
+        if (found <= 0)
             return str(LinkDiagnosis::explain(context_.interface(), true));
         return std::string();
+    }
+
+    // As open, and then checkSlave unless `slave` is 0 (all slaves).
+    std::string openFor(int slave)
+    {
+        std::string problem = open();
+        if (problem.empty() && slave != 0)
+            problem = checkSlave(slave);
+        return problem;
     }
 
     // Returns an empty text when `slave` is on the bus, or the message that says it is not.
@@ -220,9 +234,7 @@ Result states(Context& context, int slave, const std::string& state)
         if (state == name.first)
             wanted = name.second;
     Session session(context);
-    std::string problem = session.open();
-    if (problem.empty() && slave != 0)
-        problem = Session::checkSlave(slave);
+    const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "states", slave) + ": " + problem);
 
@@ -264,9 +276,7 @@ Result states(Context& context, int slave, const std::string& state)
 Result sii(Context& context, int slave)
 {
     Session session(context);
-    std::string problem = session.open();
-    if (problem.empty())
-        problem = Session::checkSlave(slave);
+    const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "sii", slave) + ": " + problem);
     if (esifailed[slave])
@@ -322,9 +332,7 @@ Result sii(Context& context, int slave)
 Result sdoRead(Context& context, int slave, int index, int subindex)
 {
     Session session(context);
-    std::string problem = session.open();
-    if (problem.empty())
-        problem = Session::checkSlave(slave);
+    const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "sdo-read", slave) + ": " + problem);
     static uint8 data[maxSdoSize];
@@ -354,9 +362,7 @@ Result sdoWrite(Context& context, int slave, int index, int subindex, const std:
         return result;
     }
     Session session(context);
-    std::string problem = session.open();
-    if (problem.empty())
-        problem = Session::checkSlave(slave);
+    const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "sdo-write", slave) + ": " + problem);
     QByteArray data = bytes;
@@ -377,9 +383,7 @@ Result foeRead(Context& context, int slave, const std::string& name, const std::
     unsigned password)
 {
     Session session(context);
-    std::string problem = session.open();
-    if (problem.empty())
-        problem = Session::checkSlave(slave);
+    const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "foe-read", slave) + ": " + problem);
     static uint8 data[WriteFirmware::FileBufferSize];
@@ -415,9 +419,7 @@ Result foeWrite(Context& context, int slave, const std::string& name, const std:
         return failure("foe-write: " + input + " is larger than "
             + std::to_string(WriteFirmware::FileBufferSize) + " bytes; nothing was written");
     Session session(context);
-    std::string problem = session.open();
-    if (problem.empty())
-        problem = Session::checkSlave(slave);
+    const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "foe-write", slave) + ": " + problem);
     std::vector<char> fileName(name.begin(), name.end());
@@ -444,9 +446,7 @@ Result regRead(Context& context, int slave, int address, int length)
         return result;
     }
     Session session(context);
-    std::string problem = session.open();
-    if (problem.empty())
-        problem = Session::checkSlave(slave);
+    const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "reg-read", slave) + ": " + problem);
     static uint8 data[maxRegisterLength];
