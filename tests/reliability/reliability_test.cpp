@@ -1,10 +1,8 @@
 // The master on a bus that behaves as a loaded host or switch does: replies held back past the
-// 500 us datagram time-out, frames lost on the way out or back, replies delivered twice. The
-// robot's controllers still get exactly the image, the parameters and the read-outs, every write
-// lands once, and no frame index is used up.
+// 500 us datagram time-out, frames lost on the way out or back, replies delivered twice. Every
+// write lands once, reads come back right, and no frame index is used up. (The whole flows under
+// such faults, firmware images included, are the fault matrix's.)
 #include "simbus.h"
-#include "workdir.h"
-#include "writefirmware.h"
 
 #include "coe/demodictionary.h"
 #include "controller/controllerlayouts.h"
@@ -12,7 +10,6 @@
 #include "ethercatconfig.h"
 #include "ethercatcoe.h"
 #include "ethercatconfigmap.h"
-#include "ethercatfoe.h"
 #include "ethercatmain.h"
 #include "nicdrv.h"
 #include "zuvian.h"
@@ -52,14 +49,6 @@ Datagram firstDatagram(const sim::Bytes &frame)
     if (frame.size() >= header + EC_DGHEADERSIZE + length)
         d.data.assign(p + EC_DGHEADERSIZE, p + EC_DGHEADERSIZE + length);
     return d;
-}
-
-// A mailbox write that carries FoE DATA packet `packet`.
-bool isFoeData(const sim::Bytes &frame, uint32 packet)
-{
-    const Datagram d = firstDatagram(frame);
-    return d.command == EC_CMD_FPWR && d.data.size() >= 12 && (d.data[5] & 0x0F) == ECT_MBXT_FOE &&
-           d.data[6] == ECT_FOE_DATA && d.data[8] == packet && d.data[9] == 0;
 }
 
 // A mailbox write that carries a CoE message.
@@ -182,47 +171,6 @@ std::string versionText(uint32 value)
     for (int shift = 24; shift >= 0; shift -= 8)
         text += char(value >> shift);
     return text;
-}
-
-std::vector<uint8_t> testImage(std::size_t size)
-{
-    std::vector<uint8_t> image(size);
-    for (std::size_t i = 0; i < size; i++)
-        image[i] = uint8_t(i * 7 + i / 251);
-    return image;
-}
-
-TEST_F(Unreliable, FirmwareDownloadDeliversTheExactImageThroughOneFaultInTheStream)
-{
-    auto afterData4 = std::make_shared<bool>(false);
-    const Fault faults[] = {
-        {"DATA 4 answered late", [](const sim::Bytes &f) { return isFoeData(f, 4); }, late(800)},
-        {"DATA 4 answered 3 ms late", [](const sim::Bytes &f) { return isFoeData(f, 4); }, late(3000)},
-        {"reply to DATA 4 lost", [](const sim::Bytes &f) { return isFoeData(f, 4); }, lostReply()},
-        {"DATA 4 lost on the way", [](const sim::Bytes &f) { return isFoeData(f, 4); }, lostRequest()},
-        {"DATA 4 answered twice", [](const sim::Bytes &f) { return isFoeData(f, 4); }, twice()},
-        {"its acknowledge read answered late",
-         [afterData4](const sim::Bytes &f) {
-             *afterData4 = *afterData4 || isFoeData(f, 4);
-             return *afterData4 && isMailboxRead(f);
-         },
-         late(900)},
-    };
-    foetest::WorkDir dir;
-    const std::vector<uint8_t> image = testImage(3000);
-    dir.put("TMCM-841.bin", image);
-    for (const Fault &fault : faults) {
-        SCOPED_TRACE(fault.name);
-        *afterData4 = false;
-        inject(fault);
-        testing::internal::CaptureStdout();
-        const int result = WriteFirmware().writeFirmware(SimBus::Primary, kArmAxis1);
-        testing::internal::GetCapturedStdout();
-        EXPECT_EQ(0, result);
-        EXPECT_EQ(image, axis(kArmAxis1).receivedImage());
-        EXPECT_EQ(0, bus_->openHandles());
-        axis(kArmAxis1).installFirmware({});
-    }
 }
 
 TEST_F(Unreliable, CommandMailboxConfirmsEveryWriteOnceAndReadsEveryValue)
