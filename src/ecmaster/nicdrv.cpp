@@ -38,6 +38,8 @@ int sockhandle = -1;
 int sockhandle2 = -1;
 uint8 ec_lastidx;
 int ec_redstate = ECT_RED_NONE;
+/* Per index: an exact copy of the request came back on the primary port (see ec_inframe). */
+static uint8 ec_copyback[EC_MAXBUF];
 
 ec_stackT ec_stack[2] = {
    {&sockhandle, ec_txbuf, ec_txbuflength, &ec_tempinbuf, ec_rxbuf, ec_rxbufstat, ec_rxsa},
@@ -222,6 +224,8 @@ int ec_outframe(uint8 idx, int stacknumber)
       sent = link->send(link->ctx, *stack->sock, stack->txbuf[idx], length);
    }
    stack->rxbufstat[idx] = EC_BUF_TX;
+   if (stacknumber == 0)
+      ec_copyback[idx] = 0;
    return sent;
 }
 
@@ -320,6 +324,14 @@ static int ec_answersrequest(const uint8 *raw, uint8 idx)
    return countsaddress || ec_get16(reply + 4) == ec_get16(request + 4);
 }
 
+/* 1 when the EtherCAT part received for idx is byte for byte the request that stands in
+ * ec_txbuf[idx]. */
+static int ec_isrequestcopy(const uint8 *raw, int length, uint8 idx)
+{
+   return length == ec_txbuflength[idx] - ETH_HEADERSIZE &&
+          memcmp(raw + ETH_HEADERSIZE, ec_txbuf[idx] + ETH_HEADERSIZE, (size_t)length) == 0;
+}
+
 /* Store a received EtherCAT part of `length` bytes as the reply for idx on port `stack`. Only
  * bytes that were received are copied; when the request under idx was longer, the rest of the
  * request's length is zeroed, so that nobody reads an earlier reply's bytes as this one's. */
@@ -342,6 +354,21 @@ static int ec_storedwkc(const uint8 *rxbuf)
    if (l + EC_WKCSIZE > EC_BUFSIZE)
       return EC_NOFRAME;
    return ec_get16(rxbuf + l);
+}
+
+int ec_copyreturned(uint8 idx)
+{
+   return idx < EC_MAXBUF && ec_copyback[idx] && ec_rxbufstat[idx] == EC_BUF_TX;
+}
+
+int ec_takecopy(uint8 idx)
+{
+   if (!ec_copyreturned(idx))
+      return EC_NOFRAME;
+   ec_rxbufstat[idx] = EC_BUF_COMPLETE;
+   /* The real reply may yet come: it must not be taken for the index's next request. */
+   ec_idxunanswered(idx);
+   return ec_storedwkc(ec_rxbuf[idx]);
 }
 
 int ec_inframe(uint8 idx, int stacknumber)
@@ -370,7 +397,15 @@ int ec_inframe(uint8 idx, int stacknumber)
           ec_answersrequest(raw, frameidx))
       {
          ec_storereply(stack, frameidx, raw, length);
-         if (frameidx == idx)
+         if (stacknumber == 0 && ec_redstate == ECT_RED_NONE && ec_isrequestcopy(raw, length, frameidx))
+         {
+            /* Exactly the request: no slave took part, or the frame never reached the bus (a loop
+             * in the network sends the master's frames straight back). The real reply may still
+             * follow, so the index stays open; the wait takes the copy only when nothing else
+             * comes (ec_takecopy). */
+            ec_copyback[frameidx] = 1;
+         }
+         else if (frameidx == idx)
          {
             rval = ec_get16(stack->rxbuf[idx] + length - EC_WKCSIZE);
             stack->rxbufstat[idx] = EC_BUF_COMPLETE;

@@ -99,6 +99,14 @@ void ec_idxunanswered(uint8 idx);
 /* Set the state of idx in both receive sets; an idx of 16 or more is ignored. */
 void ec_setbufstat(uint8 idx, int bufstat);
 
+/* 1 while the only thing that came back for idx on the primary port is an exact copy of its
+ * request: what a bus returns when no slave takes part, and also what a network loop returns
+ * before the bus has answered. */
+int ec_copyreturned(uint8 idx);
+/* Take that copy as the reply (working counter 0, index completed and kept out of use for a
+ * while): its working counter, or EC_NOFRAME when there is none. */
+int ec_takecopy(uint8 idx);
+
 /* Send ec_txbuf[idx] on port stacknumber and mark idx EC_BUF_TX there: the bytes sent, or -1
  * (also for a closed port, a bad index or port). */
 int ec_outframe(uint8 idx, int stacknumber);

@@ -20,6 +20,11 @@
  * hundred slaves, well below the retry interval. */
 #define EC_SPINTIME 100
 
+/* How long a wait goes on for a real reply after an exact copy of the request came back, in µs.
+ * An echo of the network comes a bus round trip before the bus's answer; an unanswered read of
+ * an empty mailbox is such a copy too and must not cost the mailbox's short deadlines much. */
+#define EC_COPYGRACE EC_SPINTIME
+
 static struct timeval ec_deadline(int timeout)
 {
    struct timeval tv;
@@ -52,6 +57,14 @@ static int ec_remaining(const struct timeval *deadline)
    if (usec <= 0)
       return 0;
    return usec > 1000000000L ? 1000000000 : (int)usec;
+}
+
+/* The earlier of `a` and `b`. */
+static struct timeval ec_earlier(struct timeval a, struct timeval b)
+{
+   if (a.tv_sec != b.tv_sec)
+      return a.tv_sec < b.tv_sec ? a : b;
+   return a.tv_usec < b.tv_usec ? a : b;
 }
 
 /* Bytes of the reply for idx as it stands in a receive buffer: the request's length without its
@@ -117,6 +130,7 @@ int ec_waitinframe_red(uint8 idx, struct timeval tvs)
    int wkc = EC_NOFRAME;
    int wkc2 = redundant ? EC_NOFRAME : 0;
    struct timeval spinend = ec_deadline(EC_SPINTIME);
+   int copyseen = 0;
    for (;;)
    {
       /* The clock is read before the port, so the last read happens after the deadline: a reply
@@ -128,13 +142,18 @@ int ec_waitinframe_red(uint8 idx, struct timeval tvs)
          wkc2 = ec_inframe(idx, 1);
       if ((wkc >= 0 && wkc2 >= 0) || expired)
          break;
+      if (!redundant && !copyseen && wkc < 0 && ec_copyreturned(idx))
+      {
+         copyseen = 1;
+         tvs = ec_earlier(tvs, ec_deadline(EC_COPYGRACE));
+      }
       /* Sleeping on one port would miss the other's frames: a ring keeps polling. A foreign
        * frame (EC_OTHERFRAME) may have more behind it, so the port is read again first. */
       if (!redundant && wkc == EC_NOFRAME && ec_passed(&spinend))
          ec_link_wait(sockhandle, ec_remaining(&tvs));
    }
    if (!redundant)
-      return wkc;
+      return wkc < 0 && ec_copyreturned(idx) ? ec_takecopy(idx) : wkc;
    return ec_redundantresult(idx, wkc, wkc2);
 }
 
@@ -147,14 +166,6 @@ int ec_waitinframe(uint8 idx, int timeout)
       ec_idxunanswered(idx);
    }
    return wkc;
-}
-
-/* The earlier of `a` and `b`. */
-static struct timeval ec_earlier(struct timeval a, struct timeval b)
-{
-   if (a.tv_sec != b.tv_sec)
-      return a.tv_sec < b.tv_sec ? a : b;
-   return a.tv_usec < b.tv_usec ? a : b;
 }
 
 /* The exchange behind ec_srconfirm and ec_srconfirmonce. A frame re-sent after a reply was only
