@@ -88,11 +88,13 @@ void useBootMailbox(uint16 slave)
 }
 
 // Requests `state` for the slave; with a time-out, waits for it and returns the state reached.
+// Some controllers restart between application and boot loader and come back without their
+// station address; the wait finds them again.
 uint16 requestState(uint16 slave, uint16 state, int timeout)
 {
     ec_slave[slave].state = state;
     ec_writestate(slave);
-    return timeout > 0 ? ec_statecheck(slave, state, timeout) : 0;
+    return timeout > 0 ? ec_statecheck_recover(slave, state, timeout) : 0;
 }
 
 // Brings the slave to INIT with its error flag acknowledged. A controller without a valid
@@ -102,7 +104,7 @@ void toInit(uint16 slave)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         requestState(slave, EC_STATE_INIT | EC_STATE_ACK, 0);
-        ec_statecheck(slave, EC_STATE_INIT, InitTimeout);
+        ec_statecheck_recover(slave, EC_STATE_INIT, InitTimeout);
         if ((ec_slave[slave].state & EC_STATE_ERROR) == 0)
             return;
     }
@@ -170,7 +172,10 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
     j = ec_FOEwrite_progress(s, file, 0, filesize, filebuffer, FoeAnswerTimeout,
                              progress ? &reportProgress : nullptr,
                              const_cast<Progress *>(&progress));
-    requestState(s, EC_STATE_INIT, 0);
+    // Waited for, so that a controller that restarts on leaving BOOT is back on the bus (with its
+    // address) before the next controller's session counts the slaves.
+    if (requestState(s, EC_STATE_INIT, InitTimeout) != EC_STATE_INIT)
+        say("Slave did not return to INIT state.\n");
     if (j != 1) {
         say("write not successfull\n");
         return closeWith(WriteFailed);

@@ -26,6 +26,12 @@ int ec_findconfig(uint32 man, uint32 id);
 /* Give the slave now at bus position `slave` its configured station address back, if it is the
  * device configured there: the working counter of that write (> 0), else 0. */
 int ec_recover_slave(uint16 slave);
+/* ec_statecheck for a slave that may restart on the way: a controller that switches between its
+ * application and its boot loader can drop off the bus for seconds and come back without its
+ * station address. While the slave does not answer at its address, it is looked for at its bus
+ * position and given its address back (ec_recover_slave) until the time-out. The state reached,
+ * 0 when the slave never answered again. */
+uint16 ec_statecheck_recover(uint16 slave, uint16 reqstate, int timeout);
 /* Reprogram one slave from its table entry and walk it from INIT up to SAFE-OP: the state reached,
  * or 0 when the slave did not take the INIT request. */
 int ec_reconfig_slave(uint16 slave);

@@ -1,12 +1,15 @@
 /*
  * Repair of a single slave after the bus was enumerated: give a slave that lost its station
- * address (after a power cycle) its address back once it is known to be the same device, and
- * walk a slave that fell back to INIT up to SAFE-OP again from its table entry.
+ * address (after a power cycle or a restart) its address back once it is known to be the same
+ * device, wait for a state across such a restart, and walk a slave that fell back to INIT up to
+ * SAFE-OP again from its table entry.
  */
 #include "ethercatconfig.h"
 
 #include "ethercatbase.h"
 #include "ethercatmain.h"
+#include "ethercatmain_local.h"
+#include "eclink.h"
 
 /* Station address a slave holds while its identity is checked. */
 #define EC_TEMPNODE 0xFFFF
@@ -45,6 +48,28 @@ int ec_recover_slave(uint16 slave)
       ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, EC_TIMEOUT_FRAME);
    ec_slave[slave].configadr = configadr;
    return result;
+}
+
+/* One look for the state at a time, so a slave that went missing is searched for between looks. */
+#define EC_RECOVERPOLL 100000
+/* Pause after a search that found nobody at the slave's position. */
+#define EC_RECOVERPAUSE 20000
+
+uint16 ec_statecheck_recover(uint16 slave, uint16 reqstate, int timeout)
+{
+   if (slave == 0 || slave > ec_slavecount || slave >= EC_MAXSLAVE)
+      return 0;
+   ec_deadlinet deadline = ec_deadline(timeout);
+   uint16 state;
+   for (;;)
+   {
+      state = ec_statecheck(slave, reqstate, timeout < EC_RECOVERPOLL ? timeout : EC_RECOVERPOLL);
+      if (state == reqstate || ec_expired(&deadline))
+         return state;
+      /* 0: nobody answered at the slave's address. */
+      if (state == 0 && ec_recover_slave(slave) <= 0)
+         ec_clock_sleep(EC_RECOVERPAUSE);
+   }
 }
 
 /* Request `state` of the slave and wait for it: the state reached. */
