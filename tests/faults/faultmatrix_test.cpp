@@ -341,6 +341,8 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"eeprom-refuse:7:2"}, C, "read", ""},
         {{"sii-length:7"}, C, "no reply: arm incomplete", ""},
         {{"unplug:11"}, F, "read-out failed", "", true},
+        {{"extra-slaves:1"}, F, "read-out failed", "", true, "12 slaves answered"},
+        {{"extra-slaves:1"}, P, "arm refused, platform refused", "", true},
         {{"extra-slaves:7"}, C, "read-out failed", "", false, "18 slaves answered"},
         {{"extra-slaves:190"}, C, "read-out failed", "", false, "More slaves on the bus than"},
     };
