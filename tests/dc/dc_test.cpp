@@ -1,6 +1,7 @@
 // Distributed clocks against the virtual bus: the delays and offsets the master derives from the
 // receive times its slaves latch, the chain of clock slaves, the clock datagram of the process data
-// cycle pulling the clocks together, and the SYNC unit; the port helpers on hand-set topologies.
+// cycle pulling the clocks together, and the SYNC unit. The port helpers are held to the branched
+// bus's measured delays and parent ports, not to tables of their own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -278,65 +279,6 @@ TEST_F(DcBus, SyncUnitGetsStartCycleAndActivation)
     ec_dcsync0(0, TRUE, 1000000, 0);
     ec_dcsync01(uint16(ec_slavecount + 1), TRUE, 1000000, 1000000, 0);
     EXPECT_EQ(bus_->chain().frames(), frames);
-}
-
-struct PortCase
-{
-    uint8 active;
-    uint8 port;
-    uint8 previous;
-};
-
-TEST(DcPorts, PreviousPortFollowsThePassOrderOverOpenPorts)
-{
-    const PortCase cases[] = {
-        {0x03, 0, 1}, {0x03, 1, 0},                           // a drop in a line
-        {0x01, 0, 0},                                         // an end: nothing else open
-        {0x09, 0, 3}, {0x09, 3, 0},                           // ports 0 and 3
-        {0x0B, 0, 1}, {0x0B, 1, 3}, {0x0B, 3, 0},             // a junction on 0, 3 and 1
-        {0x0F, 0, 2}, {0x0F, 2, 1}, {0x0F, 1, 3}, {0x0F, 3, 0}, // all four
-        {0x05, 0, 2}, {0x05, 2, 0},                           // ports 0 and 2
-        {0x0E, 1, 3}, {0x0E, 3, 2},                           // port 0 closed
-        {0x0F, 7, 7},                                         // no such port
-    };
-    for (const PortCase &c : cases) {
-        ec_slave[1].activeports = c.active;
-        EXPECT_EQ(ec_prevport(1, c.port), c.previous)
-            << "open 0x" << std::hex << int(c.active) << " port " << std::dec << int(c.port);
-    }
-    EXPECT_EQ(ec_prevport(EC_MAXSLAVE, 1), 1);
-}
-
-TEST(DcPorts, ParentHandsOutItsUnusedPortsOnce)
-{
-    struct Case
-    {
-        uint8 unused;
-        std::vector<uint8> handed;
-    };
-    const Case cases[] = {
-        {0x0A, {3, 1, 0}}, // a junction entered on port 0
-        {0x0E, {3, 1, 2, 0}},
-        {0x04, {2, 0}},
-        {0x01, {0, 0}}, // port 0 itself, then nothing left
-        {0x00, {0}},
-    };
-    for (const Case &c : cases) {
-        ec_slave[1].consumedports = c.unused;
-        std::vector<uint8> handed;
-        for (std::size_t k = 0; k < c.handed.size(); ++k)
-            handed.push_back(ec_parentport(1));
-        EXPECT_EQ(handed, c.handed) << "unused 0x" << std::hex << int(c.unused);
-    }
-    EXPECT_EQ(ec_parentport(EC_MAXSLAVE), 0);
-
-    ec_slave[1].DCrtA = 10;
-    ec_slave[1].DCrtB = 20;
-    ec_slave[1].DCrtC = 30;
-    ec_slave[1].DCrtD = 40;
-    EXPECT_EQ(ec_porttime(1, 3), 40);
-    EXPECT_EQ(ec_porttime(1, 2), 30);
-    EXPECT_EQ(ec_porttime(1, 7), 0);
 }
 
 } // namespace
