@@ -1,6 +1,7 @@
 // The axis service against the virtual bus: which buses make a session usable for which setup,
-// the slave ranges offered to the operator, the names and firmware versions read from the
-// controllers, and that no session outlives its object.
+// the slave ranges offered to the operator, the motion commands, and that no session outlives its
+// object. (The robot's counts, names, versions and ranges are what the read-out and the parameter
+// flows, backups included, are built on.)
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,7 +28,7 @@ struct Bus
     std::vector<std::shared_ptr<sim::MotorController>> controllers;
 };
 
-Bus buildBus(std::initializer_list<ControllerModel> models, int extraBoards = 0)
+Bus buildBus(const std::vector<ControllerModel> &models, int extraBoards = 0)
 {
     Bus bus;
     bus.chain.add(sim::makePlainSlave(1));
@@ -56,6 +57,14 @@ std::pair<int, int> selected(const EtherCatWrapper& wrapper, const QMap<int, QSt
     int to = -7;
     wrapper.GetSelectedArmSlave(map, index, from, to);
     return {from, to};
+}
+
+std::size_t sineStarts(sim::MotorController &controller)
+{
+    std::size_t n = 0;
+    for (const auto &r : controller.commands().requests())
+        n += r.command == 5 && r.type == 15 && r.value == 1;
+    return n;
 }
 
 }
@@ -102,9 +111,6 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
                              "ermittelt werden. Aktuell: 0"),
               wrapper.GetSlaveRange(EtherCatWrapper::Platform).value(0));
 
-    EXPECT_EQ(QStringLiteral("TMCM-ZQ-841"), wrapper.GetSlaveName(2));
-    EXPECT_EQ(QStringLiteral("TMCM-1610"), wrapper.GetSlaveName(6));
-    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(6));
     EXPECT_EQ(QString(), wrapper.GetSlaveName(7));
 
     wrapper.StopEthercat();
@@ -114,32 +120,6 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
         EXPECT_EQ(sim::AlState::SafeOp, bus.slave(s).state()) << "slave " << s;
     // The counts stay readable after the session.
     EXPECT_EQ(5, wrapper.GetArmSlaves());
-}
-
-TEST(EtherCatWrapper, RobotOffersWheelBaseAtTwoToFiveAndArmAtSevenToEleven)
-{
-    SimBus bus(sim::robotBus().chain);
-    EtherCatWrapper wrapper;
-    ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
-    EXPECT_EQ(11, wrapper.GetAllSlaves());
-    EXPECT_EQ(4, wrapper.GetPlatformSlaves());
-    EXPECT_EQ(5, wrapper.GetArmSlaves());
-    EXPECT_EQ(6, wrapper.GetArmOffset());
-
-    const QMap<int, QString> platform = wrapper.GetSlaveRange(EtherCatWrapper::Platform);
-    EXPECT_EQ(axes(2, 4), platform);
-    EXPECT_EQ(std::make_pair(2, 5), selected(wrapper, platform, 0));
-    EXPECT_EQ(std::make_pair(3, 3), selected(wrapper, platform, 1));
-
-    QMap<int, QString> arm = axes(7, 5);
-    arm.insert(0, QStringLiteral("Alle Achsen"));
-    EXPECT_EQ(arm, wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
-    EXPECT_EQ(std::make_pair(7, 11), selected(wrapper, arm, 0));
-
-    EXPECT_EQ(QStringLiteral("TMCM-174"), wrapper.GetSlaveName(2));
-    EXPECT_EQ(QStringLiteral("TMCM-1632"), wrapper.GetSlaveName(5));
-    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(5));
-    EXPECT_EQ(QStringLiteral("TMCM-ZQ-841"), wrapper.GetSlaveName(7));
 }
 
 TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
@@ -211,14 +191,8 @@ TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        sim::Chain chain;
-        chain.add(sim::makePlainSlave(1));
-        std::vector<std::shared_ptr<sim::MotorController>> keep;
-        for (M model : row.models)
-            keep.push_back(sim::MotorController::addTo(chain, model));
-        for (int i = 0; i < row.boardsAtTheEnd; ++i)
-            chain.add(sim::makePlainSlave(chain.size() + 1));
-        SimBus bus(std::move(chain));
+        Bus built = buildBus(row.models, row.boardsAtTheEnd);
+        SimBus bus(std::move(built.chain));
         EtherCatWrapper wrapper;
         EXPECT_EQ(row.result, wrapper.InitEtherCat(QString::fromLatin1(row.setup), kSim));
     }
@@ -287,4 +261,35 @@ TEST(EtherCatWrapper, SessionsAreClosedAndReopenedByTheObject)
     }
     // The object did not stop its session; leaving it did.
     EXPECT_EQ(0, bus.openHandles());
+}
+
+// The sine commutation starts once per session however often an axis is moved; a stop is sent
+// every time.
+TEST(EtherCatWrapper, MovesStartTheSineOncePerSessionAndStopIsSentEachTime)
+{
+    sim::ControllerBus robot = sim::robotBus();
+    SimBus bus(std::move(robot.chain));
+    const QString sim = QString::fromLatin1(SimBus::Primary);
+    const QString both = QStringLiteral("Arm1 + Platform");
+    sim::MotorController &arm1 = robot.controller(7);
+    sim::MotorController &wheel2 = robot.controller(3);
+
+    for (int session = 1; session <= 2; ++session) {
+        SCOPED_TRACE(session);
+        EtherCatWrapper wrapper;
+        ASSERT_EQ(0, wrapper.InitEtherCat(both, sim));
+        wrapper.MoveForward(7, 1000);
+        wrapper.MoveBackward(7, 1000);
+        wrapper.MoveForward(7, 0);
+        wrapper.MoveBackward(3, 0);
+        EXPECT_EQ(std::size_t(session), sineStarts(arm1));
+        EXPECT_EQ(std::size_t(session), sineStarts(wheel2));
+        EXPECT_TRUE(arm1.interpreter().sineStarted());
+
+        wrapper.MotorStop(7);
+        wrapper.MotorStop(7);
+        EXPECT_EQ(2 * session, arm1.interpreter().stopCount());
+        EXPECT_EQ(0, wheel2.interpreter().stopCount());
+        wrapper.StopEthercat();
+    }
 }

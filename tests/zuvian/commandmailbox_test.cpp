@@ -33,6 +33,7 @@ TEST_F(CommandMailboxTest, RequestsCarryEightBytesAtTheMailboxStartValueMostSign
     uint8 scratch[4] = {9, 9, 9, 9};
     EXPECT_EQ(0x312E3438u, mbx_ethercatRead(2, 136, 0, 0, scratch));
     EXPECT_EQ(0, scratch[0] | scratch[1] | scratch[2] | scratch[3]);
+    EXPECT_EQ(0x312E3438u, readFirmwareParameter(11, 0)); // command 136 whatever the mode
 
     unlock(7);
     ASSERT_EQ(1, writeGlobalPlatformParameter(7, 7, 1, 2, 0x01020304));
