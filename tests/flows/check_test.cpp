@@ -44,30 +44,26 @@ protected:
 
 }
 
-TEST_F(CheckVersion, RobotListsFiveArmAxesThenFourPlatformAxes)
+TEST_F(CheckVersion, ArmAxesThenPlatformAxesOfEachLayout)
 {
-    startBus(sim::robotBus());
-    BoxAnswerer boxes({QMessageBox::Ok});
-    press("pbCheck");
+    const std::pair<sim::ControllerBus (*)(const std::string&), QString> layouts[] = {
+        {sim::robotBus, armLines("1.48") + platformLines("1.48")},
+        {sim::armBus, armLines("1.48")},
+    };
+    for (const auto& [layout, text] : layouts) {
+        SCOPED_TRACE(text.toStdString());
+        startBus(layout("1.48"));
+        BoxAnswerer boxes({QMessageBox::Ok});
+        press("pbCheck");
 
-    ASSERT_EQ(1u, boxes.seen().size());
-    const SeenBox& box = boxes.seen().front();
-    EXPECT_EQ(QStringLiteral("Firmware Version"), box.title);
-    EXPECT_EQ(QMessageBox::Information, box.icon);
-    EXPECT_EQ(armLines("1.48") + platformLines("1.48"), box.text);
-    EXPECT_EQ(QStringLiteral("Versions read."), output());
-    expectIdle();
-}
-
-TEST_F(CheckVersion, ArmAloneListsOnlyTheArm)
-{
-    startBus(sim::armBus());
-    BoxAnswerer boxes({QMessageBox::Ok});
-    press("pbCheck");
-
-    ASSERT_EQ(1u, boxes.seen().size());
-    EXPECT_EQ(armLines("1.48"), boxes.seen().front().text);
-    expectIdle();
+        ASSERT_EQ(1u, boxes.seen().size());
+        const SeenBox& box = boxes.seen().front();
+        EXPECT_EQ(QStringLiteral("Firmware Version"), box.title);
+        EXPECT_EQ(QMessageBox::Information, box.icon);
+        EXPECT_EQ(text, box.text);
+        EXPECT_EQ(QStringLiteral("Versions read."), output());
+        expectIdle();
+    }
 }
 
 // Buses that cannot be read out show the known text, a line with the actual cause, and no box,
