@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "EtherCatWrapper.h"
-#include "Helper.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
 #include "qtprint.h"
@@ -67,21 +66,6 @@ std::size_t sineStarts(sim::MotorController &controller)
     return n;
 }
 
-}
-
-TEST(Helper, VersionValuesBecomeText)
-{
-    Helper helper;
-    EXPECT_EQ(helper.intToHex(0), QByteArray("0"));
-    EXPECT_EQ(helper.intToHex(0xABC), QByteArray("abc"));
-    EXPECT_EQ(helper.hexToAscii('3', '1'), QByteArray("1"));
-    EXPECT_EQ(helper.hexToAscii('f', 'F'), QByteArray("\xff"));
-
-    EXPECT_EQ(helper.intToAscii(0x312E3438), QByteArray("1.48"));
-    EXPECT_EQ(helper.intToAscii(0), QByteArray());
-    EXPECT_EQ(helper.intToAscii(0xFFFFFFFF), QByteArray("\xff\xff\xff\xff"));
-    // A top byte below 0x10 leaves seven digits: the pairs shift and the last digit is dropped.
-    EXPECT_EQ(helper.intToAscii(0x01323334), QByteArray("\x13\x23\x33"));
 }
 
 TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
@@ -218,21 +202,6 @@ TEST(EtherCatWrapper, NoBusNoSlavesAndNoSetup)
     EXPECT_STREQ("ERROR: Missing parameter -> setup", thrown->what());
     delete thrown;
     EXPECT_EQ(0, bus.openHandles());
-}
-
-TEST(EtherCatWrapper, SilentControllerShowsFourFFCharacters)
-{
-    sim::ControllerBus built = sim::armBus();
-    sim::CommandFaults silent;
-    silent.noReply = true;
-    built.controller(4).commands().setFaults(silent);
-    auto controllers = built.controllers;
-    SimBus bus(std::move(built.chain));
-
-    EtherCatWrapper wrapper;
-    ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
-    EXPECT_EQ(QString(4, QChar(0xFF)), wrapper.GetFirmWareVersion(4));
-    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(3));
 }
 
 TEST(EtherCatWrapper, SessionsAreClosedAndReopenedByTheObject)
