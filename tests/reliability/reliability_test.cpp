@@ -271,13 +271,32 @@ TEST_F(Unreliable, FailedSiiReadsNeverBecomeAProcessImage)
         EXPECT_EQ(ibytes, ec_group[0].Ibytes);
     }
 
-    // An EEPROM that stops answering: the bus is refused and no slave is asked for SAFE-OP.
-    inject({"EEPROM reads of arm axis 1 lost", [](const sim::Bytes &f) { return isEepromRead(f, kArmAxis1); },
-            lostReply(), 1000000});
-    EXPECT_EQ(EC_SIIFAILED, ec_config(0, image));
-    EXPECT_EQ(nullptr, ec_group[0].outputs);
-    for (int n = 1; n <= 11; n++)
-        EXPECT_NE(sim::AlState::SafeOp, bus_->slave(std::size_t(n)).state()) << n;
+    // An EEPROM that stops answering, for every word, for the identity words alone (read word by
+    // word) or for the categories alone (read through the byte cache): what was not read is never
+    // taken for zeros, so the bus is refused and no slave is asked for SAFE-OP.
+    const std::pair<const char *, bool (*)(uint16)> lost[] = {
+        {"every word", [](uint16) { return true; }},
+        {"the identity words", [](uint16 word) { return word < 0x40; }},
+        {"the category words", [](uint16 word) { return word >= 0x40; }},
+    };
+    for (const auto &[what, lostWord] : lost) {
+        SCOPED_TRACE(what);
+        auto word = std::make_shared<uint16>(0);
+        const uint16 station = 0x1000 + kArmAxis1;
+        inject({what,
+                [word, lostWord = lostWord, station](const sim::Bytes &f) {
+                    const Datagram d = firstDatagram(f);
+                    if (d.command == EC_CMD_FPWR && d.station == station && d.offset == ECT_REG_EEPCTL &&
+                        d.data.size() >= 4)
+                        *word = uint16(d.data[2] | d.data[3] << 8);
+                    return isEepromRead(f, kArmAxis1) && lostWord(*word);
+                },
+                lostReply(), 1000000});
+        EXPECT_EQ(EC_SIIFAILED, ec_config(0, image));
+        EXPECT_EQ(nullptr, ec_group[0].outputs);
+        for (int n = 1; n <= 11; n++)
+            EXPECT_NE(sim::AlState::SafeOp, bus_->slave(std::size_t(n)).state()) << n;
+    }
 }
 
 TEST_F(Unreliable, AReplyThatComesAfterItsExchangeEndedNeverAnswersALaterRequest)
