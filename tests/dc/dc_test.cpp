@@ -1,7 +1,7 @@
 // Distributed clocks against the virtual bus: the delays and offsets the master derives from the
 // receive times its slaves latch, the chain of clock slaves, the clock datagram of the process data
-// cycle pulling the clocks together, and the SYNC unit. The port helpers are held to the branched
-// bus's measured delays and parent ports, not to tables of their own.
+// cycle pulling the clocks together, and the SYNC unit. The parent port and port time helpers are
+// held to the branched bus's measured delays and parent ports; the pass order to a table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -279,6 +279,34 @@ TEST_F(DcBus, SyncUnitGetsStartCycleAndActivation)
     ec_dcsync0(0, TRUE, 1000000, 0);
     ec_dcsync01(uint16(ec_slavecount + 1), TRUE, 1000000, 1000000, 0);
     EXPECT_EQ(bus_->chain().frames(), frames);
+}
+
+struct PortCase
+{
+    uint8 active;
+    uint8 port;
+    uint8 previous;
+};
+
+// The branched bus opens only some port combinations; every row of the pass order is held here.
+TEST(DcPorts, PreviousPortFollowsThePassOrderOverOpenPorts)
+{
+    const PortCase cases[] = {
+        {0x03, 0, 1}, {0x03, 1, 0},                           // a drop in a line
+        {0x01, 0, 0},                                         // an end: nothing else open
+        {0x09, 0, 3}, {0x09, 3, 0},                           // ports 0 and 3
+        {0x0B, 0, 1}, {0x0B, 1, 3}, {0x0B, 3, 0},             // a junction on 0, 3 and 1
+        {0x0F, 0, 2}, {0x0F, 2, 1}, {0x0F, 1, 3}, {0x0F, 3, 0}, // all four
+        {0x05, 0, 2}, {0x05, 2, 0},                           // ports 0 and 2
+        {0x0E, 1, 3}, {0x0E, 3, 2},                           // port 0 closed
+        {0x0F, 7, 7},                                         // no such port
+    };
+    for (const PortCase &c : cases) {
+        ec_slave[1].activeports = c.active;
+        EXPECT_EQ(ec_prevport(1, c.port), c.previous)
+            << "open 0x" << std::hex << int(c.active) << " port " << std::dec << int(c.port);
+    }
+    EXPECT_EQ(ec_prevport(EC_MAXSLAVE, 1), 1);
 }
 
 } // namespace
