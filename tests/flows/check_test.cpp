@@ -112,8 +112,8 @@ TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
 }
 
 // A part that is on the bus but not whole is named with the reason, never filled with other
-// slaves, and a good check replaces the text of an earlier failure. (A silent controller's "no
-// reply" is the fault matrix's.)
+// slaves; a controller that keeps silent reads "no reply" in its line (the summary is the fault
+// matrix's); and a good check replaces the text of an earlier failure.
 TEST_F(CheckVersion, IncompletePartsAndSilentAxesAreNamed)
 {
     startBus(busOf("BppqqBaaawB"));
@@ -122,17 +122,27 @@ TEST_F(CheckVersion, IncompletePartsAndSilentAxesAreNamed)
     ASSERT_TRUE(output().startsWith(kSlavesNotFound));
 
     useInterface(QString::fromLatin1(SimBus::Primary));
-    BoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Ok});
+    BoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok});
     press("pbCheck");
     ASSERT_EQ(1u, boxes.seen().size());
     EXPECT_EQ("arm not read: only 4 of 5 arm axes were found\n" + platformLines("1.48"),
         boxes.seen().back().text);
     EXPECT_EQ(QStringLiteral("Versions read."), output());
 
+    sim::ControllerBus bus = busOf("BppqqBaaaww");
+    sim::CommandFaults silent;
+    silent.noReply = true;
+    bus.controller(9).commands().setFaults(silent);
+    replaceBus(std::move(bus));
+    press("pbCheck");
+    ASSERT_EQ(2u, boxes.seen().size());
+    EXPECT_EQ(line("arm", 3, "no reply", "TMCM-ZQ-841"),
+        boxes.seen().back().text.section(QLatin1Char('\n'), 2, 2) + QLatin1Char('\n'));
+
     // Five arm controllers, but a board among the positions taken for their axes.
     replaceBus(busOf("BppqqaaBaww"));
     press("pbCheck");
-    ASSERT_EQ(2u, boxes.seen().size());
+    ASSERT_EQ(3u, boxes.seen().size());
     EXPECT_EQ("arm not read: bus position 8 is \"Plain Slave 8\", not an arm controller\n"
             + platformLines("1.48"),
         boxes.seen().back().text);

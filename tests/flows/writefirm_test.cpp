@@ -111,6 +111,22 @@ TEST_F(WriteFirmwareFlow, AnswerNoWritesNothingAndCreatesNoFile)
     EXPECT_EQ(QString(), output());
 }
 
+TEST_F(WriteFirmwareFlow, NoBusAsksNothingAndEnablesTheButtonsAgain)
+{
+    startBus(sim::robotBus());
+    useInterface(QString());
+    BoxAnswerer boxes({});
+    press("pbWriteFirmware");
+
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_TRUE(output().startsWith(
+        QStringLiteral("Slaves not found! Run firmwareupdate \nas root and "
+                       "check devicenumber!\nNo network interface is chosen; ")))
+        << output().toStdString();
+    EXPECT_TRUE(workFiles().isEmpty());
+    EXPECT_TRUE(allButtonsEnabled());
+}
+
 // A download that breaks off on platform axis 3: the text names it and what was updated before,
 // and the controller may be left in BOOT; a refused BOOT names its axis but leaves nothing in BOOT.
 TEST_F(WriteFirmwareFlow, FailedAxisIsNamedWithTheAxesUpdatedBeforeIt)
