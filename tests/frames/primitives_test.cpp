@@ -61,21 +61,6 @@ protected:
     int count;
 };
 
-TEST(BusCount, BroadcastReadOfTheTypeRegisterCountsEverySlave)
-{
-    for (std::size_t n : {std::size_t(1), std::size_t(11), std::size_t(EC_MAXSLAVE - 1)})
-    {
-        SimBus bus(SimBus::plainChain(n));
-        ASSERT_EQ(1, ec_init(SimBus::Primary));
-        uint16 type = 0;
-        EXPECT_EQ(int(n), ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE))
-            << n << " slaves";
-        EXPECT_NE(0, type) << "the slaves' type ORed into the data";
-        ec_close();
-        EXPECT_EQ(0, bus.openHandles());
-    }
-}
-
 // Each write reaches exactly the slaves it addresses and counts them; a read of the same place
 // brings the bytes back, and one that reaches nobody leaves the caller's bytes alone.
 TEST_F(Bus, EachAddressingReachesExactlyItsSlaves)

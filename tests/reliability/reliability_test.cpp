@@ -5,6 +5,7 @@
 #include "simbus.h"
 
 #include "coe/demodictionary.h"
+#include "core/frame.h"
 #include "controller/controllerlayouts.h"
 #include "ethercatbase.h"
 #include "ethercatconfig.h"
@@ -35,20 +36,13 @@ struct Datagram
     sim::Bytes data;
 };
 
-Datagram firstDatagram(const sim::Bytes &frame)
+Datagram firstDatagram(sim::Bytes frame)
 {
-    Datagram d;
-    const std::size_t header = ETH_HEADERSIZE + EC_HEADERSIZE;
-    if (frame.size() < header + EC_DGHEADERSIZE)
-        return d;
-    const uint8 *p = frame.data() + header;
-    d.command = p[0];
-    d.station = uint16(p[2] | p[3] << 8);
-    d.offset = uint16(p[4] | p[5] << 8);
-    const std::size_t length = std::size_t(p[6] | (p[7] & 0x07) << 8);
-    if (frame.size() >= header + EC_DGHEADERSIZE + length)
-        d.data.assign(p + EC_DGHEADERSIZE, p + EC_DGHEADERSIZE + length);
-    return d;
+    const auto all = sim::parseFrame(frame);
+    if (!all || all->empty())
+        return {};
+    const sim::DatagramView &d = all->front();
+    return {uint8(d.command()), d.adp(), d.ado(), sim::Bytes(d.data(), d.data() + d.dataLength())};
 }
 
 // A mailbox write that carries a CoE message.
