@@ -10,23 +10,17 @@
 
 namespace {
 
-struct WidgetRow
-{
-    const char* name;
-    const char* className;
-    const char* text;
-};
-
-const WidgetRow kWidgets[] = {
-    {"label", "QLabel", "Connect only the arm and select the networkinterface"},
-    {"comboBoxETH", "QComboBox", nullptr},
-    {"labelETH", "QLabel", "Networkinterface:"},
-    {"labelStatus", "QLabel", "Status:"},
-    {"labelAusgabe", "QLabel", ""},
-    {"progressBar", "QProgressBar", nullptr},
-    {"pbWriteFirmware", "QPushButton", "Write Firmware"},
-    {"pbWriteParameters", "QPushButton", "Write Parameters"},
-    {"pbCheck", "QPushButton", "Check Version"},
+// The widgets the flows find by name, with their classes.
+const std::pair<const char*, const char*> kWidgets[] = {
+    {"label", "QLabel"},
+    {"comboBoxETH", "QComboBox"},
+    {"labelETH", "QLabel"},
+    {"labelStatus", "QLabel"},
+    {"labelAusgabe", "QLabel"},
+    {"progressBar", "QProgressBar"},
+    {"pbWriteFirmware", "QPushButton"},
+    {"pbWriteParameters", "QPushButton"},
+    {"pbCheck", "QPushButton"},
 };
 
 QStringList warnings;
@@ -37,18 +31,9 @@ void noteWarning(QtMsgType type, const QMessageLogContext&, const QString& messa
         warnings.append(message);
 }
 
-QString textOf(QWidget* widget)
-{
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        return label->text();
-    if (auto* button = qobject_cast<QPushButton*>(widget))
-        return button->text();
-    return QString();
 }
 
-}
-
-TEST(Window, TitleSizeAndNameWithoutWarnings)
+TEST(Window, TitleAndNameWithoutWarnings)
 {
     warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(noteWarning);
@@ -57,23 +42,22 @@ TEST(Window, TitleSizeAndNameWithoutWarnings)
     EXPECT_EQ(warnings, QStringList());
     EXPECT_EQ(window.windowTitle(), QString("Zuvian Firmwareupdate 1.48"));
     EXPECT_EQ(window.objectName(), QString("GUI"));
-    EXPECT_EQ(window.size(), QSize(492, 226));
     EXPECT_FALSE(window.isModal());
     EXPECT_TRUE(window.isWindow());
 }
 
-TEST(Window, EveryWidgetWithNameClassAndTextInsideTheWindowAndApart)
+TEST(Window, EveryWidgetWithNameAndClassInsideTheWindowAndApart)
 {
     GUI window;
     window.show();
     const QList<QWidget*> children
         = window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
     EXPECT_EQ(children.size(), int(std::size(kWidgets)));
-    for (const WidgetRow& row : kWidgets) {
-        SCOPED_TRACE(row.name);
-        auto* widget = window.findChild<QWidget*>(row.name, Qt::FindDirectChildrenOnly);
+    for (const auto& [name, className] : kWidgets) {
+        SCOPED_TRACE(name);
+        auto* widget = window.findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
         ASSERT_NE(widget, nullptr);
-        EXPECT_STREQ(widget->metaObject()->className(), row.className);
+        EXPECT_STREQ(widget->metaObject()->className(), className);
         // Where exactly is the form's business; what counts is that nothing is cut or hidden.
         EXPECT_TRUE(window.rect().contains(widget->geometry()));
         for (QWidget* other : children) {
@@ -86,9 +70,6 @@ TEST(Window, EveryWidgetWithNameClassAndTextInsideTheWindowAndApart)
         if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
             EXPECT_EQ(0, bar->value());
             EXPECT_EQ(1000, bar->maximum());
-        }
-        if (row.text != nullptr) {
-            EXPECT_EQ(textOf(widget), QString(row.text));
         }
     }
 }

@@ -52,16 +52,9 @@ FlowTest::~FlowTest()
 
 void FlowTest::startBus(sim::ControllerBus bus)
 {
-    controllers_ = bus.controllers;
-    startBus(std::move(bus.chain));
-}
-
-void FlowTest::startBus(sim::Chain chain)
-{
-    // A test may start over: only one virtual bus may be plugged in at a time.
+    // Only one virtual bus may be plugged in at a time.
     window_.reset();
-    bus_.reset();
-    bus_ = std::make_unique<SimBus>(std::move(chain));
+    replaceBus(std::move(bus));
     window_ = std::make_unique<GUI>();
     useInterface(QString::fromLatin1(SimBus::Primary));
 }
@@ -92,13 +85,6 @@ void FlowTest::press(const char* button)
     }
 }
 
-void FlowTest::click(const char* button)
-{
-    auto* widget = window_->findChild<QPushButton*>(QString::fromLatin1(button));
-    ASSERT_NE(nullptr, widget);
-    widget->click();
-}
-
 bool FlowTest::waitForFlow()
 {
     if (!window_->isBusy())
@@ -107,17 +93,7 @@ bool FlowTest::waitForFlow()
     return ended.wait(kFlowLimitMs);
 }
 
-QString FlowTest::output() const
-{
-    return window_->findChild<QLabel*>(QStringLiteral("labelAusgabe"))->text();
-}
-
-bool FlowTest::enabled(const char* button) const
-{
-    return window_->findChild<QPushButton*>(QString::fromLatin1(button))->isEnabled();
-}
-
-::testing::AssertionResult FlowTest::allButtonsEnabled() const
+::testing::AssertionResult FlowTest::allButtonsEnabled()
 {
     for (const char* button : {"pbCheck", "pbWriteFirmware", "pbWriteParameters"})
         if (!enabled(button))
@@ -130,11 +106,6 @@ QStringList FlowTest::workFiles() const
     return QDir(dir_.path())
         .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
                    QDir::Name);
-}
-
-QString FlowTest::workPath(const QString& name) const
-{
-    return dir_.filePath(name);
 }
 
 std::vector<int> FlowTest::controllerPositions() const
@@ -166,13 +137,7 @@ void FlowTest::powerCycleControllers()
 
 std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
 {
-    return embeddedImage(QStringLiteral(":/res/")
-                         + QString::fromStdString(axis(position).info().firmwareFile));
-}
-
-std::vector<uint8_t> FlowTest::embeddedImage(const QString& resource)
-{
-    QFile file(resource);
+    QFile file(QStringLiteral(":/res/") + QString::fromStdString(axis(position).info().firmwareFile));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = file.readAll();

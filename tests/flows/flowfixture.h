@@ -1,13 +1,11 @@
 // The real main window on the virtual bus, in a fresh temporary working directory: the fixture of
-// the window flow tests. The window's interface list is replaced by the virtual bus's interface,
-// buttons are pressed as the operator would, and the controllers behind the bus can be examined.
+// the window flow tests. The window offers only the virtual bus's interface, buttons are pressed as
+// the operator would, and the controllers behind the bus can be examined.
 // Bus positions of the "robot" layout: 1 board, 2..5 wheel base, 6 board, 7..11 arm.
 #pragma once
 
-#include <QByteArray>
 #include <QLabel>
 #include <QPushButton>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -27,31 +25,29 @@ protected:
     FlowTest();
     ~FlowTest() override;
 
-    // Plugs a new window onto `bus` (the window is built here, offering only the bus's interface);
-    // a window and bus of an earlier call are dropped first.
+    // Plugs a new window onto `bus`; a window and bus of an earlier call are dropped first.
     void startBus(sim::ControllerBus bus);
-    void startBus(sim::Chain chain);
     // Unplugs the window from its bus and plugs it onto another one; the window keeps its state.
     void replaceBus(sim::ControllerBus bus);
 
     GUI& window() { return *window_; }
     void useInterface(const QString& name);
-    // Presses `button` and, when that started a flow, lets the window's event loop run until the
-    // flow has ended (its boxes answered by the test's BoxAnswerer).
+    // Presses `button` and, when that started a flow, runs the window's event loop until the flow
+    // has ended (its boxes answered by the test's BoxAnswerer).
     void press(const char* button);
     // Presses `button` and returns at once.
-    void click(const char* button);
+    void click(const char* button) { widget<QPushButton>(button)->click(); }
     // Runs the event loop until the window's flow has ended; false when it did not end within a
     // generous safety limit.
     bool waitForFlow();
-    QString output() const;
-    bool enabled(const char* button) const;
+    QString output() { return widget<QLabel>("labelAusgabe")->text(); }
+    bool enabled(const char* button) { return widget<QPushButton>(button)->isEnabled(); }
     // Success when all three buttons can be pressed again.
-    ::testing::AssertionResult allButtonsEnabled() const;
+    ::testing::AssertionResult allButtonsEnabled();
 
     // Entries of the working directory, symbolic links included.
     QStringList workFiles() const;
-    QString workPath(const QString& name) const;
+    QString workPath(const QString& name) const { return dir_.filePath(name); }
 
     sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
     // The bus positions that hold a motor controller, ascending.
@@ -60,10 +56,8 @@ protected:
     void logBootTransfers();
     const std::vector<int>& bootOrder() const { return *bootLog_; }
     void powerCycleControllers();
-
     // The image the program carries for the model of the controller at `position`.
     std::vector<uint8_t> embeddedImageFor(int position);
-    static std::vector<uint8_t> embeddedImage(const QString& resource);
 
     // A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
     // w TMCM-1610. "BppqqBaaaww" is the robot.
@@ -72,6 +66,11 @@ protected:
     SimBus& bus() { return *bus_; }
 
 private:
+    template <typename W> W* widget(const char* name)
+    {
+        return window_->findChild<W*>(QString::fromLatin1(name));
+    }
+
     QTemporaryDir dir_;
     QString previous_;
     std::vector<std::shared_ptr<sim::MotorController>> controllers_;

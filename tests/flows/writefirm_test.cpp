@@ -96,30 +96,6 @@ TEST_F(WriteFirmwareFlow, RobotArmFirstThenPlatformEachWithItsImage)
     EXPECT_TRUE(enabled("pbWriteParameters"));
     EXPECT_TRUE(enabled("pbCheck"));
     EXPECT_EQ(0, bus().openHandles());
-
-    // The new firmware runs once the controllers have been off and on again.
-    powerCycleControllers();
-    BoxAnswerer check({QMessageBox::Ok});
-    press("pbCheck");
-    ASSERT_EQ(1u, check.seen().size());
-    const QString shown = check.seen().front().text;
-    EXPECT_EQ(9, shown.count(QStringLiteral(": 1.48 name of the slave: "))) << shown.toStdString();
-    EXPECT_FALSE(enabled("pbWriteFirmware"));
-}
-
-TEST_F(WriteFirmwareFlow, ArmAloneIsWrittenAndTheButtonStaysLocked)
-{
-    startBus(sim::armBus());
-    logBootTransfers();
-    BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Ok});
-    press("pbWriteFirmware");
-
-    EXPECT_EQ((QStringList{"Write firmware?", "Firmware"}), boxes.titles());
-    EXPECT_EQ((std::vector<int>{2, 3, 4, 5, 6}), bootOrder());
-    expectUpdated({2, 3, 4, 5, 6});
-    EXPECT_EQ(kRestartText, output());
-    EXPECT_FALSE(enabled("pbWriteFirmware"));
-    EXPECT_TRUE(workFiles().isEmpty());
 }
 
 TEST_F(WriteFirmwareFlow, AnswerNoWritesNothingAndCreatesNoFile)

@@ -133,8 +133,18 @@ private:
 
 }
 
-TEST_F(WriteParametersFlow, RobotGetsEverySetStoredArmFirst)
+TEST_F(WriteParametersFlow, EveryLayoutGetsEverySetStoredArmFirst)
 {
+    startBus(sim::armBus());
+    press("pbWriteParameters");
+    EXPECT_EQ(QStringLiteral("arm parameters are written!"), output());
+    ASSERT_EQ(1, backups().size());
+    EXPECT_TRUE(backups().front().endsWith(QLatin1String("-Arm1.xml")));
+    powerCycleControllers();
+    for (int position = 2; position <= 6; ++position)
+        expectHolds(position, sectionOf(kShipped, QStringLiteral("Axis%1").arg(position - 1)));
+
+    QDir(ParameterBackup::directory()).removeRecursively();
     startBus(sim::robotBus());
     testing::internal::CaptureStdout();
     press("pbWriteParameters");
@@ -150,23 +160,9 @@ TEST_F(WriteParametersFlow, RobotGetsEverySetStoredArmFirst)
     EXPECT_LT(start, arm);
     EXPECT_LT(arm, platform);
     EXPECT_EQ(2, backups().size());
-
     powerCycleControllers();
     for (int position : controllerPositions())
         expectHolds(position, sectionOf(kShipped, robotSection(position)));
-}
-
-TEST_F(WriteParametersFlow, ArmLayoutWritesTheArmOnly)
-{
-    startBus(sim::armBus());
-    press("pbWriteParameters");
-
-    EXPECT_EQ(QStringLiteral("arm parameters are written!"), output());
-    ASSERT_EQ(1, backups().size());
-    EXPECT_TRUE(backups().front().endsWith(QLatin1String("-Arm1.xml")));
-    powerCycleControllers();
-    for (int position = 2; position <= 6; ++position)
-        expectHolds(position, sectionOf(kShipped, QStringLiteral("Axis%1").arg(position - 1)));
 }
 
 TEST_F(WriteParametersFlow, ArmAxisThatStopsConfirmingIsNamedAndThePlatformStillRuns)

@@ -37,41 +37,60 @@ protected:
     ScriptedLink link;
 };
 
-TEST_F(Port, OpeningFailsCleanlyAndClosingTwiceClosesNothingElse)
+// A port that cannot be opened leaves nothing open (a redundant pair neither of its two); opening
+// an open port closes the earlier handle first.
+TEST_F(Port, OpeningLeavesExactlyTheNewPortOpen)
 {
-    ec_close();
-    EXPECT_EQ(-1, sockhandle);
-    EXPECT_EQ(0, ec_init("nosuchif0"));
-    EXPECT_EQ(-1, sockhandle);
-    EXPECT_EQ(0, ec_init(nullptr));
-
-    ASSERT_EQ(1, ec_init("scripted0"));
-    int handle = sockhandle;
-    ec_close();
-    ec_close();
-    ASSERT_EQ(1u, link.closed.size() - 1) << "the fixture's own port was closed once before";
-    EXPECT_EQ(handle, link.closed.back());
-    EXPECT_EQ(-1, sockhandle);
-    EXPECT_EQ(-1, sockhandle2);
-
-    // A closed port neither sends nor reads.
-    uint8 idx = request(EC_CMD_BRD, 2);
-    size_t sentBefore = link.sent[0].size();
-    EXPECT_EQ(-1, ec_outframe(idx, 0));
-    EXPECT_EQ(sentBefore, link.sent[0].size());
-    EXPECT_EQ(EC_NOFRAME, ec_inframe(idx, 0));
+    const struct
+    {
+        const char *what;
+        bool openBefore;
+        const char *primary;
+        const char *secondary; // nullptr: a single port
+        int result;
+        size_t closes;
+    } cases[] = {
+        {"no such interface", false, "nosuchif0", nullptr, 0, 0},
+        {"no name", false, nullptr, nullptr, 0, 0},
+        {"opened again", true, "scripted0", nullptr, 1, 1},
+        {"redundant pair, secondary missing", false, "scripted0", "nosuchif0", 0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ec_close();
+        if (c.openBefore) {
+            ASSERT_EQ(1, ec_init("scripted0"));
+        }
+        const int earlier = sockhandle;
+        const size_t closed = link.closed.size();
+        EXPECT_EQ(c.result, c.secondary ? ec_init_redundant(c.primary, c.secondary) : ec_init(c.primary));
+        ASSERT_EQ(closed + c.closes, link.closed.size());
+        if (c.openBefore) {
+            EXPECT_EQ(earlier, link.closed.back());
+        }
+        if (c.result == 0) {
+            EXPECT_EQ(-1, sockhandle);
+            EXPECT_EQ(-1, sockhandle2);
+            EXPECT_EQ(ECT_RED_NONE, ec_redstate);
+        }
+    }
     ASSERT_EQ(1, ec_init("scripted0"));
 }
 
-TEST_F(Port, OpeningAnOpenPortAgainClosesTheEarlierHandle)
+TEST_F(Port, ClosingTwiceClosesOnceAndAClosedPortNeitherSendsNorReads)
 {
-    int first = sockhandle;
-    ASSERT_GE(first, 0);
-    size_t closedBefore = link.closed.size();
+    const int handle = sockhandle;
+    const size_t closed = link.closed.size();
+    ec_close();
+    ec_close();
+    ASSERT_EQ(closed + 1, link.closed.size());
+    EXPECT_EQ(handle, link.closed.back());
+    EXPECT_EQ(-1, sockhandle);
+    uint8 idx = request(EC_CMD_BRD, 2);
+    EXPECT_EQ(-1, ec_outframe(idx, 0));
+    EXPECT_TRUE(link.sent[0].empty());
+    EXPECT_EQ(EC_NOFRAME, ec_inframe(idx, 0));
     ASSERT_EQ(1, ec_init("scripted0"));
-    ASSERT_EQ(closedBefore + 1, link.closed.size());
-    EXPECT_EQ(first, link.closed.back());
-    EXPECT_GE(sockhandle, 0);
 }
 
 TEST_F(Port, IndexesGoRoundRobinAndAreHandedOutEvenWhenAllAreBusy)
@@ -325,18 +344,6 @@ TEST_F(Port, RedundantRingSortsRepliesByTheirPortMarking)
     EXPECT_EQ(0x11, ec_rxbuf[idx][12]);
     ec_close();
     EXPECT_EQ(2u, link.closed.size() - 1);
-}
-
-TEST_F(Port, RedundantOpeningLeavesNothingOpenWhenOnePortFails)
-{
-    ec_close();
-    size_t closedBefore = link.closed.size();
-    EXPECT_EQ(0, ec_init_redundant("scripted0", "nosuchif0"));
-    EXPECT_EQ(-1, sockhandle);
-    EXPECT_EQ(-1, sockhandle2);
-    EXPECT_EQ(closedBefore + 1, link.closed.size());
-    EXPECT_EQ(ECT_RED_NONE, ec_redstate);
-    ASSERT_EQ(1, ec_init("scripted0"));
 }
 
 } // namespace

@@ -5,7 +5,9 @@
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "ethercatbase.h"
 #include "nicdrv.h"
@@ -59,79 +61,48 @@ protected:
     int count;
 };
 
-TEST(BusCount, BroadcastReadOfTheTypeRegisterCountsEverySlave)
+// Each write reaches exactly the slaves it addresses and counts them; a read of the same place
+// brings the bytes back, and one that reaches nobody leaves the caller's bytes alone.
+TEST_F(Bus, EachAddressingReachesExactlyItsSlaves)
 {
-    for (std::size_t n : {std::size_t(1), std::size_t(11), std::size_t(EC_MAXSLAVE - 1)})
+    using Access = int (*)(uint16, uint16, uint16, void *, int);
+    const struct
     {
-        SimBus bus(SimBus::plainChain(n));
-        ASSERT_EQ(1, ec_init(SimBus::Primary));
-        uint16 type = 0;
-        EXPECT_EQ(int(n), ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE))
-            << n << " slaves";
-        EXPECT_NE(0, type) << "the slaves' type ORed into the data";
-        ec_close();
-        EXPECT_EQ(0, bus.openHandles());
+        const char *what;
+        Access write, read;
+        uint16 address;
+        std::vector<int> reached;
+    } cases[] = {
+        {"position 3", ec_APWR, ec_APRD, uint16(-2), {3}},
+        {"station of slave 2", ec_FPWR, ec_FPRD, station(2), {2}},
+        {"broadcast", ec_BWR, ec_BRD, 0, {1, 2, 3, 4}},
+        {"position behind the last slave", ec_APWR, ec_APRD, uint16(-count), {}},
+        {"station nobody has", ec_FPWR, ec_FPRD, 0x7777, {}},
+    };
+    uint16 at = ProcessRam;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        at = uint16(at + 0x10);
+        std::uint8_t pattern[3] = {0xA1, 0xB2, std::uint8_t(at)};
+        EXPECT_EQ(int(c.reached.size()), c.write(c.address, at, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
+        for (int n = 1; n <= count; n++) {
+            const bool reached = std::count(c.reached.begin(), c.reached.end(), n) > 0;
+            EXPECT_EQ(reached, std::memcmp(memory(n, at), pattern, sizeof pattern) == 0) << "slave " << n;
+        }
+        // A broadcast read ORs into what it carries: only an unanswered read keeps a pattern.
+        const std::uint8_t fill = c.reached.empty() ? 0x5A : 0x00;
+        std::uint8_t back[3] = {fill, fill, fill};
+        EXPECT_EQ(int(c.reached.size()), c.read(c.address, at, sizeof back, back, EC_TIMEOUT_FRAME));
+        EXPECT_EQ(c.reached.empty() ? 0x5A : pattern[0], back[0]);
     }
-}
-
-TEST_F(Bus, PositionalAccessReachesTheSlaveAtThatPosition)
-{
-    for (int n = 1; n <= count; n++)
-        EXPECT_EQ(station(n), bus.slave(std::size_t(n)).esc().stationAddress());
-
-    std::uint8_t pattern[3] = {0xA1, 0xB2, 0xC3};
-    EXPECT_EQ(1, ec_APWR(uint16(-2), ProcessRam, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0, std::memcmp(memory(3, ProcessRam), pattern, sizeof pattern));
-    EXPECT_EQ(0, *memory(2, ProcessRam));
-    EXPECT_EQ(0, *memory(4, ProcessRam));
-
-    std::uint8_t back[3] = {};
-    EXPECT_EQ(1, ec_APRD(uint16(-2), ProcessRam, sizeof back, back, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0, std::memcmp(back, pattern, sizeof pattern));
     EXPECT_EQ(station(4), ec_APRDw(uint16(-3), ECT_REG_STADR, EC_TIMEOUT_FRAME));
-
-    // A position behind the last slave is nobody: counter 0, data untouched, word 0.
-    std::uint8_t untouched[2] = {0x5A, 0x5A};
-    EXPECT_EQ(
-        0, ec_APRD(uint16(-count), ECT_REG_STADR, sizeof untouched, untouched, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0x5A, untouched[0]);
-    EXPECT_EQ(0, ec_APRDw(uint16(-count), ECT_REG_STADR, EC_TIMEOUT_FRAME));
-}
-
-TEST_F(Bus, ConfiguredAddressAccessReachesOnlyThatStation)
-{
-    std::uint8_t pattern[4] = {1, 2, 3, 4};
-    EXPECT_EQ(1, ec_FPWR(station(2), ProcessRam + 8, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0, std::memcmp(memory(2, ProcessRam + 8), pattern, sizeof pattern));
-    for (int n : {1, 3, 4})
-        EXPECT_EQ(0, *memory(n, ProcessRam + 8)) << "slave " << n;
-
-    std::uint8_t back[4] = {};
-    EXPECT_EQ(1, ec_FPRD(station(2), ProcessRam + 8, sizeof back, back, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0, std::memcmp(back, pattern, sizeof pattern));
-
-    EXPECT_EQ(1, ec_FPWRw(station(4), ProcessRam, 0xBEEF, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0xBEEF, ec_FPRDw(station(4), ProcessRam, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0xEF, *memory(4, ProcessRam));
-
-    // A station nobody has: counter 0 and the word reads 0.
-    EXPECT_EQ(0, ec_FPWRw(0x7777, ProcessRam, 0x1111, EC_TIMEOUT_FRAME));
     EXPECT_EQ(0, ec_FPRDw(0x7777, ECT_REG_STADR, EC_TIMEOUT_FRAME));
-}
-
-TEST_F(Bus, BroadcastWriteReachesEverySlave)
-{
-    std::uint8_t pattern[2] = {0x12, 0x34};
-    EXPECT_EQ(count, ec_BWR(0, ProcessRam + 0x20, sizeof pattern, pattern, EC_TIMEOUT_FRAME));
-    for (int n = 1; n <= count; n++)
-        EXPECT_EQ(0, std::memcmp(memory(n, ProcessRam + 0x20), pattern, sizeof pattern))
-            << "slave " << n;
 
     // Broadcast reads OR what the slaves hold.
-    *memory(2, ProcessRam + 0x30) = 0x01;
-    *memory(4, ProcessRam + 0x30) = 0x80;
+    *memory(2, ProcessRam) = 0x01;
+    *memory(4, ProcessRam) = 0x80;
     std::uint8_t ored = 0;
-    EXPECT_EQ(count, ec_BRD(0, ProcessRam + 0x30, 1, &ored, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(count, ec_BRD(0, ProcessRam, 1, &ored, EC_TIMEOUT_FRAME));
     EXPECT_EQ(0x81, ored);
 }
 

@@ -50,48 +50,51 @@ TEST_F(Mapping, ByteOrientedSlavesPutAllOutputsBeforeAllInputs)
     EXPECT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
 }
 
-TEST_F(Mapping, BitOrientedSlavesShareBytes)
+// Bit-oriented outputs share bytes in bus order, as the master's tables and the slaves' FMMU
+// registers both say; a slave that does not fit the rest of a byte runs into the next one, and a
+// byte-oriented slave or the inputs start on the next whole byte.
+TEST_F(Mapping, BitOrientedSlavesAreLaidOutBitByBit)
 {
-    ASSERT_EQ(open(chainOf(makeIoSlave("B1", 2, 0), makeIoSlave("B2", 2, 0), makeIoSlave("B3", 2, 0),
-                           makeIoSlave("In", 0, 8))),
-              4);
-    EXPECT_EQ(ec_config_map(image), 2);
-
-    for (int n = 1; n <= 3; n++) {
-        SCOPED_TRACE(n);
-        EXPECT_EQ(ec_slave[n].outputs, image);
-        EXPECT_EQ(ec_slave[n].Ostartbit, 2 * (n - 1));
-        EXPECT_EQ(ec_slave[n].Obytes, 0u);
-        EXPECT_EQ(int(ec_slave[n].FMMU[0].LogLength), 1);
-        EXPECT_EQ(int(ec_slave[n].FMMU[0].LogStartbit), 2 * (n - 1));
-        EXPECT_EQ(int(ec_slave[n].FMMU[0].LogEndbit), 2 * (n - 1) + 1);
-        EXPECT_EQ(slaveFmmu(std::size_t(n), 0).logicalStartBit, 2 * (n - 1));
+    struct Place
+    {
+        int slave, byte, startBit, logLength, endBit;
+    };
+    const struct
+    {
+        const char *what;
+        std::vector<int> outBits; // one output slave each, then one of 8 input bits
+        int imageBytes, obytes;
+        std::vector<Place> places;
+    } cases[] = {
+        {"three of 2 bits share a byte", {2, 2, 2}, 2, 1, {{1, 0, 0, 1, 1}, {2, 0, 2, 1, 3}, {3, 0, 4, 1, 5}}},
+        {"6 bits, then 5 running into the next byte", {6, 5}, 3, 2, {{2, 0, 6, 2, 2}}},
+        {"a byte slave after a bit slave", {3, 16}, 4, 3, {{2, 1, 0, 2, 7}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Chain chain;
+        for (int bits : c.outBits)
+            chain.add(makeIoSlave("Out", bits, 0));
+        chain.add(makeIoSlave("In", 0, 8));
+        const int inputs = int(c.outBits.size()) + 1;
+        ASSERT_EQ(open(std::move(chain)), inputs);
+        EXPECT_EQ(ec_config_map(image), c.imageBytes);
+        EXPECT_EQ(ec_group[0].Obytes, std::uint32_t(c.obytes));
+        EXPECT_EQ(ec_slave[inputs].inputs, image + c.obytes) << "the inputs start on a whole byte";
+        EXPECT_EQ(ec_group[0].expectedWKC, 2 * int(c.outBits.size()) + 1);
+        for (const Place &p : c.places) {
+            SCOPED_TRACE(p.slave);
+            const ec_fmmut &f = ec_slave[p.slave].FMMU[0];
+            EXPECT_EQ(ec_slave[p.slave].outputs, image + p.byte);
+            EXPECT_EQ(ec_slave[p.slave].Ostartbit, p.startBit);
+            EXPECT_EQ(std::uint32_t(f.LogStart), std::uint32_t(p.byte));
+            EXPECT_EQ(int(f.LogLength), p.logLength);
+            EXPECT_EQ(int(f.LogStartbit), p.startBit);
+            EXPECT_EQ(int(f.LogEndbit), p.endBit);
+            EXPECT_EQ(slaveFmmu(std::size_t(p.slave), 0).logicalStartBit, p.startBit);
+        }
+        TearDown();
     }
-    // The partly used byte is closed before the inputs begin.
-    EXPECT_EQ(ec_group[0].Obytes, 1u);
-    EXPECT_EQ(ec_slave[4].inputs, image + 1);
-    EXPECT_EQ(ec_group[0].expectedWKC, 2 + 2 + 2 + 1);
-}
-
-TEST_F(Mapping, BitOrientedSlaveRunsIntoTheNextByte)
-{
-    ASSERT_EQ(open(chainOf(makeIoSlave("Six", 6, 0), makeIoSlave("Five", 5, 0))), 2);
-    EXPECT_EQ(ec_config_map(image), 2);
-    const ec_fmmut &f = ec_slave[2].FMMU[0];
-    EXPECT_EQ(std::uint32_t(f.LogStart), 0u);
-    EXPECT_EQ(int(f.LogLength), 2);
-    EXPECT_EQ(int(f.LogStartbit), 6);
-    EXPECT_EQ(int(f.LogEndbit), 2);
-    EXPECT_EQ(ec_slave[2].Ostartbit, 6);
-    EXPECT_EQ(ec_group[0].Obytes, 2u);
-}
-
-TEST_F(Mapping, ByteSlaveAfterBitSlaveStartsOnTheNextByte)
-{
-    ASSERT_EQ(open(chainOf(makeIoSlave("Bits", 3, 0), makeIoSlave("Bytes", 16, 0))), 2);
-    EXPECT_EQ(ec_config_map(image), 3);
-    EXPECT_EQ(ec_slave[2].outputs, image + 1);
-    EXPECT_EQ(ec_slave[2].Ostartbit, 0);
 }
 
 TEST_F(Mapping, AdjacentSyncManagersShareOneFmmuOthersGetTheirOwn)

@@ -1,8 +1,6 @@
 /*
- * The zuvian-sim program: creates its veth pair, answers a master on the other end and removes
- * the pair when it is told to stop; and the rehearsal of an update: controllers started on an old
- * version, written by the firmware job, power-cycled from outside, then running the new version.
- * Needs root and the program built next to this test.
+ * The zuvian-sim program, which the in-process bus tests cannot see: its options, its veth pair,
+ * its power cycle on a signal. Needs root and the program built next to this test.
  */
 
 #include "CheckJob.h"
@@ -13,8 +11,6 @@
 
 #include "core/veth.h"
 #include "eclink.h"
-#include "ethercatbase.h"
-#include "nicdrv.h"
 #include "requires.h"
 
 #include <gtest/gtest.h>
@@ -96,38 +92,6 @@ bool waitFor(int fd, const std::string &marker, std::string &seen)
     }
 }
 
-TEST(ZuvianSim, ServesOnItsVethPairAndRemovesItOnSigterm)
-{
-    REQUIRE_ROOT();
-    const std::string program = programPath();
-    REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
-    const std::string name = "zsp" + std::to_string(getpid() % 1000000);
-    sim::VethPair::removeStale(name);
-
-    Running child;
-    child.veth = name;
-    child.pid = start({program, "--layout", "generic:2", "--veth", name}, child.out);
-    ASSERT_GT(child.pid, 0);
-    std::string seen;
-    ASSERT_TRUE(waitFor(child.out, "Ctrl-C", seen)) << seen;
-    EXPECT_NE(seen.find("the master uses " + name), std::string::npos) << seen;
-
-    // The master on the other end counts both slaves (a second of retries for a busy host).
-    ec_setlink(nullptr);
-    ec_setclock(nullptr);
-    ASSERT_EQ(ec_init(name.c_str()), 1);
-    uint16 type = 0;
-    EXPECT_EQ(ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, 1000000), 2);
-    ec_close();
-
-    kill(child.pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
-    child.pid = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_NE(sim::runCommand({"ip", "link", "show", name}), 0) << "veth pair left behind";
-}
-
 /* The versions a check reads, arm axes then platform axes; empty when the check failed. */
 std::vector<std::string> versions(const std::string &eth)
 {
@@ -140,13 +104,18 @@ std::vector<std::string> versions(const std::string &eth)
     return found;
 }
 
-TEST(ZuvianSim, PowerCycledFromOutsideAfterAnUpdateRunsTheNewVersion)
+// The program on its own veth pair, answering the master's real raw socket: the controllers start
+// on an old version, are written by the firmware job, power-cycled from outside (SIGUSR1: the
+// program's own wiring of its slaves to their controllers), and on SIGTERM the pair is removed.
+TEST(ZuvianSim, ServesAnUpdateOnItsVethPairAndPowerCyclesOnSigusr1)
 {
     REQUIRE_ROOT();
     const std::string program = programPath();
     REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
     const std::string name = "zsv" + std::to_string(getpid() % 1000000);
     sim::VethPair::removeStale(name);
+    ec_setlink(nullptr);
+    ec_setclock(nullptr);
 
     Running child;
     child.veth = name;
@@ -155,8 +124,7 @@ TEST(ZuvianSim, PowerCycledFromOutsideAfterAnUpdateRunsTheNewVersion)
     ASSERT_GT(child.pid, 0);
     std::string seen;
     ASSERT_TRUE(waitFor(child.out, "Ctrl-C", seen)) << seen;
-    EXPECT_NE(seen.find("Power cycle: kill -USR1 " + std::to_string(child.pid)), std::string::npos)
-        << seen;
+    EXPECT_NE(seen.find("the master uses " + name), std::string::npos) << seen;
     EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.40"));
 
     // The job places its images in the working directory, and must leave none there.
@@ -171,7 +139,6 @@ TEST(ZuvianSim, PowerCycledFromOutsideAfterAnUpdateRunsTheNewVersion)
     const FirmwareOutcome outcome = update.run();
     QDir::setCurrent(previous);
     EXPECT_TRUE(outcome.everyPartWritten()) << outcome.text.toStdString();
-    EXPECT_EQ(outcome.updated().size(), 9);
     EXPECT_TRUE(QDir(work.path()).isEmpty());
 
     // Written, but not running before the power cycle.
@@ -179,6 +146,13 @@ TEST(ZuvianSim, PowerCycledFromOutsideAfterAnUpdateRunsTheNewVersion)
     ASSERT_EQ(kill(child.pid, SIGUSR1), 0);
     ASSERT_TRUE(waitFor(child.out, "zuvian-sim: power cycle", seen)) << seen;
     EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.48"));
+
+    kill(child.pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    child.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(sim::runCommand({"ip", "link", "show", name}), 0) << "veth pair left behind";
 }
 
 TEST(ZuvianSim, RefusesMissingOrConflictingOptions)

@@ -1,13 +1,13 @@
 // The axis service against the virtual bus: which buses make a session usable for which setup,
-// the slave ranges offered to the operator, the names and firmware versions read from the
-// controllers, and that no session outlives its object.
+// the slave ranges offered to the operator, the motion commands, and that no session outlives its
+// object. (The robot's counts, names, versions and ranges are what the read-out and the parameter
+// flows, backups included, are built on.)
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
 #include "EtherCatWrapper.h"
-#include "Helper.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
 #include "qtprint.h"
@@ -27,7 +27,7 @@ struct Bus
     std::vector<std::shared_ptr<sim::MotorController>> controllers;
 };
 
-Bus buildBus(std::initializer_list<ControllerModel> models, int extraBoards = 0)
+Bus buildBus(const std::vector<ControllerModel> &models, int extraBoards = 0)
 {
     Bus bus;
     bus.chain.add(sim::makePlainSlave(1));
@@ -58,21 +58,14 @@ std::pair<int, int> selected(const EtherCatWrapper& wrapper, const QMap<int, QSt
     return {from, to};
 }
 
+std::size_t sineStarts(sim::MotorController &controller)
+{
+    std::size_t n = 0;
+    for (const auto &r : controller.commands().requests())
+        n += r.command == 5 && r.type == 15 && r.value == 1;
+    return n;
 }
 
-TEST(Helper, VersionValuesBecomeText)
-{
-    Helper helper;
-    EXPECT_EQ(helper.intToHex(0), QByteArray("0"));
-    EXPECT_EQ(helper.intToHex(0xABC), QByteArray("abc"));
-    EXPECT_EQ(helper.hexToAscii('3', '1'), QByteArray("1"));
-    EXPECT_EQ(helper.hexToAscii('f', 'F'), QByteArray("\xff"));
-
-    EXPECT_EQ(helper.intToAscii(0x312E3438), QByteArray("1.48"));
-    EXPECT_EQ(helper.intToAscii(0), QByteArray());
-    EXPECT_EQ(helper.intToAscii(0xFFFFFFFF), QByteArray("\xff\xff\xff\xff"));
-    // A top byte below 0x10 leaves seven digits: the pairs shift and the last digit is dropped.
-    EXPECT_EQ(helper.intToAscii(0x01323334), QByteArray("\x13\x23\x33"));
 }
 
 TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
@@ -102,9 +95,6 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
                              "ermittelt werden. Aktuell: 0"),
               wrapper.GetSlaveRange(EtherCatWrapper::Platform).value(0));
 
-    EXPECT_EQ(QStringLiteral("TMCM-ZQ-841"), wrapper.GetSlaveName(2));
-    EXPECT_EQ(QStringLiteral("TMCM-1610"), wrapper.GetSlaveName(6));
-    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(6));
     EXPECT_EQ(QString(), wrapper.GetSlaveName(7));
 
     wrapper.StopEthercat();
@@ -114,32 +104,6 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
         EXPECT_EQ(sim::AlState::SafeOp, bus.slave(s).state()) << "slave " << s;
     // The counts stay readable after the session.
     EXPECT_EQ(5, wrapper.GetArmSlaves());
-}
-
-TEST(EtherCatWrapper, RobotOffersWheelBaseAtTwoToFiveAndArmAtSevenToEleven)
-{
-    SimBus bus(sim::robotBus().chain);
-    EtherCatWrapper wrapper;
-    ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
-    EXPECT_EQ(11, wrapper.GetAllSlaves());
-    EXPECT_EQ(4, wrapper.GetPlatformSlaves());
-    EXPECT_EQ(5, wrapper.GetArmSlaves());
-    EXPECT_EQ(6, wrapper.GetArmOffset());
-
-    const QMap<int, QString> platform = wrapper.GetSlaveRange(EtherCatWrapper::Platform);
-    EXPECT_EQ(axes(2, 4), platform);
-    EXPECT_EQ(std::make_pair(2, 5), selected(wrapper, platform, 0));
-    EXPECT_EQ(std::make_pair(3, 3), selected(wrapper, platform, 1));
-
-    QMap<int, QString> arm = axes(7, 5);
-    arm.insert(0, QStringLiteral("Alle Achsen"));
-    EXPECT_EQ(arm, wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
-    EXPECT_EQ(std::make_pair(7, 11), selected(wrapper, arm, 0));
-
-    EXPECT_EQ(QStringLiteral("TMCM-174"), wrapper.GetSlaveName(2));
-    EXPECT_EQ(QStringLiteral("TMCM-1632"), wrapper.GetSlaveName(5));
-    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(5));
-    EXPECT_EQ(QStringLiteral("TMCM-ZQ-841"), wrapper.GetSlaveName(7));
 }
 
 TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
@@ -211,14 +175,8 @@ TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        sim::Chain chain;
-        chain.add(sim::makePlainSlave(1));
-        std::vector<std::shared_ptr<sim::MotorController>> keep;
-        for (M model : row.models)
-            keep.push_back(sim::MotorController::addTo(chain, model));
-        for (int i = 0; i < row.boardsAtTheEnd; ++i)
-            chain.add(sim::makePlainSlave(chain.size() + 1));
-        SimBus bus(std::move(chain));
+        Bus built = buildBus(row.models, row.boardsAtTheEnd);
+        SimBus bus(std::move(built.chain));
         EtherCatWrapper wrapper;
         EXPECT_EQ(row.result, wrapper.InitEtherCat(QString::fromLatin1(row.setup), kSim));
     }
@@ -244,21 +202,6 @@ TEST(EtherCatWrapper, NoBusNoSlavesAndNoSetup)
     EXPECT_STREQ("ERROR: Missing parameter -> setup", thrown->what());
     delete thrown;
     EXPECT_EQ(0, bus.openHandles());
-}
-
-TEST(EtherCatWrapper, SilentControllerShowsFourFFCharacters)
-{
-    sim::ControllerBus built = sim::armBus();
-    sim::CommandFaults silent;
-    silent.noReply = true;
-    built.controller(4).commands().setFaults(silent);
-    auto controllers = built.controllers;
-    SimBus bus(std::move(built.chain));
-
-    EtherCatWrapper wrapper;
-    ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
-    EXPECT_EQ(QString(4, QChar(0xFF)), wrapper.GetFirmWareVersion(4));
-    EXPECT_EQ(QStringLiteral("1.48"), wrapper.GetFirmWareVersion(3));
 }
 
 TEST(EtherCatWrapper, SessionsAreClosedAndReopenedByTheObject)
@@ -287,4 +230,35 @@ TEST(EtherCatWrapper, SessionsAreClosedAndReopenedByTheObject)
     }
     // The object did not stop its session; leaving it did.
     EXPECT_EQ(0, bus.openHandles());
+}
+
+// The sine commutation starts once per session however often an axis is moved; a stop is sent
+// every time.
+TEST(EtherCatWrapper, MovesStartTheSineOncePerSessionAndStopIsSentEachTime)
+{
+    sim::ControllerBus robot = sim::robotBus();
+    SimBus bus(std::move(robot.chain));
+    const QString sim = QString::fromLatin1(SimBus::Primary);
+    const QString both = QStringLiteral("Arm1 + Platform");
+    sim::MotorController &arm1 = robot.controller(7);
+    sim::MotorController &wheel2 = robot.controller(3);
+
+    for (int session = 1; session <= 2; ++session) {
+        SCOPED_TRACE(session);
+        EtherCatWrapper wrapper;
+        ASSERT_EQ(0, wrapper.InitEtherCat(both, sim));
+        wrapper.MoveForward(7, 1000);
+        wrapper.MoveBackward(7, 1000);
+        wrapper.MoveForward(7, 0);
+        wrapper.MoveBackward(3, 0);
+        EXPECT_EQ(std::size_t(session), sineStarts(arm1));
+        EXPECT_EQ(std::size_t(session), sineStarts(wheel2));
+        EXPECT_TRUE(arm1.interpreter().sineStarted());
+
+        wrapper.MotorStop(7);
+        wrapper.MotorStop(7);
+        EXPECT_EQ(2 * session, arm1.interpreter().stopCount());
+        EXPECT_EQ(0, wheel2.interpreter().stopCount());
+        wrapper.StopEthercat();
+    }
 }

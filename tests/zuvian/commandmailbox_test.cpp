@@ -33,6 +33,7 @@ TEST_F(CommandMailboxTest, RequestsCarryEightBytesAtTheMailboxStartValueMostSign
     uint8 scratch[4] = {9, 9, 9, 9};
     EXPECT_EQ(0x312E3438u, mbx_ethercatRead(2, 136, 0, 0, scratch));
     EXPECT_EQ(0, scratch[0] | scratch[1] | scratch[2] | scratch[3]);
+    EXPECT_EQ(0x312E3438u, readFirmwareParameter(11, 0)); // command 136 whatever the mode
 
     unlock(7);
     ASSERT_EQ(1, writeGlobalPlatformParameter(7, 7, 1, 2, 0x01020304));
@@ -50,31 +51,6 @@ TEST_F(CommandMailboxTest, ConfirmationLooksOnlyAtTheValueBytesOfTheReply)
     EXPECT_EQ(1, saveParameter(3, 130, 1000));
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ(2u, slave(3).mailbox().received().size()); // each confirmed at the first send
-}
-
-TEST_F(CommandMailboxTest, WriteStoreAndReadBackOnWheelBaseAndArm)
-{
-    ASSERT_EQ(1, writePlatformParameter(2, 5, 248, kPassword));
-    for (int position = 7; position <= 11; ++position)
-        unlock(position);
-
-    EXPECT_EQ(1, writePlatformParameter(2, 5, 6, 3564));
-    EXPECT_EQ(1, savePlatformParameter(2, 5, 6, 3564));
-    EXPECT_EQ(1, writeParameter(9, 6, 3899));
-    EXPECT_EQ(1, saveParameter(9, 6, 3899));
-    EXPECT_EQ(1, writeGlobalPlatformParameter(7, 11, 0, 2, 1234));
-    EXPECT_EQ(1, saveGlobalPlatformParameter(7, 11, 0, 2, 0));
-
-    for (int position = 2; position <= 5; ++position) {
-        EXPECT_EQ(3564u, readSingleParameter(position, 6)) << "axis " << position;
-        EXPECT_EQ(3564u, axis(position).interpreter().parameters().storedAxis(6));
-    }
-    EXPECT_EQ(3899u, readSingleParameter(9, 6));
-    EXPECT_STREQ("", paramErrorMessage);
-    EXPECT_EQ(0u, readSingleParameter(8, 6)); // neighbours untouched
-    for (int position = 7; position <= 11; ++position)
-        EXPECT_EQ(1234u, axis(position).interpreter().parameters().storedGlobal(2, 0));
-    EXPECT_EQ(0u, axis(2).interpreter().parameters().global(2, 0));
 }
 
 TEST_F(CommandMailboxTest, RangesAddressEveryAxisOnceInAscendingOrder)

@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
+#include "workdir.h"
 #include "zuvianbringup.h"
 #include "zuvianmotion.h"
 
@@ -74,26 +73,10 @@ TEST_F(MotionTest, SensedAngleCostsThreeReadsAndIsNotANumber)
               testing::internal::GetCapturedStdout());
 }
 
+// The dump file lands in the working directory: a fresh one per test.
 class DumpTest : public MotionTest
 {
 protected:
-    void SetUp() override
-    {
-        MotionTest::SetUp();
-        char pattern[] = "/tmp/zuviandumpXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir_ = pattern;
-        ASSERT_NE(nullptr, getcwd(previous_, sizeof(previous_)));
-        ASSERT_EQ(0, chdir(dir_.c_str()));
-        std::memset(&info_, 0, sizeof(info_));
-    }
-    void TearDown() override
-    {
-        std::remove(ZUVIAN_DUMPFILE);
-        EXPECT_EQ(0, chdir(previous_));
-        rmdir(dir_.c_str());
-        MotionTest::TearDown();
-    }
     std::string dump()
     {
         std::ifstream in(ZUVIAN_DUMPFILE);
@@ -102,9 +85,8 @@ protected:
         return s.str();
     }
 
-    std::string dir_;
-    char previous_[4096];
-    EtherCat_Info info_;
+    foetest::WorkDir dir_;
+    EtherCat_Info info_ = {};
 };
 
 TEST_F(DumpTest, RangeDumpReadsAxesUpToTheExclusiveEndAndRecordsEachRead)
