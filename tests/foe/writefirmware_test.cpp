@@ -64,7 +64,8 @@ protected:
 
 TEST_F(WriteFirmwareTest, ImagesUpToTheBufferSizeAreSentWholeLargerOnesRefused)
 {
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t(foetest::kBootMaxData),
+    const std::size_t packet = foetest::kBootMaxData;
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, packet, packet + 1, 3 * packet,
                              std::size_t(WriteFirmware::FileBufferSize)}) {
         SCOPED_TRACE(size);
         auto image = foetest::pattern(size, 42);
