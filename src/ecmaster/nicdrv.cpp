@@ -397,7 +397,8 @@ int ec_inframe(uint8 idx, int stacknumber)
           ec_answersrequest(raw, frameidx))
       {
          ec_storereply(stack, frameidx, raw, length);
-         if (stacknumber == 0 && ec_redstate == ECT_RED_NONE && ec_isrequestcopy(raw, length, frameidx))
+         if (stacknumber == 0 && ec_redstate == ECT_RED_NONE &&
+             ec_isrequestcopy(raw, length, frameidx))
          {
             /* Exactly the request: no slave took part, or the frame never reached the bus (a loop
              * in the network sends the master's frames straight back). The real reply may still
