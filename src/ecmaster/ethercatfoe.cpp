@@ -7,6 +7,7 @@
  */
 #include "ethercatfoe.h"
 #include "ethercatmain.h"
+#include "eclink.h"
 
 #include <string.h>
 
@@ -57,6 +58,17 @@ static void ec_FOEheader(uint16 slave, ec_FOEt *msg, uint8 opcode, uint32 field,
    msg->Password = field;
 }
 
+/* Sends the message in `out` again under a new mailbox counter: the slave drops a message whose
+ * counter repeats the last one's, taking it for a repetition of a message it already has. */
+static int ec_FOEresend(uint16 slave, ec_mbxbuft *out)
+{
+   ec_FOEt *msg = (ec_FOEt *)out;
+   uint8 cnt = ec_nextmbxcnt(ec_slave[slave].mbx_cnt);
+   ec_slave[slave].mbx_cnt = cnt;
+   msg->MbxHeader.mbxtype = (uint8)(ECT_MBXT_FOE + (cnt << 4));
+   return ec_mbxsendcounted(slave, out, EC_TIMEOUT_SAFE);
+}
+
 /* Payload bytes of a received message, or -1 when it is not an FoE message or its header length
  * is impossible: below the FoE header, or running past the read mailbox it was read from. */
 static int ec_FOEpayload(uint16 slave, const ec_FOEt *msg)
@@ -103,6 +115,7 @@ int ec_FOEwrite_progress(uint16 slave, char *filename, uint32 password, int psiz
    uint32 sendpacket = 0;
    int remaining = psize;
    int finished = 0;
+   int busy = 0;
    int wkc;
 
    if (!ec_FOEusable(slave, 0) || filename == NULL || psize < 0 || (p == NULL && psize > 0))
@@ -122,10 +135,22 @@ int ec_FOEwrite_progress(uint16 slave, char *filename, uint32 password, int psiz
          return -EC_ERR_TYPE_PACKET_ERROR;
       if (answer->OpCode == ECT_FOE_ERROR)
          return -EC_ERR_TYPE_FOE_ERROR;
+      if (answer->OpCode == ECT_FOE_BUSY)
+      {
+         /* The slave did not take the message; it has to go out again, not the next one. */
+         if (++busy > EC_FOE_BUSYTRIES)
+            return -EC_ERR_TYPE_PACKET_ERROR;
+         ec_clock_sleep(EC_FOE_BUSYPAUSE);
+         wkc = ec_FOEresend(slave, &out);
+         if (wkc <= 0)
+            return wkc;
+         continue;
+      }
       if (answer->OpCode != ECT_FOE_ACK)
          return -EC_ERR_TYPE_PACKET_ERROR;
       if (answer->PacketNumber != sendpacket)
          return -EC_ERR_TYPE_FOE_PACKETNUMBER;
+      busy = 0;
       /* Only now is the packet the slave's: an unanswered one may still have to be sent again. */
       if (fn != NULL)
          fn(arg, psize - remaining, psize);

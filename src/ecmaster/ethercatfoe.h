@@ -56,8 +56,14 @@ typedef struct
 
 static_assert(sizeof(ec_FOEt) == sizeof(ec_mbxbuft), "an FoE message fills one mailbox buffer");
 
+/* A write rides out BUSY answers for about EC_FOE_BUSYTRIES x EC_FOE_BUSYPAUSE µs (10 s). */
+#define EC_FOE_BUSYPAUSE 10000
+#define EC_FOE_BUSYTRIES 1000
+
 /* Writes `psize` bytes from `p` to `slave` as the file `filename` (sent without its NUL and cut to
- * `maxdata` bytes) with `password`. `timeout` (µs) bounds the wait for each answer.
+ * `maxdata` bytes) with `password`. `timeout` (µs) bounds the wait for each answer. A slave that
+ * answers BUSY (a boot loader erasing its flash, say) did not take the message: it goes out again
+ * after EC_FOE_BUSYPAUSE µs, at most EC_FOE_BUSYTRIES times in a row.
  * Returns:
  *   > 0  success: the working counter of the receive that brought the last acknowledgement;
  *   0    nothing could be exchanged: the slave number is not on the bus, the arguments are
@@ -66,7 +72,7 @@ static_assert(sizeof(ec_FOEt) == sizeof(ec_mbxbuft), "an FoE message fills one m
  *        mailbox send or receive got no answer in time (the transport's own result, which may
  *        also be negative);
  *   -3   (-EC_ERR_TYPE_PACKET_ERROR) the answer was not FoE, had an impossible length, or an
- *        unexpected operation code (BUSY included);
+ *        unexpected operation code, or the slave was still BUSY after EC_FOE_BUSYTRIES tries;
  *   -5   (-EC_ERR_TYPE_FOE_ERROR) the slave answered with an FoE error;
  *   -7   (-EC_ERR_TYPE_FOE_PACKETNUMBER) the acknowledged packet number is not the one sent. */
 int ec_FOEwrite(uint16 slave, char *filename, uint32 password, int psize, void *p, int timeout);
