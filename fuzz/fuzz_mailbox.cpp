@@ -25,7 +25,8 @@
  * servers (the CoE test slave's dictionary, the SoE test drive, an FoE server and a motor
  * controller's command interpreter), writes their replies as inputs and exits.
  */
-#include "fuzzbus.h"
+#include "fuzzstdout.h"
+#include "simbus.h"
 #include "fuzzinput.h"
 
 #include "coe/coeslave.h"
@@ -107,7 +108,7 @@ sim::Slave mailboxSlave(std::size_t number, std::uint16_t writeSize, std::uint16
 
 struct Bus
 {
-    std::unique_ptr<FuzzBus> bus;
+    std::unique_ptr<SimBus> bus;
     std::shared_ptr<ScriptedHandler> handler[2];
 };
 
@@ -129,7 +130,7 @@ Bus &theBus()
     chain.add(sim::makePlainSlave(1));
     chain.add(mailboxSlave(2, 128, 128));
     chain.add(mailboxSlave(3, 512, 64));
-    b.bus = std::make_unique<FuzzBus>(std::move(chain));
+    b.bus = std::make_unique<SimBus>(std::move(chain));
     // Replies are posted the moment a message lands, so only the master's time-outs take
     // virtual time: they may as well pass quickly.
     b.bus->fastForward(true);
@@ -139,7 +140,7 @@ Bus &theBus()
             .mailbox()
             .setHandler(b.handler[i], {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
     }
-    if (ec_init(FuzzBus::Primary) <= 0 || ec_config_init(FALSE) != 3 ||
+    if (ec_init(SimBus::Primary) <= 0 || ec_config_init(FALSE) != 3 ||
         ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE) != EC_STATE_PRE_OP) {
         std::fprintf(stderr, "fuzz_mailbox: the bus did not come up\n");
         std::abort();

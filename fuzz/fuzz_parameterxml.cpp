@@ -14,7 +14,8 @@
  * Input: the file's bytes. Seeds: the shipped parameter file and a few variants of it in
  * fuzz/corpus/fuzz_parameterxml.
  */
-#include "fuzzbus.h"
+#include "fuzzstdout.h"
+#include "simbus.h"
 
 #include "core/layouts.h"
 
@@ -37,7 +38,7 @@ constexpr int PlatformStart = 2;
 
 struct Session
 {
-    std::unique_ptr<FuzzBus> bus;
+    std::unique_ptr<SimBus> bus;
     std::unique_ptr<EtherCatWrapper> ecat;
     std::string file;
 };
@@ -57,9 +58,9 @@ Session &session()
     }
     if (s.ecat)
         return s;
-    s.bus = std::make_unique<FuzzBus>(*sim::layouts().build("robot"));
+    s.bus = std::make_unique<SimBus>(*sim::layouts().build("robot"));
     s.ecat = std::make_unique<EtherCatWrapper>();
-    if (s.ecat->InitEtherCat(QStringLiteral("Arm1 + Platform"), QString::fromLatin1(FuzzBus::Primary)) != 0) {
+    if (s.ecat->InitEtherCat(QStringLiteral("Arm1 + Platform"), QString::fromLatin1(SimBus::Primary)) != 0) {
         std::fprintf(stderr, "fuzz_parameterxml: the virtual robot did not come up\n");
         std::abort();
     }

@@ -14,7 +14,8 @@
  * Seeds: ZUVIAN_SEED_DIR=dir ./fuzz_sii writes the SII images of the virtual robot's slaves (the
  * non-axis boards and every controller model) and of the protocol test slaves, and exits.
  */
-#include "fuzzbus.h"
+#include "fuzzstdout.h"
+#include "simbus.h"
 
 #include "core/layouts.h"
 #include "core/slave.h"
@@ -85,9 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         chain.add(sim::makePlainSlave(1));
     chain.add(sim::Slave(sim::Bytes(data + 1, data + size), hw));
     {
-        FuzzBus bus(std::move(chain));
+        SimBus bus(std::move(chain));
         bus.fastForward(true);
-        if (ec_init(FuzzBus::Primary) > 0) {
+        if (ec_init(SimBus::Primary) > 0) {
             if (ec_config_init(FALSE) > 0) {
                 ec_config_map_group_size(ioMap, sizeof ioMap, 0);
                 for (int slave = 1; slave <= ec_slavecount; ++slave)

@@ -14,6 +14,7 @@
 namespace {
 // The virtual clock starts at 0; the master sees it as a plausible wall-clock date.
 constexpr std::uint64_t EpochOffsetSeconds = 1700000000;
+constexpr std::uint32_t FastPace = 64;
 
 sim::Chain layoutChain(const std::string &name)
 {
@@ -48,6 +49,13 @@ sim::Chain SimBus::plainChain(std::size_t n)
 void SimBus::addInterface(const std::string &name, sim::Port end)
 {
     interfaces_[name] = end;
+}
+
+void SimBus::fastForward(bool on)
+{
+    const std::uint32_t idle = link_.timing().idlePollUs / pace_;
+    pace_ = on ? FastPace : 1;
+    link_.timing().idlePollUs = idle * pace_;
 }
 
 void SimBus::install()
@@ -123,9 +131,9 @@ void SimBus::close(void *ctx, int handle)
 void SimBus::now(void *ctx, struct timeval *tv)
 {
     auto *bus = static_cast<SimBus *>(ctx);
-    // Every reading costs a microsecond, so a loop that polls the clock without touching the link
-    // (for instance on a port that never opened) still reaches its deadline.
-    bus->chain_.clock().advance(1);
+    // Every reading costs time, so a loop that polls the clock without touching the link (for
+    // instance on a port that never opened) still reaches its deadline.
+    bus->chain_.clock().advance(bus->pace_);
     const std::uint64_t us = bus->chain_.clock().nowUs();
     tv->tv_sec = time_t(EpochOffsetSeconds + us / 1000000u);
     tv->tv_usec = suseconds_t(us % 1000000u);
@@ -133,5 +141,6 @@ void SimBus::now(void *ctx, struct timeval *tv)
 
 void SimBus::sleep(void *ctx, std::uint32_t usec)
 {
-    static_cast<SimBus *>(ctx)->chain_.clock().advance(usec);
+    auto *bus = static_cast<SimBus *>(ctx);
+    bus->chain_.clock().advance(std::uint64_t(usec) * bus->pace_);
 }

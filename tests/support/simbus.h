@@ -16,6 +16,12 @@
  * a missing interface does. "sim0" is the chain's primary end, "sim1" its secondary end (cabled
  * only in a ring, see sim::Chain::setRing). A test that drives the window, where the operator
  * picks one of the host's interfaces, adds that name: `bus.addInterface("lo")`.
+ *
+ * SimBus needs no test framework: the fuzz targets and the benchmarks use it too. A fuzz target
+ * whose scripted replies are used up would otherwise sit through the master's time-outs poll by
+ * poll (a mailbox read polls every 200 µs for 700 ms); with `fastForward` on, every sleep, clock
+ * reading and idle poll costs 64 times its length of virtual time, so the same deadlines pass after
+ * a few dozen polls. The master's logic does not change: it only sees a clock.
  */
 #ifndef TESTS_SUPPORT_SIMBUS_H
 #define TESTS_SUPPORT_SIMBUS_H
@@ -24,6 +30,7 @@
 #include "core/inprocesslink.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -53,6 +60,8 @@ public:
     /* Number of handles the master holds open (0 after ec_close). */
     int openHandles() const { return (open_[0] ? 1 : 0) + (open_[1] ? 1 : 0); }
 
+    void fastForward(bool on);
+
     /* A line of `n` plain slaves without mailbox. */
     static sim::Chain plainChain(std::size_t n);
 
@@ -70,6 +79,7 @@ private:
     sim::InProcessLink link_;
     std::map<std::string, sim::Port> interfaces_{{Primary, sim::Port::Primary}, {Secondary, sim::Port::Secondary}};
     bool open_[2] = {false, false};
+    std::uint32_t pace_ = 1;
 };
 
 #endif
