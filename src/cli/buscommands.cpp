@@ -356,10 +356,8 @@ Result sdoWrite(Context& context, int slave, int index, int subindex, const std:
     const QByteArray text = QByteArray::fromStdString(value).toLower();
     if (value.empty() || value.size() % 2 != 0 || bytes.toHex() != text
         || bytes.size() > maxSdoSize) {
-        Result result = failure("sdo-write: the value must be 1 to " + std::to_string(maxSdoSize)
+        return usageError("sdo-write: the value must be 1 to " + std::to_string(maxSdoSize)
             + " bytes in hexadecimal, least significant first (for example e803)");
-        result.status = Usage;
-        return result;
     }
     Session session(context);
     const std::string problem = session.openFor(slave);
@@ -440,10 +438,8 @@ Result foeWrite(Context& context, int slave, const std::string& name, const std:
 Result regRead(Context& context, int slave, int address, int length)
 {
     if (length < 1 || length > maxRegisterLength || address + length > 0x10000) {
-        Result result = failure("reg-read: the length must be 1 to "
+        return usageError("reg-read: the length must be 1 to "
             + std::to_string(maxRegisterLength) + " and stay below address 0x10000");
-        result.status = Usage;
-        return result;
     }
     Session session(context);
     const std::string problem = session.openFor(slave);

@@ -21,6 +21,13 @@ Result failure(const std::string& error, nlohmann::json doc)
     return result;
 }
 
+Result usageError(const std::string& error)
+{
+    Result result = failure(error);
+    result.status = Usage;
+    return result;
+}
+
 std::string str(const QString& text)
 {
     return text.toStdString();

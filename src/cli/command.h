@@ -49,6 +49,8 @@ struct Result
 
 // Returns a Result of status Failed with `error`, also filed in the document.
 Result failure(const std::string& error, nlohmann::json doc = nlohmann::json::object());
+// Returns a Result of status Usage with `error`: arguments the command cannot run with.
+Result usageError(const std::string& error);
 
 std::string str(const QString& text);
 

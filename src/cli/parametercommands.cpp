@@ -118,8 +118,9 @@ std::string partLine(const ParameterPartOutcome& part, bool onBus)
     return name;
 }
 
-// Opens a session for `part` ("Arm1" or "Platform") and loads its set from `file` with the values
-// the controllers hold. Returns an empty text, or why the set could not be read.
+// Opens a session for `part` ("Arm1" or "Platform"), loads its set from `file` with the values
+// the controllers hold, and closes the session again. Returns an empty text, or why the set could
+// not be read.
 QString loadPart(EtherCatWrapper& ecat, const QString& eth, const QString& part,
     const QString& file, const ReadOutResult& readOut)
 {
@@ -128,6 +129,8 @@ QString loadPart(EtherCatWrapper& ecat, const QString& eth, const QString& part,
     const EtherCatWrapper::Devices device
         = part == QLatin1String("Arm1") ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
     ecat.LoadConfiguration(file, 0, device, readOut.PlatformStart());
+    if (ecat.isEthercatRunning())
+        ecat.StopEthercat();
     if (ecat.GetConfigParameters().isEmpty())
         return QStringLiteral("%1 holds no %2 parameters").arg(file, part);
     return QString();
@@ -144,13 +147,25 @@ QStringList readableParts(const ReadOutResult& readOut, Parts parts, const FileP
     return names;
 }
 
-// Reads the bus out for a read-only parameter command. Returns an empty text or the failure.
-QString readOutFor(const Context& context, ReadOutResult& readOut)
+// A read-only parameter command's hold on the bus and its read-out of the robot.
+struct ReadOnlySession
 {
-    readOut = ReadOut::run(context.interface(), ReadOut::Report());
-    if (!readOut.ok)
-        return readOut.failure;
-    return QString();
+    BusSession::Lock lock;
+    ReadOutResult readOut;
+};
+
+// Takes the bus for `command` and reads the robot out into `session`, recording the read-out in
+// `doc`. Returns an empty text, or the command's error.
+std::string openReadOnly(const Context& context, const std::string& command,
+    ReadOnlySession& session, nlohmann::json& doc)
+{
+    if (!session.lock.held())
+        return command + ": another job is using the bus";
+    session.readOut = ReadOut::run(context.interface(), ReadOut::Report());
+    doc["readOut"] = readOutJson(session.readOut);
+    if (!session.readOut.ok)
+        return command + " on " + context.eth + ": " + str(session.readOut.failure);
+    return std::string();
 }
 
 std::string htmlDocument(const QStringList& fragments, const QStringList& parts)
@@ -226,14 +241,11 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
 Result backup(Context& context, Parts parts)
 {
     nlohmann::json doc = {{"command", "backup"}, {"interface", context.eth}};
-    BusSession::Lock session;
-    if (!session.held())
-        return failure("backup: another job is using the bus", doc);
-    ReadOutResult readOut;
-    const QString failed = readOutFor(context, readOut);
-    doc["readOut"] = readOutJson(readOut);
-    if (!failed.isEmpty())
-        return failure("backup on " + context.eth + ": " + str(failed), doc);
+    ReadOnlySession session;
+    const std::string failed = openReadOnly(context, "backup", session, doc);
+    if (!failed.empty())
+        return failure(failed, doc);
+    const ReadOutResult& readOut = session.readOut;
 
     const QDateTime taken = QDateTime::currentDateTimeUtc();
     nlohmann::json files = nlohmann::json::array();
@@ -241,8 +253,6 @@ Result backup(Context& context, Parts parts)
     for (const QString& part : readableParts(readOut, parts, FileParts{true, true})) {
         EtherCatWrapper ecat;
         const QString problem = loadPart(ecat, context.interface(), part, kShipped, readOut);
-        if (ecat.isEthercatRunning())
-            ecat.StopEthercat();
         if (!problem.isEmpty())
             return failure("backup on " + context.eth + ": " + str(problem), doc);
         QString error;
@@ -269,14 +279,11 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
     if (!problem.isEmpty())
         return failure("report: " + str(problem), doc);
 
-    BusSession::Lock session;
-    if (!session.held())
-        return failure("report: another job is using the bus", doc);
-    ReadOutResult readOut;
-    const QString failed = readOutFor(context, readOut);
-    doc["readOut"] = readOutJson(readOut);
-    if (!failed.isEmpty())
-        return failure("report on " + context.eth + ": " + str(failed), doc);
+    ReadOnlySession session;
+    const std::string failed = openReadOnly(context, "report", session, doc);
+    if (!failed.empty())
+        return failure(failed, doc);
+    const ReadOutResult& readOut = session.readOut;
 
     QStringList fragments;
     const QStringList names = readableParts(readOut, parts, inFile);
@@ -285,8 +292,6 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
     for (const QString& part : names) {
         EtherCatWrapper ecat;
         const QString loadProblem = loadPart(ecat, context.interface(), part, file, readOut);
-        if (ecat.isEthercatRunning())
-            ecat.StopEthercat();
         if (!loadProblem.isEmpty())
             return failure("report on " + context.eth + ": " + str(loadProblem), doc);
         const bool partDiffers = ecat.CompareParameters(part);

@@ -71,6 +71,12 @@ void partFlags(CLI::App* sub, Options& o)
     sub->add_flag("--platform", o.parts.platform, "only the wheel base (platform)");
 }
 
+void parameterFileOption(CLI::App* sub, Options& o)
+{
+    sub->add_option("-f,--file", o.file, "parameter file (default: the embedded set)")
+        ->check(CLI::ExistingFile);
+}
+
 void slaveArgument(CLI::App* sub, Options& o)
 {
     sub->add_option("slave", o.slave, "slave by bus position, 1 nearest to the PC")
@@ -115,8 +121,7 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
         "write, store and read back the parameter set (after a backup of the current values)");
     common(parameters, o);
     partFlags(parameters, o);
-    parameters->add_option("-f,--file", o.file, "parameter file (default: the embedded set)")
-        ->check(CLI::ExistingFile);
+    parameterFileOption(parameters, o);
     parameters->callback([&] {
         command = [&o](Context& c) { return cli::writeParameters(c, o.parts, o.file); };
     });
@@ -137,8 +142,7 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
         "write the parameter report (HTML); exit status 3 when a value differs from its target");
     common(report, o);
     partFlags(report, o);
-    report->add_option("-f,--file", o.file, "parameter file (default: the embedded set)")
-        ->check(CLI::ExistingFile);
+    parameterFileOption(report, o);
     report->add_option("-o,--output", o.output, "HTML file to write (default: standard output)");
     report->callback([&] {
         command = [&o](Context& c) { return cli::report(c, o.parts, o.file, o.output); };
