@@ -36,16 +36,16 @@ class PacedLink
 public:
     explicit PacedLink(SimBus& bus) : bus_(bus), inner_(*ec_link())
     {
+        active_ = this;
         ec_linkt paced = inner_;
-        paced.ctx = this;
         paced.send = &PacedLink::send;
-        paced.recv = &PacedLink::recv;
-        paced.close = &PacedLink::close;
-        paced.wait = inner_.wait != nullptr ? &PacedLink::wait : nullptr;
-        paced.open = &PacedLink::open;
         ec_setlink(&paced);
     }
-    ~PacedLink() { ec_setlink(&inner_); }
+    ~PacedLink()
+    {
+        ec_setlink(&inner_);
+        active_ = nullptr;
+    }
 
     // On the GUI thread, at every timer tick: notes how far the bus ran since the last tick and
     // lets it run one quantum further.
@@ -84,29 +84,14 @@ private:
             stuck_ = true;
     }
 
-    static PacedLink& self(void* ctx) { return *static_cast<PacedLink*>(ctx); }
-    static int open(void* ctx, const char* ifname, int port)
-    {
-        return self(ctx).inner_.open(self(ctx).inner_.ctx, ifname, port);
-    }
+    // The one link installed at a time; the other calls go to the inner link unchanged.
     static int send(void* ctx, int handle, const void* frame, int len)
     {
-        self(ctx).pace();
-        return self(ctx).inner_.send(self(ctx).inner_.ctx, handle, frame, len);
-    }
-    static int recv(void* ctx, int handle, void* buf, int size)
-    {
-        return self(ctx).inner_.recv(self(ctx).inner_.ctx, handle, buf, size);
-    }
-    static void close(void* ctx, int handle)
-    {
-        self(ctx).inner_.close(self(ctx).inner_.ctx, handle);
-    }
-    static int wait(void* ctx, int handle, int usec)
-    {
-        return self(ctx).inner_.wait(self(ctx).inner_.ctx, handle, usec);
+        active_->pace();
+        return active_->inner_.send(ctx, handle, frame, len);
     }
 
+    static inline PacedLink* active_ = nullptr;
     SimBus& bus_;
     const ec_linkt inner_;
     std::atomic<std::uint64_t> published_{0};
