@@ -1,6 +1,6 @@
 // "Write Firmware" on the virtual robot: the question, the order in which the axes are written,
 // the image each controller receives byte for byte, the texts and button states of every outcome
-// (partial ones above all), the image files in the working directory, and quitting mid-update.
+// (partial ones above all), and the image files in the working directory.
 #include <QDir>
 #include <QFile>
 #include <QMetaObject>
