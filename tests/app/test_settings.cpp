@@ -12,18 +12,15 @@ const char* const kMissingArgument = "Ein Parameter der Funktion readAppSetting 
 
 }
 
-TEST(Settings, MissingKeyOrGroupReadsEmpty)
+// A missing key or group reads empty; a missing argument throws with its text.
+TEST(Settings, MissingKeyGroupOrArgument)
 {
     Configuration config;
     EXPECT_TRUE(config.readAppSetting("SlaveInfo", "NoSuchKey").isEmpty());
     EXPECT_TRUE(config.readAppSetting("NoSuchGroup", "FirmwareVersion").isEmpty());
     // A key of another group must not leak into a group that lacks it.
     EXPECT_TRUE(config.readAppSetting("SlaveInfo", "ConfigFileName").isEmpty());
-}
 
-TEST(Settings, MissingArgumentsThrowWithTheirText)
-{
-    Configuration config;
     const QString cases[][2] = {
         {QString(""), QString("FirmwareVersion")},
         {QString("SlaveInfo"), QString("")},

@@ -111,9 +111,11 @@ std::vector<std::string> versions(const json& readOut)
 
 }
 
-// The update as a script runs it: an old robot is checked and written. (That the new version runs
-// after a power cycle is the simulator program's test and the fault matrix's.)
-TEST_F(Cli, CheckThenWriteFirmwareAsAScriptDoes)
+// The update as a script runs it: an old robot is checked; without --yes and without a terminal
+// to ask on, nothing is written and the exit status says so; confirmed, the arm alone and then the
+// whole robot are written, from a working directory nobody can write into. (That the new version
+// runs after a power cycle is the simulator program's test and the fault matrix's.)
+TEST_F(Cli, FirmwareNeedsConsentThenIsWrittenAsAScriptDoes)
 {
     start(sim::robotBus("1.40"));
     const Outcome before = run({"check", "-i", "sim0"});
@@ -121,28 +123,6 @@ TEST_F(Cli, CheckThenWriteFirmwareAsAScriptDoes)
     EXPECT_NE(std::string::npos,
         before.out.find("Current firmwareversion arm axis 1: 1.40 name of the slave: TMCM-ZQ-841"));
 
-    const Outcome write = run({"write-firmware", "-i", "sim0", "--yes", "--json"});
-    ASSERT_EQ(0, write.status) << write.err;
-    const json doc = write.doc();
-    EXPECT_EQ("written", doc.at("result"));
-    ASSERT_EQ(9u, doc.at("axes").size());
-    for (const json& written : doc.at("axes"))
-        EXPECT_TRUE(written.at("written").get<bool>()) << written.dump();
-    EXPECT_EQ(7, doc.at("axes")[0].at("position"));
-    EXPECT_TRUE(entries(work_).isEmpty());
-    EXPECT_NE(std::string::npos, write.err.find("write firmware to arm axis 1"));
-
-    // Written, not yet running: the check's JSON still reads the old version everywhere.
-    const Outcome after = run({"check", "-i", "sim0", "--json"});
-    ASSERT_EQ(0, after.status) << after.err;
-    EXPECT_EQ(std::vector<std::string>(9, "1.40"), versions(after.doc().at("readOut")));
-}
-
-// Without --yes and without a terminal to ask on, nothing is written and the exit status says so;
-// a working directory nobody can write into does not stop an update that is confirmed.
-TEST_F(Cli, FirmwareNeedsConsentAndWorksFromAnUnwritableDirectory)
-{
-    start(sim::robotBus("1.40"));
     const Outcome declined = run({"write-firmware", "-i", "sim0", "--arm", "--json"});
     EXPECT_EQ(1, declined.status);
     EXPECT_EQ("declined", declined.doc().at("result"));
@@ -152,12 +132,27 @@ TEST_F(Cli, FirmwareNeedsConsentAndWorksFromAnUnwritableDirectory)
 
     // Not even the superuser may create files in /proc.
     ASSERT_EQ(0, chdir("/proc"));
-    const Outcome written = run({"write-firmware", "-i", "sim0", "--arm", "--yes"});
-    ASSERT_EQ(0, written.status) << written.err;
+    const Outcome arm = run({"write-firmware", "-i", "sim0", "--arm", "--yes"});
+    ASSERT_EQ(0, arm.status) << arm.err;
     for (int p : positions())
         EXPECT_EQ(p >= 7, !axis(p).receivedImage().empty()) << p;
-    EXPECT_NE(std::string::npos, written.err.find("cannot be written"));
+    EXPECT_NE(std::string::npos, arm.err.find("cannot be written"));
+    EXPECT_NE(std::string::npos, arm.err.find("write firmware to arm axis 1"));
     EXPECT_TRUE(entries(temp_).isEmpty()) << entries(temp_).join(' ').toStdString();
+
+    const Outcome write = run({"write-firmware", "-i", "sim0", "--yes", "--json"});
+    ASSERT_EQ(0, write.status) << write.err;
+    const json doc = write.doc();
+    EXPECT_EQ("written", doc.at("result"));
+    ASSERT_EQ(9u, doc.at("axes").size());
+    for (const json& written : doc.at("axes"))
+        EXPECT_TRUE(written.at("written").get<bool>()) << written.dump();
+    EXPECT_EQ(7, doc.at("axes")[0].at("position"));
+
+    // Written, not yet running: the check's JSON still reads the old version everywhere.
+    const Outcome after = run({"check", "-i", "sim0", "--json"});
+    ASSERT_EQ(0, after.status) << after.err;
+    EXPECT_EQ(std::vector<std::string>(9, "1.40"), versions(after.doc().at("readOut")));
 }
 
 // The parameters written, then reported: no difference; a value changed on one controller: the

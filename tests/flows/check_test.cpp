@@ -66,8 +66,8 @@ TEST_F(CheckVersion, ArmAxesThenPlatformAxesOfEachLayout)
     }
 }
 
-// Buses that cannot be read out show the known text, a line with the actual cause, and no box,
-// and leave no bus open behind them.
+// Buses that cannot be read out show the known text, a line with the actual cause, and no box
+// (Write Firmware asks nothing), and leave no bus open and no file behind them.
 TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
 {
     struct Case
@@ -77,10 +77,13 @@ TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
         bool noInterface;
         bool sessionTaken; // another job holds the bus
         QString label;     // the label starts with this
+        const char* button = "pbCheck";
     };
     const Case cases[] = {
         {"no interface chosen", "BppqqBaaaww", true, false,
             kSlavesNotFound + "No network interface is chosen; "},
+        {"no interface chosen, firmware", "BppqqBaaaww", true, false,
+            kSlavesNotFound + "No network interface is chosen; ", "pbWriteFirmware"},
         {"nobody answers", "", false, false,
             kSlavesNotFound + "No slave answered on sim0: check the cable"},
         {"an arm of three axes", "Baaa", false, false,
@@ -103,7 +106,7 @@ TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
             std::optional<BusSession::Lock> taken;
             if (c.sessionTaken)
                 taken.emplace();
-            press("pbCheck");
+            press(c.button);
         }
         EXPECT_TRUE(output().startsWith(c.label)) << output().toStdString();
         EXPECT_TRUE(boxes.seen().empty());

@@ -61,7 +61,6 @@ void FlowTest::startBus(sim::ControllerBus bus)
 
 void FlowTest::replaceBus(sim::ControllerBus bus)
 {
-    // Only one virtual bus may be plugged in at a time.
     bus_.reset();
     controllers_ = bus.controllers;
     bus_ = std::make_unique<SimBus>(std::move(bus.chain));

@@ -294,6 +294,7 @@ TEST_F(WriteParametersFlow, BackupThatCannotBeCreatedStopsEveryWrite)
     ParameterOutcome outcome = job.run(request);
     EXPECT_EQ(ParameterPartOutcome::Result::BackupFailed, outcome.arm.result);
     EXPECT_EQ(ParameterPartOutcome::Result::BackupFailed, outcome.platform.result);
+    EXPECT_TRUE(outcome.arm.reason.endsWith(QLatin1String(": File exists"))) << outcome.arm.reason.toStdString();
     EXPECT_FALSE(QFileInfo::exists(elsewhere));
     EXPECT_EQ(2, backups().size());
 

@@ -94,19 +94,15 @@ TEST(AlState, TransitionsGrantedAndRefusedWithTheirCodes)
             EXPECT_EQ(readWord(chain, Station, 0x0134), step.code);
         }
     }
-}
 
-TEST(AlState, BootWithoutBootstrapMailboxInTheSiiIsRefused)
-{
-    sim::Chain chain;
-    chain.add(sim::Slave(sim::SiiBuilder()
-                             .identity(1, 2, 3)
-                             .standardMailbox(0x1000, 0x80, 0x1080, 0x80)
-                             .build()));
-    exchange(chain, Command::Apwr, 0, 0x0010, le16(Station));
-    exchange(chain, Command::Fpwr, Station, 0x0120, le16(0x03));
-    EXPECT_EQ(readWord(chain, Station, 0x0130), 0x0011);
-    EXPECT_EQ(readWord(chain, Station, 0x0134), 0x0013);
+    // BOOT on a slave whose SII has no bootstrap mailbox.
+    sim::Chain plain;
+    plain.add(sim::Slave(
+        sim::SiiBuilder().identity(1, 2, 3).standardMailbox(0x1000, 0x80, 0x1080, 0x80).build()));
+    exchange(plain, Command::Apwr, 0, 0x0010, le16(Station));
+    exchange(plain, Command::Fpwr, Station, 0x0120, le16(0x03));
+    EXPECT_EQ(readWord(plain, Station, 0x0130), 0x0011);
+    EXPECT_EQ(readWord(plain, Station, 0x0134), 0x0013);
 }
 
 } // namespace

@@ -238,15 +238,13 @@ TEST(EtherCatWrapper, MovesStartTheSineOncePerSessionAndStopIsSentEachTime)
 {
     sim::ControllerBus robot = sim::robotBus();
     SimBus bus(std::move(robot.chain));
-    const QString sim = QString::fromLatin1(SimBus::Primary);
-    const QString both = QStringLiteral("Arm1 + Platform");
     sim::MotorController &arm1 = robot.controller(7);
     sim::MotorController &wheel2 = robot.controller(3);
 
     for (int session = 1; session <= 2; ++session) {
         SCOPED_TRACE(session);
         EtherCatWrapper wrapper;
-        ASSERT_EQ(0, wrapper.InitEtherCat(both, sim));
+        ASSERT_EQ(0, wrapper.InitEtherCat(kBoth, kSim));
         wrapper.MoveForward(7, 1000);
         wrapper.MoveBackward(7, 1000);
         wrapper.MoveForward(7, 0);
