@@ -14,9 +14,9 @@ protected:
     void SetUp() override { start(); }
 };
 
-// Each size class written and read back whole. One byte goes in a normal initiate that announces
-// its size; longer data follows in segments of 119 bytes whose toggle bit alternates, the last one
-// saying how many of its seven bytes are unused.
+// Each size class written and read back whole, nothing behind it. One byte goes in a normal
+// initiate that announces its size; longer data follows in segments of 119 bytes whose toggle bit
+// alternates, the last one saying how many of its seven bytes are unused.
 TEST_F(SdoDownload, EverySizeIsStoredAndReadBack)
 {
     const struct
@@ -54,6 +54,7 @@ TEST_F(SdoDownload, EverySizeIsStoredAndReadBack)
         std::vector<uint8> back(4096, 0xEE);
         int size = int(back.size());
         ASSERT_GT(ec_SDOread(Slave, c.index, 0, FALSE, &size, back.data(), EC_TIMEOUT_MBXRX), 0);
+        EXPECT_EQ(back[size_t(size)], 0xEE) << "a byte behind the value";
         back.resize(size_t(size));
         EXPECT_EQ(back, data);
     }
