@@ -114,6 +114,19 @@ sim::FrameFate twice()
     return f;
 }
 
+// From now on the first `fault.times` frames that match get the fault's fate.
+void inject(SimBus &bus, const Fault &fault)
+{
+    auto left = std::make_shared<int>(fault.times);
+    bus.link().setRule([fault, left](const sim::Bytes &frame, std::uint64_t) {
+        if (*left > 0 && fault.trigger(frame)) {
+            --*left;
+            return fault.fate;
+        }
+        return sim::FrameFate{};
+    });
+}
+
 class Unreliable : public ::testing::Test
 {
 protected:
@@ -127,18 +140,7 @@ protected:
 
     sim::MotorController &axis(int position) { return *controllers_.at(std::size_t(position)); }
 
-    // From now on the first `fault.times` frames that match get the fault's fate.
-    void inject(const Fault &fault)
-    {
-        auto left = std::make_shared<int>(fault.times);
-        bus_->link().setRule([fault, left](const sim::Bytes &frame, std::uint64_t) {
-            if (*left > 0 && fault.trigger(frame)) {
-                --*left;
-                return fault.fate;
-            }
-            return sim::FrameFate{};
-        });
-    }
+    void inject(const Fault &fault) { ::inject(*bus_, fault); }
 
     void enumerate()
     {
@@ -219,14 +221,7 @@ TEST(UnreliableCoe, SdoReadsComeBackWholeThroughLateLostAndRepeatedFrames)
     };
     for (const Fault &fault : faults) {
         SCOPED_TRACE(fault.name);
-        auto left = std::make_shared<int>(fault.times);
-        bus.link().setRule([&fault, left](const sim::Bytes &frame, std::uint64_t) {
-            if (*left > 0 && fault.trigger(frame)) {
-                --*left;
-                return fault.fate;
-            }
-            return sim::FrameFate{};
-        });
+        inject(bus, fault);
         uint32 value = 0;
         int size = sizeof value;
         EXPECT_GT(ec_SDOread(slave, demo::DwordObject, 0, FALSE, &size, &value, EC_TIMEOUT_MBXRX), 0);
