@@ -12,24 +12,6 @@ protected:
     void SetUp() override { start(); }
 };
 
-TEST_F(SoeReadWrite, ValueIsCutToTheCallersBuffer)
-{
-    uint8 buffer[2] = {};
-    int size = sizeof(buffer);
-    uint32 value = 0xA1B2C3D4;
-    ASSERT_GT(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, sizeof(value), &value, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_GT(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, &size, buffer, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_EQ(size, 2);
-    EXPECT_EQ(buffer[0], 0xD4);
-    EXPECT_EQ(buffer[1], 0xC3);
-    uint32 whole = 0;
-    size = sizeof(whole);
-    EXPECT_GT(ec_SoEread(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, &size, &whole, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_EQ(size, 4);
-    EXPECT_EQ(whole, value);
-    EXPECT_TRUE(errors().empty());
-}
-
 TEST_F(SoeReadWrite, FragmentThatCannotBeSentEndsTheWriteAsAFailure)
 {
     // Four fragments. The drive stops taking messages once the first is in and takes them again
