@@ -93,19 +93,6 @@ TEST_F(NoReplyTest, WriteIsSentAgainUntilTheControllerConfirmsIt)
     EXPECT_EQ(3u, requestCount(5));
 }
 
-TEST_F(NoReplyTest, ReadRetriesStopAtTheFirstReplySoAValueIsNotLostToALaterMiss)
-{
-    axis(3).interpreter().parameters().setAxis(140, 1234);
-    sim::CommandFaults sometimes;
-    sometimes.answerEveryNth = 3;
-    axis(3).commands().setFaults(sometimes);
-    axis(3).commands().clearRequests();
-
-    EXPECT_EQ(1234u, readSingleParameter(3, 140));
-    EXPECT_EQ(std::vector<int>(3, 140), types(axis(3).commands().requests()));
-    EXPECT_STREQ("", paramErrorMessage);
-}
-
 TEST_F(NoReplyTest, LateReplyIsNeverTakenForTheAnswerToTheNextCommand)
 {
     axis(10).interpreter().parameters().setAxis(4, 4000);
