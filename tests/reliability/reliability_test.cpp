@@ -242,23 +242,7 @@ TEST_F(Unreliable, FailedSiiReadsNeverBecomeAProcessImage)
     static uint8 image[EC_IOMAPSIZE];
     ASSERT_GT(ec_init(SimBus::Primary), 0);
     ASSERT_EQ(11, ec_config(0, image));
-    const uint32 obytes = ec_group[0].Obytes, ibytes = ec_group[0].Ibytes;
-    ASSERT_GT(obytes, 0u);
-
-    // A lost reply is made up for by the frame's repetition, a late one is waited for: the same
-    // image.
-    const Fault recovered[] = {
-        {"one EEPROM read lost", [](const sim::Bytes &f) { return isEepromRead(f, kArmAxis1); }, lostReply()},
-        {"every EEPROM read answered late", [](const sim::Bytes &f) { return isEepromRead(f, kArmAxis1); },
-         late(800), 1000000},
-    };
-    for (const Fault &fault : recovered) {
-        SCOPED_TRACE(fault.name);
-        inject(fault);
-        ASSERT_EQ(11, ec_config(0, image));
-        EXPECT_EQ(obytes, ec_group[0].Obytes);
-        EXPECT_EQ(ibytes, ec_group[0].Ibytes);
-    }
+    ASSERT_GT(ec_group[0].Obytes, 0u);
 
     // An EEPROM that stops answering, for every word, for the identity words alone (read word by
     // word) or for the categories alone (read through the byte cache): what was not read is never
@@ -286,33 +270,6 @@ TEST_F(Unreliable, FailedSiiReadsNeverBecomeAProcessImage)
         for (int n = 1; n <= 11; n++)
             EXPECT_NE(sim::AlState::SafeOp, bus_->slave(std::size_t(n)).state()) << n;
     }
-}
-
-TEST_F(Unreliable, AReplyThatComesAfterItsExchangeEndedNeverAnswersALaterRequest)
-{
-    enumerate();
-    const uint16 board = 0x1001, ram = 0x1800;
-    uint32 value = 0x11111111;
-    ASSERT_EQ(1, ec_FPWR(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
-    // Held back 30 ms: the re-sent frame is answered at once, the first answer comes much later.
-    inject({"read answered 30 ms late",
-            [](const sim::Bytes &f) { return firstDatagram(f).command == EC_CMD_FPRD && firstDatagram(f).offset == 0x1800; },
-            late(30000)});
-    value = 0;
-    ASSERT_EQ(1, ec_FPRD(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0x11111111u, value);
-    value = 0x22222222;
-    ASSERT_EQ(1, ec_FPWR(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
-    // Round-robin would hand the late reply's index out again after the other 15.
-    for (int i = 0; i < EC_MAXBUF - 2; i++) {
-        uint16 status = 0;
-        ASSERT_EQ(1, ec_FPRD(board, ECT_REG_ALSTAT, sizeof status, &status, EC_TIMEOUT_FRAME));
-    }
-    bus_->clock().advance(40000);
-    value = 0;
-    EXPECT_EQ(1, ec_FPRD(board, ram, sizeof value, &value, EC_TIMEOUT_FRAME));
-    EXPECT_EQ(0x22222222u, value) << "the late answer to the earlier read was taken";
-    expectIndexesFree();
 }
 
 } // namespace
