@@ -1,6 +1,6 @@
-// SDO upload against the CoE test slave on the virtual bus: the capacity checks, the abort codes,
-// complete access, and slaves that send more than they announced. (Every size class is read back
-// by the download tests.)
+// SDO upload against the CoE test slave on the virtual bus: the capacity checks, the abort codes of
+// uploads and downloads, complete access, and slaves that send more than they announced. (Every
+// size class is read back by the download tests.)
 #include "coebus.h"
 
 #include "coe/demodictionary.h"
@@ -39,21 +39,29 @@ TEST_F(SdoUpload, AnswerLargerThanTheBufferIsRefusedUntouched)
     EXPECT_TRUE(onlyPacketError(3));
 }
 
+// Refused uploads and downloads alike.
 TEST_F(SdoUpload, RefusalsCarryTheSlavesAbortCode)
 {
     struct Case {
+        bool write;
         uint16 index;
         uint8 sub;
+        int size;
         uint32 code;
     } cases[] = {
-        {demo::MissingObject, 0, 0x06020000},
-        {0x1018, 9, 0x06090011},
-        {demo::WriteOnlyObject, 0, 0x06010001},
+        {false, demo::MissingObject, 0, 4, 0x06020000},
+        {false, 0x1018, 9, 4, 0x06090011},
+        {false, demo::WriteOnlyObject, 0, 4, 0x06010001},
+        {true, demo::ReadOnlyObject, 0, 4, 0x06010002},
+        {true, demo::MissingObject, 0, 4, 0x06020000},
+        {true, demo::DwordObject, 0, 2, 0x06070013}, // a length that does not match
     };
     for (const auto &c : cases) {
-        uint32 value = 0;
-        int size = sizeof(value);
-        EXPECT_EQ(ec_SDOread(Slave, c.index, c.sub, FALSE, &size, &value, EC_TIMEOUT_MBXRX), 0);
+        uint32 value = 1;
+        int size = c.size;
+        EXPECT_EQ(c.write ? ec_SDOwrite(Slave, c.index, c.sub, FALSE, size, &value, EC_TIMEOUT_MBXRX)
+                          : ec_SDOread(Slave, c.index, c.sub, FALSE, &size, &value, EC_TIMEOUT_MBXRX),
+                  0);
         auto e = onlyError();
         ASSERT_TRUE(e) << std::hex << c.index;
         EXPECT_EQ(e->Etype, EC_ERR_TYPE_SDO_ERROR);
@@ -62,6 +70,11 @@ TEST_F(SdoUpload, RefusalsCarryTheSlavesAbortCode)
         EXPECT_EQ(e->SubIdx, c.sub);
         EXPECT_EQ(uint32(e->AbortCode), c.code);
     }
+    // The refused write left the value.
+    uint32 l = 0;
+    int size = sizeof(l);
+    EXPECT_GT(ec_SDOread(Slave, demo::ReadOnlyObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(l, 0x12345678u);
 }
 
 TEST_F(SdoUpload, CompleteAccessReadsTheWholeObjectFromSubIndexOne)
