@@ -1,5 +1,6 @@
-// Replies whose lengths lie: a scripted slave answers with headers that claim more bytes than its
-// 128-byte read mailbox carries. Each must end in result 0 and packet error 1, never in a copy.
+// Replies that cannot be trusted: a scripted slave answers with headers that claim more bytes than
+// its 128-byte read mailbox carries, or too few, or for another object, or of another protocol.
+// Each must end in result 0 and packet error 1, never in a copy.
 #include "coebus.h"
 
 #include "coe/coeprotocol.h"
@@ -70,12 +71,18 @@ TEST_F(Malformed, EmptySegmentThatIsNotTheLastEndsTheTransfer)
     EXPECT_TRUE(onlyPacketError(1));
 }
 
-TEST_F(Malformed, AnswersTooShortOrOfAnotherProtocolAreRefused)
+TEST_F(Malformed, AnswersTooShortForAnotherObjectOrOfAnotherProtocolAreRefused)
 {
     script->replies.push_back(sdoResponse(4, 0x43, 0x2000, 0x11));
     uint8 b = 0;
     int size = 1;
     EXPECT_EQ(ec_SDOread(Slave, 0x2000, 0, FALSE, &size, &b, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_TRUE(onlyPacketError(1));
+
+    // An expedited answer for another object.
+    script->replies.push_back(sdoResponse(10, 0x4F, 0x2001, 0x11));
+    EXPECT_EQ(ec_SDOread(Slave, 0x2000, 0, FALSE, &size, &b, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(b, 0);
     EXPECT_TRUE(onlyPacketError(1));
 
     sim::Bytes soe(16, 0);

@@ -1,5 +1,6 @@
 // SDO download against the CoE test slave: every size class read back with the message layout of a
-// one-byte and of segmented writes, refusals, complete access and a mailbox too small.
+// one-byte and of segmented writes, complete access and a mailbox too small. (Refusals are in the
+// upload tests' table.)
 #include "coebus.h"
 
 #include "coe/demodictionary.h"
@@ -14,9 +15,9 @@ protected:
     void SetUp() override { start(); }
 };
 
-// Each size class written and read back whole. One byte goes in a normal initiate that announces
-// its size; longer data follows in segments of 119 bytes whose toggle bit alternates, the last one
-// saying how many of its seven bytes are unused.
+// Each size class written and read back whole, nothing behind it. One byte goes in a normal
+// initiate that announces its size; longer data follows in segments of 119 bytes whose toggle bit
+// alternates, the last one saying how many of its seven bytes are unused.
 TEST_F(SdoDownload, EverySizeIsStoredAndReadBack)
 {
     const struct
@@ -54,30 +55,11 @@ TEST_F(SdoDownload, EverySizeIsStoredAndReadBack)
         std::vector<uint8> back(4096, 0xEE);
         int size = int(back.size());
         ASSERT_GT(ec_SDOread(Slave, c.index, 0, FALSE, &size, back.data(), EC_TIMEOUT_MBXRX), 0);
+        EXPECT_EQ(back[size_t(size)], 0xEE) << "a byte behind the value";
         back.resize(size_t(size));
         EXPECT_EQ(back, data);
     }
     EXPECT_TRUE(errors().empty());
-}
-
-TEST_F(SdoDownload, RefusalsCarryTheSlavesAbortCode)
-{
-    uint32 l = 1;
-    uint16 w = 1;
-    EXPECT_EQ(ec_SDOwrite(Slave, demo::ReadOnlyObject, 0, FALSE, sizeof(l), &l, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_EQ(ec_SDOwrite(Slave, demo::MissingObject, 0, FALSE, sizeof(l), &l, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_EQ(ec_SDOwrite(Slave, demo::DwordObject, 0, FALSE, sizeof(w), &w, EC_TIMEOUT_MBXRX), 0);
-    auto list = errors();
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(uint32(list[0].AbortCode), 0x06010002u);
-    EXPECT_EQ(list[0].Index, demo::ReadOnlyObject);
-    EXPECT_EQ(uint32(list[1].AbortCode), 0x06020000u);
-    EXPECT_EQ(uint32(list[2].AbortCode), 0x06070013u);
-    for (const auto &e : list)
-        EXPECT_EQ(e.Etype, EC_ERR_TYPE_SDO_ERROR);
-    int size = sizeof(l);
-    EXPECT_GT(ec_SDOread(Slave, demo::ReadOnlyObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_EQ(l, 0x12345678u);
 }
 
 TEST_F(SdoDownload, CompleteAccessWritesAWholeRecord)

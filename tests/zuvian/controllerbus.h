@@ -80,15 +80,6 @@ protected:
 
     void unlock(int position) { ASSERT_EQ(1, writeParameter(position, 248, kPassword)); }
 
-    /* Every controller off and on, then the bus enumerated again. */
-    void powerCycleControllers()
-    {
-        for (auto &controller : controllers_)
-            if (controller)
-                controller->powerCycle();
-        enumerate();
-    }
-
     std::unique_ptr<SimBus> bus_;
     std::vector<std::shared_ptr<sim::MotorController>> controllers_;
 };
