@@ -3,6 +3,7 @@
 // size class is read back by the download tests.)
 #include "coebus.h"
 
+#include "coe/coeprotocol.h"
 #include "coe/demodictionary.h"
 
 namespace demo = sim::coe::demo;
@@ -109,6 +110,22 @@ TEST_F(SdoUpload, SlaveThatSendsMoreThanItAnnouncedIsStopped)
               long(buffer.size() - demo::LargeObjectSize));
     EXPECT_LE(size, int(demo::LargeObjectSize));
     EXPECT_TRUE(onlyPacketError(3));
+}
+
+// The answer of an exchange given up earlier, still waiting in the read mailbox, names the same
+// object: it must be read away, not taken for the answer to the new request.
+TEST_F(SdoUpload, StaleAnswerWaitingInTheMailboxIsNotTakenForTheNewOne)
+{
+    sim::Bytes stale = sim::coe::coeMessage(10, sim::coe::Service::SdoResponse);
+    stale[8] = 0x43; // expedited upload, four bytes
+    sim::putLe16(&stale[9], demo::DwordObject);
+    sim::putLe32(&stale[12], 0xDEADBEEF);
+    bus->slave(Slave).mailbox().post(stale);
+    ec_readstate(); // a frame passes: the slave puts the answer into its read mailbox
+    uint32 l = 0;
+    int size = sizeof(l);
+    EXPECT_EQ(ec_SDOread(Slave, demo::DwordObject, 0, FALSE, &size, &l, EC_TIMEOUT_MBXRX), 1);
+    EXPECT_EQ(l, 0x33333333u);
 }
 
 TEST_F(SdoUpload, SilentSlaveGivesTheTransportResultAndNoError)
