@@ -1,7 +1,7 @@
 // Distributed clocks against the virtual bus: the delays and offsets the master derives from the
 // receive times its slaves latch, the chain of clock slaves, the clock datagram of the process data
 // cycle pulling the clocks together, and the SYNC unit. The parent port and port time helpers are
-// held to the branched bus's measured delays and parent ports; the pass order to a table.
+// held to the branched bus's measured delays; the pass order to a table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -155,20 +155,6 @@ TEST_F(DcBus, DelaysAndOffsetsMatchTheBusAsBuilt)
         EXPECT_EQ(ec_slave[previous].DCnext, 0);
         TearDown();
     }
-}
-
-TEST_F(DcBus, BranchedBusGivesEachClockSlaveItsParentPort)
-{
-    start(sim::branchedChain());
-    ASSERT_TRUE(ec_configdc());
-    // Slave 2 has no clock and ends the branch on port 3 of junction 1, so slave 3 hangs on
-    // port 1; junction 4 serves slave 5 on port 3 and slave 8 on port 1; slave 7 hangs on
-    // slave 5 behind slave 6, which has no clock.
-    const uint8 parentPort[] = {0, 0, 0, 1, 1, 3, 0, 1, 1};
-    for (uint16 n : {3, 4, 5, 7, 8})
-        EXPECT_EQ(ec_slave[n].parentport, parentPort[n]) << "slave " << n;
-    EXPECT_EQ(ec_slave[1].consumedports, 0);
-    EXPECT_EQ(ec_slave[4].consumedports, 0);
 }
 
 TEST_F(DcBus, ProcessDataCycleBringsTheClocksTogether)

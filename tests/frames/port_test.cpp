@@ -1,8 +1,8 @@
 /*
  * The network port against a scripted link: opening and closing, index allocation, dispatch of
- * replies that belong to other indexes, malformed frames, length refusals and the redundant ring's
- * bookkeeping, each with frames delivered byte for byte. (Retries and the bus itself are tested
- * on the virtual bus.)
+ * replies that belong to other indexes, malformed frames and length refusals, each with frames
+ * delivered byte for byte. (Retries, the redundant ring and the bus itself are tested on the
+ * virtual bus.)
  */
 #include <gtest/gtest.h>
 
@@ -301,49 +301,6 @@ TEST_F(Port, PrimitivesRefuseOversizedDataWithoutSending)
     EXPECT_EQ(size_t(EC_BUFSIZE), link.sent[0].back().size());
     EXPECT_EQ(1, ec_LRWDC(0, EC_MAXLRWDCDATA, data, 0x1001, &dctime, EC_TIMEOUT_FRAME));
     EXPECT_EQ(size_t(EC_BUFSIZE), link.sent[0].back().size());
-}
-
-TEST_F(Port, RedundantRingSortsRepliesByTheirPortMarking)
-{
-    ec_close();
-    ASSERT_EQ(1, ec_init_redundant("scripted0", "scripted1"));
-    EXPECT_EQ(ECT_RED_DOUBLE, ec_redstate);
-
-    // Ring intact: the request arrives on the secondary port, the dummy on the primary.
-    uint8 idx = request(EC_CMD_BRD, 2);
-    ec_outframe_red(idx);
-    ASSERT_EQ(1u, link.sent[1].size());
-    Frame dummy = link.sent[1].back();
-    EXPECT_EQ(size_t(EC_DUMMYFRAMELENGTH), dummy.size());
-    EXPECT_EQ(idx, dummy[17]) << "the dummy carries the request's index";
-    EXPECT_EQ(0x04, dummy[8]);
-    Frame processed = replyFrame(idx, EC_CMD_BRD, {0x11, 0}, 5, 0x0101);
-    link.incoming[0].push_back(replyFrame(idx, EC_CMD_BRD, {0, 0}, 0, 0x0404));
-    link.incoming[1].push_back(processed);
-    struct timeval deadline = {2000, 0};
-    EXPECT_EQ(5, ec_waitinframe_red(idx, deadline));
-    EXPECT_EQ(0x11, ec_rxbuf[idx][12]);
-    ec_setbufstat(idx, EC_BUF_EMPTY);
-
-    // Ring broken: each frame comes back on its own port; the request goes on through the
-    // secondary port to the slaves behind the break.
-    idx = request(EC_CMD_BRD, 2);
-    ec_outframe_red(idx);
-    link.incoming[0].push_back(replyFrame(idx, EC_CMD_BRD, {0x01, 0}, 2, 0x0101));
-    link.incoming[1].push_back(replyFrame(idx, EC_CMD_BRD, {0x10, 0}, 3, 0x0404));
-    link.answer = [](Frame &f) {
-        f[26] |= 0x10;
-        f[28] = std::uint8_t(f[28] + 3);
-        return true;
-    };
-    EXPECT_EQ(5, ec_waitinframe_red(idx, deadline));
-    Frame resent = link.sent[1].back();
-    EXPECT_EQ(size_t(30), resent.size());
-    EXPECT_EQ(0x01, resent[26]) << "the partly processed request was sent on";
-    EXPECT_EQ(2, resent[28]);
-    EXPECT_EQ(0x11, ec_rxbuf[idx][12]);
-    ec_close();
-    EXPECT_EQ(2u, link.closed.size() - 1);
 }
 
 } // namespace

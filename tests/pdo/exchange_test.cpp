@@ -22,31 +22,6 @@ protected:
     }
 };
 
-TEST_F(Exchange, CycleMovesOutputsOutAndInputsBackAndReachesOperational)
-{
-    ASSERT_EQ(configure(chainOf(makeIoSlave("A", 16, 24), makeIoSlave("B", 32, 8))), 2);
-    ASSERT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_SAFE_OP);
-
-    const Bytes a = {0x11, 0x22};
-    const Bytes b = {0xA1, 0xB2, 0xC3, 0xD4};
-    std::copy(a.begin(), a.end(), ec_slave[1].outputs);
-    std::copy(b.begin(), b.end(), ec_slave[2].outputs);
-    bus->slave(1).setInputs(3, {0x01, 0x02, 0x03});
-    bus->slave(2).setInputs(3, {0x7F});
-
-    EXPECT_EQ(cycle(), ec_group[0].expectedWKC);
-    EXPECT_EQ(ec_group[0].expectedWKC, 6);
-    EXPECT_EQ(slaveOutputs(1, 2), a);
-    EXPECT_EQ(slaveOutputs(2, 2), b);
-    EXPECT_EQ(Bytes(ec_slave[1].inputs, ec_slave[1].inputs + 3), (Bytes{0x01, 0x02, 0x03}));
-    EXPECT_EQ(ec_slave[2].inputs[0], 0x7F);
-
-    // Valid outputs arrived, so OPERATIONAL is granted.
-    ec_slave[0].state = EC_STATE_OPERATIONAL;
-    ec_writestate(0);
-    EXPECT_EQ(ec_statecheck(0, EC_STATE_OPERATIONAL, EC_TIMEOUT_STATECHANGE), EC_STATE_OPERATIONAL);
-}
-
 TEST_F(Exchange, BitOrientedSlavesGetTheirOwnBits)
 {
     ASSERT_EQ(configure(chainOf(makeIoSlave("B1", 2, 3), makeIoSlave("B2", 2, 3), makeIoSlave("B3", 2, 3))), 3);

@@ -181,19 +181,4 @@ TEST_F(Mapping, WrongGroupOrEmptyBusMapsNothing)
     EXPECT_EQ(ec_config_map(image), 0);
 }
 
-TEST_F(Mapping, LargeImageIsCutIntoSegmentsWithoutSplittingASlave)
-{
-    PdSlaveOptions big;
-    big.sms = {{2, 0x1100, 8000, true}, {3, 0x1800, 32, false}};
-    ASSERT_EQ(open(chainOf(makePdSlave(big), makePdSlave(big), makePdSlave(big))), 3);
-    EXPECT_EQ(ec_config_map(image), 3 * 1000 + 3 * 4);
-    const ec_groupt &g = ec_group[0];
-    EXPECT_EQ(g.nsegments, 3);
-    EXPECT_EQ(g.IOsegment[0], 1000u);
-    EXPECT_EQ(g.IOsegment[1], 1000u);
-    EXPECT_EQ(g.IOsegment[2], 1012u);
-    EXPECT_EQ(g.Isegment, 2);
-    EXPECT_EQ(g.Ioffset, 1000);
-}
-
 } // namespace
