@@ -144,12 +144,15 @@ TEST_F(Port, LateReplyToAnEarlierUseOfTheIndexIsNotTakenForTheCurrentOne)
     Frame otherCommand = replyFrame(idx, EC_CMD_APRD, {0xDE, 0xC0}, 1);
     Frame otherStation = replyFrame(idx, EC_CMD_FPRD, {0xDE, 0xC0}, 1);
     otherStation[14 + 4] = 0x03; // station 0x0003 instead of the 0x0000 asked
+    Frame otherRegister = replyFrame(idx, EC_CMD_FPRD, {0xDE, 0xC0}, 1);
+    otherRegister[14 + 6] = 0x30; // register 0x0030 instead of 0x0000
     link.incoming[0].push_back(otherCommand);
     link.incoming[0].push_back(otherStation);
+    link.incoming[0].push_back(otherRegister);
     link.incoming[0].push_back(replyFrame(idx, EC_CMD_FPRD, {0x34, 0x12}, 1));
 
-    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
-    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
+    for (int stale = 0; stale < 3; ++stale)
+        EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
     EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
     EXPECT_EQ(1, ec_inframe(idx, 0));
     EXPECT_EQ(0x34, ec_rxbuf[idx][12]);
