@@ -220,9 +220,12 @@ void ec_readeeprom1(uint16 slave, uint16 eeproma)
       return;
    uint16 configadr = ec_slave[slave].configadr;
    uint16 estat = 0;
-   ec_eeprom2master(slave);
    eep_pending[slave] = eeproma;
    eep_unstarted[slave] = 1;
+   /* A slave whose SII already failed is refused whatever it answers now: no further time-outs. */
+   if (esifailed[slave])
+      return;
+   ec_eeprom2master(slave);
    if (!eep_waitnotbusy(&eep_fp, configadr, &estat, EC_TIMEOUT_SAFE))
       return;
    eep_clearerrors(&eep_fp, configadr, estat);
@@ -239,6 +242,8 @@ uint32 ec_readeeprom2(uint16 slave, int timeout)
    uint16 configadr = ec_slave[slave].configadr;
    uint16 estat = 0;
    uint32 data = 0;
+   if (esifailed[slave])
+      return 0;
    /* Whatever went wrong with the split read, the word is read again as a whole. */
    if (eep_unstarted[slave] || !eep_waitnotbusy(&eep_fp, configadr, &estat, timeout) ||
        (estat & EC_ESTAT_NACK) ||

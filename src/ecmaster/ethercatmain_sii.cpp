@@ -33,6 +33,14 @@ static int sii_byte(uint16 slave, int address, uint8 *out)
       *out = esibuf[address];
       return 1;
    }
+   /* Once a read has failed after all its tries, the slave's SII counts as unread for this
+    * enumeration and nothing parsed from it is used. Trying each further byte of a long category
+    * would only wait out the same time-outs again: for a slave that left the bus, minutes. */
+   if (esifailed[slave])
+   {
+      *out = 0;
+      return 0;
+   }
    ec_eeprom2master(slave);
    uint16 eadr = (uint16)(address >> 1);
    uint64 edat = 0;
