@@ -110,18 +110,6 @@ TEST_F(Bringup, SlaveStayingInSafeOpFailsWithValidCounts)
     EXPECT_EQ(bus->openHandles(), 1);
 }
 
-TEST_F(Bringup, ImageTooLargeForTheProcessImageIsNoSuccess)
-{
-    // Three controllers of 1400 output bytes each need more than the 4096-byte image.
-    bus = std::make_unique<SimBus>(chainOf(makeIoSlave("TMCM-174", 1400 * 8, 8),
-                                           makeIoSlave("TMCM-174", 1400 * 8, 8),
-                                           makeIoSlave("TMCM-174", 1400 * 8, 8)));
-    EXPECT_EQ(bringUp(), -1);
-    EXPECT_STREQ(info.error, "ERROR:Not all slaves reached operational state");
-    EXPECT_EQ(info.platformslavecnt, 3u);
-    EXPECT_NE(info.status, 8u);
-}
-
 TEST_F(Bringup, EmptyBusReportsNoSlaves)
 {
     bus = std::make_unique<SimBus>(sim::Chain());
