@@ -72,11 +72,6 @@ TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
     }
     const std::uint8_t expected[10] = {0x04, 0x03, 0x02, 0x01, 0x10, 0x20, 0x30, 0x40, 0x00, 0x02};
     EXPECT_EQ(0, std::memcmp(expected, ec_slave[9].inputs, sizeof expected));
-
-    EXPECT_EQ(stop_ethercat(), 0);
-    EXPECT_EQ(bus->openHandles(), 0);
-    for (std::size_t n = 1; n <= 11; n++)
-        EXPECT_EQ(bus->slave(n).state(), sim::AlState::SafeOp) << n;
 }
 
 TEST_F(Bringup, OnlyExactNamesWithProcessDataBothWaysAreCounted)
@@ -104,22 +99,9 @@ TEST_F(Bringup, SlaveStayingInSafeOpFailsWithValidCounts)
     EXPECT_EQ(info.platformslavecnt, 4u);
     EXPECT_EQ(info.armslavecnt, 5u);
     EXPECT_EQ(info.status, 3u);
-    // Every slave's state was read back; the port is still open for the caller.
+    // Every slave's state was read back.
     EXPECT_EQ(ec_slave[9].state, EC_STATE_SAFE_OP);
     EXPECT_EQ(ec_slave[8].state, EC_STATE_OPERATIONAL);
-    EXPECT_EQ(bus->openHandles(), 1);
-}
-
-TEST_F(Bringup, ImageTooLargeForTheProcessImageIsNoSuccess)
-{
-    // Three controllers of 1400 output bytes each need more than the 4096-byte image.
-    bus = std::make_unique<SimBus>(chainOf(makeIoSlave("TMCM-174", 1400 * 8, 8),
-                                           makeIoSlave("TMCM-174", 1400 * 8, 8),
-                                           makeIoSlave("TMCM-174", 1400 * 8, 8)));
-    EXPECT_EQ(bringUp(), -1);
-    EXPECT_STREQ(info.error, "ERROR:Not all slaves reached operational state");
-    EXPECT_EQ(info.platformslavecnt, 3u);
-    EXPECT_NE(info.status, 8u);
 }
 
 TEST_F(Bringup, EmptyBusReportsNoSlaves)

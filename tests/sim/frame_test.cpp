@@ -2,7 +2,8 @@
  * Frames no master of ours sends: malformed ones are destroyed, garbled ones never make the
  * chain touch a byte outside the frame, other EtherTypes pass untouched.
  */
-#include "simtest.h"
+#include "core/chain.h"
+#include "core/frame.h"
 
 #include "core/layouts.h"
 
