@@ -72,6 +72,9 @@ void readBootMailbox(uint16 slave, uint16 address, int sm, uint16 *start, uint16
     data = ec_readeeprom(slave, address, EepromTimeout);
     *start = (uint16)(data & 0xFFFF);
     *length = (uint16)(data >> 16);
+    // A window among the ESC's registers is no mailbox: FoE then refuses the slave.
+    if (!ec_mbxwindowok(*start, *length))
+        *length = 0;
     ec_slave[slave].SM[sm].StartAddr = *start;
     ec_slave[slave].SM[sm].SMlength = *length;
 }

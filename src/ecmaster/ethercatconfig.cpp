@@ -325,6 +325,17 @@ static void ec_config_slave(uint16 n, uint8 usetable)
       s->mbx_rl = (uint16)(mbx >> 16);
       if (s->mbx_rl == 0)
          s->mbx_rl = s->mbx_l;
+      /* A start of 0 stands for the default layout, which the SyncManagers get as well; the
+       * messages must go where the SyncManagers are. */
+      if (s->mbx_wo == 0)
+         s->mbx_wo = EC_DEFAULTMBXOUT;
+      if (s->mbx_ro == 0)
+         s->mbx_ro = EC_DEFAULTMBXIN;
+      if (!ec_mbxwindowok(s->mbx_wo, s->mbx_l) || !ec_mbxwindowok(s->mbx_ro, s->mbx_rl))
+      {
+         s->mbx_l = 0;
+         s->mbx_rl = 0;
+      }
    }
    ec_config_ports(n);
    ec_config_parent(n);

@@ -181,6 +181,12 @@ uint16 ec_statecheck(uint16 slave, uint16 reqstate, int timeout);
 uint8 ec_nextmbxcnt(uint8 cnt);
 /* Zero the whole mailbox buffer. */
 void ec_clearmbx(ec_mbxbuft *Mbx);
+/* First byte address of an ESC's process memory; below it lie its registers. */
+#define EC_PROCESSRAM 0x1000
+/* 1 when a mailbox of `length` bytes at `offset` (as an SII gives them) lies in process memory.
+ * One that an SII places among the registers would have every message overwrite the station
+ * address, the AL control or the SyncManagers; such a slave is used without a mailbox. */
+int ec_mbxwindowok(uint16 offset, uint16 length);
 /* 1 when the slave's write mailbox is empty, 0 when it stayed full or could not be read. */
 int ec_mbxempty(uint16 slave, int timeout);
 /* Working counter of the mailbox write (1 on success, also when its reply was lost but the mailbox

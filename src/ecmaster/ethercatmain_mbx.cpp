@@ -52,6 +52,11 @@ int ec_mbxempty(uint16 slave, int timeout)
    return (wkc > 0 && !(smstat & EC_SMSTAT_MBXFULL)) ? 1 : 0;
 }
 
+int ec_mbxwindowok(uint16 offset, uint16 length)
+{
+   return offset >= EC_PROCESSRAM && (uint32)offset + length <= 0x10000u;
+}
+
 /* A mailbox longer than the caller's buffer cannot be moved without reading or writing past it;
  * such a slave's mailbox is refused rather than cut, since a shorter write would never make the
  * slave see its mailbox as full. */

@@ -7,6 +7,7 @@
 
 #include "core/layouts.h"
 
+#include "ethercatbase.h"
 #include "ethercatconfig.h"
 #include "ethercatconfiglist.h"
 #include "ethercatmain.h"
@@ -171,14 +172,30 @@ TEST_F(EnumFaults, BusOf199SlavesFillsTheTableAndOneMoreIsRefusedAndLeftAlone)
 TEST_F(EnumFaults, MailboxSizesFromTheSii)
 {
     /* Slave 1: send mailbox size 0 takes the receive size. Slave 2: no SM category, so SM0/SM1
-     * come from the header words. Slave 3: header start addresses 0 get the default layout. */
+     * come from the header words. Slave 3: header start addresses 0 get the default layout, and
+     * the messages go there. Slaves 4 and 5: a mailbox among the ESC's registers (over the
+     * station address), or running past the end of the ESC's memory, is no mailbox. */
     sim::Bytes sameSize = controllerSii("A", 1).standardMailbox(0x1000, 0x80, 0x1080, 0).build();
     sim::Bytes noSmCategory =
         boardSii("B", 2).standardMailbox(0x1400, 0x100, 0x1500, 0x40).syncManagers({}).build();
     sim::Bytes zeroStart =
         boardSii("C", 3).standardMailbox(0, 0x80, 0, 0x80).syncManagers({}).build();
-    start(chainOf({sameSize, noSmCategory, zeroStart}));
-    ASSERT_EQ(ec_config_init(0), 3);
+    sim::Bytes inRegisters =
+        boardSii("D", 4).standardMailbox(0x000A, 0x20, 0x1080, 0x80).syncManagers({}).build();
+    sim::Bytes pastTheEnd =
+        boardSii("E", 5).standardMailbox(0x1000, 0x80, 0xFFC0, 0x80).syncManagers({}).build();
+    start(chainOf({sameSize, noSmCategory, zeroStart, inRegisters, pastTheEnd}));
+    ASSERT_EQ(ec_config_init(0), 5);
+    EXPECT_EQ(ec_slave[3].mbx_wo, 0x1000);
+    EXPECT_EQ(ec_slave[3].mbx_ro, 0x1080);
+    for (int n = 4; n <= 5; ++n) {
+        EXPECT_EQ(ec_slave[n].mbx_l, 0) << n;
+        EXPECT_EQ(ec_slave[n].mbx_rl, 0) << n;
+        ec_mbxbuft message{};
+        EXPECT_EQ(ec_mbxsend(uint16(n), &message, EC_TIMEOUT_SAFE), 0) << n;
+        EXPECT_EQ(ec_FPRDw(ec_slave[n].configadr, ECT_REG_STADR, EC_TIMEOUT_FRAME),
+                  ec_slave[n].configadr);
+    }
     EXPECT_EQ(ec_slave[1].mbx_rl, 0x80);
     EXPECT_EQ(+ec_slave[2].SM[0].StartAddr, 0x1400);
     EXPECT_EQ(+ec_slave[2].SM[0].SMlength, 0x100);
