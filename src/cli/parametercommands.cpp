@@ -124,13 +124,16 @@ std::string partLine(const ParameterPartOutcome& part, bool onBus)
 QString loadPart(EtherCatWrapper& ecat, const QString& eth, const QString& part,
     const QString& file, const ReadOutResult& readOut)
 {
-    if (ecat.InitEtherCat(part, eth) != 0)
-        return QStringLiteral("no connection for the %1 part").arg(part);
-    const EtherCatWrapper::Devices device
-        = part == QLatin1String("Arm1") ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
-    ecat.LoadConfiguration(file, 0, device, readOut.PlatformStart());
+    const bool connected = ecat.InitEtherCat(part, eth) == 0;
+    if (connected) {
+        const EtherCatWrapper::Devices device
+            = part == QLatin1String("Arm1") ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
+        ecat.LoadConfiguration(file, 0, device, readOut.PlatformStart());
+    }
     if (ecat.isEthercatRunning())
         ecat.StopEthercat();
+    if (!connected)
+        return QStringLiteral("no connection for the %1 part").arg(part);
     if (ecat.GetConfigParameters().isEmpty())
         return QStringLiteral("%1 holds no %2 parameters").arg(file, part);
     return QString();
