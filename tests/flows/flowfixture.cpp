@@ -128,19 +128,15 @@ std::vector<int> FlowTest::controllerPositions() const
 
 void FlowTest::logBootTransfers()
 {
-    for (size_t position = 0; position < controllers_.size(); ++position) {
-        if (controllers_[position])
-            controllers_[position]->setBootHandler(
-                std::make_shared<BootLog>(controllers_[position]->foe(), int(position), bootLog_));
-    }
+    for (int position : controllerPositions())
+        axis(position).setBootHandler(
+            std::make_shared<BootLog>(axis(position).foe(), position, bootLog_));
 }
 
 void FlowTest::powerCycleControllers()
 {
-    for (auto& controller : controllers_) {
-        if (controller)
-            controller->powerCycle();
-    }
+    for (int position : controllerPositions())
+        axis(position).powerCycle();
 }
 
 std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
