@@ -16,18 +16,7 @@ const QString kSuccessText = QStringLiteral("The firmware was written successful
 const QString kRestartText = QStringLiteral(
     "Restart the slaves! Unplug the device!\nPlug in again and press Write Parameters");
 
-class WriteFirmwareFlow : public FlowTest
-{
-protected:
-    // Every controller of the robot runs its own old version, so a list shows which axis is which.
-    void giveOldVersions()
-    {
-        int minor = 31;
-        for (int position : {2, 3, 4, 5, 7, 8, 9, 10, 11})
-            axis(position).interpreter().firmware()
-                = sim::FirmwareSlot("1." + std::to_string(minor++));
-    }
-};
+using WriteFirmwareFlow = FlowTest;
 
 }
 
@@ -35,7 +24,10 @@ protected:
 TEST_F(WriteFirmwareFlow, RobotArmFirstThenPlatformEachWithItsImage)
 {
     startBus(sim::robotBus());
-    giveOldVersions();
+    // Every controller runs its own old version, so the question shows which axis is which.
+    int minor = 31;
+    for (int position : {2, 3, 4, 5, 7, 8, 9, 10, 11})
+        axis(position).interpreter().firmware() = sim::FirmwareSlot("1." + std::to_string(minor++));
     logBootTransfers();
     writeFile(workPath("TMCM-174.bin"), "ZVFW9.99 left over from an interrupted run");
     QTemporaryDir elsewhere;
