@@ -1,4 +1,5 @@
-// Finding sections of an XML document by element name, on small files written for one case.
+// Finding sections of an XML document by element name, on small files written for one case, and
+// the guards of readAppSetting (the shipped settings show in the window and the flows).
 #include <QDomElement>
 #include <QFile>
 #include <QTemporaryDir>
@@ -24,6 +25,9 @@ protected:
 
     QTemporaryDir dir;
 };
+
+const char* const kMissingArgument
+    = "Ein Parameter der Funktion readAppSetting ist nicht definiert!";
 
 QString firstType(const QDomNodeList& nodes)
 {
@@ -109,4 +113,30 @@ TEST_F(XmlFile, AttributeValuesAndNodeRelations)
     EXPECT_EQ(config.GetNodeList("s", "r", p.parentNode()).size(), 2);
     EXPECT_TRUE(config.GetNodeList("s", "other", p.parentNode()).isEmpty());
     EXPECT_TRUE(config.GetNodeList("s", "r", QDomNode()).isEmpty());
+}
+
+// A missing key or group reads empty; a missing argument throws with its text.
+TEST(Settings, MissingKeyGroupOrArgument)
+{
+    Configuration config;
+    EXPECT_TRUE(config.readAppSetting("SlaveInfo", "NoSuchKey").isEmpty());
+    EXPECT_TRUE(config.readAppSetting("NoSuchGroup", "FirmwareVersion").isEmpty());
+    // A key of another group must not leak into a group that lacks it.
+    EXPECT_TRUE(config.readAppSetting("SlaveInfo", "ConfigFileName").isEmpty());
+
+    const QString cases[][2] = {
+        {QString(""), QString("FirmwareVersion")},
+        {QString("SlaveInfo"), QString("")},
+        {QString(), QString("FirmwareVersion")},
+        {QString("SlaveInfo"), QString()},
+    };
+    for (const auto& args : cases) {
+        try {
+            config.readAppSetting(args[0], args[1]);
+            ADD_FAILURE() << "no exception for '" << args[0].toStdString() << "', '"
+                          << args[1].toStdString() << "'";
+        } catch (const SettingException& e) {
+            EXPECT_STREQ(e.what(), kMissingArgument);
+        }
+    }
 }

@@ -25,7 +25,6 @@ namespace {
 
 using nlohmann::json;
 
-
 struct Outcome
 {
     int status = -1;
@@ -89,6 +88,15 @@ protected:
     QStringList backups() const
     {
         return QDir(data_.filePath("zuvian/backups")).entryList(QDir::Files);
+    }
+    // Writes `content` to `name` in the working directory; returns its path.
+    std::string put(const QString& name, const QByteArray& content) const
+    {
+        const QString path = work_.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+        file.write(content);
+        return path.toStdString();
     }
 
     QTemporaryDir work_;
@@ -198,16 +206,9 @@ TEST_F(Cli, WriteParametersThenReportThenAChangedValue)
 TEST_F(Cli, BadInputIsRefusedAndNothingIsWritten)
 {
     start(sim::robotBus());
-    const QString malformed = work_.filePath("broken.xml");
-    const QString large = work_.filePath("large.bin");
-    {
-        QFile file(malformed);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<zuvian><Parameters><Platform><Parameter Type=\"4\"");
-        QFile image(large);
-        ASSERT_TRUE(image.open(QIODevice::WriteOnly));
-        image.write(QByteArray(0x40101, 'x'));
-    }
+    const std::string malformed
+        = put("broken.xml", "<zuvian><Parameters><Platform><Parameter Type=\"4\"");
+    const std::string large = put("large.bin", QByteArray(0x40101, 'x'));
     struct Case
     {
         std::vector<std::string> args;
@@ -223,12 +224,13 @@ TEST_F(Cli, BadInputIsRefusedAndNothingIsWritten)
         {{"sii", "-i", "sim0", "0"}, 2, "slave"},
         {{"reg-read", "-i", "sim0", "2", "0xfff0", "100"}, 2, "the length must be"},
         {{"write-parameters", "-i", "sim0", "--file", "/nonexistent.xml"}, 2, "nonexistent"},
-        {{"write-parameters", "-i", "sim0", "--file", malformed.toStdString()}, 1,
+        {{"write-parameters", "-i", "sim0", "--file", malformed}, 1,
             "write-parameters: parameter file"},
-        {{"foe-write", "-i", "sim0", "7", "TMCM-841.bin", large.toStdString()}, 1,
+        {{"foe-write", "-i", "sim0", "7", "TMCM-841.bin", large}, 1,
             "is larger than 262400 bytes; nothing was written"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
         const Outcome r = run(c.args);
         EXPECT_EQ(c.status, r.status) << r.err;
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
@@ -328,20 +330,14 @@ TEST_F(Cli, ReportHtmlEdgeCases)
     }
 
     start(sim::robotBus());
-    const QString file = work_.filePath("odd.xml");
-    {
-        QFile odd(file);
-        ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
-        odd.write("<zuvian><Parameters><Platform><Parameter Type=\"4\" Desc=\"a &lt;b&gt; c\" "
-                  "Value=\"7\"/></Platform><Arm>");
-        for (int a = 1; a <= 5; ++a)
-            odd.write(QStringLiteral("<Axis%1><Parameter Type=\"4\" Desc=\"v\" Value=\"0\"/>"
-                                     "</Axis%1>")
-                          .arg(a)
-                          .toUtf8());
-        odd.write("</Arm></Parameters></zuvian>");
-    }
-    const Outcome r = run({"report", "-i", "sim0", "--file", file.toStdString()});
+    QByteArray odd = "<zuvian><Parameters><Platform><Parameter Type=\"4\" Desc=\"a &lt;b&gt; c\" "
+                     "Value=\"7\"/></Platform><Arm>";
+    for (int a = 1; a <= 5; ++a)
+        odd += QStringLiteral("<Axis%1><Parameter Type=\"4\" Desc=\"v\" Value=\"0\"/></Axis%1>")
+                   .arg(a)
+                   .toUtf8();
+    const std::string file = put("odd.xml", odd + "</Arm></Parameters></zuvian>");
+    const Outcome r = run({"report", "-i", "sim0", "--file", file});
     EXPECT_EQ(3, r.status) << r.err;
     const QString page = QString::fromStdString(r.out);
     EXPECT_EQ(1, page.count("Axis 1 - 4"));

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSignalSpy>
 
+#include <algorithm>
+
 #include "core/layouts.h"
 
 namespace {
@@ -100,6 +102,13 @@ bool FlowTest::waitForFlow()
     return ::testing::AssertionSuccess();
 }
 
+void FlowTest::writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+}
+
 QStringList FlowTest::workFiles() const
 {
     return QDir(dir_.path())
@@ -119,19 +128,15 @@ std::vector<int> FlowTest::controllerPositions() const
 
 void FlowTest::logBootTransfers()
 {
-    for (size_t position = 0; position < controllers_.size(); ++position) {
-        if (controllers_[position])
-            controllers_[position]->setBootHandler(
-                std::make_shared<BootLog>(controllers_[position]->foe(), int(position), bootLog_));
-    }
+    for (int position : controllerPositions())
+        axis(position).setBootHandler(
+            std::make_shared<BootLog>(axis(position).foe(), position, bootLog_));
 }
 
 void FlowTest::powerCycleControllers()
 {
-    for (auto& controller : controllers_) {
-        if (controller)
-            controller->powerCycle();
-    }
+    for (int position : controllerPositions())
+        axis(position).powerCycle();
 }
 
 std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
@@ -141,6 +146,16 @@ std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
         return {};
     const QByteArray bytes = file.readAll();
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+void FlowTest::expectImagesOnlyAt(const std::vector<int>& written)
+{
+    for (int position : controllerPositions()) {
+        if (std::count(written.begin(), written.end(), position) > 0)
+            EXPECT_EQ(embeddedImageFor(position), axis(position).receivedImage()) << position;
+        else
+            EXPECT_TRUE(axis(position).receivedImage().empty()) << position;
+    }
 }
 
 sim::ControllerBus FlowTest::busOf(const char* slaves)

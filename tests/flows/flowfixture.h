@@ -1,10 +1,9 @@
-// The real main window on the virtual bus, in a fresh temporary working directory: the fixture of
-// the window flow tests. The window offers only the virtual bus's interface, buttons are pressed as
-// the operator would, and the controllers behind the bus can be examined.
-// Bus positions of the "robot" layout: 1 board, 2..5 wheel base, 6 board, 7..11 arm.
+// The real main window on the virtual bus, in a fresh temporary working directory; buttons are
+// pressed as the operator would. Robot bus positions: 1 board, 2..5 wheel base, 6 board, 7..11 arm.
 #pragma once
 
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -41,6 +40,7 @@ protected:
     // generous safety limit.
     bool waitForFlow();
     QString output() { return widget<QLabel>("labelAusgabe")->text(); }
+    QProgressBar* progressBar() { return widget<QProgressBar>("progressBar"); }
     bool enabled(const char* button) { return widget<QPushButton>(button)->isEnabled(); }
     // Success when all three buttons can be pressed again.
     ::testing::AssertionResult allButtonsEnabled();
@@ -48,6 +48,7 @@ protected:
     // Entries of the working directory, symbolic links included.
     QStringList workFiles() const;
     QString workPath(const QString& name) const { return dir_.filePath(name); }
+    static void writeFile(const QString& path, const QByteArray& content);
 
     sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
     // The bus positions that hold a motor controller, ascending.
@@ -58,6 +59,8 @@ protected:
     void powerCycleControllers();
     // The image the program carries for the model of the controller at `position`.
     std::vector<uint8_t> embeddedImageFor(int position);
+    // The controllers at `written` received their embedded image, all others nothing.
+    void expectImagesOnlyAt(const std::vector<int>& written);
 
     // A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
     // w TMCM-1610. "BppqqBaaaww" is the robot.

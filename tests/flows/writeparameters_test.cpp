@@ -5,7 +5,6 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <QProgressBar>
 #include <QTimeZone>
 
 #include <sys/stat.h>
@@ -152,7 +151,7 @@ TEST_F(WriteParametersFlow, EveryLayoutGetsEverySetStoredArmFirst)
 
     EXPECT_EQ(QStringLiteral("platform parameters are written!"), output());
     EXPECT_TRUE(allButtonsEnabled());
-    EXPECT_EQ(1000, window().findChild<QProgressBar*>(QStringLiteral("progressBar"))->value());
+    EXPECT_EQ(1000, progressBar()->value());
     const size_t start = out.find("write parameter \n");
     const size_t arm = out.find("\narm process terminated\n");
     const size_t platform = out.find("\nprocess terminated\n");
@@ -294,7 +293,8 @@ TEST_F(WriteParametersFlow, BackupThatCannotBeCreatedStopsEveryWrite)
     ParameterOutcome outcome = job.run(request);
     EXPECT_EQ(ParameterPartOutcome::Result::BackupFailed, outcome.arm.result);
     EXPECT_EQ(ParameterPartOutcome::Result::BackupFailed, outcome.platform.result);
-    EXPECT_TRUE(outcome.arm.reason.endsWith(QLatin1String(": File exists"))) << outcome.arm.reason.toStdString();
+    EXPECT_TRUE(outcome.arm.reason.endsWith(QLatin1String(": File exists")))
+        << outcome.arm.reason.toStdString();
     EXPECT_FALSE(QFileInfo::exists(elsewhere));
     EXPECT_EQ(2, backups().size());
 

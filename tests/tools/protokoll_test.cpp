@@ -60,8 +60,7 @@ TEST(Protokoll, NewLogHasTheHeaderAndKeepsBlocksInOrderAsGiven)
     const QUrl url = log->WriteHtml(QStringLiteral("a"), QStringLiteral("T1"));
     EXPECT_EQ(url.path(QUrl::FullyDecoded), path);
     EXPECT_TRUE(url.scheme().isEmpty());
-    log->WriteHtml(QStringLiteral("Grüße, Öl, Äpfel, Übung: schön, 5 €"),
-                   QStringLiteral("T2"));
+    log->WriteHtml(QStringLiteral("Grüße, Öl, Äpfel, Übung: schön, 5 €"), QStringLiteral("T2"));
     log->WriteHtml(QStringLiteral("a"), QStringLiteral("T3"));
     EXPECT_EQ(blocksOf(path),
               QByteArray("<!-- Start T1 -->a<!-- Ende T1 --><!--Block-->\n"
