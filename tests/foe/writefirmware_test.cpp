@@ -1,6 +1,5 @@
-// The firmware writer end to end on the virtual bus: a non-axis board and the four controller
-// names (test slaves with an FoE server in BOOT behind a bootstrap mailbox that differs from the
-// standard one), every result code with its text, and the image sizes at the edges of the buffer.
+// The firmware writer end to end: a board and four controllers (FoE in BOOT behind a bootstrap
+// mailbox unlike the standard one), every result code with its text, image sizes at the edges.
 #include "foebus.h"
 #include "simbus.h"
 #include "workdir.h"
