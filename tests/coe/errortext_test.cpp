@@ -24,9 +24,7 @@ TEST(ErrorText, UnknownCodesAndZeroInEveryTable)
     EXPECT_STREQ(ec_soeerror2string(0), "No error");
 }
 
-class ErrorLines : public CoeBus
-{
-};
+using ErrorLines = CoeBus;
 
 TEST_F(ErrorLines, EachEntryBecomesOneLineAndTheListEmpties)
 {

@@ -1,6 +1,5 @@
-// Replies that cannot be trusted: a scripted slave answers with headers that claim more bytes than
-// its 128-byte read mailbox carries, or too few, or for another object, or of another protocol.
-// Each must end in result 0 and packet error 1, never in a copy.
+// Replies that cannot be trusted: headers that claim more bytes than the 128-byte read mailbox
+// carries, or too few, or another object or protocol. Each ends in result 0 and packet error 1.
 #include "coebus.h"
 
 #include "coe/coeprotocol.h"

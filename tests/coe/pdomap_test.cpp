@@ -1,6 +1,5 @@
-// Read-out of the process data layout through CoE, entry by entry and with complete access, from
-// the CoE-only test slave, including slaves that number their SM types one too low, list more SMs
-// than the slave table holds, or report an SM as unused.
+// Process data layout read through CoE, entry by entry and with complete access, also from slaves
+// that number SM types one too low, list more SMs than the table holds, or report an SM unused.
 #include "coebus.h"
 
 #include "ethercatconfigmap.h"
@@ -9,9 +8,11 @@
 
 namespace {
 
-class PdoMap : public CoeBus
-{
-};
+using PdoMap = CoeBus;
+
+// Output and input bits the test slave's dictionary maps.
+const std::pair<int, int> kDictionarySizes{sim::coe::CoeSlaveOutputBits,
+                                           sim::coe::CoeSlaveInputBits};
 
 TEST_F(PdoMap, EntryByEntryAndCompleteAccessGiveTheDictionarysSizes)
 {
@@ -40,12 +41,11 @@ TEST_F(PdoMap, EntryByEntryAndCompleteAccessGiveTheDictionarysSizes)
         EXPECT_EQ(c.completeAccess ? ec_readPDOmapCA(Slave, &osize, &isize)
                                    : ec_readPDOmap(Slave, &osize, &isize),
                   1);
-        EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
-        EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
-        EXPECT_EQ(ec_slave[Slave].SMtype[2], 3);
-        EXPECT_EQ(ec_slave[Slave].SMtype[3], 4);
-        EXPECT_EQ(+ec_slave[Slave].SM[2].SMlength, 6);
-        EXPECT_EQ(+ec_slave[Slave].SM[3].SMlength, 7);
+        EXPECT_EQ(std::make_pair(osize, isize), kDictionarySizes);
+        // Types of SM 2 and 3, then their lengths in bytes.
+        const ec_slavet &s = ec_slave[Slave];
+        EXPECT_EQ((std::vector<int>{s.SMtype[2], s.SMtype[3], s.SM[2].SMlength, s.SM[3].SMlength}),
+                  (std::vector<int>{3, 4, 6, 7}));
         if (c.reads != 0) {
             EXPECT_EQ(received().size(), before + c.reads);
         }
@@ -64,8 +64,7 @@ TEST_F(PdoMap, OnlyTheSyncManagersOfTheTableAreLookedAt)
     size_t before = received().size();
     int osize = 0, isize = 0;
     EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 1);
-    EXPECT_EQ(osize, sim::coe::CoeSlaveOutputBits);
-    EXPECT_EQ(isize, sim::coe::CoeSlaveInputBits);
+    EXPECT_EQ(std::make_pair(osize, isize), kDictionarySizes);
     // An SM reported unused is not activated later.
     EXPECT_EQ(ec_slave[Slave].SMtype[4], 0);
     EXPECT_EQ(+ec_slave[Slave].SM[4].SMflags, 0x00000024u);
@@ -84,8 +83,7 @@ TEST_F(PdoMap, FailedFirstReadGivesNothing)
     server->dictionary().remove(0x1C00);
     int osize = -1, isize = -1;
     EXPECT_EQ(ec_readPDOmap(Slave, &osize, &isize), 0);
-    EXPECT_EQ(osize, 0);
-    EXPECT_EQ(isize, 0);
+    EXPECT_EQ(std::make_pair(osize, isize), std::make_pair(0, 0));
     EXPECT_EQ(ec_readPDOmapCA(Slave, &osize, &isize), 0);
     EXPECT_EQ(osize, 0);
 }

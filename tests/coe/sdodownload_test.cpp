@@ -1,6 +1,5 @@
-// SDO download against the CoE test slave: every size class read back with the message layout of a
-// one-byte and of segmented writes, complete access and a mailbox too small. (Refusals are in the
-// upload tests' table.)
+// SDO download: every size class read back with the layout of one-byte and segmented writes,
+// complete access and a mailbox too small. (Refusals are in the upload tests' table.)
 #include "coebus.h"
 
 #include "coe/demodictionary.h"
@@ -103,18 +102,14 @@ TEST_F(SdoDownload, RxPdoAndTxPdoTravelThroughTheMailbox)
     uint8 in[8] = {};
     int size = sizeof(in);
     EXPECT_GT(ec_TxPDO(Slave, 0x1A00, &size, in, EC_TIMEOUT_MBXRX), 0);
-    EXPECT_EQ(size, 3);
-    EXPECT_EQ(in[0], 9);
-    EXPECT_EQ(in[2], 7);
+    EXPECT_EQ(std::vector<uint8>(in, in + size), (std::vector<uint8>{9, 8, 7}));
     EXPECT_EQ(server->lastRxPdo(), (sim::Bytes{1, 2, 3, 4}));
 
     uint8 tiny[2] = {0xAA, 0xAA};
     size = sizeof(tiny);
     EXPECT_EQ(ec_TxPDO(Slave, 0x1A00, &size, tiny, EC_TIMEOUT_MBXRX), 0);
     EXPECT_EQ(tiny[0], 0xAA);
-    auto e = onlyError();
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->ErrorCode, 3);
+    EXPECT_TRUE(onlyPacketError(3));
 }
 
 } // namespace

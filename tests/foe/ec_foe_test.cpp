@@ -41,22 +41,30 @@ sim::Bytes withLength(sim::Bytes message, uint16_t length)
     return message;
 }
 
-// One slave in PRE-OP whose standard mailbox (512 bytes) leads to an FoE server.
+// One slave in PRE-OP whose standard mailbox (512 bytes each way unless a test says otherwise)
+// leads to an FoE server that takes every write and serves `readFile_` to every read.
 class FoeBusTest : public ::testing::Test
 {
 protected:
-    FoeBusTest() : bus_(chain())
+    explicit FoeBusTest(std::pair<uint16_t, uint16_t> sizes = {foetest::kMailboxSize,
+                                                               foetest::kMailboxSize})
+        : server_(std::make_shared<sim::FoeServer>(sim::FoeMailboxes{sizes.first, sizes.second})),
+          bus_(chain(sizes))
     {
         server_->setWriteAcceptor(
             [](const std::string &, uint32_t) { return sim::FoeVerdict::accept(); });
         server_->setWriteCompletion(
             [this](const std::string &, const std::vector<uint8_t> &f) { file_ = f; });
+        server_->setReadProvider([this](const std::string &, uint32_t) {
+            return sim::FoeFile{sim::FoeVerdict::accept(), readFile_};
+        });
     }
 
-    sim::Chain chain()
+    sim::Chain chain(std::pair<uint16_t, uint16_t> sizes)
     {
         sim::Chain c;
-        c.add(foetest::foeSlave("FoE test slave", server_, {sim::AlState::PreOp}));
+        c.add(foetest::foeSlave("FoE test slave", server_, {sim::AlState::PreOp}, sizes.first,
+                                sizes.second));
         return c;
     }
 
@@ -89,11 +97,10 @@ protected:
         return found;
     }
 
-    std::shared_ptr<sim::FoeServer> server_ = std::make_shared<sim::FoeServer>(
-        sim::FoeMailboxes{foetest::kMailboxSize, foetest::kMailboxSize});
+    std::shared_ptr<sim::FoeServer> server_;
     std::shared_ptr<ScriptedFoe> scripted_ = std::make_shared<ScriptedFoe>();
     SimBus bus_;
-    std::vector<uint8_t> file_;
+    std::vector<uint8_t> file_, readFile_;
     std::size_t seen_ = 0;
     char name_[8] = "fw.bin";
 };
@@ -156,22 +163,18 @@ TEST_F(FoeBusTest, UnusableSlavesAndArgumentsAreRefusedWithoutTraffic)
 
 TEST_F(FoeBusTest, ReadFetchesEverySizeAndStopsBeforeAnOverflow)
 {
-    std::vector<uint8_t> file;
-    server_->setReadProvider([&file](const std::string &, uint32_t) {
-        return sim::FoeFile{sim::FoeVerdict::accept(), file};
-    });
     for (int n : {0, 1, kMaxData - 1, kMaxData, kMaxData + 1, 2 * kMaxData}) {
         SCOPED_TRACE(n);
-        file = foetest::pattern(static_cast<std::size_t>(n), 3);
+        readFile_ = foetest::pattern(static_cast<std::size_t>(n), 3);
         std::vector<uint8_t> buffer(3000, 0xEE);
         int size = static_cast<int>(buffer.size());
         EXPECT_EQ(ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout), 1);
         ASSERT_EQ(size, n);
-        EXPECT_TRUE(std::equal(file.begin(), file.end(), buffer.begin()));
+        EXPECT_TRUE(std::equal(readFile_.begin(), readFile_.end(), buffer.begin()));
         EXPECT_EQ(buffer[static_cast<std::size_t>(n)], 0xEE);
         EXPECT_EQ(sent(FoeOp::Ack).size(), static_cast<std::size_t>(n / kMaxData + 1));
     }
-    file = foetest::pattern(1200);
+    readFile_ = foetest::pattern(1200);
     std::vector<uint8_t> buffer(2 * kMaxData, 0xEE);
     int size = kMaxData + 100;
     EXPECT_EQ(ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout),
@@ -239,43 +242,31 @@ TEST_F(FoeBusTest, ReadNeverCopiesAPacketWithAnImpossibleLengthOrNumber)
 
 // The slave fills its own send mailbox, so when the two mailboxes differ a full packet of a read
 // is the read mailbox's size and a full packet of a write the write mailbox's.
-TEST(FoeUnequalMailboxes, WholeFilesTravelWhicheverMailboxIsLarger)
+class FoeUnequalMailboxes : public FoeBusTest,
+                            public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>>
 {
-    for (const auto &[writeSize, readSize] :
-         {std::pair<uint16_t, uint16_t>{0x200, 0x100}, {0x100, 0x200}}) {
-        SCOPED_TRACE(std::to_string(writeSize) + " bytes to the slave, " +
-                     std::to_string(readSize) + " back");
-        auto server = std::make_shared<sim::FoeServer>(sim::FoeMailboxes{writeSize, readSize});
-        std::vector<uint8_t> file, written;
-        server->setReadProvider([&file](const std::string &, uint32_t) {
-            return sim::FoeFile{sim::FoeVerdict::accept(), file};
-        });
-        server->setWriteAcceptor(
-            [](const std::string &, uint32_t) { return sim::FoeVerdict::accept(); });
-        server->setWriteCompletion(
-            [&written](const std::string &, const std::vector<uint8_t> &f) { written = f; });
-        sim::Chain chain;
-        chain.add(foetest::foeSlave("FoE test slave", server, {sim::AlState::PreOp}, writeSize,
-                                    readSize));
-        SimBus bus(std::move(chain));
-        ASSERT_GT(ec_init(SimBus::Primary), 0);
-        ASSERT_EQ(ec_config_init(0), 1);
-        ASSERT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
-        char name[] = "fw.bin";
-        const std::size_t readFull = readSize - 12;
-        for (std::size_t n : {std::size_t{600}, readFull, 2 * readFull}) {
-            SCOPED_TRACE(n);
-            file = foetest::pattern(n, 5);
-            std::vector<uint8_t> buffer(2000, 0xEE);
-            int size = static_cast<int>(buffer.size());
-            EXPECT_EQ(ec_FOEread(1, name, 0, &size, buffer.data(), kAnswerTimeout), 1);
-            EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size), file);
-            EXPECT_EQ(ec_FOEwrite(1, name, 0, int(n), file.data(), kAnswerTimeout), 1);
-            EXPECT_EQ(written, file);
-        }
-        EXPECT_TRUE(countersAdvance(bus.slave(1).mailbox().received()));
-        ec_close();
+protected:
+    FoeUnequalMailboxes() : FoeBusTest(GetParam()) {}
+};
+
+TEST_P(FoeUnequalMailboxes, WholeFilesTravelWhicheverMailboxIsLarger)
+{
+    const std::size_t readFull = GetParam().second - 12;
+    for (std::size_t n : {std::size_t{600}, readFull, 2 * readFull}) {
+        SCOPED_TRACE(n);
+        readFile_ = foetest::pattern(n, 5);
+        std::vector<uint8_t> buffer(2000, 0xEE);
+        int size = static_cast<int>(buffer.size());
+        EXPECT_EQ(ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout), 1);
+        EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size), readFile_);
+        EXPECT_EQ(ec_FOEwrite(1, name_, 0, int(n), readFile_.data(), kAnswerTimeout), 1);
+        EXPECT_EQ(file_, readFile_);
     }
 }
+
+// Bytes to the slave, bytes back.
+INSTANTIATE_TEST_SUITE_P(LargerEitherWay, FoeUnequalMailboxes,
+                         ::testing::Values(std::pair<uint16_t, uint16_t>{0x200, 0x100},
+                                           std::pair<uint16_t, uint16_t>{0x100, 0x200}));
 
 } // namespace

@@ -18,11 +18,6 @@ sim::Slave foeSlave(const std::string &name, std::shared_ptr<sim::FoeServer> ser
     return slave;
 }
 
-sim::Slave plainBoard()
-{
-    return sim::Slave(sim::SiiBuilder().identity(0x5A5601, 0x0001, 1).name("Zuvian board").build());
-}
-
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed)
 {
     std::vector<std::uint8_t> v(n);

@@ -31,9 +31,6 @@ sim::Slave foeSlave(const std::string &name, std::shared_ptr<sim::FoeServer> ser
                     std::initializer_list<sim::AlState> states,
                     std::uint16_t writeSize = kMailboxSize, std::uint16_t readSize = kMailboxSize);
 
-// A board without mailbox, as the first slave of the robot.
-sim::Slave plainBoard();
-
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed = 7);
 
 } // namespace foetest

@@ -1,6 +1,6 @@
-// The firmware writer end to end on the virtual bus: a non-axis board and the four controller
-// names (test slaves with an FoE server in BOOT behind a bootstrap mailbox that differs from the
-// standard one), every result code with its text, and the image sizes at the edges of the buffer.
+// The firmware writer end to end: a board and four controllers (FoE in BOOT behind a bootstrap
+// mailbox unlike the standard one), every result code with its text, image sizes at the edges.
+#include "core/layouts.h"
 #include "foebus.h"
 #include "simbus.h"
 #include "workdir.h"
@@ -29,7 +29,7 @@ protected:
     sim::Chain chain()
     {
         sim::Chain c;
-        c.add(foetest::plainBoard());
+        c.add(sim::makePlainSlave(1));
         for (const auto &[model, file] : kModels) {
             auto server = std::make_shared<sim::FoeServer>(sim::FoeMailboxes{foetest::kBootSize, foetest::kBootSize});
             server->setWriteAcceptor([file = std::string(file)](const std::string &name, uint32_t password) {

@@ -1,8 +1,6 @@
-// The master on a bus that behaves as a loaded host or switch does: replies held back past the
-// 500 us datagram time-out, frames lost on the way out or back, replies delivered twice. Every
-// command-mailbox write lands once, reads come back right, no frame index is used up, and an
-// EEPROM that stops answering is never read as zeros. (The whole flows under such faults, firmware
-// images included, are the fault matrix's.)
+// The master on a bus that holds replies back past the 500 us datagram time-out, loses frames or
+// delivers them twice: writes land once, reads come back right, no frame index is used up, and an
+// EEPROM that stops answering is never read as zeros. (Whole flows so disturbed: the fault matrix.)
 #include "simbus.h"
 
 #include "core/frame.h"
@@ -44,11 +42,12 @@ Datagram firstDatagram(sim::Bytes frame)
     return {uint8(d.command()), d.adp(), d.ado(), sim::Bytes(d.data(), d.data() + d.dataLength())};
 }
 
-// A mailbox write that carries a command record of `command` (no mailbox header).
-bool isCommand(const sim::Bytes &frame, uint8 command)
+// A mailbox write that carries a SAP command record (no mailbox header).
+bool isSapWrite(const sim::Bytes &frame)
 {
     const Datagram d = firstDatagram(frame);
-    return d.command == EC_CMD_FPWR && d.data.size() >= 8 && d.offset >= 0x1000 && d.data[1] == command;
+    return d.command == EC_CMD_FPWR && d.data.size() >= 8 && d.offset >= 0x1000 &&
+           d.data[1] == MCP_CMD_SAP;
 }
 
 // A read of a whole read mailbox (the reply data), not of a status register.
@@ -65,13 +64,6 @@ bool isStatusPoll(const sim::Bytes &frame)
     return d.command == EC_CMD_FPRD && d.offset == ECT_REG_SM1STAT;
 }
 
-// A read of the EEPROM data register of the slave at bus position `position`.
-bool isEepromRead(const sim::Bytes &frame, int position)
-{
-    const Datagram d = firstDatagram(frame);
-    return d.command == EC_CMD_FPRD && d.offset == ECT_REG_EEPDAT && d.station == 0x1000 + position;
-}
-
 // What one case does to the frames that match its trigger: the first `times` of them get `fate`.
 struct Fault
 {
@@ -81,30 +73,15 @@ struct Fault
     int times = 1;
 };
 
-sim::FrameFate late(uint32 us)
+// A fate that differs from an undisturbed frame's in `field` alone.
+template <typename T>
+sim::FrameFate fateWith(T sim::FrameFate::*field, T value)
 {
     sim::FrameFate f;
-    f.delayUs = us;
+    f.*field = value;
     return f;
 }
-sim::FrameFate lostReply()
-{
-    sim::FrameFate f;
-    f.loseReply = true;
-    return f;
-}
-sim::FrameFate lostRequest()
-{
-    sim::FrameFate f;
-    f.loseRequest = true;
-    return f;
-}
-sim::FrameFate twice()
-{
-    sim::FrameFate f;
-    f.copies = 2;
-    return f;
-}
+const sim::FrameFate kLostReply = fateWith(&sim::FrameFate::loseReply, true);
 
 class Unreliable : public ::testing::Test
 {
@@ -162,14 +139,13 @@ std::string versionText(uint32 value)
 TEST_F(Unreliable, CommandMailboxConfirmsEveryWriteOnceAndReadsEveryValue)
 {
     const Fault faults[] = {
-        {"reply to the request write lost", [](const sim::Bytes &f) { return isCommand(f, MCP_CMD_SAP); },
-         lostReply()},
-        {"request lost on the way", [](const sim::Bytes &f) { return isCommand(f, MCP_CMD_SAP); }, lostRequest()},
-        {"request answered late", [](const sim::Bytes &f) { return isCommand(f, MCP_CMD_SAP); }, late(700)},
-        {"reply read lost", [](const sim::Bytes &f) { return isMailboxRead(f); }, lostReply()},
-        {"reply read answered late", [](const sim::Bytes &f) { return isMailboxRead(f); }, late(2000)},
-        {"status poll lost", [](const sim::Bytes &f) { return isStatusPoll(f); }, lostReply()},
-        {"status poll answered twice", [](const sim::Bytes &f) { return isStatusPoll(f); }, twice(), 3},
+        {"reply to the request write lost", isSapWrite, kLostReply},
+        {"request lost on the way", isSapWrite, fateWith(&sim::FrameFate::loseRequest, true)},
+        {"request answered late", isSapWrite, fateWith(&sim::FrameFate::delayUs, 700u)},
+        {"reply read lost", isMailboxRead, kLostReply},
+        {"reply read answered late", isMailboxRead, fateWith(&sim::FrameFate::delayUs, 2000u)},
+        {"status poll lost", isStatusPoll, kLostReply},
+        {"status poll answered twice", isStatusPoll, fateWith(&sim::FrameFate::copies, 2), 3},
     };
     enumerate();
     ASSERT_EQ(1, writeParameter(kArmAxis1, 248, kPassword));
@@ -216,9 +192,10 @@ TEST_F(Unreliable, FailedSiiReadsNeverBecomeAProcessImage)
                     if (d.command == EC_CMD_FPWR && d.station == station && d.offset == ECT_REG_EEPCTL &&
                         d.data.size() >= 4)
                         *word = uint16(d.data[2] | d.data[3] << 8);
-                    return isEepromRead(f, kArmAxis1) && lostWord(*word);
+                    return d.command == EC_CMD_FPRD && d.offset == ECT_REG_EEPDAT &&
+                           d.station == station && lostWord(*word);
                 },
-                lostReply(), 1000000});
+                kLostReply, 1000000});
         const std::uint64_t start = bus_->clock().nowUs();
         EXPECT_EQ(EC_SIIFAILED, ec_config(0, image));
         // The first word that fails after all its tries ends the reading of that slave (about

@@ -1,9 +1,5 @@
-/*
- * The AL state machine of the emulated slave as a master drives it through AL Control. The
- * master's bus tests only ask for what a slave grants; a slave that granted too much would let a
- * master's mistake in the SyncManager set-up or the state order pass unseen, so here each refusal
- * is asked for on purpose, with the AL status code the slave must give.
- */
+// The emulated slave's AL state machine driven through AL Control. The master's tests only ask for
+// what a slave grants, so each refusal is asked for here, with the AL status code it must give.
 #include "core/chain.h"
 #include "core/frame.h"
 #include "core/siibuilder.h"
@@ -17,15 +13,9 @@ using sim::Command;
 
 namespace {
 
-/* Data and working counter of a datagram after the chain, or nothing when the frame was lost. */
-struct Reply
-{
-    sim::Bytes data;
-    std::uint16_t wkc = 0;
-};
-
-inline std::optional<Reply> exchange(sim::Chain &chain, sim::Command cmd, std::uint16_t adp,
-                                     std::uint16_t ado, const sim::Bytes &data)
+/* The data of a datagram after the chain, or nothing when the frame was lost. */
+std::optional<sim::Bytes> exchange(sim::Chain &chain, sim::Command cmd, std::uint16_t adp,
+                                   std::uint16_t ado, const sim::Bytes &data)
 {
     sim::FrameBuilder f;
     f.add(cmd, adp, ado, data);
@@ -35,24 +25,24 @@ inline std::optional<Reply> exchange(sim::Chain &chain, sim::Command cmd, std::u
     auto r = sim::datagramResult(out->frame, 0);
     if (!r)
         return std::nullopt;
-    return Reply{r->data, r->workingCounter};
+    return r->data;
 }
 
-inline sim::Bytes le16(std::uint16_t v)
+sim::Bytes le16(std::uint16_t v)
 {
     return {std::uint8_t(v), std::uint8_t(v >> 8)};
 }
 
 /* 16-bit register `reg` of the slave at station `station`. */
-inline std::uint16_t readWord(sim::Chain &chain, std::uint16_t station, std::uint16_t reg)
+std::uint16_t readWord(sim::Chain &chain, std::uint16_t station, std::uint16_t reg)
 {
     const auto r = exchange(chain, sim::Command::Fprd, station, reg, sim::Bytes(2, 0));
-    return r ? std::uint16_t(r->data.at(0) | (r->data.at(1) << 8)) : 0xDEAD;
+    return r ? std::uint16_t(r->at(0) | (r->at(1) << 8)) : 0xDEAD;
 }
 
 /* 8-byte SyncManager register block. */
-inline sim::Bytes smBlock(std::uint16_t start, std::uint16_t length, std::uint8_t control,
-                          std::uint8_t activate)
+sim::Bytes smBlock(std::uint16_t start, std::uint16_t length, std::uint8_t control,
+                   std::uint8_t activate)
 {
     sim::Bytes b(8, 0);
     sim::putLe16(&b[0], start);

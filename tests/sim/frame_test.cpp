@@ -1,7 +1,5 @@
-/*
- * Frames no master of ours sends: malformed ones are destroyed, garbled ones never make the
- * chain touch a byte outside the frame, other EtherTypes pass untouched.
- */
+// Frames no master of ours sends: malformed ones are destroyed, garbled ones never make the chain
+// touch a byte outside the frame, other EtherTypes pass untouched.
 #include "core/chain.h"
 #include "core/frame.h"
 

@@ -1,8 +1,5 @@
-/*
- * The zuvian-sim program, which the in-process bus tests cannot see: its options, its veth pair,
- * its power cycle on a signal. Needs root and the program built next to this test.
- */
-
+// The zuvian-sim program, which the in-process bus tests cannot see: its options, its veth pair,
+// its power cycle on a signal. Needs root and the program built next to this test.
 #include "CheckJob.h"
 #include "FirmwareJob.h"
 
@@ -20,7 +17,6 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 
 namespace {
 

@@ -47,18 +47,15 @@ TEST_F(SoeReadWrite, RefusalsLeaveTheDrivesErrorCode)
     server->failWrites(0x7009);
     EXPECT_EQ(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ParameterIdn, sizeof(value), &value, EC_TIMEOUT_MBXRX),
               0);
-    auto list = errors();
-    ASSERT_EQ(list.size(), 4u);
-    EXPECT_EQ(list[0].ErrorCode, 0x1001);
-    EXPECT_EQ(list[0].Index, 4711);
-    EXPECT_EQ(list[1].ErrorCode, 0x7004);
-    EXPECT_EQ(list[1].Index, 47);
-    EXPECT_EQ(list[2].ErrorCode, 0x7002);
-    EXPECT_EQ(list[3].ErrorCode, 0x7009);
-    for (const auto &e : list) {
-        EXPECT_EQ(e.Etype, EC_ERR_TYPE_SOE_ERROR);
-        EXPECT_EQ(e.Slave, Slave);
-    }
+    // Each entry: type, slave, error code, IDN.
+    std::vector<std::tuple<int, int, int, int>> list;
+    for (const auto &e : errors())
+        list.emplace_back(e.Etype, e.Slave, e.ErrorCode, e.Index);
+    const int soe = EC_ERR_TYPE_SOE_ERROR;
+    EXPECT_EQ(list, (decltype(list){{soe, Slave, 0x1001, 4711},
+                                    {soe, Slave, 0x7004, 47},
+                                    {soe, Slave, 0x7002, sim::soe::ParameterIdn},
+                                    {soe, Slave, 0x7009, sim::soe::ParameterIdn}}));
 }
 
 TEST_F(SoeReadWrite, SilentDriveGivesPacketErrorFour)
@@ -110,17 +107,12 @@ TEST_F(SoeSmallMailbox, HundredBytesTravelIn40_40_20BothWays)
     ASSERT_GT(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, sim::soe::ScratchIdn, int(data.size()), data.data(),
                           EC_TIMEOUT_MBXRX),
               0);
-    const auto &f = server->writeFragments();
-    ASSERT_EQ(f.size(), 3u);
-    EXPECT_TRUE(f[0].incomplete);
-    EXPECT_EQ(f[0].idnField, 2);
-    EXPECT_EQ(f[0].dataBytes, 40u);
-    EXPECT_TRUE(f[1].incomplete);
-    EXPECT_EQ(f[1].idnField, 1);
-    EXPECT_EQ(f[1].dataBytes, 40u);
-    EXPECT_FALSE(f[2].incomplete);
-    EXPECT_EQ(f[2].idnField, sim::soe::ScratchIdn);
-    EXPECT_EQ(f[2].dataBytes, 20u);
+    // Each fragment: incomplete flag, IDN field (fragments still to come, then the IDN), data bytes.
+    std::vector<std::tuple<bool, int, size_t>> fragments;
+    for (const auto &f : server->writeFragments())
+        fragments.emplace_back(f.incomplete, f.idnField, f.dataBytes);
+    EXPECT_EQ(fragments, (decltype(fragments){
+                             {true, 2, 40}, {true, 1, 40}, {false, sim::soe::ScratchIdn, 20}}));
     EXPECT_EQ(server->find(sim::soe::ScratchIdn)->value, data);
 
     // Read back whole, and into a buffer that ends inside the second fragment.

@@ -1,6 +1,5 @@
-// Drive answers that cannot be trusted: headers that claim more than the read mailbox carries, an
-// error answer too short to hold its code, an answer for another element or operation. Each ends in
-// result 0 and packet error 1, nothing copied.
+// Drive answers that cannot be trusted: too long for the mailbox, an error without room for its
+// code, an answer for another element or operation. Each ends in result 0 and packet error 1.
 #include "soebus.h"
 
 namespace {

@@ -1,7 +1,5 @@
-// The axis service against the virtual bus: which buses make a session usable for which setup,
-// the slave ranges offered to the operator, the motion commands, and that no session outlives its
-// object. (The robot's counts, names, versions and ranges are what the read-out and the parameter
-// flows, backups included, are built on.)
+// The axis service on the virtual bus: which buses make a session usable for which setup, the
+// slave ranges offered, the motion commands, and that no session outlives its object.
 #include <gtest/gtest.h>
 
 #include <memory>

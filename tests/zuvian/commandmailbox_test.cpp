@@ -1,6 +1,5 @@
-// Reads and confirmed writes through the command mailbox against the controller models of the
-// "robot" bus: what goes on the wire and what the controllers end up holding. (That stores outlast
-// a power cycle is the parameter flow's.)
+// Reads and confirmed writes through the command mailbox on the "robot" bus: what goes on the wire
+// and what the controllers hold. (Stores outlasting a power cycle: the parameter flow's.)
 #include "controllerbus.h"
 
 namespace {
@@ -20,15 +19,10 @@ TEST_F(CommandMailboxTest, RequestsCarryEightBytesAtTheMailboxStartValueMostSign
 {
     unlock(2);
     ASSERT_EQ(1, writeParameter(2, 130, 1000));
-    sim::Bytes expected(sim::controller_layout::MailboxSize, 0);
-    const uint8 write[] = {2, 5, 130, 0, 0x00, 0x00, 0x03, 0xE8};
-    std::copy(std::begin(write), std::end(write), expected.begin());
-    EXPECT_EQ(expected, lastWritten(2));
+    EXPECT_EQ(mailboxWith({2, 5, 130, 0, 0x00, 0x00, 0x03, 0xE8}), lastWritten(2));
 
     EXPECT_EQ(1000u, readSingleParameter(2, 130));
-    const uint8 read[] = {2, 6, 130, 0, 0, 0, 0, 0};
-    std::copy(std::begin(read), std::end(read), expected.begin());
-    EXPECT_EQ(expected, lastWritten(2));
+    EXPECT_EQ(mailboxWith({2, 6, 130, 0, 0, 0, 0, 0}), lastWritten(2));
 
     uint8 scratch[4] = {9, 9, 9, 9};
     EXPECT_EQ(0x312E3438u, mbx_ethercatRead(2, 136, 0, 0, scratch));
@@ -37,9 +31,7 @@ TEST_F(CommandMailboxTest, RequestsCarryEightBytesAtTheMailboxStartValueMostSign
 
     unlock(7);
     ASSERT_EQ(1, writeGlobalPlatformParameter(7, 7, 1, 2, 0x01020304));
-    const uint8 global[] = {7, 9, 1, 2, 0x01, 0x02, 0x03, 0x04};
-    std::copy(std::begin(global), std::end(global), expected.begin());
-    EXPECT_EQ(expected, lastWritten(7));
+    EXPECT_EQ(mailboxWith({7, 9, 1, 2, 0x01, 0x02, 0x03, 0x04}), lastWritten(7));
 }
 
 TEST_F(CommandMailboxTest, ConfirmationLooksOnlyAtTheValueBytesOfTheReply)

@@ -1,9 +1,6 @@
-/*
- * The "robot" bus with its controller models in reach, enumerated to PRE-OP through the master, for
- * the command-mailbox tests. Positions: 1 board, 2..5 wheel base, 6 board, 7..11 arm.
- */
-#ifndef TESTS_ZUVIAN_CONTROLLERBUS_H
-#define TESTS_ZUVIAN_CONTROLLERBUS_H
+// The "robot" bus with its controller models in reach, enumerated to PRE-OP through the master.
+// Positions: 1 board, 2..5 wheel base, 6 board, 7..11 arm.
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -18,7 +15,18 @@
 #include "simbus.h"
 #include "zuvian.h"
 
+#include <algorithm>
+
 constexpr uint32 kPassword = 47193856;
+
+/* The parameter types of `requests`, in order. */
+inline std::vector<int> types(const std::vector<sim::CommandRequest> &requests)
+{
+    std::vector<int> out;
+    for (const auto &r : requests)
+        out.push_back(r.type);
+    return out;
+}
 
 /* Passes the messages of one slave on to its handler and notes the slave's position in a log
  * shared by several slaves, so a test sees the order in which the master addressed them. */
@@ -51,19 +59,14 @@ protected:
         controllers_ = built.controllers;
         bus_ = std::make_unique<SimBus>(std::move(built.chain));
         ASSERT_GT(ec_init(SimBus::Primary), 0);
-        enumerate();
+        ASSERT_EQ(11, ec_config_init(0));
+        ASSERT_EQ(EC_STATE_PRE_OP, ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE));
     }
 
     void TearDown() override
     {
         ec_close();
         bus_.reset();
-    }
-
-    void enumerate()
-    {
-        ASSERT_EQ(11, ec_config_init(0));
-        ASSERT_EQ(EC_STATE_PRE_OP, ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE));
     }
 
     sim::MotorController &axis(int position) { return *controllers_.at(position); }
@@ -76,6 +79,14 @@ protected:
         return received.empty() ? sim::Bytes{} : received.back();
     }
 
+    /* A write mailbox holding `record` at its start and zeros behind it. */
+    static sim::Bytes mailboxWith(std::initializer_list<uint8> record)
+    {
+        sim::Bytes mailbox(sim::controller_layout::MailboxSize, 0);
+        std::copy(record.begin(), record.end(), mailbox.begin());
+        return mailbox;
+    }
+
     std::size_t requestCount(int position) { return axis(position).commands().requests().size(); }
 
     void unlock(int position) { ASSERT_EQ(1, writeParameter(position, 248, kPassword)); }
@@ -83,5 +94,3 @@ protected:
     std::unique_ptr<SimBus> bus_;
     std::vector<std::shared_ptr<sim::MotorController>> controllers_;
 };
-
-#endif

@@ -49,10 +49,7 @@ TEST_F(MotionTest, SineStartIsSentEveryTimeForAnAxisThatCannotBeRecorded)
 TEST_F(MotionTest, StopPutsTheStopCommandAtTheMailboxStart)
 {
     motorStop(3);
-    const sim::Bytes written = lastWritten(3);
-    ASSERT_GE(written.size(), 8u);
-    EXPECT_EQ((sim::Bytes{3, 3, 0, 0, 0, 0, 0, 0}),
-              sim::Bytes(written.begin(), written.begin() + 8));
+    EXPECT_EQ(mailboxWith({3, 3, 0, 0, 0, 0, 0, 0}), lastWritten(3));
     EXPECT_EQ(1, axis(3).interpreter().stopCount());
 }
 
@@ -60,10 +57,7 @@ TEST_F(MotionTest, SensedAngleCostsThreeReadsAndIsNotANumber)
 {
     axis(9).interpreter().parameters().setAxis(211, 100);
     EXPECT_TRUE(std::isnan(getSensedAngle(9)));
-    std::vector<int> types;
-    for (const auto &r : axis(9).commands().requests())
-        types.push_back(r.type);
-    EXPECT_EQ((std::vector<int>{211, 250, 209}), types);
+    EXPECT_EQ((std::vector<int>{211, 250, 209}), types(axis(9).commands().requests()));
     EXPECT_EQ(100u, getGearRatio(9));
 
     testing::internal::CaptureStdout();

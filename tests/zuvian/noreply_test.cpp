@@ -1,6 +1,5 @@
-// What the command mailbox makes of controllers that do not answer, answer wrongly or only now and
-// then, and of slaves that cannot carry a command at all. (Late replies, and replies the mailbox
-// layer takes for emergencies, are the fault matrix's and the mailbox tests'.)
+// Controllers that do not answer, answer wrongly or now and then, and slaves that cannot carry a
+// command. (Late replies and replies taken for emergencies: the fault matrix and mailbox tests.)
 #include "controllerbus.h"
 
 #include "controller/commandinterpreter.h"
@@ -12,14 +11,6 @@ const char kNoReplyText[] =
     "No reply from the controller: its error flags (parameter 156) could not be read";
 
 using NoReplyTest = ControllerBusTest;
-
-std::vector<int> types(const std::vector<sim::CommandRequest> &requests)
-{
-    std::vector<int> out;
-    for (const auto &r : requests)
-        out.push_back(r.type);
-    return out;
-}
 
 TEST_F(NoReplyTest, SilentControllerIsReadSevenTimesThenItsFlagsSevenTimesAndNoMore)
 {
