@@ -1,5 +1,6 @@
-// Entry of the application tests: widgets need a QApplication, and the offscreen platform lets
-// the real window be built without a display.
+// Entry of the test programs that build the window or run the jobs: widgets need a QApplication,
+// the jobs read the embedded resources and use Qt's event machinery, and the offscreen platform
+// lets all of it run without a display.
 #include <QApplication>
 
 #include <gtest/gtest.h>
