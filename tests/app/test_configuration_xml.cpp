@@ -1,12 +1,12 @@
 // Finding sections of an XML document by element name, on small files written for one case, and
 // the guards of readAppSetting (the shipped settings show in the window and the flows).
 #include <QDomElement>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "Configuration.h"
+#include "qtfiles.h"
 
 namespace {
 
@@ -17,9 +17,7 @@ protected:
     QString write(const QByteArray& content)
     {
         const QString path = dir.filePath("doc.xml");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
+        putFile(path, content);
         return path;
     }
 

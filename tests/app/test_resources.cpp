@@ -1,21 +1,10 @@
 // Every embedded resource read back and held against the tables it was made from.
 #include <QCryptographicHash>
-#include <QFile>
 #include <QResource>
 
 #include <gtest/gtest.h>
 
-namespace {
-
-QByteArray readResource(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-}
+#include "qtfiles.h"
 
 TEST(Resources, FirmwareImagesCarryTheirVersionAndDiffer)
 {
@@ -23,7 +12,7 @@ TEST(Resources, FirmwareImagesCarryTheirVersionAndDiffer)
     for (const char* path : {":/res/TMCM-841.bin", ":/res/TMCM-1610.bin", ":/res/TMCM-174.bin",
                              ":/res/TMCM-1632.bin"}) {
         SCOPED_TRACE(path);
-        const QByteArray data = readResource(path);
+        const QByteArray data = fileBytes(path);
         EXPECT_GT(data.size(), 1024);
         EXPECT_EQ(QResource(path).compressionAlgorithm(), QResource::NoCompression);
         // The virtual controllers take the version from the one marker in the image.
@@ -40,7 +29,7 @@ TEST(Resources, FirmwareImagesCarryTheirVersionAndDiffer)
 // here (the flows hold the controllers against the file itself); stored compressed in the program.
 TEST(Resources, ParameterFileIsTheShippedOneStoredCompressed)
 {
-    EXPECT_EQ(QCryptographicHash::hash(readResource(":/res/param.xml"), QCryptographicHash::Sha256)
+    EXPECT_EQ(QCryptographicHash::hash(fileBytes(":/res/param.xml"), QCryptographicHash::Sha256)
                   .toHex(),
               QByteArray("b8933e8aee32b6f62db1c4f59f424eba5f65ce38f8842f21efefa2d057c47870"));
     const QResource resource(":/res/param.xml");

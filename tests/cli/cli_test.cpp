@@ -2,7 +2,6 @@
 // exit status, and what the virtual controllers hold afterwards; refusals of bad input with
 // nothing written; a capture read back with libpcap; the report's HTML.
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,6 +17,7 @@
 
 #include "EtherCatWrapper.h"
 #include "controller/controllerlayouts.h"
+#include "qtfiles.h"
 #include "simbus.h"
 #include "zuvianctl.h"
 
@@ -93,9 +93,7 @@ protected:
     std::string put(const QString& name, const QByteArray& content) const
     {
         const QString path = work_.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-        file.write(content);
+        putFile(path, content);
         return path.toStdString();
     }
 
@@ -179,9 +177,7 @@ TEST_F(Cli, WriteParametersThenReportThenAChangedValue)
     const QString html = work_.filePath("report.html");
     const Outcome same = run({"report", "-i", "sim0", "-o", html.toStdString()});
     EXPECT_EQ(0, same.status) << same.err;
-    QFile file(html);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString page = QString::fromUtf8(file.readAll());
+    const QString page = QString::fromUtf8(fileBytes(html));
     EXPECT_TRUE(page.startsWith("<!DOCTYPE html>"));
     EXPECT_TRUE(page.endsWith("</html>\n"));
     EXPECT_FALSE(page.contains("rgb(255, 219, 155)"));

@@ -6,8 +6,6 @@
 //
 // Robot layout: 1 board, 2..5 wheel base (platform axes 1..4), 6 board, 7..11 arm (axes 1..5).
 #include <QDir>
-#include <QDomDocument>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,6 +20,7 @@
 #include "controller/controllerlayouts.h"
 #include "ethercatmain.h"
 #include "faults/faultregistry.h"
+#include "qtfiles.h"
 #include "simbus.h"
 #include "workdir.h"
 
@@ -66,12 +65,10 @@ double deadlineSeconds(Flow flow)
     return flow == Flow::Check ? 30 : flow == Flow::Firmware ? 300 : 300;
 }
 
+// A firmware image as the virtual controllers record what they received.
 std::vector<uint8_t> resource(const QString& name)
 {
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = fileBytes(name);
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
@@ -81,20 +78,9 @@ std::string armImageShare(int percent)
     return std::to_string(std::max<std::size_t>(1, size * std::size_t(percent) / 100));
 }
 
-// Type to value of one section of the shipped parameter file.
 QMap<int, qint64> section(const QString& name)
 {
-    QFile in(QStringLiteral(":/res/param.xml"));
-    QDomDocument doc;
-    if (!in.open(QIODevice::ReadOnly) || !doc.setContent(&in))
-        return {};
-    QMap<int, qint64> values;
-    const QDomNodeList sections = doc.elementsByTagName(name);
-    for (QDomElement e = sections.at(0).firstChildElement(QStringLiteral("Parameter"));
-         !e.isNull(); e = e.nextSiblingElement(QStringLiteral("Parameter")))
-        values.insert(e.attribute(QStringLiteral("Type")).toInt(),
-                      e.attribute(QStringLiteral("Value")).toLongLong());
-    return values;
+    return parameterSection(QStringLiteral(":/res/param.xml"), name);
 }
 
 std::string errorsText()

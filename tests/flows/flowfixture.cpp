@@ -102,13 +102,6 @@ bool FlowTest::waitForFlow()
     return ::testing::AssertionSuccess();
 }
 
-void FlowTest::writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-}
-
 QStringList FlowTest::workFiles() const
 {
     return QDir(dir_.path())

@@ -48,7 +48,6 @@ protected:
     // Entries of the working directory, symbolic links included.
     QStringList workFiles() const;
     QString workPath(const QString& name) const { return dir_.filePath(name); }
-    static void writeFile(const QString& path, const QByteArray& content);
 
     sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
     // The bus positions that hold a motor controller, ascending.

@@ -8,6 +8,7 @@
 
 #include "boxanswerer.h"
 #include "flowfixture.h"
+#include "qtfiles.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ TEST_F(WriteFirmwareFlow, RobotArmFirstThenPlatformEachWithItsImage)
     for (int position : {2, 3, 4, 5, 7, 8, 9, 10, 11})
         axis(position).interpreter().firmware() = sim::FirmwareSlot("1." + std::to_string(minor++));
     logBootTransfers();
-    writeFile(workPath("TMCM-174.bin"), "ZVFW9.99 left over from an interrupted run");
+    putFile(workPath("TMCM-174.bin"), "ZVFW9.99 left over from an interrupted run");
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath("victim");
-    writeFile(victim, "precious");
+    putFile(victim, "precious");
     ASSERT_TRUE(QFile::link(victim, workPath("TMCM-1632.bin")));
     {
         BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Ok});

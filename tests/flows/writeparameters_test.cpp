@@ -15,26 +15,11 @@
 #include "ParameterJob.h"
 #include "boxanswerer.h"
 #include "flowfixture.h"
+#include "qtfiles.h"
 
 namespace {
 
 const QString kShipped = QStringLiteral(":/res/param.xml");
-
-// Type to value of one section of a parameter file, read with the DOM alone.
-QMap<int, qint64> sectionOf(const QString& file, const QString& name)
-{
-    QFile in(file);
-    QDomDocument doc;
-    if (!in.open(QIODevice::ReadOnly) || !doc.setContent(&in))
-        return {};
-    QMap<int, qint64> values;
-    const QDomNodeList sections = doc.elementsByTagName(name);
-    for (QDomElement e = sections.at(0).firstChildElement(QStringLiteral("Parameter")); !e.isNull();
-         e = e.nextSiblingElement(QStringLiteral("Parameter")))
-        values.insert(e.attribute(QStringLiteral("Type")).toInt(),
-            e.attribute(QStringLiteral("Value")).toLongLong());
-    return values;
-}
 
 bool isSetting(const sim::CommandRequest& r)
 {
@@ -141,7 +126,7 @@ TEST_F(WriteParametersFlow, EveryLayoutGetsEverySetStoredArmFirst)
     EXPECT_TRUE(backups().front().endsWith(QLatin1String("-Arm1.xml")));
     powerCycleControllers();
     for (int position = 2; position <= 6; ++position)
-        expectHolds(position, sectionOf(kShipped, QStringLiteral("Axis%1").arg(position - 1)));
+        expectHolds(position, parameterSection(kShipped, QStringLiteral("Axis%1").arg(position - 1)));
 
     QDir(ParameterBackup::directory()).removeRecursively();
     startBus(sim::robotBus());
@@ -161,7 +146,7 @@ TEST_F(WriteParametersFlow, EveryLayoutGetsEverySetStoredArmFirst)
     EXPECT_EQ(2, backups().size());
     powerCycleControllers();
     for (int position : controllerPositions())
-        expectHolds(position, sectionOf(kShipped, robotSection(position)));
+        expectHolds(position, parameterSection(kShipped, robotSection(position)));
 }
 
 TEST_F(WriteParametersFlow, ArmAxisThatStopsConfirmingIsNamedAndThePlatformStillRuns)
@@ -173,7 +158,7 @@ TEST_F(WriteParametersFlow, ArmAxisThatStopsConfirmingIsNamedAndThePlatformStill
     press("pbWriteParameters");
 
     QStringList types {QStringLiteral("248")};
-    for (int type : sectionOf(kShipped, QStringLiteral("Axis3")).keys())
+    for (int type : parameterSection(kShipped, QStringLiteral("Axis3")).keys())
         types.append(QString::number(type));
     std::sort(types.begin(), types.end(),
         [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
@@ -184,7 +169,7 @@ TEST_F(WriteParametersFlow, ArmAxisThatStopsConfirmingIsNamedAndThePlatformStill
     EXPECT_EQ(2, backups().size());
     powerCycleControllers();
     for (int position : {2, 3, 4, 5, 7, 8, 10, 11})
-        expectHolds(position, sectionOf(kShipped, robotSection(position)));
+        expectHolds(position, parameterSection(kShipped, robotSection(position)));
 }
 
 // Buses on which the read-out's start numbers cannot be trusted for a part: no setting reaches any
@@ -242,7 +227,7 @@ TEST_F(WriteParametersFlow, BackupHoldsTheOldValuesAndWritesThemBack)
 {
     startBus(sim::robotBus());
     for (int position : controllerPositions()) {
-        for (int type : sectionOf(kShipped, robotSection(position)).keys())
+        for (int type : parameterSection(kShipped, robotSection(position)).keys())
             axis(position).interpreter().parameters().setAxisDefault(
                 quint8(type), originalValue(position, type));
     }
@@ -257,8 +242,8 @@ TEST_F(WriteParametersFlow, BackupHoldsTheOldValuesAndWritesThemBack)
         struct stat st = {};
         ASSERT_EQ(0, lstat(QFile::encodeName(path).constData(), &st));
         EXPECT_EQ(mode_t(S_IFREG | S_IRUSR | S_IWUSR), st.st_mode);
-        const QMap<int, qint64> backup = sectionOf(path, robotSection(position));
-        EXPECT_EQ(sectionOf(kShipped, robotSection(position)).keys(), backup.keys());
+        const QMap<int, qint64> backup = parameterSection(path, robotSection(position));
+        EXPECT_EQ(parameterSection(kShipped, robotSection(position)).keys(), backup.keys());
         for (auto it = backup.cbegin(); it != backup.cend(); ++it)
             EXPECT_EQ(originalValue(position, it.key()), quint32(it.value())) << it.key();
     }
@@ -271,7 +256,7 @@ TEST_F(WriteParametersFlow, BackupHoldsTheOldValuesAndWritesThemBack)
     for (int position : controllerPositions()) {
         SCOPED_TRACE(position);
         const sim::ParameterMemory& memory = axis(position).interpreter().parameters();
-        for (int type : sectionOf(kShipped, robotSection(position)).keys())
+        for (int type : parameterSection(kShipped, robotSection(position)).keys())
             EXPECT_EQ(originalValue(position, type), memory.axis(quint8(type))) << type;
     }
 }

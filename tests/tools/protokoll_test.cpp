@@ -15,20 +15,15 @@
 #include <unistd.h>
 
 #include "Protokoll.h"
+#include "qtfiles.h"
 #include "qtprint.h"
 
 namespace {
 
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Everything behind the header's separator: the blocks and the footer.
 QByteArray blocksOf(const QString& path)
 {
-    const QByteArray all = bytesOf(path);
+    const QByteArray all = fileBytes(path);
     const QByteArray separator = "<!--Block-->\n";
     return all.mid(all.indexOf(separator) + separator.size());
 }
@@ -54,7 +49,7 @@ TEST(Protokoll, NewLogHasTheHeaderAndKeepsBlocksInOrderAsGiven)
                     "<b><h2>Pre-service testing log Zuvian</h2></b>\n"
                     "Start of logging: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d<br>\n"
                     "<!--Block-->\n</BODY></HTML> $"))
-                    .match(QString::fromLatin1(bytesOf(path)))
+                    .match(QString::fromLatin1(fileBytes(path)))
                     .hasMatch());
 
     const QUrl url = log->WriteHtml(QStringLiteral("a"), QStringLiteral("T1"));
@@ -150,9 +145,9 @@ TEST(Protokoll, SomethingPutInPlaceOfTheLogIsNeverWrittenThrough)
         log.WriteHtml(QStringLiteral("a"), QStringLiteral("T"));
         log.replaceContent(QString(), QStringLiteral("b"), QStringLiteral("T"));
         EXPECT_FALSE(log.hasContent(QStringLiteral("log")));
-        EXPECT_EQ(bytesOf(victim), kept);
+        EXPECT_EQ(fileBytes(victim), kept);
         log.DeleteTempFile();
         EXPECT_FALSE(QFileInfo::exists(path) || QFileInfo(path).isSymLink());
-        EXPECT_EQ(bytesOf(victim), kept);
+        EXPECT_EQ(fileBytes(victim), kept);
     }
 }

@@ -1,6 +1,5 @@
 // Loading a parameter set on the virtual bus: the keys and records a file yields, entries that are
 // left out, and the wheel-base values read from the four controllers that will be written.
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include "EtherCatWrapper.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
+#include "qtfiles.h"
 #include "qtprint.h"
 #include "simbus.h"
 
@@ -18,9 +18,7 @@ const QString kSim = QString::fromLatin1(SimBus::Primary);
 QString writeFile(const QTemporaryDir& dir, const QByteArray& body)
 {
     const QString path = dir.filePath(QStringLiteral("param.xml"));
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<zuvian><Parameters>" + body
+    putFile(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<zuvian><Parameters>" + body
         + "</Parameters></zuvian>\r\n");
     return path;
 }
