@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 using pdotest::chainOf;
 using pdotest::makeIoSlave;
@@ -41,6 +42,11 @@ protected:
         printed = ::testing::internal::GetCapturedStdout();
         return result;
     }
+    // All slaves, platform controllers, arm controllers.
+    std::vector<uint32> counts() const
+    {
+        return {info.allslavecnt, info.platformslavecnt, info.armslavecnt};
+    }
 
     char ifname[8] = "sim0";
     EtherCat_Info info;
@@ -53,9 +59,7 @@ TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
     sim::ControllerBus robot = sim::robotBus();
     bus = std::make_unique<SimBus>(std::move(robot.chain));
     EXPECT_EQ(bringUp(), 0);
-    EXPECT_EQ(info.allslavecnt, 11u);
-    EXPECT_EQ(info.platformslavecnt, 4u);
-    EXPECT_EQ(info.armslavecnt, 5u);
+    EXPECT_EQ(counts(), (std::vector<uint32>{11, 4, 5}));
     EXPECT_EQ(info.status, 8u);
     EXPECT_EQ(info.error, nullptr);
     for (std::size_t n = 1; n <= 11; n++)
@@ -82,9 +86,7 @@ TEST_F(Bringup, OnlyExactNamesWithProcessDataBothWaysAreCounted)
                 makeIoSlave("tmcm-1632", 32, 32), makeIoSlave("TMCM-ZQ-841", 8, 8),
                 makeIoSlave("TMCM-ZQ-84", 8, 8)));
     EXPECT_EQ(bringUp(), 0);
-    EXPECT_EQ(info.allslavecnt, 7u);
-    EXPECT_EQ(info.platformslavecnt, 2u);
-    EXPECT_EQ(info.armslavecnt, 1u);
+    EXPECT_EQ(counts(), (std::vector<uint32>{7, 2, 1}));
 }
 
 TEST_F(Bringup, SlaveStayingInSafeOpFailsWithValidCounts)
@@ -95,9 +97,7 @@ TEST_F(Bringup, SlaveStayingInSafeOpFailsWithValidCounts)
     EXPECT_EQ(bringUp(), -1);
     EXPECT_STREQ(info.error, "ERROR:Not all slaves reached operational state");
     EXPECT_EQ(printed, "Not all slaves reached operational state.\n");
-    EXPECT_EQ(info.allslavecnt, 11u);
-    EXPECT_EQ(info.platformslavecnt, 4u);
-    EXPECT_EQ(info.armslavecnt, 5u);
+    EXPECT_EQ(counts(), (std::vector<uint32>{11, 4, 5}));
     EXPECT_EQ(info.status, 3u);
     // Every slave's state was read back.
     EXPECT_EQ(ec_slave[9].state, EC_STATE_SAFE_OP);
@@ -111,9 +111,7 @@ TEST_F(Bringup, EmptyBusReportsNoSlaves)
     EXPECT_EQ(bringUp(), 0);
     EXPECT_EQ(printed, "No slaves found\n");
     EXPECT_STREQ(info.error, "ERROR: No slaves found!");
-    EXPECT_EQ(info.allslavecnt, 0u);
-    EXPECT_EQ(info.platformslavecnt, 0u);
-    EXPECT_EQ(info.armslavecnt, 0u);
+    EXPECT_EQ(counts(), (std::vector<uint32>{0, 0, 0}));
     EXPECT_EQ(bus->openHandles(), 1);
 }
 
@@ -124,8 +122,7 @@ TEST_F(Bringup, PortThatDoesNotOpenLeavesNoText)
     info.allslavecnt = 5;
     info.armslavecnt = 5;
     EXPECT_EQ(bringUp(), 0);
-    EXPECT_EQ(info.allslavecnt, 0u);
-    EXPECT_EQ(info.armslavecnt, 0u);
+    EXPECT_EQ(counts(), (std::vector<uint32>{0, 0, 0}));
     EXPECT_EQ(info.error, nullptr);
     EXPECT_EQ(info.status, 0u);
     EXPECT_EQ(printed, "");

@@ -1,24 +1,17 @@
-// Distributed clocks against the virtual bus: the delays and offsets the master derives from the
-// receive times its slaves latch, the chain of clock slaves, the clock datagram of the process data
-// cycle pulling the clocks together, and the SYNC unit. The parent port and port time helpers are
-// held to the branched bus's measured delays; the pass order to a table.
-#include <gtest/gtest.h>
-
+// Distributed clocks against the virtual bus: delays and offsets from the latched receive times,
+// the chain of clock slaves, the clock datagram pulling the clocks together, and the SYNC unit.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <string>
 #include <vector>
 
+#include "busfixture.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
 #include "ethercatconfig.h"
 #include "ethercatconfigmap.h"
 #include "ethercatdc.h"
 #include "ethercatprocessdata.h"
-#include "nicdrv.h"
-#include "simbus.h"
 
 namespace {
 
@@ -41,22 +34,13 @@ sim::Chain robotWithClocks()
     return chain;
 }
 
-class DcBus : public ::testing::Test
+class DcBus : public BusTest
 {
 protected:
     void start(sim::Chain chain)
     {
-        bus_ = std::make_unique<SimBus>(std::move(chain));
-        ASSERT_GT(ec_init(SimBus::Primary), 0);
+        BusTest::start(std::move(chain));
         ASSERT_EQ(ec_config_init(FALSE), int(bus_->chain().size()));
-    }
-
-    void TearDown() override
-    {
-        if (!bus_)
-            return;
-        ec_close();
-        bus_.reset();
     }
 
     sim::DcUnit *dc(std::size_t n) { return bus_->slave(n).esc().dc(); }
@@ -76,8 +60,6 @@ protected:
                 out.push_back(uint16(n));
         return out;
     }
-
-    std::unique_ptr<SimBus> bus_;
 };
 
 struct MeasureCase

@@ -1,18 +1,173 @@
 /*
- * The network port against a scripted link: opening and closing, index allocation, dispatch of
- * replies that belong to other indexes, malformed frames and length refusals, each with frames
- * delivered byte for byte. (Retries, the redundant ring and the bus itself are tested on the
- * virtual bus.)
+ * The frame builders' limits, and the network port against a scripted link that delivers frames
+ * byte for byte. (Retries, the redundant ring and the bus itself are tested on the virtual bus.)
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <vector>
 
+#include "eclink.h"
 #include "ethercatbase.h"
 #include "nicdrv.h"
-#include "scriptedlink.h"
 
 namespace {
+
+using Frame = std::vector<std::uint8_t>;
+
+/* Records every frame the master sends and hands back the frames the test queued. Its clock moves
+ * one microsecond per reading, so every wait ends after a known number of polls. */
+class ScriptedLink
+{
+public:
+    ScriptedLink()
+    {
+        ec_linkt link = {this, open, send, recv, close, nullptr};
+        ec_clockt clock = {this, now, sleep};
+        ec_setlink(&link);
+        ec_setclock(&clock);
+    }
+    ~ScriptedLink()
+    {
+        ec_setlink(nullptr);
+        ec_setclock(nullptr);
+    }
+
+    /* Per port: frames sent, frames the next receives return, receive calls made. */
+    std::vector<Frame> sent[2];
+    std::deque<Frame> incoming[2];
+    int receives[2] = {0, 0};
+    std::vector<int> closed;
+    /* When set, every frame sent is handed to it and, when it returns true, comes back at once
+     * as it was changed. */
+    std::function<bool(Frame &)> answer;
+
+private:
+    static ScriptedLink &self(void *ctx) { return *static_cast<ScriptedLink *>(ctx); }
+
+    static int open(void *ctx, const char *ifname, int port)
+    {
+        if (ifname == nullptr || std::strcmp(ifname, "nosuchif0") == 0)
+            return -1;
+        return self(ctx).nextHandle_++ * 2 + port;
+    }
+    static int send(void *ctx, int handle, const void *frame, int len)
+    {
+        const auto *bytes = static_cast<const std::uint8_t *>(frame);
+        self(ctx).sent[handle & 1].emplace_back(bytes, bytes + len);
+        Frame reply(bytes, bytes + len);
+        if (self(ctx).answer && self(ctx).answer(reply))
+            self(ctx).incoming[handle & 1].push_back(reply);
+        return len;
+    }
+    static int recv(void *ctx, int handle, void *buf, int size)
+    {
+        const int port = handle & 1;
+        self(ctx).receives[port]++;
+        std::deque<Frame> &queue = self(ctx).incoming[port];
+        if (queue.empty())
+            return 0;
+        Frame frame = queue.front();
+        queue.pop_front();
+        std::memcpy(buf, frame.data(), std::min(frame.size(), size_t(size)));
+        return int(frame.size());
+    }
+    static void close(void *ctx, int handle) { self(ctx).closed.push_back(handle); }
+    static void now(void *ctx, struct timeval *tv)
+    {
+        const std::int64_t us = ++self(ctx).nowUs_;
+        tv->tv_sec = 1000 + us / 1000000;
+        tv->tv_usec = us % 1000000;
+    }
+    static void sleep(void *ctx, uint32_t usec) { self(ctx).nowUs_ += usec; }
+
+    std::int64_t nowUs_ = 0;
+    int nextHandle_ = 10;
+};
+
+/* A raw reply frame of one datagram from source address sa1, with `data` and counter `wkc`. */
+Frame replyFrame(std::uint8_t index, std::uint8_t command, const Frame &data, std::uint16_t wkc,
+                 std::uint16_t sa1 = 0x0101)
+{
+    Frame f = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, std::uint8_t(sa1 >> 8),
+               std::uint8_t(sa1), 0x01, 0x01, 0x88, 0xA4};
+    std::uint16_t elength = std::uint16_t(0x1000 + 12 + data.size());
+    f.push_back(std::uint8_t(elength));
+    f.push_back(std::uint8_t(elength >> 8));
+    f.insert(f.end(), {command, index, 0, 0, 0, 0, std::uint8_t(data.size()),
+                       std::uint8_t(data.size() >> 8), 0, 0});
+    f.insert(f.end(), data.begin(), data.end());
+    f.push_back(std::uint8_t(wkc));
+    f.push_back(std::uint8_t(wkc >> 8));
+    return f;
+}
+
+/* A reply of the scripted link: every datagram's working counter set to `wkc`. */
+std::function<bool(Frame &)> answerWith(std::uint16_t wkc, std::uint8_t newCommand = 0)
+{
+    return [wkc, newCommand](Frame &f) {
+        std::size_t off = 16;
+        for (;;)
+        {
+            if (newCommand != 0 && off == 16)
+                f[off] = newCommand;
+            std::uint16_t dl = std::uint16_t(f[off + 6] | (f[off + 7] << 8));
+            std::size_t wkcAt = off + 10 + (dl & 0x7FF);
+            f[wkcAt] = std::uint8_t(wkc);
+            f[wkcAt + 1] = std::uint8_t(wkc >> 8);
+            if (!(dl & 0x8000))
+                return true;
+            off = wkcAt + 2;
+        }
+    };
+}
+
+TEST(FrameLayout, EthernetHeaderIsBroadcastFromPrimaryWithEthercatType)
+{
+    // The virtual bus does not look at the source address, but the redundant ring tells the
+    // ports' frames apart by it.
+    std::uint8_t frame[EC_BUFSIZE] = {};
+    ec_setupheader(frame);
+    EXPECT_EQ(Frame(frame, frame + 14), (Frame{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01,
+                                               0x01, 0x01, 0x01, 0x01, 0x88, 0xA4}));
+}
+
+TEST(FrameLayout, BuildersRefuseWhatWouldNotFitAndWriteNothing)
+{
+    static std::uint8_t data[EC_BUFSIZE];
+    std::memset(data, 0x5A, sizeof data);
+
+    // The largest datagram fills the buffer to its last byte.
+    ASSERT_EQ(0, ec_setupdatagram(ec_txbuf[6], EC_CMD_LWR, 6, 0, 0, EC_MAXDATA, data));
+    EXPECT_EQ(EC_BUFSIZE, ec_txbuflength[6]);
+
+    Frame before(ec_txbuf[6], ec_txbuf[6] + EC_BUFSIZE);
+    EXPECT_EQ(EC_ERR_LENGTH,
+              ec_setupdatagram(ec_txbuf[6], EC_CMD_LWR, 6, 0, 0, EC_MAXDATA + 1, data));
+    EXPECT_EQ(EC_ERR_LENGTH, ec_setupdatagram(ec_txbuf[6], EC_CMD_LWR, 6, 0, 0, 0xFFFF, data));
+    EXPECT_EQ(EC_ERR_LENGTH, ec_adddatagram(ec_txbuf[6], EC_CMD_LWR, 6, FALSE, 0, 0, 0, nullptr))
+        << "even an empty datagram does not fit behind a full one";
+    EXPECT_EQ(EC_BUFSIZE, ec_txbuflength[6]);
+    EXPECT_EQ(before, Frame(ec_txbuf[6], ec_txbuf[6] + EC_BUFSIZE));
+
+    // An appended datagram may end exactly at the buffer's end, not one byte later.
+    ec_setupdatagram(ec_txbuf[7], EC_CMD_LRW, 7, 0, 0, 100, data);
+    int room = EC_BUFSIZE - (28 + 100) - 12;
+    EXPECT_EQ(EC_ERR_LENGTH,
+              ec_adddatagram(ec_txbuf[7], EC_CMD_FRMW, 7, FALSE, 0, 0, uint16(room + 1), data));
+    EXPECT_EQ(28 + 100, ec_txbuflength[7]);
+    EXPECT_GT(ec_adddatagram(ec_txbuf[7], EC_CMD_FRMW, 7, FALSE, 0, 0, uint16(room), data), 0);
+    EXPECT_EQ(EC_BUFSIZE, ec_txbuflength[7]);
+
+    // Bad index, missing data, no first datagram.
+    EXPECT_EQ(EC_ERR_LENGTH, ec_setupdatagram(ec_txbuf[0], EC_CMD_BRD, EC_MAXBUF, 0, 0, 2, data));
+    EXPECT_EQ(EC_ERR_LENGTH, ec_setupdatagram(ec_txbuf[0], EC_CMD_BRD, 0, 0, 0, 2, nullptr));
+    ec_txbuflength[8] = 0;
+    EXPECT_EQ(EC_ERR_LENGTH, ec_adddatagram(ec_txbuf[8], EC_CMD_BRD, 8, FALSE, 0, 0, 2, data));
+}
 
 class Port : public ::testing::Test
 {
@@ -63,7 +218,8 @@ TEST_F(Port, OpeningLeavesExactlyTheNewPortOpen)
         }
         const int earlier = sockhandle;
         const size_t closed = link.closed.size();
-        EXPECT_EQ(c.result, c.secondary ? ec_init_redundant(c.primary, c.secondary) : ec_init(c.primary));
+        EXPECT_EQ(c.result,
+                  c.secondary ? ec_init_redundant(c.primary, c.secondary) : ec_init(c.primary));
         ASSERT_EQ(closed + c.closes, link.closed.size());
         if (c.openBefore) {
             EXPECT_EQ(earlier, link.closed.back());
@@ -132,61 +288,51 @@ TEST_F(Port, ForeignReplyIsStoredAndReturnedLaterWithoutSocketRead)
     EXPECT_EQ(0x0101, ec_rxsa[b]);
 }
 
-TEST_F(Port, LateReplyToAnEarlierUseOfTheIndexIsNotTakenForTheCurrentOne)
+/* `f` with byte `at` set to `value`. */
+Frame patched(Frame f, std::size_t at, std::uint8_t value)
 {
-    uint8 idx = request(EC_CMD_FPRD, 2);
-    ec_outframe(idx, 0);
-    Frame otherCommand = replyFrame(idx, EC_CMD_APRD, {0xDE, 0xC0}, 1);
-    Frame otherStation = replyFrame(idx, EC_CMD_FPRD, {0xDE, 0xC0}, 1);
-    otherStation[14 + 4] = 0x03; // station 0x0003 instead of the 0x0000 asked
-    Frame otherRegister = replyFrame(idx, EC_CMD_FPRD, {0xDE, 0xC0}, 1);
-    otherRegister[14 + 6] = 0x30; // register 0x0030 instead of 0x0000
-    link.incoming[0].push_back(otherCommand);
-    link.incoming[0].push_back(otherStation);
-    link.incoming[0].push_back(otherRegister);
-    link.incoming[0].push_back(replyFrame(idx, EC_CMD_FPRD, {0x34, 0x12}, 1));
-
-    for (int stale = 0; stale < 3; ++stale)
-        EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
-    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
-    EXPECT_EQ(1, ec_inframe(idx, 0));
-    EXPECT_EQ(0x34, ec_rxbuf[idx][12]);
+    f[at] = value;
+    return f;
 }
 
-TEST_F(Port, FramesThatAreNotWellFormedRepliesAreDroppedUncopied)
+// Late replies to an earlier use of the index, replies of another length and frames that are no
+// well-formed reply are neither taken nor copied, nor stored for another index.
+TEST_F(Port, FramesThatAreNotTheReplyAreDroppedUncopied)
 {
     uint8 idx = request(EC_CMD_FPRD, 4);
     ec_outframe(idx, 0);
     std::memset(ec_rxbuf[idx], 0xEE, EC_BUFSIZE);
 
-    Frame good = replyFrame(idx, EC_CMD_FPRD, {1, 2, 3, 4}, 1);
-    Frame elengthTooLong = good;
-    elengthTooLong[14] = 0x20; // elength 0x1020: more bytes than arrived
-    Frame dlengthTooLong = good;
-    dlengthTooLong[14 + 8] = 0x40; // the datagram runs past elength
-    Frame chainBroken = good;
-    chainBroken[14 + 9] = 0x80; // says another datagram follows, but none is there
-    Frame elengthPastDatagrams = good;
-    elengthPastDatagrams[14] = std::uint8_t(elengthPastDatagrams[14] + 4); // claims 4 bytes no datagram has
+    const Frame good = replyFrame(idx, EC_CMD_FPRD, {1, 2, 3, 4}, 1);
+    Frame elengthPastDatagrams = patched(good, 14, std::uint8_t(good[14] + 4));
     elengthPastDatagrams.insert(elengthPastDatagrams.end(), {0, 0, 0, 0});
-    Frame truncated(good.begin(), good.begin() + 20);
-    Frame notEthercat = good;
-    notEthercat[12] = 0x08;
-    notEthercat[13] = 0x00;
-    Frame badIndex = good;
-    badIndex[14 + 3] = 16;
-
-    for (const Frame &f : {elengthTooLong, dlengthTooLong, chainBroken, elengthPastDatagrams, truncated, notEthercat,
-                           badIndex})
-        link.incoming[0].push_back(f);
-    for (int i = 0; i < 7; i++)
-        EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0)) << "frame " << i;
-    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
-    for (int i = 0; i < EC_BUFSIZE; i++)
-        ASSERT_EQ(0xEE, ec_rxbuf[idx][i]) << "byte " << i;
-    for (int i = 0; i < EC_MAXBUF; i++)
-        EXPECT_NE(EC_BUF_RCVD, ec_rxbufstat[i]);
-
+    const struct
+    {
+        const char *what;
+        Frame frame;
+    } cases[] = {
+        {"another command", replyFrame(idx, EC_CMD_APRD, {1, 2, 3, 4}, 1)},
+        {"another station", patched(good, 14 + 4, 0x03)},
+        {"another register", patched(good, 14 + 6, 0x30)},
+        {"shorter than the request", replyFrame(idx, EC_CMD_FPRD, {1, 2}, 1)},
+        {"longer than any buffer", replyFrame(idx, EC_CMD_FPRD, Frame(1600, 1), 1)},
+        {"elength past the frame's end", patched(good, 14, 0x20)},
+        {"datagram runs past elength", patched(good, 14 + 8, 0x40)},
+        {"announces a datagram that is not there", patched(good, 14 + 9, 0x80)},
+        {"elength past the datagrams", elengthPastDatagrams},
+        {"truncated", Frame(good.begin(), good.begin() + 20)},
+        {"not EtherCAT", patched(patched(good, 12, 0x08), 13, 0x00)},
+        {"index out of range", patched(good, 14 + 3, 16)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        link.incoming[0].push_back(c.frame);
+        EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
+        EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
+        EXPECT_EQ(Frame(EC_BUFSIZE, 0xEE), Frame(ec_rxbuf[idx], ec_rxbuf[idx] + EC_BUFSIZE));
+        for (int i = 0; i < EC_MAXBUF; i++)
+            EXPECT_NE(EC_BUF_RCVD, ec_rxbufstat[i]) << "index " << i;
+    }
     EXPECT_EQ(EC_NOFRAME, ec_inframe(idx, 0));
 
     // Ethernet padding behind a well-formed frame is fine.
@@ -195,26 +341,6 @@ TEST_F(Port, FramesThatAreNotWellFormedRepliesAreDroppedUncopied)
     link.incoming[0].push_back(padded);
     EXPECT_EQ(1, ec_inframe(idx, 0));
     EXPECT_EQ(3, ec_rxbuf[idx][14]);
-}
-
-TEST_F(Port, ReplyOfAnotherLengthIsNeverTakenOrCopied)
-{
-    uint8 idx = request(EC_CMD_FPRD, 8);
-    ec_outframe(idx, 0);
-    std::memset(ec_rxbuf[idx], 0xEE, EC_BUFSIZE);
-    // A reply has its request's length; a shorter one under the index answers something else.
-    link.incoming[0].push_back(replyFrame(idx, EC_CMD_FPRD, {1, 2}, 1));
-    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
-    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx]);
-    EXPECT_EQ(0xEE, ec_rxbuf[idx][13]);
-
-    // A reply longer than any buffer (the link truncates it) fails the length checks.
-    uint8 idx2 = request(EC_CMD_FPRD, 8);
-    ec_outframe(idx2, 0);
-    Frame huge = replyFrame(idx2, EC_CMD_FPRD, Frame(1600, 1), 1);
-    link.incoming[0].push_back(huge);
-    EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx2, 0));
-    EXPECT_EQ(EC_BUF_TX, ec_rxbufstat[idx2]);
 }
 
 TEST_F(Port, StoredReplyIsCheckedBeforeItsCounterIsRead)
@@ -238,30 +364,6 @@ TEST_F(Port, WaitWithTimeoutFreesTheIndexOnlyWhenNothingCame)
     link.incoming[0].push_back(replyFrame(idx, EC_CMD_BRD, {0, 0}, 7));
     EXPECT_EQ(7, ec_waitinframe(idx, EC_TIMEOUT_FRAME));
     EXPECT_EQ(EC_BUF_COMPLETE, ec_rxbufstat[idx]);
-}
-
-} // namespace
-
-namespace {
-
-/* A reply of the scripted link: every datagram's working counter set to `wkc`. */
-std::function<bool(Frame &)> answerWith(std::uint16_t wkc, std::uint8_t newCommand = 0)
-{
-    return [wkc, newCommand](Frame &f) {
-        std::size_t off = 16;
-        for (;;)
-        {
-            if (newCommand != 0 && off == 16)
-                f[off] = newCommand;
-            std::uint16_t dl = std::uint16_t(f[off + 6] | (f[off + 7] << 8));
-            std::size_t wkcAt = off + 10 + (dl & 0x7FF);
-            f[wkcAt] = std::uint8_t(wkc);
-            f[wkcAt + 1] = std::uint8_t(wkc >> 8);
-            if (!(dl & 0x8000))
-                return true;
-            off = wkcAt + 2;
-        }
-    };
 }
 
 TEST_F(Port, LogicalReadCopiesOnlyWhenTheReplyStillCarriesItsCommand)
@@ -289,7 +391,8 @@ TEST_F(Port, PrimitivesRefuseOversizedDataWithoutSending)
     EXPECT_EQ(EC_ERR_LENGTH, ec_FPWR(0x1001, 0x1000, EC_MAXDATA + 1, data, EC_TIMEOUT_FRAME));
     EXPECT_EQ(EC_ERR_LENGTH, ec_LRD(0, EC_MAXDATA + 1, data, EC_TIMEOUT_FRAME));
     int64 dctime = 0;
-    EXPECT_EQ(EC_ERR_LENGTH, ec_LRWDC(0, EC_MAXLRWDCDATA + 1, data, 0x1001, &dctime, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(EC_ERR_LENGTH,
+              ec_LRWDC(0, EC_MAXLRWDCDATA + 1, data, 0x1001, &dctime, EC_TIMEOUT_FRAME));
     EXPECT_TRUE(link.sent[0].empty());
     for (int i = 0; i < EC_MAXBUF; i++)
         EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[i]) << "no index stays taken";

@@ -1,9 +1,5 @@
-/*
- * The datagram primitives end to end on the virtual bus: read-modify-write, logical access
- * through the FMMUs of several slaves, the clock datagram behind the process data, lost frames
- * sent again until the deadline, and the redundant ring. (Plain addressing is exercised by every
- * enumeration.)
- */
+// The datagram primitives end to end on the virtual bus: read-modify-write, logical access, the
+// clock datagram, lost frames sent again until the deadline, and the redundant ring.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -84,8 +80,7 @@ TEST_F(Bus, ReadMultipleWriteCopiesOneSlavesValueToTheSlavesBehindIt)
 
 TEST_F(Bus, LogicalAccessGoesThroughTheFmmusOfSeveralSlaves)
 {
-    // Slaves 1..3: two output bytes at 0x10000 + 2 (n - 1) and two input bytes at 0x10010 + 2 (n -
-    // 1).
+    // Slaves 1..3: two output bytes at 0x10000 + 2 (n - 1), two input bytes at 0x10010 + 2 (n - 1).
     for (int n = 1; n <= 3; n++)
     {
         mapFmmu(n, 0, 0x10000 + 2 * (n - 1), 2, ProcessRam + 0x100, 2);

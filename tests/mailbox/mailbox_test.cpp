@@ -1,24 +1,74 @@
 /*
- * Mailbox transport against emulated slaves: a message there and back, emergencies taken into the
- * error list, a write mailbox that never empties, slaves without (or with an oversized) mailbox.
- * (A reply lost on the wire and fetched again by the repeat request is the reliability tests'; a
- * mailbox that never answers the file and fault tests'.)
+ * The master's error list (first in, first out, the newest 64 kept), and mailbox transport against
+ * emulated slaves: a message there and back, emergencies, a full mailbox, unusable mailboxes.
  */
-#include <gtest/gtest.h>
-
+#include "busfixture.h"
 #include "core/siibuilder.h"
 #include "core/slave.h"
 #include "errorlist.h"
-#include "simbus.h"
 
 #include "ethercatconfig.h"
 #include "ethercatmain.h"
-#include "nicdrv.h"
 
 #include <cstring>
 #include <memory>
 
 namespace {
+
+class ErrorRing : public ::testing::Test
+{
+protected:
+    void SetUp() override { drain(); }
+    void TearDown() override { drain(); }
+
+    static int drain() { return int(popErrors().size()); }
+
+    static void pushSlave(uint16 slave)
+    {
+        ec_errort e = {};
+        e.Slave = slave;
+        e.Etype = EC_ERR_TYPE_SDO_ERROR;
+        e.AbortCode = 0x06020000 + slave;
+        ec_pusherror(&e);
+    }
+};
+
+// First in, first out over many wrap-arounds; when more than 64 arrive unread, the oldest go.
+TEST_F(ErrorRing, OrderSurvivesWrapAroundsAndTheNewestSixtyFourAreKept)
+{
+    uint16 next = 0;
+    uint16 expected = 0;
+    ec_errort e;
+    for (int round = 0; round < 100; round++)
+    {
+        for (int i = 0; i < 3; i++)
+            pushSlave(next++);
+        for (int i = 0; i < 3; i++)
+        {
+            ASSERT_TRUE(ec_poperror(&e));
+            ASSERT_EQ(e.Slave, expected++);
+        }
+    }
+    EXPECT_FALSE(ec_iserror());
+    for (int i = 0; i < 70; i++)
+        pushSlave(next++);
+    ASSERT_TRUE(ec_poperror(&e));
+    EXPECT_EQ(e.Slave, next - 64) << "the 6 oldest of 70 overwritten";
+    EXPECT_EQ(e.AbortCode, 0x06020000u + e.Slave);
+    EXPECT_EQ(drain(), 63);
+}
+
+TEST_F(ErrorRing, FlagFollowsPushAndEmptyPop)
+{
+    EXPECT_FALSE(EcatError);
+    pushSlave(7);
+    EXPECT_TRUE(EcatError);
+    ec_errort e;
+    EXPECT_TRUE(ec_poperror(&e));
+    EXPECT_TRUE(EcatError) << "cleared only by a pop that finds the ring empty";
+    EXPECT_FALSE(ec_poperror(&e));
+    EXPECT_FALSE(EcatError);
+}
 
 /* Answers every message with the same header and each payload byte plus one; may post messages
  * (emergencies) ahead of the answer. */
@@ -58,7 +108,7 @@ sim::Bytes mailboxSii(uint16_t size)
         .build();
 }
 
-class Mailbox : public ::testing::Test
+class Mailbox : public BusTest
 {
 protected:
     /* Slave 1 a mailbox slave, slave 2 without mailbox, slave 3 with 2048-byte mailboxes, slave 4
@@ -73,8 +123,7 @@ protected:
         echo_ = std::make_shared<EchoHandler>();
         for (std::size_t n : {1, 3, 4})
             chain.slave(n).mailbox().setHandler(echo_, {sim::AlState::PreOp});
-        bus_ = std::make_unique<SimBus>(std::move(chain));
-        ASSERT_GT(ec_init(SimBus::Primary), 0);
+        start(std::move(chain));
         ASSERT_EQ(ec_config_init(0), 4);
         ASSERT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
         popErrors();
@@ -84,8 +133,7 @@ protected:
 
     void TearDown() override
     {
-        ec_close();
-        bus_.reset();
+        BusTest::TearDown();
         popErrors();
     }
 
@@ -93,11 +141,8 @@ protected:
     void request(uint16 slave)
     {
         ec_slave[slave].mbx_cnt = ec_nextmbxcnt(ec_slave[slave].mbx_cnt);
-        const uint8 msg[10] = {
-            4,    0,    0,
-            0,    0,    static_cast<uint8>(ECT_MBXT_COE + (ec_slave[slave].mbx_cnt << 4)),
-            0xA0, 0xB0, 0xC0,
-            0xD0};
+        const uint8 type = static_cast<uint8>(ECT_MBXT_COE + (ec_slave[slave].mbx_cnt << 4));
+        const uint8 msg[10] = {4, 0, 0, 0, 0, type, 0xA0, 0xB0, 0xC0, 0xD0};
         memcpy(tx_, msg, sizeof msg);
     }
 
@@ -109,7 +154,6 @@ protected:
         EXPECT_EQ(rx_[9], 0xD1);
     }
 
-    std::unique_ptr<SimBus> bus_;
     std::shared_ptr<EchoHandler> echo_;
     ec_mbxbuft tx_;
     ec_mbxbuft rx_;

@@ -1,8 +1,5 @@
-/*
- * The master's real raw packet socket on a veth pair: the virtual bus is served on one end by a
- * thread, the master works on the other. Needs root to create the pair and open raw sockets; in CI
- * a missing right is a failure, elsewhere the tests are skipped.
- */
+// The master's real raw packet socket on a veth pair whose other end a thread serves the virtual
+// bus on. Needs root: in CI a missing right is a failure, elsewhere the tests are skipped.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -32,12 +29,10 @@ public:
     {
         sim::VethPair::removeStale(name_);
         pair_.reset(new sim::VethPair(name_));
-        if (!pair_->ok())
-            return;
-        server_.reset(new sim::RawServer(pair_->peer()));
-        if (!server_->ok())
-            return;
-        thread_ = std::thread([this] { server_->serve(chain_, stop_); });
+        if (pair_->ok())
+            server_.reset(new sim::RawServer(pair_->peer()));
+        if (ok())
+            thread_ = std::thread([this] { server_->serve(chain_, stop_); });
     }
 
     ~ServedVeth()
@@ -45,17 +40,10 @@ public:
         stop_ = true;
         if (thread_.joinable())
             thread_.join();
-        server_.reset();
-        pair_.reset();
     }
 
-    bool ok() const { return pair_ && pair_->ok() && server_ && server_->ok(); }
-    std::string error() const
-    {
-        if (!pair_ || !pair_->ok())
-            return pair_ ? pair_->error() : "no pair";
-        return server_ ? server_->error() : "no server";
-    }
+    bool ok() const { return pair_->ok() && server_->ok(); }
+    std::string error() const { return pair_->ok() ? server_->error() : pair_->error(); }
     const std::string &master() const { return name_; }
 
 private:
