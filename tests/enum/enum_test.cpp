@@ -256,7 +256,8 @@ TEST_F(Enum, MailboxSizesFromTheSii)
     /* Slave 1: send mailbox size 0 takes the receive size. Slave 2: no SM category, so SM0/SM1
      * come from the header words. Slave 3: header start addresses 0 get the default layout, and
      * the messages go there. Slaves 4 and 5: a mailbox among the ESC's registers (over the
-     * station address), or running past the end of the ESC's memory, is no mailbox. */
+     * station address), or running past the end of the ESC's memory, is no mailbox. Slave 6: an SM
+     * category that gives the mailbox SyncManagers no start gets the default layout as well. */
     sim::Bytes sameSize = controllerSii("A", 1).standardMailbox(0x1000, 0x80, 0x1080, 0).build();
     sim::Bytes noSmCategory =
         boardSii("B", 2).standardMailbox(0x1400, 0x100, 0x1500, 0x40).syncManagers({}).build();
@@ -266,8 +267,12 @@ TEST_F(Enum, MailboxSizesFromTheSii)
         boardSii("D", 4).standardMailbox(0x000A, 0x20, 0x1080, 0x80).syncManagers({}).build();
     sim::Bytes pastTheEnd =
         boardSii("E", 5).standardMailbox(0x1000, 0x80, 0xFFC0, 0x80).syncManagers({}).build();
-    start(chainOf({sameSize, noSmCategory, zeroStart, inRegisters, pastTheEnd}));
-    ASSERT_EQ(ec_config_init(0), 5);
+    sim::Bytes zeroSmStart = boardSii("F", 6)
+                                 .standardMailbox(0x1000, 0x80, 0x1080, 0x80)
+                                 .syncManagers({{0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 2}})
+                                 .build();
+    start(chainOf({sameSize, noSmCategory, zeroStart, inRegisters, pastTheEnd, zeroSmStart}));
+    ASSERT_EQ(ec_config_init(0), 6);
     EXPECT_EQ(ec_slave[3].mbx_wo, 0x1000);
     EXPECT_EQ(ec_slave[3].mbx_ro, 0x1080);
     for (int n = 4; n <= 5; ++n) {
@@ -286,7 +291,8 @@ TEST_F(Enum, MailboxSizesFromTheSii)
                                    sm[1].StartAddr, sm[1].SMlength, sm[1].SMflags};
     };
     EXPECT_EQ(sms(2), (std::vector<uint32>{0x1400, 0x100, 0x10026, 0x1500, 0x40, 0x10022}));
-    EXPECT_EQ(sms(3), (std::vector<uint32>{0x1000, 0x80, 0x10026, 0x1080, 0x80, 0x10022}));
+    for (int n : {3, 6})
+        EXPECT_EQ(sms(n), (std::vector<uint32>{0x1000, 0x80, 0x10026, 0x1080, 0x80, 0x10022})) << n;
     EXPECT_EQ(ec_statecheck(2, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
 }
 
