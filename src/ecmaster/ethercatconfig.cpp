@@ -24,7 +24,6 @@ static ec_eepromFMMUt ec_FMMU;
 /* Mailbox layout taken when the SII leaves a start address at 0. */
 #define EC_DEFAULTMBXOUT 0x1000
 #define EC_DEFAULTMBXIN 0x1080
-#define EC_DEFAULTMBXLEN 0x0080
 /* ESC feature bit: distributed clocks. */
 #define EC_ESCSUP_DC 0x0004
 
@@ -295,7 +294,9 @@ static void ec_config_fromsii(uint16 n)
    }
 }
 
-/* Program the mailbox SyncManagers, with the default layout where nothing gave a start. */
+/* Program the mailbox SyncManagers. One that nothing gave a start gets the mailbox the messages
+ * go to (the default layout when the SII header gave no start either): a SyncManager elsewhere, or
+ * of another length, would never see a message as complete. */
 static void ec_config_writembx(uint16 n)
 {
    ec_slavet *s = &ec_slave[n];
@@ -303,12 +304,12 @@ static void ec_config_writembx(uint16 n)
       return;
    if (s->SM[0].StartAddr == 0)
    {
-      ec_setsm(&s->SM[0], EC_DEFAULTMBXOUT, EC_DEFAULTMBXLEN, EC_SMFLAGS_MBXOUT);
+      ec_setsm(&s->SM[0], s->mbx_wo, s->mbx_l, EC_SMFLAGS_MBXOUT);
       s->SMtype[0] = 1;
    }
    if (s->SM[1].StartAddr == 0)
    {
-      ec_setsm(&s->SM[1], EC_DEFAULTMBXIN, EC_DEFAULTMBXLEN, EC_SMFLAGS_MBXIN);
+      ec_setsm(&s->SM[1], s->mbx_ro, s->mbx_rl, EC_SMFLAGS_MBXIN);
       s->SMtype[1] = 2;
    }
    ec_FPWR(s->configadr, ECT_REG_SM0, sizeof(ec_smt), &s->SM[0], EC_TIMEOUT_FRAME);

@@ -256,8 +256,8 @@ TEST_F(Enum, MailboxSizesFromTheSii)
     /* Slave 1: send mailbox size 0 takes the receive size. Slave 2: no SM category, so SM0/SM1
      * come from the header words. Slave 3: header start addresses 0 get the default layout, and
      * the messages go there. Slaves 4 and 5: a mailbox among the ESC's registers (over the
-     * station address), or running past the end of the ESC's memory, is no mailbox. Slave 6: an SM
-     * category that gives the mailbox SyncManagers no start gets the default layout as well. */
+     * station address), or running past the end of the ESC's memory, is no mailbox. Slaves 6 and 7: a
+     * mailbox SyncManager that the SM category gives no start gets the mailbox the messages go to. */
     sim::Bytes sameSize = controllerSii("A", 1).standardMailbox(0x1000, 0x80, 0x1080, 0).build();
     sim::Bytes noSmCategory =
         boardSii("B", 2).standardMailbox(0x1400, 0x100, 0x1500, 0x40).syncManagers({}).build();
@@ -271,8 +271,13 @@ TEST_F(Enum, MailboxSizesFromTheSii)
                                  .standardMailbox(0x1000, 0x80, 0x1080, 0x80)
                                  .syncManagers({{0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 2}})
                                  .build();
-    start(chainOf({sameSize, noSmCategory, zeroStart, inRegisters, pastTheEnd, zeroSmStart}));
-    ASSERT_EQ(ec_config_init(0), 6);
+    sim::Bytes zeroSmStartElsewhere = boardSii("G", 7)
+                                          .standardMailbox(0x1400, 0x100, 0x1500, 0x40)
+                                          .syncManagers({{0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 2}})
+                                          .build();
+    start(chainOf({sameSize, noSmCategory, zeroStart, inRegisters, pastTheEnd, zeroSmStart,
+                   zeroSmStartElsewhere}));
+    ASSERT_EQ(ec_config_init(0), 7);
     EXPECT_EQ(ec_slave[3].mbx_wo, 0x1000);
     EXPECT_EQ(ec_slave[3].mbx_ro, 0x1080);
     for (int n = 4; n <= 5; ++n) {
@@ -290,7 +295,8 @@ TEST_F(Enum, MailboxSizesFromTheSii)
         return std::vector<uint32>{sm[0].StartAddr, sm[0].SMlength, sm[0].SMflags,
                                    sm[1].StartAddr, sm[1].SMlength, sm[1].SMflags};
     };
-    EXPECT_EQ(sms(2), (std::vector<uint32>{0x1400, 0x100, 0x10026, 0x1500, 0x40, 0x10022}));
+    for (int n : {2, 7})
+        EXPECT_EQ(sms(n), (std::vector<uint32>{0x1400, 0x100, 0x10026, 0x1500, 0x40, 0x10022})) << n;
     for (int n : {3, 6})
         EXPECT_EQ(sms(n), (std::vector<uint32>{0x1000, 0x80, 0x10026, 0x1080, 0x80, 0x10022})) << n;
     EXPECT_EQ(ec_statecheck(2, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
