@@ -56,8 +56,7 @@ protected:
 
 TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
 {
-    sim::ControllerBus robot = sim::robotBus();
-    bus = std::make_unique<SimBus>(std::move(robot.chain));
+    bus = std::make_unique<SimBus>(sim::robotBus());
     EXPECT_EQ(bringUp(), 0);
     EXPECT_EQ(counts(), (std::vector<uint32>{11, 4, 5}));
     EXPECT_EQ(info.status, 8u);
@@ -66,8 +65,8 @@ TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
         EXPECT_EQ(bus->slave(n).state(), sim::AlState::Op) << n;
 
     // The inputs carry a controller's position and error flags; the outputs reach it.
-    robot.controller(9).interpreter().parameters().setAxis(209, 0x01020304);
-    robot.controller(9).interpreter().setErrorFlags(0x0200);
+    bus->controller(9).interpreter().parameters().setAxis(209, 0x01020304);
+    bus->controller(9).interpreter().setErrorFlags(0x0200);
     const std::uint8_t velocity[4] = {0x10, 0x20, 0x30, 0x40};
     std::memcpy(ec_slave[9].outputs, velocity, sizeof velocity);
     for (int cycle = 0; cycle < 2; cycle++) {

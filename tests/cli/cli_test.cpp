@@ -53,8 +53,7 @@ protected:
     void start(sim::ControllerBus robot)
     {
         bus_.reset();
-        controllers_ = robot.controllers;
-        bus_ = std::make_unique<SimBus>(std::move(robot.chain));
+        bus_ = std::make_unique<SimBus>(std::move(robot));
     }
 
     Outcome run(std::vector<std::string> args)
@@ -72,15 +71,8 @@ protected:
         return result;
     }
 
-    sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
-    std::vector<int> positions() const
-    {
-        std::vector<int> found;
-        for (size_t p = 0; p < controllers_.size(); ++p)
-            if (controllers_[p])
-                found.push_back(int(p));
-        return found;
-    }
+    sim::MotorController& axis(int position) { return bus_->controller(size_t(position)); }
+    std::vector<int> positions() const { return bus_->controllerPositions(); }
     QStringList entries(const QTemporaryDir& dir) const
     {
         return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -101,7 +93,6 @@ protected:
     QTemporaryDir data_;
     QTemporaryDir temp_;
     QString previous_;
-    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
     std::unique_ptr<SimBus> bus_;
 };
 

@@ -64,8 +64,7 @@ void FlowTest::startBus(sim::ControllerBus bus)
 void FlowTest::replaceBus(sim::ControllerBus bus)
 {
     bus_.reset();
-    controllers_ = bus.controllers;
-    bus_ = std::make_unique<SimBus>(std::move(bus.chain));
+    bus_ = std::make_unique<SimBus>(std::move(bus));
 }
 
 void FlowTest::useInterface(const QString& name)
@@ -109,16 +108,6 @@ QStringList FlowTest::workFiles() const
                    QDir::Name);
 }
 
-std::vector<int> FlowTest::controllerPositions() const
-{
-    std::vector<int> positions;
-    for (size_t position = 0; position < controllers_.size(); ++position) {
-        if (controllers_[position])
-            positions.push_back(int(position));
-    }
-    return positions;
-}
-
 void FlowTest::logBootTransfers()
 {
     for (int position : controllerPositions())
@@ -149,24 +138,4 @@ void FlowTest::expectImagesOnlyAt(const std::vector<int>& written)
         else
             EXPECT_TRUE(axis(position).receivedImage().empty()) << position;
     }
-}
-
-sim::ControllerBus FlowTest::busOf(const char* slaves)
-{
-    using M = sim::ControllerModel;
-    sim::ControllerBus bus;
-    bus.controllers.emplace_back();
-    for (const char* s = slaves; *s != '\0'; ++s) {
-        if (*s == 'B') {
-            bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
-            bus.controllers.emplace_back();
-            continue;
-        }
-        const M model = *s == 'p' ? M::Tmcm174
-            : *s == 'q'           ? M::Tmcm1632
-            : *s == 'a'           ? M::TmcmZq841
-                                  : M::Tmcm1610;
-        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
-    }
-    return bus;
 }

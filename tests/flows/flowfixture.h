@@ -49,9 +49,8 @@ protected:
     QStringList workFiles() const;
     QString workPath(const QString& name) const { return dir_.filePath(name); }
 
-    sim::MotorController& axis(int position) { return *controllers_.at(size_t(position)); }
-    // The bus positions that hold a motor controller, ascending.
-    std::vector<int> controllerPositions() const;
+    sim::MotorController& axis(int position) { return bus_->controller(size_t(position)); }
+    std::vector<int> controllerPositions() const { return bus_->controllerPositions(); }
     // From now on notes the bus position of every controller that gets a message in BOOT.
     void logBootTransfers();
     const std::vector<int>& bootOrder() const { return *bootLog_; }
@@ -61,9 +60,7 @@ protected:
     // The controllers at `written` received their embedded image, all others nothing.
     void expectImagesOnlyAt(const std::vector<int>& written);
 
-    // A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
-    // w TMCM-1610. "BppqqBaaaww" is the robot.
-    static sim::ControllerBus busOf(const char* slaves);
+    static sim::ControllerBus busOf(const char* slaves) { return SimBus::busOf(slaves); }
 
     SimBus& bus() { return *bus_; }
 
@@ -75,7 +72,6 @@ private:
 
     QTemporaryDir dir_;
     QString previous_;
-    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
     std::unique_ptr<SimBus> bus_;
     std::unique_ptr<GUI> window_;
     std::shared_ptr<std::vector<int>> bootLog_ = std::make_shared<std::vector<int>>();

@@ -86,15 +86,10 @@ const sim::FrameFate kLostReply = fateWith(&sim::FrameFate::loseReply, true);
 class Unreliable : public ::testing::Test
 {
 protected:
-    Unreliable()
-    {
-        sim::ControllerBus built = sim::robotBus();
-        controllers_ = built.controllers;
-        bus_ = std::make_unique<SimBus>(std::move(built.chain));
-    }
+    Unreliable() : bus_(std::make_unique<SimBus>(sim::robotBus())) {}
     ~Unreliable() override { ec_close(); }
 
-    sim::MotorController &axis(int position) { return *controllers_.at(std::size_t(position)); }
+    sim::MotorController &axis(int position) { return bus_->controller(std::size_t(position)); }
 
     // From now on the first `fault.times` frames that match get the fault's fate.
     void inject(const Fault &fault)
@@ -124,7 +119,6 @@ protected:
     }
 
     std::unique_ptr<SimBus> bus_;
-    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
 };
 
 // The four characters of a version read, most significant first.
@@ -185,9 +179,9 @@ TEST_F(Unreliable, FailedSiiReadsNeverBecomeAProcessImage)
     for (const auto &[what, lostWord] : lost) {
         SCOPED_TRACE(what);
         auto word = std::make_shared<uint16>(0);
-        const uint16 station = 0x1000 + kArmAxis1;
+        constexpr uint16 station = 0x1000 + kArmAxis1;
         inject({what,
-                [word, lostWord = lostWord, station](const sim::Bytes &f) {
+                [word, lostWord = lostWord](const sim::Bytes &f) {
                     const Datagram d = firstDatagram(f);
                     if (d.command == EC_CMD_FPWR && d.station == station && d.offset == ECT_REG_EEPCTL &&
                         d.data.size() >= 4)

@@ -30,6 +30,11 @@ SimBus::SimBus(sim::Chain chain, sim::LinkTiming timing) : chain_(std::move(chai
     install();
 }
 
+SimBus::SimBus(sim::ControllerBus bus, sim::LinkTiming timing) : SimBus(std::move(bus.chain), timing)
+{
+    controllers_ = std::move(bus.controllers);
+}
+
 SimBus::SimBus(const std::string &layout, sim::LinkTiming timing) : SimBus(layoutChain(layout), timing) {}
 
 SimBus::~SimBus()
@@ -44,6 +49,40 @@ sim::Chain SimBus::plainChain(std::size_t n)
     for (std::size_t i = 1; i <= n; ++i)
         chain.add(sim::makePlainSlave(i));
     return chain;
+}
+
+sim::ControllerBus SimBus::busOf(const char *slaves)
+{
+    using M = sim::ControllerModel;
+    sim::ControllerBus bus;
+    bus.controllers.emplace_back();
+    for (const char *s = slaves; *s != '\0'; ++s) {
+        if (*s == 'B') {
+            bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
+            bus.controllers.emplace_back();
+            continue;
+        }
+        const M model = *s == 'p' ? M::Tmcm174 : *s == 'q' ? M::Tmcm1632 : *s == 'a' ? M::TmcmZq841 : M::Tmcm1610;
+        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
+    }
+    return bus;
+}
+
+sim::MotorController &SimBus::controller(std::size_t position) const
+{
+    if (position >= controllers_.size() || !controllers_[position])
+        throw std::out_of_range("no motor controller at this bus position");
+    return *controllers_[position];
+}
+
+std::vector<int> SimBus::controllerPositions() const
+{
+    std::vector<int> positions;
+    for (std::size_t position = 0; position < controllers_.size(); ++position) {
+        if (controllers_[position])
+            positions.push_back(int(position));
+    }
+    return positions;
 }
 
 void SimBus::addInterface(const std::string &name, sim::Port end)

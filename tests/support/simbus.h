@@ -26,6 +26,7 @@
 #ifndef TESTS_SUPPORT_SIMBUS_H
 #define TESTS_SUPPORT_SIMBUS_H
 
+#include "controller/controllerlayouts.h"
 #include "core/chain.h"
 #include "core/inprocesslink.h"
 
@@ -33,6 +34,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 class SimBus
 {
@@ -43,6 +45,8 @@ public:
     explicit SimBus(sim::Chain chain, sim::LinkTiming timing = {});
     /* A registered layout (see sim/core/layouts.h); throws std::invalid_argument when unknown. */
     explicit SimBus(const std::string &layout, sim::LinkTiming timing = {});
+    /* A bus of motor controllers, whose models `controller` reaches. */
+    explicit SimBus(sim::ControllerBus bus, sim::LinkTiming timing = {});
     ~SimBus();
     SimBus(const SimBus &) = delete;
     SimBus &operator=(const SimBus &) = delete;
@@ -54,6 +58,11 @@ public:
     /* Slave `number`, 1-based as in the master's slave table. */
     sim::Slave &slave(std::size_t number) { return chain_.slave(number); }
 
+    /* The motor controller at bus position `position`; throws std::out_of_range elsewhere. */
+    sim::MotorController &controller(std::size_t position) const;
+    /* The bus positions that hold a motor controller, ascending. */
+    std::vector<int> controllerPositions() const;
+
     /* Let the master reach the chain's `end` also under interface name `name`. */
     void addInterface(const std::string &name, sim::Port end = sim::Port::Primary);
 
@@ -64,6 +73,9 @@ public:
 
     /* A line of `n` plain slaves without mailbox. */
     static sim::Chain plainChain(std::size_t n);
+    /* A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
+     * w TMCM-1610. "BppqqBaaaww" is the robot. */
+    static sim::ControllerBus busOf(const char *slaves);
 
 private:
     void install();
@@ -77,6 +89,7 @@ private:
 
     sim::Chain chain_;
     sim::InProcessLink link_;
+    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
     std::map<std::string, sim::Port> interfaces_{{Primary, sim::Port::Primary}, {Secondary, sim::Port::Secondary}};
     bool open_[2] = {false, false};
     std::uint32_t pace_ = 1;

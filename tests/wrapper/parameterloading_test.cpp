@@ -29,13 +29,7 @@ QString writeFile(const QTemporaryDir& dir, const QByteArray& body)
 // is named with that axis's slave, and the value kept is that of the last axis.
 TEST(ParameterLoading, WheelBaseValuesAreTalliedOverTheControllersToBeWritten)
 {
-    sim::Chain chain;
-    chain.add(sim::makePlainSlave(1));
-    chain.add(sim::makePlainSlave(2));
-    std::vector<std::shared_ptr<sim::MotorController>> axes;
-    for (sim::ControllerModel model : {sim::ControllerModel::Tmcm174, sim::ControllerModel::Tmcm174,
-             sim::ControllerModel::Tmcm1632, sim::ControllerModel::Tmcm1632})
-        axes.push_back(sim::MotorController::addTo(chain, model));
+    sim::ControllerBus robot = SimBus::busOf("BBppqq");
     struct Case
     {
         quint8 type;
@@ -54,13 +48,13 @@ TEST(ParameterLoading, WheelBaseValuesAreTalliedOverTheControllersToBeWritten)
     QByteArray section = "<Platform>";
     for (const Case& c : cases) {
         for (int k = 0; k < 4; ++k)
-            axes[size_t(k)]->interpreter().parameters().setAxisDefault(c.type, c.values[k]);
+            robot.controller(std::size_t(k + 3)).interpreter().parameters().setAxisDefault(c.type, c.values[k]);
         section += "<Parameter Type=\"" + QByteArray::number(c.type)
             + "\" Desc=\"d\" Value=\"1\"></Parameter>";
     }
     QTemporaryDir dir;
     const QString file = writeFile(dir, section + "</Platform>");
-    SimBus bus(std::move(chain));
+    SimBus bus(std::move(robot));
 
     EtherCatWrapper wrapper;
     ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Platform"), kSim));

@@ -11,34 +11,10 @@
 #include "qtprint.h"
 #include "simbus.h"
 
-using sim::ControllerModel;
-
 namespace {
 
 const QString kSim = QString::fromLatin1(SimBus::Primary);
 const QString kBoth = QStringLiteral("Arm1 + Platform");
-
-// A bus built in code: `models` after a non-axis board, `extraBoards` plain slaves at the end.
-struct Bus
-{
-    sim::Chain chain;
-    std::vector<std::shared_ptr<sim::MotorController>> controllers;
-};
-
-Bus buildBus(const std::vector<ControllerModel> &models, int extraBoards = 0)
-{
-    Bus bus;
-    bus.chain.add(sim::makePlainSlave(1));
-    for (ControllerModel model : models)
-        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
-    for (int i = 0; i < extraBoards; ++i)
-        bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
-    return bus;
-}
-
-const std::initializer_list<ControllerModel> kArm = {ControllerModel::TmcmZq841, ControllerModel::TmcmZq841,
-                                                     ControllerModel::TmcmZq841, ControllerModel::Tmcm1610,
-                                                     ControllerModel::Tmcm1610};
 
 QMap<int, QString> axes(int firstKey, int count)
 {
@@ -106,8 +82,7 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
 
 TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
 {
-    Bus built = buildBus(kArm, 1);
-    SimBus bus(std::move(built.chain));
+    SimBus bus(SimBus::busOf("BaaawwB"));
     EtherCatWrapper wrapper;
     ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
     EXPECT_EQ(0, wrapper.GetArmOffset());
@@ -119,8 +94,7 @@ TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
 TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
 {
     {
-        Bus built = buildBus({ControllerModel::Tmcm1610, ControllerModel::Tmcm1610});
-        SimBus bus(std::move(built.chain));
+        SimBus bus(SimBus::busOf("Bww"));
         EtherCatWrapper wrapper;
         EXPECT_EQ(-1, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
         const QString text = QStringLiteral("Die Anzahl aller gefundenen Slaves (3) ist unterhalb der "
@@ -128,9 +102,7 @@ TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
         EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
         EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
     }
-    Bus built = buildBus({ControllerModel::Tmcm174, ControllerModel::Tmcm174, ControllerModel::Tmcm1632,
-                          ControllerModel::Tmcm1632, ControllerModel::Tmcm1610});
-    SimBus bus(std::move(built.chain));
+    SimBus bus(SimBus::busOf("Bppqqw"));
     EtherCatWrapper wrapper;
     ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Platform"), kSim));
     EXPECT_EQ(QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht ermittelt "
@@ -139,42 +111,30 @@ TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
     EXPECT_EQ(axes(2, 4), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
 }
 
-// Each row: the controllers on the bus, the setup asked for, and whether the session is usable.
+// Each row: the bus (see SimBus::busOf), the setup asked for, and whether the session is usable.
 TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
 {
-    using M = ControllerModel;
-    const std::initializer_list<M> platform4 = {M::Tmcm174, M::Tmcm174, M::Tmcm1632, M::Tmcm1632};
-    const std::initializer_list<M> platform3 = {M::Tmcm174, M::Tmcm174, M::Tmcm1632};
-    struct Row
+    const struct
     {
         const char* what;
-        std::vector<M> models;
-        int boardsAtTheEnd;
+        const char* bus;
         const char* setup;
         int result;
+    } rows[] = {
+        {"arm alone, both asked", "Baaaww", "Arm1 + Platform", 0},
+        {"arm alone, platform asked", "Baaaww", "Platform", 0},
+        {"wheel base alone, arm asked", "Bppqq", "Arm1", 0},
+        {"wheel base alone, platform asked", "Bppqq", "Platform", 0},
+        {"three wheels and an arm, arm asked", "Bppqaaaww", "Arm1", 0},
+        {"three wheels and an arm, both asked", "Bppqaaaww", "Arm1 + Platform", -1},
+        {"three wheels and an arm, platform asked", "Bppqaaaww", "Platform", -1},
+        {"four wheels and four arm axes on eleven slaves", "BppqqaaawBB", "Arm1", 0},
+        {"four wheels and four arm axes on ten slaves", "BppqqaaawB", "Arm1", -1},
+        {"the setup is compared case-sensitively", "Bppqaaaww", "arm1", -1},
     };
-    const std::vector<M> arm(kArm);
-    std::vector<M> platform3arm5(platform3);
-    platform3arm5.insert(platform3arm5.end(), arm.begin(), arm.end());
-    std::vector<M> platform4arm4(platform4);
-    platform4arm4.insert(platform4arm4.end(), arm.begin(), arm.end() - 1);
-
-    const Row rows[] = {
-        {"arm alone, both asked", arm, 0, "Arm1 + Platform", 0},
-        {"arm alone, platform asked", arm, 0, "Platform", 0},
-        {"wheel base alone, arm asked", std::vector<M>(platform4), 0, "Arm1", 0},
-        {"wheel base alone, platform asked", std::vector<M>(platform4), 0, "Platform", 0},
-        {"three wheels and an arm, arm asked", platform3arm5, 0, "Arm1", 0},
-        {"three wheels and an arm, both asked", platform3arm5, 0, "Arm1 + Platform", -1},
-        {"three wheels and an arm, platform asked", platform3arm5, 0, "Platform", -1},
-        {"four wheels and four arm axes on eleven slaves", platform4arm4, 2, "Arm1", 0},
-        {"four wheels and four arm axes on ten slaves", platform4arm4, 1, "Arm1", -1},
-        {"the setup is compared case-sensitively", platform3arm5, 0, "arm1", -1},
-    };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        Bus built = buildBus(row.models, row.boardsAtTheEnd);
-        SimBus bus(std::move(built.chain));
+        SimBus bus(SimBus::busOf(row.bus));
         EtherCatWrapper wrapper;
         EXPECT_EQ(row.result, wrapper.InitEtherCat(QString::fromLatin1(row.setup), kSim));
     }
@@ -234,10 +194,9 @@ TEST(EtherCatWrapper, SessionsAreClosedAndReopenedByTheObject)
 // every time.
 TEST(EtherCatWrapper, MovesStartTheSineOncePerSessionAndStopIsSentEachTime)
 {
-    sim::ControllerBus robot = sim::robotBus();
-    SimBus bus(std::move(robot.chain));
-    sim::MotorController &arm1 = robot.controller(7);
-    sim::MotorController &wheel2 = robot.controller(3);
+    SimBus bus(sim::robotBus());
+    sim::MotorController &arm1 = bus.controller(7);
+    sim::MotorController &wheel2 = bus.controller(3);
 
     for (int session = 1; session <= 2; ++session) {
         SCOPED_TRACE(session);

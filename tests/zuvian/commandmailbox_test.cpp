@@ -53,8 +53,8 @@ TEST_F(CommandMailboxTest, RangesAddressEveryAxisOnceInAscendingOrder)
             continue;
         slave(position).mailbox().setHandler(
             std::make_shared<AddressLog>(
-                std::shared_ptr<sim::MailboxHandler>(controllers_[position],
-                                                     &axis(position).commands()),
+                // The chain keeps the controller alive as long as the log.
+                std::shared_ptr<sim::MailboxHandler>(std::shared_ptr<void>(), &axis(position).commands()),
                 position, log),
             {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
     }

@@ -55,9 +55,7 @@ class ControllerBusTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        sim::ControllerBus built = sim::robotBus();
-        controllers_ = built.controllers;
-        bus_ = std::make_unique<SimBus>(std::move(built.chain));
+        bus_ = std::make_unique<SimBus>(sim::robotBus());
         ASSERT_GT(ec_init(SimBus::Primary), 0);
         ASSERT_EQ(11, ec_config_init(0));
         ASSERT_EQ(EC_STATE_PRE_OP, ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE));
@@ -69,7 +67,7 @@ protected:
         bus_.reset();
     }
 
-    sim::MotorController &axis(int position) { return *controllers_.at(position); }
+    sim::MotorController &axis(int position) { return bus_->controller(std::size_t(position)); }
     sim::Slave &slave(int position) { return bus_->slave(position); }
 
     /* What the master last wrote into the slave's write mailbox, whole. */
@@ -92,5 +90,4 @@ protected:
     void unlock(int position) { ASSERT_EQ(1, writeParameter(position, 248, kPassword)); }
 
     std::unique_ptr<SimBus> bus_;
-    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
 };
