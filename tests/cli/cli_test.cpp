@@ -36,17 +36,11 @@ struct Outcome
 class Cli : public ::testing::Test
 {
 protected:
-    Cli() : previous_(QDir::currentPath())
-    {
-        QDir::setCurrent(work_.path());
-        // Backups and a private firmware directory land in the test's own directories.
-        qputenv("XDG_DATA_HOME", data_.path().toLocal8Bit());
-        qputenv("TMPDIR", temp_.path().toLocal8Bit());
-    }
+    // A private firmware directory lands in the test's own directory.
+    Cli() { qputenv("TMPDIR", temp_.path().toLocal8Bit()); }
     ~Cli() override
     {
         bus_.reset();
-        QDir::setCurrent(previous_);
         qunsetenv("TMPDIR");
     }
 
@@ -79,20 +73,18 @@ protected:
     }
     QStringList backups() const
     {
-        return QDir(data_.filePath("zuvian/backups")).entryList(QDir::Files);
+        return QDir(dirs_.data.filePath("zuvian/backups")).entryList(QDir::Files);
     }
     // Writes `content` to `name` in the working directory; returns its path.
     std::string put(const QString& name, const QByteArray& content) const
     {
-        const QString path = work_.filePath(name);
+        const QString path = dirs_.work.filePath(name);
         putFile(path, content);
         return path.toStdString();
     }
 
-    QTemporaryDir work_;
-    QTemporaryDir data_;
+    TestDirs dirs_;
     QTemporaryDir temp_;
-    QString previous_;
     std::unique_ptr<SimBus> bus_;
 };
 
@@ -165,7 +157,7 @@ TEST_F(Cli, WriteParametersThenReportThenAChangedValue)
         EXPECT_EQ("written", part.at("result")) << part.dump();
     EXPECT_EQ(2, backups().size());
 
-    const QString html = work_.filePath("report.html");
+    const QString html = dirs_.work.filePath("report.html");
     const Outcome same = run({"report", "-i", "sim0", "-o", html.toStdString()});
     EXPECT_EQ(0, same.status) << same.err;
     const QString page = QString::fromUtf8(fileBytes(html));
@@ -260,7 +252,7 @@ TEST_F(Cli, DiagnosticsReadTheBus)
 TEST_F(Cli, CaptureOfACheckHoldsEveryFrameInOrder)
 {
     start(sim::robotBus());
-    const std::string path = work_.filePath("check.pcap").toStdString();
+    const std::string path = dirs_.work.filePath("check.pcap").toStdString();
     const Outcome check = run({"check", "-i", "sim0", "--capture", path});
     ASSERT_EQ(0, check.status) << check.err;
 

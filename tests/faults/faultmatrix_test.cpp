@@ -6,7 +6,6 @@
 //
 // Robot layout: 1 board, 2..5 wheel base (platform axes 1..4), 6 board, 7..11 arm (axes 1..5).
 #include <QDir>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +21,6 @@
 #include "faults/faultregistry.h"
 #include "qtfiles.h"
 #include "simbus.h"
-#include "workdir.h"
 
 namespace {
 
@@ -115,12 +113,7 @@ public:
 
     Result go()
     {
-        QTemporaryDir work;
-        QTemporaryDir data;
-        const QString previous = QDir::currentPath();
-        const QByteArray previousData = qgetenv("XDG_DATA_HOME");
-        QDir::setCurrent(work.path());
-        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        const TestDirs dirs;
         controllers_ = bus_.controllers;
         SimBus link(std::move(bus_.chain));
         sim::FaultSet faults;
@@ -144,12 +137,10 @@ public:
             result_.violations.push_back("error list lacks " + row_.error);
         if (!row_.cause.empty() && result_.detail.find(row_.cause) == std::string::npos)
             result_.violations.push_back("the text does not say " + row_.cause);
-        const QStringList left = QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden
+        const QStringList left = QDir(dirs.work.path()).entryList(QDir::AllEntries | QDir::Hidden
                                                              | QDir::System | QDir::NoDotAndDotDot);
         if (!left.isEmpty())
             result_.violations.push_back("left on disk: " + left.join(' ').toStdString());
-        QDir::setCurrent(previous);
-        qputenv("XDG_DATA_HOME", previousData);
         return result_;
     }
 
@@ -358,7 +349,7 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
 // controller as "no reply", and Write Firmware brings it back: INIT, BOOT and a complete image.
 TEST(FaultMatrix, ControllerWithoutApplicationIsBroughtBackByWriteFirmware)
 {
-    foetest::WorkDir work;
+    const TestDirs dirs;
     const QString eth = QString::fromLatin1(SimBus::Primary);
     sim::ControllerBus robot = sim::robotBus("1.40");
     const sim::FaultSet::Controllers controllers = robot.controllers;

@@ -39,17 +39,12 @@ private:
 
 }
 
-FlowTest::FlowTest() : previous_(QDir::currentPath())
-{
-    EXPECT_TRUE(dir_.isValid());
-    QDir::setCurrent(dir_.path());
-}
+FlowTest::FlowTest() = default;
 
 FlowTest::~FlowTest()
 {
     window_.reset();
     bus_.reset();
-    QDir::setCurrent(previous_);
 }
 
 void FlowTest::startBus(sim::ControllerBus bus)
@@ -103,7 +98,7 @@ bool FlowTest::waitForFlow()
 
 QStringList FlowTest::workFiles() const
 {
-    return QDir(dir_.path())
+    return QDir(dirs_.work.path())
         .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
                    QDir::Name);
 }

@@ -6,7 +6,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 
 #include "controller/controllerlayouts.h"
 #include "gui.h"
+#include "qtfiles.h"
 #include "qtprint.h"
 #include "simbus.h"
 
@@ -47,7 +47,9 @@ protected:
 
     // Entries of the working directory, symbolic links included.
     QStringList workFiles() const;
-    QString workPath(const QString& name) const { return dir_.filePath(name); }
+    QString workPath(const QString& name) const { return dirs_.work.filePath(name); }
+    // Where the backups go: a data home of the test's own.
+    QString dataPath(const QString& name) const { return dirs_.data.filePath(name); }
 
     sim::MotorController& axis(int position) { return bus_->controller(size_t(position)); }
     std::vector<int> controllerPositions() const { return bus_->controllerPositions(); }
@@ -70,8 +72,7 @@ private:
         return window_->findChild<W*>(QString::fromLatin1(name));
     }
 
-    QTemporaryDir dir_;
-    QString previous_;
+    TestDirs dirs_;
     std::unique_ptr<SimBus> bus_;
     std::unique_ptr<GUI> window_;
     std::shared_ptr<std::vector<int>> bootLog_ = std::make_shared<std::vector<int>>();

@@ -38,14 +38,6 @@ quint32 originalValue(int position, int type)
 class WriteParametersFlow : public FlowTest
 {
 protected:
-    WriteParametersFlow()
-        : previousData_(qgetenv("XDG_DATA_HOME"))
-    {
-        qputenv("XDG_DATA_HOME", data_.path().toLocal8Bit());
-    }
-    ~WriteParametersFlow() override { qputenv("XDG_DATA_HOME", previousData_); }
-
-    QString dataPath(const QString& name) const { return data_.filePath(name); }
     QStringList backups() const
     {
         return QDir(ParameterBackup::directory()).entryList(QDir::Files | QDir::System, QDir::Name);
@@ -109,10 +101,6 @@ protected:
         request.backupTime = QDateTime(QDate(2025, 3, 14), QTime(9, minute), QTimeZone::utc());
         return request;
     }
-
-private:
-    QTemporaryDir data_;
-    QByteArray previousData_;
 };
 
 }

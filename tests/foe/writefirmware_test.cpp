@@ -2,8 +2,8 @@
 // mailbox unlike the standard one), every result code with its text, image sizes at the edges.
 #include "core/layouts.h"
 #include "foebus.h"
+#include "qtfiles.h"
 #include "simbus.h"
-#include "workdir.h"
 #include "writefirmware.h"
 
 #include "ethercatmain.h"
@@ -13,6 +13,12 @@
 using sim::AlState;
 
 namespace {
+
+// An image file in the working directory, where the writer opens it by its bare name.
+void putImage(const char *name, const std::vector<std::uint8_t> &image)
+{
+    putFile(QString::fromLatin1(name), QByteArray(reinterpret_cast<const char *>(image.data()), qsizetype(image.size())));
+}
 
 // Bus positions: 1 board, 2..5 these models, then two names that only look like a model.
 const std::pair<const char *, const char *> kModels[] = {
@@ -55,7 +61,7 @@ protected:
         return result;
     }
 
-    foetest::WorkDir dir_;
+    TestDirs dirs_;
     std::vector<std::shared_ptr<sim::FoeServer>> servers_;
     SimBus bus_;
     std::vector<uint8_t> received_;
@@ -69,7 +75,7 @@ TEST_F(WriteFirmwareTest, ImagesUpToTheBufferSizeAreSentWholeLargerOnesRefused)
                              std::size_t(WriteFirmware::FileBufferSize)}) {
         SCOPED_TRACE(size);
         auto image = foetest::pattern(size, 42);
-        dir_.put("TMCM-1610.bin", image);
+        putImage("TMCM-1610.bin", image);
         received_.assign(1, 0xAA);
         EXPECT_EQ(write(5), WriteFirmware::Written);
         EXPECT_EQ(out_, "write successfull\n");
@@ -83,7 +89,7 @@ TEST_F(WriteFirmwareTest, ImagesUpToTheBufferSizeAreSentWholeLargerOnesRefused)
     EXPECT_EQ(uint16_t(ec_slave[5].SM[1].SMlength), foetest::kBootSize);
 
     const std::size_t writes = server(5).completedWrites();
-    dir_.put("TMCM-1610.bin", foetest::pattern(WriteFirmware::FileBufferSize + 1, 42));
+    putImage("TMCM-1610.bin", foetest::pattern(WriteFirmware::FileBufferSize + 1, 42));
     EXPECT_EQ(write(5), WriteFirmware::FileNotRead);
     EXPECT_NE(out_.find("File not read OK.\n"), std::string::npos);
     EXPECT_EQ(server(5).completedWrites(), writes);
@@ -91,7 +97,7 @@ TEST_F(WriteFirmwareTest, ImagesUpToTheBufferSizeAreSentWholeLargerOnesRefused)
 
 TEST_F(WriteFirmwareTest, FailuresReportTheirCodeAndText)
 {
-    dir_.put("TMCM-174.bin", foetest::pattern(3000));
+    putImage("TMCM-174.bin", foetest::pattern(3000));
 
     EXPECT_EQ(write(2, "nosuchif"), WriteFirmware::NoSocket);
     EXPECT_EQ(out_, "No socket connection on nosuchif\nExcecute as root\n");
@@ -123,7 +129,7 @@ TEST_F(WriteFirmwareTest, FailuresReportTheirCodeAndText)
 
 TEST_F(WriteFirmwareTest, StalledTransferEndsAtTheAnswerTimeoutAndLeavesTheSlaveInInit)
 {
-    dir_.put("TMCM-841.bin", foetest::pattern(10 * foetest::kBootMaxData));
+    putImage("TMCM-841.bin", foetest::pattern(10 * foetest::kBootMaxData));
     server(4).stallAfterPacket(3);
     const uint64_t start = bus_.clock().nowUs();
     EXPECT_EQ(write(4), WriteFirmware::WriteFailed);

@@ -1,12 +1,15 @@
-// Files for the Qt test programs: whole contents, a written file, and one section of a parameter
-// file read with the DOM alone (not with the code under test). Header-only, as qtprint.h.
+// Files for the Qt test programs: whole contents, a written file, one section of a parameter file
+// read with the DOM alone (not with the code under test), and a test's own directories.
+// Header-only, as qtprint.h.
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QMap>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -38,3 +41,35 @@ inline QMap<int, qint64> parameterSection(const QString& file, const QString& na
                       e.attribute(QStringLiteral("Value")).toLongLong());
     return values;
 }
+
+// For its lifetime, a fresh working directory (the jobs place image files there) and a fresh data
+// home (the backups go there); both are removed afterwards and the earlier ones restored.
+class TestDirs
+{
+public:
+    TestDirs()
+    {
+        EXPECT_TRUE(work.isValid() && data.isValid());
+        QDir::setCurrent(work.path());
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    }
+    ~TestDirs()
+    {
+        QDir::setCurrent(previousWork_);
+        if (previousData_.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", previousData_);
+    }
+    TestDirs(const TestDirs&) = delete;
+    TestDirs& operator=(const TestDirs&) = delete;
+
+    QTemporaryDir work;
+    QTemporaryDir data;
+
+private:
+    const QString previousWork_ = QDir::currentPath();
+    const QByteArray previousData_ = qEnvironmentVariableIsSet("XDG_DATA_HOME")
+        ? qgetenv("XDG_DATA_HOME")
+        : QByteArray();
+};

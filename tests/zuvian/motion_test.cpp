@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "workdir.h"
+#include "qtfiles.h"
 #include "zuvianbringup.h"
 #include "zuvianmotion.h"
 
@@ -79,7 +79,7 @@ protected:
         return s.str();
     }
 
-    foetest::WorkDir dir_;
+    TestDirs dirs_;
     EtherCat_Info info_ = {};
 };
 
