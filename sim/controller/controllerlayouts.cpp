@@ -1,39 +1,9 @@
-// The "arm" and "robot" layouts.
+// Controller buses built from letters, and the "arm" and "robot" layouts among them.
 #include "controller/controllerlayouts.h"
 
 #include <stdexcept>
 
 namespace sim {
-namespace {
-
-constexpr ControllerModel kArmAxes[] = {ControllerModel::TmcmZq841, ControllerModel::TmcmZq841,
-                                        ControllerModel::TmcmZq841, ControllerModel::Tmcm1610,
-                                        ControllerModel::Tmcm1610};
-constexpr ControllerModel kWheelBaseAxes[] = {ControllerModel::Tmcm174, ControllerModel::Tmcm174,
-                                              ControllerModel::Tmcm1632,
-                                              ControllerModel::Tmcm1632};
-
-void addBoard(ControllerBus &bus)
-{
-    bus.chain.add(makePlainSlave(bus.chain.size() + 1));
-    bus.controllers.emplace_back();
-}
-
-template <std::size_t N>
-void addAxes(ControllerBus &bus, const ControllerModel (&models)[N], const std::string &version)
-{
-    for (ControllerModel model : models)
-        bus.controllers.push_back(MotorController::addTo(bus.chain, model, version));
-}
-
-ControllerBus emptyBus()
-{
-    ControllerBus bus;
-    bus.controllers.emplace_back(); // position 0 is the master
-    return bus;
-}
-
-} // namespace
 
 MotorController &ControllerBus::controller(std::size_t position) const
 {
@@ -42,22 +12,37 @@ MotorController &ControllerBus::controller(std::size_t position) const
     return *controllers[position];
 }
 
+ControllerBus controllerBus(const std::string &slaves, const std::string &firmwareVersion)
+{
+    ControllerBus bus;
+    bus.controllers.emplace_back(); // position 0 is the master
+    for (char letter : slaves) {
+        if (letter == 'B') {
+            bus.chain.add(makePlainSlave(bus.chain.size() + 1));
+            bus.controllers.emplace_back();
+            continue;
+        }
+        ControllerModel model;
+        switch (letter) {
+        case 'p': model = ControllerModel::Tmcm174; break;
+        case 'q': model = ControllerModel::Tmcm1632; break;
+        case 'a': model = ControllerModel::TmcmZq841; break;
+        case 'w': model = ControllerModel::Tmcm1610; break;
+        default: throw std::invalid_argument(std::string("no slave is written '") + letter + "'");
+        }
+        bus.controllers.push_back(MotorController::addTo(bus.chain, model, firmwareVersion));
+    }
+    return bus;
+}
+
 ControllerBus armBus(const std::string &firmwareVersion)
 {
-    ControllerBus bus = emptyBus();
-    addBoard(bus);
-    addAxes(bus, kArmAxes, firmwareVersion);
-    return bus;
+    return controllerBus("Baaaww", firmwareVersion);
 }
 
 ControllerBus robotBus(const std::string &firmwareVersion)
 {
-    ControllerBus bus = emptyBus();
-    addBoard(bus);
-    addAxes(bus, kWheelBaseAxes, firmwareVersion);
-    addBoard(bus);
-    addAxes(bus, kArmAxes, firmwareVersion);
-    return bus;
+    return controllerBus("BppqqBaaaww", firmwareVersion);
 }
 
 std::optional<ControllerBus> controllerLayout(const std::string &name,

@@ -30,6 +30,10 @@ struct ControllerBus {
     MotorController &controller(std::size_t position) const;
 };
 
+// A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
+// w TMCM-1610 ("BppqqBaaaww" is the robot). Throws std::invalid_argument for any other letter.
+ControllerBus controllerBus(const std::string &slaves, const std::string &firmwareVersion = "1.48");
+
 // Every controller runs `firmwareVersion` when the bus is built (cut or padded to four
 // characters, as the controllers report it).
 ControllerBus armBus(const std::string &firmwareVersion = "1.48");

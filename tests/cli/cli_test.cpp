@@ -292,11 +292,7 @@ TEST_F(Cli, ReportHtmlEdgeCases)
         empty.GetEtherCatParametersInHtml());
     EXPECT_FALSE(empty.CompareParameters("Arm1"));
 
-    sim::ControllerBus wide;
-    wide.chain.add(sim::makePlainSlave(1));
-    for (int i = 0; i < 18; ++i)
-        sim::MotorController::addTo(wide.chain, sim::ControllerModel::Tmcm174);
-    start(std::move(wide));
+    start(sim::controllerBus("B" + std::string(18, 'p')));
     {
         EtherCatWrapper ecat;
         ecat.InitEtherCat("Platform", SimBus::Primary);

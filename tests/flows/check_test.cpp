@@ -98,7 +98,7 @@ TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        startBus(busOf(c.bus));
+        startBus(sim::controllerBus(c.bus));
         if (c.noInterface)
             useInterface(QString());
         BoxAnswerer boxes({});
@@ -120,7 +120,7 @@ TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
 TEST_F(CheckVersion, IncompletePartsAndSilentAxesAreNamed)
 {
     // Five arm controllers, but a board among the positions taken for their axes.
-    startBus(busOf("BppqqaaBaww"));
+    startBus(sim::controllerBus("BppqqaaBaww"));
     useInterface(QString());
     press("pbCheck");
     ASSERT_TRUE(output().startsWith(kSlavesNotFound));
@@ -134,7 +134,7 @@ TEST_F(CheckVersion, IncompletePartsAndSilentAxesAreNamed)
         boxes.seen().back().text);
     EXPECT_EQ(QStringLiteral("Versions read."), output());
 
-    sim::ControllerBus bus = busOf("BppqqBaaaww");
+    sim::ControllerBus bus = sim::controllerBus("BppqqBaaaww");
     sim::CommandFaults silent;
     silent.noReply = true;
     bus.controller(9).commands().setFaults(silent);

@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 
 #include <algorithm>
@@ -118,10 +117,8 @@ void FlowTest::powerCycleControllers()
 
 std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
 {
-    QFile file(QStringLiteral(":/res/") + QString::fromStdString(axis(position).info().firmwareFile));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes
+        = fileBytes(QStringLiteral(":/res/") + QString::fromStdString(axis(position).info().firmwareFile));
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 

@@ -62,8 +62,6 @@ protected:
     // The controllers at `written` received their embedded image, all others nothing.
     void expectImagesOnlyAt(const std::vector<int>& written);
 
-    static sim::ControllerBus busOf(const char* slaves) { return SimBus::busOf(slaves); }
-
     SimBus& bus() { return *bus_; }
 
 private:

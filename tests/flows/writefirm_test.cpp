@@ -140,7 +140,7 @@ TEST_F(WriteFirmwareFlow, PartsLeftOutAreNamedAndNeverCalledWritten)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bus);
-        startBus(busOf(c.bus));
+        startBus(sim::controllerBus(c.bus));
         BoxAnswerer boxes({QMessageBox::Yes, QMessageBox::Ok});
         press("pbWriteFirmware");
 

@@ -189,11 +189,11 @@ TEST_F(WriteParametersFlow, NothingIsWrittenWhereTheReadOutCannotBeTrusted)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        startBus(c.robotReadBefore ? sim::robotBus() : busOf(c.bus));
+        startBus(c.robotReadBefore ? sim::robotBus() : sim::controllerBus(c.bus));
         if (c.robotReadBefore) {
             BoxAnswerer boxes({QMessageBox::Ok});
             press("pbCheck");
-            replaceBus(busOf(c.bus));
+            replaceBus(sim::controllerBus(c.bus));
         }
         if (c.noInterface)
             useInterface(QString());

@@ -32,7 +32,7 @@ SimBus::SimBus(sim::Chain chain, sim::LinkTiming timing) : chain_(std::move(chai
 
 SimBus::SimBus(sim::ControllerBus bus, sim::LinkTiming timing) : SimBus(std::move(bus.chain), timing)
 {
-    controllers_ = std::move(bus.controllers);
+    models_.controllers = std::move(bus.controllers);
 }
 
 SimBus::SimBus(const std::string &layout, sim::LinkTiming timing) : SimBus(layoutChain(layout), timing) {}
@@ -51,35 +51,16 @@ sim::Chain SimBus::plainChain(std::size_t n)
     return chain;
 }
 
-sim::ControllerBus SimBus::busOf(const char *slaves)
-{
-    using M = sim::ControllerModel;
-    sim::ControllerBus bus;
-    bus.controllers.emplace_back();
-    for (const char *s = slaves; *s != '\0'; ++s) {
-        if (*s == 'B') {
-            bus.chain.add(sim::makePlainSlave(bus.chain.size() + 1));
-            bus.controllers.emplace_back();
-            continue;
-        }
-        const M model = *s == 'p' ? M::Tmcm174 : *s == 'q' ? M::Tmcm1632 : *s == 'a' ? M::TmcmZq841 : M::Tmcm1610;
-        bus.controllers.push_back(sim::MotorController::addTo(bus.chain, model));
-    }
-    return bus;
-}
-
 sim::MotorController &SimBus::controller(std::size_t position) const
 {
-    if (position >= controllers_.size() || !controllers_[position])
-        throw std::out_of_range("no motor controller at this bus position");
-    return *controllers_[position];
+    return models_.controller(position);
 }
 
 std::vector<int> SimBus::controllerPositions() const
 {
     std::vector<int> positions;
-    for (std::size_t position = 0; position < controllers_.size(); ++position) {
-        if (controllers_[position])
+    for (std::size_t position = 0; position < models_.controllers.size(); ++position) {
+        if (models_.controllers[position])
             positions.push_back(int(position));
     }
     return positions;

@@ -73,9 +73,6 @@ public:
 
     /* A line of `n` plain slaves without mailbox. */
     static sim::Chain plainChain(std::size_t n);
-    /* A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
-     * w TMCM-1610. "BppqqBaaaww" is the robot. */
-    static sim::ControllerBus busOf(const char *slaves);
 
 private:
     void install();
@@ -89,7 +86,8 @@ private:
 
     sim::Chain chain_;
     sim::InProcessLink link_;
-    std::vector<std::shared_ptr<sim::MotorController>> controllers_;
+    /* The models only; the chain is chain_. */
+    sim::ControllerBus models_;
     std::map<std::string, sim::Port> interfaces_{{Primary, sim::Port::Primary}, {Secondary, sim::Port::Secondary}};
     bool open_[2] = {false, false};
     std::uint32_t pace_ = 1;

@@ -29,7 +29,7 @@ QString writeFile(const QTemporaryDir& dir, const QByteArray& body)
 // is named with that axis's slave, and the value kept is that of the last axis.
 TEST(ParameterLoading, WheelBaseValuesAreTalliedOverTheControllersToBeWritten)
 {
-    sim::ControllerBus robot = SimBus::busOf("BBppqq");
+    sim::ControllerBus robot = sim::controllerBus("BBppqq");
     struct Case
     {
         quint8 type;

@@ -82,7 +82,7 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
 
 TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
 {
-    SimBus bus(SimBus::busOf("BaaawwB"));
+    SimBus bus(sim::controllerBus("BaaawwB"));
     EtherCatWrapper wrapper;
     ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
     EXPECT_EQ(0, wrapper.GetArmOffset());
@@ -94,7 +94,7 @@ TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
 TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
 {
     {
-        SimBus bus(SimBus::busOf("Bww"));
+        SimBus bus(sim::controllerBus("Bww"));
         EtherCatWrapper wrapper;
         EXPECT_EQ(-1, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
         const QString text = QStringLiteral("Die Anzahl aller gefundenen Slaves (3) ist unterhalb der "
@@ -102,7 +102,7 @@ TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
         EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
         EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
     }
-    SimBus bus(SimBus::busOf("Bppqqw"));
+    SimBus bus(sim::controllerBus("Bppqqw"));
     EtherCatWrapper wrapper;
     ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Platform"), kSim));
     EXPECT_EQ(QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht ermittelt "
@@ -111,7 +111,7 @@ TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
     EXPECT_EQ(axes(2, 4), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
 }
 
-// Each row: the bus (see SimBus::busOf), the setup asked for, and whether the session is usable.
+// Each row: the bus (see sim::controllerBus), the setup asked for, and whether the session is usable.
 TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
 {
     const struct
@@ -134,7 +134,7 @@ TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        SimBus bus(SimBus::busOf(row.bus));
+        SimBus bus(sim::controllerBus(row.bus));
         EtherCatWrapper wrapper;
         EXPECT_EQ(row.result, wrapper.InitEtherCat(QString::fromLatin1(row.setup), kSim));
     }
