@@ -27,6 +27,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+
 #include <unistd.h>
 
 #include "EtherCatWrapper.h"
@@ -114,7 +115,7 @@ struct Meter
             ++m.foeFrames;
         return m.raw->send(nullptr, h, frame, len);
     }
-    static void now(void *, struct timeval *tv) { gettimeofday(tv, nullptr); }
+    static std::int64_t now(void *) { return ec_system_clock()->now(nullptr); }
     static void sleep(void *, uint32_t usec)
     {
         const auto start = bench::Clock::now();

@@ -72,11 +72,10 @@ public:
         ec_setlink(&link);
         ec_clockt clock{};
         clock.ctx = this;
-        clock.now = [](void *ctx, struct timeval *tv) {
+        clock.now = [](void *ctx) -> std::int64_t {
             auto *self = static_cast<ScriptLink *>(ctx);
             self->clockUs += 1;
-            tv->tv_sec = time_t(1700000000 + self->clockUs / 1000000u);
-            tv->tv_usec = suseconds_t(self->clockUs % 1000000u);
+            return std::int64_t(self->clockUs);
         };
         clock.sleep = [](void *ctx, std::uint32_t usec) { static_cast<ScriptLink *>(ctx)->clockUs += usec; };
         ec_setclock(&clock);

@@ -42,10 +42,15 @@ const ec_linkt *ec_link(void)
    return link_installed ? &current_link : ec_rawsocket_link();
 }
 
-void ec_clock_now(struct timeval *tv)
+int64_t ec_clock_now(void)
 {
    const ec_clockt *clock = clock_installed ? &current_clock : ec_system_clock();
-   clock->now(clock->ctx, tv);
+   return clock->now(clock->ctx);
+}
+
+void ec_clock_wall(struct timeval *tv)
+{
+   gettimeofday(tv, NULL);
 }
 
 void ec_clock_sleep(uint32_t usec)

@@ -2,7 +2,9 @@
  * The two seams of the EtherCAT master: the link that carries whole Ethernet frames and the clock
  * that every deadline and poll interval is measured with.
  *
- * The product uses the raw packet socket (EtherType 0x88A4) and the system clock. A test installs
+ * The product uses the raw packet socket (EtherType 0x88A4) and the monotonic clock: a deadline
+ * must not move when someone sets the wall clock (NTP, a laptop waking up), so wall-clock time is
+ * read only for time stamps written for people (ec_clock_wall). A test installs
  * another link, and where it waits through multi-second time-outs another clock, with one call
  * before ec_init; nothing else in the master knows which is in use, and no other layer has test
  * hooks.
@@ -32,11 +34,12 @@ typedef struct ec_linkt
    int (*wait)(void *ctx, int handle, int usec);
 } ec_linkt;
 
-/* Wall clock and short sleeps. */
+/* The clock of every deadline and short sleep. */
 typedef struct ec_clockt
 {
    void *ctx;
-   void (*now)(void *ctx, struct timeval *tv);
+   /* Microseconds since some fixed point; never goes back and never jumps. */
+   int64_t (*now)(void *ctx);
    void (*sleep)(void *ctx, uint32_t usec);
 } ec_clockt;
 
@@ -45,10 +48,13 @@ typedef struct ec_clockt
 void ec_setlink(const ec_linkt *link);
 void ec_setclock(const ec_clockt *clock);
 
-/* Used by the master's layers instead of socket calls, gettimeofday and usleep. */
+/* Used by the master's layers instead of socket calls, clock readings and usleep. */
 const ec_linkt *ec_link(void);
-void ec_clock_now(struct timeval *tv);
+/* Microseconds on the installed clock (the monotonic clock in the product). */
+int64_t ec_clock_now(void);
 void ec_clock_sleep(uint32_t usec);
+/* The wall clock, for time stamps that people read (the error list); never for a deadline. */
+void ec_clock_wall(struct timeval *tv);
 /* Sleep in the link until a frame may be waiting on `handle` or `usec` µs have passed; returns at
  * once when the link cannot wait. */
 void ec_link_wait(int handle, int usec);

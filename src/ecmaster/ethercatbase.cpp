@@ -26,7 +26,8 @@ static void ec_writedatagram(uint8 *dg, uint8 com, uint8 idx, uint16 ADP, uint16
                              uint16 dlength, uint16 length, const void *data)
 {
    dg[EC_DG_COMMAND] = com;
-   dg[EC_DG_INDEX] = idx;
+   /* The tag of the buffer's current frame, so that a late reply to an earlier one is told apart. */
+   dg[EC_DG_INDEX] = ec_wireindex(idx);
    ec_put16(dg + EC_DG_ADP, ADP);
    ec_put16(dg + EC_DG_ADO, ADO);
    ec_put16(dg + EC_DG_DLENGTH, dlength);
@@ -78,6 +79,8 @@ static int ec_datagram(uint8 com, uint16 ADP, uint16 ADO, uint16 length, void *d
    if (length > EC_MAXDATA || (length > 0 && data == NULL))
       return EC_ERR_LENGTH;
    uint8 idx = ec_getindex();
+   if (idx >= EC_MAXBUF)
+      return EC_NOFRAME; /* every frame buffer is in use: nothing was sent */
    ec_setupdatagram(ec_txbuf[idx], com, idx, ADP, ADO, length, data);
    int wkc = resend ? ec_srconfirm(idx, timeout) : ec_srconfirmonce(idx, timeout);
    if (wkc > 0 && copyback && length > 0 && (expect == EC_CMD_NOP || ec_rxbuf[idx][EC_RXCOMMAND] == expect))
@@ -165,6 +168,8 @@ int ec_LRWDC(uint32 LogAdr, uint16 length, void *data, uint16 DCrs, int64 *DCtim
    if (length > EC_MAXLRWDCDATA || (length > 0 && data == NULL) || DCtime == NULL)
       return EC_ERR_LENGTH;
    uint8 idx = ec_getindex();
+   if (idx >= EC_MAXBUF)
+      return EC_NOFRAME;
    ec_setupdatagram(ec_txbuf[idx], EC_CMD_LRW, idx, (uint16)(LogAdr & 0xFFFF),
                     (uint16)(LogAdr >> 16), length, data);
    int64 clock = *DCtime;

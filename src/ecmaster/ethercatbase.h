@@ -33,8 +33,9 @@ int ec_adddatagram(void *frame, uint8 com, uint8 idx, boolean more, uint16 ADP, 
                    uint16 length, void *data);
 
 /* Register access. Each returns the working counter of the reply (> 0 some slave processed it,
- * 0 nobody did), a negative value when no reply came (EC_NOFRAME, EC_OTHERFRAME) or EC_ERR_LENGTH
- * when length exceeds EC_MAXDATA. Reads copy length bytes into data only when the working counter
+ * 0 nobody did), a negative value when no reply came (EC_NOFRAME, EC_OTHERFRAME; EC_NOFRAME also
+ * when all frame buffers were in use and nothing was sent) or EC_ERR_LENGTH when length exceeds
+ * EC_MAXDATA. `timeout` is a patient time-out or EC_ONEATTEMPT(t) (ectiming.h). Reads copy length bytes into data only when the working counter
  * is above 0; otherwise data keep their content. ADP is the negated position for the
  * auto-increment commands, the station address for the configured-address ones, 0 for
  * broadcasts. */

@@ -32,7 +32,7 @@ int ec_recover_slave(uint16 slave)
    if (slave == 0 || slave >= EC_MAXSLAVE)
       return 0;
    uint16 configadr = ec_slave[slave].configadr;
-   ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, 0);
+   ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, EC_TIMEOUT_FRAME);
    if (ec_APWRw((uint16)(1 - slave), ECT_REG_STADR, EC_TEMPNODE, EC_TIMEOUT_FRAME) <= 0)
       return 0;
    ec_slave[slave].configadr = EC_TEMPNODE;
@@ -49,11 +49,6 @@ int ec_recover_slave(uint16 slave)
    ec_slave[slave].configadr = configadr;
    return result;
 }
-
-/* One look for the state at a time, so a slave that went missing is searched for between looks. */
-#define EC_RECOVERPOLL 100000
-/* Pause after a search that found nobody at the slave's position. */
-#define EC_RECOVERPAUSE 20000
 
 uint16 ec_statecheck_recover(uint16 slave, uint16 reqstate, int timeout)
 {

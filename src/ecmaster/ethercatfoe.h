@@ -56,10 +56,6 @@ typedef struct
 
 static_assert(sizeof(ec_FOEt) == sizeof(ec_mbxbuft), "an FoE message fills one mailbox buffer");
 
-/* A write rides out BUSY answers for about EC_FOE_BUSYTRIES x EC_FOE_BUSYPAUSE µs (10 s). */
-#define EC_FOE_BUSYPAUSE 10000
-#define EC_FOE_BUSYTRIES 1000
-
 /* Writes `psize` bytes from `p` to `slave` as the file `filename` (sent without its NUL and cut to
  * `maxdata` bytes) with `password`. `timeout` (µs) bounds the wait for each answer. A slave that
  * answers BUSY (a boot loader erasing its flash, say) did not take the message: it goes out again

@@ -59,9 +59,6 @@ enum
 #define EC_ESTAT_NACK 0x2000
 #define EC_ESTAT_R64 0x0040
 
-/* Sleeps between EEPROM polls and after a refused command, in microseconds. */
-#define EC_LOCALDELAY 200
-
 #pragma pack(push, 1)
 /* Command block written in one go to ECT_REG_EEPCTL. */
 typedef struct
@@ -199,9 +196,6 @@ int ec_mbxsend(uint16 slave, ec_mbxbuft *mbx, int timeout);
  * both SyncManagers' status serves that check and the wait for a free write mailbox. Same results
  * as ec_mbxsend. */
 int ec_mbxsendfresh(uint16 slave, ec_mbxbuft *mbx, ec_mbxbuft *scratch, int timeout);
-
-/* How often ec_mbxsendcounted writes a message whose landing it cannot see. */
-#define EC_MBXSENDTRIES 4
 
 /* ec_mbxsend for a message whose header carries a mailbox counter: a write that may not have
  * landed is written again unchanged, up to EC_MBXSENDTRIES writes in all. A slave drops a message

@@ -23,9 +23,6 @@ typedef struct
 static const eep_access eep_fp = {ec_FPRD, ec_FPWR};
 static const eep_access eep_ap = {ec_APRD, ec_APWR};
 
-/* Attempts of one EEPROM command while the slave answers "not acknowledged". */
-#define EEP_MAXNACK 3
-
 /* Word address of the split read in flight per slave, so that a refused read can be repeated. */
 static uint16 eep_pending[EC_MAXSLAVE];
 /* Per slave, 1 when ec_readeeprom1 could not start its read: the data register then still holds
@@ -129,7 +126,7 @@ static int eep_read(const eep_access *io, uint16 adr, uint16 eeproma, int timeou
       nack = 0;
       uint16 size = (estat & EC_ESTAT_R64) ? 8 : 4;
       done = ec_retried(io->rd, adr, ECT_REG_EEPDAT, size, data) > 0;
-   } while (nack > 0 && nack < EEP_MAXNACK);
+   } while (nack > 0 && nack < EC_EEPNACKTRIES);
    return done;
 }
 
@@ -158,7 +155,7 @@ static int eep_write(const eep_access *io, uint16 adr, uint16 eeproma, uint16 da
          continue;
       }
       return (estat & EC_ESTAT_EMASK) ? 0 : 1;
-   } while (nack < EEP_MAXNACK);
+   } while (nack < EC_EEPNACKTRIES);
    return 0;
 }
 

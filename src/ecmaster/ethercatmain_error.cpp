@@ -50,7 +50,7 @@ boolean ec_iserror(void)
 void ec_newerror(ec_errort *Ec, ec_err_type Etype, uint16 Slave, uint16 Index, uint8 SubIdx)
 {
    memset(Ec, 0, sizeof *Ec);
-   ec_clock_now(&Ec->Time);
+   ec_clock_wall(&Ec->Time);
    Ec->Etype = Etype;
    Ec->Slave = Slave;
    Ec->Index = Index;

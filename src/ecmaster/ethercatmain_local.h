@@ -8,11 +8,8 @@
 
 #include "ethercattype.h"
 
-/* How often a register access of this layer is tried while its working counter is 0 or less. */
-#define EC_DEFAULTRETRIES 4
-
-/* A point in time on the master's clock. */
-typedef struct timeval ec_deadlinet;
+/* A point in time on the master's clock, in microseconds. */
+typedef int64 ec_deadlinet;
 
 /* The time `timeout` microseconds from now (a negative timeout counts as 0). */
 ec_deadlinet ec_deadline(int timeout);
@@ -25,9 +22,6 @@ typedef int (*ec_accessfn)(uint16 ADP, uint16 ADO, uint16 length, void *data, in
 /* Run `fn` with the datagram time-out until some slave answers, at most EC_DEFAULTRETRIES times:
  * the last working counter. */
 int ec_retried(ec_accessfn fn, uint16 ADP, uint16 ADO, uint16 length, void *data);
-
-/* How often an SII word is read before the read counts as failed. */
-#define EC_SIIREADTRIES 3
 
 /* ec_readeepromFP that tells a failed read (0) from a word group of zeros (1), tried up to
  * EC_SIIREADTRIES times; *data is 0 on failure. */

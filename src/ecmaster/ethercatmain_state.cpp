@@ -10,9 +10,6 @@
 #include "ethercatbase.h"
 #include "ethercatmain_local.h"
 
-/* Pause between two AL Status polls, in microseconds. */
-#define EC_STATEPOLL 1000
-
 /* Slaves that the table can hold of those counted. */
 static int ec_tableslaves(void)
 {

@@ -60,6 +60,8 @@ static boolean ec_pd_stackfull(void)
 static void ec_pd_sendframe(uint8 com, uint32 logaddr, uint8 *data, uint16 length)
 {
    uint8 idx = ec_getindex();
+   if (idx >= EC_MAXBUF)
+      return; /* no buffer free: the frame's data are simply not exchanged this cycle */
    ec_setupdatagram(&ec_txbuf[idx], com, idx, (uint16)(logaddr & 0xFFFF), (uint16)(logaddr >> 16),
                     length, data);
    ec_outframe_red(idx);
@@ -87,6 +89,8 @@ static void ec_pd_sendlrw(ec_groupt *grp)
       if (ec_pd_stackfull())
          return;
       uint8 idx = ec_getindex();
+      if (idx >= EC_MAXBUF)
+         return;
       ec_setupdatagram(&ec_txbuf[idx], EC_CMD_LRW, idx, (uint16)(logaddr & 0xFFFF),
                        (uint16)(logaddr >> 16), length, data);
       if (first && grp->hasdc && grp->DCnext > 0 && grp->DCnext < EC_MAXSLAVE)

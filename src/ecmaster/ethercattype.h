@@ -79,13 +79,9 @@ typedef uint8 boolean;
 /* Most data one datagram can carry in a frame buffer. */
 #define EC_MAXDATA (EC_BUFSIZE - EC_FRAMEOVERHEAD)
 
-/* ---- time-outs, in microseconds ---- */
+/* ---- time-outs, in microseconds: the timing model lives in ectiming.h ---- */
 
-#define EC_TIMEOUT_FRAME 500           /* one datagram round trip; a frame is re-sent this often */
-#define EC_TIMEOUT_REPLY 100000        /* how long any exchange awaits a frame that may come back */
-#define EC_TIMEOUT_SAFE 20000          /* slave count broadcast, SII word access, mailbox send */
-#define EC_TIMEOUT_MBXRX 700000        /* mailbox receive of CoE and SoE replies */
-#define EC_TIMEOUT_STATECHANGE 2000000 /* waiting for an AL state change */
+#include "ectiming.h"
 
 /* ---- buffer types ---- */
 

@@ -49,9 +49,16 @@ pthread_mutex_t ec_getindex_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t ec_tx_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t ec_rx_mutex = PTHREAD_MUTEX_INITIALIZER;
 
-/* Per index, the time until which a reply to an earlier exchange may still come in: zero when
- * every frame sent under the index was answered. */
-static struct timeval ec_idxquiet[EC_MAXBUF];
+/* Per buffer, the generation its frames carry now (the high nibble of the index byte). */
+static uint8 ec_idxgen[EC_MAXBUF];
+/* Per port and tag, the frames sent under the tag that have not come back: a tag is handed out
+ * again only at zero. Saturates at 255, which no exchange reaches. */
+static uint8 ec_tagowed[2][EC_MAXTAG];
+/* Per tag, the allocation count at which it was last handed out: when every tag of the free
+ * buffers is owed a reply, the one handed out longest ago is taken again. */
+static uint32 ec_tagused[EC_MAXTAG];
+static uint32 ec_allocations;
+static ec_portstatst ec_stats;
 
 /* Offsets inside a raw frame (Ethernet header included). */
 #define EC_SA1OFFSET 8
@@ -121,9 +128,16 @@ int ec_setupnic(const char *ifname, int secondary)
    {
       ec_setupheader(ec_txbuf[i]);
       ec_stack[port].rxbufstat[i] = EC_BUF_EMPTY;
-      /* A new socket never sees the old one's frames. */
-      ec_idxquiet[i].tv_sec = 0;
-      ec_idxquiet[i].tv_usec = 0;
+   }
+   /* A new socket never sees the old one's frames: nothing is owed on it. */
+   memset(ec_tagowed[port], 0, sizeof ec_tagowed[port]);
+   if (!secondary)
+   {
+      /* The first frame of each buffer goes out under generation 0, as the buffer's number. */
+      memset(ec_idxgen, 0x0F, sizeof ec_idxgen);
+      memset(ec_tagused, 0, sizeof ec_tagused);
+      memset(&ec_stats, 0, sizeof ec_stats);
+      ec_allocations = 0;
    }
    ec_setupheader(ec_txbuf2);
    return 1;
@@ -140,75 +154,140 @@ int ec_closenic(void)
       *handle = -1;
    }
    ec_redstate = ECT_RED_NONE;
+   memset(ec_tagowed, 0, sizeof ec_tagowed);
    return 0;
 }
 
-/* 1 when a late reply to an earlier exchange may still arrive under idx. Only read when an
- * exchange left it marked, so a clean run takes no clock readings here. */
-static int ec_idxunsettled(uint8 idx)
+static uint8 ec_maketag(uint8 idx, uint8 gen)
 {
-   const struct timeval *until = &ec_idxquiet[idx];
-   if (until->tv_sec == 0 && until->tv_usec == 0)
-      return 0;
-   struct timeval now;
-   ec_clock_now(&now);
-   if (now.tv_sec != until->tv_sec ? now.tv_sec > until->tv_sec : now.tv_usec >= until->tv_usec)
+   return (uint8)((gen << 4) | idx);
+}
+
+static int ec_tagowing(uint8 tag)
+{
+   return ec_tagowed[0][tag] > 0 || ec_tagowed[1][tag] > 0;
+}
+
+/* The next generation of a free buffer under which no reply is owed: 1 and *gen set, or 0 when
+ * replies are owed under all 16. */
+static int ec_freegeneration(uint8 idx, uint8 *gen)
+{
+   for (int step = 1; step <= 16; step++)
    {
-      ec_idxquiet[idx].tv_sec = 0;
-      ec_idxquiet[idx].tv_usec = 0;
-      return 0;
+      uint8 g = (uint8)((ec_idxgen[idx] + step) & 0x0F);
+      if (!ec_tagowing(ec_maketag(idx, g)))
+      {
+         *gen = g;
+         return 1;
+      }
    }
-   return 1;
+   return 0;
 }
 
-void ec_idxunanswered(uint8 idx)
+/* Every tag of every free buffer waits for a reply that has not come (256 frames lost in a row):
+ * the tag handed out longest ago is given up, so that the port goes on working. The content check
+ * of ec_inframe still stands between a reply that comes after that and the new request. */
+static uint8 ec_reclaimoldest(uint8 *gen)
 {
-   if (idx >= EC_MAXBUF)
-      return;
-   struct timeval now;
-   ec_clock_now(&now);
-   long usec = (long)now.tv_usec + EC_STRAYTIME;
-   ec_idxquiet[idx].tv_sec = now.tv_sec + usec / 1000000;
-   ec_idxquiet[idx].tv_usec = usec % 1000000;
-}
-
-/* The next free index after `from` in round-robin order; with `settled`, only one no late reply
- * can arrive for. EC_MAXBUF when there is none. */
-static uint8 ec_nextfree(uint8 from, int settled)
-{
-   for (int step = 1; step <= EC_MAXBUF; step++)
+   uint8 best = EC_MAXBUF;
+   uint32 bestage = 0;
+   for (int idx = 0; idx < EC_MAXBUF; idx++)
    {
-      uint8 idx = (uint8)((from + step) % EC_MAXBUF);
-      if (ec_rxbufstat[idx] == EC_BUF_EMPTY && (!settled || !ec_idxunsettled(idx)))
-         return idx;
+      if (ec_rxbufstat[idx] != EC_BUF_EMPTY)
+         continue;
+      for (int g = 0; g < 16; g++)
+      {
+         uint8 tag = ec_maketag((uint8)idx, (uint8)g);
+         uint32 age = ec_allocations - ec_tagused[tag];
+         if (best == EC_MAXBUF || age > bestage)
+         {
+            best = (uint8)idx;
+            *gen = (uint8)g;
+            bestage = age;
+         }
+      }
    }
-   return EC_MAXBUF;
+   if (best < EC_MAXBUF)
+   {
+      uint8 tag = ec_maketag(best, *gen);
+      ec_tagowed[0][tag] = 0;
+      ec_tagowed[1][tag] = 0;
+      ec_stats.reclaimed++;
+   }
+   return best;
 }
 
-/* A late reply under a reused index would pass every check of the reply's content when the new
- * request looks like the old one (the same status poll, say), so indexes that may still see one
- * are handed out only when no other is free. */
+/* The generation moves on with every use, so even a reply that is not owed (a duplicate) meets a
+ * request under another tag for the next 255 allocations. */
 uint8 ec_getindex(void)
 {
    pthread_mutex_lock(&ec_getindex_mutex);
-   uint8 idx = ec_nextfree(ec_lastidx, 1);
-   if (idx >= EC_MAXBUF)
-      idx = ec_nextfree(ec_lastidx, 0);
-   if (idx >= EC_MAXBUF)
-      idx = (uint8)((ec_lastidx + 1) % EC_MAXBUF);
-   ec_rxbufstat[idx] = EC_BUF_ALLOC;
-   ec_rxbufstat2[idx] = EC_BUF_ALLOC;
-   ec_lastidx = idx;
+   uint8 idx = EC_MAXBUF;
+   uint8 gen = 0;
+   int anyempty = 0;
+   for (int step = 1; step <= EC_MAXBUF && idx >= EC_MAXBUF; step++)
+   {
+      uint8 candidate = (uint8)((ec_lastidx + step) % EC_MAXBUF);
+      if (ec_rxbufstat[candidate] != EC_BUF_EMPTY)
+         continue;
+      anyempty = 1;
+      if (ec_freegeneration(candidate, &gen))
+         idx = candidate;
+   }
+   if (idx >= EC_MAXBUF && anyempty)
+      idx = ec_reclaimoldest(&gen);
+   if (idx < EC_MAXBUF)
+   {
+      ec_idxgen[idx] = gen;
+      ec_tagused[ec_maketag(idx, gen)] = ++ec_allocations;
+      ec_rxbufstat[idx] = EC_BUF_ALLOC;
+      ec_rxbufstat2[idx] = EC_BUF_ALLOC;
+      ec_lastidx = idx;
+   }
+   else
+      ec_stats.busy++;
    pthread_mutex_unlock(&ec_getindex_mutex);
    return idx;
 }
 
+uint8 ec_wireindex(uint8 idx)
+{
+   return idx < EC_MAXBUF ? ec_maketag(idx, ec_idxgen[idx]) : idx;
+}
+
+const ec_portstatst *ec_portstats(void)
+{
+   return &ec_stats;
+}
+
+void ec_noteresent(void)
+{
+   ec_stats.resent++;
+}
+
+void ec_noteunanswered(void)
+{
+   ec_stats.unanswered++;
+}
+
+/* Under ec_rx_mutex, as the dispatch of a received frame reads and writes the same states. */
 void ec_setbufstat(uint8 idx, int bufstat)
 {
    if (idx >= EC_MAXBUF)
       return;
+   pthread_mutex_lock(&ec_rx_mutex);
    ec_rxbufstat[idx] = bufstat;
    ec_rxbufstat2[idx] = bufstat;
+   pthread_mutex_unlock(&ec_rx_mutex);
+}
+
+/* A frame that never left owes no reply. */
+static void ec_forgive(int stacknumber, uint8 tag)
+{
+   pthread_mutex_lock(&ec_rx_mutex);
+   if (ec_tagowed[stacknumber][tag] > 0)
+      ec_tagowed[stacknumber][tag]--;
+   pthread_mutex_unlock(&ec_rx_mutex);
 }
 
 int ec_outframe(uint8 idx, int stacknumber)
@@ -218,14 +297,24 @@ int ec_outframe(uint8 idx, int stacknumber)
    ec_stackT *stack = &ec_stack[stacknumber];
    int length = stack->txbuflength[idx];
    int sent = -1;
+   /* The reply is owed before the frame leaves: it may be back before send() returns. */
+   pthread_mutex_lock(&ec_rx_mutex);
+   uint8 tag = stack->txbuf[idx][EC_RAWINDEXOFFSET];
+   stack->rxbufstat[idx] = EC_BUF_TX;
+   if (stacknumber == 0)
+      ec_copyback[idx] = 0;
+   if (ec_tagowed[stacknumber][tag] < 0xFF)
+      ec_tagowed[stacknumber][tag]++;
+   pthread_mutex_unlock(&ec_rx_mutex);
    if (*stack->sock >= 0 && length > 0 && length <= EC_BUFSIZE)
    {
       const ec_linkt *link = ec_link();
       sent = link->send(link->ctx, *stack->sock, stack->txbuf[idx], length);
    }
-   stack->rxbufstat[idx] = EC_BUF_TX;
-   if (stacknumber == 0)
-      ec_copyback[idx] = 0;
+   if (sent > 0)
+      ec_stats.sent++;
+   else
+      ec_forgive(stacknumber, tag);
    return sent;
 }
 
@@ -238,17 +327,25 @@ int ec_outframe_red(uint8 idx)
    int sent = ec_outframe(idx, 0);
    if (ec_redstate == ECT_RED_NONE)
       return sent;
+   uint8 tag = ec_txbuf[idx][EC_RAWINDEXOFFSET];
+   pthread_mutex_lock(&ec_rx_mutex);
+   ec_rxbufstat2[idx] = EC_BUF_TX;
+   if (ec_tagowed[1][tag] < 0xFF)
+      ec_tagowed[1][tag]++;
+   pthread_mutex_unlock(&ec_rx_mutex);
+   int sent2 = -1;
    pthread_mutex_lock(&ec_tx_mutex);
-   ec_txbuf2[EC_RAWINDEXOFFSET] = idx;
+   ec_txbuf2[EC_RAWINDEXOFFSET] = tag;
    sa1 = htons(secMAC[1]);
    memcpy(ec_txbuf2 + EC_SA1OFFSET, &sa1, sizeof sa1);
    if (sockhandle2 >= 0)
    {
       const ec_linkt *link = ec_link();
-      link->send(link->ctx, sockhandle2, ec_txbuf2, ec_txbuflength2);
+      sent2 = link->send(link->ctx, sockhandle2, ec_txbuf2, ec_txbuflength2);
    }
    pthread_mutex_unlock(&ec_tx_mutex);
-   ec_rxbufstat2[idx] = EC_BUF_TX;
+   if (sent2 <= 0)
+      ec_forgive(1, tag);
    return sent;
 }
 
@@ -365,10 +462,70 @@ int ec_takecopy(uint8 idx)
 {
    if (!ec_copyreturned(idx))
       return EC_NOFRAME;
+   pthread_mutex_lock(&ec_rx_mutex);
    ec_rxbufstat[idx] = EC_BUF_COMPLETE;
-   /* The real reply may yet come: it must not be taken for the index's next request. */
-   ec_idxunanswered(idx);
+   /* The copy stands for the reply now. Should the real one still come, nothing is owed under
+    * the tag any more and it is dropped; the generation has moved on by then. */
+   uint8 *owed = &ec_tagowed[0][ec_wireindex(idx)];
+   if (*owed > 0)
+      (*owed)--;
+   pthread_mutex_unlock(&ec_rx_mutex);
    return ec_storedwkc(ec_rxbuf[idx]);
+}
+
+/* Settle what is owed for a well-formed frame received under `tag` on a port. An exact copy of
+ * the request is no reply yet: the real one may follow, and the copy is settled when the wait
+ * takes it (ec_takecopy). */
+static void ec_settle(int stacknumber, uint8 tag, int current, int copy)
+{
+   uint8 *owed = &ec_tagowed[stacknumber][tag];
+   if (*owed == 0)
+   {
+      ec_stats.unexpected++;
+      return;
+   }
+   if (current && copy)
+      return;
+   (*owed)--;
+   if (!current)
+      ec_stats.late++;
+}
+
+/* Hand a well-formed frame to the buffer whose current tag it carries (see ec_inframe); called
+ * under ec_rx_mutex. */
+static int ec_dispatch(ec_stackT *stack, int stacknumber, uint8 idx, const uint8 *raw, int length)
+{
+   int rval = EC_OTHERFRAME;
+   uint8 tag = raw[EC_RAWINDEXOFFSET];
+   uint8 frameidx = EC_TAGBUF(tag);
+   /* Only the tag whose frame is out takes a reply. A late or second reply to an exchange
+    * that already ended would otherwise be taken for the answer to the buffer's next request,
+    * or mark it received and keep it out of use until the port is opened again. */
+   int current = tag == ec_wireindex(frameidx) && stack->rxbufstat[frameidx] == EC_BUF_TX &&
+                 ec_answersrequest(raw, frameidx);
+   int copy = current && stacknumber == 0 && ec_redstate == ECT_RED_NONE &&
+              ec_isrequestcopy(raw, length, frameidx);
+   ec_settle(stacknumber, tag, current, copy);
+   if (current)
+   {
+      ec_storereply(stack, frameidx, raw, length);
+      if (copy)
+      {
+         /* Exactly the request: no slave took part, or the frame never reached the bus (a loop
+          * in the network sends the master's frames straight back). The real reply may still
+          * follow, so the index stays open; the wait takes the copy only when nothing else
+          * comes (ec_takecopy). */
+         ec_copyback[frameidx] = 1;
+      }
+      else if (frameidx == idx)
+      {
+         rval = ec_get16(stack->rxbuf[idx] + length - EC_WKCSIZE);
+         stack->rxbufstat[idx] = EC_BUF_COMPLETE;
+      }
+      else
+         stack->rxbufstat[frameidx] = EC_BUF_RCVD;
+   }
+   return rval;
 }
 
 int ec_inframe(uint8 idx, int stacknumber)
@@ -389,31 +546,8 @@ int ec_inframe(uint8 idx, int stacknumber)
       rval = EC_OTHERFRAME;
       const uint8 *raw = *stack->tempbuf;
       int length = ec_framelength(raw, *ec_tempinbuflength(stacknumber));
-      uint8 frameidx = length > 0 ? raw[EC_RAWINDEXOFFSET] : EC_MAXBUF;
-      /* Only an index whose frame is out takes a reply. A late or second reply to an exchange
-       * that already ended would otherwise mark its index received, and the index would stay
-       * out of use until the port is opened again. */
-      if (frameidx < EC_MAXBUF && stack->rxbufstat[frameidx] == EC_BUF_TX &&
-          ec_answersrequest(raw, frameidx))
-      {
-         ec_storereply(stack, frameidx, raw, length);
-         if (stacknumber == 0 && ec_redstate == ECT_RED_NONE &&
-             ec_isrequestcopy(raw, length, frameidx))
-         {
-            /* Exactly the request: no slave took part, or the frame never reached the bus (a loop
-             * in the network sends the master's frames straight back). The real reply may still
-             * follow, so the index stays open; the wait takes the copy only when nothing else
-             * comes (ec_takecopy). */
-            ec_copyback[frameidx] = 1;
-         }
-         else if (frameidx == idx)
-         {
-            rval = ec_get16(stack->rxbuf[idx] + length - EC_WKCSIZE);
-            stack->rxbufstat[idx] = EC_BUF_COMPLETE;
-         }
-         else
-            stack->rxbufstat[frameidx] = EC_BUF_RCVD;
-      }
+      if (length > 0)
+         rval = ec_dispatch(stack, stacknumber, idx, raw, length);
    }
    pthread_mutex_unlock(&ec_rx_mutex);
    return rval;

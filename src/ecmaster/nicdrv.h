@@ -7,12 +7,23 @@
  * All socket traffic goes through the link seam and every clock reading through the clock seam
  * (eclink.h). The master only sends frames that come back: a reply is the request after it passed
  * all slaves, recognised by its frame index.
+ *
+ * A frame's index byte carries more than the buffer it belongs to: the low four bits are the
+ * buffer (0..15), the high four a generation that moves on with every use of the buffer. The pair
+ * (the tag) is handed out again only when every frame sent under it came back, so a reply that
+ * comes late, however late, or twice, finds no request it could answer. Only when all 256 tags
+ * wait for replies that never came is the one given up longest ago taken again: lost frames never
+ * block the port.
+ *
+ * Threads: the master is driven from one thread at a time (the application's bus session sees to
+ * that). The three mutexes keep index allocation, the dispatch of a received frame into the
+ * buffers and the state changes of a buffer consistent should two threads exchange frames at
+ * once; none is held across a wait, and none while another is taken.
  */
 #ifndef NICDRV_H
 #define NICDRV_H
 
 #include <pthread.h>
-#include <sys/time.h>
 
 #include "ethercattype.h"
 
@@ -24,10 +35,23 @@
 #define EC_PRIMARY_SA1 0x0101
 #define EC_SECONDARY_SA1 0x0404
 
-/* How long after an exchange that ended with a frame unanswered its index is kept out of use
- * while others are free, in µs: a reply that comes that late is dropped, not taken for the
- * answer to the index's next request. */
-#define EC_STRAYTIME 100000
+/* Tags of the index byte: buffer in the low, generation in the high nibble. */
+#define EC_MAXTAG 256
+#define EC_TAGBUF(tag) ((uint8)((tag) & 0x0F))
+
+/* What the port met since it was opened: for diagnostics and for telling a bad cable from another
+ * master on the same wire. */
+typedef struct
+{
+   uint32 sent;        /* frames sent, re-sends included */
+   uint32 resent;      /* re-sends of a frame that had no reply yet */
+   uint32 unanswered;  /* exchanges given up without a reply */
+   uint32 late;        /* replies that came after their exchange had ended, dropped */
+   uint32 unexpected;  /* EtherCAT frames under a tag with no frame out: answers to requests this
+                          master did not send (another master on the wire, a duplicate) */
+   uint32 reclaimed;   /* tags taken again while a reply to them was still owed */
+   uint32 busy;        /* ec_getindex calls that found all 16 buffers in use */
+} ec_portstatst;
 
 /* Length of the dummy frame sent on the secondary port: one BRD datagram of 2 bytes. */
 #define EC_DUMMYFRAMELENGTH 30
@@ -87,14 +111,20 @@ int ec_closenic(void);
  * bytes of frame buffer p. */
 void ec_setupheader(void *p);
 
-/* A frame index 0..15, marked EC_BUF_ALLOC in both receive sets. Indexes go round-robin, passing
- * over those a late reply may still come for (ec_idxunanswered) while others are free; when all
- * 16 are busy the one after the last handed out is taken anyway. */
+/* A frame index 0..15, marked EC_BUF_ALLOC in both receive sets, with a fresh tag for its next
+ * frame (ec_wireindex). Indexes go round-robin. EC_MAXBUF when all 16 are in use: the caller then
+ * sends nothing and reports EC_NOFRAME. */
 uint8 ec_getindex(void);
 
-/* Note that a frame sent under idx went unanswered, so that a reply may still arrive late: the
- * index is then handed out again only when no other is free, for EC_STRAYTIME µs. */
-void ec_idxunanswered(uint8 idx);
+/* The index byte that frames of idx carry now: idx in the low, its generation in the high nibble.
+ * The frame builders write it; idx itself for an idx of 16 or more. */
+uint8 ec_wireindex(uint8 idx);
+
+/* What the port met since ec_init (see ec_portstatst). */
+const ec_portstatst *ec_portstats(void);
+/* Counted by the waits (nicwait.cpp): a re-send, an exchange given up. */
+void ec_noteresent(void);
+void ec_noteunanswered(void);
 
 /* Set the state of idx in both receive sets; an idx of 16 or more is ignored. */
 void ec_setbufstat(uint8 idx, int bufstat);
@@ -107,8 +137,8 @@ int ec_copyreturned(uint8 idx);
  * while): its working counter, or EC_NOFRAME when there is none. */
 int ec_takecopy(uint8 idx);
 
-/* Send ec_txbuf[idx] on port stacknumber and mark idx EC_BUF_TX there: the bytes sent, or -1
- * (also for a closed port, a bad index or port). */
+/* Send ec_txbuf[idx] on port stacknumber and mark idx EC_BUF_TX there, noting that a reply is owed
+ * under the frame's tag: the bytes sent, or -1 (also for a closed port, a bad index or port). */
 int ec_outframe(uint8 idx, int stacknumber);
 
 /* Send ec_txbuf[idx] on the primary port and, in redundant operation, the dummy frame on the
@@ -123,29 +153,28 @@ int ec_recvpkt(int stacknumber);
  * when it was a well-formed reply to another one, dropped when not). */
 int ec_inframe(uint8 idx, int stacknumber);
 
-/* Wait until the absolute time tvs for the reply for idx, on both ports in redundant operation:
- * the working counter, or EC_NOFRAME / EC_OTHERFRAME. The port is read once more after tvs has
- * passed, so a reply that arrived while the caller was not running still counts. The wait polls
- * for EC_SPINTIME µs and then sleeps in the link until a frame comes or tvs. */
-int ec_waitinframe_red(uint8 idx, struct timeval tvs);
+/* Wait until the time tvs (µs on the master's clock) for the reply for idx, on both ports in
+ * redundant operation: the working counter, or EC_NOFRAME / EC_OTHERFRAME. The port is read once
+ * more after tvs has passed, so a reply that arrived while the caller was not running still counts.
+ * The wait polls for EC_SPINTIME µs and then sleeps in the link until a frame comes or tvs. */
+int ec_waitinframe_red(uint8 idx, int64 tvs);
 
 /* Wait up to timeout µs for the reply for idx: the working counter, or a negative value, in which
  * case idx is free again. */
 int ec_waitinframe(uint8 idx, int timeout);
 
-/* Send ec_txbuf[idx] and wait for its reply, re-sending every EC_TIMEOUT_FRAME µs while none came:
- * the working counter (the reply is in ec_rxbuf[idx], the caller frees idx), or a negative value,
- * in which case idx is free again. A reply to any of the sends counts. A timeout below
- * EC_TIMEOUT_FRAME is one attempt of that length; any other waits at least EC_TIMEOUT_REPLY, as
- * a loaded host or switch may hold a reply back for milliseconds and a frame that does come back
- * must not be reported lost. */
+/* Send ec_txbuf[idx] and wait for its reply: the working counter (the reply is in ec_rxbuf[idx],
+ * the caller frees idx), or a negative value, in which case idx is free again. A plain timeout is
+ * a patient exchange, re-sent every EC_RETRYINTERVAL and awaited at least EC_TIMEOUT_REPLY; a
+ * reply to any of the sends counts. EC_ONEATTEMPT(t) sends once and waits t (ectiming.h). */
 int ec_srconfirm(uint8 idx, int timeout);
 
 /* As ec_srconfirm, but the frame is sent once and never repeated: for a write that must not land
- * twice (a mailbox message). Its reply is awaited at least EC_TIMEOUT_SAFE. */
+ * twice (a mailbox message, an EEPROM command). Its reply is awaited at least EC_TIMEOUT_SAFE. */
 int ec_srconfirmonce(uint8 idx, int timeout);
 
-/* Open the master's port on ifname: 1 when open, 0 when not. */
+/* Open the master's port on ifname: 1 when open, 0 when not. Every tag is free again and the
+ * statistics start at zero. */
 int ec_init(const char *ifname);
 
 /* Open the primary port on ifname and the secondary on if2name for cable redundancy: greater than 0

@@ -13,58 +13,30 @@
 #include "eclink.h"
 #include "nicdrv.h"
 
-/* One attempt of ec_srconfirm waits at most this long before the frame is sent again. */
-#define EC_RETRYINTERVAL EC_TIMEOUT_FRAME
-
-/* How long a wait polls before it sleeps, in µs: above the round trip of a loaded bus of a few
- * hundred slaves, well below the retry interval. */
-#define EC_SPINTIME 100
-
-/* How long a wait goes on for a real reply after an exact copy of the request came back, in µs.
- * An echo of the network comes a bus round trip before the bus's answer; an unanswered read of
- * an empty mailbox is such a copy too and must not cost the mailbox's short deadlines much. */
-#define EC_COPYGRACE EC_SPINTIME
-
-static struct timeval ec_deadline(int timeout)
+/* Deadlines are microseconds on the master's clock, which never steps. */
+static int64 ec_deadline(int timeout)
 {
-   struct timeval tv;
-   ec_clock_now(&tv);
-   if (timeout < 0)
-      timeout = 0;
-   long usec = (long)tv.tv_usec + timeout;
-   tv.tv_sec += usec / 1000000;
-   tv.tv_usec = usec % 1000000;
-   return tv;
+   return ec_clock_now() + (timeout < 0 ? 0 : timeout);
 }
 
-/* 1 when the clock has reached deadline: seconds greater, or equal with microseconds not
- * smaller. */
-static int ec_passed(const struct timeval *deadline)
+/* 1 when the clock has reached deadline. */
+static int ec_passed(int64 deadline)
 {
-   struct timeval now;
-   ec_clock_now(&now);
-   if (now.tv_sec != deadline->tv_sec)
-      return now.tv_sec > deadline->tv_sec;
-   return now.tv_usec >= deadline->tv_usec;
+   return ec_clock_now() >= deadline;
 }
 
 /* Microseconds from now until deadline, 0 when it has passed. */
-static int ec_remaining(const struct timeval *deadline)
+static int ec_remaining(int64 deadline)
 {
-   struct timeval now;
-   ec_clock_now(&now);
-   long usec = (long)(deadline->tv_sec - now.tv_sec) * 1000000L + (deadline->tv_usec - now.tv_usec);
+   int64 usec = deadline - ec_clock_now();
    if (usec <= 0)
       return 0;
-   return usec > 1000000000L ? 1000000000 : (int)usec;
+   return usec > 1000000000 ? 1000000000 : (int)usec;
 }
 
-/* The earlier of `a` and `b`. */
-static struct timeval ec_earlier(struct timeval a, struct timeval b)
+static int64 ec_earlier(int64 a, int64 b)
 {
-   if (a.tv_sec != b.tv_sec)
-      return a.tv_sec < b.tv_sec ? a : b;
-   return a.tv_usec < b.tv_usec ? a : b;
+   return a < b ? a : b;
 }
 
 /* Bytes of the reply for idx as it stands in a receive buffer: the request's length without its
@@ -83,13 +55,13 @@ static size_t ec_replylength(uint8 idx)
  * the frame once more through the secondary port and take what comes back there. */
 static int ec_resendsecondary(uint8 idx, int wkc)
 {
-   struct timeval deadline = ec_deadline(EC_RETRYINTERVAL);
+   int64 deadline = ec_deadline(EC_RETRYINTERVAL);
    ec_outframe(idx, 1);
    int wkc2;
    int expired;
    do
    {
-      expired = ec_passed(&deadline);
+      expired = ec_passed(deadline);
       wkc2 = ec_inframe(idx, 1);
    } while (wkc2 < 0 && !expired);
    if (wkc2 < 0)
@@ -122,20 +94,20 @@ static int ec_redundantresult(uint8 idx, int wkc, int wkc2)
    return wkc;
 }
 
-int ec_waitinframe_red(uint8 idx, struct timeval tvs)
+int ec_waitinframe_red(uint8 idx, int64 tvs)
 {
    if (idx >= EC_MAXBUF)
       return EC_NOFRAME;
    int redundant = ec_redstate != ECT_RED_NONE;
    int wkc = EC_NOFRAME;
    int wkc2 = redundant ? EC_NOFRAME : 0;
-   struct timeval spinend = ec_deadline(EC_SPINTIME);
+   int64 spinend = ec_deadline(EC_SPINTIME);
    int copyseen = 0;
    for (;;)
    {
       /* The clock is read before the port, so the last read happens after the deadline: a reply
        * that came in while this thread was not running is still taken. */
-      int expired = ec_passed(&tvs);
+      int expired = ec_passed(tvs);
       if (wkc < 0)
          wkc = ec_inframe(idx, 0);
       if (redundant && wkc2 < 0)
@@ -149,8 +121,8 @@ int ec_waitinframe_red(uint8 idx, struct timeval tvs)
       }
       /* Sleeping on one port would miss the other's frames: a ring keeps polling. A foreign
        * frame (EC_OTHERFRAME) may have more behind it, so the port is read again first. */
-      if (!redundant && wkc == EC_NOFRAME && ec_passed(&spinend))
-         ec_link_wait(sockhandle, ec_remaining(&tvs));
+      if (!redundant && wkc == EC_NOFRAME && ec_passed(spinend))
+         ec_link_wait(sockhandle, ec_remaining(tvs));
    }
    if (!redundant)
       return wkc < 0 && ec_copyreturned(idx) ? ec_takecopy(idx) : wkc;
@@ -162,26 +134,32 @@ int ec_waitinframe(uint8 idx, int timeout)
    int wkc = ec_waitinframe_red(idx, ec_deadline(timeout));
    if (wkc < 0)
    {
+      /* The tag stays owed: should the reply still come, it answers nothing. */
       ec_setbufstat(idx, EC_BUF_EMPTY);
-      ec_idxunanswered(idx);
+      ec_noteunanswered();
    }
    return wkc;
 }
 
 /* The exchange behind ec_srconfirm and ec_srconfirmonce. A frame re-sent after a reply was only
- * late is answered twice; the index is then marked so that the second answer cannot be taken for
- * a later request's. */
+ * late is answered twice; the tag stays owed the second answer, which then answers nothing. */
 static int ec_exchangeframe(uint8 idx, int timeout, int resend)
 {
    if (idx >= EC_MAXBUF)
       return EC_NOFRAME;
-   /* A frame sent once cannot be made up for by a repetition; waiting long for its reply would
-    * only delay the caller's check of whether it landed. */
-   int least = resend ? EC_TIMEOUT_REPLY : EC_TIMEOUT_SAFE;
-   int patience = timeout;
-   if (timeout >= EC_RETRYINTERVAL && timeout < least)
-      patience = least;
-   struct timeval overall = ec_deadline(patience);
+   int patience;
+   if (timeout >= 0 && (timeout & EC_ONEATTEMPT_MARK))
+   {
+      patience = timeout & ~EC_ONEATTEMPT_MARK;
+      resend = 0;
+   }
+   else if (resend)
+      patience = EC_WORST_PATIENT(timeout);
+   else
+      /* A frame sent once cannot be made up for by a repetition; waiting long for its reply would
+       * only delay the caller's check of whether it landed. */
+      patience = EC_WORST_ONCE(timeout);
+   int64 overall = ec_deadline(patience);
    int wkc = EC_NOFRAME;
    int sends = 0;
    do
@@ -189,15 +167,18 @@ static int ec_exchangeframe(uint8 idx, int timeout, int resend)
       if (sends == 0 || resend)
       {
          ec_outframe_red(idx);
+         if (sends > 0)
+            ec_noteresent();
          sends++;
       }
-      struct timeval attempt = resend ? ec_earlier(ec_deadline(EC_RETRYINTERVAL), overall) : overall;
+      int64 attempt = resend ? ec_earlier(ec_deadline(EC_RETRYINTERVAL), overall) : overall;
       wkc = ec_waitinframe_red(idx, attempt);
-   } while (wkc < 0 && !ec_passed(&overall));
-   if (wkc < 0 || sends > 1)
-      ec_idxunanswered(idx);
+   } while (wkc < 0 && !ec_passed(overall));
    if (wkc < 0)
+   {
       ec_setbufstat(idx, EC_BUF_EMPTY);
+      ec_noteunanswered();
+   }
    return wkc;
 }
 

@@ -1,5 +1,5 @@
 /*
- * The raw packet socket that carries the master's frames on a real interface, and the system
+ * The raw packet socket that carries the master's frames on a real interface, and the monotonic
  * clock. Opening needs the rights for a raw socket (root or CAP_NET_RAW).
  */
 #include "rawsocket.h"
@@ -12,6 +12,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "ethercattype.h"
@@ -44,6 +45,21 @@ static int rawsocket_ifindex(int fd, const char *ifname)
    return ifindex;
 }
 
+/* Most frames thrown away at an open: far more than a receive queue holds, yet a bound on the
+ * loop when the interface itself carries a stream of frames. */
+#define RAWSOCKET_DRAINMAX 4096
+
+/* Between socket() and bind() the socket takes EtherCAT frames of every interface; what it queued
+ * then is no reply of this port's bus, and nothing has been sent yet that a frame could answer,
+ * so all of it is thrown away before anyone reads the socket. */
+static void rawsocket_drain(int fd)
+{
+   uint8 frame[EC_BUFSIZE];
+   for (int n = 0; n < RAWSOCKET_DRAINMAX && recv(fd, frame, sizeof frame, MSG_DONTWAIT) >= 0; n++)
+   {
+   }
+}
+
 static int rawsocket_open(void *ctx, const char *ifname, int port)
 {
    (void)ctx;
@@ -70,6 +86,7 @@ static int rawsocket_open(void *ctx, const char *ifname, int port)
       close(fd);
       return -1;
    }
+   rawsocket_drain(fd);
    return fd;
 }
 
@@ -123,21 +140,30 @@ static void rawsocket_close(void *ctx, int handle)
       close(handle);
 }
 
-static void systemclock_now(void *ctx, struct timeval *tv)
+static int64_t monotonic_now(void *ctx)
 {
    (void)ctx;
-   gettimeofday(tv, NULL);
+   struct timespec ts;
+   clock_gettime(CLOCK_MONOTONIC, &ts);
+   return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
 }
 
-static void systemclock_sleep(void *ctx, uint32_t usec)
+/* clock_nanosleep on the same clock as the deadlines, resumed after a signal so that a pause is
+ * never cut short. */
+static void monotonic_sleep(void *ctx, uint32_t usec)
 {
    (void)ctx;
-   usleep(usec);
+   struct timespec ts;
+   ts.tv_sec = usec / 1000000;
+   ts.tv_nsec = (long)(usec % 1000000) * 1000;
+   while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR)
+   {
+   }
 }
 
 static const ec_linkt rawsocket_link = {NULL,           rawsocket_open,  rawsocket_send,
                                         rawsocket_recv, rawsocket_close, rawsocket_wait};
-static const ec_clockt system_clock = {NULL, systemclock_now, systemclock_sleep};
+static const ec_clockt system_clock = {NULL, monotonic_now, monotonic_sleep};
 
 const ec_linkt *ec_rawsocket_link(void)
 {

@@ -11,7 +11,7 @@
 /* The raw packet socket link (PF_PACKET, EtherType 0x88A4); never NULL. */
 const ec_linkt *ec_rawsocket_link(void);
 
-/* The system clock (gettimeofday, usleep); never NULL. */
+/* The monotonic clock (CLOCK_MONOTONIC, nanosleep); never NULL. */
 const ec_clockt *ec_system_clock(void);
 
 #endif

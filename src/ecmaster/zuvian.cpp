@@ -10,16 +10,6 @@
 #include "eclink.h"
 #include "ethercatmain.h"
 
-/* Timeouts of the command mailbox, in microseconds. */
-#define MCP_TIMEOUT_SEND 500
-#define MCP_TIMEOUT_RECEIVE 1000
-#define MCP_RETRY_PAUSE 10
-
-/* A read that got no reply is repeated this many more times. */
-#define MCP_READ_REPEATS 6
-/* A write that is not confirmed is sent again at most this many times. */
-#define MCP_WRITE_RETRIES 10
-
 #define MCP_RECORD_SIZE 8
 
 char *paramErrorMessage = NULL;

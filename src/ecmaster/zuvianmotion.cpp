@@ -12,7 +12,6 @@
 #include "ethercatmain.h"
 #include "zuvian.h"
 
-#define MCP_TIMEOUT_SEND 500
 #define MCP_DUMPLINE 128
 #define MCP_MAXAXIS 255 /* axes travel as one byte */
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "eclink.h"
@@ -76,12 +77,13 @@ private:
         return int(frame.size());
     }
     static void close(void *ctx, int handle) { self(ctx).closed.push_back(handle); }
-    static void now(void *ctx, struct timeval *tv)
-    {
-        const std::int64_t us = ++self(ctx).nowUs_;
-        tv->tv_sec = 1000 + us / 1000000;
-        tv->tv_usec = us % 1000000;
-    }
+    static std::int64_t now(void *ctx) { return ++self(ctx).nowUs_; }
+
+public:
+    std::int64_t nowUs() const { return nowUs_; }
+    void advance(std::int64_t us) { nowUs_ += us; }
+
+private:
     static void sleep(void *ctx, uint32_t usec) { self(ctx).nowUs_ += usec; }
 
     std::int64_t nowUs_ = 0;
@@ -249,20 +251,159 @@ TEST_F(Port, ClosingTwiceClosesOnceAndAClosedPortNeitherSendsNorReads)
     ASSERT_EQ(1, ec_init("scripted0"));
 }
 
-TEST_F(Port, IndexesGoRoundRobinAndAreHandedOutEvenWhenAllAreBusy)
+TEST_F(Port, IndexesGoRoundRobinAndNoneIsHandedOutWhileAllAreBusy)
 {
     // A busy index is skipped.
     const uint8 busy = uint8((ec_lastidx + 1) % EC_MAXBUF);
     ec_setbufstat(busy, EC_BUF_TX);
     EXPECT_EQ((busy + 1) % EC_MAXBUF, ec_getindex());
 
+    // With all 16 in use nothing is handed out, and a primitive sends nothing.
     for (int i = 0; i < EC_MAXBUF; i++)
         ec_setbufstat(uint8(i), EC_BUF_ALLOC);
-    uint8 last = ec_lastidx;
-    uint8 taken = ec_getindex();
-    EXPECT_EQ((last + 1) % EC_MAXBUF, taken);
-    EXPECT_EQ(EC_BUF_ALLOC, ec_rxbufstat[taken]);
-    EXPECT_EQ(EC_BUF_ALLOC, ec_rxbufstat2[taken]);
+    EXPECT_EQ(EC_MAXBUF, ec_getindex());
+    std::uint16_t word = 0;
+    link.answer = answerWith(1);
+    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, 0, sizeof word, &word, EC_TIMEOUT_FRAME));
+    EXPECT_TRUE(link.sent[0].empty());
+    EXPECT_EQ(2u, ec_portstats()->busy);
+}
+
+/* The index byte of a sent frame: its tag. */
+std::uint8_t tagOf(const Frame &f)
+{
+    return f[17];
+}
+
+/* One exchange of each kind whose late replies must never be taken for a later request's: the
+ * logical read-write of a process data cycle and the read of a mailbox. Each writes `marker` into
+ * the first data byte, and its reply is expected to bring `marker + 1` back. */
+struct LateCase
+{
+    const char *name;
+    int (*exchange)(std::uint8_t marker, std::uint8_t *answer);
+};
+
+int lrwExchange(std::uint8_t marker, std::uint8_t *answer)
+{
+    std::uint8_t image[8] = {marker};
+    int wkc = ec_LRW(0x10000, sizeof image, image, EC_ONEATTEMPT(EC_TIMEOUT_FRAME));
+    *answer = image[0];
+    return wkc;
+}
+
+int mailboxExchange(std::uint8_t marker, std::uint8_t *answer)
+{
+    std::uint8_t mailbox[32] = {marker};
+    int wkc = ec_FPRD(0x1001, 0x1080, sizeof mailbox, mailbox, EC_ONEATTEMPT(EC_TIMEOUT_FRAME));
+    *answer = mailbox[0];
+    return wkc;
+}
+
+const LateCase lateCases[] = {{"LRW of process data", lrwExchange}, {"mailbox read", mailboxExchange}};
+
+/* Each request is answered with its first data byte plus one; the first request is lost and its
+ * reply, otherwise the same as every later one's, is handed back once `release` says so, in front
+ * of the reply of a request that went out under the same buffer. */
+struct LateReply
+{
+    Frame kept;
+    bool delivered = false;
+    bool lost = false;
+    std::function<bool(int exchanges, std::int64_t nowUs)> release;
+    int exchanges = 0;
+};
+
+// A reply that comes seconds late, or after more exchanges than there are tags, answers nothing:
+// every later request of the same shape gets its own reply, and the late one is counted as late.
+TEST_F(Port, ALateReplyNeverAnswersALaterRequest)
+{
+    struct Timing
+    {
+        const char *name;
+        int exchangesBefore; // exchanges after the lost one before the reply may come
+        std::int64_t lateUs; // and how late it is at least
+    };
+    const Timing timings[] = {{"2 s late", 20, 2000000}, {"after 300 exchanges", 300, 0}};
+    for (const LateCase &kind : lateCases)
+    {
+        for (const Timing &timing : timings)
+        {
+            SCOPED_TRACE(std::string(kind.name) + ", " + timing.name);
+            ec_close();
+            ASSERT_EQ(1, ec_init("scripted0"));
+            LateReply late;
+            std::int64_t lostAt = 0;
+            link.answer = [&](Frame &f) {
+                f[26] = std::uint8_t(f[26] + 1); // data byte 0 of the one datagram
+                f[f.size() - 2] = 1;
+                if (!late.lost)
+                {
+                    late.lost = true;
+                    late.kept = f;
+                    return false;
+                }
+                // Its own tag, should it ever be sent again, else its buffer once every tag has
+                // had its turn.
+                const bool sameTag = tagOf(f) == tagOf(late.kept);
+                const bool sameBuffer = (tagOf(f) & 0x0F) == (tagOf(late.kept) & 0x0F);
+                if (!late.delivered && late.exchanges >= timing.exchangesBefore &&
+                    link.nowUs() - lostAt >= timing.lateUs &&
+                    (sameTag || (sameBuffer && late.exchanges >= timing.exchangesBefore + 256)))
+                {
+                    late.delivered = true;
+                    link.incoming[0].push_back(late.kept);
+                }
+                return true;
+            };
+            std::uint8_t answer = 0;
+            lostAt = link.nowUs();
+            EXPECT_GT(0, kind.exchange(0x10, &answer));
+            link.advance(timing.lateUs);
+            for (int i = 0; i < 700 && !late.delivered; i++, late.exchanges++)
+            {
+                const std::uint8_t marker = std::uint8_t(0x20 + i % 64);
+                ASSERT_EQ(1, kind.exchange(marker, &answer)) << "exchange " << i;
+                ASSERT_EQ(marker + 1, answer) << "exchange " << i << " took another request's reply";
+            }
+            ASSERT_TRUE(late.delivered);
+            // The request that met the late reply still got its own.
+            EXPECT_EQ(1, kind.exchange(0x70, &answer));
+            EXPECT_EQ(0x71, answer);
+            EXPECT_EQ(1u, ec_portstats()->late);
+            EXPECT_EQ(0u, ec_portstats()->unexpected);
+        }
+    }
+}
+
+// Lost frames never block the port: after 16 and after 1000 of them in a row every exchange works
+// and every buffer is free again; opening the port anew forgets every reply still owed.
+TEST_F(Port, LostRepliesNeverExhaustThePort)
+{
+    for (int lost : {16, 1000})
+    {
+        SCOPED_TRACE(lost);
+        ec_close();
+        ASSERT_EQ(1, ec_init("scripted0"));
+        link.answer = nullptr;
+        std::uint16_t word = 0;
+        for (int i = 0; i < lost; i++)
+            ASSERT_EQ(EC_NOFRAME, ec_BRD(0, 0, sizeof word, &word, EC_ONEATTEMPT(10)));
+        EXPECT_EQ(std::uint32_t(lost), ec_portstats()->unanswered);
+        link.answer = answerWith(3);
+        for (int i = 0; i < 300; i++)
+            ASSERT_EQ(3, ec_BRD(0, 0, sizeof word, &word, EC_TIMEOUT_FRAME)) << "exchange " << i;
+        for (int i = 0; i < EC_MAXBUF; i++)
+            EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[i]) << "buffer " << i;
+        // 256 tags: only past them is a tag that is still owed a reply taken again.
+        EXPECT_EQ(lost > 256 ? 1u : 0u, ec_portstats()->reclaimed > 0 ? 1u : 0u);
+    }
+    ec_close();
+    ASSERT_EQ(1, ec_init("scripted0"));
+    std::uint16_t word = 0;
+    for (int i = 0; i < 300; i++)
+        ASSERT_EQ(3, ec_BRD(0, 0, sizeof word, &word, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(0u, ec_portstats()->reclaimed) << "a new port owes nothing";
 }
 
 TEST_F(Port, ForeignReplyIsStoredAndReturnedLaterWithoutSocketRead)

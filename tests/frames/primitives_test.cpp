@@ -166,14 +166,14 @@ TEST_F(Bus, LostFrameIsSentAgainAndTheWaitEndsAtTheDeadline)
     EXPECT_EQ(0x0B, *memory(2, ProcessRam));
 
     // The datagram time-out is the resend interval, not the end of the exchange: a lost frame
-    // is sent again; only a time-out below it is a single attempt.
+    // is sent again; only a time-out marked as one attempt is sent once.
     bus.faults().loseNext = 1;
     sent = bus.chain().frames();
     EXPECT_EQ(count, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME));
     EXPECT_EQ(sent + 2, bus.chain().frames());
     bus.faults().loseNext = 1;
     sent = bus.chain().frames();
-    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME - 1));
+    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_ONEATTEMPT(EC_TIMEOUT_FRAME - 1)));
     EXPECT_EQ(sent + 1, bus.chain().frames());
 
     // Nothing ever comes back: attempts every 500 us until the exchange's patience has passed.

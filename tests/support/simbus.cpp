@@ -12,8 +12,6 @@
 #include <stdexcept>
 
 namespace {
-// The virtual clock starts at 0; the master sees it as a plausible wall-clock date.
-constexpr std::uint64_t EpochOffsetSeconds = 1700000000;
 constexpr std::uint32_t FastPace = 64;
 
 sim::Chain layoutChain(const std::string &name)
@@ -148,15 +146,13 @@ void SimBus::close(void *ctx, int handle)
     bus->open_[handle] = false;
 }
 
-void SimBus::now(void *ctx, struct timeval *tv)
+std::int64_t SimBus::now(void *ctx)
 {
     auto *bus = static_cast<SimBus *>(ctx);
     // Every reading costs time, so a loop that polls the clock without touching the link (for
     // instance on a port that never opened) still reaches its deadline.
     bus->chain_.clock().advance(bus->pace_);
-    const std::uint64_t us = bus->chain_.clock().nowUs();
-    tv->tv_sec = time_t(EpochOffsetSeconds + us / 1000000u);
-    tv->tv_usec = suseconds_t(us % 1000000u);
+    return std::int64_t(bus->chain_.clock().nowUs());
 }
 
 void SimBus::sleep(void *ctx, std::uint32_t usec)

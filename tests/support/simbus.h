@@ -81,7 +81,7 @@ private:
     static int recv(void *ctx, int handle, void *buf, int size);
     static void close(void *ctx, int handle);
     static int wait(void *ctx, int handle, int usec);
-    static void now(void *ctx, struct timeval *tv);
+    static std::int64_t now(void *ctx);
     static void sleep(void *ctx, std::uint32_t usec);
 
     sim::Chain chain_;
