@@ -140,6 +140,11 @@ int ec_FPWRonce(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
    return ec_datagram(EC_CMD_FPWR, ADP, ADO, length, data, timeout, FALSE, EC_CMD_NOP, 0);
 }
 
+int ec_APWRonce(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
+{
+   return ec_datagram(EC_CMD_APWR, ADP, ADO, length, data, timeout, FALSE, EC_CMD_NOP, 0);
+}
+
 /* One logical exchange; the 32-bit address travels as ADP (low word) and ADO (high word). A read
  * copies back only when the reply still carries the command sent. */
 static int ec_logical(uint8 com, uint32 LogAdr, uint16 length, void *data, int timeout, boolean copyback)

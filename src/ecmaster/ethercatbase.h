@@ -47,9 +47,10 @@ int ec_FRMW(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout);
 int ec_FPRD(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout);
 int ec_APWR(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout);
 int ec_FPWR(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout);
-/* ec_FPWR whose frame is sent once and never repeated, for a write that must not land twice;
- * its reply is awaited as long. */
+/* ec_FPWR and ec_APWR whose frame is sent once and never repeated, for a write that must not land
+ * twice; the reply is awaited at least EC_TIMEOUT_SAFE. */
 int ec_FPWRonce(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout);
+int ec_APWRonce(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout);
 
 /* Logical access through the slaves' FMMUs; results as above. LRD and LRW copy back only when the
  * reply's first datagram still carries the command sent. */

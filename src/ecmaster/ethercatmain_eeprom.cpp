@@ -13,15 +13,16 @@
 #include "ethercatbase.h"
 #include "ethercatmain_local.h"
 
-/* The read and write primitive of one addressing mode. */
+/* The read and write primitives of one addressing mode; `once` writes an EEPROM command. */
 typedef struct
 {
    ec_accessfn rd;
    ec_accessfn wr;
+   ec_accessfn once;
 } eep_access;
 
-static const eep_access eep_fp = {ec_FPRD, ec_FPWR};
-static const eep_access eep_ap = {ec_APRD, ec_APWR};
+static const eep_access eep_fp = {ec_FPRD, ec_FPWR, ec_FPWRonce};
+static const eep_access eep_ap = {ec_APRD, ec_APWR, ec_APWRonce};
 
 /* Word address of the split read in flight per slave, so that a refused read can be repeated. */
 static uint16 eep_pending[EC_MAXSLAVE];
@@ -89,13 +90,37 @@ static void eep_clearerrors(const eep_access *io, uint16 adr, uint16 estat)
    io->wr(adr, ECT_REG_EEPCTL, sizeof nop, &nop, EC_TIMEOUT_FRAME);
 }
 
-static int eep_command(const eep_access *io, uint16 adr, uint16 comm, uint16 eeproma)
+/* How eep_command knows that the slave took a command. */
+#define EEP_CONFIRMED 1 /* its reply said so */
+#define EEP_INFERRED 2  /* the reply was lost; the address register names the command's word */
+
+/* Start an EEPROM command: EEP_CONFIRMED or EEP_INFERRED when the slave took it, 0 when not.
+ *
+ * The command is never sent again while it may be running: a slave ignores a command written
+ * while its EEPROM is busy, and a write repeated after the first one finished finds the write
+ * enable cleared and ends in an error although the word was written. So the command frame goes
+ * once, and when its reply is lost the EEPROM is asked whether it took it: once it is no longer
+ * busy, its address register holds the address of the last command it took. Only a command that
+ * did not land is sent again. (A command whose address equals the one before is then taken as
+ * landed: for a read that is the same word; a write is checked by the caller reading it back.) */
+static int eep_command(const eep_access *io, uint16 adr, uint16 comm, uint16 eeproma, int timeout)
 {
    ec_eepromt cmd;
    cmd.comm = comm;
    cmd.addr = eeproma;
    cmd.d2 = 0;
-   return ec_retried(io->wr, adr, ECT_REG_EEPCTL, sizeof cmd, &cmd);
+   for (int attempt = 0; attempt < EC_DEFAULTRETRIES; attempt++)
+   {
+      int wkc = io->once(adr, ECT_REG_EEPCTL, sizeof cmd, &cmd, EC_TIMEOUT_FRAME);
+      if (wkc >= 0)
+         return wkc > 0 ? EEP_CONFIRMED : 0;
+      uint16 estat = 0;
+      uint32 taken = 0;
+      if (eep_waitnotbusy(io, adr, &estat, timeout) &&
+          ec_retried(io->rd, adr, ECT_REG_EEPADR, sizeof taken, &taken) > 0 && taken == eeproma)
+         return EEP_INFERRED;
+   }
+   return 0;
 }
 
 /* Read the word group at eeproma into *data: 1 when the data register was read, else 0 (*data is
@@ -111,7 +136,7 @@ static int eep_read(const eep_access *io, uint16 adr, uint16 eeproma, int timeou
    int nack = 0;
    do
    {
-      if (eep_command(io, adr, EC_ECMD_READ, eeproma) <= 0)
+      if (!eep_command(io, adr, EC_ECMD_READ, eeproma, timeout))
          break;
       ec_clock_sleep(EC_LOCALDELAY);
       estat = 0;
@@ -142,12 +167,19 @@ static int eep_write(const eep_access *io, uint16 adr, uint16 eeproma, uint16 da
    do
    {
       ec_retried(io->wr, adr, ECT_REG_EEPDAT, sizeof data, &data);
-      if (eep_command(io, adr, EC_ECMD_WRITE, eeproma) <= 0)
+      int started = eep_command(io, adr, EC_ECMD_WRITE, eeproma, timeout);
+      if (!started)
          return 0;
       ec_clock_sleep(EC_LOCALDELAY * 2);
       estat = 0;
       if (!eep_waitnotbusy(io, adr, &estat, timeout))
          return 0;
+      if (started == EEP_INFERRED)
+      {
+         /* Whether this write or an earlier command at the same word ran is told by the word. */
+         uint64 word = 0;
+         return eep_read(io, adr, eeproma, timeout, &word) && (uint16)word == data;
+      }
       if (estat & EC_ESTAT_NACK)
       {
          nack++;
@@ -226,7 +258,7 @@ void ec_readeeprom1(uint16 slave, uint16 eeproma)
    if (!eep_waitnotbusy(&eep_fp, configadr, &estat, EC_TIMEOUT_SAFE))
       return;
    eep_clearerrors(&eep_fp, configadr, estat);
-   if (eep_command(&eep_fp, configadr, EC_ECMD_READ, eeproma) > 0)
+   if (eep_command(&eep_fp, configadr, EC_ECMD_READ, eeproma, EC_TIMEOUT_SAFE))
       eep_unstarted[slave] = 0;
 }
 

@@ -420,6 +420,47 @@ TEST_F(SiiState, RefusedCommandsAreRepeatedUpToThreeTimes)
     EXPECT_EQ(ec_readeeprom(2, ECT_SII_REV, EC_TIMEOUT_SAFE), 0x00010002u) << "error bits cleared";
 }
 
+// An EEPROM command whose reply comes late or not at all is never written again while it may be
+// running: each read takes one command frame, and a write whose reply was lost is checked by
+// reading the word back instead of being repeated.
+TEST_F(SiiState, EepromCommandsWhoseRepliesComeLateAreSentOnce)
+{
+    struct Case
+    {
+        const char *name;
+        sim::FrameFate fate;
+        int writeCommands; // command frames of one word write
+    };
+    sim::FrameFate late, later, lost;
+    late.delayUs = 2000;    // past the retry interval, within the wait of a frame sent once
+    later.delayUs = 50000;  // past that wait as well
+    lost.loseReply = true;
+    const Case cases[] = {{"2 ms late", late, 1}, {"50 ms late", later, 2}, {"reply lost", lost, 2}};
+    for (const Case &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        int commands = 0;
+        bus().link().setRule([&](const sim::Bytes &f, std::uint64_t) {
+            const bool command = f.size() >= 30 && (f[16] == EC_CMD_FPWR || f[16] == EC_CMD_APWR) &&
+                                 (f[20] | f[21] << 8) == ECT_REG_EEPCTL && (f[22] | f[23] << 8) == 6;
+            if (!command)
+                return sim::FrameFate{};
+            ++commands;
+            return c.fate;
+        });
+        EXPECT_EQ(ec_readeepromFP(0x1002, ECT_SII_ID, EC_TIMEOUT_SAFE), 0x64Au);
+        EXPECT_EQ(uint32(ec_readeepromAP(0xFFFE, ECT_SII_ID, EC_TIMEOUT_SAFE)), 0xAEu) << "position 3";
+        EXPECT_EQ(2, commands);
+        commands = 0;
+        EXPECT_EQ(ec_writeeepromFP(0x1002, 0x0300, 0xBEEF, EC_TIMEOUT_SAFE), 1);
+        EXPECT_EQ(bus().slave(2).esc().eeprom().word(0x0300), 0xBEEF);
+        EXPECT_EQ(c.writeCommands, commands);
+        bus().link().setRule(nullptr);
+        bus().link().flush();
+        EXPECT_EQ(ec_writeeepromFP(0x1002, 0x0300, 0, EC_TIMEOUT_SAFE), 1);
+    }
+}
+
 TEST_F(SiiState, SplitReadThatIsRefusedDoesNotReturnTheWordBefore)
 {
     ec_readeeprom1(2, ECT_SII_MANUF);
