@@ -10,6 +10,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+
 #include "core/rawserver.h"
 #include "core/veth.h"
 #include "eclink.h"
@@ -103,6 +108,71 @@ TEST_F(RawSocket, CountsTheSlavesAndRoundTripsARegisterOverVeth)
 
     ec_close();
     EXPECT_EQ(-1, sockhandle);
+}
+
+/* Sends EtherCAT frames out of `ifname` as fast as it can, from a thread, for the life of the
+ * object. */
+class Flood
+{
+public:
+    explicit Flood(const std::string &ifname)
+    {
+        fd_ = socket(PF_PACKET, SOCK_RAW, htons(ETH_P_ECAT));
+        struct sockaddr_ll sll = {};
+        sll.sll_family = AF_PACKET;
+        sll.sll_protocol = htons(ETH_P_ECAT);
+        sll.sll_ifindex = int(if_nametoindex(ifname.c_str()));
+        if (fd_ < 0 || sll.sll_ifindex == 0 || bind(fd_, reinterpret_cast<sockaddr *>(&sll), sizeof sll) != 0)
+            return;
+        thread_ = std::thread([this] {
+            std::uint8_t frame[60] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0xA4,
+                                      0x0E, 0x10, EC_CMD_BRD, 0, 0, 0, 0, 0, 2, 0};
+            while (!stop_)
+                if (send(fd_, frame, sizeof frame, 0) > 0)
+                    ++sent_;
+        });
+    }
+    ~Flood()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool ok() const { return thread_.joinable(); }
+    long sent() const { return sent_; }
+
+private:
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<long> sent_{0};
+    std::thread thread_;
+};
+
+// Until it is bound, a packet socket takes EtherCAT frames of every interface. Whatever another
+// interface carried in that moment must not reach the master as if its bus had sent it.
+TEST_F(RawSocket, FramesOfAnotherInterfaceNeverReachAPortJustOpened)
+{
+    REQUIRE_ROOT();
+    const std::string id = std::to_string(getpid() % 100000);
+    sim::VethPair quiet("zvq" + id);
+    sim::VethPair busy("zvb" + id);
+    ASSERT_TRUE(quiet.ok()) << quiet.error();
+    ASSERT_TRUE(busy.ok()) << busy.error();
+    Flood flood(busy.peer());
+    ASSERT_TRUE(flood.ok());
+    int strays = 0;
+    for (int open = 0; open < 100; open++)
+    {
+        ASSERT_EQ(1, ec_init(quiet.name().c_str()));
+        std::uint8_t buf[EC_BUFSIZE];
+        while (ec_link()->recv(nullptr, sockhandle, buf, sizeof buf) > 0)
+            ++strays;
+        ec_close();
+    }
+    EXPECT_GT(flood.sent(), 0);
+    EXPECT_EQ(0, strays);
 }
 
 TEST_F(RawSocket, OpeningWithoutTheRightsFails)
