@@ -14,21 +14,25 @@
  *  - sent once (ec_FPWRonce, ec_APWRonce): never repeated, awaited at least EC_TIMEOUT_SAFE, for a
  *    write that must not land twice (a mailbox message, an EEPROM command).
  *
- * Worst cases, when every reply is lost (a dead or unplugged bus), each within one poll interval:
- *   patient exchange        EC_WORST_PATIENT(t)      100 ms for EC_TIMEOUT_FRAME
- *   one attempt             t
- *   sent once               EC_WORST_ONCE(t)         20 ms for EC_TIMEOUT_FRAME
- *   retried access          EC_WORST_RETRIED         4 x 100 ms (EC_DEFAULTRETRIES patient tries)
- *   SII word read           EC_WORST_SIIWORD         3 x 100 ms: each try ends at its first busy poll
- *   mailbox send            EC_WORST_MBXSEND(t)      t (empty-mailbox polls) + 100 ms, at least 200 ms
- *   mailbox receive         EC_WORST_MBXRECEIVE(t)   t + 100 ms
- *   FoE packet              EC_WORST_MBXSEND + EC_WORST_MBXRECEIVE of the caller's time-out
- *   controller command      EC_WORST_MCPCOMMAND      7 x (send + receive): a read and its repeats
- *   AL state check          EC_WORST_STATECHECK(t)   t + 100 ms
- *   enumeration             EC_WORST_PATIENT(EC_TIMEOUT_SAFE): the slave count broadcast; with
- *                           nobody answering nothing else is sent
- * With replies coming, a wait polled on a status (EEPROM busy, mailbox full, AL state) ends at its
- * deadline plus the one exchange that was in flight then: t + EC_WORST_PATIENT(EC_TIMEOUT_FRAME).
+ * Worst cases when no reply comes at all (a dead or unplugged bus), as macros below; a run never
+ * takes longer than these by more than EC_POLLINTERVAL (checked on the virtual clock). P is one
+ * patient register access, EC_DEAD_PATIENT(EC_TIMEOUT_FRAME) = 100 ms; a status poll of deadline t
+ * with a pause between polls runs whole rounds of P + pause until t has passed (EC_DEAD_POLL).
+ *   patient exchange     EC_DEAD_PATIENT(t)       the time-out, at least EC_TIMEOUT_REPLY
+ *   one attempt          t
+ *   sent once            EC_DEAD_ONCE(t)          the time-out, at least EC_TIMEOUT_SAFE
+ *   SII word             EC_DEAD_SIIWORD          P: the first EEPROM status poll finds nobody;
+ *                                                 a read for the SII cache tries EC_SIIREADTRIES times
+ *   mailbox send         EC_DEAD_MBXSEND(t)       polls for an empty mailbox until t
+ *   mailbox receive      EC_DEAD_MBXRECEIVE(t)    polls for a full mailbox until t
+ *   FoE packet           EC_DEAD_FOEPACKET        the request: a stale-message read and its send
+ *   controller command   EC_DEAD_MCPREAD          a read and its MCP_READ_REPEATS repeats, then the
+ *                                                 same for the error flags that say why
+ *   AL state check       EC_DEAD_STATECHECK(t)    polls every EC_STATEPOLL until t
+ *   enumeration          EC_DEAD_ENUMERATION      the slave count broadcast; nothing else is sent
+ * When replies do come, a polled wait ends within its deadline plus one round, an FoE packet takes
+ * a mailbox send and a mailbox receive of the caller's time-out, and the BUSY answers of an FoE
+ * write add up to EC_FOE_BUSYTRIES x EC_FOE_BUSYPAUSE.
  */
 #ifndef ECTIMING_H
 #define ECTIMING_H
@@ -106,19 +110,25 @@
 /* A write that is not confirmed is sent again at most this many times. */
 #define MCP_WRITE_RETRIES 10
 
-/* ---- worst cases (see the table above) ---- */
+/* ---- worst cases when no reply comes (see the table above) ---- */
 
-#define EC_WORST_PATIENT(t) ((t) > EC_TIMEOUT_REPLY ? (t) : EC_TIMEOUT_REPLY)
-#define EC_WORST_ONCE(t) ((t) > EC_TIMEOUT_SAFE ? (t) : EC_TIMEOUT_SAFE)
-#define EC_WORST_RETRIED (EC_DEFAULTRETRIES * EC_WORST_PATIENT(EC_TIMEOUT_FRAME))
-#define EC_WORST_SIIWORD (EC_SIIREADTRIES * EC_WORST_PATIENT(EC_TIMEOUT_FRAME))
-#define EC_WORST_MBXSEND(t)                                                                        \
-   (((t) > EC_WORST_PATIENT(EC_TIMEOUT_FRAME) ? (t) : EC_WORST_PATIENT(EC_TIMEOUT_FRAME)) +        \
-    EC_WORST_PATIENT(EC_TIMEOUT_FRAME))
-#define EC_WORST_MBXRECEIVE(t) ((t) + EC_WORST_PATIENT(EC_TIMEOUT_FRAME))
-#define EC_WORST_STATECHECK(t) ((t) + EC_WORST_PATIENT(EC_TIMEOUT_FRAME))
-#define EC_WORST_MCPCOMMAND                                                                        \
-   ((1 + MCP_READ_REPEATS) *                                                                       \
-    (EC_WORST_MBXSEND(MCP_TIMEOUT_SEND) + EC_WORST_MBXRECEIVE(MCP_TIMEOUT_RECEIVE) + MCP_RETRY_PAUSE))
+/* The longest pause between two polls of a wait: how far a run may pass its worst case. */
+#define EC_POLLINTERVAL EC_STATEPOLL
+
+#define EC_DEAD_PATIENT(t) ((t) > EC_TIMEOUT_REPLY ? (t) : EC_TIMEOUT_REPLY)
+#define EC_DEAD_ONCE(t) ((t) > EC_TIMEOUT_SAFE ? (t) : EC_TIMEOUT_SAFE)
+#define EC_DEAD_ROUND(pause) (EC_DEAD_PATIENT(EC_TIMEOUT_FRAME) + (pause))
+/* Whole rounds until the deadline t has passed, at least one. */
+#define EC_DEAD_POLL(t, pause)                                                                     \
+   (((((t) > 0 ? (t) : 1) + EC_DEAD_ROUND(pause) - 1) / EC_DEAD_ROUND(pause)) * EC_DEAD_ROUND(pause))
+#define EC_DEAD_SIIWORD EC_DEAD_PATIENT(EC_TIMEOUT_FRAME)
+#define EC_DEAD_MBXSEND(t) EC_DEAD_POLL(t, 0)
+#define EC_DEAD_MBXRECEIVE(t) EC_DEAD_POLL(t, EC_LOCALDELAY)
+/* A send that first clears a stale message: a status read, one read of the mailbox, the send. */
+#define EC_DEAD_MBXSENDFRESH(t) (EC_DEAD_PATIENT(EC_TIMEOUT_FRAME) + EC_DEAD_POLL(0, 0) + EC_DEAD_MBXSEND(t))
+#define EC_DEAD_FOEPACKET (EC_DEAD_POLL(0, 0) + EC_DEAD_MBXSEND(EC_TIMEOUT_SAFE))
+#define EC_DEAD_MCPREAD (2 * (1 + MCP_READ_REPEATS) * EC_DEAD_MBXSENDFRESH(MCP_TIMEOUT_SEND))
+#define EC_DEAD_STATECHECK(t) EC_DEAD_POLL(t, EC_STATEPOLL)
+#define EC_DEAD_ENUMERATION EC_DEAD_PATIENT(EC_TIMEOUT_SAFE)
 
 #endif

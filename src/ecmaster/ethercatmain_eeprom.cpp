@@ -68,7 +68,8 @@ static uint16 eep_waitnotbusy(const eep_access *io, uint16 adr, uint16 *estat, i
          ec_clock_sleep(EC_LOCALDELAY);
       wkc = io->rd(adr, ECT_REG_EEPSTAT, sizeof *estat, estat, EC_TIMEOUT_FRAME);
    } while ((wkc <= 0 || (*estat & EC_ESTAT_BUSY)) && !ec_expired(&deadline));
-   return (*estat & EC_ESTAT_BUSY) ? 0 : 1;
+   /* A status that never came tells nothing: the EEPROM is not known to be free. */
+   return wkc > 0 && !(*estat & EC_ESTAT_BUSY);
 }
 
 uint16 ec_eeprom_waitnotbusyFP(uint16 configadr, uint16 *estat, int timeout)
@@ -116,8 +117,10 @@ static int eep_command(const eep_access *io, uint16 adr, uint16 comm, uint16 eep
          return wkc > 0 ? EEP_CONFIRMED : 0;
       uint16 estat = 0;
       uint32 taken = 0;
-      if (eep_waitnotbusy(io, adr, &estat, timeout) &&
-          ec_retried(io->rd, adr, ECT_REG_EEPADR, sizeof taken, &taken) > 0 && taken == eeproma)
+      if (!eep_waitnotbusy(io, adr, &estat, timeout) ||
+          ec_retried(io->rd, adr, ECT_REG_EEPADR, sizeof taken, &taken) <= 0)
+         return 0; /* the slave does not answer at all */
+      if (taken == eeproma)
          return EEP_INFERRED;
    }
    return 0;

@@ -154,11 +154,11 @@ static int ec_exchangeframe(uint8 idx, int timeout, int resend)
       resend = 0;
    }
    else if (resend)
-      patience = EC_WORST_PATIENT(timeout);
+      patience = EC_DEAD_PATIENT(timeout);
    else
       /* A frame sent once cannot be made up for by a repetition; waiting long for its reply would
        * only delay the caller's check of whether it landed. */
-      patience = EC_WORST_ONCE(timeout);
+      patience = EC_DEAD_ONCE(timeout);
    int64 overall = ec_deadline(patience);
    int wkc = EC_NOFRAME;
    int sends = 0;
