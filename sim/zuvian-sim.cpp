@@ -287,8 +287,8 @@ int main(int argc, char **argv)
         server.serveOne(*chain, 100);
     }
 
-    std::cout << "zuvian-sim: answered " << server.answered() << " frames"
-              << (veth ? "; removing the veth pair" : "") << std::endl;
+    std::cout << "zuvian-sim: answered " << server.answered() << " frames, lost " << chain->lost()
+              << " on the wire" << (veth ? "; removing the veth pair" : "") << std::endl;
     close(signals);
     return 0;
 }

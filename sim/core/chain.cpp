@@ -203,8 +203,10 @@ bool Chain::processRange(std::vector<DatagramView> &datagrams, std::size_t first
 std::optional<Delivery> Chain::process(Bytes frame, Port entry)
 {
     ++frames_;
-    if (loseOnTheWay())
+    if (loseOnTheWay()) {
+        ++lost_;
         return std::nullopt;
+    }
     const std::size_t n = slaves_.size();
     if (entry == Port::Secondary && !ring_)
         return std::nullopt;

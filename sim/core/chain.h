@@ -105,8 +105,9 @@ public:
      * like a loopback plug. */
     std::optional<Delivery> process(Bytes frame, Port entry);
 
-    /* Number of frames that went through `process`. */
+    /* Number of frames that went through `process`, and of those lost on the wire (ChainFaults). */
     std::uint64_t frames() const { return frames_; }
+    std::uint64_t lost() const { return lost_; }
 
 private:
     /* Where a slave hangs: slave `parent` (0: the master) at `port`, through a cable. */
@@ -137,6 +138,7 @@ private:
     std::optional<std::size_t> breakAfter_;
     std::uint32_t forwardDelayNs_ = 100;
     std::uint64_t frames_ = 0;
+    std::uint64_t lost_ = 0;
     std::uint64_t dropCounter_ = 0;
     std::mt19937 lossRandom_;
     std::optional<std::uint32_t> lossSeeded_;

@@ -13,6 +13,7 @@
 
 #include "capture.h"
 #include "commands.h"
+#include "nicdrv.h"
 
 #ifndef ZUVIAN_VERSION
 #define ZUVIAN_VERSION "unknown"
@@ -275,6 +276,15 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
         result = cli::failure("unexpected error");
     }
     capture.reset();
+
+    // What the master's port met on the wire, for telling a bad cable from a fault of the robot.
+    const ec_portstatst* port = ec_portstats();
+    if (port->sent > 0 && result.doc.is_object())
+        result.doc["port"] = {{"sent", port->sent},
+                              {"resent", port->resent},
+                              {"unanswered", port->unanswered},
+                              {"late", port->late},
+                              {"unexpected", port->unexpected}};
 
     if (o.json)
         out << result.doc.dump(2) << '\n';

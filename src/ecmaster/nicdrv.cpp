@@ -136,7 +136,6 @@ int ec_setupnic(const char *ifname, int secondary)
       /* The first frame of each buffer goes out under generation 0, as the buffer's number. */
       memset(ec_idxgen, 0x0F, sizeof ec_idxgen);
       memset(ec_tagused, 0, sizeof ec_tagused);
-      memset(&ec_stats, 0, sizeof ec_stats);
       ec_allocations = 0;
    }
    ec_setupheader(ec_txbuf2);

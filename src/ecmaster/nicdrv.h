@@ -39,8 +39,8 @@
 #define EC_MAXTAG 256
 #define EC_TAGBUF(tag) ((uint8)((tag) & 0x0F))
 
-/* What the port met since it was opened: for diagnostics and for telling a bad cable from another
- * master on the same wire. */
+/* What the port met since the program started, over all its sessions: for diagnostics and for
+ * telling a bad cable from another master on the same wire. */
 typedef struct
 {
    uint32 sent;        /* frames sent, re-sends included */
@@ -120,7 +120,7 @@ uint8 ec_getindex(void);
  * The frame builders write it; idx itself for an idx of 16 or more. */
 uint8 ec_wireindex(uint8 idx);
 
-/* What the port met since ec_init (see ec_portstatst). */
+/* What the port met since the program started (see ec_portstatst). */
 const ec_portstatst *ec_portstats(void);
 /* Counted by the waits (nicwait.cpp): a re-send, an exchange given up. */
 void ec_noteresent(void);
@@ -173,8 +173,7 @@ int ec_srconfirm(uint8 idx, int timeout);
  * twice (a mailbox message, an EEPROM command). Its reply is awaited at least EC_TIMEOUT_SAFE. */
 int ec_srconfirmonce(uint8 idx, int timeout);
 
-/* Open the master's port on ifname: 1 when open, 0 when not. Every tag is free again and the
- * statistics start at zero. */
+/* Open the master's port on ifname: 1 when open, 0 when not. Every tag is free again. */
 int ec_init(const char *ifname);
 
 /* Open the primary port on ifname and the secondary on if2name for cable redundancy: greater than 0
