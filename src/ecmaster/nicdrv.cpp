@@ -49,11 +49,14 @@ pthread_mutex_t ec_getindex_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t ec_tx_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t ec_rx_mutex = PTHREAD_MUTEX_INITIALIZER;
 
-/* Per buffer, the generation its frames carry now (the high nibble of the index byte). */
-static uint8 ec_idxgen[EC_MAXBUF];
+/* Per buffer, the generation its frames carry now (the high nibble of the index byte). The first
+ * frame of each buffer goes out under generation 0, as the buffer's number. */
+static uint8 ec_idxgen[EC_MAXBUF] = {15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15};
 /* Per port and tag, the frames sent under the tag that have not come back: a tag is handed out
  * again only at zero. Saturates at 255, which no exchange reaches. */
 static uint8 ec_tagowed[2][EC_MAXTAG];
+/* Per port and tag, replies still owed to a session that has ended (see ec_forgetowed). */
+static uint8 ec_tagstale[2][EC_MAXTAG];
 /* Per tag, the allocation count at which it was last handed out: when every tag of the free
  * buffers is owed a reply, the one handed out longest ago is taken again. */
 static uint32 ec_tagused[EC_MAXTAG];
@@ -106,6 +109,20 @@ static void ec_setupdummyframe(void)
    ec_txbuflength2 = EC_DUMMYFRAMELENGTH;
 }
 
+/* A port opened or closed holds no tag back any more. Replies still on the wire may reach the next
+ * session's socket, though: they are remembered as replies of an ended session, so that they are
+ * counted late rather than taken for another master's, and the generations go on across sessions,
+ * so that such a reply meets no request under its own tag for the next 255 allocations. */
+static void ec_forgetowed(int port)
+{
+   for (int tag = 0; tag < EC_MAXTAG; tag++)
+   {
+      int stale = ec_tagstale[port][tag] + ec_tagowed[port][tag];
+      ec_tagstale[port][tag] = (uint8)(stale < 0xFF ? stale : 0xFF);
+      ec_tagowed[port][tag] = 0;
+   }
+}
+
 int ec_setupnic(const char *ifname, int secondary)
 {
    int port = secondary ? 1 : 0;
@@ -129,15 +146,7 @@ int ec_setupnic(const char *ifname, int secondary)
       ec_setupheader(ec_txbuf[i]);
       ec_stack[port].rxbufstat[i] = EC_BUF_EMPTY;
    }
-   /* A new socket never sees the old one's frames: nothing is owed on it. */
-   memset(ec_tagowed[port], 0, sizeof ec_tagowed[port]);
-   if (!secondary)
-   {
-      /* The first frame of each buffer goes out under generation 0, as the buffer's number. */
-      memset(ec_idxgen, 0x0F, sizeof ec_idxgen);
-      memset(ec_tagused, 0, sizeof ec_tagused);
-      ec_allocations = 0;
-   }
+   ec_forgetowed(port);
    ec_setupheader(ec_txbuf2);
    return 1;
 }
@@ -153,7 +162,8 @@ int ec_closenic(void)
       *handle = -1;
    }
    ec_redstate = ECT_RED_NONE;
-   memset(ec_tagowed, 0, sizeof ec_tagowed);
+   ec_forgetowed(0);
+   ec_forgetowed(1);
    return 0;
 }
 
@@ -472,15 +482,36 @@ int ec_takecopy(uint8 idx)
    return ec_storedwkc(ec_rxbuf[idx]);
 }
 
+/* 1 when a frame of `length` EtherCAT bytes is byte for byte the reply last stored under its tag:
+ * a copy the network delivered twice. */
+static int ec_isrepeat(const ec_stackT *stack, uint8 tag, const uint8 *raw, int length)
+{
+   uint8 idx = EC_TAGBUF(tag);
+   return tag == ec_wireindex(idx) && length <= stack->txbuflength[idx] - ETH_HEADERSIZE &&
+          memcmp(stack->rxbuf[idx], raw + ETH_HEADERSIZE, (size_t)length) == 0;
+}
+
 /* Settle what is owed for a well-formed frame received under `tag` on a port. An exact copy of
  * the request is no reply yet: the real one may follow, and the copy is settled when the wait
- * takes it (ec_takecopy). */
-static void ec_settle(int stacknumber, uint8 tag, int current, int copy)
+ * takes it (ec_takecopy). A frame that nothing is owed for either repeats a reply already taken or
+ * answers a request that this master never sent. */
+static void ec_settle(const ec_stackT *stack, int stacknumber, const uint8 *raw, int length,
+                      int current, int copy)
 {
+   uint8 tag = raw[EC_RAWINDEXOFFSET];
    uint8 *owed = &ec_tagowed[stacknumber][tag];
    if (*owed == 0)
    {
-      ec_stats.unexpected++;
+      uint8 *stale = &ec_tagstale[stacknumber][tag];
+      if (*stale > 0)
+      {
+         (*stale)--;
+         ec_stats.late++;
+      }
+      else if (ec_isrepeat(stack, tag, raw, length))
+         ec_stats.duplicate++;
+      else
+         ec_stats.unexpected++;
       return;
    }
    if (current && copy)
@@ -504,7 +535,7 @@ static int ec_dispatch(ec_stackT *stack, int stacknumber, uint8 idx, const uint8
                  ec_answersrequest(raw, frameidx);
    int copy = current && stacknumber == 0 && ec_redstate == ECT_RED_NONE &&
               ec_isrequestcopy(raw, length, frameidx);
-   ec_settle(stacknumber, tag, current, copy);
+   ec_settle(stack, stacknumber, raw, length, current, copy);
    if (current)
    {
       ec_storereply(stack, frameidx, raw, length);

@@ -47,8 +47,10 @@ typedef struct
    uint32 resent;      /* re-sends of a frame that had no reply yet */
    uint32 unanswered;  /* exchanges given up without a reply */
    uint32 late;        /* replies that came after their exchange had ended, dropped */
-   uint32 unexpected;  /* EtherCAT frames under a tag with no frame out: answers to requests this
-                          master did not send (another master on the wire, a duplicate) */
+   uint32 duplicate;   /* second copies of a reply already taken */
+   uint32 unexpected;  /* EtherCAT frames under a tag with no frame out that are no copy of a
+                          reply taken: answers to requests this master did not send, as another
+                          master on the same wire gets them */
    uint32 reclaimed;   /* tags taken again while a reply to them was still owed */
    uint32 busy;        /* ec_getindex calls that found all 16 buffers in use */
 } ec_portstatst;

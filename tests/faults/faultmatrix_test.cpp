@@ -18,6 +18,7 @@
 #include "ParameterJob.h"
 #include "controller/controllerlayouts.h"
 #include "ethercatmain.h"
+#include "nicdrv.h"
 #include "faults/faultregistry.h"
 #include "qtfiles.h"
 #include "simbus.h"
@@ -128,10 +129,17 @@ public:
         }
         link.link().setRule(faults.frameRule());
         const std::uint64_t start = link.clock().nowUs();
+        const std::uint32_t unexpected = ec_portstats()->unexpected;
         flow();
         const double seconds = double(link.clock().nowUs() - start) / 1e6;
         if (seconds > deadlineSeconds(row_.flow))
             result_.violations.push_back("took " + std::to_string(seconds) + " s");
+        // Late, repeated and echoed replies are this master's own: none may look like another
+        // master's on the wire. (A reply whose index byte the test garbles would not pass a real
+        // wire's checksum.)
+        if (ec_portstats()->unexpected != unexpected && !forgesIndex())
+            result_.violations.push_back(std::to_string(ec_portstats()->unexpected - unexpected)
+                                         + " replies to requests never sent");
         result_.errors = errorsText();
         if (!row_.error.empty() && result_.errors.find(row_.error) == std::string::npos)
             result_.violations.push_back("error list lacks " + row_.error);
@@ -146,6 +154,14 @@ public:
 
 private:
     void violation(const std::string& text) { result_.violations.push_back(text); }
+    bool forgesIndex() const
+    {
+        for (const std::string& fault : row_.faults) {
+            if (fault.rfind("corrupt:", 0) == 0 && fault.find(":17") != std::string::npos)
+                return true;
+        }
+        return false;
+    }
     sim::MotorController& at(int position) { return *controllers_.at(std::size_t(position)); }
 
     void flow()

@@ -416,8 +416,8 @@ TEST_F(Port, ForeignReplyIsStoredAndReturnedLaterWithoutSocketRead)
     uint8 b = request(EC_CMD_APRD, 2);
     ec_outframe(a, 0);
     ec_outframe(b, 0);
-    link.incoming[0].push_back(replyFrame(b, EC_CMD_APRD, {0x34, 0x12}, 1));
-    link.incoming[0].push_back(replyFrame(a, EC_CMD_APRD, {0x78, 0x56}, 3));
+    link.incoming[0].push_back(replyFrame(ec_wireindex(b), EC_CMD_APRD, {0x34, 0x12}, 1));
+    link.incoming[0].push_back(replyFrame(ec_wireindex(a), EC_CMD_APRD, {0x78, 0x56}, 3));
 
     EXPECT_EQ(EC_OTHERFRAME, ec_inframe(a, 0));
     EXPECT_EQ(EC_BUF_RCVD, ec_rxbufstat[b]);
@@ -448,7 +448,7 @@ TEST_F(Port, FramesThatAreNotTheReplyAreDroppedUncopied)
     ec_outframe(idx, 0);
     std::memset(ec_rxbuf[idx], 0xEE, EC_BUFSIZE);
 
-    const Frame good = replyFrame(idx, EC_CMD_FPRD, {1, 2, 3, 4}, 1);
+    const Frame good = replyFrame(ec_wireindex(idx), EC_CMD_FPRD, {1, 2, 3, 4}, 1);
     Frame elengthPastDatagrams = patched(good, 14, std::uint8_t(good[14] + 4));
     elengthPastDatagrams.insert(elengthPastDatagrams.end(), {0, 0, 0, 0});
     const struct
@@ -456,18 +456,18 @@ TEST_F(Port, FramesThatAreNotTheReplyAreDroppedUncopied)
         const char *what;
         Frame frame;
     } cases[] = {
-        {"another command", replyFrame(idx, EC_CMD_APRD, {1, 2, 3, 4}, 1)},
+        {"another command", replyFrame(ec_wireindex(idx), EC_CMD_APRD, {1, 2, 3, 4}, 1)},
         {"another station", patched(good, 14 + 4, 0x03)},
         {"another register", patched(good, 14 + 6, 0x30)},
-        {"shorter than the request", replyFrame(idx, EC_CMD_FPRD, {1, 2}, 1)},
-        {"longer than any buffer", replyFrame(idx, EC_CMD_FPRD, Frame(1600, 1), 1)},
+        {"shorter than the request", replyFrame(ec_wireindex(idx), EC_CMD_FPRD, {1, 2}, 1)},
+        {"longer than any buffer", replyFrame(ec_wireindex(idx), EC_CMD_FPRD, Frame(1600, 1), 1)},
         {"elength past the frame's end", patched(good, 14, 0x20)},
         {"datagram runs past elength", patched(good, 14 + 8, 0x40)},
         {"announces a datagram that is not there", patched(good, 14 + 9, 0x80)},
         {"elength past the datagrams", elengthPastDatagrams},
         {"truncated", Frame(good.begin(), good.begin() + 20)},
         {"not EtherCAT", patched(patched(good, 12, 0x08), 13, 0x00)},
-        {"index out of range", patched(good, 14 + 3, 16)},
+        {"another generation of its buffer", patched(good, 14 + 3, std::uint8_t(ec_wireindex(idx) ^ 0x10))},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -506,7 +506,7 @@ TEST_F(Port, WaitWithTimeoutFreesTheIndexOnlyWhenNothingCame)
 
     idx = request(EC_CMD_BRD, 2);
     ec_outframe(idx, 0);
-    link.incoming[0].push_back(replyFrame(idx, EC_CMD_BRD, {0, 0}, 7));
+    link.incoming[0].push_back(replyFrame(ec_wireindex(idx), EC_CMD_BRD, {0, 0}, 7));
     EXPECT_EQ(7, ec_waitinframe(idx, EC_TIMEOUT_FRAME));
     EXPECT_EQ(EC_BUF_COMPLETE, ec_rxbufstat[idx]);
 }
