@@ -13,7 +13,8 @@
  * (the tag) is handed out again only when every frame sent under it came back, so a reply that
  * comes late, however late, or twice, finds no request it could answer. Only when all 256 tags
  * wait for replies that never came is the one given up longest ago taken again: lost frames never
- * block the port.
+ * block the port. Opening or closing the port frees every tag, but the generations go on and a
+ * reply still owed to the ended session is recognised as late when it reaches the next one.
  *
  * Threads: the master is driven from one thread at a time (the application's bus session sees to
  * that). The three mutexes keep index allocation, the dispatch of a received frame into the
@@ -135,8 +136,8 @@ void ec_setbufstat(uint8 idx, int bufstat);
  * request: what a bus returns when no slave takes part, and also what a network loop returns
  * before the bus has answered. */
 int ec_copyreturned(uint8 idx);
-/* Take that copy as the reply (working counter 0, index completed and kept out of use for a
- * while): its working counter, or EC_NOFRAME when there is none. */
+/* Take that copy as the reply (working counter 0, index completed; a real reply that still comes
+ * is dropped): its working counter, or EC_NOFRAME when there is none. */
 int ec_takecopy(uint8 idx);
 
 /* Send ec_txbuf[idx] on port stacknumber and mark idx EC_BUF_TX there, noting that a reply is owed
@@ -175,7 +176,7 @@ int ec_srconfirm(uint8 idx, int timeout);
  * twice (a mailbox message, an EEPROM command). Its reply is awaited at least EC_TIMEOUT_SAFE. */
 int ec_srconfirmonce(uint8 idx, int timeout);
 
-/* Open the master's port on ifname: 1 when open, 0 when not. Every tag is free again. */
+/* Open the master's port on ifname: 1 when open, 0 when not. Every tag is free again (see above). */
 int ec_init(const char *ifname);
 
 /* Open the primary port on ifname and the secondary on if2name for cable redundancy: greater than 0
