@@ -26,6 +26,16 @@ void InProcessLink::send(Port port, const Bytes &frame)
     const std::uint64_t readyAt = chain_.clock().nowUs() + fate.delayUs;
     for (int i = 0; i < fate.copies; ++i)
         enqueue(reply->port, reply->frame, readyAt);
+    if (fate.otherMaster)
+        enqueue(reply->port, otherMastersReply(reply->frame), readyAt);
+}
+
+Bytes otherMastersReply(Bytes reply)
+{
+    constexpr std::size_t indexAt = 14 + 3; // Ethernet header, elength, command
+    if (reply.size() > indexAt)
+        reply[indexAt] ^= 0x80;
+    return reply;
 }
 
 /* Kept in order of readiness; equal times keep the order they were sent in. */

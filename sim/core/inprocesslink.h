@@ -10,7 +10,8 @@
  * back for a while, loses a request or its reply, or delivers a reply twice. Held-back replies
  * become visible when the virtual clock reaches them, and can overtake nothing sent earlier but
  * everything sent later. A host or switch may also hand a request to the bus twice, mirror the
- * master's own frame back to it, or garble a byte of a reply.
+ * master's own frame back to it, or garble a byte of a reply; and a second master may share the
+ * wire, whose replies every master on it receives.
  */
 #ifndef SIM_CORE_INPROCESSLINK_H
 #define SIM_CORE_INPROCESSLINK_H
@@ -39,8 +40,14 @@ struct FrameFate
     int copies = 1; /* the reply arrives this many times */
     bool repeatRequest = false; /* the chain gets the request twice; the first reply comes back */
     bool echo = false; /* the request itself comes back as sent, just before its reply */
+    /* After the reply comes the reply to another master's request on the same wire: the same
+     * frame under another frame index (high bit inverted). */
+    bool otherMaster = false;
     int corruptAt = -1; /* this byte of the reply (if it has one) is inverted */
 };
+
+/* A reply as another master on the same wire would receive it for its own request. */
+Bytes otherMastersReply(Bytes reply);
 
 /* Chooses the fate of the `sequence`-th frame sent (from 0) on `frame`'s content. */
 using FrameRule = std::function<FrameFate(const Bytes &frame, std::uint64_t sequence)>;

@@ -84,11 +84,12 @@ bool RawServer::serveOne(Chain &chain, int timeoutMs)
         reply->frame[std::size_t(fate.corruptAt)] ^= 0xFF;
     const auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(fate.delayUs);
     // A reply held back less than one before it overtakes that one, as on a loaded host.
-    for (int i = 0; i < fate.copies; ++i) {
+    const int others = fate.otherMaster ? 1 : 0;
+    for (int i = 0; i < fate.copies + others; ++i) {
         auto at = held_.end();
         while (at != held_.begin() && std::prev(at)->due > due)
             --at;
-        held_.insert(at, Held{reply->frame, due});
+        held_.insert(at, Held{i < fate.copies ? reply->frame : otherMastersReply(reply->frame), due});
     }
     sendDue();
     return true;

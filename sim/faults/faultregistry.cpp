@@ -34,6 +34,7 @@ const std::vector<FaultDescription> catalogue = {
     {"corrupt", "EVERY:OFFSET", "every n-th reply has the byte at OFFSET inverted"},
     {"burst", "[SEED]", "bursts of round trips of 2 to 20 ms, so replies also come out of order"},
     {"echo", "EVERY", "every n-th frame the master sends comes back to it as sent"},
+    {"other-master", "EVERY", "after every n-th reply comes a reply to another master's request"},
     {"write-twice", "EVERY", "every n-th mailbox write reaches the bus twice"},
     {"write-reply-lost", "EVERY", "every n-th mailbox write lands, but its reply is lost"},
     {"refuse-state", "POS:STATE:CODE", "the slave refuses STATE (init, preop, boot, safeop, op)"},
@@ -162,6 +163,7 @@ FrameFate merge(FrameFate a, const FrameFate &b)
     a.copies = std::max(a.copies, b.copies);
     a.repeatRequest = a.repeatRequest || b.repeatRequest;
     a.echo = a.echo || b.echo;
+    a.otherMaster = a.otherMaster || b.otherMaster;
     if (a.corruptAt < 0)
         a.corruptAt = b.corruptAt;
     return a;
@@ -255,6 +257,9 @@ void FaultSet::install(const std::string &spec, Chain &chain, const Controllers 
         rules_.push_back(everyNth(in.arg(1, "EVERY"), fate));
     } else if (name == "burst") {
         rules_.push_back(bursts(std::uint32_t(in.arg(1, "SEED", 1))));
+    } else if (name == "other-master") {
+        fate.otherMaster = true;
+        rules_.push_back(everyNth(in.arg(1, "EVERY"), fate));
     } else if (name == "echo") {
         fate.echo = true;
         rules_.push_back(everyNth(in.arg(1, "EVERY"), fate));
