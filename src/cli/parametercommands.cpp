@@ -153,6 +153,8 @@ QStringList readableParts(const ReadOutResult& readOut, Parts parts, const FileP
 // A read-only parameter command's hold on the bus and its read-out of the robot.
 struct ReadOnlySession
 {
+    explicit ReadOnlySession(const Context& context) : lock(context.interface()) {}
+
     BusSession::Lock lock;
     ReadOutResult readOut;
 };
@@ -163,7 +165,7 @@ std::string openReadOnly(const Context& context, const std::string& command,
     ReadOnlySession& session, nlohmann::json& doc)
 {
     if (!session.lock.held())
-        return command + ": another job is using the bus";
+        return command + " on " + context.eth + ": " + str(session.lock.refusal());
     session.readOut = ReadOut::run(context.interface(), ReadOut::Report());
     doc["readOut"] = readOutJson(session.readOut);
     if (!session.readOut.ok)
@@ -244,7 +246,7 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
 Result backup(Context& context, Parts parts)
 {
     nlohmann::json doc = {{"command", "backup"}, {"interface", context.eth}};
-    ReadOnlySession session;
+    ReadOnlySession session(context);
     const std::string failed = openReadOnly(context, "backup", session, doc);
     if (!failed.empty())
         return failure(failed, doc);
@@ -282,7 +284,7 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
     if (!problem.isEmpty())
         return failure("report: " + str(problem), doc);
 
-    ReadOnlySession session;
+    ReadOnlySession session(context);
     const std::string failed = openReadOnly(context, "report", session, doc);
     if (!failed.empty())
         return failure(failed, doc);

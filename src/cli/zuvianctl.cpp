@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+#include "BusSession.h"
+#include "InterfaceLock.h"
 #include "capture.h"
 #include "commands.h"
 
@@ -252,6 +254,21 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
     context.yes = o.yes;
     context.terminal = isatty(STDERR_FILENO) == 1;
     context.interactive = context.terminal && isatty(STDIN_FILENO) == 1;
+
+    // The interface is this command's from its first frame to its last. Taken here, before a
+    // recorder wraps the raw socket (and hides it from the sessions of the jobs, which share
+    // this lock).
+    std::unique_ptr<InterfaceLock> interfaceLock;
+    if (BusSession::needsInterfaceLock(context.interface())) {
+        interfaceLock = std::make_unique<InterfaceLock>(context.interface());
+        if (!interfaceLock->held()) {
+            const std::string problem = cli::str(interfaceLock->refusal());
+            err << "zuvianctl: " << problem << '\n';
+            if (o.json)
+                out << nlohmann::json{{"interface", o.eth}, {"error", problem}}.dump(2) << '\n';
+            return cli::Failed;
+        }
+    }
 
     // The recording link must wrap the link of the whole session, so it is in place first.
     std::unique_ptr<cli::Capture> capture;

@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString kBusy = QStringLiteral("Another job is using the bus. Try again when it has ended.");
 const QString kSuccess = QStringLiteral("The firmware was written successfully!");
 const QString kPowerCycle
     = QStringLiteral("Power off the Zuvian. Wait 3 seconds, then power on it again.");
@@ -211,11 +210,11 @@ FirmwareOutcome FirmwareJob::run()
 {
     FirmwareOutcome outcome;
     {
-        BusSession::Lock session;
+        BusSession::Lock session(eth_);
         if (session.held())
             update(outcome);
         else
-            outcome.readOut.failure = kBusy;
+            outcome.readOut.failure = session.refusal();
     }
     conclude(outcome);
     if (outcome.result == FirmwareOutcome::Result::Failed
