@@ -94,12 +94,13 @@ int usage(std::ostream& err, const std::string& message)
 
 }
 
-int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
+int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, int resultFd)
 {
     CLI::App app{"Zuvian Firmwareupdate on the command line: check the robot's controllers, write "
                  "their firmware and parameters, report and back up parameters, and look into "
                  "the EtherCAT bus.\n\nExit status: 0 success, 1 the job failed, 2 usage error, "
-                 "3 the report found differences.",
+                 "3 the report found differences, 130 interrupted (Ctrl-C or SIGTERM: the first "
+                 "lets the axis or part being written complete, a second ends at once).",
         "zuvianctl"};
     app.set_version_flag("--version", std::string("zuvianctl ") + ZUVIAN_VERSION);
     app.require_subcommand(1, 1);
@@ -254,6 +255,7 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
     context.yes = o.yes;
     context.terminal = isatty(STDERR_FILENO) == 1;
     context.interactive = context.terminal && isatty(STDIN_FILENO) == 1;
+    context.resultFd = resultFd;
 
     // The interface is this command's from its first frame to its last. Taken here, before a
     // recorder wraps the raw socket (and hides it from the sessions of the jobs, which share

@@ -298,6 +298,27 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
         written = writePart(platform, directory, step, steps, outcome);
     if (written)
         outcome.result = Result::Written;
+    else if (outcome.result == Result::Stopped)
+        listNotBegun(target, outcome);
+}
+
+void FirmwareJob::listNotBegun(const ReadOutResult& target, FirmwareOutcome& outcome)
+{
+    for (const PartReading* part : {&target.arm, &target.platform}) {
+        if (!part->complete())
+            continue;
+        int begun = 0;
+        for (const FirmwareAxis& axis : outcome.axes)
+            begun += axis.part == part->part ? 1 : 0;
+        for (int k = begun; k < part->axes.size(); ++k) {
+            FirmwareAxis axis;
+            axis.part = part->part;
+            axis.axis = k + 1;
+            axis.position = part->axes.at(k).position;
+            axis.model = part->axes.at(k).name;
+            outcome.notBegun.append(axis);
+        }
+    }
 }
 
 QString FirmwareJob::consentQuestion(const ReadOutResult& target) const
@@ -424,6 +445,8 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
                       .arg(updated.last().part)
                       .arg(updated.last().axis));
         lines.append(updatedLine);
+        lines.append(QStringLiteral("Not updated, still on the old firmware: ")
+            + axesList(outcome.notBegun) + QLatin1Char('.'));
         if (!updated.isEmpty())
             lines.append(startLine);
         outcome.text = lines.join(QLatin1Char('\n'));

@@ -40,6 +40,9 @@ struct FirmwareOutcome
     ReadOutResult readOut;
     // Every axis written or tried, in order; the last one is the failed one after Failed.
     QList<FirmwareAxis> axes;
+    // After Stopped: the axes of the parts being written that were not begun; they keep their
+    // old firmware.
+    QList<FirmwareAxis> notBegun;
     // One "The <part> was not written: <problem>." line per part on the bus that was left out.
     QStringList skipped;
     // A controller that failed may still be in BOOT until the robot is power-cycled.
@@ -89,6 +92,8 @@ private:
     // Writes every axis of a complete part; false when one failed or a stop ended the part.
     bool writePart(const PartReading& part, const QString& directory, int& step, int steps,
         FirmwareOutcome& outcome);
+    // Lists the axes of the complete parts that the stop left out.
+    static void listNotBegun(const ReadOutResult& target, FirmwareOutcome& outcome);
     void conclude(FirmwareOutcome& outcome) const;
 
     const QString eth_;

@@ -160,6 +160,13 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     step_ = 0;
     steps_ = (request.arm && request.Arm1Start != 0 ? 1 : 0)
         + (request.platform && request.PlatformStart != 0 ? 1 : 0);
+    // A stop asked for during the read-out leaves both parts untouched.
+    if (stopRequested()) {
+        outcome.stopped = true;
+        outcome.arm.part = kArm;
+        outcome.platform.part = kPlatform;
+        return;
+    }
     emit line(QStringLiteral("write parameter "));
     // One object serves both parts, one session after the other.
     EtherCatWrapper ecat;

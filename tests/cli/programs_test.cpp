@@ -1,7 +1,8 @@
 // The built programs against zuvian-sim on a veth pair, as an operator runs them: a second
-// zuvianctl while the first writes firmware. What
-// each virtual controller holds is read back after a power cycle of the virtual robot (SIGUSR1):
-// a controller that received its whole image then runs 1.48, one that received none still 1.40.
+// zuvianctl while the first writes firmware, and Ctrl-C (once, twice) in the middle of a firmware
+// write. What each virtual controller holds is read back after a power cycle of the virtual robot
+// (SIGUSR1): a controller that received its whole image then runs 1.48, one that received none
+// still 1.40.
 // Needs root (veth pair, raw sockets) and the programs built next to this test.
 #include <QDir>
 #include <QTemporaryDir>
@@ -153,15 +154,19 @@ private:
     std::string errText_;
 };
 
-// zuvian-sim serving the "robot" layout, on the older firmware, behind a veth pair of its own.
+// zuvian-sim serving the "robot" layout, on the older firmware, behind a veth pair of its own;
+// `extra` are further options (faults).
 class VirtualRobot
 {
 public:
-    explicit VirtualRobot(const std::string& name) : name_(name)
+    explicit VirtualRobot(const std::string& name, const std::vector<std::string>& extra = {})
+        : name_(name)
     {
         sim::VethPair::removeStale(name_);
-        sim_ = std::make_unique<Program>(std::vector<std::string>{besideThisTest("zuvian-sim"),
-            "--layout", "robot", "--firmware-version", "1.40", "--veth", name_});
+        std::vector<std::string> args{besideThisTest("zuvian-sim"), "--layout", "robot",
+            "--firmware-version", "1.40", "--veth", name_};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim_ = std::make_unique<Program>(args);
         serving_ = sim_->waitFor("Ctrl-C ends it", false);
     }
     ~VirtualRobot()
@@ -283,4 +288,78 @@ TEST_F(Programs, ASecondZuvianctlIsRefusedByNameWhileTheFirstWritesFirmware)
     // controller on the new firmware.
     ASSERT_TRUE(robot.powerCycle()) << robot.output();
     EXPECT_EQ(allOn("1.48"), versions(eth));
+}
+
+TEST_F(Programs, CtrlCDuringWriteFirmwareLeavesEachControllerWholeOrUntouchedAndSaysWhich)
+{
+    VirtualRobot robot(vethName('b'));
+    ASSERT_TRUE(robot.serving()) << robot.output();
+    const std::string eth = robot.name();
+
+    Program write({zuvianctl(), "write-firmware", "-i", eth, "--yes", "--json"}, workDirectory());
+    // The first bytes of arm axis 1 are on their way: its download has begun.
+    ASSERT_TRUE(write.waitFor("arm axis 1: ", true)) << write.err();
+    ASSERT_EQ(0, kill(write.pid(), SIGINT));
+    ASSERT_EQ(130, write.finish()) << write.err();
+    EXPECT_NE(std::string::npos, write.err().find("stopping after arm axis 1."))
+        << write.err();
+
+    const nlohmann::json outcome = nlohmann::json::parse(write.out(), nullptr, false);
+    ASSERT_FALSE(outcome.is_discarded()) << write.out();
+    EXPECT_EQ("stopped", outcome.value("result", std::string()));
+    const std::string text = outcome.value("text", std::string());
+    EXPECT_NE(std::string::npos, text.find("Updated: ")) << text;
+    EXPECT_NE(std::string::npos, text.find("Not updated, still on the old firmware: ")) << text;
+
+    // What the program says it wrote and left, axis by axis: together the whole robot, the
+    // written ones first in the order they are written.
+    std::map<std::string, std::string> said;
+    std::vector<std::string> order;
+    for (const auto& axis : outcome["axes"]) {
+        const std::string key
+            = axis["part"].get<std::string>() + " " + std::to_string(axis["axis"].get<int>());
+        EXPECT_TRUE(axis["written"].get<bool>()) << key << " was tried but not written";
+        said[key] = "1.48";
+        order.push_back(key);
+    }
+    for (const auto& axis : outcome["notBegun"]) {
+        const std::string key
+            = axis["part"].get<std::string>() + " " + std::to_string(axis["axis"].get<int>());
+        said[key] = "1.40";
+    }
+    ASSERT_FALSE(order.empty()) << "the axis in progress was not completed";
+    EXPECT_EQ("arm 1", order.front());
+    EXPECT_FALSE(outcome["notBegun"].empty()) << "the signal did not stop the write";
+    EXPECT_EQ(9u, said.size()) << write.out();
+    EXPECT_TRUE(QDir(QString::fromStdString(workDirectory())).isEmpty());
+
+    ASSERT_TRUE(robot.powerCycle()) << robot.output();
+    EXPECT_EQ(said, versions(eth));
+}
+
+// An axis whose download stalls (its controller stops answering part-way) is still in progress
+// when the operator presses Ctrl-C twice: the second ends the program at once, naming that axis
+// as half written, and the interface is free for the next program without anyone cleaning up.
+TEST_F(Programs, ASecondCtrlCEndsAtOnceAndNamesTheAxisLeftHalfWritten)
+{
+    VirtualRobot robot(vethName('c'), {"--fault", "foe-stall:7:5000"});
+    ASSERT_TRUE(robot.serving()) << robot.output();
+    const std::string eth = robot.name();
+
+    Program write({zuvianctl(), "write-firmware", "-i", eth, "--yes", "--json"}, workDirectory());
+    ASSERT_TRUE(write.waitFor("arm axis 1: ", true)) << write.err();
+    ASSERT_EQ(0, kill(write.pid(), SIGINT));
+    ASSERT_TRUE(write.waitFor("stopping after arm axis 1.", true)) << write.err();
+    ASSERT_EQ(0, kill(write.pid(), SIGINT));
+    ASSERT_EQ(130, write.finish()) << write.err();
+    EXPECT_NE(std::string::npos,
+        write.err().find("warning: ended at once, leaving arm axis 1 half written"))
+        << write.err();
+    const nlohmann::json outcome = nlohmann::json::parse(write.out(), nullptr, false);
+    EXPECT_EQ("interrupted", outcome.value("result", std::string())) << write.out();
+    EXPECT_EQ("arm axis 1", outcome.value("halfWritten", std::string())) << write.out();
+    EXPECT_TRUE(outcome["written"].empty()) << write.out();
+
+    Program next({zuvianctl(), "slaves", "-i", eth});
+    EXPECT_EQ(0, next.finish()) << next.err();
 }
