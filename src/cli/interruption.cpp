@@ -60,8 +60,9 @@ void writeAll(int fd, const std::string& text)
 }
 
 Interruption::Interruption(BusJob& job, Context& context, const std::string& command,
-    StepName name)
-    : job_(job), context_(context), command_(command), name_(std::move(name))
+    StepName name, std::function<void()> abandon)
+    : job_(job), context_(context), command_(command), name_(std::move(name)),
+      abandon_(std::move(abandon))
 {
     QObject::connect(&job, &BusJob::progress, &job,
         [this](const JobProgress& now) {
@@ -171,6 +172,8 @@ void Interruption::second()
     context_.err << std::flush;
     if (context_.json && context_.resultFd >= 0)
         writeAll(context_.resultFd, abandonedDocument(step));
+    if (abandon_)
+        abandon_();
     // The kernel frees the interface lock and closes the socket; nothing else may run now.
     _exit(Interrupted);
 }

@@ -33,8 +33,10 @@ public:
     // The name of a step for the operator ("arm axis 2", "the arm parameters").
     using StepName = std::function<std::string(const JobProgress&)>;
 
-    // Watches `job`, run by `command` on the calling thread, from now until destroyed.
-    Interruption(BusJob& job, Context& context, const std::string& command, StepName name);
+    // Watches `job`, run by `command` on the calling thread, from now until destroyed. When the
+    // program ends at once, `abandon` (if given) removes what the job would have removed itself.
+    Interruption(BusJob& job, Context& context, const std::string& command, StepName name,
+        std::function<void()> abandon = {});
     ~Interruption();
     Interruption(const Interruption&) = delete;
     Interruption& operator=(const Interruption&) = delete;
@@ -53,6 +55,7 @@ private:
     Context& context_;
     const std::string command_;
     const StepName name_;
+    const std::function<void()> abandon_;
     // Written by the job's progress on the calling thread, read by the watcher.
     mutable std::mutex mutex_;
     std::string current_;

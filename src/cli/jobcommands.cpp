@@ -94,9 +94,10 @@ Result writeFirmware(Context& context, Parts parts)
     FirmwareJob job(context.interface(), offeredVersion());
     job.setParts(parts.wantArm(), parts.wantPlatform());
     attach(job, context);
-    Interruption interruption(job, context, "write-firmware", [](const JobProgress& now) {
-        return str(now.part) + " axis " + std::to_string(now.axis);
-    });
+    Interruption interruption(
+        job, context, "write-firmware",
+        [](const JobProgress& now) { return str(now.part) + " axis " + std::to_string(now.axis); },
+        [&job] { job.removePlacedImages(); });
     const FirmwareOutcome outcome = job.run();
 
     nlohmann::json axes = nlohmann::json::array();

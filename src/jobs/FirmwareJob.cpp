@@ -49,8 +49,10 @@ const int removalOrder[] = {0, 1, 3, 2};
 class PlacedImages
 {
 public:
-    PlacedImages(const QString& directory, std::function<void(const QString&)> say)
-        : directory_(directory), say_(std::move(say))
+    // `note` hears of every image placed (true) and removed again (false).
+    PlacedImages(const QString& directory, std::function<void(const QString&)> say,
+        std::function<void(const QString&, bool)> note)
+        : directory_(directory), say_(std::move(say)), note_(std::move(note))
     {
     }
     ~PlacedImages()
@@ -61,6 +63,7 @@ public:
             QFile file(path(i));
             if (!file.remove())
                 say_(QStringLiteral("Fehler beim löschen: ") + file.errorString());
+            note_(path(i), false);
         }
     }
     PlacedImages(const PlacedImages&) = delete;
@@ -86,6 +89,7 @@ public:
                 continue;
             }
             placed_[i] = true;
+            note_(path(i), true);
         }
         return all;
     }
@@ -95,6 +99,7 @@ private:
 
     const QString directory_;
     std::function<void(const QString&)> say_;
+    std::function<void(const QString&, bool)> note_;
     bool placed_[std::size(images)] = {};
 };
 
@@ -185,6 +190,14 @@ FirmwareJob::~FirmwareJob()
     // The worker calls this object's work(): it must end (its axis completed) first.
     requestStop();
     wait();
+}
+
+void FirmwareJob::removePlacedImages()
+{
+    std::lock_guard<std::mutex> guard(placedMutex_);
+    for (const QString& path : std::as_const(placedPaths_))
+        QFile::remove(path);
+    placedPaths_.clear();
 }
 
 void FirmwareJob::setParts(bool arm, bool platform)
@@ -279,7 +292,15 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
                                  "are placed in ")
             + directory);
     }
-    PlacedImages placed(directory, [this](const QString& text) { emit line(text); });
+    PlacedImages placed(
+        directory, [this](const QString& text) { emit line(text); },
+        [this](const QString& path, bool placed) {
+            std::lock_guard<std::mutex> guard(placedMutex_);
+            if (placed)
+                placedPaths_.append(path);
+            else
+                placedPaths_.removeAll(path);
+        });
     if (!placed.place()) {
         outcome.result = Result::ImagesNotPlaced;
         return;

@@ -11,6 +11,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <mutex>
+
 #include "BusJob.h"
 
 // One axis the job wrote or tried to write.
@@ -78,6 +80,10 @@ public:
 
     QString stopQuestion(const JobProgress& now) const override;
 
+    // Removes the images the running job has placed, from any thread: for a program that has to
+    // end at once, before the job could remove them itself.
+    void removePlacedImages();
+
 signals:
     void finished(const FirmwareOutcome& outcome);
 
@@ -98,6 +104,9 @@ private:
 
     const QString eth_;
     const QString version_;
+    std::mutex placedMutex_;
+    // The images placed and not yet removed.
+    QStringList placedPaths_;
     bool armWanted_ = true;
     bool platformWanted_ = true;
 };

@@ -359,6 +359,8 @@ TEST_F(Programs, ASecondCtrlCEndsAtOnceAndNamesTheAxisLeftHalfWritten)
     EXPECT_EQ("interrupted", outcome.value("result", std::string())) << write.out();
     EXPECT_EQ("arm axis 1", outcome.value("halfWritten", std::string())) << write.out();
     EXPECT_TRUE(outcome["written"].empty()) << write.out();
+    EXPECT_TRUE(QDir(QString::fromStdString(workDirectory())).isEmpty())
+        << "the firmware images were left behind";
 
     Program next({zuvianctl(), "slaves", "-i", eth});
     EXPECT_EQ(0, next.finish()) << next.err();
