@@ -8,13 +8,17 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "BusSession.h"
 #include "InterfaceLock.h"
 #include "eclink.h"
+#include "requires.h"
 #include "simbus.h"
 
 namespace {
@@ -162,6 +166,32 @@ TEST(InterfaceLock, ALinkPlantedUnderTheNameIsNotFollowed)
     EXPECT_TRUE(lock.refusal().contains(QStringLiteral("symbolic link")))
         << lock.refusal().toStdString();
     EXPECT_NE(0, access(target.c_str(), F_OK)) << "the link was followed";
+}
+
+// A system without /run/lock, played in a mount namespace of a child process where an empty /run
+// hides it: the lock goes to /tmp, where every program of the tool looks for it alike.
+TEST(InterfaceLock, WithoutRunLockTheFileIsKeptInTmp)
+{
+    REQUIRE_ROOT();
+    const QString eth = ownName("t");
+    const std::string fallback = "/tmp/zuvian-" + eth.toStdString() + ".lock";
+    unlink(fallback.c_str());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0
+            || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || mount("tmpfs", "/run", "tmpfs", 0, nullptr) != 0)
+            _exit(2);
+        InterfaceLock lock(eth);
+        _exit(lock.held() && InterfaceLock::path(eth).toStdString() == fallback ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "2: no namespace to hide /run/lock in";
+    EXPECT_EQ(0, access(fallback.c_str(), F_OK));
+    unlink(fallback.c_str());
 }
 
 // The session asks for the interface only where the master would open it: on the raw socket.
