@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "InterfaceLock.h"
 
 namespace bench {
 
@@ -161,6 +164,19 @@ private:
     std::string error_;
     pid_t pid_ = -1;
 };
+
+/* The interface `name` for the whole run, as every program that opens the master on a raw socket
+ * holds it; taken before the run creates or removes a veth pair of that name, so that a second
+ * run cannot pull the pair from under the first. Null, with the holder named on standard error,
+ * when another program has it. */
+inline std::unique_ptr<InterfaceLock> holdInterface(const std::string &name)
+{
+    auto lock = std::make_unique<InterfaceLock>(QString::fromStdString(name));
+    if (lock->held())
+        return lock;
+    std::fprintf(stderr, "%s\n", lock->refusal().toLocal8Bit().constData());
+    return nullptr;
+}
 
 } // namespace bench
 

@@ -173,6 +173,9 @@ int main(int argc, char **argv)
             return 1;
     QDir::setCurrent(work.path());
     qputenv("XDG_DATA_HOME", work.path().toLocal8Bit());
+    const auto held = bench::holdInterface("zrob0");
+    if (!held)
+        return 1;
     bench::Sim simulator("zrob0", "robot");
     if (!simulator.ok()) {
         std::fprintf(stderr, "%s\n", simulator.error().c_str());

@@ -160,6 +160,10 @@ int main(int argc, char **argv)
             return 2;
         }
     }
+    const auto echoLock = bench::holdInterface("zrtt0");
+    const auto simLock = bench::holdInterface("zrts0");
+    if (!echoLock || !simLock)
+        return 1;
     sim::VethPair::removeStale("zrtt0");
     sim::VethPair echoPair("zrtt0");
     if (!echoPair.ok()) {

@@ -154,6 +154,9 @@ int main(int argc, char **argv)
     std::vector<std::string> simOptions;
     if (load)
         simOptions.push_back("--no-realtime");
+    const auto held = bench::holdInterface(interface.empty() ? "zsoak0" : interface);
+    if (!held)
+        return 1;
     std::unique_ptr<bench::Sim> simulator;
     if (interface.empty()) {
         simulator = std::make_unique<bench::Sim>("zsoak0", "robot", simOptions);

@@ -43,7 +43,7 @@ const int siiEnd = 0xFFFF;
 class Session
 {
 public:
-    explicit Session(const Context& context) : context_(context) {}
+    explicit Session(const Context& context) : context_(context), lock_(context.interface()) {}
     ~Session()
     {
         if (opened_)
@@ -54,7 +54,7 @@ public:
     std::string open()
     {
         if (!lock_.held())
-            return "another job is using the bus";
+            return str(lock_.refusal());
         if (ec_init(context_.eth.c_str()) <= 0)
             return str(LinkDiagnosis::explain(context_.interface(), false));
         opened_ = true;

@@ -148,7 +148,10 @@ void attach(BusJob& job, Context& context)
                 return;
             }
             if (context.interactive) {
-                job.answer(askOnTerminal(context.err, question));
+                context.asking = true;
+                const bool yes = askOnTerminal(context.err, question);
+                context.asking = false;
+                job.answer(yes);
                 return;
             }
             context.err << str(question) << "\nNot confirmed: give --yes to write without "

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <ostream>
 #include <string>
 
@@ -18,7 +19,8 @@ struct JobProgress;
 
 namespace cli {
 
-enum Exit { Success = 0, Failed = 1, Usage = 2, Differences = 3 };
+// Interrupted: ended by Ctrl-C or SIGTERM (128 + SIGINT, as a shell reports it).
+enum Exit { Success = 0, Failed = 1, Usage = 2, Differences = 3, Interrupted = 130 };
 
 struct Context
 {
@@ -33,6 +35,11 @@ struct Context
     bool terminal = false;
     // Questions may be asked on the terminal.
     bool interactive = false;
+    // Set while a question waits for the operator's answer on the terminal.
+    std::atomic_bool asking{false};
+    // Where the result goes when the program has to end before the command returns; -1 when
+    // there is no such place (the result stream is all).
+    int resultFd = -1;
 
     QString interface() const { return QString::fromStdString(eth); }
 };

@@ -7,6 +7,7 @@
 #include "CheckJob.h"
 #include "Configuration.h"
 #include "FirmwareJob.h"
+#include "interruption.h"
 #include "writefirmware.h"
 
 namespace cli {
@@ -93,6 +94,10 @@ Result writeFirmware(Context& context, Parts parts)
     FirmwareJob job(context.interface(), offeredVersion());
     job.setParts(parts.wantArm(), parts.wantPlatform());
     attach(job, context);
+    Interruption interruption(
+        job, context, "write-firmware",
+        [](const JobProgress& now) { return str(now.part) + " axis " + std::to_string(now.axis); },
+        [&job] { job.removePlacedImages(); });
     const FirmwareOutcome outcome = job.run();
 
     nlohmann::json axes = nlohmann::json::array();
@@ -100,11 +105,16 @@ Result writeFirmware(Context& context, Parts parts)
         axes.push_back({{"part", str(axis.part)}, {"axis", axis.axis},
             {"position", axis.position}, {"model", str(axis.model)},
             {"written", axis.result == WriteFirmware::Written}, {"result", axis.result}});
+    nlohmann::json notBegun = nlohmann::json::array();
+    for (const FirmwareAxis& axis : outcome.notBegun)
+        notBegun.push_back({{"part", str(axis.part)}, {"axis", axis.axis},
+            {"position", axis.position}, {"model", str(axis.model)}});
     nlohmann::json skipped = nlohmann::json::array();
     for (const QString& line : outcome.skipped)
         skipped.push_back(str(line));
     nlohmann::json doc = {{"command", "write-firmware"}, {"interface", context.eth},
-        {"result", firmwareResultName(outcome.result)}, {"axes", axes}, {"skipped", skipped},
+        {"result", firmwareResultName(outcome.result)}, {"axes", axes},
+        {"notBegun", notBegun}, {"skipped", skipped},
         {"mayBeInBoot", outcome.mayBeInBoot}, {"readOut", readOutJson(outcome.readOut)},
         {"text", str(outcome.text)}, {"message", str(outcome.message)}};
 
@@ -115,12 +125,23 @@ Result writeFirmware(Context& context, Parts parts)
         result.text = str(outcome.message) + '\n';
     if (!success && !outcome.text.isEmpty())
         result.text += str(outcome.text) + '\n';
+    std::string where = "write-firmware on " + context.eth;
+    if (interruption.interrupted()) {
+        // Whatever the job got to: the operator asked it to end, and a script must see that.
+        result.status = Interrupted;
+        const int written = int(outcome.updated().size());
+        result.error = where + ": interrupted; "
+            + (written == 0       ? std::string("no axis was written")
+                    : written == 1 ? std::string("1 axis was written (see above)")
+                                   : std::to_string(written) + " axes were written (see above)");
+        result.doc["error"] = result.error;
+        return result;
+    }
     if (success)
         return result;
 
     result.status = Failed;
     const QString firstLine = outcome.text.section(QLatin1Char('\n'), 0, 0);
-    std::string where = "write-firmware on " + context.eth;
     if (outcome.result == FirmwareOutcome::Result::Failed && !outcome.axes.isEmpty()) {
         const FirmwareAxis& failed = outcome.axes.last();
         where += ", slave " + std::to_string(failed.position) + " (" + str(failed.part)

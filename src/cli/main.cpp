@@ -21,7 +21,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::ostringstream result;
-    const int status = zuvianctl_main(argc, argv, result, std::cerr);
+    const int status = zuvianctl_main(argc, argv, result, std::cerr, resultFd);
     std::fflush(stdout);
     const std::string text = result.str();
     size_t written = 0;

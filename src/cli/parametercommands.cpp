@@ -12,6 +12,7 @@
 #include "LinkDiagnosis.h"
 #include "ParameterBackup.h"
 #include "ParameterJob.h"
+#include "interruption.h"
 
 namespace cli {
 
@@ -118,6 +119,25 @@ std::string partLine(const ParameterPartOutcome& part, bool onBus)
     return name;
 }
 
+// The end of a write that Ctrl-C or SIGTERM stopped: each part asked for, written or not.
+Result interrupted(const Context& context, const ParameterOutcome& outcome, bool arm,
+    bool platform, const nlohmann::json& doc)
+{
+    Result result;
+    result.status = Interrupted;
+    result.doc = doc;
+    const bool asked[] = {arm, platform};
+    const ParameterPartOutcome* parts[] = {&outcome.arm, &outcome.platform};
+    const PartReading* readings[] = {&outcome.readOut.arm, &outcome.readOut.platform};
+    for (int i = 0; i < 2; ++i) {
+        if (asked[i])
+            result.text += partLine(*parts[i], readings[i]->present()) + '\n';
+    }
+    result.error = "write-parameters on " + context.eth + ": interrupted";
+    result.doc["error"] = result.error;
+    return result;
+}
+
 // Opens a session for `part` ("Arm1" or "Platform"), loads its set from `file` with the values
 // the controllers hold, and closes the session again. Returns an empty text, or why the set could
 // not be read.
@@ -153,6 +173,8 @@ QStringList readableParts(const ReadOutResult& readOut, Parts parts, const FileP
 // A read-only parameter command's hold on the bus and its read-out of the robot.
 struct ReadOnlySession
 {
+    explicit ReadOnlySession(const Context& context) : lock(context.interface()) {}
+
     BusSession::Lock lock;
     ReadOutResult readOut;
 };
@@ -163,7 +185,7 @@ std::string openReadOnly(const Context& context, const std::string& command,
     ReadOnlySession& session, nlohmann::json& doc)
 {
     if (!session.lock.held())
-        return command + ": another job is using the bus";
+        return command + " on " + context.eth + ": " + str(session.lock.refusal());
     session.readOut = ReadOut::run(context.interface(), ReadOut::Report());
     doc["readOut"] = readOutJson(session.readOut);
     if (!session.readOut.ok)
@@ -205,10 +227,15 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
     job.setFile(file);
     job.setParts(arm, platform);
     attach(job, context);
+    Interruption interruption(job, context, "write-parameters", [](const JobProgress& now) {
+        return "the " + str(now.part) + " parameters";
+    });
     const ParameterOutcome outcome = job.runWithReadOut(context.interface());
     doc["readOut"] = readOutJson(outcome.readOut);
     doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
     doc["stopped"] = outcome.stopped;
+    if (interruption.interrupted())
+        return interrupted(context, outcome, arm, platform, doc);
     if (!outcome.readOut.ok)
         return failure("write-parameters on " + context.eth + ": " + str(outcome.readOut.failure),
             doc);
@@ -244,7 +271,7 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
 Result backup(Context& context, Parts parts)
 {
     nlohmann::json doc = {{"command", "backup"}, {"interface", context.eth}};
-    ReadOnlySession session;
+    ReadOnlySession session(context);
     const std::string failed = openReadOnly(context, "backup", session, doc);
     if (!failed.empty())
         return failure(failed, doc);
@@ -282,7 +309,7 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
     if (!problem.isEmpty())
         return failure("report: " + str(problem), doc);
 
-    ReadOnlySession session;
+    ReadOnlySession session(context);
     const std::string failed = openReadOnly(context, "report", session, doc);
     if (!failed.empty())
         return failure(failed, doc);

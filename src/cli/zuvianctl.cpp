@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+#include "BusSession.h"
+#include "InterfaceLock.h"
 #include "capture.h"
 #include "commands.h"
 #include "nicdrv.h"
@@ -93,12 +95,13 @@ int usage(std::ostream& err, const std::string& message)
 
 }
 
-int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
+int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, int resultFd)
 {
     CLI::App app{"Zuvian Firmwareupdate on the command line: check the robot's controllers, write "
                  "their firmware and parameters, report and back up parameters, and look into "
                  "the EtherCAT bus.\n\nExit status: 0 success, 1 the job failed, 2 usage error, "
-                 "3 the report found differences.",
+                 "3 the report found differences, 130 interrupted (Ctrl-C or SIGTERM: the first "
+                 "lets the axis or part being written complete, a second ends at once).",
         "zuvianctl"};
     app.set_version_flag("--version", std::string("zuvianctl ") + ZUVIAN_VERSION);
     app.require_subcommand(1, 1);
@@ -253,6 +256,22 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err)
     context.yes = o.yes;
     context.terminal = isatty(STDERR_FILENO) == 1;
     context.interactive = context.terminal && isatty(STDIN_FILENO) == 1;
+    context.resultFd = resultFd;
+
+    // The interface is this command's from its first frame to its last. Taken here, before a
+    // recorder wraps the raw socket (and hides it from the sessions of the jobs, which share
+    // this lock).
+    std::unique_ptr<InterfaceLock> interfaceLock;
+    if (BusSession::needsInterfaceLock(context.interface())) {
+        interfaceLock = std::make_unique<InterfaceLock>(context.interface());
+        if (!interfaceLock->held()) {
+            const std::string problem = cli::str(interfaceLock->refusal());
+            err << "zuvianctl: " << problem << '\n';
+            if (o.json)
+                out << nlohmann::json{{"interface", o.eth}, {"error", problem}}.dump(2) << '\n';
+            return cli::Failed;
+        }
+    }
 
     // The recording link must wrap the link of the whole session, so it is in place first.
     std::unique_ptr<cli::Capture> capture;

@@ -1,9 +1,14 @@
-// The bus session: one mutex for the process and the thread that holds it.
+// The bus session: one mutex for the process and the thread that holds it, and the interface's
+// lock while the master works on a real interface.
 #include "BusSession.h"
 
 #include <atomic>
 #include <mutex>
 #include <thread>
+
+#include "InterfaceLock.h"
+#include "eclink.h"
+#include "rawsocket.h"
 
 namespace {
 
@@ -11,24 +16,49 @@ std::mutex sessionMutex;
 // Written only by the holder, read by anyone who checks: atomic so that the check needs no lock.
 std::atomic<std::thread::id> holder;
 
+const QString kBusy = QStringLiteral("Another job is using the bus. Try again when it has ended.");
+
 }
 
 namespace BusSession {
 
-Lock::Lock() : held_(false)
+Lock::Lock()
 {
     // A second lock on the same thread would be undefined for the mutex; it is refused instead.
-    if (holder.load() == std::this_thread::get_id())
+    if (holder.load() != std::this_thread::get_id())
+        session_ = sessionMutex.try_lock();
+    if (!session_) {
+        refusal_ = kBusy;
         return;
-    held_ = sessionMutex.try_lock();
-    if (held_)
-        holder.store(std::this_thread::get_id());
+    }
+    holder.store(std::this_thread::get_id());
+    held_ = true;
+}
+
+Lock::Lock(const QString& eth) : Lock()
+{
+    if (!held_ || !needsInterfaceLock(eth))
+        return;
+    // The session first: the interface is asked for only by the one thread that may use it.
+    interface_ = std::make_unique<InterfaceLock>(eth);
+    if (interface_->held())
+        return;
+    refusal_ = interface_->refusal();
+    release();
 }
 
 Lock::~Lock()
 {
-    if (!held_)
+    release();
+}
+
+void Lock::release()
+{
+    held_ = false;
+    interface_.reset();
+    if (!session_)
         return;
+    session_ = false;
     holder.store(std::thread::id());
     sessionMutex.unlock();
 }
@@ -37,6 +67,17 @@ bool usableHere()
 {
     const std::thread::id id = holder.load();
     return id == std::thread::id() || id == std::this_thread::get_id();
+}
+
+bool rawSocketInUse()
+{
+    // The link table is copied on installation: its functions, not its address, tell which it is.
+    return ec_link()->open == ec_rawsocket_link()->open;
+}
+
+bool needsInterfaceLock(const QString& eth)
+{
+    return rawSocketInUse() && InterfaceLock::nameProblem(eth).isEmpty();
 }
 
 }

@@ -5,7 +5,6 @@
 
 namespace {
 
-const QString kBusy = QStringLiteral("Another job is using the bus. Try again when it has ended.");
 
 // "Versions read." and the axes that gave none, if any.
 QString summaryOf(const ReadOutResult& readOut)
@@ -43,11 +42,11 @@ CheckOutcome CheckJob::run()
 {
     CheckOutcome outcome;
     {
-        BusSession::Lock session;
+        BusSession::Lock session(eth_);
         if (session.held()) {
             outcome.readOut = readOut(eth_, true);
         } else {
-            outcome.readOut.failure = kBusy;
+            outcome.readOut.failure = session.refusal();
         }
     }
     if (outcome.readOut.ok) {

@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString kBusy = QStringLiteral("Another job is using the bus. Try again when it has ended.");
 const QString kSuccess = QStringLiteral("The firmware was written successfully!");
 const QString kPowerCycle
     = QStringLiteral("Power off the Zuvian. Wait 3 seconds, then power on it again.");
@@ -50,8 +49,10 @@ const int removalOrder[] = {0, 1, 3, 2};
 class PlacedImages
 {
 public:
-    PlacedImages(const QString& directory, std::function<void(const QString&)> say)
-        : directory_(directory), say_(std::move(say))
+    // `note` hears of every image placed (true) and removed again (false).
+    PlacedImages(const QString& directory, std::function<void(const QString&)> say,
+        std::function<void(const QString&, bool)> note)
+        : directory_(directory), say_(std::move(say)), note_(std::move(note))
     {
     }
     ~PlacedImages()
@@ -62,6 +63,7 @@ public:
             QFile file(path(i));
             if (!file.remove())
                 say_(QStringLiteral("Fehler beim löschen: ") + file.errorString());
+            note_(path(i), false);
         }
     }
     PlacedImages(const PlacedImages&) = delete;
@@ -87,6 +89,7 @@ public:
                 continue;
             }
             placed_[i] = true;
+            note_(path(i), true);
         }
         return all;
     }
@@ -96,6 +99,7 @@ private:
 
     const QString directory_;
     std::function<void(const QString&)> say_;
+    std::function<void(const QString&, bool)> note_;
     bool placed_[std::size(images)] = {};
 };
 
@@ -188,6 +192,14 @@ FirmwareJob::~FirmwareJob()
     wait();
 }
 
+void FirmwareJob::removePlacedImages()
+{
+    std::lock_guard<std::mutex> guard(placedMutex_);
+    for (const QString& path : std::as_const(placedPaths_))
+        QFile::remove(path);
+    placedPaths_.clear();
+}
+
 void FirmwareJob::setParts(bool arm, bool platform)
 {
     armWanted_ = arm;
@@ -211,11 +223,11 @@ FirmwareOutcome FirmwareJob::run()
 {
     FirmwareOutcome outcome;
     {
-        BusSession::Lock session;
+        BusSession::Lock session(eth_);
         if (session.held())
             update(outcome);
         else
-            outcome.readOut.failure = kBusy;
+            outcome.readOut.failure = session.refusal();
     }
     conclude(outcome);
     if (outcome.result == FirmwareOutcome::Result::Failed
@@ -280,7 +292,15 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
                                  "are placed in ")
             + directory);
     }
-    PlacedImages placed(directory, [this](const QString& text) { emit line(text); });
+    PlacedImages placed(
+        directory, [this](const QString& text) { emit line(text); },
+        [this](const QString& path, bool placed) {
+            std::lock_guard<std::mutex> guard(placedMutex_);
+            if (placed)
+                placedPaths_.append(path);
+            else
+                placedPaths_.removeAll(path);
+        });
     if (!placed.place()) {
         outcome.result = Result::ImagesNotPlaced;
         return;
@@ -299,6 +319,27 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
         written = writePart(platform, directory, step, steps, outcome);
     if (written)
         outcome.result = Result::Written;
+    else if (outcome.result == Result::Stopped)
+        listNotBegun(target, outcome);
+}
+
+void FirmwareJob::listNotBegun(const ReadOutResult& target, FirmwareOutcome& outcome)
+{
+    for (const PartReading* part : {&target.arm, &target.platform}) {
+        if (!part->complete())
+            continue;
+        int begun = 0;
+        for (const FirmwareAxis& axis : outcome.axes)
+            begun += axis.part == part->part ? 1 : 0;
+        for (int k = begun; k < part->axes.size(); ++k) {
+            FirmwareAxis axis;
+            axis.part = part->part;
+            axis.axis = k + 1;
+            axis.position = part->axes.at(k).position;
+            axis.model = part->axes.at(k).name;
+            outcome.notBegun.append(axis);
+        }
+    }
 }
 
 QString FirmwareJob::consentQuestion(const ReadOutResult& target) const
@@ -425,6 +466,8 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
                       .arg(updated.last().part)
                       .arg(updated.last().axis));
         lines.append(updatedLine);
+        lines.append(QStringLiteral("Not updated, still on the old firmware: ")
+            + axesList(outcome.notBegun) + QLatin1Char('.'));
         if (!updated.isEmpty())
             lines.append(startLine);
         outcome.text = lines.join(QLatin1Char('\n'));

@@ -11,6 +11,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <mutex>
+
 #include "BusJob.h"
 
 // One axis the job wrote or tried to write.
@@ -40,6 +42,9 @@ struct FirmwareOutcome
     ReadOutResult readOut;
     // Every axis written or tried, in order; the last one is the failed one after Failed.
     QList<FirmwareAxis> axes;
+    // After Stopped: the axes of the parts being written that were not begun; they keep their
+    // old firmware.
+    QList<FirmwareAxis> notBegun;
     // One "The <part> was not written: <problem>." line per part on the bus that was left out.
     QStringList skipped;
     // A controller that failed may still be in BOOT until the robot is power-cycled.
@@ -75,6 +80,10 @@ public:
 
     QString stopQuestion(const JobProgress& now) const override;
 
+    // Removes the images the running job has placed, from any thread: for a program that has to
+    // end at once, before the job could remove them itself.
+    void removePlacedImages();
+
 signals:
     void finished(const FirmwareOutcome& outcome);
 
@@ -89,10 +98,15 @@ private:
     // Writes every axis of a complete part; false when one failed or a stop ended the part.
     bool writePart(const PartReading& part, const QString& directory, int& step, int steps,
         FirmwareOutcome& outcome);
+    // Lists the axes of the complete parts that the stop left out.
+    static void listNotBegun(const ReadOutResult& target, FirmwareOutcome& outcome);
     void conclude(FirmwareOutcome& outcome) const;
 
     const QString eth_;
     const QString version_;
+    std::mutex placedMutex_;
+    // The images placed and not yet removed.
+    QStringList placedPaths_;
     bool armWanted_ = true;
     bool platformWanted_ = true;
 };

@@ -24,7 +24,6 @@ const QString kPlatform = QStringLiteral("Platform");
 const QString kNoConnection
     = QStringLiteral("No Connection! \nIf the arm is powered on, try again!");
 const QString kError = QStringLiteral("Error! Try again!");
-const QString kBusy = QStringLiteral("Another job is using the bus.");
 
 // "arm" or "platform", as the operator's texts name the parts.
 QString partWord(const QString& part)
@@ -103,11 +102,11 @@ ParameterOutcome ParameterJob::run(const ParameterRequest& request)
 {
     ParameterOutcome outcome;
     {
-        BusSession::Lock session;
+        BusSession::Lock session(request.eth);
         if (session.held()) {
             runParts(request, outcome);
         } else {
-            refuseBoth(outcome, kBusy);
+            refuseBoth(outcome, session.refusal());
         }
     }
     emit finished(outcome);
@@ -118,7 +117,7 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
 {
     ParameterOutcome outcome;
     {
-        BusSession::Lock session;
+        BusSession::Lock session(eth);
         if (session.held()) {
             outcome.readOutRan = true;
             outcome.readOut = readOut(eth, false);
@@ -137,8 +136,8 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
             request.platform = platform_;
             runParts(request, outcome);
         } else {
-            outcome.readOut.failure = kBusy;
-            refuseBoth(outcome, kBusy);
+            outcome.readOut.failure = session.refusal();
+            refuseBoth(outcome, session.refusal());
         }
     }
     emit finished(outcome);
@@ -161,6 +160,13 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     step_ = 0;
     steps_ = (request.arm && request.Arm1Start != 0 ? 1 : 0)
         + (request.platform && request.PlatformStart != 0 ? 1 : 0);
+    // A stop asked for during the read-out leaves both parts untouched.
+    if (stopRequested()) {
+        outcome.stopped = true;
+        outcome.arm.part = kArm;
+        outcome.platform.part = kPlatform;
+        return;
+    }
     emit line(QStringLiteral("write parameter "));
     // One object serves both parts, one session after the other.
     EtherCatWrapper ecat;

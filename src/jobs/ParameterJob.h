@@ -78,7 +78,8 @@ struct ParameterOutcome
     // The read-out the job ran first, when it ran one (readOutRan).
     bool readOutRan = false;
     ReadOutResult readOut;
-    // A stop request ended the job after the arm part; the platform part did not run.
+    // A stop request ended the job before the arm part or after it; the parts after the stop
+    // did not run.
     bool stopped = false;
     // The counts of the arm part's session, when it opened one (countsRead).
     bool countsRead = false;

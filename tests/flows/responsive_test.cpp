@@ -197,6 +197,8 @@ TEST_F(Responsive, ClosingMidDownloadCompletesTheAxisAndLeavesNoFile)
     EXPECT_TRUE(workFiles().isEmpty());
     EXPECT_EQ(
         QStringLiteral("Stopped as asked after arm axis 2.\nUpdated: arm axes 1 to 2.\n"
+                       "Not updated, still on the old firmware: arm axes 3 to 5, platform axes "
+                       "1 to 4.\n"
                        "Power-cycle the robot to start the new firmware on the updated axes."),
         output());
     EXPECT_EQ(0, bus().openHandles());

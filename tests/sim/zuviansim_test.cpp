@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include "InterfaceLock.h"
 #include "core/veth.h"
 #include "eclink.h"
 #include "requires.h"
@@ -77,8 +78,11 @@ struct Running
         }
         if (out >= 0)
             close(out);
-        if (!veth.empty())
+        if (!veth.empty()) {
             sim::VethPair::removeStale(veth);
+            // The jobs leave the interface's lock file for the next holder; this pair has none.
+            unlink(InterfaceLock::path(QString::fromStdString(veth)).toLocal8Bit().constData());
+        }
     }
 };
 
