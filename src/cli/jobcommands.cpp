@@ -26,6 +26,8 @@ const char* firmwareResultName(FirmwareOutcome::Result result)
         return "declined";
     case R::ImagesNotPlaced:
         return "images-not-placed";
+    case R::OtherMaster:
+        return "other-master";
     case R::Failed:
         return "failed";
     case R::Stopped:

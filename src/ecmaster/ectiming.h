@@ -69,6 +69,11 @@
  * empty mailbox is such a copy too and must not cost the mailbox's short deadlines much. */
 #define EC_COPYGRACE EC_SPINTIME
 
+/* How long after a session ended a reply still owed to it is told apart from another master's
+ * (nicdrv.cpp): far above any delay a host or switch adds, short enough that a later job on a
+ * lossy wire still sees another master. Only the count is at stake: no such reply is ever taken. */
+#define EC_STALEREPLY 5000000
+
 /* ---- SII EEPROM and AL state (ethercatmain*.cpp) ---- */
 
 /* Sleep between EEPROM and mailbox polls and after a refused EEPROM command. */

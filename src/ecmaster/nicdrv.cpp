@@ -55,8 +55,10 @@ static uint8 ec_idxgen[EC_MAXBUF] = {15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15,
 /* Per port and tag, the frames sent under the tag that have not come back: a tag is handed out
  * again only at zero. Saturates at 255, which no exchange reaches. */
 static uint8 ec_tagowed[2][EC_MAXTAG];
-/* Per port and tag, replies still owed to a session that has ended (see ec_forgetowed). */
+/* Per port and tag, replies still owed to a session that has ended (see ec_forgetowed), and when
+ * the last such session ended. */
 static uint8 ec_tagstale[2][EC_MAXTAG];
+static int64 ec_staleat[2];
 /* Per tag, the allocation count at which it was last handed out: when every tag of the free
  * buffers is owed a reply, the one handed out longest ago is taken again. */
 static uint32 ec_tagused[EC_MAXTAG];
@@ -115,12 +117,34 @@ static void ec_setupdummyframe(void)
  * so that such a reply meets no request under its own tag for the next 255 allocations. */
 static void ec_forgetowed(int port)
 {
+   int any = 0;
    for (int tag = 0; tag < EC_MAXTAG; tag++)
    {
       int stale = ec_tagstale[port][tag] + ec_tagowed[port][tag];
       ec_tagstale[port][tag] = (uint8)(stale < 0xFF ? stale : 0xFF);
+      any |= ec_tagowed[port][tag];
       ec_tagowed[port][tag] = 0;
    }
+   if (any)
+      ec_staleat[port] = ec_clock_now();
+}
+
+/* 1 when a reply still owed to an ended session may come under `tag`. After EC_STALEREPLY all such
+ * replies are given up, so that they do not hide another master's for good. */
+static int ec_stalereply(int stacknumber, uint8 tag)
+{
+   uint8 *stale = &ec_tagstale[stacknumber][tag];
+   if (*stale == 0)
+      return 0;
+   /* A clock that went back is another clock (a test's): what was owed on the old one is gone. */
+   int64 age = ec_clock_now() - ec_staleat[stacknumber];
+   if (age < 0 || age > EC_STALEREPLY)
+   {
+      memset(ec_tagstale[stacknumber], 0, sizeof ec_tagstale[stacknumber]);
+      return 0;
+   }
+   (*stale)--;
+   return 1;
 }
 
 int ec_setupnic(const char *ifname, int secondary)
@@ -502,12 +526,8 @@ static void ec_settle(const ec_stackT *stack, int stacknumber, const uint8 *raw,
    uint8 *owed = &ec_tagowed[stacknumber][tag];
    if (*owed == 0)
    {
-      uint8 *stale = &ec_tagstale[stacknumber][tag];
-      if (*stale > 0)
-      {
-         (*stale)--;
+      if (ec_stalereply(stacknumber, tag))
          ec_stats.late++;
-      }
       else if (ec_isrepeat(stack, tag, raw, length))
          ec_stats.duplicate++;
       else

@@ -2,6 +2,7 @@
 #include "CheckJob.h"
 
 #include "BusSession.h"
+#include "OtherMaster.h"
 
 namespace {
 
@@ -41,17 +42,25 @@ CheckJob::~CheckJob()
 CheckOutcome CheckJob::run()
 {
     CheckOutcome outcome;
+    QString otherMaster;
     {
         BusSession::Lock session(eth_);
         if (session.held()) {
+            const OtherMaster wire;
             outcome.readOut = readOut(eth_, true);
+            otherMaster = wire.notice(eth_);
         } else {
             outcome.readOut.failure = session.refusal();
         }
     }
+    // A reading taken while another master worked the bus is said to be one.
+    if (!otherMaster.isEmpty() && !outcome.readOut.ok)
+        outcome.readOut.failure += QLatin1Char('\n') + otherMaster;
     if (outcome.readOut.ok) {
         outcome.versions = outcome.readOut.versionLines(true);
         outcome.summary = summaryOf(outcome.readOut);
+        if (!otherMaster.isEmpty())
+            outcome.summary += QLatin1Char('\n') + otherMaster;
         JobProgress done;
         done.step = done.steps = 1;
         done.stepComplete = true;

@@ -224,6 +224,7 @@ FirmwareOutcome FirmwareJob::run()
     FirmwareOutcome outcome;
     {
         BusSession::Lock session(eth_);
+        wire_.restart();
         if (session.held())
             update(outcome);
         else
@@ -269,6 +270,10 @@ void FirmwareJob::update(FirmwareOutcome& outcome)
     }
     if (!arm.complete() && !platform.complete()) {
         outcome.result = Result::NothingToWrite;
+        return;
+    }
+    if (!wire_.refusal(eth_).isEmpty()) {
+        outcome.result = Result::OtherMaster;
         return;
     }
     if (!askConsent(QStringLiteral("Write firmware?"), consentQuestion(target))) {
@@ -372,6 +377,12 @@ bool FirmwareJob::writePart(const PartReading& part, const QString& directory, i
             outcome.result = FirmwareOutcome::Result::Stopped;
             return false;
         }
+        // Until the first axis is begun, another master on the wire stops the job; after that an
+        // image is never broken off for it.
+        if (outcome.axes.isEmpty() && !wire_.refusal(eth_).isEmpty()) {
+            outcome.result = FirmwareOutcome::Result::OtherMaster;
+            return false;
+        }
         const AxisReading& reading = part.axes.at(k);
         FirmwareAxis axis;
         axis.part = part.part;
@@ -421,9 +432,14 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
     const QString startLine
         = QStringLiteral("Power-cycle the robot to start the new firmware on the updated axes.");
 
+    // Another master's frames on the wire explain a failure better than the robot does.
+    const QString otherMaster = wire_.notice(eth_);
+    const auto withNotice = [&otherMaster](const QString& text) {
+        return otherMaster.isEmpty() ? text : text + QLatin1Char('\n') + otherMaster;
+    };
     switch (outcome.result) {
     case Result::ReadOutFailed:
-        outcome.text = outcome.readOut.failure;
+        outcome.text = withNotice(outcome.readOut.failure);
         return;
     case Result::NothingToWrite:
         outcome.text = QStringLiteral("No controller was updated!\n")
@@ -435,6 +451,9 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
         return;
     case Result::ImagesNotPlaced:
         outcome.text = kNotSuccessful + QStringLiteral("The firmware files could not be created!");
+        return;
+    case Result::OtherMaster:
+        outcome.text = wire_.refusal(eth_);
         return;
     case Result::Failed: {
         const FirmwareAxis& failed = outcome.axes.last();
@@ -455,7 +474,7 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
             lines.append(startLine);
         if (!skipped.isEmpty())
             lines.append(skipped);
-        outcome.text = lines.join(QLatin1Char('\n'));
+        outcome.text = withNotice(lines.join(QLatin1Char('\n')));
         return;
     }
     case Result::Stopped: {
@@ -470,19 +489,19 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
             + axesList(outcome.notBegun) + QLatin1Char('.'));
         if (!updated.isEmpty())
             lines.append(startLine);
-        outcome.text = lines.join(QLatin1Char('\n'));
+        outcome.text = withNotice(lines.join(QLatin1Char('\n')));
         return;
     }
     case Result::Written:
         if (outcome.skipped.isEmpty()) {
             outcome.message = kSuccess + QLatin1Char('\n') + kPowerCycle;
-            outcome.text = kRestart;
+            outcome.text = withNotice(kRestart);
             return;
         }
         outcome.message = QStringLiteral("The firmware was written to the %1 axes only.\n")
                               .arg(updated.value(0).part)
             + skipped + QLatin1Char('\n') + kPowerCycle;
-        outcome.text = kRestart + QLatin1Char('\n') + skipped;
+        outcome.text = withNotice(kRestart + QLatin1Char('\n') + skipped);
         return;
     }
 }

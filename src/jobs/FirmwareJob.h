@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "BusJob.h"
+#include "OtherMaster.h"
 
 // One axis the job wrote or tried to write.
 struct FirmwareAxis
@@ -33,6 +34,7 @@ struct FirmwareOutcome
         NothingToWrite,  // no part is complete: nothing was asked, nothing written
         Declined,        // the operator said No (or quit before answering)
         ImagesNotPlaced, // an image could not be placed: nothing written
+        OtherMaster,     // another EtherCAT master works on the interface: nothing written
         Failed,          // an axis failed; the ones before it were written
         Stopped,         // stopped on request between two axes
         Written          // every complete part was written (see `skipped` for the others)
@@ -102,6 +104,7 @@ private:
     static void listNotBegun(const ReadOutResult& target, FirmwareOutcome& outcome);
     void conclude(FirmwareOutcome& outcome) const;
 
+    OtherMaster wire_;
     const QString eth_;
     const QString version_;
     std::mutex placedMutex_;
