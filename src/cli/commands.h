@@ -19,7 +19,9 @@ struct Parts
     bool wantPlatform() const { return platform || !arm; }
 };
 
-Result check(Context& context);
+// `expected`: a firmware version every axis must run, else the exit status is 1; empty for none
+// (the document still lists the axes that do not run the version the program carries).
+Result check(Context& context, const std::string& expected = std::string());
 Result writeFirmware(Context& context, Parts parts);
 // With an empty `file` the shipped parameter set is written.
 Result writeParameters(Context& context, Parts parts, const std::string& file);

@@ -52,9 +52,10 @@ QString offeredVersion()
 
 }
 
-Result check(Context& context)
+Result check(Context& context, const std::string& expected)
 {
-    CheckJob job(context.interface());
+    const QString version = expected.empty() ? offeredVersion() : QString::fromStdString(expected);
+    CheckJob job(context.interface(), version);
     attach(job, context);
     const CheckOutcome outcome = job.run();
     const ReadOutResult& readOut = outcome.readOut;
@@ -64,6 +65,11 @@ Result check(Context& context)
     if (!readOut.ok)
         return failure("check on " + context.eth + ": " + str(readOut.failure), doc);
     doc["summary"] = str(outcome.summary);
+    doc["version"] = str(version);
+    nlohmann::json behind = nlohmann::json::array();
+    for (const QString& axis : outcome.behind)
+        behind.push_back(str(axis));
+    doc["behind"] = behind;
 
     Result result;
     result.doc = doc;
@@ -85,6 +91,10 @@ Result check(Context& context)
         result.status = Failed;
         result.error = "check on " + context.eth + ": no reply to the version request from "
             + str(silent.join(QStringLiteral(", ")));
+    } else if (!expected.empty() && !outcome.behind.isEmpty()) {
+        result.status = Failed;
+        result.error = "check on " + context.eth + ": not every axis runs " + expected + ": "
+            + str(outcome.behind.join(QStringLiteral(", ")));
     }
     if (!result.error.empty())
         result.doc["error"] = result.error;

@@ -46,6 +46,7 @@ struct Options
     cli::Parts parts;
     std::string file;
     std::string output;
+    std::string expectVersion;
     int slave = 0;
     std::string state;
     std::string index;
@@ -110,7 +111,10 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
 
     auto* check = app.add_subcommand("check", "read every axis's controller and firmware version");
     common(check, o);
-    check->callback([&] { command = [](Context& c) { return cli::check(c); }; });
+    check->add_option("--expect-version", o.expectVersion,
+        "exit with status 1 unless every axis runs this firmware version (after Write Firmware and "
+        "the power cycle: the version the program carries)");
+    check->callback([&] { command = [&o](Context& c) { return cli::check(c, o.expectVersion); }; });
 
     auto* firmware = app.add_subcommand("write-firmware",
         "write the embedded firmware into every arm and platform controller");

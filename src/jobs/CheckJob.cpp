@@ -27,7 +27,31 @@ QString summaryOf(const ReadOutResult& readOut)
 
 }
 
-CheckJob::CheckJob(const QString& eth, QObject* parent) : BusJob(parent), eth_(eth)
+namespace {
+
+// "arm axis 3 runs 1.40, not 1.48" for each axis that answered with a version other than `carried`.
+QStringList behindOf(const ReadOutResult& readOut, const QString& carried)
+{
+    QStringList behind;
+    if (carried.isEmpty())
+        return behind;
+    for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
+        for (int k = 0; k < part->axes.size(); ++k) {
+            const AxisReading& axis = part->axes.at(k);
+            if (axis.answered && axis.version.trimmed() != carried)
+                behind.append(QStringLiteral("%1 axis %2 runs %3, not %4")
+                                  .arg(part->part)
+                                  .arg(k + 1)
+                                  .arg(axis.version.trimmed(), carried));
+        }
+    }
+    return behind;
+}
+
+}
+
+CheckJob::CheckJob(const QString& eth, const QString& carried, QObject* parent)
+    : BusJob(parent), eth_(eth), carried_(carried)
 {
     qRegisterMetaType<CheckOutcome>();
 }
@@ -59,6 +83,12 @@ CheckOutcome CheckJob::run()
     if (outcome.readOut.ok) {
         outcome.versions = outcome.readOut.versionLines(true);
         outcome.summary = summaryOf(outcome.readOut);
+        outcome.behind = behindOf(outcome.readOut, carried_);
+        if (!outcome.behind.isEmpty()) {
+            QString line = outcome.behind.join(QStringLiteral(", ")) + QLatin1Char('.');
+            line[0] = line[0].toUpper();
+            outcome.summary += QLatin1Char(' ') + line;
+        }
         if (!otherMaster.isEmpty())
             outcome.summary += QLatin1Char('\n') + otherMaster;
         JobProgress done;

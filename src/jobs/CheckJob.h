@@ -12,6 +12,9 @@ struct CheckOutcome
     QString versions;
     // One line for the operator after the list was shown.
     QString summary;
+    // The axes that answered with another version than the one asked for, as
+    // "arm axis 3 runs 1.40, not 1.48"; empty when no version was asked for.
+    QStringList behind;
 };
 
 Q_DECLARE_METATYPE(CheckOutcome)
@@ -21,7 +24,9 @@ class CheckJob : public BusJob
     Q_OBJECT
 
 public:
-    explicit CheckJob(const QString& eth, QObject* parent = nullptr);
+    // With a `carried` version (the one the program's images hold), the summary names every axis
+    // that runs another one: after a power cycle that is an update that did not take.
+    explicit CheckJob(const QString& eth, const QString& carried = QString(), QObject* parent = nullptr);
     ~CheckJob() override;
 
     // Runs the check on the caller's thread; returns (and emits with finished) what it found.
@@ -35,6 +40,7 @@ protected:
 
 private:
     const QString eth_;
+    const QString carried_;
 };
 
 #endif // CHECKJOB_H

@@ -138,10 +138,18 @@ TEST_F(Cli, FirmwareNeedsConsentThenIsWrittenAsAScriptDoes)
         EXPECT_TRUE(written.at("written").get<bool>()) << written.dump();
     EXPECT_EQ(7, doc.at("axes")[0].at("position"));
 
-    // Written, not yet running: the check's JSON still reads the old version everywhere.
+    // Written, not yet running: the check's JSON still reads the old version everywhere, names
+    // every axis behind, and a script that expects the new version is told so.
     const Outcome after = run({"check", "-i", "sim0", "--json"});
     ASSERT_EQ(0, after.status) << after.err;
     EXPECT_EQ(std::vector<std::string>(9, "1.40"), versions(after.doc().at("readOut")));
+    ASSERT_EQ(9u, after.doc().at("behind").size());
+    EXPECT_EQ("arm axis 1 runs 1.40, not 1.48", after.doc().at("behind")[0]);
+    const Outcome expected = run({"check", "-i", "sim0", "--expect-version", "1.48"});
+    EXPECT_EQ(1, expected.status);
+    EXPECT_NE(std::string::npos, expected.err.find("not every axis runs 1.48: arm axis 1 runs 1.40"))
+        << expected.err;
+    EXPECT_EQ(0, run({"check", "-i", "sim0", "--expect-version", "1.40"}).status);
 }
 
 // The parameters written, then reported: no difference; a value changed on one controller: the
