@@ -9,6 +9,7 @@
 #include "ControllerKinds.h"
 #include "EtherCatWrapper.h"
 #include "ParameterBackup.h"
+#include "ParameterFile.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ const QString kNoConnection
     = QStringLiteral("No Connection! \nIf the arm is powered on, try again!");
 const QString kError = QStringLiteral("Error! Try again!");
 const QString kBusy = QStringLiteral("Another job is using the bus.");
+const QString kShipped = QStringLiteral(":/res/param.xml");
 
 // "arm" or "platform", as the operator's texts name the parts.
 QString partWord(const QString& part)
@@ -282,6 +284,17 @@ void ParameterJob::writePart(
     if (!reason.isEmpty()) {
         refuse(part, ParameterPartOutcome::Result::Refused, reason);
         return;
+    }
+
+    // A file from outside was checked whole before the bus was taken; it is checked again here,
+    // so that a file changed since cannot slip entries past the check.
+    if (request.file != kShipped) {
+        ParameterFile file(request.file);
+        if (!file.error().isEmpty() || !file.refusals().isEmpty()) {
+            refuse(part, ParameterPartOutcome::Result::Refused,
+                QStringLiteral("%1 cannot be applied whole.").arg(request.file));
+            return;
+        }
     }
 
     const QString word = partWord(part.part);
