@@ -81,6 +81,8 @@ public:
     // number are left out with a line on standard output (a file from outside is checked whole
     // with ParameterFile::refusals first). An entry given twice in a section: the later one counts.
     void LoadConfiguration(QString filename, int slave, Devices devices, int PlatformStart);
+    // The same from a file already read, so that a file checked is the file loaded.
+    void LoadConfiguration(ParameterFile& file, int slave, Devices devices, int PlatformStart);
     // Returns a copy of the set the last LoadConfiguration loaded, keyed
     // "<device>_Axis<n>_<4-digit parameter number>".
     QMap<QString, EtherCatParameter> GetConfigParameters() const;

@@ -49,12 +49,18 @@ QString EtherCatWrapper::FormatStringNumber(QString number)
 void EtherCatWrapper::LoadConfiguration(
     QString filename, int slave, Devices devices, int PlatformStart)
 {
+    ParameterFile file(filename);
+    LoadConfiguration(file, slave, devices, PlatformStart);
+}
+
+void EtherCatWrapper::LoadConfiguration(
+    ParameterFile& file, int slave, Devices devices, int PlatformStart)
+{
     int fromSlave = 0;
     int toSlave = 0;
     GetSelectedArmSlave(GetSlaveRange(devices), slave, fromSlave, toSlave);
     configParameters.clear();
 
-    ParameterFile file(filename);
     if (platform && devices == Platform) {
         const QList<ParameterFileEntry> entries = file.section(PLATFORM);
         if (entries.isEmpty())

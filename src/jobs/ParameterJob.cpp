@@ -286,22 +286,20 @@ void ParameterJob::writePart(
         return;
     }
 
-    // A file from outside was checked whole before the bus was taken; it is checked again here,
-    // so that a file changed since cannot slip entries past the check.
-    if (request.file != kShipped) {
-        ParameterFile file(request.file);
-        if (!file.error().isEmpty() || !file.refusals().isEmpty()) {
-            refuse(part, ParameterPartOutcome::Result::Refused,
-                QStringLiteral("%1 cannot be applied whole.").arg(request.file));
-            return;
-        }
+    // A file from outside was checked whole before the bus was taken; what is loaded is checked
+    // again, so that a file changed since cannot slip entries past the check.
+    ParameterFile file(request.file);
+    if (request.file != kShipped && (!file.error().isEmpty() || !file.refusals().isEmpty())) {
+        refuse(part, ParameterPartOutcome::Result::Refused,
+            QStringLiteral("%1 cannot be applied whole.").arg(request.file));
+        return;
     }
 
     const QString word = partWord(part.part);
     emit status(QStringLiteral("read %1 parameters").arg(word));
     const EtherCatWrapper::Devices device
         = part.part == kArm ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
-    ecat.LoadConfiguration(request.file, 0, device, request.PlatformStart);
+    ecat.LoadConfiguration(file, 0, device, request.PlatformStart);
     const QMap<QString, EtherCatParameter> loaded = ecat.GetConfigParameters();
     if (loaded.isEmpty()) {
         refuse(part, ParameterPartOutcome::Result::Refused,
