@@ -125,8 +125,9 @@ ParameterFile::ParameterFile(const QString& path)
         error_ = QStringLiteral("not a parameter file (no <zuvian> root)");
 }
 
-const ParameterFile::Section& ParameterFile::find(const QString& name)
+ParameterFile::Section ParameterFile::find(const QString& name)
 {
+    // A copy (the lists are shared, not copied): a reference would not outlive the next insert.
     auto it = sections_.find(name);
     if (it != sections_.end())
         return it.value();
@@ -156,7 +157,7 @@ bool ParameterFile::readable(const QString& name)
 
 bool ParameterFile::hasParameters(const QString& name)
 {
-    const QList<ParameterFileEntry>& entries = find(name).entries;
+    const QList<ParameterFileEntry> entries = find(name).entries;
     return std::any_of(entries.cbegin(), entries.cend(),
         [](const ParameterFileEntry& entry) { return entry.isParameter; });
 }
@@ -187,7 +188,7 @@ QList<ParameterFileRefusal> ParameterFile::refusals()
     // The arm is loaded axis by axis and stops at the first axis without a section.
     QString missingAxis;
     for (const QString& name : names) {
-        const Section& section = find(name);
+        const Section section = find(name);
         if (name != kPlatform && missingAxis.isEmpty() && !section.readable)
             missingAxis = name;
         if (name != kPlatform && !missingAxis.isEmpty()) {
@@ -209,8 +210,9 @@ QList<ParameterFileRefusal> ParameterFile::refusals()
                 refused.append(refusalOf(entry, name, entry.problem));
                 continue;
             }
-            // The loading takes an entry without a description; a file from outside lacking
-            // one was not written by this program, nor after its format, and is not trusted.
+            // The loading would take an entry without its description, but a file from outside
+            // that lacks one is not in the format this program writes: it is refused rather
+            // than guessed at.
             if (entry.desc.isNull()) {
                 refused.append(refusalOf(entry, name, QStringLiteral("Desc is missing")));
                 continue;

@@ -89,7 +89,7 @@ private:
         QDomElement element;
         QList<ParameterFileEntry> entries;
     };
-    const Section& find(const QString& name);
+    Section find(const QString& name);
     bool hasParameters(const QString& name);
 
     QString error_;

@@ -225,9 +225,10 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
             }
             doc["parts"] = {partOutcomeJson(armPart, arm), partOutcomeJson(platformPart, platform)};
             const std::string lines = refusedEntries(refused, doc);
-            return failure("write-parameters: " + str(file) + " cannot be applied whole, "
-                    + std::to_string(refused.size()) + " of its entries are refused; nothing "
-                    + "was written:" + lines,
+            return failure("write-parameters: " + str(file) + " cannot be applied whole ("
+                    + std::to_string(refused.size())
+                    + (refused.size() == 1 ? " entry" : " entries") + " refused); nothing was "
+                    + "written:" + lines,
                 doc);
         }
     }
