@@ -5,7 +5,8 @@
  * EtherCatWrapper::LoadConfiguration for the wheel base and for the arm (which finds the sections
  * through Configuration::GetNodeList, checks every entry in fillConfigMap and reads each accepted
  * parameter's current value from the controllers), and the Configuration XML access that other
- * readers of such files use (sections by name, elements by attribute, attribute values).
+ * readers of such files use (sections by name, elements by attribute, attribute values), and the
+ * whole-file check of ParameterFile that a file handed in passes before it is applied.
  *
  * The controllers are the virtual robot's (wheel base and arm, 11 slaves), brought up through
  * EtherCatWrapper::InitEtherCat as the window does, once per process and again every 5000 runs;
@@ -21,6 +22,7 @@
 
 #include "Configuration.h"
 #include "EtherCatWrapper.h"
+#include "ParameterFile.h"
 
 #include <QByteArray>
 #include <QDomNode>
@@ -127,6 +129,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     s.ecat->LoadConfiguration(file, 0, EtherCatWrapper::Arm1, PlatformStart);
     s.ecat->GetConfigParameters();
     walkConfiguration(file);
+    // The check a file handed in passes before it is applied.
+    ParameterFile checked(file);
+    checked.hasPlatform();
+    checked.hasArm();
+    checked.refusals();
     // Leave nothing allocated by this run behind (see Mailbox::forgetReceived).
     for (std::size_t i = 1; i <= s.bus->chain().size(); ++i)
         s.bus->slave(i).mailbox().forgetReceived();

@@ -20,7 +20,13 @@ void CommandMailbox::onMessage(const Bytes &message, MailboxReplies &out)
         powerLost_ = true;
         return;
     }
+    const bool keepOld = faults_.setNotKept && request->command == command::SetAxisParameter
+        && request->type != CommandInterpreter::kPasswordParameter
+        && (faults_.setNotKeptType < 0 || faults_.setNotKeptType == request->type);
+    const uint32_t old = interpreter_->parameters().axis(request->type);
     CommandReply reply = interpreter_->handle(*request);
+    if (keepOld)
+        interpreter_->parameters().setAxis(request->type, old);
     if (!answers())
         return;
     if (faults_.wrongEcho)

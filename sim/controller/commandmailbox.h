@@ -23,6 +23,11 @@ struct CommandFaults {
     unsigned answerEveryNth = 0; // 0 or 1: every request; n: only requests n, 2n, ... are answered
     bool powerLossOnStore = false; // the next store is not carried out: power fails first
     bool emergenciesOnly = false;  // requests are dropped; each is answered by an emergency
+    // A set of an axis parameter (of `setNotKeptType`, or of any when it is -1) is confirmed as
+    // usual, but the value in use stays what it was, and a store then keeps the old one. The
+    // password is still taken: without it the controller would refuse, not pretend.
+    bool setNotKept = false;
+    int setNotKeptType = -1;
 };
 
 class CommandMailbox : public MailboxHandler {

@@ -52,6 +52,8 @@ const std::vector<FaultDescription> catalogue = {
     {"stale-emergency", "POS", "an old emergency waits in the read mailbox at the next PRE-OP"},
     {"power-loss", "POS:BYTES", "power fails after BYTES of an image; no application after"},
     {"power-loss-store", "POS", "power fails on the next parameter store, before it is kept"},
+    {"set-not-kept", "POS[:TYPE]",
+     "sets of axis parameter TYPE (of any but the password) are confirmed, the old value kept"},
     {"restart", "POS:MS", "off the bus for MS after INIT->BOOT and BOOT->INIT, address cleared"},
     {"foe-stall", "POS:BYTES", "the FoE download gets no answer after BYTES"},
     {"foe-error", "POS:CODE[:BYTES]",
@@ -304,6 +306,17 @@ void FaultSet::install(const std::string &spec, Chain &chain, const Controllers 
         faults.noReply = faults.noReply || name == "command-silent";
         faults.emergenciesOnly = faults.emergenciesOnly || name == "emergency-only";
         faults.powerLossOnStore = faults.powerLossOnStore || name == "power-loss-store";
+        in.controller().commands().setFaults(faults);
+    } else if (name == "set-not-kept") {
+        CommandFaults faults = in.controller().commands().faults();
+        faults.setNotKept = true;
+        faults.setNotKeptType = -1;
+        if (in.argCount() >= 2) {
+            const unsigned long type = in.arg(2, "TYPE");
+            if (type > 255)
+                throw std::invalid_argument("TYPE must be an axis parameter from 0 to 255");
+            faults.setNotKeptType = int(type);
+        }
         in.controller().commands().setFaults(faults);
     } else if (name == "stale-emergency") {
         in.controller().faults().staleEmergency = true;

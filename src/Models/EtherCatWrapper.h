@@ -12,7 +12,7 @@
 #ifndef ETHERCATWRAPPER_H
 #define ETHERCATWRAPPER_H
 
-#include <QDomNodeList>
+#include <QList>
 #include <QMap>
 #include <QString>
 
@@ -20,6 +20,7 @@
 
 #include "CustomExceptions.h"
 #include "EtherCatParameter.h"
+#include "ParameterFile.h"
 
 class EtherCatWrapper
 {
@@ -77,8 +78,11 @@ public:
     // values are read from slaves PlatformStart to PlatformStart + 3, the controllers
     // WriteParameters writes. Needs an open session whose setup names the device. Entries that
     // are no Parameter element, whose Type is no number from 0 to 255 or whose Value is no 32-bit
-    // number are left out with a line on standard output.
+    // number are left out with a line on standard output (a file from outside is checked whole
+    // with ParameterFile::refusals first). An entry given twice in a section: the later one counts.
     void LoadConfiguration(QString filename, int slave, Devices devices, int PlatformStart);
+    // The same from a file already read, so that a file checked is the file loaded.
+    void LoadConfiguration(ParameterFile& file, int slave, Devices devices, int PlatformStart);
     // Returns a copy of the set the last LoadConfiguration loaded, keyed
     // "<device>_Axis<n>_<4-digit parameter number>".
     QMap<QString, EtherCatParameter> GetConfigParameters() const;
@@ -132,7 +136,7 @@ private:
     bool isUsable(const QString& setup) const;
     void fillArmRange(QMap<int, QString>& range) const;
 
-    void fillConfigMap(const QDomNodeList& paramNodeList,
+    void fillConfigMap(const QList<ParameterFileEntry>& entries,
                        QMap<QString, EtherCatParameter>* configMap, const QString& zuvianType,
                        int axis, int platformStart);
     void readPlatformValue(EtherCatParameter& entry, int platformStart);

@@ -2,11 +2,9 @@
 // the controllers hold, writing and storing it through the command mailbox, and reading it back.
 #include "EtherCatWrapper.h"
 
-#include <QDomElement>
-
 #include <cstdio>
 
-#include "Configuration.h"
+#include "ParameterFile.h"
 #include "zuvian.h"
 
 namespace {
@@ -25,7 +23,6 @@ const int currentGlobal = 1;
 
 const int armAxes = 5;
 const int platformAxes = 4;
-const int largestType = 255;
 
 void printLine(const QString& text)
 {
@@ -52,27 +49,31 @@ QString EtherCatWrapper::FormatStringNumber(QString number)
 void EtherCatWrapper::LoadConfiguration(
     QString filename, int slave, Devices devices, int PlatformStart)
 {
+    ParameterFile file(filename);
+    LoadConfiguration(file, slave, devices, PlatformStart);
+}
+
+void EtherCatWrapper::LoadConfiguration(
+    ParameterFile& file, int slave, Devices devices, int PlatformStart)
+{
     int fromSlave = 0;
     int toSlave = 0;
     GetSelectedArmSlave(GetSlaveRange(devices), slave, fromSlave, toSlave);
     configParameters.clear();
 
-    Configuration config(filename, QStringLiteral("zuvianParameter"));
-    const QString root = QStringLiteral("zuvian");
     if (platform && devices == Platform) {
-        const QDomNodeList nodes = config.GetNodeList(QStringLiteral("Platform"), root);
-        if (nodes.isEmpty())
+        const QList<ParameterFileEntry> entries = file.section(PLATFORM);
+        if (entries.isEmpty())
             return;
-        fillConfigMap(nodes, &configParameters, PLATFORM, 0, PlatformStart);
+        fillConfigMap(entries, &configParameters, PLATFORM, 0, PlatformStart);
     }
     // A single slave (fromSlave equal to toSlave) is no arm, and 0 to 0 is what a bad count leaves.
     if (arm1 && devices == Arm1 && fromSlave != toSlave) {
         for (int s = fromSlave; s <= toSlave; ++s) {
             const QString section = QStringLiteral("Axis") + QString::number(s - arm1Offset);
-            const QDomNodeList nodes = config.GetNodeList(section, root);
-            if (nodes.isEmpty())
+            if (!file.readable(section))
                 return;
-            fillConfigMap(nodes, &configParameters, ARM1, s, PlatformStart);
+            fillConfigMap(file.section(section), &configParameters, ARM1, s, PlatformStart);
         }
     }
 }
@@ -82,42 +83,42 @@ QMap<QString, EtherCatParameter> EtherCatWrapper::GetConfigParameters() const
     return configParameters;
 }
 
-void EtherCatWrapper::fillConfigMap(const QDomNodeList& paramNodeList,
+void EtherCatWrapper::fillConfigMap(const QList<ParameterFileEntry>& entries,
     QMap<QString, EtherCatParameter>* configMap, const QString& zuvianType, int axis,
     int platformStart)
 {
     const bool armEntry = axis > 0 && zuvianType == ARM1;
     const int displayAxis = zuvianType == ARM1 ? axis - arm1Offset : axis;
-    for (int i = 0; i < paramNodeList.size(); ++i) {
-        // A backup file lists the values it could not read in comments between the entries.
-        const QDomElement node = paramNodeList.at(i).toElement();
-        if (node.isNull() || node.tagName() != QLatin1String("Parameter"))
+    const QString keyStart
+        = zuvianType + QStringLiteral("_Axis") + QString::number(displayAxis) + QLatin1Char('_');
+    for (const ParameterFileEntry& node : entries) {
+        if (!node.isParameter)
             continue;
-
-        const QString typeText = node.attribute(QStringLiteral("Type"));
-        const QString valueText = node.attribute(QStringLiteral("Value"));
-        const QString type = FormatStringNumber(typeText);
-        bool typeOk = false;
-        bool valueOk = false;
-        const int number = type.toInt(&typeOk);
-        const qlonglong value = valueText.toLongLong(&valueOk);
         // A parameter number or value out of range would land on another parameter, or as 0, on
         // the controller: such an entry is not written at all.
-        if (!typeOk || number < 0 || number > largestType || !valueOk
-            || value < qlonglong(INT32_MIN) || value > qlonglong(UINT32_MAX)) {
+        if (!node.problem.isEmpty()) {
             printLine(QStringLiteral("%1 Axis%2: entry Type \"%3\" Value \"%4\" left out")
                           .arg(zuvianType)
                           .arg(displayAxis)
-                          .arg(typeText, valueText));
+                          .arg(node.type, node.value));
             continue;
         }
 
+        const QString type = FormatStringNumber(QString::number(node.number));
+        const QString key = keyStart + type;
         EtherCatParameter entry;
-        entry.ParameterType = quint8(number);
-        entry.Description = node.attribute(QStringLiteral("Desc"));
-        entry.ParameterValue = quint32(value);
+        entry.ParameterType = node.number;
+        entry.Description = node.desc;
+        entry.ParameterValue = node.parameterValue;
         entry.axis = axis;
-        if (armEntry) {
+        // An entry given again replaces the earlier one; what the controllers hold was read for
+        // that one already, and reading it once per repetition would make a file of repeated
+        // entries cost bus time without end.
+        const auto earlier = configMap->constFind(key);
+        if (earlier != configMap->cend()) {
+            entry.CurrentValue = earlier->CurrentValue;
+            entry.errorMessage = earlier->errorMessage;
+        } else if (armEntry) {
             entry.CurrentValue = readSingleParameter(quint8(axis), entry.ParameterType);
             if (entry.CurrentValue == MCP_NOREPLY)
                 entry.errorMessage
@@ -125,9 +126,7 @@ void EtherCatWrapper::fillConfigMap(const QDomNodeList& paramNodeList,
         } else {
             readPlatformValue(entry, platformStart);
         }
-        configMap->insert(zuvianType + QStringLiteral("_Axis") + QString::number(displayAxis)
-                + QLatin1Char('_') + type,
-            entry);
+        configMap->insert(key, entry);
     }
 }
 

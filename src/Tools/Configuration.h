@@ -5,6 +5,7 @@
 #define CONFIGURATION_H
 
 #include <QDomDocument>
+#include <QDomElement>
 #include <QDomNode>
 #include <QDomNodeList>
 #include <QFile>
@@ -33,9 +34,18 @@ public:
     // and the result is always false.
     bool writeAppSetting(QString group, QString key, QString value);
 
-    // Loads `filename` into the current document. A file that cannot be opened or parsed
-    // leaves an empty document of type `configType`; nothing is reported.
+    // The largest file readConfigFile reads. A document is held whole in memory (some hundred
+    // bytes per element), and the biggest file the program has a use for, a full backup of the
+    // robot, is about 30 KB.
+    static constexpr qint64 maxFileBytes = 1024 * 1024;
+
+    // Loads `filename` into the current document. A file that cannot be opened or parsed, or
+    // that is larger than maxFileBytes, leaves an empty document of type `configType`; nothing
+    // is reported.
     void readConfigFile(QString filename, QString configType);
+    // The same, and returns an empty text when the document was loaded, or why it was not (the
+    // file cannot be opened, is too large, or is no well-formed XML: with line and column).
+    QString loadConfigFile(QString filename, QString configType);
     // The same with the type name "zuvianConfiguration".
     void readConfigFile(QString filename);
 
@@ -53,6 +63,13 @@ public:
     // Returns the value of `attributeName` on `node`, the empty string if the node lacks it,
     // and an error text if the node is null.
     QString getAttributeValueFromNode(QDomNode node, QString attributeName);
+
+    // Returns the document element of the current document; null when none was loaded.
+    QDomElement documentElement() const { return currentDoc.documentElement(); }
+
+    // Returns the node after `node` in document order: its first child, or else the next
+    // sibling of it or of its nearest ancestor that has one; null once the document is done.
+    static QDomNode nextInDocumentOrder(const QDomNode& node);
 
     // Each returns whether the node has a parent, a next sibling, or any child.
     bool hasParent(const QDomNode& node);

@@ -2,20 +2,76 @@
 // so the nesting of a file may change without touching its readers.
 #include "Configuration.h"
 
+#include <QXmlStreamReader>
+
+namespace {
+
+// The program's documents nest four or five levels deep. The DOM frees its tree recursively, so
+// a file of a hundred thousand nested elements would overflow the stack when the document goes
+// away; such a file is refused before a DOM is built. The scan stops at the limit or at the first
+// error, which the DOM parse then reports with its position.
+const int maxNesting = 32;
+
+QString nestingBeyondLimit(const QByteArray& content)
+{
+    QXmlStreamReader reader(content);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > maxNesting)
+            return QStringLiteral("line %1: elements nested deeper than %2 levels")
+                .arg(reader.lineNumber())
+                .arg(maxNesting);
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    return QString();
+}
+
+}
+
 void Configuration::readConfigFile(QString filename, QString configType)
+{
+    loadConfigFile(filename, configType);
+}
+
+QString Configuration::loadConfigFile(QString filename, QString configType)
 {
     currentDoc = QDomDocument(configType);
     if (configFile.isOpen())
         configFile.close();
     configFile.setFileName(filename);
     if (!configFile.open(QIODevice::ReadOnly))
-        return;
+        return configFile.errorString();
+
+    // The size is looked at before anything is read, so an oversized file costs neither time nor
+    // memory; reading one byte past the limit also stops a pipe or a file that grows meanwhile.
+    const QString tooLarge = QStringLiteral("larger than %1 bytes (1 MB), the most a file of "
+                                            "the program may hold")
+                                 .arg(maxFileBytes);
+    if (configFile.size() > maxFileBytes) {
+        configFile.close();
+        return tooLarge;
+    }
+    const QByteArray content = configFile.read(maxFileBytes + 1);
+    configFile.close();
+    if (content.size() > maxFileBytes)
+        return tooLarge;
+
+    const QString tooDeep = nestingBeyondLimit(content);
+    if (!tooDeep.isEmpty())
+        return tooDeep;
 
     // A document that fails to parse may be half built; readers rely on an empty result to
     // stop, so such a document is replaced by an empty one.
-    if (!currentDoc.setContent(&configFile, false))
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!currentDoc.setContent(content, false, &message, &line, &column)) {
         currentDoc = QDomDocument(configType);
-    configFile.close();
+        return QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(message);
+    }
+    return QString();
 }
 
 void Configuration::readConfigFile(QString filename)
@@ -47,13 +103,9 @@ QDomNodeList Configuration::GetNodeList(QString nodeName, QString rootName, QDom
     return found.childNodes();
 }
 
-namespace {
-
-// The next node after `node` in document order: its first child, or else the next sibling of
-// it or of its nearest ancestor that has one. Null once the document is exhausted. A loop rather
-// than recursion, so a deeply nested file cannot exhaust the stack.
-QDomNode nextInDocumentOrder(const QDomNode& node)
+QDomNode Configuration::nextInDocumentOrder(const QDomNode& node)
 {
+    // A loop rather than recursion, so a deeply nested file cannot exhaust the stack.
     if (!node.firstChild().isNull())
         return node.firstChild();
     QDomNode climb = node;
@@ -62,10 +114,12 @@ QDomNode nextInDocumentOrder(const QDomNode& node)
     return climb.isNull() ? QDomNode() : climb.nextSibling();
 }
 
+namespace {
+
 template <typename Match>
 QDomNode walkFrom(const QDomNode& start, Match matches)
 {
-    for (QDomNode node = start; !node.isNull(); node = nextInDocumentOrder(node)) {
+    for (QDomNode node = start; !node.isNull(); node = Configuration::nextInDocumentOrder(node)) {
         if (node.isElement() && matches(node.toElement()))
             return node;
     }

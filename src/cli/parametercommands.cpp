@@ -2,15 +2,13 @@
 // alone, and the HTML report that sets each value beside its target.
 #include "commands.h"
 
-#include <QDomDocument>
-#include <QDomElement>
-#include <QFile>
 #include <QSaveFile>
 
 #include "BusSession.h"
 #include "EtherCatWrapper.h"
 #include "LinkDiagnosis.h"
 #include "ParameterBackup.h"
+#include "ParameterFile.h"
 #include "ParameterJob.h"
 #include "interruption.h"
 
@@ -27,36 +25,45 @@ struct FileParts
     bool platform = false;
 };
 
-int parameterCount(const QDomDocument& document, const QString& section)
-{
-    int count = 0;
-    const QDomNodeList sections = document.elementsByTagName(section);
-    for (int i = 0; i < sections.size(); ++i)
-        count += sections.at(i).toElement().elementsByTagName(QStringLiteral("Parameter")).size();
-    return count;
-}
-
 // Reads `path` as a parameter file. Returns an empty text and the parts it holds, or why it
 // cannot be used: nothing is sent to a controller from a file that is missing or malformed.
-QString inspectFile(const QString& path, FileParts& parts)
+QString inspectFile(ParameterFile& file, const QString& path, FileParts& parts)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("parameter file %1: %2").arg(path, file.errorString());
-    QDomDocument document;
-    QString message;
-    int line = 0;
-    if (!document.setContent(&file, &message, &line))
-        return QStringLiteral("parameter file %1: line %2: %3").arg(path).arg(line).arg(message);
-    if (document.documentElement().tagName() != QLatin1String("zuvian"))
-        return QStringLiteral("parameter file %1: not a parameter file (no <zuvian> root)")
-            .arg(path);
-    parts.platform = parameterCount(document, QStringLiteral("Platform")) > 0;
-    for (int axis = 1; axis <= 5; ++axis)
-        parts.arm = parts.arm || parameterCount(document, QStringLiteral("Axis%1").arg(axis)) > 0;
+    if (!file.error().isEmpty())
+        return QStringLiteral("parameter file %1: %2").arg(path, file.error());
+    parts.platform = file.hasPlatform();
+    parts.arm = file.hasArm();
     if (!parts.arm && !parts.platform)
         return QStringLiteral("parameter file %1 holds no parameters").arg(path);
     return QString();
+}
+
+nlohmann::json nullable(const QString& text)
+{
+    return text.isNull() ? nlohmann::json() : nlohmann::json(str(text));
+}
+
+// The entries that keep a file from being applied whole: one line each for the operator, and the
+// same as "refusedEntries" in the document.
+std::string refusedEntries(const QList<ParameterFileRefusal>& refused, nlohmann::json& doc)
+{
+    std::string text;
+    nlohmann::json list = nlohmann::json::array();
+    for (const ParameterFileRefusal& r : refused) {
+        const std::string where = r.axis > 0 ? str(r.part) + " axis " + std::to_string(r.axis)
+                                             : str(r.part);
+        text += "\n  line " + std::to_string(r.line) + ": " + where + ", Type "
+            + (r.type.isNull() ? std::string("(missing)") : "\"" + str(r.type) + "\"")
+            + ", Value "
+            + (r.value.isNull() ? std::string("(missing)") : "\"" + str(r.value) + "\"") + ": "
+            + str(r.reason);
+        list.push_back({{"line", r.line}, {"part", str(r.part)},
+            {"axis", r.axis >= 0 ? nlohmann::json(r.axis) : nlohmann::json()},
+            {"type", nullable(r.type)}, {"value", nullable(r.value)},
+            {"reason", str(r.reason)}});
+    }
+    doc["refusedEntries"] = list;
+    return text;
 }
 
 const char* partResultName(ParameterPartOutcome::Result result)
@@ -212,7 +219,8 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
     nlohmann::json doc = {{"command", "write-parameters"}, {"interface", context.eth},
         {"file", str(file)}};
     FileParts inFile;
-    const QString problem = inspectFile(file, inFile);
+    ParameterFile parameterFile(file);
+    const QString problem = inspectFile(parameterFile, file, inFile);
     if (!problem.isEmpty())
         return failure("write-parameters: " + str(problem), doc);
     // A part named on the command line must be in the file; without names, the file's parts.
@@ -222,6 +230,30 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
             doc);
     const bool arm = parts.wantArm() && inFile.arm;
     const bool platform = parts.wantPlatform() && inFile.platform;
+
+    // A file from outside is applied whole or not at all, and checked before the bus is taken: a
+    // part written without some of its entries would be reported written and be wrong. The
+    // shipped set is loaded as it always was.
+    if (file != kShipped) {
+        const QList<ParameterFileRefusal> refused = parameterFile.refusals();
+        if (!refused.isEmpty()) {
+            ParameterPartOutcome armPart;
+            ParameterPartOutcome platformPart;
+            armPart.part = QStringLiteral("Arm1");
+            platformPart.part = QStringLiteral("Platform");
+            for (ParameterPartOutcome* part : {&armPart, &platformPart}) {
+                part->result = ParameterPartOutcome::Result::Refused;
+                part->reason = QStringLiteral("the file cannot be applied whole");
+            }
+            doc["parts"] = {partOutcomeJson(armPart, arm), partOutcomeJson(platformPart, platform)};
+            const std::string lines = refusedEntries(refused, doc);
+            return failure("write-parameters: " + str(file) + " cannot be applied whole ("
+                    + std::to_string(refused.size())
+                    + (refused.size() == 1 ? " entry" : " entries") + " refused); nothing was "
+                    + "written:" + lines,
+                doc);
+        }
+    }
 
     ParameterJob job;
     job.setFile(file);
@@ -305,7 +337,8 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
     const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
     nlohmann::json doc = {{"command", "report"}, {"interface", context.eth}, {"file", str(file)}};
     FileParts inFile;
-    const QString problem = inspectFile(file, inFile);
+    ParameterFile parameterFile(file);
+    const QString problem = inspectFile(parameterFile, file, inFile);
     if (!problem.isEmpty())
         return failure("report: " + str(problem), doc);
 

@@ -9,6 +9,7 @@
 #include "ControllerKinds.h"
 #include "EtherCatWrapper.h"
 #include "ParameterBackup.h"
+#include "ParameterFile.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ const QString kPlatform = QStringLiteral("Platform");
 const QString kNoConnection
     = QStringLiteral("No Connection! \nIf the arm is powered on, try again!");
 const QString kError = QStringLiteral("Error! Try again!");
+const QString kShipped = QStringLiteral(":/res/param.xml");
 
 // "arm" or "platform", as the operator's texts name the parts.
 QString partWord(const QString& part)
@@ -290,11 +292,20 @@ void ParameterJob::writePart(
         return;
     }
 
+    // A file from outside was checked whole before the bus was taken; what is loaded is checked
+    // again, so that a file changed since cannot slip entries past the check.
+    ParameterFile file(request.file);
+    if (request.file != kShipped && (!file.error().isEmpty() || !file.refusals().isEmpty())) {
+        refuse(part, ParameterPartOutcome::Result::Refused,
+            QStringLiteral("%1 cannot be applied whole.").arg(request.file));
+        return;
+    }
+
     const QString word = partWord(part.part);
     emit status(QStringLiteral("read %1 parameters").arg(word));
     const EtherCatWrapper::Devices device
         = part.part == kArm ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
-    ecat.LoadConfiguration(request.file, 0, device, request.PlatformStart);
+    ecat.LoadConfiguration(file, 0, device, request.PlatformStart);
     const QMap<QString, EtherCatParameter> loaded = ecat.GetConfigParameters();
     if (loaded.isEmpty()) {
         refuse(part, ParameterPartOutcome::Result::Refused,

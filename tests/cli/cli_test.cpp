@@ -230,6 +230,82 @@ TEST_F(Cli, BadInputIsRefusedAndNothingIsWritten)
     EXPECT_TRUE(backups().isEmpty());
 }
 
+// A file handed in that cannot be applied whole is refused before the bus is taken: the exit
+// status says so, each entry is named, no part is "written", and not one frame reaches the bus.
+// The same file unchanged is restored in full.
+TEST_F(Cli, RestoreOfAFileThatCannotBeAppliedWholeSendsNothing)
+{
+    start(sim::robotBus());
+    const QByteArray shipped = fileBytes(":/res/param.xml");
+    const QByteArray arm3 = "<Parameter Type=\"6\" Desc=\"Max. current\" Value=\"3899\">";
+    const QByteArray platform = "<Parameter Type=\"6\" Desc=\"Max. current\" Value=\"3564\">";
+    ASSERT_EQ(1, shipped.count(arm3));
+    ASSERT_EQ(1, shipped.count(platform));
+    const int arm3Line = shipped.left(shipped.indexOf(arm3)).count('\n') + 1;
+    const int platformLine = shipped.left(shipped.indexOf(platform)).count('\n') + 1;
+    struct Case
+    {
+        QByteArray from;
+        QByteArray to;
+        int line;
+        const char* part;
+        int axis;
+        json type;
+        json value;
+        std::string reason;
+    };
+    const QByteArray arm3Again = QByteArray(arm3).replace("3899", "3900");
+    const Case cases[] = {
+        {"Value=\"3899\"", "Value=\"abc\"", arm3Line, "Arm1", 3, "6", "abc",
+            "Value is no 32-bit number"},
+        {"Value=\"3899\"", "Value=\"\"", arm3Line, "Arm1", 3, "6", "",
+            "Value is no 32-bit number"},
+        {"Value=\"3899\"", "Value=\"99999999999999999999\"", arm3Line, "Arm1", 3, "6",
+            "99999999999999999999", "Value is no 32-bit number"},
+        {" Value=\"3899\"", "", arm3Line, "Arm1", 3, "6", nullptr, "Value is missing"},
+        {"Type=\"6\" Desc=\"Max. current\" Value=\"3564\"",
+            "Type=\"99999\" Desc=\"Max. current\" Value=\"3564\"", platformLine, "Platform", 0,
+            "99999", "3564", "Type is no parameter number from 0 to 255"},
+        {arm3, arm3 + "</Parameter>\n" + arm3Again, arm3Line + 1, "Arm1", 3,
+            "6", "3900", "Type 6 is given on line " + std::to_string(arm3Line) + " already"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to.toStdString());
+        QByteArray content = shipped;
+        content.replace(content.indexOf(c.from), c.from.size(), c.to);
+        const std::string file = put("changed.xml", content);
+        const std::uint64_t framesBefore = bus_->link().framesSent();
+
+        const Outcome r = run({"restore", "-i", "sim0", "--json", file});
+        EXPECT_EQ(1, r.status);
+        EXPECT_EQ(framesBefore, bus_->link().framesSent());
+        const json doc = r.doc();
+        ASSERT_EQ(1u, doc.at("refusedEntries").size()) << doc.dump();
+        const json& entry = doc.at("refusedEntries")[0];
+        EXPECT_EQ(c.line, entry.at("line"));
+        EXPECT_EQ(c.part, entry.at("part"));
+        EXPECT_EQ(c.axis, entry.at("axis"));
+        EXPECT_EQ(c.type, entry.at("type"));
+        EXPECT_EQ(c.value, entry.at("value"));
+        EXPECT_NE(std::string::npos, entry.at("reason").get<std::string>().find(c.reason))
+            << entry.dump();
+        for (const json& part : doc.at("parts"))
+            EXPECT_NE("written", part.at("result")) << part.dump();
+        EXPECT_NE(std::string::npos, r.err.find("line " + std::to_string(c.line) + ": ")) << r.err;
+        EXPECT_EQ(std::string::npos, r.err.find("written,")) << r.err;
+    }
+    for (int p : positions()) {
+        EXPECT_FALSE(axis(p).interpreter().unlocked()) << p;
+        EXPECT_EQ(0u, axis(p).interpreter().parameters().axis(6)) << p;
+    }
+    EXPECT_TRUE(backups().isEmpty());
+
+    const Outcome whole = run({"restore", "-i", "sim0", put("whole.xml", shipped)});
+    EXPECT_EQ(0, whole.status) << whole.err;
+    EXPECT_NE(std::string::npos, whole.out.find("Arm1: written, stored and read back")) << whole.out;
+    EXPECT_EQ(3899u, axis(9).interpreter().parameters().storedAxis(6));
+}
+
 // The diagnostics on the robot: the slave list, a register, an SII, a state change.
 TEST_F(Cli, DiagnosticsReadTheBus)
 {

@@ -258,6 +258,16 @@ private:
                                       "failed", "unconfirmed", "written"};
         result_.observed = std::string("arm ") + names[int(outcome.arm.result)] + ", platform "
             + names[int(outcome.platform.result)];
+        // What the job names as not confirmed, as "Arm1 axis 3: 130; Platform axis 1: 4, 5".
+        for (const ParameterPartOutcome* part : {&outcome.arm, &outcome.platform}) {
+            for (auto it = part->unconfirmed.cbegin(); it != part->unconfirmed.cend(); ++it) {
+                std::string types;
+                for (int type : it.value())
+                    types += (types.empty() ? "" : ", ") + std::to_string(type);
+                result_.detail += (result_.detail.empty() ? "" : "; ") + part->part.toStdString()
+                    + " axis " + std::to_string(it.key()) + ": " + types;
+            }
+        }
         if (outcome.arm.result == R::Written) {
             for (int k = 1; k <= 5; ++k)
                 stored(6 + k, section(QStringLiteral("Axis%1").arg(k)));
@@ -342,6 +352,10 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"power-loss:11:" + armImageShare(99)}, F, "failed at arm 5 (-5)", ""},
         {{"power-loss-store:8"}, P, "arm unconfirmed, platform written", ""},
         {{"command-silent:2"}, P, "arm written, platform unconfirmed", ""},
+        {{"set-not-kept:9:130"}, P, "arm unconfirmed, platform written", "", false,
+            "Arm1 axis 3: 130"},
+        {{"set-not-kept:4"}, P, "arm written, platform unconfirmed", "", false,
+            "Platform axis 3: 4, 5, 6, 7, 9"},
         {{"restart:3:2000", "restart:9:4000"}, F, "written", ""},
         {{"eeprom-busy:3"}, C, "read-out failed", "", false, "EEPROM of a slave could not be read"},
         {{"eeprom-refuse:7:2"}, C, "read", ""},

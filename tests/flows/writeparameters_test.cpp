@@ -280,6 +280,23 @@ TEST_F(WriteParametersFlow, BackupThatCannotBeCreatedStopsEveryWrite)
     EXPECT_TRUE(nothingWritten(controllerPositions()));
 }
 
+// The job itself refuses a file from outside that cannot be applied whole (one changed after
+// the command line checked it): no part is backed up or written.
+TEST_F(WriteParametersFlow, FileThatCannotBeAppliedWholeIsRefusedByTheJob)
+{
+    startBus(sim::robotBus());
+    const QString file = dataPath(QStringLiteral("changed.xml"));
+    putFile(file, fileBytes(kShipped).replace("Value=\"3899\"", "Value=\"abc\""));
+    ParameterJob job;
+    const ParameterOutcome outcome = job.run(robotRequest(file, 0));
+    for (const ParameterPartOutcome* part : {&outcome.arm, &outcome.platform}) {
+        EXPECT_EQ(ParameterPartOutcome::Result::Refused, part->result);
+        EXPECT_EQ(file + QStringLiteral(" cannot be applied whole."), part->reason);
+    }
+    EXPECT_TRUE(nothingWritten(controllerPositions()));
+    EXPECT_TRUE(backups().isEmpty());
+}
+
 // What the controllers did not tell is not made up: an unread value is only named in a comment, and
 // wheel-base axes that disagreed are named beside the value kept. Comments never break the file.
 TEST(ParameterBackupFile, UnreadValuesAreCommentsOnly)
