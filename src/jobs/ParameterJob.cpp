@@ -105,6 +105,8 @@ ParameterOutcome ParameterJob::run(const ParameterRequest& request)
     ParameterOutcome outcome;
     {
         BusSession::Lock session(request.eth);
+        wire_.restart();
+        writing_ = false;
         if (session.held()) {
             runParts(request, outcome);
         } else {
@@ -120,6 +122,8 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
     ParameterOutcome outcome;
     {
         BusSession::Lock session(eth);
+        wire_.restart();
+        writing_ = false;
         if (session.held()) {
             outcome.readOutRan = true;
             outcome.readOut = readOut(eth, false);
@@ -291,6 +295,12 @@ void ParameterJob::writePart(
         refuse(part, ParameterPartOutcome::Result::Refused, reason);
         return;
     }
+    // Until a part is being written another master on the wire stops the job: its replies could
+    // be taken for the controllers' answers to what this one writes.
+    if (!writing_ && !wire_.refusal(request.eth).isEmpty()) {
+        refuse(part, ParameterPartOutcome::Result::Refused, wire_.refusal(request.eth));
+        return;
+    }
 
     // A file from outside was checked whole before the bus was taken; what is loaded is checked
     // again, so that a file changed since cannot slip entries past the check.
@@ -342,6 +352,7 @@ void ParameterJob::writePart(
         now.total = total;
         emit progress(now);
     };
+    writing_ = true;
     ParameterWriteReport report
         = ecat.WriteParameters(part.part, request.Arm1Start, request.PlatformStart, onEntry);
     emit status(QStringLiteral("read back %1 parameters").arg(word));
@@ -351,6 +362,11 @@ void ParameterJob::writePart(
     if (part.result == ParameterPartOutcome::Result::Written) {
         now.stepComplete = true;
         emit progress(now);
+    }
+    const QString otherMaster = wire_.notice(request.eth);
+    if (!otherMaster.isEmpty()) {
+        emit line(otherMaster);
+        part.reason += (part.reason.isEmpty() ? QString() : QStringLiteral("\n")) + otherMaster;
     }
 }
 

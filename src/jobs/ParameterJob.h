@@ -27,6 +27,7 @@
 #include <functional>
 
 #include "BusJob.h"
+#include "OtherMaster.h"
 
 class EtherCatWrapper;
 struct ParameterWriteReport;
@@ -156,6 +157,9 @@ private:
     // The part being written among the parts that may be written.
     int step_ = 0;
     int steps_ = 0;
+    // Another master's replies on the wire since the job took the bus; a part has begun writing.
+    OtherMaster wire_;
+    bool writing_ = false;
 };
 
 #endif // PARAMETERJOB_H

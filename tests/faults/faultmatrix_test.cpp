@@ -258,6 +258,10 @@ private:
                                       "failed", "unconfirmed", "written"};
         result_.observed = std::string("arm ") + names[int(outcome.arm.result)] + ", platform "
             + names[int(outcome.platform.result)];
+        if (result_.detail.empty())
+            result_.detail = (outcome.arm.reason + QLatin1Char(' ') + outcome.platform.reason)
+                                 .simplified()
+                                 .toStdString();
         // What the job names as not confirmed, as "Arm1 axis 3: 130; Platform axis 1: 4, 5".
         for (const ParameterPartOutcome* part : {&outcome.arm, &outcome.platform}) {
             for (auto it = part->unconfirmed.cbegin(); it != part->unconfirmed.cend(); ++it) {
@@ -367,6 +371,8 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"extra-slaves:190"}, C, "read-out failed", "", false, "More slaves on the bus than"},
         {{"other-master:25"}, F, "other master", "", false, "Another EtherCAT master is working on"},
         {{"other-master:25"}, C, "read", "", false, "Another EtherCAT master was working on"},
+        {{"other-master:25"}, P, "arm refused, platform refused", "", false,
+            "Another EtherCAT master is working on"},
     };
 
     std::string report;
