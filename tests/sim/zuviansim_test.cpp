@@ -166,6 +166,7 @@ TEST(ZuvianSim, ServesAnUpdateOnItsVethPairAndPowerCyclesOnSigusr1)
     EXPECT_NE(sim::runCommand({"ip", "link", "show", name}), 0) << "veth pair left behind";
 }
 
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer runtime refuses a preloaded library
 /* Everything a child writes until it ends, and its exit status. */
 int finish(pid_t pid, int out, std::string &seen)
 {
@@ -180,7 +181,6 @@ int finish(pid_t pid, int out, std::string &seen)
     return WEXITSTATUS(status);
 }
 
-#ifndef __SANITIZE_ADDRESS__ // the sanitizer runtime refuses a preloaded library
 // Setting the wall clock (NTP, a laptop waking up) during a firmware download cuts no wait short
 // and stretches none: on a wire that loses 3 % of its frames, with the clock of zuvianctl stepped
 // 10 s forward and back again and again, every axis is written, and the master re-sent or gave up
