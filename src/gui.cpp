@@ -77,7 +77,7 @@ void GUI::fillInterfaceList()
 void GUI::startJob(BusJob* started)
 {
     endedJob.reset();
-    job.reset(started);
+    job = BusJob::Owned(started);
     lastProgress = JobProgress();
     progressBar->setValue(0);
 

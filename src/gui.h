@@ -67,7 +67,8 @@ protected:
 private:
     void fillInterfaceList();
 
-    // Wires `job` to the window (lines, texts, progress, questions) and starts it.
+    // Takes `job` over (it has no other owner), wires it to the window (lines, texts, progress,
+    // questions) and starts it.
     void startJob(BusJob* job);
     void onProgress(const JobProgress& progress);
     void onCheckFinished(const CheckOutcome& outcome);
@@ -80,10 +81,11 @@ private:
     QString Version;
     // What the last read-out found (counts, where the parts start, names and versions).
     ReadOutResult readOut;
-    std::unique_ptr<BusJob> job;
+    // The running flow's job, owned here alone: destroying it stops it and waits for its worker.
+    BusJob::Owned job;
     // The job of the flow that ended last, kept until the next one starts: its worker may still
     // be returning when the window learns of the outcome.
-    std::unique_ptr<BusJob> endedJob;
+    BusJob::Owned endedJob;
     JobProgress lastProgress;
     bool closeWhenDone = false;
 };

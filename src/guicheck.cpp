@@ -8,7 +8,7 @@ void GUI::Check()
 {
     if (job)
         return;
-    auto* check = new CheckJob(comboBoxETH->currentText(), Version, this);
+    auto* check = new CheckJob(comboBoxETH->currentText(), Version);
     connect(check, &CheckJob::finished, this, &GUI::onCheckFinished);
     startJob(check);
 }

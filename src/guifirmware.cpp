@@ -10,7 +10,7 @@ void GUI::WriteFirm()
     if (job)
         return;
     setButtonsEnabled(false);
-    auto* update = new FirmwareJob(comboBoxETH->currentText(), Version, this);
+    auto* update = new FirmwareJob(comboBoxETH->currentText(), Version);
     connect(update, &FirmwareJob::finished, this, &GUI::onFirmwareFinished);
     startJob(update);
 }

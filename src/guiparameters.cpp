@@ -10,7 +10,7 @@ void GUI::WriteParameters()
         return;
     // Only this button is locked; a press of the others while the job runs is ignored.
     pbWriteParameters->setEnabled(false);
-    auto* parameters = new ParameterJob(this);
+    auto* parameters = new ParameterJob;
     parameters->setInterface(comboBoxETH->currentText());
     connect(parameters, &ParameterJob::finished, this, &GUI::onParametersFinished);
     startJob(parameters);

@@ -1,6 +1,9 @@
 // The worker thread, the stop flag and the consent handshake that every job shares.
 #include "BusJob.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 int JobProgress::perMille() const
 {
     if (steps <= 0 || step <= 0)
@@ -24,8 +27,23 @@ BusJob::BusJob(QObject* parent) : QObject(parent)
 
 BusJob::~BusJob()
 {
-    requestStop();
-    wait();
+    if (running_) {
+        // The derived part this worker runs on is already gone: nothing sound can follow.
+        std::fprintf(stderr, "zuvian: a job was destroyed while its worker ran; a started job "
+                             "is owned through BusJob::Owned\n");
+        std::abort();
+    }
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void BusJob::StopAndDelete::operator()(BusJob* job) const
+{
+    if (!job)
+        return;
+    job->requestStop();
+    job->wait();
+    delete job;
 }
 
 bool BusJob::start()

@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -63,10 +64,20 @@ class BusJob : public QObject
 
 public:
     explicit BusJob(QObject* parent = nullptr);
-    // Asks a running job to stop, answers an open question with No and waits until the worker has
-    // ended: the step in progress (an axis being written) is always completed. A derived job does
-    // the same in its own destructor, since the worker runs the derived work().
+    // The worker runs the derived job's work(), so it must have ended before any part of the job
+    // is destroyed; a job destroyed while its worker runs ends the program with a message. A
+    // started job is therefore owned through Owned alone, which stops it first.
     ~BusJob() override;
+
+    // Deletes a job that may be running: asks it to stop, answers an open question with No,
+    // waits until the worker has ended (the step in progress, an axis being written, is always
+    // completed), and only then destroys it.
+    struct StopAndDelete
+    {
+        void operator()(BusJob* job) const;
+    };
+    // The one owner of a job started on its worker (start()).
+    using Owned = std::unique_ptr<BusJob, StopAndDelete>;
 
     // Starts the job's flow on a worker thread. Returns false when it was started before.
     bool start();

@@ -56,13 +56,6 @@ CheckJob::CheckJob(const QString& eth, const QString& carried, QObject* parent)
     qRegisterMetaType<CheckOutcome>();
 }
 
-CheckJob::~CheckJob()
-{
-    // The worker calls this object's work(): it must end before the object is gone.
-    requestStop();
-    wait();
-}
-
 CheckOutcome CheckJob::run()
 {
     CheckOutcome outcome;

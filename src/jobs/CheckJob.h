@@ -27,7 +27,6 @@ public:
     // With a `carried` version (the one the program's images hold), the summary names every axis
     // that runs another one: after a power cycle that is an update that did not take.
     explicit CheckJob(const QString& eth, const QString& carried = QString(), QObject* parent = nullptr);
-    ~CheckJob() override;
 
     // Runs the check on the caller's thread; returns (and emits with finished) what it found.
     CheckOutcome run();

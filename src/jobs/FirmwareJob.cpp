@@ -185,13 +185,6 @@ FirmwareJob::FirmwareJob(const QString& eth, const QString& version, QObject* pa
     qRegisterMetaType<FirmwareOutcome>();
 }
 
-FirmwareJob::~FirmwareJob()
-{
-    // The worker calls this object's work(): it must end (its axis completed) first.
-    requestStop();
-    wait();
-}
-
 void FirmwareJob::removePlacedImages()
 {
     std::lock_guard<std::mutex> guard(placedMutex_);

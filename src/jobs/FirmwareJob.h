@@ -71,7 +71,6 @@ class FirmwareJob : public BusJob
 public:
     // `version` is the version the embedded images carry, as the operator is asked about it.
     FirmwareJob(const QString& eth, const QString& version, QObject* parent = nullptr);
-    ~FirmwareJob() override;
 
     // Limits the update to the parts asked for (both by default). A part not asked for is neither
     // written nor counted as left out.

@@ -61,13 +61,6 @@ ParameterJob::ParameterJob(QObject* parent)
     qRegisterMetaType<ParameterOutcome>();
 }
 
-ParameterJob::~ParameterJob()
-{
-    // The worker calls this object's work(): it must end (its part completed) first.
-    requestStop();
-    wait();
-}
-
 void ParameterJob::setInterface(const QString& eth)
 {
     eth_ = eth;

@@ -97,7 +97,6 @@ class ParameterJob : public BusJob
 
 public:
     explicit ParameterJob(QObject* parent = nullptr);
-    ~ParameterJob() override;
 
     // The interface that start() reads out and writes on.
     void setInterface(const QString& eth);
