@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 
@@ -33,6 +35,20 @@ std::string str(const QString& text)
     return text.toStdString();
 }
 
+std::string causeFirst(const QString& jobText)
+{
+    // The window's text for a bus that gave no usable read-out, as the read-out files it.
+    static const QString windowText
+        = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
+    QString text = jobText.trimmed();
+    if (text.startsWith(windowText)) {
+        const QString cause = text.mid(windowText.size()).trimmed();
+        if (!cause.isEmpty())
+            text = cause;
+    }
+    return str(text);
+}
+
 nlohmann::json partJson(const PartReading& part)
 {
     nlohmann::json axes = nlohmann::json::array();
@@ -58,8 +74,11 @@ nlohmann::json readOutJson(const ReadOutResult& readOut)
 
 namespace {
 
-// Draws a job's progress. On a terminal one bar per step, redrawn in place; otherwise a line when
-// a step begins and at each quarter of it, so that a log stays short.
+// Draws a job's progress on a terminal: one bar per step, redrawn in place and ended with a line
+// break when the step is complete, so that what the job prints next starts on a line of its own.
+// Without a terminal no counter is written: a log gets the job's lines and, once per step that
+// writes the robot, the line that its first bytes are on their way ("arm axis 1: writing"), which
+// is what a script watching the log waits for.
 class ProgressPrinter
 {
 public:
@@ -81,30 +100,32 @@ public:
             return;
         const std::string what = str(now.part)
             + (now.axis == 0 ? std::string(" axes") : " axis " + std::to_string(now.axis));
-        const int share = int(now.done * 100 / now.total);
-        if (terminal_) {
-            const int width = 30;
-            const int filled = int(now.done * width / now.total);
-            err_ << '\r' << what << " [" << std::string(size_t(filled), '#')
-                 << std::string(size_t(width - filled), ' ') << "] " << now.done << '/'
-                 << now.total << std::flush;
-            barOpen_ = true;
+        if (!terminal_) {
+            if (now.writing && now.done > 0 && !now.stepComplete && what != announced_) {
+                announced_ = what;
+                err_ << what << ": writing\n" << std::flush;
+            }
             return;
         }
-        const int quarter = share / 25;
-        if (what == lastWhat_ && quarter == lastQuarter_)
-            return;
-        lastWhat_ = what;
-        lastQuarter_ = quarter;
-        err_ << what << ": " << now.done << " of " << now.total << " ("
-             << share << " %)\n" << std::flush;
+        const long long done = std::min<long long>(std::max<long long>(now.done, 0), now.total);
+        const int width = 30;
+        const int filled = int(done * width / now.total);
+        // The master and the firmware writer print through C's standard output, which shares
+        // this stream's descriptor: what they buffered goes out before the bar is drawn.
+        std::fflush(stdout);
+        err_ << '\r' << what << " [" << std::string(size_t(filled), '#')
+             << std::string(size_t(width - filled), ' ') << "] " << done << '/' << now.total
+             << std::flush;
+        barOpen_ = true;
+        if (done == now.total)
+            endBar();
     }
 
 private:
     void endBar()
     {
         if (barOpen_)
-            err_ << '\n';
+            err_ << '\n' << std::flush;
         barOpen_ = false;
     }
 
@@ -112,8 +133,7 @@ private:
     const bool terminal_;
     bool barOpen_ = false;
     QString last_;
-    std::string lastWhat_;
-    int lastQuarter_ = -1;
+    std::string announced_;
 };
 
 bool askOnTerminal(std::ostream& err, const QString& question)
@@ -127,6 +147,20 @@ bool askOnTerminal(std::ostream& err, const QString& question)
 
 }
 
+bool confirm(Context& context, const std::string& question)
+{
+    if (context.yes)
+        return true;
+    if (context.interactive) {
+        context.asking = true;
+        const bool yes = askOnTerminal(context.err, QString::fromStdString(question));
+        context.asking = false;
+        return yes;
+    }
+    context.err << question << "\nNot confirmed: give --yes to write without being asked.\n";
+    return false;
+}
+
 void attach(BusJob& job, Context& context)
 {
     // The printer lives as long as the job's connections.
@@ -134,8 +168,9 @@ void attach(BusJob& job, Context& context)
     QObject::connect(&job, &BusJob::line, &job, [printer](const QString& text) {
         printer->line(text);
     });
+    // The window's status texts lead with a list of possible causes; here the found one leads.
     QObject::connect(&job, &BusJob::status, &job, [printer](const QString& text) {
-        printer->line(text.simplified());
+        printer->line(QString::fromStdString(causeFirst(text)).simplified());
     });
     QObject::connect(&job, &BusJob::progress, &job, [printer](const JobProgress& now) {
         printer->progress(now);
@@ -143,20 +178,7 @@ void attach(BusJob& job, Context& context)
     // The job runs on this thread: the answer must be given during the signal.
     QObject::connect(&job, &BusJob::consentNeeded, &job,
         [&job, &context](const QString& /*title*/, const QString& question) {
-            if (context.yes) {
-                job.answer(true);
-                return;
-            }
-            if (context.interactive) {
-                context.asking = true;
-                const bool yes = askOnTerminal(context.err, question);
-                context.asking = false;
-                job.answer(yes);
-                return;
-            }
-            context.err << str(question) << "\nNot confirmed: give --yes to write without "
-                        << "being asked.\n";
-            job.answer(false);
+            job.answer(confirm(context, str(question)));
         },
         Qt::DirectConnection);
 }

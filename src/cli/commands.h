@@ -23,8 +23,10 @@ struct Parts
 // (the document still lists the axes that do not run the version the program carries).
 Result check(Context& context, const std::string& expected = std::string());
 Result writeFirmware(Context& context, Parts parts);
-// With an empty `file` the shipped parameter set is written.
-Result writeParameters(Context& context, Parts parts, const std::string& file);
+// With an empty `file` the shipped parameter set is written. `command` names the command in
+// messages and in the document ("restore" writes a backup file the same way).
+Result writeParameters(Context& context, Parts parts, const std::string& file,
+    const std::string& command = "write-parameters");
 Result backup(Context& context, Parts parts);
 // Writes the report to `output`, or to standard output when it is empty.
 Result report(Context& context, Parts parts, const std::string& file, const std::string& output);

@@ -49,6 +49,16 @@ protected:
         bus_.reset();
         bus_ = std::make_unique<SimBus>(std::move(robot));
     }
+    void start(sim::Chain chain)
+    {
+        bus_.reset();
+        bus_ = std::make_unique<SimBus>(std::move(chain));
+    }
+    void start(const std::string& layout)
+    {
+        bus_.reset();
+        bus_ = std::make_unique<SimBus>(layout);
+    }
 
     Outcome run(std::vector<std::string> args)
     {
@@ -137,6 +147,9 @@ TEST_F(Cli, FirmwareNeedsConsentThenIsWrittenAsAScriptDoes)
     for (const json& written : doc.at("axes"))
         EXPECT_TRUE(written.at("written").get<bool>()) << written.dump();
     EXPECT_EQ(7, doc.at("axes")[0].at("position"));
+    EXPECT_EQ(std::string::npos, doc.at("text").get<std::string>().find("press Write Parameters"));
+    EXPECT_NE(std::string::npos,
+        doc.at("text").get<std::string>().find("run \"zuvianctl write-parameters -i sim0\""));
 
     // Written, not yet running: the check's JSON still reads the old version everywhere, names
     // every axis behind, and a script that expects the new version is told so.
@@ -203,9 +216,24 @@ TEST_F(Cli, BadInputIsRefusedAndNothingIsWritten)
         std::string message;
     };
     const Case cases[] = {
-        {{}, 2, "A subcommand is required"},
+        {{}, 2, "no command given; the commands are: check, write-firmware, write-parameters"},
+        {{"frobnicate", "-i", "sim0"}, 2,
+            "unknown command \"frobnicate\"; the commands are: check, write-firmware"},
+        {{"-i", "sim0", "frobnicate"}, 2, "unknown command \"frobnicate\""},
         {{"check"}, 2, "--interface is required"},
+        {{"check", "-i", ""}, 2, "--interface needs the name of a network interface"},
+        {{"-i", "", "check"}, 2, "--interface needs the name of a network interface"},
+        {{"check", "-i", "sim0", "--capture", ""}, 2, "--capture needs the name of the file"},
         {{"check", "-i", "sim0", "--bogus"}, 2, "--bogus"},
+        {{"check", "-i", "sim0", "slaves"}, 2, "not expected: slaves"},
+        {{"reg-read", "-i", "sim0", "2", "0x13g"}, 2, "\"0x13g\" is no number from 0 to 65535"},
+        {{"reg-read", "-i", "sim0", "2", "-1"}, 2, "-1"},
+        {{"reg-read", "-i", "sim0", "2", "0x10000"}, 2, "is no number from 0 to 65535"},
+        {{"sii", "-i", "sim0", "0x"}, 2, "\"0x\" is no number"},
+        {{"sdo-write", "-i", "sim0", "7", "0x6060", "0x100", "01"}, 2,
+            "the subindex must be 0 to 0xff"},
+        {{"sdo-write", "-i", "sim0", "7", "0x6060", "1", "01", "02"}, 2, "At Most 2"},
+        {{"sdo-write", "-i", "sim0", "7", "0x6060", "0g"}, 2, "the value must be"},
         {{"check", "-i", "nosuch0"}, 1, "check on nosuch0: "},
         {{"sii", "-i", "sim0", "12"}, 1, "sii on sim0, slave 12: slave 12 is not on the bus"},
         {{"sii", "-i", "sim0", "0"}, 2, "slave"},
@@ -213,6 +241,7 @@ TEST_F(Cli, BadInputIsRefusedAndNothingIsWritten)
         {{"write-parameters", "-i", "sim0", "--file", "/nonexistent.xml"}, 2, "nonexistent"},
         {{"write-parameters", "-i", "sim0", "--file", malformed}, 1,
             "write-parameters: parameter file"},
+        {{"restore", "-i", "sim0", malformed}, 1, "restore: parameter file"},
         {{"foe-write", "-i", "sim0", "7", "TMCM-841.bin", large}, 1,
             "is larger than 262400 bytes; nothing was written"},
     };
@@ -304,6 +333,74 @@ TEST_F(Cli, RestoreOfAFileThatCannotBeAppliedWholeSendsNothing)
     EXPECT_EQ(0, whole.status) << whole.err;
     EXPECT_NE(std::string::npos, whole.out.find("Arm1: written, stored and read back")) << whole.out;
     EXPECT_EQ(3899u, axis(9).interpreter().parameters().storedAxis(6));
+}
+
+// Numbers are hexadecimal after "0x" and decimal otherwise, a leading zero included; the common
+// options may come before the command; the subindex of sdo-write may be left out before the value.
+TEST_F(Cli, NumbersAndCommonOptionsAsAnEngineerTypesThem)
+{
+    start("robot+protocols");
+    // The AL status register, 0x0130 = 304: read as 0304 it is the same register, never 0xC4.
+    for (const char* address : {"0x0130", "304", "0304"}) {
+        SCOPED_TRACE(address);
+        const Outcome reg = run({"-i", "sim0", "--json", "reg-read", "07", address, "2"});
+        ASSERT_EQ(0, reg.status) << reg.err;
+        EXPECT_EQ(304, reg.doc().at("address"));
+        EXPECT_EQ(7, reg.doc().at("slave"));
+        EXPECT_EQ("0200", reg.doc().at("data"));
+    }
+
+    // Slave 12 is the CoE slave: its 16-bit object 0x2001 and 8-bit object 0x2000 (8192).
+    const Outcome word = run({"--json", "-i", "sim0", "sdo-write", "12", "0x2001", "e803"});
+    ASSERT_EQ(0, word.status) << word.err;
+    EXPECT_EQ(0, word.doc().at("subindex"));
+    const Outcome byte = run({"sdo-write", "12", "8192", "00", "7f", "-i", "sim0"});
+    ASSERT_EQ(0, byte.status) << byte.err;
+    const Outcome readWord = run({"sdo-read", "-i", "sim0", "12", "0x2001", "--json"});
+    ASSERT_EQ(0, readWord.status) << readWord.err;
+    EXPECT_EQ("e803", readWord.doc().at("data"));
+    const Outcome readByte = run({"-i", "sim0", "sdo-read", "12", "08192", "0", "--json"});
+    ASSERT_EQ(0, readByte.status) << readByte.err;
+    EXPECT_EQ("7f", readByte.doc().at("data"));
+}
+
+// A job command that cannot reach the robot leads with the cause it found, not with the window's
+// "Slaves not found! ... as root ..."; standard error and the JSON "error" carry the whole
+// message, standard output the document alone, and each command names itself.
+TEST_F(Cli, JobCommandsThatCannotReachTheRobotSayWhy)
+{
+    const std::string backupFile = put("backup.xml", fileBytes(":/res/param.xml"));
+    const std::vector<std::vector<std::string>> commands = {{"check"},
+        {"write-firmware", "--yes"}, {"write-parameters"}, {"backup"}, {"restore", backupFile},
+        {"report"}};
+    struct Case
+    {
+        sim::Chain chain;
+        std::string eth;
+        std::string cause;
+    };
+    Case cases[] = {
+        {SimBus::plainChain(1), "nosuch0", "There is no network interface nosuch0; "},
+        {sim::Chain(), "sim0", "No slave answered on sim0: check the cable"},
+    };
+    for (Case& c : cases) {
+        start(std::move(c.chain));
+        for (std::vector<std::string> args : commands) {
+            const std::string name = args.front();
+            SCOPED_TRACE(name + " on " + c.eth);
+            args.insert(args.end(), {"-i", c.eth, "--json"});
+            const Outcome r = run(args);
+            EXPECT_EQ(1, r.status) << r.err;
+            const std::string lead = "zuvianctl: " + name + " on " + c.eth + ": " + c.cause;
+            const size_t at = r.err.rfind("zuvianctl: ");
+            ASSERT_NE(std::string::npos, at) << r.err;
+            EXPECT_EQ(lead, r.err.substr(at, lead.size())) << r.err;
+            EXPECT_EQ(std::string::npos, r.err.find("Slaves not found")) << r.err;
+            const json doc = r.doc();
+            EXPECT_EQ(name, doc.at("command"));
+            EXPECT_EQ(r.err.substr(at + 11, r.err.size() - at - 12), doc.at("error"));
+        }
+    }
 }
 
 // The diagnostics on the robot: the slave list, a register, an SII, a state change.
