@@ -6,10 +6,13 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "BusSession.h"
+#include "ControllerKinds.h"
 #include "LinkDiagnosis.h"
 #include "writefirmware.h"
 
@@ -17,6 +20,7 @@
 #include "ethercatcoe.h"
 #include "ethercatconfig.h"
 #include "ethercatconfigmap.h"
+#include "eclink.h"
 #include "ethercatfoe.h"
 #include "ethercatmain.h"
 #include "ethercatprint.h"
@@ -37,6 +41,15 @@ const int sdoTimeout = EC_TIMEOUT_MBXRX;
 const int siiVendor = 0x08, siiProduct = 0x0A, siiRevision = 0x0C, siiSerial = 0x0E;
 const int siiBootRx = 0x14, siiStdRx = 0x18, siiProtocols = 0x1C, siiCategories = 0x40;
 const int siiEnd = 0xFFFF;
+// Bits of the SII's mailbox protocol word.
+const unsigned protocolCoe = 0x04, protocolFoe = 0x08, protocolSoe = 0x10;
+// The firmware writer's waits: a controller may restart between application and boot loader.
+const int initTimeout = 8000000;
+const int bootTimeout = 20000000;
+const int eepromTimeout = 20000;
+// Cycles of process data exchanged while a slave is asked for OP: it wants valid outputs first.
+const int opCycles = 200;
+const int cycleTimeout = 2000;
 
 // One diagnostic session: the bus session taken, the port opened and the slaves enumerated to
 // PRE-OP; the port is closed again when this goes out of scope.
@@ -58,6 +71,7 @@ public:
         if (ec_init(context_.eth.c_str()) <= 0)
             return str(LinkDiagnosis::explain(context_.interface(), false));
         opened_ = true;
+        readStatesBefore();
         const int found = ec_config_init(FALSE);
         if (found == EC_SIIFAILED)
             return "the EEPROM of a slave could not be read";
@@ -66,6 +80,13 @@ public:
         if (found <= 0)
             return str(LinkDiagnosis::explain(context_.interface(), true));
         return std::string();
+    }
+
+    // The AL state `slave` was in before this session's enumeration took every slave to INIT,
+    // or 0 when it did not answer.
+    int stateBefore(int slave) const
+    {
+        return slave >= 1 && slave < EC_MAXSLAVE ? before_[slave] : 0;
     }
 
     // As open, and then checkSlave unless `slave` is 0 (all slaves).
@@ -87,9 +108,24 @@ public:
     }
 
 private:
+    // The enumeration resets every slave to INIT; a slave that a command left in BOOT must be
+    // found there again, so its state is read by position first.
+    void readStatesBefore()
+    {
+        std::fill(std::begin(before_), std::end(before_), 0);
+        for (int s = 1; s < EC_MAXSLAVE; ++s) {
+            uint8 status[2] = {0, 0};
+            if (ec_APRD(uint16(1 - s), ECT_REG_ALSTAT, sizeof status, status, EC_TIMEOUT_REPLY)
+                <= 0)
+                break;
+            before_[s] = status[0] & 0x0F;
+        }
+    }
+
     const Context& context_;
     BusSession::Lock lock_;
     bool opened_ = false;
+    int before_[EC_MAXSLAVE] = {};
 };
 
 std::string where(const Context& context, const char* command, int slave = 0)
@@ -155,14 +191,6 @@ nlohmann::json slaveJson(int s)
         {"mailboxWrite", slave.mbx_l}, {"mailboxRead", slave.mbx_rl}};
 }
 
-std::string errorList()
-{
-    std::string text;
-    while (ec_iserror())
-        text += std::string(ec_elist2string());
-    return text;
-}
-
 // Returns the value the master's SII cache holds at word `word`.
 unsigned siiWord(int slave, int word)
 {
@@ -197,6 +225,282 @@ const char* categoryName(unsigned type)
     default:
         return "other";
     }
+}
+
+
+std::string slaveName(int s)
+{
+    return "slave " + std::to_string(s) + " (" + ec_slave[s].name + ")";
+}
+
+std::string alStatus(uint16 code)
+{
+    return "AL status code " + hexNumber(code, 4) + " (" + ec_ALstatuscode2string(code) + ")";
+}
+
+// What the master's error list holds on a failed mailbox service, popped entry by entry: the
+// SDO abort code or SoE error code with its text, an emergency, or an answer that was no valid
+// packet. Empty when the list holds nothing.
+std::string mailboxErrors()
+{
+    std::string text;
+    ec_errort error;
+    while (ec_poperror(&error)) {
+        std::string entry;
+        switch (error.Etype) {
+        case EC_ERR_TYPE_SDO_ERROR:
+            entry = "abort code " + hexNumber(uint32(error.AbortCode), 8) + " ("
+                + ec_sdoerror2string(uint32(error.AbortCode)) + ")";
+            break;
+        case EC_ERR_TYPE_SDOINFO_ERROR:
+            entry = "SDO information abort code " + hexNumber(uint32(error.AbortCode), 8) + " ("
+                + ec_sdoerror2string(uint32(error.AbortCode)) + ")";
+            break;
+        case EC_ERR_TYPE_EMERGENCY:
+            entry = "emergency " + hexNumber(error.ErrorCode, 4) + ", error register "
+                + hexNumber(error.ErrorReg, 2);
+            break;
+        case EC_ERR_TYPE_SOE_ERROR:
+            entry = "SoE error " + hexNumber(error.ErrorCode, 4) + " ("
+                + ec_soeerror2string(error.ErrorCode) + ")";
+            break;
+        case EC_ERR_TYPE_PACKET_ERROR:
+            entry = "the answer was no valid packet (code " + std::to_string(error.AbortCode)
+                + ")";
+            break;
+        default:
+            entry = "error of type " + std::to_string(int(error.Etype)) + ", code "
+                + hexNumber(uint32(error.AbortCode), 8);
+        }
+        text += (text.empty() ? "" : "; ") + entry;
+    }
+    return text;
+}
+
+// Returns why `slave` cannot take a `protocol` service as its SII describes it, or an empty text.
+std::string lacksMailbox(int slave, unsigned protocol, const char* name)
+{
+    if (ec_slave[slave].mbx_l == 0)
+        return slaveName(slave) + " has no mailbox, so no " + name + " (its SII describes none)";
+    if ((ec_slave[slave].mbx_proto & protocol) == 0)
+        return slaveName(slave) + " has no " + name + " mailbox (its SII offers protocols "
+            + hexNumber(ec_slave[slave].mbx_proto, 4) + ")";
+    return std::string();
+}
+
+// FoE error codes as the protocol names them.
+const char* foeErrorText(uint32 code)
+{
+    static const std::pair<uint32, const char*> texts[] = {{0x8000, "Not defined"},
+        {0x8001, "Not found"}, {0x8002, "Access denied"}, {0x8003, "Disk full"},
+        {0x8004, "Illegal"}, {0x8005, "Packet number wrong"}, {0x8006, "Already exists"},
+        {0x8007, "No user"}, {0x8008, "Bootstrap only"}, {0x8009, "Not bootstrap"},
+        {0x800A, "No rights"}, {0x800B, "Program error"}};
+    for (const auto& text : texts)
+        if (text.first == code)
+            return text.second;
+    return "Unknown";
+}
+
+// The master returns an FoE error answer as -5 only and does not read its code or text. This
+// watches the frames coming in over the master's link while one transfer runs and keeps the last
+// FoE error message the slave's mailbox held, so the command can say what the slave said.
+class FoeErrorWatch
+{
+public:
+    explicit FoeErrorWatch(int slave) : slave_(slave)
+    {
+        inner_ = *ec_link();
+        const ec_linkt watching = {this, &FoeErrorWatch::open, &FoeErrorWatch::send,
+            &FoeErrorWatch::recv, &FoeErrorWatch::close, inner_.wait ? &FoeErrorWatch::wait : nullptr};
+        ec_setlink(&watching);
+    }
+    ~FoeErrorWatch() { ec_setlink(&inner_); }
+    FoeErrorWatch(const FoeErrorWatch&) = delete;
+    FoeErrorWatch& operator=(const FoeErrorWatch&) = delete;
+
+    bool seen() const { return seen_; }
+    uint32 code() const { return code_; }
+    const std::string& text() const { return text_; }
+
+    // What a failed transfer's result means, with the slave's own words when it sent an error.
+    std::string explain(int result) const
+    {
+        switch (result) {
+        case -EC_ERR_TYPE_FOE_ERROR:
+            if (seen_)
+                return "the slave answered with FoE error " + hexNumber(code_, 8) + " ("
+                    + foeErrorText(code_) + ")" + (text_.empty() ? "" : ": \"" + text_ + "\"");
+            return "the slave answered with an FoE error";
+        case -EC_ERR_TYPE_PACKET_ERROR:
+            return "the slave's answer was no FoE packet the transfer expected (or it stayed busy)";
+        case -EC_ERR_TYPE_FOE_BUF2SMALL:
+            return "a packet came out of order or the file does not fit the buffer";
+        case -EC_ERR_TYPE_FOE_PACKETNUMBER:
+            return "the slave acknowledged another packet than the one sent";
+        default:
+            return "no answer from the slave's mailbox (result " + std::to_string(result) + ")";
+        }
+    }
+
+private:
+    static int open(void* ctx, const char* ifname, int port)
+    {
+        auto* self = static_cast<FoeErrorWatch*>(ctx);
+        return self->inner_.open(self->inner_.ctx, ifname, port);
+    }
+    static int send(void* ctx, int handle, const void* frame, int len)
+    {
+        auto* self = static_cast<FoeErrorWatch*>(ctx);
+        return self->inner_.send(self->inner_.ctx, handle, frame, len);
+    }
+    static int recv(void* ctx, int handle, void* buf, int size)
+    {
+        auto* self = static_cast<FoeErrorWatch*>(ctx);
+        const int got = self->inner_.recv(self->inner_.ctx, handle, buf, size);
+        if (got > 0)
+            self->inspect(static_cast<const uint8*>(buf), std::min(got, size));
+        return got;
+    }
+    static void close(void* ctx, int handle)
+    {
+        auto* self = static_cast<FoeErrorWatch*>(ctx);
+        self->inner_.close(self->inner_.ctx, handle);
+    }
+    static int wait(void* ctx, int handle, int usec)
+    {
+        auto* self = static_cast<FoeErrorWatch*>(ctx);
+        return self->inner_.wait(self->inner_.ctx, handle, usec);
+    }
+
+    static unsigned le16(const uint8* p) { return unsigned(p[0]) | (unsigned(p[1]) << 8); }
+
+    // Walks the frame's datagrams; every offset is checked against the frame's length.
+    void inspect(const uint8* frame, int length)
+    {
+        const int ethernet = 14, ecatHeader = 2, datagramHeader = 10, wkcSize = 2;
+        if (length < ethernet + ecatHeader || frame[12] != 0x88 || frame[13] != 0xA4)
+            return;
+        int at = ethernet + ecatHeader;
+        while (at + datagramHeader <= length) {
+            const uint8* d = frame + at;
+            const unsigned command = d[0];
+            const unsigned adp = le16(d + 2);
+            const unsigned ado = le16(d + 4);
+            const int dataLength = int(le16(d + 6) & 0x07FF);
+            const bool more = (le16(d + 6) & 0x8000) != 0;
+            if (at + datagramHeader + dataLength + wkcSize > length)
+                return;
+            const uint8* data = d + datagramHeader;
+            const unsigned wkc = le16(data + dataLength);
+            const ec_slavet& slave = ec_slave[slave_];
+            if (command == EC_CMD_FPRD && adp == slave.configadr && ado == slave.mbx_ro && wkc > 0)
+                mailbox(data, dataLength);
+            if (!more)
+                return;
+            at += datagramHeader + dataLength + wkcSize;
+        }
+    }
+
+    // One mailbox as read from the slave: an FoE error message keeps its code and text.
+    void mailbox(const uint8* data, int length)
+    {
+        const int header = 6, foeHeader = 6;
+        if (length < header + foeHeader)
+            return;
+        const int declared = int(le16(data));
+        if ((data[5] & 0x0F) != ECT_MBXT_FOE || data[6] != ECT_FOE_ERROR || declared < foeHeader)
+            return;
+        seen_ = true;
+        code_ = uint32(le16(data + 8)) | (uint32(le16(data + 10)) << 16);
+        const int textEnd = std::min(length, header + declared);
+        text_.clear();
+        for (int i = header + foeHeader; i < textEnd && data[i] != 0; ++i)
+            text_ += (data[i] >= 0x20 && data[i] < 0x7F) ? char(data[i]) : '?';
+    }
+
+    const int slave_;
+    ec_linkt inner_{};
+    bool seen_ = false;
+    uint32 code_ = 0;
+    std::string text_;
+};
+
+// Brings `slave` to BOOT as the firmware writer does: INIT with its error acknowledged, the
+// bootstrap mailbox of its SII programmed into SyncManagers 0 and 1 and the slave table, then the
+// BOOT request. Returns an empty text, or why the slave is not in BOOT.
+std::string toBoot(int slave)
+{
+    ec_slavet& s = ec_slave[slave];
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        s.state = EC_STATE_INIT | EC_STATE_ACK;
+        ec_writestate(uint16(slave));
+        ec_statecheck_recover(uint16(slave), EC_STATE_INIT, initTimeout);
+        if ((s.state & EC_STATE_ERROR) == 0)
+            break;
+    }
+    if ((s.state & 0x0F) != EC_STATE_INIT)
+        return slaveName(slave) + " did not reach INIT on the way to BOOT (it is in "
+            + stateName(s.state) + ", " + alStatus(s.ALstatuscode) + ")";
+    const uint32 out = ec_readeeprom(uint16(slave), ECT_SII_BOOTRXMBX, eepromTimeout);
+    const uint32 in = ec_readeeprom(uint16(slave), ECT_SII_BOOTTXMBX, eepromTimeout);
+    const uint16 outStart = uint16(out & 0xFFFF), outLength = uint16(out >> 16);
+    const uint16 inStart = uint16(in & 0xFFFF), inLength = uint16(in >> 16);
+    if (outLength == 0 || inLength == 0 || !ec_mbxwindowok(outStart, outLength)
+        || !ec_mbxwindowok(inStart, inLength))
+        return slaveName(slave) + " has no bootstrap mailbox in its SII, so no BOOT";
+    s.SM[0].StartAddr = outStart;
+    s.SM[0].SMlength = outLength;
+    s.SM[1].StartAddr = inStart;
+    s.SM[1].SMlength = inLength;
+    s.mbx_wo = outStart;
+    s.mbx_l = outLength;
+    s.mbx_ro = inStart;
+    s.mbx_rl = inLength;
+    ec_FPWR(s.configadr, ECT_REG_SM0, sizeof(ec_smt), &s.SM[0], EC_TIMEOUT_FRAME);
+    ec_FPWR(s.configadr, ECT_REG_SM1, sizeof(ec_smt), &s.SM[1], EC_TIMEOUT_FRAME);
+    s.state = EC_STATE_BOOT;
+    ec_writestate(uint16(slave));
+    const uint16 reached = ec_statecheck_recover(uint16(slave), EC_STATE_BOOT, bootTimeout);
+    if (reached == EC_STATE_BOOT)
+        return std::string();
+    const std::string why = slaveName(slave) + " refused BOOT: it is in " + stateName(s.state)
+        + ", " + alStatus(s.ALstatuscode);
+    // The refusal leaves the error flag set; acknowledged, the slave is back in a clean INIT.
+    s.state = EC_STATE_INIT | EC_STATE_ACK;
+    ec_writestate(uint16(slave));
+    ec_statecheck(uint16(slave), EC_STATE_INIT, EC_TIMEOUT_STATECHANGE);
+    return why + "; it is left in INIT";
+}
+
+// The slaves `slave` names (0: all), by position.
+std::vector<int> chosen(int slave)
+{
+    std::vector<int> list;
+    for (int s = 1; s <= ec_slavecount; ++s)
+        if (slave == 0 || s == slave)
+            list.push_back(s);
+    return list;
+}
+
+// "OP: 1-11, 13; SAFE-OP+ERROR: 12": where each of the slaves stands, as read last.
+std::string standing(const std::vector<int>& slaves)
+{
+    std::vector<std::pair<std::string, std::string>> groups;
+    for (int s : slaves) {
+        const std::string state = stateName(ec_slave[s].state);
+        auto group = std::find_if(groups.begin(), groups.end(),
+            [&state](const auto& g) { return g.first == state; });
+        if (group == groups.end()) {
+            groups.push_back({state, std::to_string(s)});
+            continue;
+        }
+        group->second += ", " + std::to_string(s);
+    }
+    std::string text;
+    for (const auto& group : groups)
+        text += (text.empty() ? "" : "; ") + group.first + ": " + group.second;
+    return text;
 }
 
 }
@@ -237,37 +541,78 @@ Result states(Context& context, int slave, const std::string& state)
     const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "states", slave) + ": " + problem);
+    const std::vector<int> slaves = chosen(slave);
 
-    // SAFE-OP and OP need the process data mapped, and OP one exchange of it first.
-    static uint8 ioMap[EC_IOMAPSIZE];
-    if (wanted == EC_STATE_SAFE_OP || wanted == EC_STATE_OPERATIONAL)
-        ec_config_map(ioMap);
-    ec_slave[slave].state = uint16(wanted);
-    ec_writestate(uint16(slave));
-    if (wanted == EC_STATE_OPERATIONAL) {
-        ec_send_processdata();
-        ec_receive_processdata(EC_TIMEOUT_REPLY);
+    // The enumeration left the slaves in PRE-OP. BOOT is reached only from INIT, with the
+    // bootstrap mailbox, one slave after the other; SAFE-OP needs the process data mapped, and OP
+    // is granted only while valid outputs arrive, so process data runs during the wait.
+    std::vector<std::string> refusals;
+    if (wanted == EC_STATE_BOOT) {
+        for (int s : slaves) {
+            const std::string why = toBoot(s);
+            if (!why.empty())
+                refusals.push_back(why);
+        }
+    } else {
+        static uint8 ioMap[EC_IOMAPSIZE];
+        if (wanted == EC_STATE_SAFE_OP || wanted == EC_STATE_OPERATIONAL)
+            ec_config_map(ioMap);
+        const int first = wanted == EC_STATE_OPERATIONAL ? EC_STATE_SAFE_OP : wanted;
+        ec_slave[slave].state = uint16(first);
+        ec_writestate(uint16(slave));
+        uint16 reached = ec_statecheck(uint16(slave), uint16(first), EC_TIMEOUT_STATECHANGE);
+        if (wanted == EC_STATE_OPERATIONAL && reached == EC_STATE_SAFE_OP) {
+            ec_send_processdata();
+            ec_receive_processdata(EC_TIMEOUT_REPLY);
+            ec_slave[slave].state = EC_STATE_OPERATIONAL;
+            ec_writestate(uint16(slave));
+            for (int cycle = 0; cycle < opCycles && reached != EC_STATE_OPERATIONAL; ++cycle) {
+                ec_send_processdata();
+                ec_receive_processdata(EC_TIMEOUT_REPLY);
+                reached = ec_statecheck(uint16(slave), EC_STATE_OPERATIONAL, cycleTimeout);
+            }
+        }
+        ec_readstate();
+        for (int s : slaves) {
+            if ((ec_slave[s].state & 0x0F) == wanted && !(ec_slave[s].state & EC_STATE_ERROR))
+                continue;
+            refusals.push_back(slaveName(s) + " refused " + stateName(wanted) + ": it is in "
+                + stateName(ec_slave[s].state) + ", " + alStatus(ec_slave[s].ALstatuscode));
+        }
+        // A refusal leaves the error flag set, and a slave with it takes no request: each is
+        // acknowledged, so the bus is left in the states named below and ready for the next one.
+        for (int s : slaves) {
+            if (!(ec_slave[s].state & EC_STATE_ERROR))
+                continue;
+            ec_slave[s].state = uint16((ec_slave[s].state & 0x0F) | EC_STATE_ACK);
+            ec_writestate(uint16(s));
+            ec_statecheck(uint16(s), ec_slave[s].state & 0x0F, EC_TIMEOUT_STATECHANGE);
+        }
     }
-    const uint16 reached = ec_statecheck(uint16(slave), uint16(wanted), EC_TIMEOUT_STATECHANGE);
     ec_readstate();
+
     nlohmann::json list = nlohmann::json::array();
     Result result;
-    for (int s = 1; s <= ec_slavecount; ++s) {
-        if (slave != 0 && s != slave)
-            continue;
+    for (int s : slaves) {
         list.push_back(slaveJson(s));
         result.text += std::to_string(s) + "  " + ec_slave[s].name + "  "
             + stateName(ec_slave[s].state) + "  AL status "
             + hexNumber(ec_slave[s].ALstatuscode, 4) + " ("
             + ec_ALstatuscode2string(ec_slave[s].ALstatuscode) + ")\n";
     }
+    nlohmann::json refused = nlohmann::json::array();
+    for (const std::string& why : refusals)
+        refused.push_back(why);
     result.doc = {{"command", "states"}, {"interface", context.eth},
-        {"requested", stateName(wanted)},
-        {"reached", reached == wanted}, {"slaves", list}};
-    if (reached != wanted) {
+        {"requested", stateName(wanted)}, {"reached", refusals.empty()}, {"refusals", refused},
+        {"left", standing(slaves)}, {"slaves", list}};
+    if (!refusals.empty()) {
+        std::string why;
+        for (const std::string& refusal : refusals)
+            why += (why.empty() ? "" : "; ") + refusal;
         result.status = Failed;
         result.error = where(context, "states", slave) + ": " + stateName(wanted)
-            + " was not reached (the bus is in " + stateName(reached) + ")";
+            + " was not reached: " + why + ". The bus is left in " + standing(slaves);
         result.doc["error"] = result.error;
     }
     return result;
@@ -332,17 +677,23 @@ Result sii(Context& context, int slave)
 Result sdoRead(Context& context, int slave, int index, int subindex)
 {
     Session session(context);
-    const std::string problem = session.openFor(slave);
+    std::string problem = session.openFor(slave);
+    if (problem.empty())
+        problem = lacksMailbox(slave, protocolCoe, "CoE");
     if (!problem.empty())
         return failure(where(context, "sdo-read", slave) + ": " + problem);
     static uint8 data[maxSdoSize];
     int size = sizeof data;
+    mailboxErrors(); // what an earlier service left is not this read's reason
     const int wkc = ec_SDOread(uint16(slave), uint16(index), uint8(subindex), FALSE, &size, data,
         sdoTimeout);
     const std::string object = hexNumber(unsigned(index), 4) + ":" + std::to_string(subindex);
-    if (wkc <= 0)
-        return failure(where(context, "sdo-read", slave) + ": " + object + ": no value ("
-            + errorList() + ")");
+    if (wkc <= 0) {
+        const std::string why = mailboxErrors();
+        return failure(where(context, "sdo-read", slave) + ": " + object + " not read: "
+            + (why.empty() ? "no answer from the slave's mailbox" : why));
+    }
+    size = std::clamp(size, 0, int(sizeof data));
     Result result;
     result.text = object + " = " + hex(data, size) + '\n';
     result.doc = {{"command", "sdo-read"}, {"interface", context.eth}, {"slave", slave},
@@ -360,16 +711,21 @@ Result sdoWrite(Context& context, int slave, int index, int subindex, const std:
             + " bytes in hexadecimal, least significant first (for example e803)");
     }
     Session session(context);
-    const std::string problem = session.openFor(slave);
+    std::string problem = session.openFor(slave);
+    if (problem.empty())
+        problem = lacksMailbox(slave, protocolCoe, "CoE");
     if (!problem.empty())
         return failure(where(context, "sdo-write", slave) + ": " + problem);
     QByteArray data = bytes;
+    mailboxErrors();
     const int wkc = ec_SDOwrite(uint16(slave), uint16(index), uint8(subindex), FALSE,
         int(data.size()), data.data(), sdoTimeout);
     const std::string object = hexNumber(unsigned(index), 4) + ":" + std::to_string(subindex);
-    if (wkc <= 0)
-        return failure(where(context, "sdo-write", slave) + ": " + object + ": not written ("
-            + errorList() + ")");
+    if (wkc <= 0) {
+        const std::string why = mailboxErrors();
+        return failure(where(context, "sdo-write", slave) + ": " + object + " not written: "
+            + (why.empty() ? "no answer from the slave's mailbox" : why));
+    }
     Result result;
     result.text = object + " written\n";
     result.doc = {{"command", "sdo-write"}, {"interface", context.eth}, {"slave", slave},
@@ -377,31 +733,63 @@ Result sdoWrite(Context& context, int slave, int index, int subindex, const std:
     return result;
 }
 
+namespace {
+
+// Opens the session for an FoE transfer with `slave`. A slave found in BOOT (where "states boot"
+// left it, and where boot loaders take files) is returned there through its bootstrap mailbox,
+// since the enumeration took it out; any other slave is used as the enumeration left it.
+// Returns an empty text, or why the transfer cannot begin; `inBoot` tells which way it goes.
+std::string openForFoe(Session& session, int slave, bool& inBoot)
+{
+    std::string problem = session.openFor(slave);
+    if (!problem.empty())
+        return problem;
+    inBoot = session.stateBefore(slave) == EC_STATE_BOOT;
+    if (inBoot)
+        return toBoot(slave);
+    return lacksMailbox(slave, protocolFoe, "FoE");
+}
+
+std::string foeWhere(const Context& context, const char* command, int slave, bool inBoot)
+{
+    return where(context, command, slave) + (inBoot ? " (in BOOT)" : "");
+}
+
+}
+
 Result foeRead(Context& context, int slave, const std::string& name, const std::string& output,
     unsigned password)
 {
     Session session(context);
-    const std::string problem = session.openFor(slave);
+    bool inBoot = false;
+    const std::string problem = openForFoe(session, slave, inBoot);
     if (!problem.empty())
-        return failure(where(context, "foe-read", slave) + ": " + problem);
+        return failure(foeWhere(context, "foe-read", slave, inBoot) + ": " + problem);
     static uint8 data[WriteFirmware::FileBufferSize];
     int size = sizeof data;
     std::vector<char> fileName(name.begin(), name.end());
     fileName.push_back('\0');
-    const int wkc = ec_FOEread(uint16(slave), fileName.data(), password, &size, data, foeTimeout);
-    if (wkc <= 0)
-        return failure(where(context, "foe-read", slave) + ": " + name + ": not read ("
-            + errorList() + ")");
+    int result = 0;
+    std::string why;
+    {
+        FoeErrorWatch watch(slave);
+        result = ec_FOEread(uint16(slave), fileName.data(), password, &size, data, foeTimeout);
+        why = watch.explain(result);
+    }
+    if (result <= 0)
+        return failure(foeWhere(context, "foe-read", slave, inBoot) + ": " + name
+            + " not read: " + why);
+    size = std::clamp(size, 0, int(sizeof data));
     QSaveFile file(QString::fromStdString(output));
     if (!file.open(QIODevice::WriteOnly)
         || file.write(reinterpret_cast<const char*>(data), size) != size
         || !file.commit())
         return failure("foe-read: " + output + ": " + str(file.errorString()));
-    Result result;
-    result.text = name + ": " + std::to_string(size) + " bytes written to " + output + '\n';
-    result.doc = {{"command", "foe-read"}, {"interface", context.eth}, {"slave", slave},
-        {"name", name}, {"size", size}, {"output", output}};
-    return result;
+    Result done;
+    done.text = name + ": " + std::to_string(size) + " bytes written to " + output + '\n';
+    done.doc = {{"command", "foe-read"}, {"interface", context.eth}, {"slave", slave},
+        {"name", name}, {"size", size}, {"output", output}, {"boot", inBoot}};
+    return done;
 }
 
 Result foeWrite(Context& context, int slave, const std::string& name, const std::string& input,
@@ -417,22 +805,44 @@ Result foeWrite(Context& context, int slave, const std::string& name, const std:
         return failure("foe-write: " + input + " is larger than "
             + std::to_string(WriteFirmware::FileBufferSize) + " bytes; nothing was written");
     Session session(context);
-    const std::string problem = session.openFor(slave);
+    bool inBoot = false;
+    std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "foe-write", slave) + ": " + problem);
+    // A file in a motor controller's boot loader replaces its firmware: asked first.
+    const QString model = QString::fromLatin1(ec_slave[slave].name);
+    if (ControllerKinds::isArmController(model) || ControllerKinds::isPlatformController(model)) {
+        const std::string question = "Write " + input + " as \"" + name + "\" into "
+            + slaveName(slave) + ", a motor controller? A wrong file leaves it without "
+            + "firmware.";
+        if (!confirm(context, question))
+            return failure(where(context, "foe-write", slave)
+                + ": not confirmed; nothing was written (give --yes to write without being "
+                + "asked)");
+    }
+    inBoot = session.stateBefore(slave) == EC_STATE_BOOT;
+    problem = inBoot ? toBoot(slave) : lacksMailbox(slave, protocolFoe, "FoE");
+    if (!problem.empty())
+        return failure(foeWhere(context, "foe-write", slave, inBoot) + ": " + problem);
     std::vector<char> fileName(name.begin(), name.end());
     fileName.push_back('\0');
     QByteArray buffer = data;
-    const int wkc = ec_FOEwrite(uint16(slave), fileName.data(), password, int(buffer.size()),
-        buffer.data(), foeTimeout);
-    if (wkc <= 0)
-        return failure(where(context, "foe-write", slave) + ": " + name + ": not written ("
-            + errorList() + ")");
-    Result result;
-    result.text = name + ": " + std::to_string(data.size()) + " bytes written\n";
-    result.doc = {{"command", "foe-write"}, {"interface", context.eth}, {"slave", slave},
-        {"name", name}, {"size", data.size()}};
-    return result;
+    int result = 0;
+    std::string why;
+    {
+        FoeErrorWatch watch(slave);
+        result = ec_FOEwrite(uint16(slave), fileName.data(), password, int(buffer.size()),
+            buffer.data(), foeTimeout);
+        why = watch.explain(result);
+    }
+    if (result <= 0)
+        return failure(foeWhere(context, "foe-write", slave, inBoot) + ": " + name
+            + " not written: " + why);
+    Result done;
+    done.text = name + ": " + std::to_string(data.size()) + " bytes written\n";
+    done.doc = {{"command", "foe-write"}, {"interface", context.eth}, {"slave", slave},
+        {"name", name}, {"size", data.size()}, {"boot", inBoot}};
+    return done;
 }
 
 Result regRead(Context& context, int slave, int address, int length)

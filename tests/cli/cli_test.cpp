@@ -17,6 +17,7 @@
 
 #include "EtherCatWrapper.h"
 #include "controller/controllerlayouts.h"
+#include "foe/filestore.h"
 #include "qtfiles.h"
 #include "simbus.h"
 #include "zuvianctl.h"
@@ -426,6 +427,123 @@ TEST_F(Cli, DiagnosticsReadTheBus)
     const Outcome init = run({"states", "-i", "sim0", "init", "--slave", "7", "--json"});
     ASSERT_EQ(0, init.status) << init.err;
     EXPECT_EQ("INIT", init.doc().at("slaves")[0].at("state"));
+}
+
+// "states boot" takes a slave there the way the firmware writer does, and the FoE commands find
+// it there: a file sent to the slave that stores what it gets in BOOT comes back byte for byte.
+// A motor controller is written only with consent, and every refusal names its reason: the FoE
+// error code and text, the AL status code and text, the missing mailbox.
+TEST_F(Cli, BootThenFoeRoundTripsAFileAndFailuresSayWhy)
+{
+    // The "robot+files" layout, built here so that the controllers' models stay reachable.
+    sim::ControllerBus robot = sim::robotBus();
+    robot.chain.add(sim::makeFileStoreSlave().slave);
+    start(std::move(robot));
+    const int store = 12;
+    QByteArray content;
+    for (int i = 0; i < 1301; ++i)
+        content.append(char((i * 7 + i / 13) & 0xFF));
+    const std::string sent = put("sent.bin", content);
+    const std::string back = dirs_.work.filePath("back.bin").toStdString();
+
+    const Outcome boot = run({"states", "-i", "sim0", "boot", "--slave", "12", "--json"});
+    ASSERT_EQ(0, boot.status) << boot.err;
+    EXPECT_EQ("BOOT", boot.doc().at("slaves")[0].at("state"));
+    const Outcome write
+        = run({"foe-write", "-i", "sim0", std::to_string(store), "notes.bin", sent, "--json"});
+    ASSERT_EQ(0, write.status) << write.err;
+    EXPECT_TRUE(write.doc().at("boot").get<bool>());
+    const Outcome read
+        = run({"foe-read", "-i", "sim0", std::to_string(store), "notes.bin", "-o", back});
+    ASSERT_EQ(0, read.status) << read.err;
+    EXPECT_EQ(content, fileBytes(QString::fromStdString(back)));
+
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    // The first case finds the store still in BOOT, where the read above left it.
+    const Case cases[] = {
+        {{"foe-read", "12", "missing.bin", "-o", back},
+            "foe-read on sim0, slave 12 (in BOOT): missing.bin not read: the slave answered with "
+            "FoE error 0x00008001 (Not found): \"Not found\""},
+        {{"foe-write", "7", "TMCM-841.bin", sent},
+            "foe-write on sim0, slave 7: not confirmed; nothing was written"},
+        {{"states", "boot", "--slave", "1"},
+            "states on sim0, slave 1: BOOT was not reached: slave 1 (Plain Slave 1) has no "
+            "bootstrap mailbox in its SII, so no BOOT"},
+        {{"sdo-read", "7", "0x1018"},
+            "sdo-read on sim0, slave 7: slave 7 (TMCM-ZQ-841) has no CoE mailbox"},
+        {{"sdo-read", "1", "0x1018"},
+            "sdo-read on sim0, slave 1: slave 1 (Plain Slave 1) has no mailbox, so no CoE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-i", "sim0"});
+        const Outcome r = run(args);
+        EXPECT_EQ(1, r.status);
+        EXPECT_NE(std::string::npos, r.err.find("zuvianctl: " + c.message)) << r.err;
+    }
+    EXPECT_TRUE(axis(7).receivedImage().empty());
+
+    // A controller in BOOT, with consent, refuses a file that is not its image by name.
+    ASSERT_EQ(0, run({"states", "-i", "sim0", "boot", "-s", "7"}).status);
+    const Outcome wrong = run({"foe-write", "-i", "sim0", "7", "other.bin", sent, "--yes"});
+    EXPECT_EQ(1, wrong.status);
+    EXPECT_NE(std::string::npos,
+        wrong.err.find("other.bin not written: the slave answered with FoE error 0x00008001 "
+                       "(Not found): \"File not found\""))
+        << wrong.err;
+}
+
+// A state the bus cannot reach names the slave that refused it and why, and leaves every slave
+// in a state that is said, with no error flag standing; SDO failures carry the abort code.
+TEST_F(Cli, RefusalsOfStatesAndObjectsNameTheSlaveAndTheCode)
+{
+    start("robot+protocols");
+    const Outcome op = run({"states", "-i", "sim0", "op", "--json"});
+    ASSERT_EQ(0, op.status) << op.err;
+    for (const json& slave : op.doc().at("slaves"))
+        EXPECT_EQ("OP", slave.at("state")) << slave.dump();
+
+    bus_->slave(12).alFaults().refuse = sim::AlState::Op;
+    bus_->slave(12).alFaults().refuseCode = 0x001D;
+    const Outcome refused = run({"states", "-i", "sim0", "op", "--json"});
+    EXPECT_EQ(1, refused.status);
+    EXPECT_NE(std::string::npos,
+        refused.err.find("states on sim0: OP was not reached: slave 12 (CoE Test Slave) refused "
+                         "OP: it is in SAFE-OP+ERROR, AL status code 0x001d (Invalid Output "
+                         "Configuration). The bus is left in OP: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, "
+                         "11, 13; SAFE-OP: 12"))
+        << refused.err;
+    const json left = refused.doc().at("slaves");
+    ASSERT_EQ(13u, left.size());
+    EXPECT_EQ("SAFE-OP", left[11].at("state"));
+    EXPECT_EQ("OP", left[12].at("state"));
+
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"sdo-read", "12", "0x5555"},
+            "0x5555:0 not read: abort code 0x06020000 (The object does not exist in the object "
+            "directory)"},
+        {{"sdo-read", "12", "0x2201"},
+            "0x2201:0 not read: abort code 0x06010001 (Attempt to read to a write only object)"},
+        {{"sdo-write", "12", "0x2200", "01000000"}, "0x2200:0 not written: abort code 0x0601"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-i", "sim0"});
+        const Outcome r = run(args);
+        EXPECT_EQ(1, r.status);
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+    }
 }
 
 // A capture of a check holds every frame in the order it passed: each request followed by its
