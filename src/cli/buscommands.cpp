@@ -25,6 +25,7 @@
 #include "ethercatmain.h"
 #include "ethercatprint.h"
 #include "ethercatprocessdata.h"
+#include "ethercatsoe.h"
 #include "nicdrv.h"
 
 namespace cli {
@@ -867,6 +868,387 @@ Result regRead(Context& context, int slave, int address, int length)
             + hex(data + i, std::min(16, length - i)) + '\n';
     result.doc = {{"command", "reg-read"}, {"interface", context.eth}, {"slave", slave},
         {"address", address}, {"length", length}, {"data", hex(data, length)}};
+    return result;
+}
+
+namespace {
+
+// SoE elements by the names the command line gives them.
+const std::pair<const char*, uint8> soeElements[] = {{"value", EC_SOE_VALUE_B},
+    {"name", EC_SOE_NAME_B}, {"attribute", EC_SOE_ATTRIBUTE_B}, {"unit", EC_SOE_UNIT_B},
+    {"min", EC_SOE_MIN_B}, {"max", EC_SOE_MAX_B}, {"default", EC_SOE_DEFAULT_B},
+    {"datastate", EC_SOE_DATASTATE_B}};
+
+uint8 soeElement(const std::string& name)
+{
+    for (const auto& element : soeElements)
+        if (name == element.first)
+            return element.second;
+    return EC_SOE_VALUE_B;
+}
+
+// "S-0-0024" for the standard IDNs, "P-0-0001" for the product-specific ones (bit 15 set).
+std::string idnName(unsigned idn)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%c-%u-%04u", (idn & 0x8000) ? 'P' : 'S', (idn >> 12) & 7,
+        idn & 0x0FFF);
+    return text;
+}
+
+std::string soeWhere(const Context& context, const char* command, int slave, unsigned idn,
+    int drive)
+{
+    return where(context, command, slave) + ", drive " + std::to_string(drive) + ", "
+        + idnName(idn);
+}
+
+}
+
+Result soeRead(Context& context, int slave, int drive, int idn, const std::string& element)
+{
+    Session session(context);
+    std::string problem = session.openFor(slave);
+    if (problem.empty())
+        problem = lacksMailbox(slave, protocolSoe, "SoE");
+    if (!problem.empty())
+        return failure(where(context, "soe-read", slave) + ": " + problem);
+    static uint8 data[maxSdoSize];
+    int size = sizeof data;
+    mailboxErrors();
+    const int wkc = ec_SoEread(uint16(slave), uint8(drive), soeElement(element), uint16(idn),
+        &size, data, sdoTimeout);
+    if (wkc <= 0) {
+        const std::string why = mailboxErrors();
+        return failure(soeWhere(context, "soe-read", slave, unsigned(idn), drive) + ": " + element
+            + " not read: " + (why.empty() ? "no answer from the slave's mailbox" : why));
+    }
+    size = std::clamp(size, 0, int(sizeof data));
+    Result result;
+    result.text = idnName(unsigned(idn)) + " " + element + " = " + hex(data, size);
+    result.doc = {{"command", "soe-read"}, {"interface", context.eth}, {"slave", slave},
+        {"drive", drive}, {"idn", idn}, {"idnName", idnName(unsigned(idn))},
+        {"element", element}, {"size", size}, {"data", hex(data, size)}};
+    // A name or unit is a text, as drives send it behind its two lengths (in use, available);
+    // a drive that sends the text alone is shown as well.
+    if (element == "name" || element == "unit") {
+        int first = 0;
+        int used = size;
+        if (size >= 4) {
+            const int current = data[0] | (data[1] << 8);
+            const int available = data[2] | (data[3] << 8);
+            if (current == size - 4 && current <= available) {
+                first = 4;
+                used = current;
+            }
+        }
+        std::string text;
+        for (int i = first; i < first + used; ++i)
+            text += (data[i] >= 0x20 && data[i] < 0x7F) ? char(data[i]) : '?';
+        result.text += " (\"" + text + "\")";
+        result.doc["text"] = text;
+    }
+    result.text += '\n';
+    return result;
+}
+
+Result soeWrite(Context& context, int slave, int drive, int idn, const std::string& element,
+    const std::string& value)
+{
+    const QByteArray bytes = QByteArray::fromHex(QByteArray::fromStdString(value));
+    if (value.empty() || value.size() % 2 != 0
+        || bytes.toHex() != QByteArray::fromStdString(value).toLower()
+        || bytes.size() > maxSdoSize)
+        return usageError("soe-write: the value must be 1 to " + std::to_string(maxSdoSize)
+            + " bytes in hexadecimal, least significant first (for example 78563412)");
+    Session session(context);
+    std::string problem = session.openFor(slave);
+    if (problem.empty())
+        problem = lacksMailbox(slave, protocolSoe, "SoE");
+    if (!problem.empty())
+        return failure(where(context, "soe-write", slave) + ": " + problem);
+    QByteArray data = bytes;
+    mailboxErrors();
+    const int wkc = ec_SoEwrite(uint16(slave), uint8(drive), soeElement(element), uint16(idn),
+        int(data.size()), data.data(), sdoTimeout);
+    if (wkc <= 0) {
+        const std::string why = mailboxErrors();
+        return failure(soeWhere(context, "soe-write", slave, unsigned(idn), drive) + ": " + element
+            + " not written: " + (why.empty() ? "no answer from the slave's mailbox" : why));
+    }
+    Result result;
+    result.text = idnName(unsigned(idn)) + " " + element + " written\n";
+    result.doc = {{"command", "soe-write"}, {"interface", context.eth}, {"slave", slave},
+        {"drive", drive}, {"idn", idn}, {"idnName", idnName(unsigned(idn))},
+        {"element", element}, {"size", data.size()}};
+    return result;
+}
+
+Result regWrite(Context& context, int slave, int address, const std::string& value)
+{
+    const QByteArray bytes = QByteArray::fromHex(QByteArray::fromStdString(value));
+    if (value.empty() || value.size() % 2 != 0
+        || bytes.toHex() != QByteArray::fromStdString(value).toLower()
+        || bytes.size() > maxRegisterLength || address + bytes.size() > 0x10000)
+        return usageError("reg-write: the value must be 1 to " + std::to_string(maxRegisterLength)
+            + " bytes in hexadecimal, least significant first, below address 0x10000");
+    Session session(context);
+    const std::string problem = session.openFor(slave);
+    if (!problem.empty())
+        return failure(where(context, "reg-write", slave) + ": " + problem);
+    // A register write can stop a slave's mailbox, its process data or its link.
+    const std::string question = "Write " + value + " to register "
+        + hexNumber(unsigned(address), 4) + " of " + slaveName(slave) + "?";
+    if (!confirm(context, question))
+        return failure(where(context, "reg-write", slave)
+            + ": not confirmed; nothing was written (give --yes to write without being asked)");
+    QByteArray data = bytes;
+    const int wkc = ec_FPWR(ec_slave[slave].configadr, uint16(address), uint16(data.size()),
+        data.data(), EC_TIMEOUT_REPLY);
+    if (wkc <= 0)
+        return failure(where(context, "reg-write", slave) + ": register "
+            + hexNumber(unsigned(address), 4) + " not written: the slave did not take it "
+            + "(working counter " + std::to_string(wkc) + ")");
+    Result result;
+    result.text = hexNumber(unsigned(address), 4) + " written\n";
+    result.doc = {{"command", "reg-write"}, {"interface", context.eth}, {"slave", slave},
+        {"address", address}, {"data", value}};
+    return result;
+}
+
+namespace {
+
+// One mapped object as the slave's description gives it.
+struct PdoEntry
+{
+    unsigned pdo = 0;
+    std::string object;
+    int bits = 0;
+};
+
+// The PDOs a SyncManager carries, from wherever the master took the slave's sizes.
+struct SmEntries
+{
+    int sm = 0;
+    std::vector<PdoEntry> entries;
+};
+
+std::string objectName(unsigned index, unsigned subindex)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x:%02x", index, subindex);
+    return text;
+}
+
+// The CoE description: the assignment object 0x1C10+SM and each assigned PDO's mapping.
+std::vector<PdoEntry> coeEntries(int slave, int sm)
+{
+    std::vector<PdoEntry> entries;
+    uint8 count = 0;
+    int size = sizeof count;
+    if (ec_SDOread(uint16(slave), uint16(0x1C10 + sm), 0, FALSE, &size, &count, sdoTimeout) <= 0)
+        return entries;
+    for (int i = 1; i <= count; ++i) {
+        uint8 pdoBytes[2] = {0, 0};
+        size = sizeof pdoBytes;
+        if (ec_SDOread(uint16(slave), uint16(0x1C10 + sm), uint8(i), FALSE, &size, pdoBytes,
+                sdoTimeout)
+            <= 0)
+            continue;
+        const unsigned pdo = unsigned(pdoBytes[0]) | (unsigned(pdoBytes[1]) << 8);
+        uint8 mapped = 0;
+        size = sizeof mapped;
+        if (ec_SDOread(uint16(slave), uint16(pdo), 0, FALSE, &size, &mapped, sdoTimeout) <= 0)
+            continue;
+        for (int e = 1; e <= mapped; ++e) {
+            uint8 entry[4] = {0, 0, 0, 0};
+            size = sizeof entry;
+            if (ec_SDOread(uint16(slave), uint16(pdo), uint8(e), FALSE, &size, entry, sdoTimeout)
+                <= 0)
+                continue;
+            entries.push_back({pdo,
+                objectName(unsigned(entry[2]) | (unsigned(entry[3]) << 8), entry[1]), entry[0]});
+        }
+    }
+    return entries;
+}
+
+// The SoE description: the first word (control word out, status word in), then each IDN of the
+// list that is not a list itself, with the length its attribute gives.
+std::vector<PdoEntry> soeEntries(int slave, bool outputs)
+{
+    std::vector<PdoEntry> entries;
+    static ec_SoEmappingt list;
+    std::memset(&list, 0, sizeof list);
+    int size = sizeof list;
+    const uint16 listIdn = outputs ? EC_IDN_MDTCONFIG : EC_IDN_ATCONFIG;
+    if (ec_SoEread(uint16(slave), 0, EC_SOE_VALUE_B, listIdn, &size, &list, sdoTimeout) <= 0
+        || size < 4)
+        return entries;
+    entries.push_back({listIdn, outputs ? "control word" : "status word", 16});
+    const int count = std::min({int(list.currentlength / 2), (size - 4) / 2, EC_SOE_MAXMAPPING});
+    for (int i = 0; i < count; ++i) {
+        ec_SoEattributet attribute;
+        std::memset(&attribute, 0, sizeof attribute);
+        int attributeSize = sizeof attribute;
+        if (ec_SoEread(uint16(slave), 0, EC_SOE_ATTRIBUTE_B, list.idn[i], &attributeSize,
+                &attribute, sdoTimeout)
+                <= 0
+            || attributeSize != int(sizeof attribute) || attribute.list)
+            continue;
+        entries.push_back({listIdn, idnName(list.idn[i]), 8 << attribute.length});
+    }
+    return entries;
+}
+
+// The SII description: the PDO category of the direction (RxPDO for outputs), each PDO's entries
+// where its SyncManager is `sm`. Every offset stays within the category and the SII cache.
+std::vector<PdoEntry> siiEntries(int slave, int sm, bool outputs)
+{
+    std::vector<PdoEntry> entries;
+    const unsigned wanted = outputs ? 51 : 50;
+    auto byte = [slave](int at) { return unsigned(ec_siigetbyte(uint16(slave), uint16(at))); };
+    int word = siiCategories;
+    while (word * 2 + 4 <= EC_MAXEEPBUF) {
+        const unsigned type = siiWord(slave, word);
+        if (type == siiEnd)
+            break;
+        const int length = int(siiWord(slave, word + 1));
+        if (type == wanted) {
+            const int end = std::min((word + 2 + length) * 2, EC_MAXEEPBUF);
+            int at = (word + 2) * 2;
+            while (at + 8 <= end) {
+                const unsigned pdo = byte(at) | (byte(at + 1) << 8);
+                const int count = int(byte(at + 2));
+                const int pdoSm = int(byte(at + 3));
+                at += 8;
+                for (int e = 0; e < count && at + 8 <= end; ++e, at += 8) {
+                    if (pdoSm != sm)
+                        continue;
+                    const unsigned index = byte(at) | (byte(at + 1) << 8);
+                    entries.push_back({pdo,
+                        index == 0 ? std::string("gap") : objectName(index, byte(at + 2)),
+                        int(byte(at + 5))});
+                }
+            }
+        }
+        word += 2 + length;
+    }
+    return entries;
+}
+
+// "12.3": byte 12, bit 3 of the process image.
+std::string imagePlace(long bit)
+{
+    return std::to_string(bit / 8) + "." + std::to_string(bit % 8);
+}
+
+}
+
+Result pdos(Context& context, int slave)
+{
+    Session session(context);
+    const std::string problem = session.openFor(slave);
+    if (!problem.empty())
+        return failure(where(context, "pdos", slave) + ": " + problem);
+    // The image is laid out as the bring-up lays it: outputs of every slave, then the inputs.
+    static uint8 ioMap[EC_IOMAPSIZE];
+    const int imageSize = ec_config_map(ioMap);
+    if (imageSize > EC_IOMAPSIZE)
+        return failure(where(context, "pdos", slave) + ": the process image needs "
+            + std::to_string(imageSize) + " bytes, more than the " + std::to_string(EC_IOMAPSIZE)
+            + " it may use");
+    // The mapping asked every slave for SAFE-OP; the slaves go back to PRE-OP, where the
+    // session found them, so nothing runs on what was only looked at.
+    ec_slave[0].state = EC_STATE_PRE_OP;
+    ec_writestate(0);
+    ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE);
+
+    nlohmann::json list = nlohmann::json::array();
+    Result result;
+    for (int s : chosen(slave)) {
+        const ec_slavet& sl = ec_slave[s];
+        const bool coe = (sl.mbx_proto & protocolCoe) != 0;
+        const bool soe = (sl.mbx_proto & protocolSoe) != 0;
+        // The master takes the sizes from CoE first, then SoE, then the SII; so does this.
+        std::string source = "SII";
+        if (coe)
+            source = "CoE";
+        else if (soe)
+            source = "SoE";
+        nlohmann::json sms = nlohmann::json::array();
+        std::string text = std::to_string(s) + "  " + sl.name + "  outputs "
+            + std::to_string(sl.Obits) + " bits, inputs " + std::to_string(sl.Ibits)
+            + " bits (described by " + source + ")\n";
+        for (int direction = 0; direction < 2; ++direction) {
+            const bool outputs = direction == 0;
+            const uint8* start = outputs ? sl.outputs : sl.inputs;
+            const int bits = outputs ? int(sl.Obits) : int(sl.Ibits);
+            if (bits == 0 || start == nullptr)
+                continue;
+            long bit = long(start - ioMap) * 8 + (outputs ? sl.Ostartbit : sl.Istartbit);
+            bool firstSm = true;
+            for (int k = 2; k < EC_MAXSM; ++k) {
+                if (sl.SMtype[k] != (outputs ? 3 : 4) || sl.SM[k].SMlength == 0)
+                    continue;
+                // A further SyncManager of a byte-oriented slave begins on the next byte.
+                if (!firstSm && bit % 8 != 0)
+                    bit += 8 - bit % 8;
+                firstSm = false;
+                const long smStart = bit;
+                std::vector<PdoEntry> entries;
+                if (source == "CoE")
+                    entries = coeEntries(s, k);
+                else if (source == "SoE")
+                    entries = soeEntries(s, outputs);
+                else
+                    entries = siiEntries(s, k, outputs);
+                text += "  SM" + std::to_string(k) + " " + hexNumber(sl.SM[k].StartAddr, 4)
+                    + " " + std::to_string(sl.SM[k].SMlength) + " bytes "
+                    + (outputs ? "outputs" : "inputs") + " at image byte "
+                    + imagePlace(smStart) + "\n";
+                nlohmann::json entryList = nlohmann::json::array();
+                unsigned pdo = 0;
+                for (const PdoEntry& entry : entries) {
+                    if (entry.pdo != pdo || entryList.empty()) {
+                        pdo = entry.pdo;
+                        text += "    " + (source == "SoE" ? idnName(pdo) : hexNumber(pdo, 4))
+                            + "\n";
+                    }
+                    text += "      " + entry.object + "  " + std::to_string(entry.bits)
+                        + " bits at " + imagePlace(bit) + "\n";
+                    entryList.push_back({{"pdo", pdo}, {"object", entry.object},
+                        {"bits", entry.bits}, {"byte", bit / 8}, {"bit", bit % 8}});
+                    bit += entry.bits;
+                }
+                // The next SyncManager's data follow this one's bytes; a bit-oriented slave
+                // has only its bits.
+                bit = smStart + (bits >= 8 ? long(sl.SM[k].SMlength) * 8 : long(bits));
+                sms.push_back({{"sm", k}, {"start", sl.SM[k].StartAddr},
+                    {"length", sl.SM[k].SMlength}, {"direction", outputs ? "outputs" : "inputs"},
+                    {"byte", smStart / 8}, {"bit", smStart % 8}, {"entries", entryList}});
+            }
+        }
+        nlohmann::json fmmus = nlohmann::json::array();
+        for (int f = 0; f < EC_MAXFMMU; ++f) {
+            const ec_fmmut& fmmu = sl.FMMU[f];
+            if (!fmmu.FMMUactive)
+                continue;
+            fmmus.push_back({{"fmmu", f}, {"logicalStart", fmmu.LogStart},
+                {"length", fmmu.LogLength}, {"startBit", fmmu.LogStartbit},
+                {"endBit", fmmu.LogEndbit}, {"physicalStart", fmmu.PhysStart},
+                {"type", fmmu.FMMUtype == 2 ? "outputs" : "inputs"}});
+            text += "  FMMU" + std::to_string(f) + " logical " + hexNumber(fmmu.LogStart, 8)
+                + "." + std::to_string(fmmu.LogStartbit) + ", " + std::to_string(fmmu.LogLength)
+                + " bytes to " + hexNumber(fmmu.PhysStart, 4) + "\n";
+        }
+        result.text += text;
+        list.push_back({{"position", s}, {"name", sl.name}, {"source", source},
+            {"outputBits", sl.Obits}, {"inputBits", sl.Ibits}, {"syncManagers", sms},
+            {"fmmus", fmmus}});
+    }
+    result.doc = {{"command", "pdos"}, {"interface", context.eth}, {"imageBytes", imageSize},
+        {"slaves", list}};
     return result;
 }
 

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -75,6 +76,30 @@ CLI::Validator number(unsigned long min, unsigned long max)
         "NUMBER");
 }
 
+// An IDN as a number, or as drives name it: "S-0-0024" (standard) or "P-0-0001" (product
+// specific, bit 15 set); the middle digit is the parameter set (0 to 7), the last the number
+// (0 to 4095).
+CLI::Validator idnNumber()
+{
+    return CLI::Validator(
+        [](std::string& text) {
+            unsigned long value = 0;
+            unsigned set = 0, number = 0;
+            char kind = 0;
+            int used = 0;
+            if (std::sscanf(text.c_str(), "%c-%1u-%4u%n", &kind, &set, &number, &used) == 3
+                && size_t(used) == text.size() && (kind == 'S' || kind == 'P') && set <= 7
+                && number <= 4095) {
+                value = (kind == 'P' ? 0x8000u : 0u) | (set << 12) | number;
+            } else if (!parseNumber(text, 0xFFFF, value)) {
+                return "\"" + text + "\" is no IDN (S-0-0024, P-0-0001, or a number to 0xffff)";
+            }
+            text = std::to_string(value);
+            return std::string();
+        },
+        "IDN");
+}
+
 struct Options
 {
     std::string eth;
@@ -96,6 +121,9 @@ struct Options
     std::string value;
     std::string name;
     unsigned password = 0;
+    int drive = 0;
+    int idn = 0;
+    std::string element = "value";
     // Every place the common options are declared (before the command and in each command), so
     // that given anywhere they count, and given empty they are refused.
     std::vector<CLI::Option*> interfaceOptions;
@@ -315,6 +343,53 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     regRead->callback([&] {
         command = [&o](Context& c) { return cli::regRead(c, o.slave, o.address, o.length); };
     });
+
+    auto* regWrite = app.add_subcommand("reg-write",
+        "write ESC registers of a slave (asks first unless --yes)");
+    common(regWrite, o);
+    slaveArgument(regWrite, o);
+    regWrite->add_option("address", o.address, "register address, for example 0x0f80")
+        ->required()
+        ->transform(number(0, 0xFFFF));
+    regWrite->add_option("value", o.value, "bytes in hexadecimal, least significant first")
+        ->required();
+    regWrite->add_flag("-y,--yes", o.yes, "write without asking");
+    regWrite->callback([&] {
+        command = [&o](Context& c) { return cli::regWrite(c, o.slave, o.address, o.value); };
+    });
+
+    auto* soeRead = app.add_subcommand("soe-read", "read an element of a drive's IDN by SoE");
+    auto* soeWrite = app.add_subcommand("soe-write", "write an element of a drive's IDN by SoE");
+    for (auto* sub : {soeRead, soeWrite}) {
+        common(sub, o);
+        slaveArgument(sub, o);
+        sub->add_option("idn", o.idn, "IDN: S-0-0024, P-0-0001, or a number")
+            ->required()
+            ->transform(idnNumber());
+        sub->add_option("-d,--drive", o.drive, "drive number (default 0)")
+            ->transform(number(0, 7));
+        sub->add_option("-e,--element", o.element, "element (default value)")
+            ->check(CLI::IsMember(
+                {"value", "name", "attribute", "unit", "min", "max", "default", "datastate"}));
+    }
+    soeWrite->add_option("value", o.value, "bytes in hexadecimal, least significant first")
+        ->required();
+    soeRead->callback([&] {
+        command = [&o](Context& c) { return cli::soeRead(c, o.slave, o.drive, o.idn, o.element); };
+    });
+    soeWrite->callback([&] {
+        command = [&o](Context& c) {
+            return cli::soeWrite(c, o.slave, o.drive, o.idn, o.element, o.value);
+        };
+    });
+
+    auto* pdos = app.add_subcommand("pdos",
+        "show each slave's SyncManagers, PDOs and mapped objects, and where each sits in the "
+        "process image");
+    common(pdos, o);
+    pdos->add_option("-s,--slave", o.slave, "only this slave (default: all)")
+        ->transform(number(1, 65535));
+    pdos->callback([&] { command = [&o](Context& c) { return cli::pdos(c, o.slave); }; });
 
     // Set after the commands exist, so that they do not inherit it: an argument no command takes
     // comes back here and is named below, an unknown command among them.

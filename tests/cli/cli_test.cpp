@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -544,6 +545,98 @@ TEST_F(Cli, RefusalsOfStatesAndObjectsNameTheSlaveAndTheCode)
         EXPECT_EQ(1, r.status);
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
     }
+}
+
+// The SoE, register and process data diagnostics against the CoE and SoE slaves of the virtual
+// bus: values written come back, refusals carry the drive's error code, a register is written
+// only with consent, and where pdos places each slave's data is where the slave's FMMUs put it.
+TEST_F(Cli, SoeRegistersAndTheProcessImage)
+{
+    start("robot+protocols");
+    struct Case
+    {
+        std::vector<std::string> args;
+        int status;
+        std::string expected; // the JSON "data", or a part of the message on standard error
+    };
+    const Case cases[] = {
+        {{"soe-write", "13", "P-0-0001", "78563412"}, 0, ""},
+        {{"soe-read", "13", "0x8001"}, 0, "78563412"},
+        {{"soe-read", "13", "S-0-0024", "--drive", "0"}, 0, "040004002f002400"},
+        {{"soe-read", "13", "99"}, 1,
+            "soe-read on sim0, slave 13, drive 0, S-0-0099: value not read: SoE error 0x1001 (No "
+            "IDN)"},
+        {{"soe-read", "12", "1"}, 1, "slave 12 (CoE Test Slave) has no SoE mailbox"},
+        {{"soe-read", "13", "X-0-0001"}, 2, "\"X-0-0001\" is no IDN"},
+        {{"soe-read", "13", "S-8-0001"}, 2, "is no IDN"},
+        {{"soe-read", "13", "1", "-d", "8"}, 2, "is no number from 0 to 7"},
+        {{"reg-write", "2", "0x0f80", "a55a"}, 1,
+            "reg-write on sim0, slave 2: not confirmed; nothing was written"},
+        {{"reg-read", "2", "0x0f80", "2"}, 0, "0000"},
+        {{"reg-write", "2", "0x0f80", "a55a", "--yes"}, 0, ""},
+        {{"reg-read", "2", "0x0f80", "2"}, 0, "a55a"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-i", "sim0", "--json"});
+        SCOPED_TRACE(args.front() + " " + args[1] + " " + args[2]);
+        const Outcome r = run(args);
+        ASSERT_EQ(c.status, r.status) << r.err;
+        if (c.status == 0 && !c.expected.empty()) {
+            EXPECT_EQ(c.expected, r.doc().at("data"));
+        } else if (c.status != 0) {
+            EXPECT_NE(std::string::npos, r.err.find(c.expected)) << r.err;
+        }
+    }
+
+    const Outcome image = run({"pdos", "-i", "sim0", "--json"});
+    ASSERT_EQ(0, image.status) << image.err;
+    const json slaves = image.doc().at("slaves");
+    ASSERT_EQ(13u, slaves.size());
+    std::map<int, std::string> sources;
+    for (const json& slave : slaves) {
+        const int position = slave.at("position");
+        SCOPED_TRACE(position);
+        sources[position] = slave.at("source");
+        int outputBits = 0;
+        int inputBits = 0;
+        for (const json& sm : slave.at("syncManagers")) {
+            // The objects of a SyncManager follow one another from its first bit.
+            long bit = sm.at("byte").get<long>() * 8 + sm.at("bit").get<long>();
+            for (const json& entry : sm.at("entries")) {
+                EXPECT_EQ(bit, entry.at("byte").get<long>() * 8 + entry.at("bit").get<long>());
+                bit += entry.at("bits").get<int>();
+                (sm.at("direction") == "outputs" ? outputBits : inputBits)
+                    += entry.at("bits").get<int>();
+            }
+            // The slave's FMMU for this direction maps its logical start to this SyncManager.
+            const std::vector<uint8_t>& memory = bus_->slave(size_t(position)).esc().memory();
+            bool found = false;
+            for (int f = 0; f < 4; ++f) {
+                const uint8_t* fmmu = memory.data() + 0x0600 + 16 * f;
+                const unsigned physical = fmmu[8] | (fmmu[9] << 8);
+                if (fmmu[12] == 0 || physical != sm.at("start").get<unsigned>())
+                    continue;
+                found = true;
+                EXPECT_EQ(sm.at("byte").get<unsigned>(),
+                    fmmu[0] | (fmmu[1] << 8) | (fmmu[2] << 16) | (unsigned(fmmu[3]) << 24));
+            }
+            EXPECT_TRUE(found) << sm.dump();
+        }
+        EXPECT_EQ(slave.at("outputBits").get<int>(), outputBits);
+        EXPECT_EQ(slave.at("inputBits").get<int>(), inputBits);
+    }
+    EXPECT_EQ("SII", sources[7]);
+    EXPECT_EQ("CoE", sources[12]);
+    EXPECT_EQ("SoE", sources[13]);
+    const json coeOutputs = slaves[11].at("syncManagers")[0].at("entries");
+    ASSERT_EQ(2u, coeOutputs.size());
+    EXPECT_EQ("0x7000:02", coeOutputs[1].at("object"));
+    EXPECT_EQ(32, coeOutputs[1].at("bits"));
+    const json soeInputs = slaves[12].at("syncManagers")[1].at("entries");
+    ASSERT_EQ(3u, soeInputs.size());
+    EXPECT_EQ("S-0-0084", soeInputs[2].at("object"));
+    EXPECT_EQ(16, soeInputs[2].at("bits"));
 }
 
 // A capture of a check holds every frame in the order it passed: each request followed by its
