@@ -1224,8 +1224,9 @@ Result pdos(Context& context, int slave)
                 // The next SyncManager's data follow this one's bytes; a bit-oriented slave
                 // has only its bits.
                 bit = smStart + (bits >= 8 ? long(sl.SM[k].SMlength) * 8 : long(bits));
-                sms.push_back({{"sm", k}, {"start", sl.SM[k].StartAddr},
-                    {"length", sl.SM[k].SMlength}, {"direction", outputs ? "outputs" : "inputs"},
+                // Copied: the table's records are packed, and JSON takes references.
+                sms.push_back({{"sm", k}, {"start", unsigned(sl.SM[k].StartAddr)},
+                    {"length", unsigned(sl.SM[k].SMlength)}, {"direction", outputs ? "outputs" : "inputs"},
                     {"byte", smStart / 8}, {"bit", smStart % 8}, {"entries", entryList}});
             }
         }
@@ -1234,9 +1235,9 @@ Result pdos(Context& context, int slave)
             const ec_fmmut& fmmu = sl.FMMU[f];
             if (!fmmu.FMMUactive)
                 continue;
-            fmmus.push_back({{"fmmu", f}, {"logicalStart", fmmu.LogStart},
-                {"length", fmmu.LogLength}, {"startBit", fmmu.LogStartbit},
-                {"endBit", fmmu.LogEndbit}, {"physicalStart", fmmu.PhysStart},
+            fmmus.push_back({{"fmmu", f}, {"logicalStart", uint32(fmmu.LogStart)},
+                {"length", unsigned(fmmu.LogLength)}, {"startBit", unsigned(fmmu.LogStartbit)},
+                {"endBit", unsigned(fmmu.LogEndbit)}, {"physicalStart", unsigned(fmmu.PhysStart)},
                 {"type", fmmu.FMMUtype == 2 ? "outputs" : "inputs"}});
             text += "  FMMU" + std::to_string(f) + " logical " + hexNumber(fmmu.LogStart, 8)
                 + "." + std::to_string(fmmu.LogStartbit) + ", " + std::to_string(fmmu.LogLength)

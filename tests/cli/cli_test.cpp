@@ -506,7 +506,8 @@ TEST_F(Cli, RefusalsOfStatesAndObjectsNameTheSlaveAndTheCode)
     start("robot+protocols");
     const Outcome op = run({"states", "-i", "sim0", "op", "--json"});
     ASSERT_EQ(0, op.status) << op.err;
-    for (const json& slave : op.doc().at("slaves"))
+    const json reached = op.doc().at("slaves");
+    for (const json& slave : reached)
         EXPECT_EQ("OP", slave.at("state")) << slave.dump();
 
     bus_->slave(12).alFaults().refuse = sim::AlState::Op;
