@@ -74,23 +74,28 @@ nlohmann::json readOutJson(const ReadOutResult& readOut)
 
 namespace {
 
-// Draws a job's progress on a terminal: one bar per step, redrawn in place and ended with a line
-// break when the step is complete, so that what the job prints next starts on a line of its own.
+// Draws a job's progress on a terminal: one bar per step, always ended with a line break so that
+// whatever comes next (the firmware writer's "write successfull", a failure) starts on a line of
+// its own; while the step runs, the bar is redrawn in place by moving up onto its line. The job
+// prints nothing during a step's transfer; the Ctrl-C watcher may, and then the bar starts anew
+// below its message.
 // Without a terminal no counter is written: a log gets the job's lines and, once per step that
 // writes the robot, the line that its first bytes are on their way ("arm axis 1: writing"), which
 // is what a script watching the log waits for.
 class ProgressPrinter
 {
 public:
-    ProgressPrinter(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
-    ~ProgressPrinter() { endBar(); }
+    ProgressPrinter(std::ostream& err, bool terminal, const std::atomic_int& interjections)
+        : err_(err), terminal_(terminal), interjections_(interjections)
+    {
+    }
 
     void line(const QString& text)
     {
         if (text == last_)
             return;
-        endBar();
         last_ = text;
+        bar_.clear();
         err_ << str(text) << '\n' << std::flush;
     }
 
@@ -113,25 +118,25 @@ public:
         // The master and the firmware writer print through C's standard output, which shares
         // this stream's descriptor: what they buffered goes out before the bar is drawn.
         std::fflush(stdout);
-        err_ << '\r' << what << " [" << std::string(size_t(filled), '#')
+        // Cursor up and to the start of the bar's line, redrawn and cleared to its end.
+        const int interjections = interjections_;
+        if (bar_ == what && interjections == barInterjections_)
+            err_ << "\033[A\r";
+        barInterjections_ = interjections;
+        err_ << what << " [" << std::string(size_t(filled), '#')
              << std::string(size_t(width - filled), ' ') << "] " << done << '/' << now.total
-             << std::flush;
-        barOpen_ = true;
-        if (done == now.total)
-            endBar();
+             << "\033[K\n" << std::flush;
+        bar_ = what;
+        last_.clear();
     }
 
 private:
-    void endBar()
-    {
-        if (barOpen_)
-            err_ << '\n' << std::flush;
-        barOpen_ = false;
-    }
-
     std::ostream& err_;
     const bool terminal_;
-    bool barOpen_ = false;
+    const std::atomic_int& interjections_;
+    // The step whose bar is the last line written, or empty.
+    std::string bar_;
+    int barInterjections_ = 0;
     QString last_;
     std::string announced_;
 };
@@ -164,7 +169,8 @@ bool confirm(Context& context, const std::string& question)
 void attach(BusJob& job, Context& context)
 {
     // The printer lives as long as the job's connections.
-    auto printer = std::make_shared<ProgressPrinter>(context.err, context.terminal);
+    auto printer
+        = std::make_shared<ProgressPrinter>(context.err, context.terminal, context.interjections);
     QObject::connect(&job, &BusJob::line, &job, [printer](const QString& text) {
         printer->line(text);
     });

@@ -37,6 +37,9 @@ struct Context
     bool interactive = false;
     // Set while a question waits for the operator's answer on the terminal.
     std::atomic_bool asking{false};
+    // Counts messages written to `err` from outside the job's signals (the Ctrl-C watcher), so
+    // that a progress bar is not redrawn over them.
+    std::atomic_int interjections{0};
     // Where the result goes when the program has to end before the command returns; -1 when
     // there is no such place (the result stream is all).
     int resultFd = -1;
