@@ -128,7 +128,7 @@ Result writeFirmware(Context& context, Parts parts)
         {"result", firmwareResultName(outcome.result)}, {"axes", axes},
         {"notBegun", notBegun}, {"skipped", skipped},
         {"mayBeInBoot", outcome.mayBeInBoot}, {"readOut", readOutJson(outcome.readOut)},
-        {"text", str(outcome.text)}, {"message", str(outcome.message)}};
+        {"text", causeFirst(outcome.text)}, {"message", str(outcome.message)}};
 
     const bool success = outcome.everyPartWritten();
     Result result;

@@ -398,6 +398,7 @@ TEST_F(Cli, JobCommandsThatCannotReachTheRobotSayWhy)
             ASSERT_NE(std::string::npos, at) << r.err;
             EXPECT_EQ(lead, r.err.substr(at, lead.size())) << r.err;
             EXPECT_EQ(std::string::npos, r.err.find("Slaves not found")) << r.err;
+            EXPECT_EQ(std::string::npos, r.out.find("Slaves not found")) << r.out;
             const json doc = r.doc();
             EXPECT_EQ(name, doc.at("command"));
             EXPECT_EQ(r.err.substr(at + 11, r.err.size() - at - 12), doc.at("error"));
