@@ -313,7 +313,8 @@ public:
     {
         inner_ = *ec_link();
         const ec_linkt watching = {this, &FoeErrorWatch::open, &FoeErrorWatch::send,
-            &FoeErrorWatch::recv, &FoeErrorWatch::close, inner_.wait ? &FoeErrorWatch::wait : nullptr};
+            &FoeErrorWatch::recv, &FoeErrorWatch::close,
+            inner_.wait ? &FoeErrorWatch::wait : nullptr};
         ec_setlink(&watching);
     }
     ~FoeErrorWatch() { ec_setlink(&inner_); }
@@ -1226,7 +1227,8 @@ Result pdos(Context& context, int slave)
                 bit = smStart + (bits >= 8 ? long(sl.SM[k].SMlength) * 8 : long(bits));
                 // Copied: the table's records are packed, and JSON takes references.
                 sms.push_back({{"sm", k}, {"start", unsigned(sl.SM[k].StartAddr)},
-                    {"length", unsigned(sl.SM[k].SMlength)}, {"direction", outputs ? "outputs" : "inputs"},
+                    {"length", unsigned(sl.SM[k].SMlength)},
+                    {"direction", outputs ? "outputs" : "inputs"},
                     {"byte", smStart / 8}, {"bit", smStart % 8}, {"entries", entryList}});
             }
         }

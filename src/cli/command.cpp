@@ -67,7 +67,8 @@ nlohmann::json readOutJson(const ReadOutResult& readOut)
     nlohmann::json names = nlohmann::json::array();
     for (const QString& name : readOut.names)
         names.push_back(str(name));
-    return {{"ok", readOut.ok}, {"failure", causeFirst(readOut.failure)}, {"slaves", readOut.SlaveCount},
+    return {{"ok", readOut.ok}, {"failure", causeFirst(readOut.failure)},
+        {"slaves", readOut.SlaveCount},
         {"names", names}, {"arm", partJson(readOut.arm)},
         {"platform", partJson(readOut.platform)}};
 }

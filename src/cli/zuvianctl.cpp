@@ -34,7 +34,8 @@ using cli::Result;
 // for anything else, a sign included, and for numbers above `max`.
 bool parseNumber(const std::string& text, unsigned long max, unsigned long& value)
 {
-    const bool hexadecimal = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const bool hexadecimal
+        = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const unsigned base = hexadecimal ? 16 : 10;
     const size_t first = hexadecimal ? 2 : 0;
     if (text.size() <= first)
