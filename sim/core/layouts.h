@@ -69,7 +69,8 @@ void registerCoreLayouts(LayoutRegistry &registry);
 /* "arm" and "robot", the robot's buses with their motor controllers (sim/controller). */
 void registerControllerLayouts(LayoutRegistry &registry);
 /* "robot+protocols": the robot followed by a slave whose process data only CoE describes and one
- * whose process data only SoE describes (sim/pdo). */
+ * whose process data only SoE describes (sim/pdo); "robot+files": the robot followed by a slave
+ * that stores the files it is sent by FoE in BOOT (sim/foe/filestore.h). */
 void registerProtocolLayouts(LayoutRegistry &registry);
 
 } // namespace sim

@@ -5,6 +5,7 @@
 #include "coe/coeslave.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
+#include "foe/filestore.h"
 #include "soe/soeslave.h"
 
 namespace sim {
@@ -18,6 +19,14 @@ void registerProtocolLayouts(LayoutRegistry &registry)
                      Chain chain = robotBus().chain;
                      chain.add(coe::makeCoeSlave().slave);
                      chain.add(soe::makeSoeSlave().slave);
+                     return chain;
+                 });
+    registry.add("robot+files",
+                 "the \"robot\" layout followed by a slave that keeps every file it is sent by FoE in BOOT "
+                 "and reads it back (12 slaves)",
+                 [] {
+                     Chain chain = robotBus().chain;
+                     chain.add(makeFileStoreSlave().slave);
                      return chain;
                  });
 }

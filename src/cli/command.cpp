@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 
@@ -33,6 +35,20 @@ std::string str(const QString& text)
     return text.toStdString();
 }
 
+std::string causeFirst(const QString& jobText)
+{
+    // The window's text for a bus that gave no usable read-out, as the read-out files it.
+    static const QString windowText
+        = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
+    QString text = jobText.trimmed();
+    if (text.startsWith(windowText)) {
+        const QString cause = text.mid(windowText.size()).trimmed();
+        if (!cause.isEmpty())
+            text = cause;
+    }
+    return str(text);
+}
+
 nlohmann::json partJson(const PartReading& part)
 {
     nlohmann::json axes = nlohmann::json::array();
@@ -51,27 +67,36 @@ nlohmann::json readOutJson(const ReadOutResult& readOut)
     nlohmann::json names = nlohmann::json::array();
     for (const QString& name : readOut.names)
         names.push_back(str(name));
-    return {{"ok", readOut.ok}, {"failure", str(readOut.failure)}, {"slaves", readOut.SlaveCount},
+    return {{"ok", readOut.ok}, {"failure", causeFirst(readOut.failure)},
+        {"slaves", readOut.SlaveCount},
         {"names", names}, {"arm", partJson(readOut.arm)},
         {"platform", partJson(readOut.platform)}};
 }
 
 namespace {
 
-// Draws a job's progress. On a terminal one bar per step, redrawn in place; otherwise a line when
-// a step begins and at each quarter of it, so that a log stays short.
+// Draws a job's progress on a terminal: one bar per step, always ended with a line break so that
+// whatever comes next (the firmware writer's "write successfull", a failure) starts on a line of
+// its own; while the step runs, the bar is redrawn in place by moving up onto its line. The job
+// prints nothing during a step's transfer; the Ctrl-C watcher may, and then the bar starts anew
+// below its message.
+// Without a terminal no counter is written: a log gets the job's lines and, once per step that
+// writes the robot, the line that its first bytes are on their way ("arm axis 1: writing"), which
+// is what a script watching the log waits for.
 class ProgressPrinter
 {
 public:
-    ProgressPrinter(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
-    ~ProgressPrinter() { endBar(); }
+    ProgressPrinter(std::ostream& err, bool terminal, const std::atomic_int& interjections)
+        : err_(err), terminal_(terminal), interjections_(interjections)
+    {
+    }
 
     void line(const QString& text)
     {
         if (text == last_)
             return;
-        endBar();
         last_ = text;
+        bar_.clear();
         err_ << str(text) << '\n' << std::flush;
     }
 
@@ -81,39 +106,40 @@ public:
             return;
         const std::string what = str(now.part)
             + (now.axis == 0 ? std::string(" axes") : " axis " + std::to_string(now.axis));
-        const int share = int(now.done * 100 / now.total);
-        if (terminal_) {
-            const int width = 30;
-            const int filled = int(now.done * width / now.total);
-            err_ << '\r' << what << " [" << std::string(size_t(filled), '#')
-                 << std::string(size_t(width - filled), ' ') << "] " << now.done << '/'
-                 << now.total << std::flush;
-            barOpen_ = true;
+        if (!terminal_) {
+            if (now.writing && now.done > 0 && !now.stepComplete && what != announced_) {
+                announced_ = what;
+                err_ << what << ": writing\n" << std::flush;
+            }
             return;
         }
-        const int quarter = share / 25;
-        if (what == lastWhat_ && quarter == lastQuarter_)
-            return;
-        lastWhat_ = what;
-        lastQuarter_ = quarter;
-        err_ << what << ": " << now.done << " of " << now.total << " ("
-             << share << " %)\n" << std::flush;
+        const long long done = std::min<long long>(std::max<long long>(now.done, 0), now.total);
+        const int width = 30;
+        const int filled = int(done * width / now.total);
+        // The master and the firmware writer print through C's standard output, which shares
+        // this stream's descriptor: what they buffered goes out before the bar is drawn.
+        std::fflush(stdout);
+        // Cursor up and to the start of the bar's line, redrawn and cleared to its end.
+        const int interjections = interjections_;
+        if (bar_ == what && interjections == barInterjections_)
+            err_ << "\033[A\r";
+        barInterjections_ = interjections;
+        err_ << what << " [" << std::string(size_t(filled), '#')
+             << std::string(size_t(width - filled), ' ') << "] " << done << '/' << now.total
+             << "\033[K\n" << std::flush;
+        bar_ = what;
+        last_.clear();
     }
 
 private:
-    void endBar()
-    {
-        if (barOpen_)
-            err_ << '\n';
-        barOpen_ = false;
-    }
-
     std::ostream& err_;
     const bool terminal_;
-    bool barOpen_ = false;
+    const std::atomic_int& interjections_;
+    // The step whose bar is the last line written, or empty.
+    std::string bar_;
+    int barInterjections_ = 0;
     QString last_;
-    std::string lastWhat_;
-    int lastQuarter_ = -1;
+    std::string announced_;
 };
 
 bool askOnTerminal(std::ostream& err, const QString& question)
@@ -127,15 +153,31 @@ bool askOnTerminal(std::ostream& err, const QString& question)
 
 }
 
+bool confirm(Context& context, const std::string& question)
+{
+    if (context.yes)
+        return true;
+    if (context.interactive) {
+        context.asking = true;
+        const bool yes = askOnTerminal(context.err, QString::fromStdString(question));
+        context.asking = false;
+        return yes;
+    }
+    context.err << question << "\nNot confirmed: give --yes to write without being asked.\n";
+    return false;
+}
+
 void attach(BusJob& job, Context& context)
 {
     // The printer lives as long as the job's connections.
-    auto printer = std::make_shared<ProgressPrinter>(context.err, context.terminal);
+    auto printer
+        = std::make_shared<ProgressPrinter>(context.err, context.terminal, context.interjections);
     QObject::connect(&job, &BusJob::line, &job, [printer](const QString& text) {
         printer->line(text);
     });
+    // The window's status texts lead with a list of possible causes; here the found one leads.
     QObject::connect(&job, &BusJob::status, &job, [printer](const QString& text) {
-        printer->line(text.simplified());
+        printer->line(QString::fromStdString(causeFirst(text)).simplified());
     });
     QObject::connect(&job, &BusJob::progress, &job, [printer](const JobProgress& now) {
         printer->progress(now);
@@ -143,20 +185,7 @@ void attach(BusJob& job, Context& context)
     // The job runs on this thread: the answer must be given during the signal.
     QObject::connect(&job, &BusJob::consentNeeded, &job,
         [&job, &context](const QString& /*title*/, const QString& question) {
-            if (context.yes) {
-                job.answer(true);
-                return;
-            }
-            if (context.interactive) {
-                context.asking = true;
-                const bool yes = askOnTerminal(context.err, question);
-                context.asking = false;
-                job.answer(yes);
-                return;
-            }
-            context.err << str(question) << "\nNot confirmed: give --yes to write without "
-                        << "being asked.\n";
-            job.answer(false);
+            job.answer(confirm(context, str(question)));
         },
         Qt::DirectConnection);
 }

@@ -37,6 +37,9 @@ struct Context
     bool interactive = false;
     // Set while a question waits for the operator's answer on the terminal.
     std::atomic_bool asking{false};
+    // Counts messages written to `err` from outside the job's signals (the Ctrl-C watcher), so
+    // that a progress bar is not redrawn over them.
+    std::atomic_int interjections{0};
     // Where the result goes when the program has to end before the command returns; -1 when
     // there is no such place (the result stream is all).
     int resultFd = -1;
@@ -61,10 +64,20 @@ Result usageError(const std::string& error);
 
 std::string str(const QString& text);
 
+// A job's failure as the command line says it: the window leads with a text that lists several
+// causes at once ("Slaves not found! Run firmwareupdate ..."), which misleads a user who is root
+// or whose interface is missing; here the cause the job found leads, followed by whatever else
+// the job said. Nothing is cut: every line is kept.
+std::string causeFirst(const QString& jobText);
+
 // A part of the read-out as JSON: where it sits, what was counted and each axis with its version
 // (null when the controller gave no reply).
 nlohmann::json partJson(const PartReading& part);
 nlohmann::json readOutJson(const ReadOutResult& readOut);
+
+// Asks `question` before a command changes what a slave holds: yes with --yes, the operator's
+// answer on a terminal, no otherwise (with the hint to give --yes on standard error).
+bool confirm(Context& context, const std::string& question);
 
 // Writes a job's lines and statuses, and its progress, to standard error, and answers its
 // question for consent: yes with --yes, the operator's answer on a terminal, no otherwise.

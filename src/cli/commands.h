@@ -23,8 +23,10 @@ struct Parts
 // (the document still lists the axes that do not run the version the program carries).
 Result check(Context& context, const std::string& expected = std::string());
 Result writeFirmware(Context& context, Parts parts);
-// With an empty `file` the shipped parameter set is written.
-Result writeParameters(Context& context, Parts parts, const std::string& file);
+// With an empty `file` the shipped parameter set is written. `command` names the command in
+// messages and in the document ("restore" writes a backup file the same way).
+Result writeParameters(Context& context, Parts parts, const std::string& file,
+    const std::string& command = "write-parameters");
 Result backup(Context& context, Parts parts);
 // Writes the report to `output`, or to standard output when it is empty.
 Result report(Context& context, Parts parts, const std::string& file, const std::string& output);
@@ -41,6 +43,15 @@ Result foeRead(Context& context, int slave, const std::string& name, const std::
 Result foeWrite(Context& context, int slave, const std::string& name, const std::string& input,
     unsigned password);
 Result regRead(Context& context, int slave, int address, int length);
+// `value`: bytes in hexadecimal, least significant first; asks first unless --yes.
+Result regWrite(Context& context, int slave, int address, const std::string& value);
+// `element`: "value", "name", "attribute", "unit", "min", "max", "default" or "datastate".
+Result soeRead(Context& context, int slave, int drive, int idn, const std::string& element);
+Result soeWrite(Context& context, int slave, int drive, int idn, const std::string& element,
+    const std::string& value);
+// Each slave's SyncManagers, PDOs and mapped objects, and where each sits in the process image
+// as the bring-up lays it out; `slave` 0: all.
+Result pdos(Context& context, int slave);
 
 }
 

@@ -154,6 +154,7 @@ void Interruption::first()
         context_.err << "\nzuvianctl: stopping after " << step
                      << ". Press Ctrl-C again to end at once and leave it half written.\n";
     context_.err << std::flush;
+    ++context_.interjections;
 }
 
 void Interruption::second()

@@ -63,7 +63,7 @@ Result check(Context& context, const std::string& expected)
     nlohmann::json doc = {{"command", "check"}, {"interface", context.eth}};
     doc["readOut"] = readOutJson(readOut);
     if (!readOut.ok)
-        return failure("check on " + context.eth + ": " + str(readOut.failure), doc);
+        return failure("check on " + context.eth + ": " + causeFirst(readOut.failure), doc);
     doc["summary"] = str(outcome.summary);
     doc["version"] = str(version);
     nlohmann::json behind = nlohmann::json::array();
@@ -128,19 +128,29 @@ Result writeFirmware(Context& context, Parts parts)
         {"result", firmwareResultName(outcome.result)}, {"axes", axes},
         {"notBegun", notBegun}, {"skipped", skipped},
         {"mayBeInBoot", outcome.mayBeInBoot}, {"readOut", readOutJson(outcome.readOut)},
-        {"text", str(outcome.text)}, {"message", str(outcome.message)}};
+        {"text", causeFirst(outcome.text)}, {"message", str(outcome.message)}};
 
     const bool success = outcome.everyPartWritten();
     Result result;
     result.doc = doc;
     if (!outcome.message.isEmpty())
         result.text = str(outcome.message) + '\n';
-    if (!success && !outcome.text.isEmpty())
-        result.text += str(outcome.text) + '\n';
+    // The window ends a write with "... press Write Parameters"; here the next step is a command.
+    if (outcome.result == FirmwareOutcome::Result::Written) {
+        QString next = outcome.text;
+        next.replace(QStringLiteral("Restart the slaves! Unplug the device!\nPlug in again and "
+                                    "press Write Parameters"),
+            QStringLiteral("After the power cycle, run \"zuvianctl write-parameters -i %1\".")
+                .arg(context.interface()));
+        result.doc["text"] = str(next);
+        result.text += str(next) + '\n';
+    }
     std::string where = "write-firmware on " + context.eth;
     if (interruption.interrupted()) {
         // Whatever the job got to: the operator asked it to end, and a script must see that.
         result.status = Interrupted;
+        if (!outcome.text.isEmpty())
+            result.text += str(outcome.text) + '\n';
         const int written = int(outcome.updated().size());
         result.error = where + ": interrupted; "
             + (written == 0       ? std::string("no axis was written")
@@ -153,7 +163,6 @@ Result writeFirmware(Context& context, Parts parts)
         return result;
 
     result.status = Failed;
-    const QString firstLine = outcome.text.section(QLatin1Char('\n'), 0, 0);
     if (outcome.result == FirmwareOutcome::Result::Failed && !outcome.axes.isEmpty()) {
         const FirmwareAxis& failed = outcome.axes.last();
         where += ", slave " + std::to_string(failed.position) + " (" + str(failed.part)
@@ -162,7 +171,7 @@ Result writeFirmware(Context& context, Parts parts)
     if (outcome.result == FirmwareOutcome::Result::Declined)
         result.error = where + ": not confirmed; nothing was written";
     else
-        result.error = where + ": " + str(firstLine.isEmpty() ? outcome.text : firstLine);
+        result.error = where + ": " + causeFirst(outcome.text);
     result.doc["error"] = result.error;
     return result;
 }

@@ -127,8 +127,8 @@ std::string partLine(const ParameterPartOutcome& part, bool onBus)
 }
 
 // The end of a write that Ctrl-C or SIGTERM stopped: each part asked for, written or not.
-Result interrupted(const Context& context, const ParameterOutcome& outcome, bool arm,
-    bool platform, const nlohmann::json& doc)
+Result interrupted(const Context& context, const std::string& command,
+    const ParameterOutcome& outcome, bool arm, bool platform, const nlohmann::json& doc)
 {
     Result result;
     result.status = Interrupted;
@@ -140,7 +140,7 @@ Result interrupted(const Context& context, const ParameterOutcome& outcome, bool
         if (asked[i])
             result.text += partLine(*parts[i], readings[i]->present()) + '\n';
     }
-    result.error = "write-parameters on " + context.eth + ": interrupted";
+    result.error = command + " on " + context.eth + ": interrupted";
     result.doc["error"] = result.error;
     return result;
 }
@@ -196,7 +196,7 @@ std::string openReadOnly(const Context& context, const std::string& command,
     session.readOut = ReadOut::run(context.interface(), ReadOut::Report());
     doc["readOut"] = readOutJson(session.readOut);
     if (!session.readOut.ok)
-        return command + " on " + context.eth + ": " + str(session.readOut.failure);
+        return command + " on " + context.eth + ": " + causeFirst(session.readOut.failure);
     return std::string();
 }
 
@@ -213,19 +213,20 @@ std::string htmlDocument(const QStringList& fragments, const QStringList& parts)
 
 }
 
-Result writeParameters(Context& context, Parts parts, const std::string& fileName)
+Result writeParameters(Context& context, Parts parts, const std::string& fileName,
+    const std::string& command)
 {
     const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
-    nlohmann::json doc = {{"command", "write-parameters"}, {"interface", context.eth},
+    nlohmann::json doc = {{"command", command}, {"interface", context.eth},
         {"file", str(file)}};
     FileParts inFile;
     ParameterFile parameterFile(file);
     const QString problem = inspectFile(parameterFile, file, inFile);
     if (!problem.isEmpty())
-        return failure("write-parameters: " + str(problem), doc);
+        return failure(command + ": " + str(problem), doc);
     // A part named on the command line must be in the file; without names, the file's parts.
     if ((parts.arm && !inFile.arm) || (parts.platform && !inFile.platform))
-        return failure("write-parameters: " + str(file) + " holds no parameters for "
+        return failure(command + ": " + str(file) + " holds no parameters for "
                 + (parts.arm && !inFile.arm ? "the arm" : "the platform"),
             doc);
     const bool arm = parts.wantArm() && inFile.arm;
@@ -247,7 +248,7 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
             }
             doc["parts"] = {partOutcomeJson(armPart, arm), partOutcomeJson(platformPart, platform)};
             const std::string lines = refusedEntries(refused, doc);
-            return failure("write-parameters: " + str(file) + " cannot be applied whole ("
+            return failure(command + ": " + str(file) + " cannot be applied whole ("
                     + std::to_string(refused.size())
                     + (refused.size() == 1 ? " entry" : " entries") + " refused); nothing was "
                     + "written:" + lines,
@@ -259,7 +260,7 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
     job.setFile(file);
     job.setParts(arm, platform);
     attach(job, context);
-    Interruption interruption(job, context, "write-parameters", [](const JobProgress& now) {
+    Interruption interruption(job, context, command, [](const JobProgress& now) {
         return "the " + str(now.part) + " parameters";
     });
     const ParameterOutcome outcome = job.runWithReadOut(context.interface());
@@ -267,9 +268,9 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
     doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
     doc["stopped"] = outcome.stopped;
     if (interruption.interrupted())
-        return interrupted(context, outcome, arm, platform, doc);
+        return interrupted(context, command, outcome, arm, platform, doc);
     if (!outcome.readOut.ok)
-        return failure("write-parameters on " + context.eth + ": " + str(outcome.readOut.failure),
+        return failure(command + " on " + context.eth + ": " + causeFirst(outcome.readOut.failure),
             doc);
 
     Result result;
@@ -294,7 +295,7 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
     if (failed.empty() && written > 0)
         return result;
     result.status = Failed;
-    result.error = "write-parameters on " + context.eth + ": "
+    result.error = command + " on " + context.eth + ": "
         + (failed.empty() ? std::string("no part of the robot was found to write") : failed[0]);
     result.doc["error"] = result.error;
     return result;

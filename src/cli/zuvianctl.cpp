@@ -8,8 +8,11 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "BusSession.h"
 #include "InterfaceLock.h"
@@ -26,15 +29,76 @@ namespace {
 using cli::Context;
 using cli::Result;
 
-// A number as C writes it: decimal, or hexadecimal after "0x". Returns false for anything else.
-bool parseNumber(const std::string& text, unsigned max, int& value)
+// A number as an engineer types it: hexadecimal after "0x", decimal otherwise. A leading zero
+// never means octal: "0130" is the register 0x0130 read as decimal 130, never 88. Returns false
+// for anything else, a sign included, and for numbers above `max`.
+bool parseNumber(const std::string& text, unsigned long max, unsigned long& value)
 {
-    bool ok = false;
-    const unsigned number = QString::fromStdString(text).toUInt(&ok, 0);
-    if (!ok || number > max)
+    const bool hexadecimal
+        = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned base = hexadecimal ? 16 : 10;
+    const size_t first = hexadecimal ? 2 : 0;
+    if (text.size() <= first)
         return false;
-    value = int(number);
+    unsigned long number = 0;
+    for (size_t i = first; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = unsigned(c - '0');
+        else if (hexadecimal && c >= 'a' && c <= 'f')
+            digit = unsigned(c - 'a' + 10);
+        else if (hexadecimal && c >= 'A' && c <= 'F')
+            digit = unsigned(c - 'A' + 10);
+        else
+            return false;
+        number = number * base + digit;
+        if (number > max)
+            return false;
+    }
+    value = number;
     return true;
+}
+
+// Turns a numeric argument into the decimal text the parser converts, so that every number of
+// the command line follows parseNumber, whatever the parser would make of a leading zero.
+CLI::Validator number(unsigned long min, unsigned long max)
+{
+    const std::string range = std::to_string(min) + " to " + std::to_string(max);
+    return CLI::Validator(
+        [min, max, range](std::string& text) {
+            unsigned long value = 0;
+            if (!parseNumber(text, max, value) || value < min)
+                return "\"" + text + "\" is no number from " + range
+                    + " (decimal, or hexadecimal after 0x)";
+            text = std::to_string(value);
+            return std::string();
+        },
+        "NUMBER");
+}
+
+// An IDN as a number, or as drives name it: "S-0-0024" (standard) or "P-0-0001" (product
+// specific, bit 15 set); the middle digit is the parameter set (0 to 7), the last the number
+// (0 to 4095).
+CLI::Validator idnNumber()
+{
+    return CLI::Validator(
+        [](std::string& text) {
+            unsigned long value = 0;
+            unsigned set = 0, number = 0;
+            char kind = 0;
+            int used = 0;
+            if (std::sscanf(text.c_str(), "%c-%1u-%4u%n", &kind, &set, &number, &used) == 3
+                && size_t(used) == text.size() && (kind == 'S' || kind == 'P') && set <= 7
+                && number <= 4095) {
+                value = (kind == 'P' ? 0x8000u : 0u) | (set << 12) | number;
+            } else if (!parseNumber(text, 0xFFFF, value)) {
+                return "\"" + text + "\" is no IDN (S-0-0024, P-0-0001, or a number to 0xffff)";
+            }
+            text = std::to_string(value);
+            return std::string();
+        },
+        "IDN");
 }
 
 struct Options
@@ -49,24 +113,36 @@ struct Options
     std::string expectVersion;
     int slave = 0;
     std::string state;
-    std::string index;
-    std::string subindex = "0";
-    std::string address;
+    int index = 0;
+    int subindex = 0;
+    // sdo-write's arguments after the index: [subindex] value.
+    std::vector<std::string> subindexAndValue;
+    int address = 0;
     int length = 1;
     std::string value;
     std::string name;
     unsigned password = 0;
+    int drive = 0;
+    int idn = 0;
+    std::string element = "value";
+    // Every place the common options are declared (before the command and in each command), so
+    // that given anywhere they count, and given empty they are refused.
+    std::vector<CLI::Option*> interfaceOptions;
+    std::vector<CLI::Option*> captureOptions;
 };
 
-// The options every subcommand takes; the interface is required where the bus is used.
-void common(CLI::App* sub, Options& o)
+// The options every command takes. They are declared on the program as well, so that
+// "zuvianctl -i nc0 check" works as "zuvianctl check -i nc0" does; whether the interface was
+// given is checked after parsing, where both places are known.
+void common(CLI::App* app, Options& o)
 {
-    sub->add_option("-i,--interface", o.eth, "network interface the robot is cabled to")
-        ->required();
-    sub->add_flag("--json", o.json,
+    o.interfaceOptions.push_back(
+        app->add_option("-i,--interface", o.eth, "network interface the robot is cabled to "
+                                                 "(required)"));
+    app->add_flag("--json", o.json,
         "print one JSON document on standard output (progress stays on standard error)");
-    sub->add_option("--capture", o.capture,
-        "record every EtherCAT frame sent and received as a pcap file");
+    o.captureOptions.push_back(app->add_option("--capture", o.capture,
+        "record every EtherCAT frame sent and received as a pcap file"));
 }
 
 void partFlags(CLI::App* sub, Options& o)
@@ -85,7 +161,7 @@ void slaveArgument(CLI::App* sub, Options& o)
 {
     sub->add_option("slave", o.slave, "slave by bus position, 1 nearest to the PC")
         ->required()
-        ->check(CLI::Range(1, 65535));
+        ->transform(number(1, 65535));
 }
 
 int usage(std::ostream& err, const std::string& message)
@@ -94,19 +170,38 @@ int usage(std::ostream& err, const std::string& message)
     return cli::Usage;
 }
 
+size_t given(const std::vector<CLI::Option*>& places)
+{
+    size_t count = 0;
+    for (const CLI::Option* option : places)
+        count += option->count();
+    return count;
+}
+
+std::string commandList(const CLI::App& app)
+{
+    std::string list;
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        list += (list.empty() ? "" : ", ") + sub->get_name();
+    return list;
+}
+
 }
 
 int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, int resultFd)
 {
     CLI::App app{"Zuvian Firmwareupdate on the command line: check the robot's controllers, write "
                  "their firmware and parameters, report and back up parameters, and look into "
-                 "the EtherCAT bus.\n\nExit status: 0 success, 1 the job failed, 2 usage error, "
-                 "3 the report found differences, 130 interrupted (Ctrl-C or SIGTERM: the first "
-                 "lets the axis or part being written complete, a second ends at once).",
+                 "the EtherCAT bus.\n\nNumbers are decimal, or hexadecimal after 0x (a leading "
+                 "zero does not make a number octal).\n\nExit status: 0 success, 1 the job "
+                 "failed, 2 usage error, 3 the report found differences, 130 interrupted (Ctrl-C "
+                 "or SIGTERM: the first lets the axis or part being written complete, a second "
+                 "ends at once).",
         "zuvianctl"};
     app.set_version_flag("--version", std::string("zuvianctl ") + ZUVIAN_VERSION);
-    app.require_subcommand(1, 1);
+    app.require_subcommand(0, 1);
     Options o;
+    common(&app, o);
     std::function<Result(Context&)> command;
 
     auto* check = app.add_subcommand("check", "read every axis's controller and firmware version");
@@ -143,7 +238,9 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     common(restore, o);
     restore->add_option("file", o.file, "backup file")->required()->check(CLI::ExistingFile);
     restore->callback([&] {
-        command = [&o](Context& c) { return cli::writeParameters(c, cli::Parts(), o.file); };
+        command = [&o](Context& c) {
+            return cli::writeParameters(c, cli::Parts(), o.file, "restore");
+        };
     });
 
     auto* report = app.add_subcommand("report",
@@ -166,7 +263,7 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
         ->required()
         ->check(CLI::IsMember({"init", "preop", "boot", "safeop", "op"}));
     states->add_option("-s,--slave", o.slave, "only this slave (default: all)")
-        ->check(CLI::Range(1, 65535));
+        ->transform(number(1, 65535));
     states->callback([&] {
         command = [&o](Context& c) { return cli::states(c, o.slave, o.state); };
     });
@@ -177,30 +274,41 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     sii->callback([&] { command = [&o](Context& c) { return cli::sii(c, o.slave); }; });
 
     auto* sdoRead = app.add_subcommand("sdo-read", "read a CoE object");
+    common(sdoRead, o);
+    slaveArgument(sdoRead, o);
+    sdoRead->add_option("index", o.index, "object index, for example 0x1018")
+        ->required()
+        ->transform(number(0, 0xFFFF));
+    sdoRead->add_option("subindex", o.subindex, "subindex (default 0)")
+        ->transform(number(0, 0xFF));
+    sdoRead->callback([&] {
+        command = [&o](Context& c) { return cli::sdoRead(c, o.slave, o.index, o.subindex); };
+    });
+
+    // The subindex may be left out before the value: one argument after the index is the value.
     auto* sdoWrite = app.add_subcommand("sdo-write", "write a CoE object");
-    for (auto* sub : {sdoRead, sdoWrite}) {
-        common(sub, o);
-        slaveArgument(sub, o);
-        sub->add_option("index", o.index, "object index, for example 0x1018")->required();
-        sub->add_option("subindex", o.subindex, "subindex (default 0)");
-    }
-    sdoWrite->add_option("value", o.value, "bytes in hexadecimal, least significant first")
-        ->required();
-    auto objectCommand = [&](bool write) {
-        return [&o, write](Context& c) {
-            int index = 0;
-            int subindex = 0;
-            if (!parseNumber(o.index, 0xFFFF, index) || !parseNumber(o.subindex, 0xFF, subindex)) {
-                Result r = cli::failure("the index must be 0 to 0xffff, the subindex 0 to 0xff");
-                r.status = cli::Usage;
-                return r;
+    common(sdoWrite, o);
+    slaveArgument(sdoWrite, o);
+    sdoWrite->add_option("index", o.index, "object index, for example 0x6060")
+        ->required()
+        ->transform(number(0, 0xFFFF));
+    sdoWrite->add_option("subindex_value", o.subindexAndValue,
+                 "[subindex] value: the subindex (default 0), then the bytes in hexadecimal, "
+                 "least significant first (for example e803)")
+        ->required()
+        ->expected(1, 2);
+    sdoWrite->callback([&] {
+        command = [&o](Context& c) {
+            o.value = o.subindexAndValue.back();
+            if (o.subindexAndValue.size() == 2) {
+                unsigned long subindex = 0;
+                if (!parseNumber(o.subindexAndValue.front(), 0xFF, subindex))
+                    return cli::usageError("sdo-write: the subindex must be 0 to 0xff");
+                o.subindex = int(subindex);
             }
-            return write ? cli::sdoWrite(c, o.slave, index, subindex, o.value)
-                         : cli::sdoRead(c, o.slave, index, subindex);
+            return cli::sdoWrite(c, o.slave, o.index, o.subindex, o.value);
         };
-    };
-    sdoRead->callback([&] { command = objectCommand(false); });
-    sdoWrite->callback([&] { command = objectCommand(true); });
+    });
 
     auto* foeRead = app.add_subcommand("foe-read", "read a file from a slave by FoE");
     auto* foeWrite = app.add_subcommand("foe-write", "write a file to a slave by FoE");
@@ -208,10 +316,12 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
         common(sub, o);
         slaveArgument(sub, o);
         sub->add_option("name", o.name, "file name on the slave")->required();
-        sub->add_option("--password", o.password, "FoE password (default 0)");
+        sub->add_option("--password", o.password, "FoE password (default 0)")
+            ->transform(number(0, 0xFFFFFFFFul));
     }
     foeRead->add_option("-o,--output", o.output, "file to write")->required();
     foeWrite->add_option("file", o.file, "file to send")->required()->check(CLI::ExistingFile);
+    foeWrite->add_flag("-y,--yes", o.yes, "write into a motor controller without asking");
     foeRead->callback([&] {
         command = [&o](Context& c) {
             return cli::foeRead(c, o.slave, o.name, o.output, o.password);
@@ -227,19 +337,64 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     common(regRead, o);
     slaveArgument(regRead, o);
     regRead->add_option("address", o.address, "register address, for example 0x0130")
-        ->required();
-    regRead->add_option("length", o.length, "bytes to read (default 1)");
+        ->required()
+        ->transform(number(0, 0xFFFF));
+    regRead->add_option("length", o.length, "bytes to read (default 1)")
+        ->transform(number(1, 0xFFFF));
     regRead->callback([&] {
+        command = [&o](Context& c) { return cli::regRead(c, o.slave, o.address, o.length); };
+    });
+
+    auto* regWrite = app.add_subcommand("reg-write",
+        "write ESC registers of a slave (asks first unless --yes)");
+    common(regWrite, o);
+    slaveArgument(regWrite, o);
+    regWrite->add_option("address", o.address, "register address, for example 0x0f80")
+        ->required()
+        ->transform(number(0, 0xFFFF));
+    regWrite->add_option("value", o.value, "bytes in hexadecimal, least significant first")
+        ->required();
+    regWrite->add_flag("-y,--yes", o.yes, "write without asking");
+    regWrite->callback([&] {
+        command = [&o](Context& c) { return cli::regWrite(c, o.slave, o.address, o.value); };
+    });
+
+    auto* soeRead = app.add_subcommand("soe-read", "read an element of a drive's IDN by SoE");
+    auto* soeWrite = app.add_subcommand("soe-write", "write an element of a drive's IDN by SoE");
+    for (auto* sub : {soeRead, soeWrite}) {
+        common(sub, o);
+        slaveArgument(sub, o);
+        sub->add_option("idn", o.idn, "IDN: S-0-0024, P-0-0001, or a number")
+            ->required()
+            ->transform(idnNumber());
+        sub->add_option("-d,--drive", o.drive, "drive number (default 0)")
+            ->transform(number(0, 7));
+        sub->add_option("-e,--element", o.element, "element (default value)")
+            ->check(CLI::IsMember(
+                {"value", "name", "attribute", "unit", "min", "max", "default", "datastate"}));
+    }
+    soeWrite->add_option("value", o.value, "bytes in hexadecimal, least significant first")
+        ->required();
+    soeRead->callback([&] {
+        command = [&o](Context& c) { return cli::soeRead(c, o.slave, o.drive, o.idn, o.element); };
+    });
+    soeWrite->callback([&] {
         command = [&o](Context& c) {
-            int address = 0;
-            if (!parseNumber(o.address, 0xFFFF, address)) {
-                Result r = cli::failure("the address must be 0 to 0xffff");
-                r.status = cli::Usage;
-                return r;
-            }
-            return cli::regRead(c, o.slave, address, o.length);
+            return cli::soeWrite(c, o.slave, o.drive, o.idn, o.element, o.value);
         };
     });
+
+    auto* pdos = app.add_subcommand("pdos",
+        "show each slave's SyncManagers, PDOs and mapped objects, and where each sits in the "
+        "process image");
+    common(pdos, o);
+    pdos->add_option("-s,--slave", o.slave, "only this slave (default: all)")
+        ->transform(number(1, 65535));
+    pdos->callback([&] { command = [&o](Context& c) { return cli::pdos(c, o.slave); }; });
+
+    // Set after the commands exist, so that they do not inherit it: an argument no command takes
+    // comes back here and is named below, an unknown command among them.
+    app.allow_extras();
 
     try {
         app.parse(argc, argv);
@@ -252,8 +407,27 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     } catch (const CLI::ParseError& e) {
         return usage(err, e.what());
     }
-    if (!command)
-        return usage(err, "no command given");
+    const std::vector<std::string> extras = app.remaining();
+    if (!command) {
+        if (!extras.empty() && extras.front().rfind('-', 0) != 0)
+            return usage(err, "unknown command \"" + extras.front() + "\"; the commands are: "
+                    + commandList(app));
+        if (!extras.empty())
+            return usage(err, "unknown option " + extras.front());
+        return usage(err, "no command given; the commands are: " + commandList(app));
+    }
+    if (!extras.empty()) {
+        std::string list;
+        for (const std::string& extra : extras)
+            list += " " + extra;
+        return usage(err, "unexpected argument:" + list);
+    }
+    if (given(o.interfaceOptions) == 0)
+        return usage(err, "--interface is required");
+    if (o.eth.empty())
+        return usage(err, "--interface needs the name of a network interface, for example eth0");
+    if (given(o.captureOptions) > 0 && o.capture.empty())
+        return usage(err, "--capture needs the name of the file to record into");
 
     Context context{out, err, o.eth};
     context.json = o.json;

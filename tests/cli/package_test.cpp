@@ -1,6 +1,7 @@
 // The Debian package, built with cpack from this build tree into a temporary directory and read
 // with dpkg-deb: the programs, desktop entry, icon and man pages it installs, and the
-// post-install step that gives both programs the raw-socket right.
+// post-install step that gives both programs the raw-socket right; lintian finds no error and no
+// warning in it, and the man pages name their programs and describe every command.
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -48,8 +49,10 @@ TEST(Package, HoldsBothProgramsTheSimulatorAndTheCapabilityStep)
     for (const char* path : {"./usr/bin/zuvian-firmwareupdate", "./usr/bin/zuvianctl",
              "./usr/bin/zuvian-sim", "./usr/share/applications/zuvian-firmwareupdate.desktop",
              "./usr/share/icons/hicolor/scalable/apps/zuvian-firmwareupdate.svg",
-             "./usr/share/man/man1/zuvianctl.1", "./usr/share/man/man1/zuvian-sim.1",
-             "./usr/share/man/man1/zuvian-firmwareupdate.1"})
+             "./usr/share/man/man1/zuvianctl.1.gz", "./usr/share/man/man1/zuvian-sim.1.gz",
+             "./usr/share/man/man1/zuvian-firmwareupdate.1.gz",
+             "./usr/share/doc/zuvian-firmwareupdate/copyright",
+             "./usr/share/doc/zuvian-firmwareupdate/changelog.gz"})
         EXPECT_NE(std::string::npos, files.find(std::string(path) + "\n")) << path;
 
     const std::string depends = shell("dpkg-deb -f " + deb + " Depends", &status);
@@ -65,4 +68,28 @@ TEST(Package, HoldsBothProgramsTheSimulatorAndTheCapabilityStep)
         postinst.find("/usr/bin/zuvian-firmwareupdate /usr/bin/zuvianctl"));
     shell("test -x " + control + "/postinst", &status);
     EXPECT_EQ(0, status);
+
+    // Errors and warnings, pedantic ones included; what the package overrides it explains there.
+    shell("lintian --version", &status);
+    ASSERT_EQ(0, status) << "lintian is missing: scripts/install-deps.sh test";
+    const std::string findings = shell("lintian --pedantic --tag-display-limit 0 " + deb
+            + " 2>/dev/null | grep -E '^(E|W):'",
+        &status);
+    EXPECT_EQ("", findings);
+
+    const std::string tree = dir + "/tree";
+    shell("dpkg-deb -x " + deb + " " + tree, &status);
+    ASSERT_EQ(0, status);
+    const std::string pages = tree + "/usr/share/man/man1/";
+    const std::string ctl = shell("zcat " + pages + "zuvianctl.1.gz", &status);
+    ASSERT_EQ(0, status);
+    EXPECT_NE(std::string::npos, ctl.find("zuvianctl \\- check, update and diagnose")) << ctl;
+    EXPECT_NE(std::string::npos, ctl.find(".SH \"EXIT STATUS\"")) << ctl;
+    for (const char* command : {"check", "write-firmware", "write-parameters", "backup",
+             "restore", "report", "slaves", "states", "sii", "sdo-read", "sdo-write", "foe-read",
+             "foe-write", "reg-read", "reg-write", "soe-read", "soe-write", "pdos"})
+        EXPECT_NE(std::string::npos,
+            ctl.find(".SS " + std::string(command) + "\n.nf\n")) << command;
+    const std::string sim = shell("zcat " + pages + "zuvian-sim.1.gz", &status);
+    EXPECT_NE(std::string::npos, sim.find("zuvian-sim \\- virtual Zuvian robot")) << sim;
 }
