@@ -13,8 +13,11 @@ QString summaryOf(const ReadOutResult& readOut)
     QStringList silent;
     for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
         for (int k = 0; k < part->axes.size(); ++k) {
-            if (!part->axes.at(k).answered)
-                silent.append(QStringLiteral("%1 axis %2").arg(part->part).arg(k + 1));
+            const AxisReading& axis = part->axes.at(k);
+            if (axis.answered)
+                continue;
+            silent.append(QStringLiteral("%1 axis %2").arg(part->part).arg(k + 1)
+                + (axis.refusal.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(axis.refusal)));
         }
     }
     if (!readOut.arm.complete() && !readOut.platform.complete())

@@ -357,8 +357,17 @@ void ParameterJob::writePart(
         = ecat.WriteParameters(part.part, request.Arm1Start, request.PlatformStart, onEntry);
     emit status(QStringLiteral("read back %1 parameters").arg(word));
     ecat.ReadBackParameters(part.part, request.Arm1Start, request.PlatformStart, report);
+    // A controller that refused a state takes no command; its AL status code says why.
+    QStringList refusals;
+    const int first = part.part == kArm ? request.Arm1Start : request.PlatformStart;
+    for (auto it = report.unconfirmed.cbegin(); it != report.unconfirmed.cend(); ++it) {
+        const QString why = ecat.GetStateRefusal(quint8(it.key()));
+        if (!why.isEmpty())
+            refusals.append(
+                QStringLiteral("%1 axis %2 %3").arg(word).arg(it.key() - first + 1).arg(why));
+    }
     ecat.StopEthercat();
-    conclude(request, report, part);
+    conclude(request, report, refusals, part);
     if (part.result == ParameterPartOutcome::Result::Written) {
         now.stepComplete = true;
         emit progress(now);
@@ -370,8 +379,8 @@ void ParameterJob::writePart(
     }
 }
 
-void ParameterJob::conclude(
-    const ParameterRequest& request, const ParameterWriteReport& report, ParameterPartOutcome& part)
+void ParameterJob::conclude(const ParameterRequest& request, const ParameterWriteReport& report,
+    const QStringList& refusals, ParameterPartOutcome& part)
 {
     const bool arm = part.part == kArm;
     if (report.refused) {
@@ -390,7 +399,9 @@ void ParameterJob::conclude(
         partStatus(part, QStringLiteral("%1 parameters are written!").arg(word));
     } else {
         part.result = ParameterPartOutcome::Result::Unconfirmed;
-        const QString list = unconfirmedList(part.unconfirmed);
+        part.reason = refusals.join(QLatin1Char('\n'));
+        const QString list = unconfirmedList(part.unconfirmed)
+            + (refusals.isEmpty() ? QString() : QLatin1Char('\n') + part.reason);
         if (arm)
             armNote = QStringLiteral("arm parameters not confirmed: ") + list;
         partStatus(part, QStringLiteral("%1 parameters not confirmed!\n").arg(word) + list);

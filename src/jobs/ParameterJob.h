@@ -140,8 +140,9 @@ private:
     // Returns why nothing may be written to the part on this session, or an empty text.
     QString refusal(
         EtherCatWrapper& ecat, const ParameterRequest& request, const QString& part) const;
+    // `refusals` names the unconfirmed axes whose controllers refused a state, and why.
     void conclude(const ParameterRequest& request, const ParameterWriteReport& report,
-        ParameterPartOutcome& part);
+        const QStringList& refusals, ParameterPartOutcome& part);
     void refuse(
         ParameterPartOutcome& part, ParameterPartOutcome::Result result, const QString& reason);
     // Emits the text a part ends with. The platform's text replaces the arm's, as it always has,

@@ -90,6 +90,8 @@ void readAxes(EtherCatWrapper& wrapper, PartReading& part, int& step, int steps,
         const quint8 position = quint8(axis.position);
         axis.version = wrapper.GetFirmWareVersion(position, &axis.answered);
         axis.name = wrapper.GetSlaveName(position);
+        if (!axis.answered)
+            axis.refusal = wrapper.GetStateRefusal(position);
     }
 }
 

@@ -25,6 +25,8 @@ struct AxisReading
     QString version;
     // False when the controller did not answer the version request.
     bool answered = false;
+    // Why it did not, when it refused a state: "stays in INIT, AL status code 0x0011 (...)".
+    QString refusal;
 
     // The version, or "no reply".
     QString versionText() const;

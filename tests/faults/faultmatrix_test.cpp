@@ -400,9 +400,12 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"boot-refused:7"}, F, "failed at arm 1 (-6)", "", false,
             "AL status code 0x0011 (Invalid requested state change)"},
         {{"boot-refused:7", "sticky-error:7"}, F, "failed at arm 1 (-6)", ""},
-        {{"refuse-state:9:preop:0x11"}, C, "no reply: arm 3", ""},
+        {{"refuse-state:9:preop:0x11"}, C, "no reply: arm 3", "", false,
+            "arm axis 3 (stays in INIT, AL status code 0x0011 (Invalid requested state change))"},
         {{"silent-mailbox:8"}, C, "no reply: arm 2", ""},
         {{"silent-mailbox:8"}, P, "arm unconfirmed, platform written", ""},
+        {{"refuse-state:4:preop:0x11"}, P, "arm written, platform unconfirmed", "", false,
+            "platform axis 3 stays in INIT, AL status code 0x0011 (Invalid requested state change)"},
         {{"emergency-only:3"}, C, "no reply: platform 2", "emergency 3:FF00"},
         {{"stale-emergency:7"}, C, "read", "emergency 7:FF00"},
         {{"repeat-counter:7:3"}, F, "written", ""},
@@ -507,7 +510,8 @@ TEST(FaultMatrix, ControllerWithoutApplicationIsBroughtBackByWriteFirmware)
     ASSERT_EQ(FirmwareOutcome::Result::Failed, broken.result);
     EXPECT_EQ(8, broken.axes.last().position);
     powerCycle();
-    EXPECT_EQ(QStringLiteral("Versions read; no reply from arm axis 2."),
+    EXPECT_EQ(QStringLiteral("Versions read; no reply from arm axis 2 (stays in INIT, AL status "
+                             "code 0x0014 (No valid firmware))."),
               CheckJob(eth).run().summary);
 
     // The controller now refuses PRE-OP; its error flag also outlasts the first acknowledge.
