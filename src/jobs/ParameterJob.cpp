@@ -140,6 +140,8 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
             request.file = file_;
             request.arm = arm_;
             request.platform = platform_;
+            request.armBehind = outcome.readOut.arm.behind(requiredVersion_);
+            request.platformBehind = outcome.readOut.platform.behind(requiredVersion_);
             runParts(request, outcome);
         } else {
             outcome.readOut.failure = session.refusal();
@@ -148,6 +150,23 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
     }
     emit finished(outcome);
     return outcome;
+}
+
+void ParameterJob::setRequiredVersion(const QString& version)
+{
+    requiredVersion_ = version;
+}
+
+void ParameterJob::refuseVersion(
+    ParameterPartOutcome& part, const QString& name, const QStringList& behind)
+{
+    part.part = name;
+    part.behind = behind;
+    refuse(part, ParameterPartOutcome::Result::Refused,
+        behind.join(QStringLiteral("; "))
+            + QStringLiteral(". The parameter set belongs to firmware %1; after Write Firmware "
+                             "the robot runs it only once it has been power-cycled.")
+                  .arg(requiredVersion_));
 }
 
 void ParameterJob::refuseBoth(ParameterOutcome& outcome, const QString& reason)
@@ -176,7 +195,9 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     emit line(QStringLiteral("write parameter "));
     // One object serves both parts, one session after the other.
     EtherCatWrapper ecat;
-    if (request.arm)
+    if (request.arm && !request.armBehind.isEmpty())
+        refuseVersion(outcome.arm, kArm, request.armBehind);
+    else if (request.arm)
         runArm(ecat, request, outcome);
     else
         outcome.arm.part = kArm;
@@ -187,7 +208,9 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     }
     const int platformCount
         = outcome.countsRead ? outcome.PlatformSlaveCount : request.PlatformSlaveCount;
-    if (request.platform)
+    if (request.platform && !request.platformBehind.isEmpty())
+        refuseVersion(outcome.platform, kPlatform, request.platformBehind);
+    else if (request.platform)
         runPlatform(ecat, request, platformCount, outcome.platform);
     else
         outcome.platform.part = kPlatform;

@@ -120,6 +120,22 @@ QString AxisReading::versionText() const
     return answered ? version : QStringLiteral("no reply");
 }
 
+QStringList PartReading::behind(const QString& carried) const
+{
+    QStringList found;
+    if (carried.isEmpty())
+        return found;
+    for (int k = 0; k < axes.size(); ++k) {
+        const AxisReading& axis = axes.at(k);
+        if (axis.answered && axis.version.trimmed() != carried)
+            found.append(QStringLiteral("%1 axis %2 runs %3, not %4")
+                             .arg(part)
+                             .arg(k + 1)
+                             .arg(axis.version.trimmed(), carried));
+    }
+    return found;
+}
+
 QString ReadOutResult::versionLines(bool withNames) const
 {
     return arm.versionLines(withNames) + platform.versionLines(withNames);
