@@ -174,10 +174,13 @@ int WriteFirmware::enumerate()
         return found;
     if (restartNotice_)
         restartNotice_(r.position);
+    // Counted by one broadcast read at a time; the whole enumeration only once more answer.
     const qint64 until = r.switchedUs + EC_TIMEOUT_RESTART;
     while (cutThere(found) && ec_clock_now() < until) {
         ec_clock_sleep(EC_RECOVERPOLL);
-        found = ec_config_init(0);
+        uint16 type = 0;
+        if (ec_BRD(0x0000, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE) > found)
+            found = ec_config_init(0);
     }
     if (cutThere(found)
         || strncmp(ec_slave[r.position].name, r.name.constData(), sizeof ec_slave[0].name) != 0) {

@@ -375,7 +375,8 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
     const Flow P = Flow::Parameters;
     const std::vector<Row> table = {
         {{}, C, "read", ""},
-        {{}, F, "written", ""},
+        {{}, F, "written", "", false,
+            "write firmware to arm axis 1 Do not switch the robot off or unplug it"},
         {{}, P, "arm written, platform written", ""},
         {{"drop-every:7"}, C, "read", ""},
         {{"drop-every:7"}, F, "written", ""},
