@@ -24,6 +24,7 @@ static int ec_samename(uint16 slave)
 {
    const ec_slavet *s = &ec_slave[slave];
    char name[EC_MAXNAME + 1];
+   uint8 failed = esifailed[slave];
    memset(esimap, 0, sizeof esimap);
    esislave = 0;
    esifailed[slave] = 0;
@@ -32,7 +33,13 @@ static int ec_samename(uint16 slave)
    else
       snprintf(name, sizeof name, "? M:%8.8x I:%8.8x", (unsigned)s->eep_man, (unsigned)s->eep_id);
    int same = !esifailed[slave] && strcmp(name, s->name) == 0;
-   esifailed[slave] = 0;
+   esifailed[slave] = failed;
+   /* Another device's bytes must not stay cached under this entry. */
+   if (!same)
+   {
+      memset(esimap, 0, sizeof esimap);
+      esislave = 0;
+   }
    return same;
 }
 
