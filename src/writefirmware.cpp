@@ -182,7 +182,9 @@ int WriteFirmware::enumerate()
         if (ec_BRD(0x0000, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE) > found)
             found = ec_config_init(0);
     }
-    if (cutThere(found)
+    if (!cutThere(found) && found <= 0)
+        return found;
+    if (cutThere(found) || r.position >= EC_MAXSLAVE
         || strncmp(ec_slave[r.position].name, r.name.constData(), sizeof ec_slave[0].name) != 0) {
         lostPosition_ = r.position;
         return RestartLost;
