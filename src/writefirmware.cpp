@@ -14,6 +14,8 @@
 #include "ethercatbase.h"
 #include "ethercatconfig.h"
 #include "ethercatfoe.h"
+#include "eclink.h"
+#include "ectiming.h"
 #include "ethercatmain.h"
 #include "nicdrv.h"
 
@@ -27,7 +29,8 @@ int filesize;
 int j;
 uint32 data;
 
-// Time-outs of the download, in µs.
+// Time-outs of the download, in µs. A controller that restarts on the way is waited for longer:
+// EC_TIMEOUT_RESTART (ectiming.h).
 const int InitTimeout = 8000000;
 const int BootTimeout = 20000000;
 const int EepromTimeout = 20000;
@@ -90,27 +93,9 @@ void useBootMailbox(uint16 slave)
     ec_FPWR(s->configadr, ECT_REG_SM1, sizeof(ec_smt), &s->SM[1], EC_TIMEOUT_FRAME);
 }
 
-// Requests `state` for the slave; with a time-out, waits for it and returns the state reached.
-// Some controllers restart between application and boot loader and come back without their
-// station address; the wait finds them again.
-uint16 requestState(uint16 slave, uint16 state, int timeout)
+void noteRestart(void *arg)
 {
-    ec_slave[slave].state = state;
-    ec_writestate(slave);
-    return timeout > 0 ? ec_statecheck_recover(slave, state, timeout) : 0;
-}
-
-// Brings the slave to INIT with its error flag acknowledged. A controller without a valid
-// application refused the PRE-OP of the enumeration and takes no request until the refusal is
-// acknowledged; some hold the flag over the first acknowledge, so it is repeated while set.
-void toInit(uint16 slave)
-{
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        requestState(slave, EC_STATE_INIT | EC_STATE_ACK, 0);
-        ec_statecheck_recover(slave, EC_STATE_INIT, InitTimeout);
-        if ((ec_slave[slave].state & EC_STATE_ERROR) == 0)
-            return;
-    }
+    (*static_cast<const std::function<void()> *>(arg))();
 }
 
 int closeWith(int result)
@@ -134,17 +119,98 @@ void WriteFirmware::setImageDirectory(const QString &directory)
     imageDirectory_ = directory;
 }
 
+void WriteFirmware::setRestartNotice(const RestartNotice &notice)
+{
+    restartNotice_ = notice;
+}
+
+void WriteFirmware::awaitRestart(int position, const QString &name, qint64 switchedUs, int slaves)
+{
+    restarting_.position = position;
+    restarting_.name = name.toLatin1();
+    restarting_.switchedUs = switchedUs;
+    restarting_.slaves = slaves;
+}
+
+// A controller restarts between its application and its boot loader with the switch; every state
+// wait of the download may therefore find it gone for a while, and finds it again.
+quint16 WriteFirmware::switchTo(quint16 slave, quint16 state, int timeout)
+{
+    ec_slave[slave].state = state;
+    ec_writestate(slave);
+    if (timeout <= 0)
+        return 0;
+    const std::function<void()> note = [this, slave] {
+        if (restartNotice_)
+            restartNotice_(slave);
+    };
+    return ec_statecheck_recover(slave, state, timeout, EC_TIMEOUT_RESTART, &noteRestart,
+                                 const_cast<std::function<void()> *>(&note));
+}
+
+// Brings the slave to INIT with its error flag acknowledged. A controller without a valid
+// application refused the PRE-OP of the enumeration and takes no request until the refusal is
+// acknowledged; some hold the flag over the first acknowledge, so it is repeated while set.
+void WriteFirmware::toInit(quint16 slave)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        switchTo(slave, EC_STATE_INIT | EC_STATE_ACK, 0);
+        switchTo(slave, EC_STATE_INIT, InitTimeout);
+        if ((ec_slave[slave].state & EC_STATE_ERROR) == 0)
+            return;
+    }
+}
+
+// A controller the previous download switched out of BOOT that is still restarting cuts the bus
+// at its position: the slaves behind it are not counted, and the axis to write may be one of them.
+int WriteFirmware::enumerate()
+{
+    int found = ec_config_init(0);
+    const Restarting &r = restarting_;
+    const auto cutThere = [&r](int count) {
+        return r.position > 0 && count == r.position - 1 && count < r.slaves;
+    };
+    if (!cutThere(found))
+        return found;
+    if (restartNotice_)
+        restartNotice_(r.position);
+    // Counted by one broadcast read at a time; the whole enumeration only once more answer.
+    const qint64 until = r.switchedUs + EC_TIMEOUT_RESTART;
+    while (cutThere(found) && ec_clock_now() < until) {
+        ec_clock_sleep(EC_RECOVERPOLL);
+        uint16 type = 0;
+        if (ec_BRD(0x0000, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_SAFE) > found)
+            found = ec_config_init(0);
+    }
+    if (!cutThere(found) && found <= 0)
+        return found;
+    if (cutThere(found) || r.position >= EC_MAXSLAVE
+        || strncmp(ec_slave[r.position].name, r.name.constData(), sizeof ec_slave[0].name) != 0) {
+        lostPosition_ = r.position;
+        return RestartLost;
+    }
+    return found;
+}
+
 int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progress)
 {
     Q_ASSERT_X(BusSession::usableHere(), "WriteFirmware::writeFirmware",
                "another thread holds the bus session");
+    switchedUs_ = 0;
+    alStatusCode_ = 0;
+    lostPosition_ = 0;
     const QByteArray ifname = eth.toLocal8Bit();
     if (ec_init(ifname.constData()) <= 0) {
         printf("No socket connection on %s\nExcecute as root\n", ifname.constData());
         fflush(stdout);
         return NoSocket;
     }
-    if (ec_config_init(0) <= 0) {
+    const int found = enumerate();
+    if (found == RestartLost) {
+        say("Slave did not come back after its restart.\n");
+        return closeWith(RestartLost);
+    }
+    if (found <= 0) {
         say("No slaves found!\n");
         return closeWith(NoSlaves);
     }
@@ -157,14 +223,8 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
     snprintf(file, sizeof file, "%s", image);
     const uint16 s = (uint16)slave;
 
-    toInit(s);
-    useBootMailbox(s);
-    if (requestState(s, EC_STATE_BOOT, BootTimeout) != EC_STATE_BOOT) {
-        say("Slave did not enter BOOT state.\n");
-        // A refusal leaves the error flag set; acknowledging it returns the slave to clean INIT.
-        requestState(s, EC_STATE_INIT | EC_STATE_ACK, 0);
-        return closeWith(BootRefused);
-    }
+    // The image is read before the controller is touched: a controller taken to BOOT for an image
+    // that cannot be sent would wait there for a power cycle.
     QByteArray path = QByteArray(file);
     if (!imageDirectory_.isEmpty())
         path = QFile::encodeName(imageDirectory_) + '/' + path;
@@ -172,16 +232,44 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
         say("File not read OK.\n");
         return closeWith(FileNotRead);
     }
+    // An empty image would leave the boot loader with no application to start.
+    if (filesize == 0) {
+        say("File is empty.\n");
+        return closeWith(EmptyImage);
+    }
+
+    toInit(s);
+    useBootMailbox(s);
+    const uint16 boot = switchTo(s, EC_STATE_BOOT, BootTimeout);
+    if (boot != EC_STATE_BOOT) {
+        if (boot == 0) {
+            say("Slave did not come back after its restart.\n");
+            lostPosition_ = slave;
+            return closeWith(RestartLost);
+        }
+        alStatusCode_ = ec_slave[s].ALstatuscode;
+        say("Slave did not enter BOOT state.\n");
+        // A refusal leaves the error flag set; acknowledging it returns the slave to clean INIT.
+        switchTo(s, EC_STATE_INIT | EC_STATE_ACK, 0);
+        return closeWith(BootRefused);
+    }
     j = ec_FOEwrite_progress(s, file, 0, filesize, filebuffer, FoeAnswerTimeout,
                              progress ? &reportProgress : nullptr,
                              const_cast<Progress *>(&progress));
     // Waited for, so that a controller that restarts on leaving BOOT is back on the bus (with its
     // address) before the next controller's session counts the slaves.
-    if (requestState(s, EC_STATE_INIT, InitTimeout) != EC_STATE_INIT)
+    switchedUs_ = ec_clock_now();
+    const uint16 init = switchTo(s, EC_STATE_INIT, InitTimeout);
+    if (init != EC_STATE_INIT)
         say("Slave did not return to INIT state.\n");
     if (j != 1) {
         say("write not successfull\n");
         return closeWith(WriteFailed);
+    }
+    if (init == 0) {
+        say("Slave did not come back after its restart.\n");
+        lostPosition_ = slave;
+        return closeWith(RestartLostAfterImage);
     }
     say("write successfull\n");
     return closeWith(Written);
@@ -189,9 +277,9 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
 
 bool WriteFirmware::mayBeLeftInBoot(int result)
 {
-    // Both come after the BOOT request was granted; a write that failed leaves the controller's
-    // boot loader waiting for an image, and an unreadable file ends the session without INIT.
-    return result == FileNotRead || result == WriteFailed;
+    // A write that failed leaves the controller's boot loader waiting for an image; a controller
+    // that did not come back from its restart may come back in its boot loader.
+    return result == WriteFailed || result == RestartLost || result == RestartLostAfterImage;
 }
 
 int WriteFirmware::input_bin(char *fname, int *length)

@@ -20,14 +20,26 @@ public:
     // The result codes, with what the writer prints for each.
     enum Result {
         Written = 0,      // image written and acknowledged: "write successfull"
-        FileNotRead = -1, // image file missing, unreadable or too large: "File not read OK."
+        // Image file missing, unreadable or too large: "File not read OK." The controller has not
+        // been touched.
+        FileNotRead = -1,
         WrongSlave = -2,  // not one of the four controller models: "wrong slave detected!"
         NoSlaves = -3,    // enumeration found no slave: "No slaves found!"
         // The port could not be opened: "No socket connection on <if>\nExcecute as root\n".
         NoSocket = -4,
         WriteFailed = -5, // the FoE write failed: "write not successfull"
         // The slave did not enter BOOT, nothing written: "Slave did not enter BOOT state."
-        BootRefused = -6
+        // alStatusCode() tells what it gave as the reason.
+        BootRefused = -6,
+        // A controller that left the bus to restart, on its way into BOOT or (for an earlier
+        // download) out of it, was not back within the restart bound; nothing written:
+        // "Slave did not come back after its restart."
+        RestartLost = -7,
+        // The image was acknowledged, but the controller left the bus to restart out of BOOT and
+        // was not back within the restart bound: "Slave did not come back after its restart."
+        RestartLostAfterImage = -8,
+        // The image file is empty; the controller has not been touched: "File is empty."
+        EmptyImage = -9
     };
 
     // Capacity of the image buffer; a larger image file is refused, never cut.
@@ -36,6 +48,9 @@ public:
     // Told after each packet of the image the controller acknowledged: bytes acknowledged, image
     // size. Called on the writer's thread while the controller waits: it must not block.
     using Progress = std::function<void(int acked, int total)>;
+    // Told when the controller at this bus position has left the bus to restart and is waited
+    // for. Called on the writer's thread.
+    using RestartNotice = std::function<void(int position)>;
 
     WriteFirmware();
 
@@ -48,6 +63,23 @@ public:
     // open; it is closed again on every return. The caller must hold the bus session (or nobody).
     int writeFirmware(QString eth, int slave, const Progress& progress = Progress());
 
+    // Told whenever a controller is waited for across its restart.
+    void setRestartNotice(const RestartNotice& notice);
+
+    // The controller named `name` at bus position `position` was switched out of BOOT by an
+    // earlier download at `switchedUs` (the master's clock) and may still be restarting. When the
+    // bus then ends just before it (fewer than `slaves` counted), enumeration is repeated until it
+    // is back, at most EC_TIMEOUT_RESTART after `switchedUs`. A slave that is simply missing is
+    // not waited for.
+    void awaitRestart(int position, const QString& name, qint64 switchedUs, int slaves);
+
+    // When this writer last asked its controller to leave BOOT (master's clock, µs); 0 if never.
+    qint64 switchedUs() const { return switchedUs_; }
+    // The AL Status Code the controller gave when it refused a state (BootRefused).
+    quint16 alStatusCode() const { return alStatusCode_; }
+    // The bus position of the controller that did not come back (RestartLost...), else 0.
+    int lostPosition() const { return lostPosition_; }
+
     // Returns true when a controller that ended with `result` may have been left in BOOT: it
     // entered BOOT before the download failed, and only a power cycle brings it back.
     static bool mayBeLeftInBoot(int result);
@@ -58,7 +90,23 @@ public:
     int input_bin(char *fname, int *length);
 
 private:
+    // ec_config_init, riding out the restart announced by awaitRestart.
+    int enumerate();
+    // Requests `state` and waits up to `timeout` µs for it, longer across a restart.
+    quint16 switchTo(quint16 slave, quint16 state, int timeout);
+    void toInit(quint16 slave);
+
     QString imageDirectory_;
+    RestartNotice restartNotice_;
+    struct Restarting {
+        int position = 0;
+        QByteArray name;
+        qint64 switchedUs = 0;
+        int slaves = 0;
+    } restarting_;
+    qint64 switchedUs_ = 0;
+    quint16 alStatusCode_ = 0;
+    int lostPosition_ = 0;
 };
 
 #endif

@@ -9,6 +9,8 @@
 #include "BusSession.h"
 #include "Configuration.h"
 #include "Helper.h"
+#include "ethercatmain.h"
+#include "ethercatprint.h"
 #include "zuvian.h"
 #include "zuvianbringup.h"
 #include "zuvianmotion.h"
@@ -252,6 +254,23 @@ QString EtherCatWrapper::busError() const
 QString EtherCatWrapper::GetSlaveName(quint8 slave)
 {
     return QString::fromLatin1(getSlaveName(slave));
+}
+
+QString EtherCatWrapper::GetStateRefusal(quint8 slave)
+{
+    if (!ethercatRunning || slave == 0 || int(slave) > allSlavesCnt)
+        return QString();
+    // One look, no wait: the state the bring-up left it in is the one to explain.
+    const uint16 state = ec_statecheck(slave, EC_STATE_OPERATIONAL, 0);
+    if ((ec_slave[slave].state & EC_STATE_ERROR) == 0)
+        return QString();
+    static const char* const names[] = {"state 0", "INIT", "PRE-OP", "BOOT", "SAFE-OP", "state 5",
+                                        "state 6", "state 7", "OPERATIONAL"};
+    const char* name = state < std::size(names) ? names[state] : "an unknown state";
+    char code[EC_MAXERRORNAME + 1];
+    return QStringLiteral("stays in %1, AL status code %2")
+        .arg(QLatin1String(name),
+             QLatin1String(ec_ALstatuscode2text(ec_slave[slave].ALstatuscode, code, sizeof code)));
 }
 
 void EtherCatWrapper::MoveForward(quint8 axis, quint32 value)

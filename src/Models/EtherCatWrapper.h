@@ -71,6 +71,9 @@ public:
     QString GetFirmWareVersion(quint8 slave, bool* answered = nullptr);
     // Returns the name the slave's EEPROM gave at enumeration; empty for a slave not on the bus.
     QString GetSlaveName(quint8 slave);
+    // Looks at the slave's AL Status once: when it refused a state, "stays in INIT, AL status
+    // code 0x0011 (Invalid requested state change)"; otherwise empty. Needs an open session.
+    QString GetStateRefusal(quint8 slave);
 
     // Loads the parameter set of `devices` from `filename` into the set returned by
     // GetConfigParameters, reading each parameter's current value from the controllers. `slave`

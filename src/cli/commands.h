@@ -3,6 +3,8 @@
 #ifndef CLI_COMMANDS_H
 #define CLI_COMMANDS_H
 
+#include <QString>
+
 #include <string>
 
 #include "command.h"
@@ -23,10 +25,14 @@ struct Parts
 // (the document still lists the axes that do not run the version the program carries).
 Result check(Context& context, const std::string& expected = std::string());
 Result writeFirmware(Context& context, Parts parts);
-// With an empty `file` the shipped parameter set is written. `command` names the command in
-// messages and in the document ("restore" writes a backup file the same way).
-Result writeParameters(Context& context, Parts parts, const std::string& file,
-    const std::string& command = "write-parameters");
+// With an empty `file` the shipped parameter set is written. Parts with a controller that does
+// not run the firmware version the program carries are refused unless context.yes.
+Result writeParameters(Context& context, Parts parts, const std::string& file);
+// Writes a backup file back, naming itself "restore": as writeParameters, but whatever firmware
+// the controllers run (the backup was taken from them).
+Result restore(Context& context, const std::string& file);
+// The firmware version the embedded images carry, as the settings name it; empty when unknown.
+QString offeredVersion();
 Result backup(Context& context, Parts parts);
 // Writes the report to `output`, or to standard output when it is empty.
 Result report(Context& context, Parts parts, const std::string& file, const std::string& output);

@@ -38,7 +38,8 @@ const char* firmwareResultName(FirmwareOutcome::Result result)
     return "unknown";
 }
 
-// The version the embedded images carry, as the settings name it.
+}
+
 QString offeredVersion()
 {
     try {
@@ -48,8 +49,6 @@ QString offeredVersion()
     } catch (...) {
         return QString();
     }
-}
-
 }
 
 Result check(Context& context, const std::string& expected)

@@ -97,9 +97,12 @@ nlohmann::json partOutcomeJson(const ParameterPartOutcome& part, bool asked)
             types.push_back(type);
         unconfirmed[std::to_string(it.key())] = types;
     }
+    nlohmann::json behind = nlohmann::json::array();
+    for (const QString& axis : part.behind)
+        behind.push_back(str(axis));
     return {{"part", str(part.part)}, {"asked", asked}, {"result", partResultName(part.result)},
         {"reason", str(part.reason)}, {"backup", str(part.backupPath)},
-        {"confirmed", part.confirmed}, {"unconfirmed", unconfirmed}};
+        {"confirmed", part.confirmed}, {"unconfirmed", unconfirmed}, {"behind", behind}};
 }
 
 std::string partLine(const ParameterPartOutcome& part, bool onBus)
@@ -213,8 +216,12 @@ std::string htmlDocument(const QStringList& fragments, const QStringList& parts)
 
 }
 
-Result writeParameters(Context& context, Parts parts, const std::string& fileName,
-    const std::string& command)
+namespace {
+
+// `command` names the command in messages and in the document; `anyVersion`: write whatever
+// firmware the controllers run.
+Result writeParameterFile(Context& context, Parts parts, const std::string& fileName,
+    const std::string& command, bool anyVersion)
 {
     const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
     nlohmann::json doc = {{"command", command}, {"interface", context.eth},
@@ -259,6 +266,10 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
     ParameterJob job;
     job.setFile(file);
     job.setParts(arm, platform);
+    // The set belongs to the firmware the program carries; a controller on another one (most
+    // often after Write Firmware without the power cycle) is not written unless asked for.
+    if (!anyVersion)
+        job.setRequiredVersion(offeredVersion());
     attach(job, context);
     Interruption interruption(job, context, command, [](const JobProgress& now) {
         return "the " + str(now.part) + " parameters";
@@ -297,8 +308,22 @@ Result writeParameters(Context& context, Parts parts, const std::string& fileNam
     result.status = Failed;
     result.error = command + " on " + context.eth + ": "
         + (failed.empty() ? std::string("no part of the robot was found to write") : failed[0]);
+    if (!outcome.arm.behind.isEmpty() || !outcome.platform.behind.isEmpty())
+        result.error += " Give --yes to write it all the same.";
     result.doc["error"] = result.error;
     return result;
+}
+
+}
+
+Result writeParameters(Context& context, Parts parts, const std::string& fileName)
+{
+    return writeParameterFile(context, parts, fileName, "write-parameters", context.yes);
+}
+
+Result restore(Context& context, const std::string& fileName)
+{
+    return writeParameterFile(context, Parts(), fileName, "restore", true);
 }
 
 Result backup(Context& context, Parts parts)

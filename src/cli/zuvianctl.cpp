@@ -225,6 +225,8 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     common(parameters, o);
     partFlags(parameters, o);
     parameterFileOption(parameters, o);
+    parameters->add_flag("-y,--yes", o.yes,
+        "write also to controllers that do not run the firmware version the program carries");
     parameters->callback([&] {
         command = [&o](Context& c) { return cli::writeParameters(c, o.parts, o.file); };
     });
@@ -238,9 +240,7 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     common(restore, o);
     restore->add_option("file", o.file, "backup file")->required()->check(CLI::ExistingFile);
     restore->callback([&] {
-        command = [&o](Context& c) {
-            return cli::writeParameters(c, cli::Parts(), o.file, "restore");
-        };
+        command = [&o](Context& c) { return cli::restore(c, o.file); };
     });
 
     auto* report = app.add_subcommand("report",

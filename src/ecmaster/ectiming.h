@@ -96,6 +96,12 @@
 #define EC_RECOVERPOLL 100000
 /* Pause after a search that found nobody at the slave's position. */
 #define EC_RECOVERPAUSE 20000
+/* How long a controller that was just switched between its application and its boot loader may
+ * be off the bus while it restarts: the robot's controllers take up to 30 s, longer than the 20 s
+ * a slave is given to enter BOOT. Counted from the moment it was first missed, so that a restart
+ * that begins late in a state wait is still ridden out whole. Worst case of such a wait:
+ * EC_TIMEOUT_RESTART + EC_RECOVERPOLL + EC_DEAD_ROUND(EC_RECOVERPAUSE). */
+#define EC_TIMEOUT_RESTART 30000000
 
 /* ---- FoE (ethercatfoe.cpp) ---- */
 

@@ -24,14 +24,19 @@ int ec_config_init(uint8 usetable);
 /* Row of ec_configlist whose vendor and product match (1..22), 0 when none does. */
 int ec_findconfig(uint32 man, uint32 id);
 /* Give the slave now at bus position `slave` its configured station address back, if it is the
- * device configured there: the working counter of that write (> 0), else 0. */
+ * device configured there (the same alias, vendor, product and SII name as in its entry): the
+ * working counter of that write (> 0), else 0. */
 int ec_recover_slave(uint16 slave);
+/* Told once when a slave that a state wait watches is first missed at its address and position. */
+typedef void (*ec_restartnotefn)(void *arg);
 /* ec_statecheck for a slave that may restart on the way: a controller that switches between its
  * application and its boot loader can drop off the bus for seconds and come back without its
  * station address. While the slave does not answer at its address, it is looked for at its bus
- * position and given its address back (ec_recover_slave) until the time-out. The state reached,
- * 0 when the slave never answered again. */
-uint16 ec_statecheck_recover(uint16 slave, uint16 reqstate, int timeout);
+ * position and given its address back (ec_recover_slave). Once it has been missed, the wait lasts
+ * at least `restartbound` µs from that moment (0: only the time-out), and `note` (when set) is told
+ * with `arg`. The state reached, 0 when the slave never answered again. */
+uint16 ec_statecheck_recover(uint16 slave, uint16 reqstate, int timeout, int restartbound,
+                             ec_restartnotefn note, void *arg);
 /* Reprogram one slave from its table entry and walk it from INIT up to SAFE-OP: the state reached,
  * or 0 when the slave did not take the INIT request. */
 int ec_reconfig_slave(uint16 slave);

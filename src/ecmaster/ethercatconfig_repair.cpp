@@ -11,10 +11,41 @@
 #include "ethercatmain_local.h"
 #include "eclink.h"
 
+#include <stdio.h>
+#include <string.h>
+
 /* Station address a slave holds while its identity is checked. */
 #define EC_TEMPNODE 0xFFFF
 
-/* 1 when the slave answering at EC_TEMPNODE is the device described by entry `slave`. */
+/* 1 when the SII of the slave answering at EC_TEMPNODE holds the name entry `slave` got at
+ * enumeration (the same rule: string 1, or the identity where the SII has no strings). The cache
+ * is dropped first: it may hold the bytes of whatever answered at that position before. */
+static int ec_samename(uint16 slave)
+{
+   const ec_slavet *s = &ec_slave[slave];
+   char name[EC_MAXNAME + 1];
+   uint8 failed = esifailed[slave];
+   memset(esimap, 0, sizeof esimap);
+   esislave = 0;
+   esifailed[slave] = 0;
+   if (ec_siifind(slave, ECT_SII_STRING) > 0)
+      ec_siistring(name, slave, 1);
+   else
+      snprintf(name, sizeof name, "? M:%8.8x I:%8.8x", (unsigned)s->eep_man, (unsigned)s->eep_id);
+   int same = !esifailed[slave] && strcmp(name, s->name) == 0;
+   esifailed[slave] = failed;
+   /* Another device's bytes must not stay cached under this entry. */
+   if (!same)
+   {
+      memset(esimap, 0, sizeof esimap);
+      esislave = 0;
+   }
+   return same;
+}
+
+/* 1 when the slave answering at EC_TEMPNODE is the device described by entry `slave`. The SII
+ * revision is not compared: a firmware download may bring a new SII with a new revision, and the
+ * device is still the one that was there. */
 static int ec_sameslave(uint16 slave)
 {
    const ec_slavet *s = &ec_slave[slave];
@@ -24,7 +55,7 @@ static int ec_sameslave(uint16 slave)
       return 0;
    if (ec_readeeprom(slave, ECT_SII_MANUF, EC_TIMEOUT_SAFE) != s->eep_man)
       return 0;
-   return ec_readeeprom(slave, ECT_SII_REV, EC_TIMEOUT_SAFE) == s->eep_rev;
+   return ec_samename(slave);
 }
 
 int ec_recover_slave(uint16 slave)
@@ -50,19 +81,35 @@ int ec_recover_slave(uint16 slave)
    return result;
 }
 
-uint16 ec_statecheck_recover(uint16 slave, uint16 reqstate, int timeout)
+uint16 ec_statecheck_recover(uint16 slave, uint16 reqstate, int timeout, int restartbound,
+                             ec_restartnotefn note, void *arg)
 {
    if (slave == 0 || slave > ec_slavecount || slave >= EC_MAXSLAVE)
       return 0;
    ec_deadlinet deadline = ec_deadline(timeout);
+   int missed = 0;
    uint16 state;
    for (;;)
    {
-      state = ec_statecheck(slave, reqstate, timeout < EC_RECOVERPOLL ? timeout : EC_RECOVERPOLL);
+      int64 left = deadline - ec_clock_now();
+      int look = left < EC_RECOVERPOLL ? (int)(left > 0 ? left : 0) : EC_RECOVERPOLL;
+      state = ec_statecheck(slave, reqstate, look);
       if (state == reqstate || ec_expired(&deadline))
          return state;
       /* 0: nobody answered at the slave's address. */
-      if (state == 0 && ec_recover_slave(slave) <= 0)
+      if (state != 0)
+         continue;
+      if (!missed)
+      {
+         /* The restart may have begun just now: it is given its whole bound from here. */
+         missed = 1;
+         ec_deadlinet back = ec_deadline(restartbound);
+         if (back > deadline)
+            deadline = back;
+         if (note)
+            note(arg);
+      }
+      if (ec_recover_slave(slave) <= 0)
          ec_clock_sleep(EC_RECOVERPAUSE);
    }
 }

@@ -167,6 +167,13 @@ const char *ec_ALstatuscode2string(uint16 ALstatuscode)
    return ec_ALstatuscodelist[i].ALstatuscodedescription;
 }
 
+char *ec_ALstatuscode2text(uint16 ALstatuscode, char *buf, size_t size)
+{
+   if (buf != NULL && size > 0)
+      snprintf(buf, size, "0x%4.4x (%s)", ALstatuscode, ec_ALstatuscode2string(ALstatuscode));
+   return buf;
+}
+
 const char *ec_soeerror2string(uint16 errorcode)
 {
    int i = 0;

@@ -6,6 +6,8 @@
 #ifndef ETHERCATPRINT_H
 #define ETHERCATPRINT_H
 
+#include <stddef.h>
+
 #include "ethercattype.h"
 
 /* Size of the line buffer of ec_elist2string, terminating NUL included. */
@@ -16,6 +18,11 @@
 const char *ec_sdoerror2string(uint32 sdoerrorcode);
 const char *ec_ALstatuscode2string(uint16 ALstatuscode);
 const char *ec_soeerror2string(uint16 errorcode);
+
+/* An AL Status Code with the master's text for it, "0x0011 (Invalid requested state change)",
+ * written into `buf` of `size` bytes (cut to fit, always terminated when size > 0). Returns buf.
+ * Every place that names a refused state names it this way. */
+char *ec_ALstatuscode2text(uint16 ALstatuscode, char *buf, size_t size);
 
 /* Pop the oldest unread error and render it as one line (cut to fit the static buffer). Returns the
  * static buffer, valid until the next call, or "" when the error list is empty. Not thread-safe. */

@@ -13,8 +13,11 @@ QString summaryOf(const ReadOutResult& readOut)
     QStringList silent;
     for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
         for (int k = 0; k < part->axes.size(); ++k) {
-            if (!part->axes.at(k).answered)
-                silent.append(QStringLiteral("%1 axis %2").arg(part->part).arg(k + 1));
+            const AxisReading& axis = part->axes.at(k);
+            if (axis.answered)
+                continue;
+            silent.append(QStringLiteral("%1 axis %2").arg(part->part).arg(k + 1)
+                + (axis.refusal.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(axis.refusal)));
         }
     }
     if (!readOut.arm.complete() && !readOut.platform.complete())
@@ -32,20 +35,7 @@ namespace {
 // "arm axis 3 runs 1.40, not 1.48" for each axis that answered with a version other than `carried`.
 QStringList behindOf(const ReadOutResult& readOut, const QString& carried)
 {
-    QStringList behind;
-    if (carried.isEmpty())
-        return behind;
-    for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
-        for (int k = 0; k < part->axes.size(); ++k) {
-            const AxisReading& axis = part->axes.at(k);
-            if (axis.answered && axis.version.trimmed() != carried)
-                behind.append(QStringLiteral("%1 axis %2 runs %3, not %4")
-                                  .arg(part->part)
-                                  .arg(k + 1)
-                                  .arg(axis.version.trimmed(), carried));
-        }
-    }
-    return behind;
+    return readOut.arm.behind(carried) + readOut.platform.behind(carried);
 }
 
 }

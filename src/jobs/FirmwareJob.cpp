@@ -13,6 +13,8 @@
 #include "BusSession.h"
 #include "FreshFile.h"
 #include "LinkDiagnosis.h"
+#include "ectiming.h"
+#include "ethercatprint.h"
 #include "writefirmware.h"
 
 namespace {
@@ -111,6 +113,14 @@ bool workingDirectoryWritable()
     return probe.open();
 }
 
+// Whole seconds a restarting controller is waited for.
+const int kRestartSeconds = EC_TIMEOUT_RESTART / 1000000;
+
+// How long writing one axis may take, for the operator who must not switch the robot off: the
+// INIT and BOOT waits, a restart on the way into BOOT and one out of it, and the transfer itself
+// (a few seconds) with room to spare.
+const int kAxisMinutes = 2;
+
 // The text that follows "not successfull: " for a writer result; empty for one it does not define.
 QString writerText(int result)
 {
@@ -127,9 +137,18 @@ QString writerText(int result)
         return QStringLiteral("Writing was not successful!");
     case WriteFirmware::BootRefused:
         return QStringLiteral("The slave did not enter the BOOT state!");
+    case WriteFirmware::EmptyImage:
+        return QStringLiteral("The firmware file is empty!");
     default:
         return QString();
     }
+}
+
+// "0x0011 (Invalid requested state change)".
+QString alStatusText(quint16 code)
+{
+    char text[EC_MAXERRORNAME + 1];
+    return QString::fromLatin1(ec_ALstatuscode2text(code, text, sizeof text));
 }
 
 // "arm axes 1 to 5, platform axis 1", or "none".
@@ -249,6 +268,7 @@ QString FirmwareJob::stopQuestion(const JobProgress& now) const
 void FirmwareJob::update(FirmwareOutcome& outcome)
 {
     using Result = FirmwareOutcome::Result;
+    switched_ = Switched();
     outcome.readOut = readOut(eth_, false);
     if (!outcome.readOut.ok) {
         outcome.result = Result::ReadOutFailed;
@@ -386,7 +406,11 @@ bool FirmwareJob::writePart(const PartReading& part, const QString& directory, i
         const QString text
             = QStringLiteral("write firmware to %1 axis %2").arg(part.part).arg(k + 1);
         emit line(text);
-        emit status(text);
+        const QString label = text
+            + QStringLiteral("\nDo not switch the robot off or unplug it: this axis can take up "
+                             "to %1 minutes.")
+                  .arg(kAxisMinutes);
+        emit status(label);
         JobProgress now;
         now.part = part.part;
         now.axis = axis.axis;
@@ -397,12 +421,29 @@ bool FirmwareJob::writePart(const PartReading& part, const QString& directory, i
 
         WriteFirmware writer;
         writer.setImageDirectory(directory);
+        if (switched_.position != 0)
+            writer.awaitRestart(switched_.position, switched_.model, switched_.atUs,
+                outcome.readOut.SlaveCount);
+        writer.setRestartNotice([this, &label, &outcome](int position) {
+            const QString who = axisAt(outcome.readOut, position);
+            const QString said = QStringLiteral("%1 is restarting, as controllers do when they "
+                                                "switch to or from their boot loader; this is "
+                                                "expected. Waiting up to %2 s for it.")
+                                     .arg(capitalised(who))
+                                     .arg(kRestartSeconds);
+            emit line(said);
+            emit status(label + QLatin1Char('\n') + said);
+        });
         axis.result
             = writer.writeFirmware(eth_, reading.position, [this, &now](int acked, int total) {
                   now.done = acked;
                   now.total = total;
                   emit progress(now);
               });
+        axis.alStatusCode = writer.alStatusCode();
+        axis.lostPosition = writer.lostPosition();
+        if (writer.switchedUs() != 0)
+            switched_ = Switched{reading.position, reading.name, writer.switchedUs()};
         outcome.axes.append(axis);
         if (axis.result != WriteFirmware::Written) {
             outcome.result = FirmwareOutcome::Result::Failed;
@@ -450,15 +491,17 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
         return;
     case Result::Failed: {
         const FirmwareAxis& failed = outcome.axes.last();
-        QStringList lines{kNotSuccessful + writerText(failed.result)};
+        QStringList lines{kNotSuccessful + failureText(outcome, failed)};
         // These two texts cover several causes; the host tells which one it is.
         if (failed.result == WriteFirmware::NoSocket || failed.result == WriteFirmware::NoSlaves)
             lines.append(LinkDiagnosis::explain(eth_, failed.result == WriteFirmware::NoSlaves));
-        lines.append(QStringLiteral("%1 axis %2 (%3, bus position %4) was not updated.")
-                         .arg(capitalised(failed.part))
-                         .arg(failed.axis)
-                         .arg(failed.model)
-                         .arg(failed.position));
+        // After an acknowledged image only a power cycle and Check Version tell whether it runs.
+        if (failed.result != WriteFirmware::RestartLostAfterImage)
+            lines.append(QStringLiteral("%1 axis %2 (%3, bus position %4) was not updated.")
+                             .arg(capitalised(failed.part))
+                             .arg(failed.axis)
+                             .arg(failed.model)
+                             .arg(failed.position));
         lines.append(updatedLine);
         if (outcome.mayBeInBoot)
             lines.append(
@@ -497,4 +540,39 @@ void FirmwareJob::conclude(FirmwareOutcome& outcome) const
         outcome.text = withNotice(kRestart + QLatin1Char('\n') + skipped);
         return;
     }
+}
+
+QString FirmwareJob::failureText(const FirmwareOutcome& outcome, const FirmwareAxis& failed) const
+{
+    switch (failed.result) {
+    case WriteFirmware::BootRefused:
+        return writerText(failed.result) + QStringLiteral(" AL status code ")
+            + alStatusText(failed.alStatusCode);
+    case WriteFirmware::RestartLost:
+        return QStringLiteral("%1 left the bus to restart and did not come back within %2 s!")
+            .arg(capitalised(axisAt(outcome.readOut, failed.lostPosition)))
+            .arg(kRestartSeconds);
+    case WriteFirmware::RestartLostAfterImage:
+        return QStringLiteral("%1 took its image, then left the bus to restart and did not come "
+                              "back within %2 s!")
+            .arg(capitalised(axisAt(outcome.readOut, failed.lostPosition)))
+            .arg(kRestartSeconds);
+    default:
+        return writerText(failed.result);
+    }
+}
+
+QString FirmwareJob::axisAt(const ReadOutResult& readOut, int position) const
+{
+    for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
+        for (int k = 0; k < part->axes.size(); ++k) {
+            if (part->axes.at(k).position == position)
+                return QStringLiteral("%1 axis %2 (%3, bus position %4)")
+                    .arg(part->part)
+                    .arg(k + 1)
+                    .arg(part->axes.at(k).name)
+                    .arg(position);
+        }
+    }
+    return QStringLiteral("the controller at bus position %1").arg(position);
 }

@@ -25,6 +25,10 @@ struct FirmwareAxis
     QString model;
     // The firmware writer's result (WriteFirmware::Result); 0 when written.
     int result = 0;
+    // The AL Status Code the controller gave when it refused BOOT.
+    quint16 alStatusCode = 0;
+    // The bus position of the controller that did not come back from its restart, else 0.
+    int lostPosition = 0;
 };
 
 struct FirmwareOutcome
@@ -102,6 +106,10 @@ private:
     // Lists the axes of the complete parts that the stop left out.
     static void listNotBegun(const ReadOutResult& target, FirmwareOutcome& outcome);
     void conclude(FirmwareOutcome& outcome) const;
+    // The text that follows "not successfull: " for the axis that failed.
+    QString failureText(const FirmwareOutcome& outcome, const FirmwareAxis& failed) const;
+    // "arm axis 1 (TMCM-ZQ-841, bus position 7)", or "the controller at bus position 7".
+    QString axisAt(const ReadOutResult& readOut, int position) const;
 
     OtherMaster wire_;
     const QString eth_;
@@ -111,6 +119,14 @@ private:
     QStringList placedPaths_;
     bool armWanted_ = true;
     bool platformWanted_ = true;
+    // The controller the last download switched out of BOOT, which may still be restarting when
+    // the next download counts the bus.
+    struct Switched
+    {
+        int position = 0;
+        QString model;
+        qint64 atUs = 0;
+    } switched_;
 };
 
 #endif // FIRMWAREJOB_H

@@ -133,6 +133,8 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
             request.file = file_;
             request.arm = arm_;
             request.platform = platform_;
+            request.armBehind = outcome.readOut.arm.behind(requiredVersion_);
+            request.platformBehind = outcome.readOut.platform.behind(requiredVersion_);
             runParts(request, outcome);
         } else {
             outcome.readOut.failure = session.refusal();
@@ -141,6 +143,23 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
     }
     emit finished(outcome);
     return outcome;
+}
+
+void ParameterJob::setRequiredVersion(const QString& version)
+{
+    requiredVersion_ = version;
+}
+
+void ParameterJob::refuseVersion(
+    ParameterPartOutcome& part, const QString& name, const QStringList& behind)
+{
+    part.part = name;
+    part.behind = behind;
+    refuse(part, ParameterPartOutcome::Result::Refused,
+        behind.join(QStringLiteral("; "))
+            + QStringLiteral(". The parameter set belongs to firmware %1; after Write Firmware "
+                             "the robot runs it only once it has been power-cycled.")
+                  .arg(requiredVersion_));
 }
 
 void ParameterJob::refuseBoth(ParameterOutcome& outcome, const QString& reason)
@@ -169,7 +188,9 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     emit line(QStringLiteral("write parameter "));
     // One object serves both parts, one session after the other.
     EtherCatWrapper ecat;
-    if (request.arm)
+    if (request.arm && !request.armBehind.isEmpty())
+        refuseVersion(outcome.arm, kArm, request.armBehind);
+    else if (request.arm)
         runArm(ecat, request, outcome);
     else
         outcome.arm.part = kArm;
@@ -180,7 +201,9 @@ void ParameterJob::runParts(const ParameterRequest& request, ParameterOutcome& o
     }
     const int platformCount
         = outcome.countsRead ? outcome.PlatformSlaveCount : request.PlatformSlaveCount;
-    if (request.platform)
+    if (request.platform && !request.platformBehind.isEmpty())
+        refuseVersion(outcome.platform, kPlatform, request.platformBehind);
+    else if (request.platform)
         runPlatform(ecat, request, platformCount, outcome.platform);
     else
         outcome.platform.part = kPlatform;
@@ -350,8 +373,17 @@ void ParameterJob::writePart(
         = ecat.WriteParameters(part.part, request.Arm1Start, request.PlatformStart, onEntry);
     emit status(QStringLiteral("read back %1 parameters").arg(word));
     ecat.ReadBackParameters(part.part, request.Arm1Start, request.PlatformStart, report);
+    // A controller that refused a state takes no command; its AL status code says why.
+    QStringList refusals;
+    const int first = part.part == kArm ? request.Arm1Start : request.PlatformStart;
+    for (auto it = report.unconfirmed.cbegin(); it != report.unconfirmed.cend(); ++it) {
+        const QString why = ecat.GetStateRefusal(quint8(it.key()));
+        if (!why.isEmpty())
+            refusals.append(
+                QStringLiteral("%1 axis %2 %3").arg(word).arg(it.key() - first + 1).arg(why));
+    }
     ecat.StopEthercat();
-    conclude(request, report, part);
+    conclude(request, report, refusals, part);
     if (part.result == ParameterPartOutcome::Result::Written) {
         now.stepComplete = true;
         emit progress(now);
@@ -363,8 +395,8 @@ void ParameterJob::writePart(
     }
 }
 
-void ParameterJob::conclude(
-    const ParameterRequest& request, const ParameterWriteReport& report, ParameterPartOutcome& part)
+void ParameterJob::conclude(const ParameterRequest& request, const ParameterWriteReport& report,
+    const QStringList& refusals, ParameterPartOutcome& part)
 {
     const bool arm = part.part == kArm;
     if (report.refused) {
@@ -383,7 +415,9 @@ void ParameterJob::conclude(
         partStatus(part, QStringLiteral("%1 parameters are written!").arg(word));
     } else {
         part.result = ParameterPartOutcome::Result::Unconfirmed;
-        const QString list = unconfirmedList(part.unconfirmed);
+        part.reason = refusals.join(QLatin1Char('\n'));
+        const QString list = unconfirmedList(part.unconfirmed)
+            + (refusals.isEmpty() ? QString() : QLatin1Char('\n') + part.reason);
         if (arm)
             armNote = QStringLiteral("arm parameters not confirmed: ") + list;
         partStatus(part, QStringLiteral("%1 parameters not confirmed!\n").arg(word) + list);

@@ -48,6 +48,10 @@ struct ParameterRequest
     // The parts to write; a part not asked for stays NotRun and touches nothing.
     bool arm = true;
     bool platform = true;
+    // Per part, the axes that run another firmware than the set is for; a part with any is
+    // refused before its session opens.
+    QStringList armBehind;
+    QStringList platformBehind;
 };
 
 // What happened to one part ("Arm1" or "Platform").
@@ -70,6 +74,9 @@ struct ParameterPartOutcome
     int confirmed = 0;
     // Axis of the part (1-based) to the parameter numbers that were not confirmed.
     QMap<int, QList<int>> unconfirmed;
+    // Refused because these axes run another firmware version than the one asked for
+    // ("arm axis 2 runs 1.40, not 1.48").
+    QStringList behind;
 };
 
 struct ParameterOutcome
@@ -104,6 +111,10 @@ public:
     // by default).
     void setFile(const QString& file);
     void setParts(bool arm, bool platform);
+    // runWithReadOut refuses every part with a controller that runs another firmware version
+    // than `version`, naming axes and versions: the parameter set belongs to one version. Not
+    // checked when empty (the default).
+    void setRequiredVersion(const QString& version);
 
     // Runs both parts on the caller's thread with the start numbers of the caller's read-out, and
     // returns (and emits with finished) what happened to each.
@@ -139,10 +150,13 @@ private:
     // Returns why nothing may be written to the part on this session, or an empty text.
     QString refusal(
         EtherCatWrapper& ecat, const ParameterRequest& request, const QString& part) const;
+    // `refusals` names the unconfirmed axes whose controllers refused a state, and why.
     void conclude(const ParameterRequest& request, const ParameterWriteReport& report,
-        ParameterPartOutcome& part);
+        const QStringList& refusals, ParameterPartOutcome& part);
     void refuse(
         ParameterPartOutcome& part, ParameterPartOutcome::Result result, const QString& reason);
+    // Refuses the part `name` for the axes in `behind`, which run another firmware version.
+    void refuseVersion(ParameterPartOutcome& part, const QString& name, const QStringList& behind);
     // Emits the text a part ends with. The platform's text replaces the arm's, as it always has,
     // unless the arm was not written in full: that stays in the first line.
     void partStatus(const ParameterPartOutcome& part, const QString& text);
@@ -153,6 +167,7 @@ private:
     QString file_ = QStringLiteral(":/res/param.xml");
     bool arm_ = true;
     bool platform_ = true;
+    QString requiredVersion_;
     // The part being written among the parts that may be written.
     int step_ = 0;
     int steps_ = 0;

@@ -90,6 +90,8 @@ void readAxes(EtherCatWrapper& wrapper, PartReading& part, int& step, int steps,
         const quint8 position = quint8(axis.position);
         axis.version = wrapper.GetFirmWareVersion(position, &axis.answered);
         axis.name = wrapper.GetSlaveName(position);
+        if (!axis.answered)
+            axis.refusal = wrapper.GetStateRefusal(position);
     }
 }
 
@@ -116,6 +118,22 @@ QString PartReading::versionLines(bool withNames) const
 QString AxisReading::versionText() const
 {
     return answered ? version : QStringLiteral("no reply");
+}
+
+QStringList PartReading::behind(const QString& carried) const
+{
+    QStringList found;
+    if (carried.isEmpty())
+        return found;
+    for (int k = 0; k < axes.size(); ++k) {
+        const AxisReading& axis = axes.at(k);
+        if (axis.answered && axis.version.trimmed() != carried)
+            found.append(QStringLiteral("%1 axis %2 runs %3, not %4")
+                             .arg(part)
+                             .arg(k + 1)
+                             .arg(axis.version.trimmed(), carried));
+    }
+    return found;
 }
 
 QString ReadOutResult::versionLines(bool withNames) const

@@ -25,6 +25,8 @@ struct AxisReading
     QString version;
     // False when the controller did not answer the version request.
     bool answered = false;
+    // Why it did not, when it refused a state: "stays in INIT, AL status code 0x0011 (...)".
+    QString refusal;
 
     // The version, or "no reply".
     QString versionText() const;
@@ -52,6 +54,9 @@ struct PartReading
     // followed by " name of the slave: <name>" when `withNames`; one "<part> not read: <problem>"
     // line for a part that is present but not complete; nothing for a part not on the bus.
     QString versionLines(bool withNames) const;
+    // "arm axis 3 runs 1.40, not 1.48" for each axis that answered with a version other than
+    // `carried`; nothing when `carried` is empty.
+    QStringList behind(const QString& carried) const;
 };
 
 struct ReadOutResult

@@ -204,6 +204,39 @@ TEST_F(Cli, WriteParametersThenReportThenAChangedValue)
     EXPECT_NE(std::string::npos, page2.find("rgb(255, 219, 155)\">1234</td>"));
 }
 
+// The parameter set belongs to the firmware the program carries: a part with a controller on
+// another version (a forgotten power cycle after the update) is refused, naming axis and
+// version, unless --yes is given; a restore puts back what the controllers held and is exempt.
+TEST_F(Cli, WriteParametersRefusesAPartOnAnotherFirmwareUnlessYes)
+{
+    start(sim::robotBus());
+    // Platform axis 2 took an image of 1.40 and was power-cycled.
+    std::vector<std::uint8_t> image = {'Z', 'V', 'F', 'W', '1', '.', '4', '0'};
+    axis(3).installFirmware(image);
+    axis(3).powerCycle();
+    const std::uint32_t before = axis(3).interpreter().parameters().storedAxis(4);
+
+    const Outcome refused = run({"write-parameters", "-i", "sim0", "--json"});
+    EXPECT_EQ(1, refused.status);
+    const json parts = refused.doc().at("parts");
+    EXPECT_EQ("written", parts.at(0).at("result"));
+    EXPECT_EQ("refused", parts.at(1).at("result"));
+    EXPECT_EQ(json::array({"platform axis 2 runs 1.40, not 1.48"}), parts.at(1).at("behind"));
+    const std::string error = refused.doc().at("error");
+    EXPECT_NE(std::string::npos, error.find("platform axis 2 runs 1.40, not 1.48")) << error;
+    EXPECT_NE(std::string::npos, error.find("--yes")) << error;
+    EXPECT_EQ(before, axis(3).interpreter().parameters().storedAxis(4));
+    ASSERT_EQ(1, backups().size());
+
+    const Outcome forced = run({"write-parameters", "-i", "sim0", "--yes", "--json"});
+    EXPECT_EQ(0, forced.status) << forced.err;
+    EXPECT_NE(before, axis(3).interpreter().parameters().storedAxis(4));
+    const QString platformBackup = dirs_.data.filePath(
+        "zuvian/backups/" + backups().filter(QStringLiteral("Platform")).value(0));
+    EXPECT_EQ(0, run({"restore", "-i", "sim0", platformBackup.toStdString()}).status);
+    EXPECT_EQ(before, axis(3).interpreter().parameters().storedAxis(4));
+}
+
 // Bad input is refused with a message that names where, and nothing reaches a controller.
 TEST_F(Cli, BadInputIsRefusedAndNothingIsWritten)
 {

@@ -365,3 +365,35 @@ TEST_F(Programs, ASecondCtrlCEndsAtOnceAndNamesTheAxisLeftHalfWritten)
     Program next({zuvianctl(), "slaves", "-i", eth});
     EXPECT_EQ(0, next.finish()) << next.err();
 }
+
+// Controllers that leave the bus for 10 s and for 20 s whenever they switch to or from their boot
+// loader, as some do: write-firmware rides both out, says that the restart is expected, and after
+// the power cycle every axis runs the new firmware. The two robots run at once, each on a pair of
+// its own, so the test lasts as long as the slower one.
+TEST_F(Programs, WriteFirmwareRidesOutControllersThatRestart)
+{
+    VirtualRobot ten(vethName('d'), {"--fault", "restart:7:10000"});
+    VirtualRobot twenty(vethName('e'), {"--fault", "restart:7:20000"});
+    ASSERT_TRUE(ten.serving()) << ten.output();
+    ASSERT_TRUE(twenty.serving()) << twenty.output();
+    // Each program places its images in its own working directory.
+    QTemporaryDir otherWork;
+    ASSERT_TRUE(otherWork.isValid());
+
+    Program first({zuvianctl(), "write-firmware", "-i", ten.name(), "--yes", "--json"},
+        workDirectory());
+    Program second({zuvianctl(), "write-firmware", "-i", twenty.name(), "--yes", "--json"},
+        otherWork.path().toStdString());
+    for (Program* write : {&first, &second}) {
+        ASSERT_EQ(0, write->finish()) << write->err();
+        const nlohmann::json outcome = nlohmann::json::parse(write->out(), nullptr, false);
+        EXPECT_EQ("written", outcome.value("result", std::string())) << write->out();
+        EXPECT_NE(std::string::npos,
+            write->err().find("Arm axis 1 (TMCM-ZQ-841, bus position 7) is restarting"))
+            << write->err();
+    }
+    for (VirtualRobot* robot : {&ten, &twenty}) {
+        ASSERT_TRUE(robot->powerCycle()) << robot->output();
+        EXPECT_EQ(allOn("1.48"), versions(robot->name())) << robot->name();
+    }
+}

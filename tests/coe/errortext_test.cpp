@@ -22,6 +22,15 @@ TEST(ErrorText, UnknownCodesAndZeroInEveryTable)
     EXPECT_STREQ(ec_sdoerror2string(0), "No error");
     EXPECT_STREQ(ec_ALstatuscode2string(0), "No error");
     EXPECT_STREQ(ec_soeerror2string(0), "No error");
+
+    // The one form in which a refused state is named; cut to the buffer, never past it.
+    char text[48];
+    EXPECT_STREQ(ec_ALstatuscode2text(0x0011, text, sizeof text),
+                 "0x0011 (Invalid requested state change)");
+    EXPECT_STREQ(ec_ALstatuscode2text(0x0099, text, sizeof text), "0x0099 (Unknown)");
+    char small[10] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+    EXPECT_STREQ(ec_ALstatuscode2text(0x0011, small, 7), "0x0011");
+    EXPECT_EQ(small[7], 'x');
 }
 
 using ErrorLines = CoeBus;

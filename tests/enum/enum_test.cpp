@@ -14,6 +14,7 @@
 #include "ethercatconfiglist.h"
 #include "ethercatmain.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -356,6 +357,16 @@ TEST_F(Enum, RecoverSlaveChecksTheDeviceAtItsPosition)
     EXPECT_EQ(ec_recover_slave(5), 0);
     EXPECT_EQ(ec_slave[5].configadr, 0x1005);
     EXPECT_EQ(bus().slave(5).esc().stationAddress(), 0);
+
+    /* A new SII revision (as a download may bring) is still the same device; another name is
+     * not, though vendor and product match. */
+    ec_slave[4].eep_rev ^= 1;
+    bus().slave(4).powerCycle();
+    EXPECT_GT(ec_recover_slave(4), 0);
+    std::snprintf(ec_slave[3].name, sizeof ec_slave[3].name, "TMCM-9999");
+    bus().slave(3).powerCycle();
+    EXPECT_EQ(ec_recover_slave(3), 0);
+    EXPECT_EQ(bus().slave(3).esc().stationAddress(), 0);
 }
 
 TEST_F(Enum, ReconfigSlaveWalksBackToSafeOp)

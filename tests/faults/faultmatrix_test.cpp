@@ -6,6 +6,7 @@
 //
 // Robot layout: 1 board, 2..5 wheel base (platform axes 1..4), 6 board, 7..11 arm (axes 1..5).
 #include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -22,10 +23,12 @@
 #include "faults/faultregistry.h"
 #include "qtfiles.h"
 #include "simbus.h"
+#include "writefirmware.h"
 
 namespace {
 
-enum class Flow { Check, Firmware, Parameters };
+// Image: arm axis 1 (bus position 7) given an image the test makes, by the firmware writer.
+enum class Flow { Check, Firmware, Parameters, Image };
 
 struct Row
 {
@@ -43,16 +46,32 @@ struct Row
     std::string error;
     // The faults come after a first Check Version session: the bus changed between sessions.
     bool afterCheck;
-    // Words the operator's text must hold ("" for none required): the cause, not a guess.
+    // Words the operator's text (or a status line on the way) must hold ("" for none required):
+    // the cause, not a guess.
     std::string cause;
+    // Flow::Image: the size of the image.
+    std::size_t image = 0;
 };
+
+Row imageRow(std::size_t bytes, std::string expected)
+{
+    Row row({}, Flow::Image, std::move(expected), "");
+    row.image = bytes;
+    return row;
+}
+
+// The bytes one FoE packet carries into the arm controllers' bootstrap mailbox.
+const std::size_t kPacket = sim::controller_layout::BootMailboxSize - 12;
 
 // Image sizes (bytes) at a share of the arm controllers' image, for the power losses.
 std::string armImageShare(int percent);
 
 const char* flowName(Flow flow)
 {
-    return flow == Flow::Check ? "check" : flow == Flow::Firmware ? "firmware" : "parameters";
+    return flow == Flow::Check ? "check"
+        : flow == Flow::Firmware ? "firmware"
+        : flow == Flow::Image    ? "image"
+                                 : "parameters";
 }
 
 // Longest run each flow may take in virtual time. Every wait in the master is bounded by its
@@ -61,7 +80,7 @@ const char* flowName(Flow flow)
 // robot's nine axes with room to spare, far below what a hang would take.
 double deadlineSeconds(Flow flow)
 {
-    return flow == Flow::Check ? 30 : flow == Flow::Firmware ? 300 : 300;
+    return flow == Flow::Check ? 30 : flow == Flow::Image ? 120 : 300;
 }
 
 // A firmware image as the virtual controllers record what they received.
@@ -143,7 +162,8 @@ public:
         result_.errors = errorsText();
         if (!row_.error.empty() && result_.errors.find(row_.error) == std::string::npos)
             result_.violations.push_back("error list lacks " + row_.error);
-        if (!row_.cause.empty() && result_.detail.find(row_.cause) == std::string::npos)
+        if (!row_.cause.empty() && result_.detail.find(row_.cause) == std::string::npos
+            && said_.find(row_.cause) == std::string::npos)
             result_.violations.push_back("the text does not say " + row_.cause);
         const QStringList left = QDir(dirs.work.path()).entryList(QDir::AllEntries | QDir::Hidden
                                                              | QDir::System | QDir::NoDotAndDotDot);
@@ -178,7 +198,11 @@ private:
             QObject::connect(
                 &job, &BusJob::consentNeeded, &job, [&job] { job.answer(true); },
                 Qt::DirectConnection);
+            QObject::connect(&job, &BusJob::status, &job,
+                [this](const QString& text) { said_ += text.simplified().toStdString() + "\n"; });
             firmware(job.run());
+        } else if (row_.flow == Flow::Image) {
+            image(eth);
         } else {
             ParameterJob job;
             parameters(job.runWithReadOut(eth));
@@ -251,6 +275,40 @@ private:
         }
     }
 
+    // The writer must leave the controller with exactly the image, or say it failed; an image it
+    // cannot send must be refused before the controller is taken to BOOT.
+    void image(const QString& eth)
+    {
+        std::vector<uint8_t> bytes(row_.image);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = uint8_t(i * 7 + i / 251);
+        const QTemporaryDir dir;
+        putFile(dir.filePath(QStringLiteral("TMCM-841.bin")),
+            QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+        sim::Slave& slave = at(7).slave();
+        const auto before = slave.hooks().stateChanged;
+        int boots = 0;
+        slave.hooks().stateChanged = [&boots, before](sim::Slave& s, sim::AlState from,
+                                         sim::AlState to) {
+            boots += to == sim::AlState::Boot ? 1 : 0;
+            before(s, from, to);
+        };
+        WriteFirmware writer;
+        writer.setImageDirectory(dir.path());
+        const int result = writer.writeFirmware(eth, 7);
+        slave.hooks().stateChanged = before;
+        result_.observed = result == WriteFirmware::Written ? "written"
+            : boots == 0 ? "refused before BOOT (" + std::to_string(result) + ")"
+                         : "failed (" + std::to_string(result) + ")";
+        const std::vector<uint8_t>& received = at(7).receivedImage();
+        if (result == WriteFirmware::Written
+            && (received != bytes || !at(7).interpreter().firmware().runnable()))
+            violation("reported written, the controller holds " + std::to_string(received.size())
+                + " bytes");
+        if (result != WriteFirmware::Written && !received.empty())
+            violation("reported failed, the controller took an image");
+    }
+
     void parameters(const ParameterOutcome& outcome)
     {
         using R = ParameterPartOutcome::Result;
@@ -298,6 +356,8 @@ private:
     sim::ControllerBus bus_;
     sim::FaultSet::Controllers controllers_;
     Result result_;
+    // The status lines the job showed on the way.
+    std::string said_;
 };
 
 std::string joined(const std::vector<std::string>& parts, const char* glue)
@@ -315,7 +375,8 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
     const Flow P = Flow::Parameters;
     const std::vector<Row> table = {
         {{}, C, "read", ""},
-        {{}, F, "written", ""},
+        {{}, F, "written", "", false,
+            "write firmware to arm axis 1 Do not switch the robot off or unplug it"},
         {{}, P, "arm written, platform written", ""},
         {{"drop-every:7"}, C, "read", ""},
         {{"drop-every:7"}, F, "written", ""},
@@ -337,11 +398,15 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"write-twice:4"}, P, "arm written, platform written", ""},
         {{"write-reply-lost:6"}, F, "written", ""},
         {{"write-reply-lost:6"}, P, "arm written, platform written", ""},
-        {{"boot-refused:7"}, F, "failed at arm 1 (-6)", ""},
+        {{"boot-refused:7"}, F, "failed at arm 1 (-6)", "", false,
+            "AL status code 0x0011 (Invalid requested state change)"},
         {{"boot-refused:7", "sticky-error:7"}, F, "failed at arm 1 (-6)", ""},
-        {{"refuse-state:9:preop:0x11"}, C, "no reply: arm 3", ""},
+        {{"refuse-state:9:preop:0x11"}, C, "no reply: arm 3", "", false,
+            "arm axis 3 (stays in INIT, AL status code 0x0011 (Invalid requested state change))"},
         {{"silent-mailbox:8"}, C, "no reply: arm 2", ""},
         {{"silent-mailbox:8"}, P, "arm unconfirmed, platform written", ""},
+        {{"refuse-state:4:preop:0x11"}, P, "arm written, platform unconfirmed", "", false,
+            "platform axis 3 stays in INIT, AL status code 0x0011 (Invalid requested state change)"},
         {{"emergency-only:3"}, C, "no reply: platform 2", "emergency 3:FF00"},
         {{"stale-emergency:7"}, C, "read", "emergency 7:FF00"},
         {{"repeat-counter:7:3"}, F, "written", ""},
@@ -361,6 +426,24 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"set-not-kept:4"}, P, "arm written, platform unconfirmed", "", false,
             "Platform axis 3: 4, 5, 6, 7, 9"},
         {{"restart:3:2000", "restart:9:4000"}, F, "written", ""},
+        {{"restart:7:10000"}, F, "written", "", false, "is restarting"},
+        {{"restart:7:25000"}, F, "written", "", false, "is restarting"},
+        {{"restart:9:10000"}, F, "written", "", false, "is restarting"},
+        {{"restart:9:25000"}, F, "written", "", false, "is restarting"},
+        {{"restart:11:10000"}, F, "written", "", false, "is restarting"},
+        {{"restart:11:25000"}, F, "written", "", false, "is restarting"},
+        {{"restart:3:10000"}, F, "written", "", false, "is restarting"},
+        {{"restart:3:25000"}, F, "written", "", false, "is restarting"},
+        {{"restart:8:600000"}, F, "failed at arm 2 (-7)", "", false,
+            "did not come back within 30 s"},
+        imageRow(0, "refused before BOOT (-9)"),
+        imageRow(1, "written"),
+        imageRow(kPacket, "written"),
+        imageRow(3 * kPacket, "written"),
+        imageRow(3 * kPacket + 1, "written"),
+        imageRow(257 * kPacket + 1, "written"),
+        imageRow(std::size_t(WriteFirmware::FileBufferSize), "written"),
+        imageRow(std::size_t(WriteFirmware::FileBufferSize) + 1, "refused before BOOT (-1)"),
         {{"eeprom-busy:3"}, C, "read-out failed", "", false, "EEPROM of a slave could not be read"},
         {{"eeprom-refuse:7:2"}, C, "read", ""},
         {{"sii-length:7"}, C, "no reply: arm incomplete", ""},
@@ -384,7 +467,10 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         failed = failed || !ok;
         std::snprintf(line, sizeof line,
                       "%-4s %-34s %-10s %-36s %-36s violations: %s | errors: %s | %.120s\n",
-                      ok ? "ok" : "FAIL", joined(row.faults, " + ").c_str(), flowName(row.flow),
+                      ok ? "ok" : "FAIL",
+                      row.flow == Flow::Image ? (std::to_string(row.image) + " bytes").c_str()
+                                              : joined(row.faults, " + ").c_str(),
+                      flowName(row.flow),
                       row.expected.c_str(), result.observed.c_str(),
                       joined(result.violations, "; ").c_str(), result.errors.c_str(),
                       result.detail.c_str());
@@ -425,7 +511,8 @@ TEST(FaultMatrix, ControllerWithoutApplicationIsBroughtBackByWriteFirmware)
     ASSERT_EQ(FirmwareOutcome::Result::Failed, broken.result);
     EXPECT_EQ(8, broken.axes.last().position);
     powerCycle();
-    EXPECT_EQ(QStringLiteral("Versions read; no reply from arm axis 2."),
+    EXPECT_EQ(QStringLiteral("Versions read; no reply from arm axis 2 (stays in INIT, AL status "
+                             "code 0x0014 (No valid firmware))."),
               CheckJob(eth).run().summary);
 
     // The controller now refuses PRE-OP; its error flag also outlasts the first acknowledge.

@@ -96,7 +96,8 @@ TEST_F(WriteFirmwareFlow, FailedAxisIsNamedWithTheAxesUpdatedBeforeIt)
     BoxAnswerer refused({QMessageBox::Yes});
     press("pbWriteFirmware");
     EXPECT_EQ(
-        QStringLiteral("not successfull: The slave did not enter the BOOT state!\n"
+        QStringLiteral("not successfull: The slave did not enter the BOOT state! AL status code "
+                       "0x0011 (Invalid requested state change)\n"
                        "Arm axis 2 (TMCM-ZQ-841, bus position 8) was not updated.\n"
                        "Updated: arm axis 1.\n"
                        "Power-cycle the robot to start the new firmware on the updated axes."),

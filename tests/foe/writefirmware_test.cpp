@@ -6,6 +6,7 @@
 #include "simbus.h"
 #include "writefirmware.h"
 
+#include "eclink.h"
 #include "ethercatmain.h"
 
 #include <gtest/gtest.h>
@@ -71,7 +72,7 @@ protected:
 TEST_F(WriteFirmwareTest, ImagesUpToTheBufferSizeAreSentWholeLargerOnesRefused)
 {
     const std::size_t packet = foetest::kBootMaxData;
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, packet, packet + 1, 3 * packet,
+    for (std::size_t size : {std::size_t{1}, packet, packet + 1, 3 * packet,
                              std::size_t(WriteFirmware::FileBufferSize)}) {
         SCOPED_TRACE(size);
         auto image = foetest::pattern(size, 42);
@@ -88,11 +89,16 @@ TEST_F(WriteFirmwareTest, ImagesUpToTheBufferSizeAreSentWholeLargerOnesRefused)
     EXPECT_EQ(uint16_t(ec_slave[5].SM[1].StartAddr), foetest::kBootIn);
     EXPECT_EQ(uint16_t(ec_slave[5].SM[1].SMlength), foetest::kBootSize);
 
+    // Too large and empty images are refused before the controller is touched.
     const std::size_t writes = server(5).completedWrites();
     putImage("TMCM-1610.bin", foetest::pattern(WriteFirmware::FileBufferSize + 1, 42));
     EXPECT_EQ(write(5), WriteFirmware::FileNotRead);
     EXPECT_NE(out_.find("File not read OK.\n"), std::string::npos);
+    putImage("TMCM-1610.bin", {});
+    EXPECT_EQ(write(5), WriteFirmware::EmptyImage);
+    EXPECT_EQ(out_, "File is empty.\n");
     EXPECT_EQ(server(5).completedWrites(), writes);
+    EXPECT_NE(bus_.slave(5).state(), AlState::Boot);
 }
 
 TEST_F(WriteFirmwareTest, FailuresReportTheirCodeAndText)
@@ -110,7 +116,7 @@ TEST_F(WriteFirmwareTest, FailuresReportTheirCodeAndText)
 
     EXPECT_EQ(write(3), WriteFirmware::FileNotRead); // no TMCM-1632.bin in the directory
     EXPECT_EQ(out_, "File not read OK.\n");
-    EXPECT_EQ(bus_.slave(3).state(), AlState::Boot);
+    EXPECT_NE(bus_.slave(3).state(), AlState::Boot);
 
     server(2).breakOffAfterPacket(2, sim::foe_error::DiskFull, "Disk full");
     EXPECT_EQ(write(2), WriteFirmware::WriteFailed);
@@ -120,8 +126,12 @@ TEST_F(WriteFirmwareTest, FailuresReportTheirCodeAndText)
 
     bus_.slave(2).alFaults().refuse = AlState::Boot;
     const std::size_t messages = bus_.slave(2).mailbox().received().size();
-    EXPECT_EQ(write(2), WriteFirmware::BootRefused);
-    EXPECT_EQ(out_, "Slave did not enter BOOT state.\n");
+    bus_.slave(2).alFaults().refuseCode = 0x0024;
+    WriteFirmware refused;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(refused.writeFirmware(SimBus::Primary, 2), WriteFirmware::BootRefused);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Slave did not enter BOOT state.\n");
+    EXPECT_EQ(refused.alStatusCode(), 0x0024);
     EXPECT_EQ(bus_.slave(2).mailbox().received().size(), messages);
     EXPECT_EQ(bus_.slave(2).state(), AlState::Init);
     EXPECT_FALSE(bus_.slave(2).esc().al().error());
@@ -141,6 +151,44 @@ TEST_F(WriteFirmwareTest, StalledTransferEndsAtTheAnswerTimeoutAndLeavesTheSlave
     // a second on the virtual bus.
     EXPECT_GE(took, 2000000u);
     EXPECT_LT(took, 3000000u);
+}
+
+// The controller an earlier download switched out of BOOT may still be restarting when the next
+// session counts the bus: it cuts the bus at its position. Such a controller is waited for up to
+// its bound from the switch, and must be the same one; one that is simply missing is not.
+TEST_F(WriteFirmwareTest, NextSessionWaitsForTheControllerThatIsRestarting)
+{
+    putImage("TMCM-841.bin", foetest::pattern(1000));
+    const struct
+    {
+        uint64_t offlineUs;  // how long position 3 stays off the bus
+        bool announced;      // the writer was told that it may be restarting
+        const char *expectedName; // the name the restarting controller had
+        int expected;
+    } cases[] = {
+        {10000000, true, "TMCM-1632", WriteFirmware::Written},
+        {29000000, true, "TMCM-1632", WriteFirmware::Written},
+        {10000000, false, "TMCM-1632", WriteFirmware::WrongSlave},
+        {40000000, true, "TMCM-1632", WriteFirmware::RestartLost},
+        {10000000, true, "TMCM-174", WriteFirmware::RestartLost},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.offlineUs);
+        const int64_t switched = ec_clock_now();
+        bus_.slave(3).goOffline(bus_.clock().nowUs() + c.offlineUs);
+        WriteFirmware writer;
+        std::vector<int> told;
+        writer.setRestartNotice([&told](int position) { told.push_back(position); });
+        if (c.announced)
+            writer.awaitRestart(3, QString::fromLatin1(c.expectedName), switched, 7);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(writer.writeFirmware(SimBus::Primary, 4), c.expected);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(told, c.announced ? std::vector<int>{3} : std::vector<int>{});
+        EXPECT_EQ(writer.lostPosition(), c.expected == WriteFirmware::RestartLost ? 3 : 0);
+        // Past any restart, for the next case.
+        bus_.clock().advance(c.offlineUs);
+    }
 }
 
 TEST(WriteFirmwareEmptyBus, NoSlavesFound)
