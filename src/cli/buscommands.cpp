@@ -236,7 +236,8 @@ std::string slaveName(int s)
 
 std::string alStatus(uint16 code)
 {
-    return "AL status code " + hexNumber(code, 4) + " (" + ec_ALstatuscode2string(code) + ")";
+    char text[EC_MAXERRORNAME + 16];
+    return std::string("AL status code ") + ec_ALstatuscode2text(code, text, sizeof text);
 }
 
 // What the master's error list holds on a failed mailbox service, popped entry by entry: the
@@ -437,7 +438,7 @@ std::string toBoot(int slave)
     for (int attempt = 0; attempt < 3; ++attempt) {
         s.state = EC_STATE_INIT | EC_STATE_ACK;
         ec_writestate(uint16(slave));
-        ec_statecheck_recover(uint16(slave), EC_STATE_INIT, initTimeout);
+        ec_statecheck_recover(uint16(slave), EC_STATE_INIT, initTimeout, EC_TIMEOUT_RESTART, nullptr, nullptr);
         if ((s.state & EC_STATE_ERROR) == 0)
             break;
     }
@@ -463,7 +464,7 @@ std::string toBoot(int slave)
     ec_FPWR(s.configadr, ECT_REG_SM1, sizeof(ec_smt), &s.SM[1], EC_TIMEOUT_FRAME);
     s.state = EC_STATE_BOOT;
     ec_writestate(uint16(slave));
-    const uint16 reached = ec_statecheck_recover(uint16(slave), EC_STATE_BOOT, bootTimeout);
+    const uint16 reached = ec_statecheck_recover(uint16(slave), EC_STATE_BOOT, bootTimeout, EC_TIMEOUT_RESTART, nullptr, nullptr);
     if (reached == EC_STATE_BOOT)
         return std::string();
     const std::string why = slaveName(slave) + " refused BOOT: it is in " + stateName(s.state)
