@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BusSession.h"
 #include "InterfaceLock.h"
 
 namespace bench {

@@ -176,6 +176,8 @@ int main(int argc, char **argv)
     const auto held = bench::holdInterface("zrob0");
     if (!held)
         return 1;
+    // One thread works the bus for the whole run: it takes the session once.
+    const BusSession::Lock session;
     bench::Sim simulator("zrob0", "robot");
     if (!simulator.ok()) {
         std::fprintf(stderr, "%s\n", simulator.error().c_str());

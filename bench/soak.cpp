@@ -157,6 +157,8 @@ int main(int argc, char **argv)
     const auto held = bench::holdInterface(interface.empty() ? "zsoak0" : interface);
     if (!held)
         return 1;
+    // One thread works the bus for the whole run: it takes the session once.
+    const BusSession::Lock session;
     std::unique_ptr<bench::Sim> simulator;
     if (interface.empty()) {
         simulator = std::make_unique<bench::Sim>("zsoak0", "robot", simOptions);

@@ -21,6 +21,7 @@
 #include "core/layouts.h"
 
 #include "Configuration.h"
+#include "BusSession.h"
 #include "EtherCatWrapper.h"
 #include "ParameterFile.h"
 
@@ -61,6 +62,8 @@ Session &session()
     if (s.ecat)
         return s;
     s.bus = std::make_unique<SimBus>(*sim::layouts().build("robot"));
+    // The target is single-threaded: it takes the bus session once, for the whole process.
+    static const BusSession::Lock session;
     s.ecat = std::make_unique<EtherCatWrapper>();
     if (s.ecat->InitEtherCat(QStringLiteral("Arm1 + Platform"), QString::fromLatin1(SimBus::Primary)) != 0) {
         std::fprintf(stderr, "fuzz_parameterxml: the virtual robot did not come up\n");

@@ -194,8 +194,10 @@ int WriteFirmware::enumerate()
 
 int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progress)
 {
-    Q_ASSERT_X(BusSession::usableHere(), "WriteFirmware::writeFirmware",
-               "another thread holds the bus session");
+    if (!BusSession::heldHere()) {
+        say("The bus session is not held by the caller.\n");
+        return NoSession;
+    }
     switchedUs_ = 0;
     alStatusCode_ = 0;
     lostPosition_ = 0;

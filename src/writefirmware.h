@@ -39,7 +39,9 @@ public:
         // was not back within the restart bound: "Slave did not come back after its restart."
         RestartLostAfterImage = -8,
         // The image file is empty; the controller has not been touched: "File is empty."
-        EmptyImage = -9
+        EmptyImage = -9,
+        // The caller does not hold the bus session (BusSession.h); nothing was sent.
+        NoSession = -10
     };
 
     // Capacity of the image buffer; a larger image file is refused, never cut.
@@ -60,7 +62,8 @@ public:
 
     // Downloads the image for the controller at 1-based bus position `slave` on interface `eth`,
     // telling `progress` (when set) how far it got. Returns a Result code. The bus must not be
-    // open; it is closed again on every return. The caller must hold the bus session (or nobody).
+    // open; it is closed again on every return. The calling thread must hold the bus session, or
+    // the result is NoSession and nothing is sent.
     int writeFirmware(QString eth, int slave, const Progress& progress = Progress());
 
     // Told whenever a controller is waited for across its restart.

@@ -52,8 +52,8 @@ EtherCatWrapper::~EtherCatWrapper()
 
 int EtherCatWrapper::InitEtherCat(QString setup, QString eth)
 {
-    Q_ASSERT_X(BusSession::usableHere(), "EtherCatWrapper::InitEtherCat",
-               "another thread holds the bus session");
+    if (!BusSession::heldHere())
+        throw new EtherCatException("ERROR: the bus session is not held by the caller");
     if (setup.isEmpty())
         throw new EtherCatException("ERROR: Missing parameter -> setup");
 

@@ -36,8 +36,8 @@ public:
 
     // Brings the bus on interface `eth` up and counts the controllers. Returns 0 when the counts
     // suit `setup` ("Arm1", "Platform" or "Arm1 + Platform"), -1 when they do not; either way the
-    // session is open until StopEthercat. Throws a new EtherCatException when setup is empty.
-    // The caller must hold the bus session (or nobody may).
+    // session is open until StopEthercat. Throws a new EtherCatException when setup is empty or
+    // when the calling thread does not hold the bus session (BusSession.h).
     int InitEtherCat(QString setup, QString eth);
     // Returns true when the last InitEtherCat could open the port on its interface (whether or
     // not a slave answered there).

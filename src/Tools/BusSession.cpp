@@ -24,9 +24,13 @@ namespace BusSession {
 
 Lock::Lock()
 {
-    // A second lock on the same thread would be undefined for the mutex; it is refused instead.
-    if (holder.load() != std::this_thread::get_id())
-        session_ = sessionMutex.try_lock();
+    // A thread that holds the session may take it again (a command that holds the bus runs a
+    // job that takes it too); only the outermost lock owns the mutex and gives it back.
+    if (holder.load() == std::this_thread::get_id()) {
+        held_ = true;
+        return;
+    }
+    session_ = sessionMutex.try_lock();
     if (!session_) {
         refusal_ = kBusy;
         return;
@@ -63,10 +67,9 @@ void Lock::release()
     sessionMutex.unlock();
 }
 
-bool usableHere()
+bool heldHere()
 {
-    const std::thread::id id = holder.load();
-    return id == std::thread::id() || id == std::this_thread::get_id();
+    return holder.load() == std::this_thread::get_id();
 }
 
 bool rawSocketInUse()

@@ -1,7 +1,7 @@
 // Who may use the bus. The EtherCAT master keeps its slave table, frame buffers and process image
 // in process-wide tables, so only one thread at a time may open a session on it: the job that runs
 // a flow takes the session for its whole run, and the entry points into the bus check that their
-// caller holds it (or that nobody does, for single-threaded programs and tests that never take it).
+// caller holds it; single-threaded programs and tests take it once, explicitly.
 //
 // On a real network interface the session also keeps other programs off it: taken for an
 // interface while the master's link is the raw socket, it holds that interface's lock
@@ -23,8 +23,8 @@ class InterfaceLock;
 
 namespace BusSession {
 
-// Takes the session for the calling thread if it is free; gives it back when destroyed. Sessions
-// do not nest: a thread that already holds the session gets a lock that does not hold it.
+// Takes the session for the calling thread if it is free; gives it back when destroyed. Locks nest
+// on the thread that holds the session; only the outermost one gives it back.
 class Lock
 {
 public:
@@ -51,9 +51,10 @@ private:
     std::unique_ptr<InterfaceLock> interface_;
 };
 
-// Returns true when the calling thread holds the session or nobody holds it: the bus may be used
-// from here without meeting another thread's session.
-bool usableHere();
+// Returns true when the calling thread holds the session. The application's entries into the bus
+// refuse to work without it, in every build: a caller that forgot to take it would otherwise meet
+// another thread's session in the master's global tables.
+bool heldHere();
 
 // Returns true when the master's link is the product's raw socket, so that a session opens a real
 // interface, rather than a link a test or a recorder installed.

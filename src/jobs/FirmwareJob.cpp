@@ -139,6 +139,8 @@ QString writerText(int result)
         return QStringLiteral("The slave did not enter the BOOT state!");
     case WriteFirmware::EmptyImage:
         return QStringLiteral("The firmware file is empty!");
+    case WriteFirmware::NoSession:
+        return QStringLiteral("The bus was not taken for this job!");
     default:
         return QString();
     }

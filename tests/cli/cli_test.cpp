@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BusSession.h"
 #include "EtherCatWrapper.h"
 #include "controller/controllerlayouts.h"
 #include "foe/filestore.h"
@@ -721,6 +722,7 @@ TEST_F(Cli, ReportHtmlEdgeCases)
 
     start(sim::controllerBus("B" + std::string(18, 'p')));
     {
+        const BusSession::Lock session;
         EtherCatWrapper ecat;
         ecat.InitEtherCat("Platform", SimBus::Primary);
         ecat.LoadConfiguration(":/res/param.xml", 0, EtherCatWrapper::Platform, 2);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BusSession.h"
 #include "CheckJob.h"
 #include "FirmwareJob.h"
 #include "ParameterJob.h"
@@ -293,6 +294,7 @@ private:
             boots += to == sim::AlState::Boot ? 1 : 0;
             before(s, from, to);
         };
+        const BusSession::Lock session;
         WriteFirmware writer;
         writer.setImageDirectory(dir.path());
         const int result = writer.writeFirmware(eth, 7);

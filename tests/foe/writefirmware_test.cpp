@@ -1,5 +1,6 @@
 // The firmware writer end to end: a board and four controllers (FoE in BOOT behind a bootstrap
 // mailbox unlike the standard one), every result code with its text, image sizes at the edges.
+#include "BusSession.h"
 #include "core/layouts.h"
 #include "foebus.h"
 #include "qtfiles.h"
@@ -32,6 +33,10 @@ class WriteFirmwareTest : public ::testing::Test
 {
 protected:
     WriteFirmwareTest() : bus_(chain()) {}
+
+    // The writer is the bus's entry here: the test holds the session as a single-threaded
+    // program does.
+    const BusSession::Lock session_;
 
     sim::Chain chain()
     {
@@ -194,6 +199,7 @@ TEST_F(WriteFirmwareTest, NextSessionWaitsForTheControllerThatIsRestarting)
 TEST(WriteFirmwareEmptyBus, NoSlavesFound)
 {
     SimBus bus{sim::Chain{}};
+    const BusSession::Lock session;
     testing::internal::CaptureStdout();
     EXPECT_EQ(WriteFirmware().writeFirmware(SimBus::Primary, 1), WriteFirmware::NoSlaves);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "No slaves found!\n");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BusSession.h"
 #include "EtherCatWrapper.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
@@ -29,6 +30,7 @@ QString writeFile(const QTemporaryDir& dir, const QByteArray& body)
 // is named with that axis's slave, and the value kept is that of the last axis.
 TEST(ParameterLoading, WheelBaseValuesAreTalliedOverTheControllersToBeWritten)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     sim::ControllerBus robot = sim::controllerBus("BBppqq");
     struct Case
     {
@@ -77,6 +79,7 @@ TEST(ParameterLoading, WheelBaseValuesAreTalliedOverTheControllersToBeWritten)
 // ends at the first axis the file lacks.
 TEST(ParameterLoading, ArmKeysRecordsAndEntriesLeftOut)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     sim::ControllerBus robot = sim::robotBus();
     robot.controller(7).interpreter().parameters().setAxisDefault(130, 42);
     sim::CommandFaults silent;

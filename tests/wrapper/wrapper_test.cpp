@@ -5,9 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include "BusSession.h"
 #include "EtherCatWrapper.h"
 #include "controller/controllerlayouts.h"
 #include "core/layouts.h"
+#include "writefirmware.h"
 #include "qtprint.h"
 #include "simbus.h"
 
@@ -44,6 +46,7 @@ std::size_t sineStarts(sim::MotorController &controller)
 
 TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     SimBus bus(sim::armBus().chain);
     EtherCatWrapper wrapper;
     EXPECT_FALSE(wrapper.isEthercatRunning());
@@ -82,6 +85,7 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
 
 TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     SimBus bus(sim::controllerBus("BaaawwB"));
     EtherCatWrapper wrapper;
     ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
@@ -93,6 +97,7 @@ TEST(EtherCatWrapper, ArmOfFiveOnSevenSlavesOffersOnlyAllAxes)
 
 TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     {
         SimBus bus(sim::controllerBus("Bww"));
         EtherCatWrapper wrapper;
@@ -114,6 +119,7 @@ TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
 // Each row: the bus (see sim::controllerBus), the setup asked for, and whether the session is usable.
 TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     const struct
     {
         const char* what;
@@ -142,6 +148,7 @@ TEST(EtherCatWrapper, CountsDecideWhetherTheSessionIsUsable)
 
 TEST(EtherCatWrapper, NoBusNoSlavesAndNoSetup)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     SimBus bus(sim::armBus().chain);
     EtherCatWrapper wrapper;
     EXPECT_EQ(-1, wrapper.InitEtherCat(kBoth, QString()));
@@ -166,6 +173,7 @@ TEST(EtherCatWrapper, NoBusNoSlavesAndNoSetup)
 // every time.
 TEST(EtherCatWrapper, MovesStartTheSineOncePerSessionAndStopIsSentEachTime)
 {
+    const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     SimBus bus(sim::robotBus());
     sim::MotorController &arm1 = bus.controller(7);
     sim::MotorController &wheel2 = bus.controller(3);
@@ -188,4 +196,30 @@ TEST(EtherCatWrapper, MovesStartTheSineOncePerSessionAndStopIsSentEachTime)
         EXPECT_EQ(0, wheel2.interpreter().stopCount());
         wrapper.StopEthercat();
     }
+}
+
+namespace {
+
+// The application's entries into the bus refuse a caller that does not hold the session, in every
+// build: nothing reaches the wire, and no session is left open.
+TEST(BusEntries, RefuseACallerWithoutTheSession)
+{
+    SimBus bus(sim::armBus().chain);
+    EtherCatWrapper wrapper;
+    EtherCatException* thrown = nullptr;
+    try {
+        wrapper.InitEtherCat(kBoth, kSim);
+    } catch (EtherCatException* e) {
+        thrown = e;
+    }
+    ASSERT_NE(nullptr, thrown);
+    EXPECT_STREQ("ERROR: the bus session is not held by the caller", thrown->what());
+    delete thrown;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(WriteFirmware::NoSession, WriteFirmware().writeFirmware(kSim, 2));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0u, bus.link().framesSent());
+    EXPECT_EQ(0, bus.openHandles());
+}
+
 }
