@@ -103,6 +103,23 @@ bool waitFor(int fd, const std::string &marker, std::string &seen)
     }
 }
 
+/* Starts zuvian-sim with `options` on a veth pair of its own named from `prefix`, with the master's
+ * product link and clock in place: the pair's name, or an empty one when the program does not
+ * serve (its output so far is in `seen`). */
+std::string serve(const std::string &prefix, std::vector<std::string> options, Running &child,
+                  std::string &seen)
+{
+    const std::string name = prefix + std::to_string(getpid() % 1000000);
+    sim::VethPair::removeStale(name);
+    ec_setlink(nullptr);
+    ec_setclock(nullptr);
+    child.veth = name;
+    options.insert(options.begin(), programPath());
+    options.insert(options.end(), {"--veth", name});
+    child.pid = start(options, child.out);
+    return child.pid > 0 && waitFor(child.out, "Ctrl-C", seen) ? name : std::string();
+}
+
 /* The versions a check reads, arm axes then platform axes; empty when the check failed. */
 std::vector<std::string> versions(const std::string &eth)
 {
@@ -123,18 +140,11 @@ TEST(ZuvianSim, ServesAnUpdateOnItsVethPairAndPowerCyclesOnSigusr1)
     REQUIRE_ROOT();
     const std::string program = programPath();
     REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
-    const std::string name = "zsv" + std::to_string(getpid() % 1000000);
-    sim::VethPair::removeStale(name);
-    ec_setlink(nullptr);
-    ec_setclock(nullptr);
-
     Running child;
-    child.veth = name;
-    child.pid = start({program, "--layout", "robot", "--firmware-version", "1.40", "--veth", name},
-                      child.out);
-    ASSERT_GT(child.pid, 0);
     std::string seen;
-    ASSERT_TRUE(waitFor(child.out, "Ctrl-C", seen)) << seen;
+    const std::string name =
+        serve("zsv", {"--layout", "robot", "--firmware-version", "1.40"}, child, seen);
+    ASSERT_FALSE(name.empty()) << seen;
     EXPECT_NE(seen.find("the master uses " + name), std::string::npos) << seen;
     EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.40"));
 
@@ -193,18 +203,11 @@ TEST(ZuvianSim, WallClockStepsChangeNothingInAFirmwareDownload)
     const std::string sim = programPath();
     const std::string ctl = programPath("zuvianctl");
     REQUIRE_THAT(access(sim.c_str(), X_OK) == 0 && access(ctl.c_str(), X_OK) == 0, "programs not built");
-    const std::string name = "zsc" + std::to_string(getpid() % 1000000);
-    sim::VethPair::removeStale(name);
-    ec_setlink(nullptr);
-    ec_setclock(nullptr);
-
     Running child;
-    child.veth = name;
-    child.pid = start({sim, "--firmware-version", "1.40", "--fault", "drop-random:30:7", "--veth", name},
-                      child.out);
-    ASSERT_GT(child.pid, 0);
     std::string seen;
-    ASSERT_TRUE(waitFor(child.out, "Ctrl-C", seen)) << seen;
+    const std::string name =
+        serve("zsc", {"--firmware-version", "1.40", "--fault", "drop-random:30:7"}, child, seen);
+    ASSERT_FALSE(name.empty()) << seen;
 
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
