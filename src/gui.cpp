@@ -21,6 +21,7 @@ GUI::GUI(QWidget* parent) : QWidget(parent)
     connect(pbWriteParameters, &QPushButton::clicked, this, &GUI::WriteParameters);
 
     fillInterfaceList();
+    setupRecords();
 
     Version = QString("");
     Configuration config;
@@ -80,6 +81,7 @@ void GUI::startJob(BusJob* started)
     job = BusJob::Owned(started);
     lastProgress = JobProgress();
     progressBar->setValue(0);
+    started->setTester(chosenTester());
 
     connect(started, &BusJob::line, this, [](const QString& text) {
         std::printf("%s\n", text.toLocal8Bit().constData());
@@ -108,6 +110,7 @@ void GUI::onProgress(const JobProgress& progress)
 void GUI::endFlow()
 {
     endedJob = std::move(job);
+    noteRecord(*endedJob);
     if (closeWhenDone)
         close();
     emit flowFinished();

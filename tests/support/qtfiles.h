@@ -43,7 +43,8 @@ inline QMap<int, qint64> parameterSection(const QString& file, const QString& na
 }
 
 // For its lifetime, a fresh working directory (the jobs place image files there) and a fresh data
-// home (the backups go there); both are removed afterwards and the earlier ones restored.
+// home (the backups and the service records go there); both are removed afterwards and the earlier
+// ones restored.
 class TestDirs
 {
 public:
@@ -66,6 +67,9 @@ public:
 
     QTemporaryDir work;
     QTemporaryDir data;
+
+    // The service records the jobs left in the data home.
+    QString records() const { return data.filePath(QStringLiteral("zuvian/records")); }
 
 private:
     const QString previousWork_ = QDir::currentPath();
