@@ -182,6 +182,12 @@ void attach(BusJob& job, Context& context)
     QObject::connect(&job, &BusJob::progress, &job, [printer](const JobProgress& now) {
         printer->progress(now);
     });
+    job.setTester(QString::fromStdString(context.tester));
+    QObject::connect(&job, &BusJob::recordLeft, &job,
+        [&context](const QString& file, const QString& error) {
+            context.recordFile = str(file);
+            context.recordError = str(error);
+        });
     // The job runs on this thread: the answer must be given during the signal.
     QObject::connect(&job, &BusJob::consentNeeded, &job,
         [&job, &context](const QString& /*title*/, const QString& question) {

@@ -28,6 +28,11 @@ struct Context
     std::ostream& err;
     // The interface the bus is on.
     std::string eth;
+    // Who does the work, as the service records name it; see JobRecord::tester.
+    std::string tester = {};
+    // The service record the last job left: its file, or why it could not be written.
+    std::string recordFile = {};
+    std::string recordError = {};
     bool json = false;
     // Consent is given in advance: nothing is asked.
     bool yes = false;
@@ -80,7 +85,8 @@ nlohmann::json readOutJson(const ReadOutResult& readOut);
 bool confirm(Context& context, const std::string& question);
 
 // Writes a job's lines and statuses, and its progress, to standard error, and answers its
-// question for consent: yes with --yes, the operator's answer on a terminal, no otherwise.
+// question for consent: yes with --yes, the operator's answer on a terminal, no otherwise. The
+// job's service record names the context's tester, and where it went is kept in the context.
 void attach(BusJob& job, Context& context);
 
 }

@@ -162,6 +162,9 @@ void BusJob::leaveRecord(const QJsonObject& record)
     done.file = ServiceRecord::append(record, &done.error);
     if (done.file.isEmpty())
         emit line(QStringLiteral("The service record could not be written: ") + done.error);
-    std::lock_guard<std::mutex> lock(mutex_);
-    recorded_ = done;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        recorded_ = done;
+    }
+    emit recordLeft(done.file, done.error);
 }

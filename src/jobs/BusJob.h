@@ -122,6 +122,8 @@ signals:
     void progress(const JobProgress& progress);
     // The job waits for answer() before it goes on.
     void consentNeeded(const QString& title, const QString& question);
+    // The job's service record was appended to `file`, or could not be written (`error`).
+    void recordLeft(const QString& file, const QString& error);
 
 protected:
     // The flow, on the worker thread; it emits its own finished signal at its end.
