@@ -113,7 +113,7 @@ int recordsDirectory(QString* error)
     return fd;
 }
 
-// True when the file behind `fd` is empty or ends with a newline. A last line torn by a power loss
+// True when the file behind `fd` (open for reading too) is empty or ends with a newline. A last line torn by a power loss
 // must stay a line of its own: the next record is then begun on a fresh line, not glued to it.
 bool endsWithNewline(int fd, off_t size)
 {
@@ -155,7 +155,7 @@ QString append(const QJsonObject& record, QString* error)
     const QString name = fileName(at);
     const QString path = directory() + QLatin1Char('/') + name;
     Fd file(::openat(dir.get(), QFile::encodeName(name).constData(),
-        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, S_IRUSR | S_IWUSR));
+        O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, S_IRUSR | S_IWUSR));
     if (file.get() < 0) {
         why = QStringLiteral("%1 cannot be opened: %2").arg(path, reason(errno));
         return QString();
