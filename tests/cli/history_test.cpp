@@ -1,0 +1,144 @@
+// zuvianctl's service records on the virtual robot over the in-process link: --tester before the
+// command, where the JSON says the record went, and `history` with its filters, its full view and
+// its refusals; a record that cannot be written is said and leaves the command's status alone.
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "controller/controllerlayouts.h"
+#include "qtfiles.h"
+#include "simbus.h"
+#include "zuvianctl.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct Ran
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+    json doc() const { return json::parse(out, nullptr, false); }
+};
+
+class History : public ::testing::Test
+{
+protected:
+    Ran run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "zuvianctl");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        std::ostringstream out;
+        std::ostringstream err;
+        Ran result;
+        result.status = zuvianctl_main(int(argv.size()), argv.data(), out, err);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    TestDirs dirs_;
+    std::unique_ptr<SimBus> bus_ = std::make_unique<SimBus>(sim::robotBus("1.40"));
+};
+
+}
+
+TEST_F(History, RecordsAreListedNewestFirstFilteredAndShownInFull)
+{
+    const Ran check = run({"--tester", "Dora", "check", "-i", "sim0"});
+    ASSERT_EQ(0, check.status) << check.err;
+    const Ran update = run({"write-firmware", "-i", "sim0", "--arm", "--yes", "--json"});
+    ASSERT_EQ(0, update.status) << update.err;
+    const std::string file = update.doc().at("record").at("file");
+    EXPECT_EQ(0u, file.rfind(dirs_.records().toStdString() + "/", 0)) << file;
+
+    const Ran list = run({"history", "--json"});
+    ASSERT_EQ(0, list.status) << list.err;
+    const json records = list.doc().at("records");
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ("write-firmware", records[0].at("job"));
+    EXPECT_EQ(1, records[0].at("number"));
+    EXPECT_EQ("check", records[1].at("job"));
+    EXPECT_EQ("Dora", records[1].at("tester"));
+    EXPECT_EQ("sim0", records[1].at("interface"));
+    // The arm was written, the wheel base not asked for; both were read at 1.40.
+    for (const json& c : records[0].at("controllers")) {
+        EXPECT_EQ("1.40", c.at("version"));
+        EXPECT_EQ(c.at("part") == "arm" ? "written" : "skipped", c.at("outcome")) << c.dump();
+    }
+
+    const Ran text = run({"history"});
+    EXPECT_EQ(2, std::count(text.out.begin(), text.out.end(), '\n')) << text.out;
+    EXPECT_EQ(0u, text.out.find("1  ")) << text.out;
+    EXPECT_LT(text.out.find("write-firmware"), text.out.find("check"));
+    EXPECT_NE(std::string::npos, text.out.find("by Dora on sim0")) << text.out;
+
+    const Ran shown = run({"history", "--show", "2"});
+    ASSERT_EQ(0, shown.status) << shown.err;
+    EXPECT_EQ(0u, shown.out.find("Record 2\n")) << shown.out;
+    EXPECT_NE(std::string::npos, shown.out.find("job        check\n"));
+    EXPECT_NE(std::string::npos,
+        shown.out.find("bus position 7, arm axis 1, TMCM-ZQ-841: vendor 0x005a5601 product "
+                       "0x00000349 revision 0x00010000 serial 250007\n  firmware 1.40: read\n"))
+        << shown.out;
+
+    // The robot by a controller's serial number, or by the identity the list shows.
+    const std::string identity = "005a5601:000000ae:00010000:0003d092";
+    EXPECT_NE(std::string::npos, text.out.find("robot " + identity)) << text.out;
+    for (const std::string& robot : {std::string("250007"), std::string("0x3D097"), identity})
+        EXPECT_EQ(2u, run({"history", "--robot", robot, "--json"}).doc().at("records").size())
+            << robot;
+    const Ran other = run({"history", "--robot", "250001"});
+    EXPECT_EQ(0, other.status);
+    EXPECT_EQ(0u, other.out.find("No service records match in ")) << other.out;
+
+    EXPECT_EQ(2u, run({"history", "--since", "2000-01-01", "--json"}).doc().at("records").size());
+    const std::string tomorrow
+        = QDateTime::currentDateTimeUtc().addDays(1).toString("yyyy-MM-dd").toStdString();
+    EXPECT_TRUE(run({"history", "--since", tomorrow, "--json"}).doc().at("records").empty());
+
+    // A power loss while the next record was written: the whole ones are still listed.
+    {
+        QFile day(QString::fromStdString(file));
+        ASSERT_TRUE(day.open(QIODevice::Append));
+        day.write("{\"time\":\"2099-01-01T00:00:00Z\",\"job\":\"che");
+    }
+    const Ran torn = run({"history", "--json"});
+    EXPECT_EQ(2u, torn.doc().at("records").size());
+    EXPECT_EQ(1, torn.doc().at("torn"));
+    EXPECT_NE(std::string::npos, torn.err.find("cut off by an interruption")) << torn.err;
+}
+
+TEST_F(History, RefusalsAndARecordThatCannotBeWritten)
+{
+    EXPECT_EQ(2, run({"history", "-i", "sim0"}).status);
+    EXPECT_EQ(2, run({"history", "--since", "yesterday"}).status);
+    EXPECT_EQ(2, run({"check", "-i", "sim0", "--tester", " "}).status);
+    const Ran missing = run({"history", "--show", "1", "--json"});
+    EXPECT_EQ(1, missing.status);
+    EXPECT_EQ("history: there is no record 1; 0 are listed", missing.doc().at("error"));
+
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir().mkpath(dirs_.data.filePath("zuvian")));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), dirs_.records()));
+    const Ran check = run({"check", "-i", "sim0", "--json"});
+    EXPECT_EQ(0, check.status) << check.err;
+    const std::string error = check.doc().at("record").at("error");
+    EXPECT_NE(std::string::npos, error.find("is a symbolic link")) << error;
+    EXPECT_NE(std::string::npos, check.err.find("The service record could not be written: " + error))
+        << check.err;
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+}
