@@ -110,7 +110,7 @@ void GUI::onProgress(const JobProgress& progress)
 void GUI::endFlow()
 {
     endedJob = std::move(job);
-    noteRecord(*endedJob);
+    noteRecord(endedJob.get());
     if (closeWhenDone)
         close();
     emit flowFinished();

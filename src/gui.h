@@ -97,7 +97,7 @@ private:
     QString chosenTester();
     // Adds the ended job's record to the test log; a record that could not be written is said in
     // the label and on standard error.
-    void noteRecord(const BusJob& ended);
+    void noteRecord(const BusJob* ended);
 
     QString Version;
     // What the last read-out found (counts, where the parts start, names and versions).

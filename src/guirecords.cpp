@@ -59,9 +59,11 @@ QString GUI::chosenTester()
     return name;
 }
 
-void GUI::noteRecord(const BusJob& ended)
+void GUI::noteRecord(const BusJob* ended)
 {
-    const BusJob::Recorded recorded = ended.recorded();
+    if (ended == nullptr)
+        return;
+    const BusJob::Recorded recorded = ended->recorded();
     if (recorded.record.isEmpty())
         return;
     const QString type = recorded.record.value(QStringLiteral("job")).toString();

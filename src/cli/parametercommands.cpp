@@ -264,6 +264,7 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     }
 
     ParameterJob job;
+    job.setRecordJob(QString::fromStdString(command));
     job.setFile(file);
     job.setParts(arm, platform);
     // The set belongs to the firmware the program carries; a controller on another one (most

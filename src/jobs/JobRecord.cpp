@@ -262,10 +262,12 @@ QJsonArray controllers(const ReadOutResult& readOut)
 
 QJsonObject fromCheck(const CheckOutcome& outcome, const Context& context)
 {
-    const bool ok = outcome.readOut.ok;
-    QJsonObject record = head(context, ok ? QStringLiteral("read")
-                                          : QStringLiteral("read-out-failed"),
-        ok ? outcome.summary : outcome.readOut.failure);
+    const ReadOutResult& readOut = outcome.readOut;
+    const QString result = !readOut.ok                 ? QStringLiteral("read-out-failed")
+        : readOut.arm.complete() || readOut.platform.complete() ? QStringLiteral("read")
+                                                                : QStringLiteral("nothing-read");
+    QJsonObject record
+        = head(context, result, readOut.ok ? outcome.summary : outcome.readOut.failure);
     record.insert(QStringLiteral("controllers"), controllers(outcome.readOut));
     return record;
 }
@@ -274,7 +276,7 @@ QJsonObject fromFirmware(
     const FirmwareOutcome& outcome, const Context& context, bool arm, bool platform)
 {
     QJsonObject record = head(context, QLatin1String(firmwareResult(outcome.result)),
-        outcome.text.isEmpty() ? outcome.message : outcome.text);
+        outcome.message.isEmpty() ? outcome.text : outcome.message);
     QHash<int, const FirmwareAxis*> tried;
     for (const FirmwareAxis& axis : outcome.axes)
         tried.insert(axis.position, &axis);

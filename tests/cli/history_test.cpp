@@ -142,3 +142,28 @@ TEST_F(History, RefusalsAndARecordThatCannotBeWritten)
         << check.err;
     EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
 }
+
+// A restore is recorded as one, naming the file it applied; each axis names the backup taken of
+// what it held before.
+TEST_F(History, ARestoreIsRecordedWithTheFileItApplied)
+{
+    const Ran write = run({"write-parameters", "-i", "sim0", "--arm", "--yes", "--json"});
+    ASSERT_EQ(0, write.status) << write.err;
+    const std::string backup = write.doc().at("parts")[0].at("backup");
+    const Ran restore = run({"restore", "-i", "sim0", backup});
+    ASSERT_EQ(0, restore.status) << restore.err;
+
+    const json records = run({"history", "--json"}).doc().at("records");
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ("restore", records[0].at("job"));
+    EXPECT_EQ(backup, records[0].at("file"));
+    EXPECT_EQ("write-parameters", records[1].at("job"));
+    EXPECT_FALSE(records[1].contains("file"));
+    for (const json& c : records[1].at("controllers")) {
+        if (c.at("part") != "arm")
+            continue;
+        EXPECT_EQ("written", c.at("outcome"));
+        EXPECT_EQ(backup, c.at("backup"));
+        EXPECT_TRUE(c.at("differences").empty());
+    }
+}
