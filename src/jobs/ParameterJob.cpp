@@ -6,17 +6,17 @@
 #include <QStringList>
 
 #include "BusSession.h"
-#include "ControllerKinds.h"
 #include "EtherCatWrapper.h"
 #include "ParameterBackup.h"
 #include "ParameterFile.h"
+#include "RobotLayout.h"
 
 namespace {
 
-const int armAxes = 5;
-const int platformAxes = 4;
-const int armAloneSlaves = 6;
-const int robotSlaves = 11;
+using RobotLayout::armAloneSlaves;
+using RobotLayout::armAxes;
+using RobotLayout::platformAxes;
+using RobotLayout::robotSlaves;
 
 const QString kArm = QStringLiteral("Arm1");
 const QString kPlatform = QStringLiteral("Platform");
@@ -281,11 +281,11 @@ QString ParameterJob::refusal(
             .arg(start + axes - 1);
     for (int slave = start; slave < start + axes; ++slave) {
         const QString name = ecat.GetSlaveName(quint8(slave));
-        if (arm && !ControllerKinds::isArmController(name))
+        if (arm && !RobotLayout::isArmController(name))
             return QStringLiteral("Slave %1 is \"%2\", not an arm controller.")
                 .arg(slave)
                 .arg(name);
-        if (!arm && !ControllerKinds::isPlatformController(name))
+        if (!arm && !RobotLayout::isPlatformController(name))
             return QStringLiteral("Slave %1 is \"%2\", not a platform controller.")
                 .arg(slave)
                 .arg(name);
