@@ -40,8 +40,8 @@ QString axisLabel(int axis)
 }
 
 EtherCatWrapper::EtherCatWrapper()
-    : PLATFORM(QStringLiteral("Platform"))
-    , ARM1(QStringLiteral("Arm1"))
+    : PLATFORM(RobotLayout::platformSetup())
+    , ARM1(RobotLayout::armSetup())
 {
 }
 

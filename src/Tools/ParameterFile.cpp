@@ -12,7 +12,7 @@
 namespace {
 
 const QString kRoot = QStringLiteral("zuvian");
-const QString kPlatform = QStringLiteral("Platform");
+const QString kPlatform = RobotLayout::platformSetup();
 using RobotLayout::armAxes;
 const int largestType = 255;
 
@@ -109,7 +109,7 @@ ParameterFileRefusal refusalOf(const ParameterFileEntry& entry, const QString& s
         refusal.part = kPlatform;
         refusal.axis = 0;
     } else {
-        refusal.part = QStringLiteral("Arm1");
+        refusal.part = RobotLayout::armSetup();
         refusal.axis = section.mid(4).toInt();
     }
     refusal.type = entry.type;

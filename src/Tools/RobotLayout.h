@@ -92,6 +92,41 @@ inline bool isArmController(const QString& name)
     return model != nullptr && !model->platform;
 }
 
+// The parts as the axis service, the parameter file and the backups name them.
+inline QString armSetup()
+{
+    return QStringLiteral("Arm1");
+}
+inline QString platformSetup()
+{
+    return QStringLiteral("Platform");
+}
+// The parts as the operator's texts name them.
+inline QString armWord()
+{
+    return QStringLiteral("arm");
+}
+inline QString platformWord()
+{
+    return QStringLiteral("platform");
+}
+
+// The parameter sets the program ships, for the firmware it carries.
+inline QString shippedParameters()
+{
+    return QStringLiteral(":/res/param.xml");
+}
+
+// The texts the operator knows from every earlier version of the tool.
+inline QString slavesNotFoundText()
+{
+    return QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
+}
+inline QString errorText()
+{
+    return QStringLiteral("Error! Try again!");
+}
+
 }
 
 #endif // ROBOTLAYOUT_H

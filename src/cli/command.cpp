@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "BusJob.h"
+#include "RobotLayout.h"
 
 namespace cli {
 
@@ -38,8 +39,7 @@ std::string str(const QString& text)
 std::string causeFirst(const QString& jobText)
 {
     // The window's text for a bus that gave no usable read-out, as the read-out files it.
-    static const QString windowText
-        = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
+    static const QString windowText = RobotLayout::slavesNotFoundText();
     QString text = jobText.trimmed();
     if (text.startsWith(windowText)) {
         const QString cause = text.mid(windowText.size()).trimmed();

@@ -14,7 +14,7 @@ namespace cli {
 
 namespace {
 
-const QString kShipped = QStringLiteral(":/res/param.xml");
+const QString kShipped = RobotLayout::shippedParameters();
 
 nlohmann::json nullable(const QString& text)
 {
@@ -160,8 +160,8 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
         if (!refused.isEmpty()) {
             ParameterPartOutcome armPart;
             ParameterPartOutcome platformPart;
-            armPart.part = QStringLiteral("Arm1");
-            platformPart.part = QStringLiteral("Platform");
+            armPart.part = RobotLayout::armSetup();
+            platformPart.part = RobotLayout::platformSetup();
             for (ParameterPartOutcome* part : {&armPart, &platformPart}) {
                 part->result = ParameterPartOutcome::Result::Refused;
                 part->reason = QStringLiteral("the file cannot be applied whole");

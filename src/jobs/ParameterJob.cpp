@@ -18,19 +18,19 @@ using RobotLayout::armAxes;
 using RobotLayout::platformAxes;
 using RobotLayout::robotSlaves;
 
-const QString kArm = QStringLiteral("Arm1");
-const QString kPlatform = QStringLiteral("Platform");
+const QString kArm = RobotLayout::armSetup();
+const QString kPlatform = RobotLayout::platformSetup();
 
 // The texts the operator knows from every earlier version of the tool.
 const QString kNoConnection
     = QStringLiteral("No Connection! \nIf the arm is powered on, try again!");
-const QString kError = QStringLiteral("Error! Try again!");
-const QString kShipped = QStringLiteral(":/res/param.xml");
+const QString kError = RobotLayout::errorText();
+const QString kShipped = RobotLayout::shippedParameters();
 
 // "arm" or "platform", as the operator's texts name the parts.
 QString partWord(const QString& part)
 {
-    return part == kArm ? QStringLiteral("arm") : QStringLiteral("platform");
+    return part == kArm ? RobotLayout::armWord() : RobotLayout::platformWord();
 }
 
 // "axis 3: 4, 5; axis 4: 248"

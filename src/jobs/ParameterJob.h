@@ -28,6 +28,7 @@
 
 #include "BusJob.h"
 #include "OtherMaster.h"
+#include "RobotLayout.h"
 
 class EtherCatWrapper;
 struct ParameterWriteReport;
@@ -37,7 +38,7 @@ struct ParameterWriteReport;
 struct ParameterRequest
 {
     QString eth;
-    QString file = QStringLiteral(":/res/param.xml");
+    QString file = RobotLayout::shippedParameters();
     bool readOutOk = false;
     int Arm1Start = 0;
     int PlatformStart = 0;
@@ -164,7 +165,7 @@ private:
     // One line on the arm part when it was refused or not confirmed; empty otherwise.
     QString armNote;
     QString eth_;
-    QString file_ = QStringLiteral(":/res/param.xml");
+    QString file_ = RobotLayout::shippedParameters();
     bool arm_ = true;
     bool platform_ = true;
     QString requiredVersion_;

@@ -8,8 +8,8 @@
 
 namespace {
 
-const QString kArm = QStringLiteral("Arm1");
-const QString kPlatform = QStringLiteral("Platform");
+const QString kArm = RobotLayout::armSetup();
+const QString kPlatform = RobotLayout::platformSetup();
 
 // Opens a session for `part`, loads its set from `file` with the values the controllers hold,
 // and closes the session again. Returns an empty text, or why the set could not be read.
@@ -125,7 +125,7 @@ ParameterReadOutcome ParameterReadJob::run()
 void ParameterReadJob::readParts(const QStringList& parts, ParameterReadOutcome& outcome)
 {
     // The backup keeps what the shipped set names; the report compares with the file given.
-    const QString file = kind_ == Kind::Backup ? QStringLiteral(":/res/param.xml") : file_;
+    const QString file = kind_ == Kind::Backup ? RobotLayout::shippedParameters() : file_;
     for (const QString& name : parts) {
         emit status(QStringLiteral("read the %1 parameters").arg(name));
         EtherCatWrapper ecat;

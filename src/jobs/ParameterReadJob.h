@@ -15,6 +15,7 @@
 
 #include "BusJob.h"
 #include "EtherCatParameter.h"
+#include "RobotLayout.h"
 
 // One part as the job read it.
 struct ParameterReadPart
@@ -92,7 +93,7 @@ private:
 
     const Kind kind_;
     const QString eth_;
-    QString file_ = QStringLiteral(":/res/param.xml");
+    QString file_ = RobotLayout::shippedParameters();
     bool arm_ = true;
     bool platform_ = true;
 };

@@ -11,9 +11,8 @@ using RobotLayout::armAxes;
 using RobotLayout::platformAxes;
 using RobotLayout::robotSlaves;
 
-const QString kSlavesNotFound
-    = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
-const QString kError = QStringLiteral("Error! Try again!");
+const QString kSlavesNotFound = RobotLayout::slavesNotFoundText();
+const QString kError = RobotLayout::errorText();
 
 bool belongsTo(const PartReading& part, const QString& name)
 {
@@ -146,9 +145,9 @@ namespace ReadOut {
 ReadOutResult run(const QString& eth, const Report& report)
 {
     ReadOutResult result;
-    result.arm.part = QStringLiteral("arm");
+    result.arm.part = RobotLayout::armWord();
     result.arm.expected = armAxes;
-    result.platform.part = QStringLiteral("platform");
+    result.platform.part = RobotLayout::platformWord();
     result.platform.expected = platformAxes;
 
     EtherCatWrapper wrapper;
