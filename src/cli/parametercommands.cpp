@@ -152,30 +152,6 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     const bool arm = parts.wantArm() && armInFile;
     const bool platform = parts.wantPlatform() && platformInFile;
 
-    // A file from outside is applied whole or not at all, and checked before the bus is taken: a
-    // part written without some of its entries would be reported written and be wrong. The
-    // shipped set is loaded as it always was.
-    if (file != kShipped) {
-        const QList<ParameterFileRefusal> refused = parameterFile.refusals();
-        if (!refused.isEmpty()) {
-            ParameterPartOutcome armPart;
-            ParameterPartOutcome platformPart;
-            armPart.part = RobotLayout::armSetup();
-            platformPart.part = RobotLayout::platformSetup();
-            for (ParameterPartOutcome* part : {&armPart, &platformPart}) {
-                part->result = ParameterPartOutcome::Result::Refused;
-                part->reason = QStringLiteral("the file cannot be applied whole");
-            }
-            doc["parts"] = {partOutcomeJson(armPart, arm), partOutcomeJson(platformPart, platform)};
-            const std::string lines = refusedEntries(refused, doc);
-            return failure(command + ": " + str(file) + " cannot be applied whole ("
-                    + std::to_string(refused.size())
-                    + (refused.size() == 1 ? " entry" : " entries") + " refused); nothing was "
-                    + "written:" + lines,
-                doc);
-        }
-    }
-
     ParameterJob job;
     job.setFile(file);
     job.setParts(arm, platform);
@@ -188,6 +164,17 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
         return "the " + str(now.part) + " parameters";
     });
     const ParameterOutcome outcome = job.runWithReadOut(context.interface());
+    if (!outcome.fileProblem.isEmpty())
+        return failure(command + ": " + str(outcome.fileProblem), doc);
+    if (!outcome.refusedEntries.isEmpty()) {
+        doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
+        const int refused = int(outcome.refusedEntries.size());
+        const std::string lines = refusedEntries(outcome.refusedEntries, doc);
+        return failure(command + ": " + str(file) + " cannot be applied whole ("
+                + std::to_string(refused) + (refused == 1 ? " entry" : " entries")
+                + " refused); nothing was written:" + lines,
+            doc);
+    }
     doc["readOut"] = readOutJson(outcome.readOut);
     doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
     doc["stopped"] = outcome.stopped;

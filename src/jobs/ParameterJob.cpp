@@ -113,6 +113,17 @@ ParameterOutcome ParameterJob::run(const ParameterRequest& request)
 ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
 {
     ParameterOutcome outcome;
+    if (file_ != kShipped) {
+        ParameterFile file(file_);
+        outcome.fileProblem = file.unusable();
+        if (outcome.fileProblem.isEmpty())
+            outcome.refusedEntries = file.refusals();
+        if (!outcome.fileProblem.isEmpty() || !outcome.refusedEntries.isEmpty()) {
+            refuseBoth(outcome, QStringLiteral("the file cannot be applied whole"));
+            emit finished(outcome);
+            return outcome;
+        }
+    }
     {
         BusSession::Lock session(eth);
         wire_.restart();

@@ -28,6 +28,7 @@
 
 #include "BusJob.h"
 #include "OtherMaster.h"
+#include "ParameterFile.h"
 #include "RobotLayout.h"
 
 class EtherCatWrapper;
@@ -84,6 +85,11 @@ struct ParameterOutcome
 {
     ParameterPartOutcome arm;
     ParameterPartOutcome platform;
+    // A file handed in that cannot be applied whole: why (the file gives no parameters), or the
+    // entries that keep it from being applied. Both parts are then refused before the bus is
+    // taken.
+    QString fileProblem;
+    QList<ParameterFileRefusal> refusedEntries;
     // The read-out the job ran first, when it ran one (readOutRan).
     bool readOutRan = false;
     ReadOutResult readOut;
@@ -120,7 +126,10 @@ public:
     // Runs both parts on the caller's thread with the start numbers of the caller's read-out, and
     // returns (and emits with finished) what happened to each.
     ParameterOutcome run(const ParameterRequest& request);
-    // Reads the bus on `eth` out first and runs both parts with what it found.
+    // Reads the bus on `eth` out first and runs both parts with what it found. A file other than
+    // the shipped set is applied whole or not at all: any entry that the loading would leave out
+    // refuses both parts before the bus is taken (refusedEntries), for a part written without
+    // some of its entries would be reported written and be wrong.
     ParameterOutcome runWithReadOut(const QString& eth);
 
     QString stopQuestion(const JobProgress& now) const override;
