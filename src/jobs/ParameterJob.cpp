@@ -119,7 +119,13 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
         if (outcome.fileProblem.isEmpty())
             outcome.refusedEntries = file.refusals();
         if (!outcome.fileProblem.isEmpty() || !outcome.refusedEntries.isEmpty()) {
-            refuseBoth(outcome, QStringLiteral("the file cannot be applied whole"));
+            // Said once, by the caller, with the entries: no part began.
+            for (ParameterPartOutcome* part : {&outcome.arm, &outcome.platform}) {
+                part->result = ParameterPartOutcome::Result::Refused;
+                part->reason = QStringLiteral("the file cannot be applied whole");
+            }
+            outcome.arm.part = kArm;
+            outcome.platform.part = kPlatform;
             emit finished(outcome);
             return outcome;
         }
