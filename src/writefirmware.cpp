@@ -10,6 +10,7 @@
 #include <QtGlobal>
 
 #include "BusSession.h"
+#include "RobotLayout.h"
 
 #include "ethercatbase.h"
 #include "ethercatconfig.h"
@@ -29,30 +30,10 @@ int filesize;
 int j;
 uint32 data;
 
-// Time-outs of the download, in µs. A controller that restarts on the way is waited for longer:
-// EC_TIMEOUT_RESTART (ectiming.h).
-const int InitTimeout = 8000000;
-const int BootTimeout = 20000000;
-const int EepromTimeout = 20000;
-const int FoeAnswerTimeout = 2000000;
-
-struct ModelImage {
-    const char *model;
-    const char *file;
-};
-
-const ModelImage modelImages[] = {
-    {"TMCM-ZQ-841", "TMCM-841.bin"},
-    {"TMCM-1610", "TMCM-1610.bin"},
-    {"TMCM-174", "TMCM-174.bin"},
-    {"TMCM-1632", "TMCM-1632.bin"},
-};
-
-void say(const char *text)
-{
-    fputs(text, stdout);
-    fflush(stdout);
-}
+const int InitTimeout = WriteFirmware::InitTimeout;
+const int BootTimeout = WriteFirmware::BootTimeout;
+const int EepromTimeout = WriteFirmware::EepromTimeout;
+const int FoeAnswerTimeout = WriteFirmware::FoeAnswerTimeout;
 
 // Returns the image file for the controller at `slave`, or nullptr when it is none of the models
 // (or the number is not a slave of this bus).
@@ -60,12 +41,9 @@ const char *imageFor(int slave)
 {
     if (slave < 1 || slave > ec_slavecount || slave >= EC_MAXSLAVE)
         return nullptr;
-    const char *name = ec_slave[slave].name;
-    for (const ModelImage &m : modelImages) {
-        if (strncmp(name, m.model, sizeof(ec_slave[slave].name)) == 0)
-            return m.file;
-    }
-    return nullptr;
+    const RobotLayout::ControllerModel *model
+        = RobotLayout::modelNamed(ec_slave[slave].name, sizeof(ec_slave[slave].name));
+    return model != nullptr ? model->image : nullptr;
 }
 
 // Reads one bootstrap mailbox word pair from the EEPROM into SyncManager entry `sm`; returns the
@@ -192,6 +170,21 @@ int WriteFirmware::enumerate()
     return found;
 }
 
+void WriteFirmware::say(const QByteArray &text) const
+{
+    if (sink_) {
+        sink_(QString::fromLocal8Bit(text));
+        return;
+    }
+    fputs(text.constData(), stdout);
+    fflush(stdout);
+}
+
+void WriteFirmware::setLineSink(const LineSink &sink)
+{
+    sink_ = sink;
+}
+
 int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progress)
 {
     if (!BusSession::heldHere()) {
@@ -203,8 +196,7 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
     lostPosition_ = 0;
     const QByteArray ifname = eth.toLocal8Bit();
     if (ec_init(ifname.constData()) <= 0) {
-        printf("No socket connection on %s\nExcecute as root\n", ifname.constData());
-        fflush(stdout);
+        say("No socket connection on " + ifname + "\nExcecute as root\n");
         return NoSocket;
     }
     const int found = enumerate();
@@ -298,8 +290,8 @@ int WriteFirmware::input_bin(char *fname, int *length)
     if (failed)
         return 0;
     if (tooLarge) {
-        printf("Image file %s is larger than %d bytes.\n", fname, FileBufferSize);
-        fflush(stdout);
+        say(QByteArray("Image file ") + fname + " is larger than "
+            + QByteArray::number(FileBufferSize) + " bytes.\n");
         return -1;
     }
     *length = (int)got;

@@ -4,8 +4,8 @@
  *
  * One call is one whole bus session: open the port, enumerate, check the controller model, switch
  * the slave's mailbox to its bootstrap layout, BOOT, FoE write of the model's image file (read from
- * the working directory), INIT, close. Progress and failures go to standard output; the caller gets
- * one of the result codes below.
+ * the working directory), INIT, close. Progress and failures are told to the line sink (standard
+ * output when none is set); the caller gets one of the result codes below.
  */
 #ifndef WRITEFIRMWARE_H
 #define WRITEFIRMWARE_H
@@ -47,6 +47,14 @@ public:
     // Capacity of the image buffer; a larger image file is refused, never cut.
     static const int FileBufferSize = 0x40100;
 
+    // Time-outs of the download, in µs: reaching INIT, reaching BOOT, one EEPROM word, and the
+    // controller's answer to each FoE packet. A controller that restarts on the way is waited for
+    // longer: EC_TIMEOUT_RESTART (ectiming.h).
+    static const int InitTimeout = 8000000;
+    static const int BootTimeout = 20000000;
+    static const int EepromTimeout = 20000;
+    static const int FoeAnswerTimeout = 2000000;
+
     // Told after each packet of the image the controller acknowledged: bytes acknowledged, image
     // size. Called on the writer's thread while the controller waits: it must not block.
     using Progress = std::function<void(int acked, int total)>;
@@ -68,6 +76,12 @@ public:
 
     // Told whenever a controller is waited for across its restart.
     void setRestartNotice(const RestartNotice& notice);
+
+    // Told each line the writer prints, with its newline (a failure text may hold two lines).
+    // Called on the writer's thread.
+    using LineSink = std::function<void(const QString& text)>;
+    // Sends the writer's lines to `sink` instead of standard output.
+    void setLineSink(const LineSink& sink);
 
     // The controller named `name` at bus position `position` was switched out of BOOT by an
     // earlier download at `switchedUs` (the master's clock) and may still be restarting. When the
@@ -93,6 +107,7 @@ public:
     int input_bin(char *fname, int *length);
 
 private:
+    void say(const QByteArray& text) const;
     // ec_config_init, riding out the restart announced by awaitRestart.
     int enumerate();
     // Requests `state` and waits up to `timeout` µs for it, longer across a restart.
@@ -101,6 +116,7 @@ private:
 
     QString imageDirectory_;
     RestartNotice restartNotice_;
+    LineSink sink_;
     struct Restarting {
         int position = 0;
         QByteArray name;

@@ -9,6 +9,7 @@
 #include "BusSession.h"
 #include "Configuration.h"
 #include "Helper.h"
+#include "RobotLayout.h"
 #include "ethercatmain.h"
 #include "ethercatprint.h"
 #include "zuvian.h"
@@ -17,11 +18,11 @@
 
 namespace {
 
-const int armAxes = 5;
-const int platformAxes = 4;
-const int armAloneSlaves = 6;
-const int robotSlaves = 11;
-const int minimumSlaves = 5;
+using RobotLayout::armAloneSlaves;
+using RobotLayout::armAxes;
+using RobotLayout::minimumSlaves;
+using RobotLayout::platformAxes;
+using RobotLayout::robotSlaves;
 
 // Copies `value` into a fixed name field of the bring-up record, cut to fit and NUL-terminated.
 void copyName(char (&field)[EC_MAXNAME + 1], const QByteArray& value)
@@ -39,8 +40,8 @@ QString axisLabel(int axis)
 }
 
 EtherCatWrapper::EtherCatWrapper()
-    : PLATFORM(QStringLiteral("Platform"))
-    , ARM1(QStringLiteral("Arm1"))
+    : PLATFORM(RobotLayout::platformSetup())
+    , ARM1(RobotLayout::armSetup())
 {
 }
 
@@ -90,10 +91,8 @@ int EtherCatWrapper::InitEtherCat(QString setup, QString eth)
     bringUpError = info.error != nullptr ? QString::fromLatin1(info.error) : QString();
 
     allSlavesCnt = int(info.allslavecnt);
-    if (allSlavesCnt == armAloneSlaves)
-        arm1Offset = 1;
-    else if (allSlavesCnt == robotSlaves)
-        arm1Offset = 6;
+    if (RobotLayout::armOffset(allSlavesCnt) != 0)
+        arm1Offset = RobotLayout::armOffset(allSlavesCnt);
     platformslavesCnt = int(info.platformslavecnt);
     armslavesCnt = int(info.armslavecnt);
 
@@ -200,15 +199,11 @@ void EtherCatWrapper::fillArmRange(QMap<int, QString>& range) const
     if (armslavesCnt != armAxes)
         return;
     // Only the two wirings the robot is built in tell where the arm starts.
-    int firstSlave = 0;
-    if (allSlavesCnt == armAloneSlaves)
-        firstSlave = 2;
-    else if (allSlavesCnt == robotSlaves)
-        firstSlave = 7;
-    if (firstSlave == 0)
+    const int offset = RobotLayout::armOffset(allSlavesCnt);
+    if (offset == 0)
         return;
     for (int axis = 1; axis <= armAxes; ++axis)
-        range.insert(firstSlave + axis - 1, axisLabel(axis));
+        range.insert(axis + offset, axisLabel(axis));
 }
 
 void EtherCatWrapper::GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave,

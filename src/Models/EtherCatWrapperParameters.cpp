@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ParameterFile.h"
+#include "RobotLayout.h"
 #include "zuvian.h"
 
 namespace {
@@ -21,8 +22,8 @@ const int globalBank = 2;
 const int polesGlobal = 0;
 const int currentGlobal = 1;
 
-const int armAxes = 5;
-const int platformAxes = 4;
+using RobotLayout::armAxes;
+using RobotLayout::platformAxes;
 
 void printLine(const QString& text)
 {

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include "RobotLayout.h"
+
 namespace {
 
 const QString kTableStart = QStringLiteral("<table width=\"600\">");
@@ -18,10 +20,9 @@ const QString kColumns[] = {
 };
 const QString kHighlighted
     = QStringLiteral("width=\"50px\" style=\"background-color: rgb(255, 219, 155)\"");
+using RobotLayout::fewestArmBus;
 // A wheel-base count above this cannot be a real wheel base.
-const int maxPlatformSlaves = 17;
-// A bus of this many slaves or fewer cannot hold the arm.
-const int fewestArmBus = 4;
+const int maxPlatformSlaves = RobotLayout::maxSlaves;
 
 QString cells(const QString& cell, const QString (&texts)[5], bool highlight)
 {

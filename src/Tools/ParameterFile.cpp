@@ -7,11 +7,13 @@
 
 #include <algorithm>
 
+#include "RobotLayout.h"
+
 namespace {
 
 const QString kRoot = QStringLiteral("zuvian");
-const QString kPlatform = QStringLiteral("Platform");
-const int armAxes = 5;
+const QString kPlatform = RobotLayout::platformSetup();
+using RobotLayout::armAxes;
 const int largestType = 255;
 
 QString axisSection(int n)
@@ -107,7 +109,7 @@ ParameterFileRefusal refusalOf(const ParameterFileEntry& entry, const QString& s
         refusal.part = kPlatform;
         refusal.axis = 0;
     } else {
-        refusal.part = QStringLiteral("Arm1");
+        refusal.part = RobotLayout::armSetup();
         refusal.axis = section.mid(4).toInt();
     }
     refusal.type = entry.type;
@@ -118,11 +120,20 @@ ParameterFileRefusal refusalOf(const ParameterFileEntry& entry, const QString& s
 
 }
 
-ParameterFile::ParameterFile(const QString& path)
+ParameterFile::ParameterFile(const QString& path) : path_(path)
 {
     error_ = config_.loadConfigFile(path, QStringLiteral("zuvianParameter"));
     if (error_.isEmpty() && config_.documentElement().tagName() != kRoot)
         error_ = QStringLiteral("not a parameter file (no <zuvian> root)");
+}
+
+QString ParameterFile::unusable()
+{
+    if (!error_.isEmpty())
+        return QStringLiteral("parameter file %1: %2").arg(path_, error_);
+    if (!hasArm() && !hasPlatform())
+        return QStringLiteral("parameter file %1 holds no parameters").arg(path_);
+    return QString();
 }
 
 ParameterFile::Section ParameterFile::find(const QString& name)

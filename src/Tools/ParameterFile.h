@@ -76,6 +76,10 @@ public:
     bool hasPlatform();
     bool hasArm();
 
+    // Empty, or why nothing can be taken from the file, for the operator: it gives no parameter
+    // document (error()), or no part holds a parameter.
+    QString unusable();
+
     // Every entry that keeps the file from being applied whole, in file order: a node of a
     // section that is no well-formed entry, a Type given again in its section with another
     // value, and a Parameter element that the loading would never read (outside the sections,
@@ -92,6 +96,7 @@ private:
     Section find(const QString& name);
     bool hasParameters(const QString& name);
 
+    const QString path_;
     QString error_;
     Configuration config_;
     QHash<QString, Section> sections_;

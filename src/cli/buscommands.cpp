@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "BusSession.h"
-#include "ControllerKinds.h"
 #include "LinkDiagnosis.h"
+#include "RobotLayout.h"
 #include "writefirmware.h"
 
 #include "ethercatbase.h"
@@ -38,16 +38,20 @@ const int maxRegisterLength = 1024;
 const int maxSdoSize = 4096;
 const int foeTimeout = 5000000;
 const int sdoTimeout = EC_TIMEOUT_MBXRX;
-// SII word addresses of the identity and the mailbox layouts, and where the categories begin.
-const int siiVendor = 0x08, siiProduct = 0x0A, siiRevision = 0x0C, siiSerial = 0x0E;
-const int siiBootRx = 0x14, siiStdRx = 0x18, siiProtocols = 0x1C, siiCategories = 0x40;
-const int siiEnd = 0xFFFF;
-// Bits of the SII's mailbox protocol word.
-const unsigned protocolCoe = 0x04, protocolFoe = 0x08, protocolSoe = 0x10;
+// SII word addresses as the master names them; the serial number, which the master does not read,
+// follows the revision.
+const int siiVendor = ECT_SII_MANUF, siiProduct = ECT_SII_ID, siiRevision = ECT_SII_REV;
+const int siiSerial = ECT_SII_REV + 2;
+const int siiBootRx = ECT_SII_BOOTRXMBX, siiStdRx = ECT_SII_RXMBXADR;
+const int siiProtocols = ECT_SII_MBXPROTO, siiCategories = ECT_SII_START / 2;
+const int siiEnd = ECT_SII_END;
+// The SII's mailbox protocol word has bit n - 1 set for mailbox type n.
+const unsigned protocolCoe = 1u << (ECT_MBXT_COE - 1), protocolFoe = 1u << (ECT_MBXT_FOE - 1),
+               protocolSoe = 1u << (ECT_MBXT_SOE - 1);
 // The firmware writer's waits: a controller may restart between application and boot loader.
-const int initTimeout = 8000000;
-const int bootTimeout = 20000000;
-const int eepromTimeout = 20000;
+const int initTimeout = WriteFirmware::InitTimeout;
+const int bootTimeout = WriteFirmware::BootTimeout;
+const int eepromTimeout = WriteFirmware::EepromTimeout;
 // Cycles of process data exchanged while a slave is asked for OP: it wants valid outputs first.
 const int opCycles = 200;
 const int cycleTimeout = 2000;
@@ -814,7 +818,7 @@ Result foeWrite(Context& context, int slave, const std::string& name, const std:
         return failure(where(context, "foe-write", slave) + ": " + problem);
     // A file in a motor controller's boot loader replaces its firmware: asked first.
     const QString model = QString::fromLatin1(ec_slave[slave].name);
-    if (ControllerKinds::isArmController(model) || ControllerKinds::isPlatformController(model)) {
+    if (RobotLayout::modelNamed(model) != nullptr) {
         const std::string question = "Write " + input + " as \"" + name + "\" into "
             + slaveName(slave) + ", a motor controller? A wrong file leaves it without "
             + "firmware.";

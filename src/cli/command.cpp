@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "BusJob.h"
+#include "RobotLayout.h"
 
 namespace cli {
 
@@ -38,8 +39,7 @@ std::string str(const QString& text)
 std::string causeFirst(const QString& jobText)
 {
     // The window's text for a bus that gave no usable read-out, as the read-out files it.
-    static const QString windowText
-        = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
+    static const QString windowText = RobotLayout::slavesNotFoundText();
     QString text = jobText.trimmed();
     if (text.startsWith(windowText)) {
         const QString cause = text.mid(windowText.size()).trimmed();
@@ -167,6 +167,18 @@ bool confirm(Context& context, const std::string& question)
     return false;
 }
 
+void keepRecord(BusJob& job, Context& context)
+{
+    job.setTester(QString::fromStdString(context.tester));
+    QObject::connect(&job, &BusJob::recordLeft, &job,
+        [&context](const QString& file, const QString& error) {
+            context.recordFile = str(file);
+            context.recordError = str(error);
+            if (file.isEmpty())
+                context.err << "The service record could not be written: " << str(error) << '\n';
+        });
+}
+
 void attach(BusJob& job, Context& context)
 {
     // The printer lives as long as the job's connections.
@@ -182,12 +194,7 @@ void attach(BusJob& job, Context& context)
     QObject::connect(&job, &BusJob::progress, &job, [printer](const JobProgress& now) {
         printer->progress(now);
     });
-    job.setTester(QString::fromStdString(context.tester));
-    QObject::connect(&job, &BusJob::recordLeft, &job,
-        [&context](const QString& file, const QString& error) {
-            context.recordFile = str(file);
-            context.recordError = str(error);
-        });
+    keepRecord(job, context);
     // The job runs on this thread: the answer must be given during the signal.
     QObject::connect(&job, &BusJob::consentNeeded, &job,
         [&job, &context](const QString& /*title*/, const QString& question) {

@@ -84,9 +84,13 @@ nlohmann::json readOutJson(const ReadOutResult& readOut);
 // answer on a terminal, no otherwise (with the hint to give --yes on standard error).
 bool confirm(Context& context, const std::string& question);
 
+// Has the job's service record name the context's tester, and keeps where it went in the context;
+// a record that could not be written is said on standard error.
+void keepRecord(BusJob& job, Context& context);
+
 // Writes a job's lines and statuses, and its progress, to standard error, and answers its
-// question for consent: yes with --yes, the operator's answer on a terminal, no otherwise. The
-// job's service record names the context's tester, and where it went is kept in the context.
+// question for consent: yes with --yes, the operator's answer on a terminal, no otherwise. Its
+// record is kept as keepRecord does.
 void attach(BusJob& job, Context& context);
 
 }

@@ -104,7 +104,8 @@ std::string fullText(int number, const QJsonObject& record)
             const QJsonValue read = difference.value(QStringLiteral("read"));
             text += "  parameter "
                 + std::to_string(difference.value(QStringLiteral("parameter")).toInteger())
-                + " written " + std::to_string(difference.value(QStringLiteral("written")).toInteger())
+                + " should be "
+                + std::to_string(difference.value(QStringLiteral("target")).toInteger())
                 + ", reads "
                 + (read.isNull() ? std::string("no reply") : std::to_string(read.toInteger()))
                 + '\n';

@@ -73,23 +73,13 @@ Result check(Context& context, const std::string& expected)
     Result result;
     result.doc = doc;
     result.text = str(outcome.versions) + str(outcome.summary) + '\n';
-    QStringList silent;
-    for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
-        for (int k = 0; k < part->axes.size(); ++k) {
-            if (!part->axes.at(k).answered)
-                silent.append(QStringLiteral("%1 axis %2 (slave %3)")
-                                  .arg(part->part)
-                                  .arg(k + 1)
-                                  .arg(part->axes.at(k).position));
-        }
-    }
-    if (!readOut.arm.complete() && !readOut.platform.complete()) {
+    if (outcome.nothingRead()) {
         result.status = Failed;
         result.error = "check on " + context.eth + ": " + str(outcome.summary);
-    } else if (!silent.isEmpty()) {
+    } else if (!outcome.silent.isEmpty()) {
         result.status = Failed;
         result.error = "check on " + context.eth + ": no reply to the version request from "
-            + str(silent.join(QStringLiteral(", ")));
+            + str(outcome.silent.join(QStringLiteral(", ")));
     } else if (!expected.empty() && !outcome.behind.isEmpty()) {
         result.status = Failed;
         result.error = "check on " + context.eth + ": not every axis runs " + expected + ": "

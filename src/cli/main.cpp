@@ -1,6 +1,9 @@
-// Program entry of zuvianctl. The master and the jobs print their diagnostic lines on standard
-// output; here standard output carries only the command's result (one JSON document with --json),
-// so those lines are sent to standard error and the result to the original standard output.
+// Program entry of zuvianctl. Here standard output carries only the command's result (one JSON
+// document with --json). The jobs' lines, the firmware writer's among them, reach standard error
+// through the jobs' signals; but the master and the axis service print their own diagnostic lines
+// (a command not confirmed, a bring-up that failed, "parameters are written") straight onto
+// standard output, as the window shows them. Standard output is therefore pointed at standard
+// error for the whole run, and the result goes to the original standard output.
 #include <QCoreApplication>
 
 #include <cstdio>

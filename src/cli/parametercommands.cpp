@@ -4,39 +4,17 @@
 
 #include <QSaveFile>
 
-#include "BusSession.h"
-#include "EtherCatWrapper.h"
-#include "LinkDiagnosis.h"
 #include "ParameterBackup.h"
 #include "ParameterFile.h"
 #include "ParameterJob.h"
+#include "ParameterReadJob.h"
 #include "interruption.h"
 
 namespace cli {
 
 namespace {
 
-const QString kShipped = QStringLiteral(":/res/param.xml");
-
-// The parts a parameter file holds entries for.
-struct FileParts
-{
-    bool arm = false;
-    bool platform = false;
-};
-
-// Reads `path` as a parameter file. Returns an empty text and the parts it holds, or why it
-// cannot be used: nothing is sent to a controller from a file that is missing or malformed.
-QString inspectFile(ParameterFile& file, const QString& path, FileParts& parts)
-{
-    if (!file.error().isEmpty())
-        return QStringLiteral("parameter file %1: %2").arg(path, file.error());
-    parts.platform = file.hasPlatform();
-    parts.arm = file.hasArm();
-    if (!parts.arm && !parts.platform)
-        return QStringLiteral("parameter file %1 holds no parameters").arg(path);
-    return QString();
-}
+const QString kShipped = RobotLayout::shippedParameters();
 
 nlohmann::json nullable(const QString& text)
 {
@@ -148,72 +126,6 @@ Result interrupted(const Context& context, const std::string& command,
     return result;
 }
 
-// Opens a session for `part` ("Arm1" or "Platform"), loads its set from `file` with the values
-// the controllers hold, and closes the session again. Returns an empty text, or why the set could
-// not be read.
-QString loadPart(EtherCatWrapper& ecat, const QString& eth, const QString& part,
-    const QString& file, const ReadOutResult& readOut)
-{
-    const bool connected = ecat.InitEtherCat(part, eth) == 0;
-    if (connected) {
-        const EtherCatWrapper::Devices device
-            = part == QLatin1String("Arm1") ? EtherCatWrapper::Arm1 : EtherCatWrapper::Platform;
-        ecat.LoadConfiguration(file, 0, device, readOut.PlatformStart());
-    }
-    if (ecat.isEthercatRunning())
-        ecat.StopEthercat();
-    if (!connected)
-        return QStringLiteral("no connection for the %1 part").arg(part);
-    if (ecat.GetConfigParameters().isEmpty())
-        return QStringLiteral("%1 holds no %2 parameters").arg(file, part);
-    return QString();
-}
-
-// The parts of the robot on the bus that a read-only command may read: asked for and complete.
-QStringList readableParts(const ReadOutResult& readOut, Parts parts, const FileParts& inFile)
-{
-    QStringList names;
-    if (parts.wantArm() && inFile.arm && readOut.arm.complete())
-        names.append(QStringLiteral("Arm1"));
-    if (parts.wantPlatform() && inFile.platform && readOut.platform.complete())
-        names.append(QStringLiteral("Platform"));
-    return names;
-}
-
-// A read-only parameter command's hold on the bus and its read-out of the robot.
-struct ReadOnlySession
-{
-    explicit ReadOnlySession(const Context& context) : lock(context.interface()) {}
-
-    BusSession::Lock lock;
-    ReadOutResult readOut;
-};
-
-// Takes the bus for `command` and reads the robot out into `session`, recording the read-out in
-// `doc`. Returns an empty text, or the command's error.
-std::string openReadOnly(const Context& context, const std::string& command,
-    ReadOnlySession& session, nlohmann::json& doc)
-{
-    if (!session.lock.held())
-        return command + " on " + context.eth + ": " + str(session.lock.refusal());
-    session.readOut = ReadOut::run(context.interface(), ReadOut::Report());
-    doc["readOut"] = readOutJson(session.readOut);
-    if (!session.readOut.ok)
-        return command + " on " + context.eth + ": " + causeFirst(session.readOut.failure);
-    return std::string();
-}
-
-std::string htmlDocument(const QStringList& fragments, const QStringList& parts)
-{
-    QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
-                                  "<title>Zuvian parameter report</title>\n</head>\n<body>\n"
-                                  "<h1>Zuvian parameter report</h1>\n");
-    for (int i = 0; i < fragments.size(); ++i)
-        html += QStringLiteral("<h2>%1</h2>\n%2\n").arg(parts.at(i), fragments.at(i));
-    html += QStringLiteral("</body>\n</html>\n");
-    return str(html);
-}
-
 }
 
 namespace {
@@ -226,42 +138,19 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
     nlohmann::json doc = {{"command", command}, {"interface", context.eth},
         {"file", str(file)}};
-    FileParts inFile;
     ParameterFile parameterFile(file);
-    const QString problem = inspectFile(parameterFile, file, inFile);
+    const QString problem = parameterFile.unusable();
     if (!problem.isEmpty())
         return failure(command + ": " + str(problem), doc);
+    const bool armInFile = parameterFile.hasArm();
+    const bool platformInFile = parameterFile.hasPlatform();
     // A part named on the command line must be in the file; without names, the file's parts.
-    if ((parts.arm && !inFile.arm) || (parts.platform && !inFile.platform))
+    if ((parts.arm && !armInFile) || (parts.platform && !platformInFile))
         return failure(command + ": " + str(file) + " holds no parameters for "
-                + (parts.arm && !inFile.arm ? "the arm" : "the platform"),
+                + (parts.arm && !armInFile ? "the arm" : "the platform"),
             doc);
-    const bool arm = parts.wantArm() && inFile.arm;
-    const bool platform = parts.wantPlatform() && inFile.platform;
-
-    // A file from outside is applied whole or not at all, and checked before the bus is taken: a
-    // part written without some of its entries would be reported written and be wrong. The
-    // shipped set is loaded as it always was.
-    if (file != kShipped) {
-        const QList<ParameterFileRefusal> refused = parameterFile.refusals();
-        if (!refused.isEmpty()) {
-            ParameterPartOutcome armPart;
-            ParameterPartOutcome platformPart;
-            armPart.part = QStringLiteral("Arm1");
-            platformPart.part = QStringLiteral("Platform");
-            for (ParameterPartOutcome* part : {&armPart, &platformPart}) {
-                part->result = ParameterPartOutcome::Result::Refused;
-                part->reason = QStringLiteral("the file cannot be applied whole");
-            }
-            doc["parts"] = {partOutcomeJson(armPart, arm), partOutcomeJson(platformPart, platform)};
-            const std::string lines = refusedEntries(refused, doc);
-            return failure(command + ": " + str(file) + " cannot be applied whole ("
-                    + std::to_string(refused.size())
-                    + (refused.size() == 1 ? " entry" : " entries") + " refused); nothing was "
-                    + "written:" + lines,
-                doc);
-        }
-    }
+    const bool arm = parts.wantArm() && armInFile;
+    const bool platform = parts.wantPlatform() && platformInFile;
 
     ParameterJob job;
     job.setRecordJob(QString::fromStdString(command));
@@ -276,6 +165,17 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
         return "the " + str(now.part) + " parameters";
     });
     const ParameterOutcome outcome = job.runWithReadOut(context.interface());
+    if (!outcome.fileProblem.isEmpty())
+        return failure(command + ": " + str(outcome.fileProblem), doc);
+    if (!outcome.refusedEntries.isEmpty()) {
+        doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
+        const int refused = int(outcome.refusedEntries.size());
+        const std::string lines = refusedEntries(outcome.refusedEntries, doc);
+        return failure(command + ": " + str(file) + " cannot be applied whole ("
+                + std::to_string(refused) + (refused == 1 ? " entry" : " entries")
+                + " refused); nothing was written:" + lines,
+            doc);
+    }
     doc["readOut"] = readOutJson(outcome.readOut);
     doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
     doc["stopped"] = outcome.stopped;
@@ -327,35 +227,38 @@ Result restore(Context& context, const std::string& fileName)
     return writeParameterFile(context, Parts(), fileName, "restore", true);
 }
 
+// Says where a read-only parameter job ended when it did not read every part.
+Result readFailure(const Context& context, const std::string& command,
+    const ParameterReadOutcome& outcome, nlohmann::json& doc)
+{
+    using F = ParameterReadOutcome::Failure;
+    if (outcome.failure == F::File)
+        return failure(command + ": " + str(outcome.reason), doc);
+    if (outcome.failure == F::Save)
+        return failure(str(outcome.reason), doc);
+    return failure(command + " on " + context.eth + ": " + causeFirst(outcome.reason), doc);
+}
+
 Result backup(Context& context, Parts parts)
 {
     nlohmann::json doc = {{"command", "backup"}, {"interface", context.eth}};
-    ReadOnlySession session(context);
-    const std::string failed = openReadOnly(context, "backup", session, doc);
-    if (!failed.empty())
-        return failure(failed, doc);
-    const ReadOutResult& readOut = session.readOut;
+    ParameterReadJob job(ParameterReadJob::Kind::Backup, context.interface());
+    job.setParts(parts.wantArm(), parts.wantPlatform());
+    keepRecord(job, context);
+    const ParameterReadOutcome outcome = job.run();
+    if (outcome.readOutRan)
+        doc["readOut"] = readOutJson(outcome.readOut);
+    if (!outcome.ok())
+        return readFailure(context, "backup", outcome, doc);
 
-    const QDateTime taken = QDateTime::currentDateTimeUtc();
     nlohmann::json files = nlohmann::json::array();
     Result result;
-    for (const QString& part : readableParts(readOut, parts, FileParts{true, true})) {
-        EtherCatWrapper ecat;
-        const QString problem = loadPart(ecat, context.interface(), part, kShipped, readOut);
-        if (!problem.isEmpty())
-            return failure("backup on " + context.eth + ": " + str(problem), doc);
-        QString error;
-        const QString path
-            = ParameterBackup::save(ecat.GetConfigParameters(), part, taken, &error);
-        if (path.isEmpty())
-            return failure("backup of " + str(part) + ": " + str(error), doc);
-        files.push_back({{"part", str(part)}, {"file", str(path)}});
-        result.text += str(part) + ": " + str(path) + '\n';
+    for (const ParameterReadPart& part : outcome.parts) {
+        files.push_back({{"part", str(part.part)}, {"file", str(part.backupPath)}});
+        result.text += str(part.part) + ": " + str(part.backupPath) + '\n';
     }
     doc["backups"] = files;
     result.doc = doc;
-    if (files.empty())
-        return failure("backup on " + context.eth + ": no complete arm or platform was found", doc);
     return result;
 }
 
@@ -363,33 +266,18 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
 {
     const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
     nlohmann::json doc = {{"command", "report"}, {"interface", context.eth}, {"file", str(file)}};
-    FileParts inFile;
-    ParameterFile parameterFile(file);
-    const QString problem = inspectFile(parameterFile, file, inFile);
-    if (!problem.isEmpty())
-        return failure("report: " + str(problem), doc);
+    ParameterReadJob job(ParameterReadJob::Kind::Report, context.interface());
+    job.setFile(file);
+    job.setParts(parts.wantArm(), parts.wantPlatform());
+    keepRecord(job, context);
+    const ParameterReadOutcome outcome = job.run();
+    if (outcome.readOutRan)
+        doc["readOut"] = readOutJson(outcome.readOut);
 
-    ReadOnlySession session(context);
-    const std::string failed = openReadOnly(context, "report", session, doc);
-    if (!failed.empty())
-        return failure(failed, doc);
-    const ReadOutResult& readOut = session.readOut;
-
-    QStringList fragments;
-    const QStringList names = readableParts(readOut, parts, inFile);
-    bool differs = false;
     nlohmann::json partDocs = nlohmann::json::array();
-    for (const QString& part : names) {
-        EtherCatWrapper ecat;
-        const QString loadProblem = loadPart(ecat, context.interface(), part, file, readOut);
-        if (!loadProblem.isEmpty())
-            return failure("report on " + context.eth + ": " + str(loadProblem), doc);
-        const bool partDiffers = ecat.CompareParameters(part);
-        differs = differs || partDiffers;
-        fragments.append(ecat.GetEtherCatParametersInHtml());
+    for (const ParameterReadPart& part : outcome.parts) {
         nlohmann::json entries = nlohmann::json::array();
-        const QMap<QString, EtherCatParameter> set = ecat.GetConfigParameters();
-        for (auto it = set.cbegin(); it != set.cend(); ++it) {
+        for (auto it = part.entries.cbegin(); it != part.entries.cend(); ++it) {
             const EtherCatParameter& entry = it.value();
             entries.push_back({{"key", str(it.key())}, {"slave", entry.axis},
                 {"parameter", entry.ParameterType}, {"description", str(entry.Description)},
@@ -397,14 +285,17 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
                 {"differs", entry.CurrentValue != entry.ParameterValue},
                 {"message", str(entry.errorMessage)}});
         }
-        partDocs.push_back({{"part", str(part)}, {"differs", partDiffers}, {"entries", entries}});
+        partDocs.push_back(
+            {{"part", str(part.part)}, {"differs", part.differs}, {"entries", entries}});
     }
-    doc["parts"] = partDocs;
-    doc["differs"] = differs;
-    if (names.isEmpty())
-        return failure("report on " + context.eth + ": no complete arm or platform was found", doc);
+    if (outcome.readOut.ok) {
+        doc["parts"] = partDocs;
+        doc["differs"] = outcome.differs();
+    }
+    if (!outcome.ok())
+        return readFailure(context, "report", outcome, doc);
 
-    const std::string html = htmlDocument(fragments, names);
+    const std::string html = str(outcome.html());
     Result result;
     if (!output.empty()) {
         QSaveFile target(QString::fromStdString(output));
@@ -420,7 +311,7 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
         result.text = html;
     }
     result.doc = doc;
-    if (differs) {
+    if (outcome.differs()) {
         result.status = Differences;
         result.error = "report on " + context.eth + ": some values differ from their targets";
     }

@@ -194,24 +194,12 @@ std::string commandList(const CLI::App& app)
     return list;
 }
 
-}
 
-int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, int resultFd)
+using Command = std::function<Result(Context&)>;
+
+// The operator's jobs and the parameter commands; each sets `command` when it is chosen.
+void addJobCommands(CLI::App& app, Options& o, Command& command)
 {
-    CLI::App app{"Zuvian Firmwareupdate on the command line: check the robot's controllers, write "
-                 "their firmware and parameters, report and back up parameters, and look into "
-                 "the EtherCAT bus.\n\nNumbers are decimal, or hexadecimal after 0x (a leading "
-                 "zero does not make a number octal).\n\nExit status: 0 success, 1 the job "
-                 "failed, 2 usage error, 3 the report found differences, 130 interrupted (Ctrl-C "
-                 "or SIGTERM: the first lets the axis or part being written complete, a second "
-                 "ends at once).",
-        "zuvianctl"};
-    app.set_version_flag("--version", std::string("zuvianctl ") + ZUVIAN_VERSION);
-    app.require_subcommand(0, 1);
-    Options o;
-    common(&app, o);
-    std::function<Result(Context&)> command;
-
     auto* check = app.add_subcommand("check", "read every axis's controller and firmware version");
     common(check, o);
     check->add_option("--expect-version", o.expectVersion,
@@ -260,7 +248,11 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     report->callback([&] {
         command = [&o](Context& c) { return cli::report(c, o.parts, o.file, o.output); };
     });
+}
 
+// The diagnostics over the master's services.
+void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
+{
     auto* slaves = app.add_subcommand("slaves", "list every slave with identity, state, mailbox");
     common(slaves, o);
     slaves->callback([&] { command = [](Context& c) { return cli::slaves(c); }; });
@@ -399,6 +391,25 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     pdos->add_option("-s,--slave", o.slave, "only this slave (default: all)")
         ->transform(number(1, 65535));
     pdos->callback([&] { command = [&o](Context& c) { return cli::pdos(c, o.slave); }; });
+}
+
+// The parser of the whole command line: the program's description, its options and every
+// command, which fills `o` and sets `command` for the one chosen.
+void buildParser(CLI::App& app, Options& o, Command& command)
+{
+    app.description("Zuvian Firmwareupdate on the command line: check the robot's controllers, write "
+                 "their firmware and parameters, report and back up parameters, and look into "
+                 "the EtherCAT bus.\n\nNumbers are decimal, or hexadecimal after 0x (a leading "
+                 "zero does not make a number octal).\n\nExit status: 0 success, 1 the job "
+                 "failed, 2 usage error, 3 the report found differences, 130 interrupted (Ctrl-C "
+                 "or SIGTERM: the first lets the axis or part being written complete, a second "
+                 "ends at once).");
+    app.name("zuvianctl");
+    app.set_version_flag("--version", std::string("zuvianctl ") + ZUVIAN_VERSION);
+    app.require_subcommand(0, 1);
+    common(&app, o);
+    addJobCommands(app, o, command);
+    addDiagnosticCommands(app, o, command);
 
     auto* history = app.add_subcommand("history",
         "list the service records every job left, newest first (no bus needed)");
@@ -418,44 +429,13 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     // Set after the commands exist, so that they do not inherit it: an argument no command takes
     // comes back here and is named below, an unknown command among them.
     app.allow_extras();
+}
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e, out, err);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e, out, err);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e, out, err);
-    } catch (const CLI::ParseError& e) {
-        return usage(err, e.what());
-    }
-    const std::vector<std::string> extras = app.remaining();
-    if (!command) {
-        if (!extras.empty() && extras.front().rfind('-', 0) != 0)
-            return usage(err, "unknown command \"" + extras.front() + "\"; the commands are: "
-                    + commandList(app));
-        if (!extras.empty())
-            return usage(err, "unknown option " + extras.front());
-        return usage(err, "no command given; the commands are: " + commandList(app));
-    }
-    if (!extras.empty()) {
-        std::string list;
-        for (const std::string& extra : extras)
-            list += " " + extra;
-        return usage(err, "unexpected argument:" + list);
-    }
-    if (o.offline && (given(o.interfaceOptions) > 0 || given(o.captureOptions) > 0))
-        return usage(err, "history reads the service records only: no --interface or --capture");
-    if (!o.offline && given(o.interfaceOptions) == 0)
-        return usage(err, "--interface is required");
-    if (!o.offline && o.eth.empty())
-        return usage(err, "--interface needs the name of a network interface, for example eth0");
-    if (given(o.captureOptions) > 0 && o.capture.empty())
-        return usage(err, "--capture needs the name of the file to record into");
-    if (given(o.testerOptions) > 0 && QString::fromStdString(o.tester).trimmed().isEmpty())
-        return usage(err, "--tester needs a name");
-
+// Runs the command chosen with the options parsed: the interface taken, the capture started,
+// the result printed. Returns the exit status.
+int runCommand(const Options& o, const Command& command, std::ostream& out, std::ostream& err,
+    int resultFd)
+{
     Context context{out, err, o.eth};
     context.json = o.json;
     context.yes = o.yes;
@@ -528,4 +508,51 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     if (result.status == cli::Usage)
         err << "Run with --help for usage.\n";
     return result.status;
+}
+
+}
+
+int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, int resultFd)
+{
+    CLI::App app;
+    Options o;
+    Command command;
+    buildParser(app, o, command);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::ParseError& e) {
+        return usage(err, e.what());
+    }
+    const std::vector<std::string> extras = app.remaining();
+    if (!command) {
+        if (!extras.empty() && extras.front().rfind('-', 0) != 0)
+            return usage(err, "unknown command \"" + extras.front() + "\"; the commands are: "
+                    + commandList(app));
+        if (!extras.empty())
+            return usage(err, "unknown option " + extras.front());
+        return usage(err, "no command given; the commands are: " + commandList(app));
+    }
+    if (!extras.empty()) {
+        std::string list;
+        for (const std::string& extra : extras)
+            list += " " + extra;
+        return usage(err, "unexpected argument:" + list);
+    }
+    if (o.offline && (given(o.interfaceOptions) > 0 || given(o.captureOptions) > 0))
+        return usage(err, "history reads the service records only: no --interface or --capture");
+    if (!o.offline && given(o.interfaceOptions) == 0)
+        return usage(err, "--interface is required");
+    if (!o.offline && o.eth.empty())
+        return usage(err, "--interface needs the name of a network interface, for example eth0");
+    if (given(o.captureOptions) > 0 && o.capture.empty())
+        return usage(err, "--capture needs the name of the file to record into");
+    if (given(o.testerOptions) > 0 && QString::fromStdString(o.tester).trimmed().isEmpty())
+        return usage(err, "--tester needs a name");
+    return runCommand(o, command, out, err, resultFd);
 }

@@ -160,8 +160,6 @@ void BusJob::leaveRecord(const QJsonObject& record)
     Recorded done;
     done.record = record;
     done.file = ServiceRecord::append(record, &done.error);
-    if (done.file.isEmpty())
-        emit line(QStringLiteral("The service record could not be written: ") + done.error);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         recorded_ = done;

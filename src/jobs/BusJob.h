@@ -139,8 +139,9 @@ protected:
 
     // What the job's record says beside its outcome; `job` is the job's own name.
     JobRecord::Context recordContext(const QString& job, const QString& eth) const;
-    // Appends `record` to the service records. A record that cannot be written is said as a line
-    // and kept in recorded(); it never changes the job's outcome, whose work on the bus is done.
+    // Appends `record` to the service records and tells recordLeft where it went. A record that
+    // cannot be written is kept in recorded() with the reason, for the caller to say; it never
+    // changes the job's outcome, whose work on the bus is done.
     void leaveRecord(const QJsonObject& record);
 
 private:

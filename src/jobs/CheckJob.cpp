@@ -6,31 +6,54 @@
 
 namespace {
 
-
-// "Versions read." and the axes that gave none, if any.
-QString summaryOf(const ReadOutResult& readOut)
+// An axis of a complete part that gave no version.
+struct SilentAxis
 {
-    QStringList silent;
+    QString part;
+    int axis;
+    const AxisReading* reading;
+};
+
+QList<SilentAxis> silentAxes(const ReadOutResult& readOut)
+{
+    QList<SilentAxis> silent;
     for (const PartReading* part : {&readOut.arm, &readOut.platform}) {
         for (int k = 0; k < part->axes.size(); ++k) {
-            const AxisReading& axis = part->axes.at(k);
-            if (axis.answered)
-                continue;
-            silent.append(QStringLiteral("%1 axis %2").arg(part->part).arg(k + 1)
-                + (axis.refusal.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(axis.refusal)));
+            if (!part->axes.at(k).answered)
+                silent.append({part->part, k + 1, &part->axes.at(k)});
         }
     }
+    return silent;
+}
+
+// "Versions read." and the axes that gave none, if any, with the state they refused.
+QString summaryOf(const ReadOutResult& readOut)
+{
     if (!readOut.arm.complete() && !readOut.platform.complete())
         return QStringLiteral("No arm or platform axis could be read.");
+    QStringList silent;
+    for (const SilentAxis& axis : silentAxes(readOut)) {
+        const QString& refusal = axis.reading->refusal;
+        silent.append(QStringLiteral("%1 axis %2").arg(axis.part).arg(axis.axis)
+            + (refusal.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(refusal)));
+    }
     if (silent.isEmpty())
         return QStringLiteral("Versions read.");
     return QStringLiteral("Versions read; no reply from ") + silent.join(QStringLiteral(", "))
         + QLatin1Char('.');
 }
 
+// "arm axis 2 (slave 3)" for each axis of a complete part that gave no version.
+QStringList silentOf(const ReadOutResult& readOut)
+{
+    QStringList silent;
+    for (const SilentAxis& axis : silentAxes(readOut))
+        silent.append(QStringLiteral("%1 axis %2 (slave %3)")
+                          .arg(axis.part)
+                          .arg(axis.axis)
+                          .arg(axis.reading->position));
+    return silent;
 }
-
-namespace {
 
 // "arm axis 3 runs 1.40, not 1.48" for each axis that answered with a version other than `carried`.
 QStringList behindOf(const ReadOutResult& readOut, const QString& carried)
@@ -67,6 +90,7 @@ CheckOutcome CheckJob::run()
         outcome.versions = outcome.readOut.versionLines(true);
         outcome.summary = summaryOf(outcome.readOut);
         outcome.behind = behindOf(outcome.readOut, carried_);
+        outcome.silent = silentOf(outcome.readOut);
         if (!outcome.behind.isEmpty()) {
             QString line = outcome.behind.join(QStringLiteral(", ")) + QLatin1Char('.');
             line[0] = line[0].toUpper();

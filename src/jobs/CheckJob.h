@@ -15,6 +15,14 @@ struct CheckOutcome
     // The axes that answered with another version than the one asked for, as
     // "arm axis 3 runs 1.40, not 1.48"; empty when no version was asked for.
     QStringList behind;
+    // The axes of a complete part that gave no version, as "arm axis 2 (slave 3)".
+    QStringList silent;
+
+    // True when the read-out ran but neither part could be read: nothing was checked.
+    bool nothingRead() const
+    {
+        return readOut.ok && !readOut.arm.complete() && !readOut.platform.complete();
+    }
 };
 
 Q_DECLARE_METATYPE(CheckOutcome)

@@ -13,6 +13,7 @@
 #include "BusSession.h"
 #include "FreshFile.h"
 #include "LinkDiagnosis.h"
+#include "RobotLayout.h"
 #include "ectiming.h"
 #include "ethercatprint.h"
 #include "writefirmware.h"
@@ -26,23 +27,9 @@ const QString kRestart = QStringLiteral(
     "Restart the slaves! Unplug the device!\nPlug in again and press Write Parameters");
 const QString kNotSuccessful = QStringLiteral("not successfull: ");
 
-struct FirmwareImage
-{
-    const char* resource;
-    // The name the firmware writer opens and hands the controller.
-    const char* file;
-    // What is said when the resource is missing; the first text differs from the others.
-    const char* missingText;
-};
-
-// In the order they are placed. The firmware writer opens them by these names in the working
-// directory.
-const FirmwareImage images[] = {
-    {":/res/TMCM-841.bin", "TMCM-841.bin", "The source file does not exist."},
-    {":/res/TMCM-1610.bin", "TMCM-1610.bin", "The source file does not exists."},
-    {":/res/TMCM-174.bin", "TMCM-174.bin", "The source file does not exists."},
-    {":/res/TMCM-1632.bin", "TMCM-1632.bin", "The source file does not exists."},
-};
+// The images are placed in the order of the robot's model table, under the names the firmware
+// writer opens in the working directory.
+const RobotLayout::ControllerModel (&images)[RobotLayout::modelCount] = RobotLayout::models;
 // The order of removal.
 const int removalOrder[] = {0, 1, 3, 2};
 
@@ -86,7 +73,7 @@ public:
             // embedded image may ever reach a controller.
             QString reason;
             if (!FreshFile::write(path(i), resource.readAll(), &reason)) {
-                say_(QStringLiteral("%1: %2").arg(QLatin1String(images[i].file), reason));
+                say_(QStringLiteral("%1: %2").arg(QLatin1String(images[i].image), reason));
                 all = false;
                 continue;
             }
@@ -97,7 +84,7 @@ public:
     }
 
 private:
-    QString path(int i) const { return directory_ + QLatin1Char('/') + images[i].file; }
+    QString path(int i) const { return directory_ + QLatin1Char('/') + images[i].image; }
 
     const QString directory_;
     std::function<void(const QString&)> say_;
@@ -425,6 +412,9 @@ bool FirmwareJob::writePart(const PartReading& part, const QString& directory, i
 
         WriteFirmware writer;
         writer.setImageDirectory(directory);
+        writer.setLineSink([this](const QString& text) {
+            emit line(text.endsWith(QLatin1Char('\n')) ? text.chopped(1) : text);
+        });
         if (switched_.position != 0)
             writer.awaitRestart(switched_.position, switched_.model, switched_.atUs,
                 outcome.readOut.SlaveCount);

@@ -13,6 +13,8 @@
 #include "Configuration.h"
 #include "FirmwareJob.h"
 #include "ParameterJob.h"
+#include "ParameterReadJob.h"
+#include "RobotLayout.h"
 #include "TesterModel.h"
 #include "writefirmware.h"
 #include "zuvian.h"
@@ -22,8 +24,6 @@
 #endif
 
 namespace {
-
-const QString kShipped = QStringLiteral(":/res/param.xml");
 
 QString carriedFirmware()
 {
@@ -155,6 +155,13 @@ const char* partResult(ParameterPartOutcome::Result result)
     return "unknown";
 }
 
+QJsonObject difference(int type, quint32 target, quint32 read)
+{
+    return {{QStringLiteral("parameter"), type}, {QStringLiteral("target"), qint64(target)},
+        {QStringLiteral("read"),
+            read == MCP_NOREPLY ? QJsonValue(QJsonValue::Null) : QJsonValue(qint64(read))}};
+}
+
 // Sets the outcome of axis `axis` (1-based) of a part from the part's outcome.
 void parameterAxis(QJsonObject& entry, const ParameterPartOutcome& part, int axis, bool stopped)
 {
@@ -166,10 +173,7 @@ void parameterAxis(QJsonObject& entry, const ParameterPartOutcome& part, int axi
     for (const ReadBackDifference& d : part.differences) {
         if (d.slave != position)
             continue;
-        differences.append(QJsonObject{{QStringLiteral("parameter"), d.type},
-            {QStringLiteral("written"), qint64(d.written)},
-            {QStringLiteral("read"),
-                d.held == MCP_NOREPLY ? QJsonValue(QJsonValue::Null) : QJsonValue(qint64(d.held))}});
+        differences.append(difference(d.type, d.written, d.held));
     }
     if (part.result == R::Written || part.result == R::Unconfirmed)
         entry.insert(QStringLiteral("differences"), differences);
@@ -331,7 +335,7 @@ QJsonObject fromParameters(
     }
 
     QJsonObject record = head(context, result, texts.join(QLatin1Char('\n')));
-    if (file != kShipped)
+    if (file != RobotLayout::shippedParameters())
         record.insert(QStringLiteral("file"), file);
     record.insert(QStringLiteral("parts"), partList);
     QJsonArray list;
@@ -341,6 +345,76 @@ QJsonObject fromParameters(
         for (int k = 0; k < reading->axes.size(); ++k) {
             QJsonObject entry = controller(*reading, k);
             parameterAxis(entry, part, k + 1, outcome.stopped);
+            list.append(entry);
+        }
+    }
+    record.insert(QStringLiteral("controllers"), list);
+    return record;
+}
+
+QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context& context,
+    bool arm, bool platform, const QString& file)
+{
+    using F = ParameterReadOutcome::Failure;
+    const bool report = context.job == reportJob;
+    QString result;
+    switch (outcome.failure) {
+    case F::None:
+        result = report && outcome.differs() ? QStringLiteral("differences")
+                                             : QStringLiteral("read");
+        break;
+    case F::File:
+        result = QStringLiteral("file-refused");
+        break;
+    case F::Bus:
+        result = outcome.readOutRan && outcome.readOut.ok ? QStringLiteral("failed")
+                                                          : QStringLiteral("read-out-failed");
+        break;
+    case F::Save:
+        result = QStringLiteral("not-saved");
+        break;
+    }
+    QJsonObject record = head(context, result, outcome.reason);
+    if (report && file != RobotLayout::shippedParameters())
+        record.insert(QStringLiteral("file"), file);
+    QJsonArray list;
+    for (const PartReading* reading : {&outcome.readOut.arm, &outcome.readOut.platform}) {
+        const bool isArm = reading == &outcome.readOut.arm;
+        const QString name = isArm ? RobotLayout::armSetup() : RobotLayout::platformSetup();
+        const ParameterReadPart* part = nullptr;
+        for (const ParameterReadPart& read : outcome.parts) {
+            if (read.part == name)
+                part = &read;
+        }
+        for (int k = 0; k < reading->axes.size(); ++k) {
+            QJsonObject entry = controller(*reading, k);
+            if (part == nullptr) {
+                const bool asked = isArm ? arm : platform;
+                if (!asked)
+                    setOutcome(entry, skipped, QStringLiteral("not asked for"));
+                else if (outcome.failure != F::None)
+                    setOutcome(entry, failed, outcome.reason);
+                else
+                    setOutcome(entry, skipped, QStringLiteral("%1 holds no %2 parameters")
+                                                   .arg(file, name));
+                list.append(entry);
+                continue;
+            }
+            setOutcome(entry, readAxis, QString());
+            if (!part->backupPath.isEmpty())
+                entry.insert(QStringLiteral("backup"), part->backupPath);
+            if (report) {
+                // A wheel-base entry (slave 0) holds what all four axes should hold.
+                const int position = reading->axes.at(k).position;
+                QJsonArray differences;
+                for (const EtherCatParameter& e : part->entries) {
+                    if ((e.axis == position || (!isArm && e.axis == 0))
+                        && e.CurrentValue != e.ParameterValue)
+                        differences.append(
+                            difference(e.ParameterType, e.ParameterValue, e.CurrentValue));
+                }
+                entry.insert(QStringLiteral("differences"), differences);
+            }
             list.append(entry);
         }
     }
@@ -426,9 +500,9 @@ QString html(const QJsonObject& record)
         for (const QJsonValue& d : c.value(QStringLiteral("differences")).toArray()) {
             const QJsonObject difference = d.toObject();
             const QJsonValue read = difference.value(QStringLiteral("read"));
-            outcome += QStringLiteral("<br>parameter %1 written %2, reads %3")
+            outcome += QStringLiteral("<br>parameter %1 should be %2, reads %3")
                            .arg(difference.value(QStringLiteral("parameter")).toInteger())
-                           .arg(difference.value(QStringLiteral("written")).toInteger())
+                           .arg(difference.value(QStringLiteral("target")).toInteger())
                            .arg(read.isNull() ? QStringLiteral("no reply")
                                               : QString::number(read.toInteger()));
         }

@@ -13,7 +13,8 @@
 //               vendor, product, revision, serial (null when the EEPROM holds none), version (as
 //               read; null without a reply), outcome ("read", "no reply", "written", "failed",
 //               "not confirmed", "skipped", "refused") with its text, and for parameter jobs the
-//               backup file and the differences the read-back found (parameter, written, read)
+//               backup file and the differences the read-back (or the report) found: parameter,
+//               target (the value written, or the file's), read (null without a reply)
 //
 // Nothing else goes into a record: no environment, no file contents. A job that is added later
 // (the diagnosis) builds its record from head() and controllers() and leaves it through
@@ -29,6 +30,7 @@
 struct CheckOutcome;
 struct FirmwareOutcome;
 struct ParameterOutcome;
+struct ParameterReadOutcome;
 struct ReadOutResult;
 
 namespace JobRecord {
@@ -38,6 +40,8 @@ inline const QString checkJob = QStringLiteral("check");
 inline const QString firmwareJob = QStringLiteral("write-firmware");
 inline const QString parametersJob = QStringLiteral("write-parameters");
 inline const QString restoreJob = QStringLiteral("restore");
+inline const QString backupJob = QStringLiteral("backup");
+inline const QString reportJob = QStringLiteral("report");
 
 // The per-axis outcomes.
 inline const QString readAxis = QStringLiteral("read");
@@ -76,6 +80,11 @@ QJsonObject fromFirmware(
 // `file`: the parameter file written (named in the record when it is not the shipped set).
 QJsonObject fromParameters(
     const ParameterOutcome& outcome, const Context& context, const QString& file);
+
+// A backup or report (by the context's job): `arm` and `platform` are the parts asked for, `file`
+// the file of the targets.
+QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context& context,
+    bool arm, bool platform, const QString& file);
 
 // The robot a record is of, as `zuvianctl history` shows it: the identity of the first controller
 // on the bus, "vendor:product:revision:serial" in hexadecimal; empty for a record without one.

@@ -6,31 +6,31 @@
 #include <QStringList>
 
 #include "BusSession.h"
-#include "ControllerKinds.h"
 #include "EtherCatWrapper.h"
 #include "ParameterBackup.h"
 #include "ParameterFile.h"
+#include "RobotLayout.h"
 
 namespace {
 
-const int armAxes = 5;
-const int platformAxes = 4;
-const int armAloneSlaves = 6;
-const int robotSlaves = 11;
+using RobotLayout::armAloneSlaves;
+using RobotLayout::armAxes;
+using RobotLayout::platformAxes;
+using RobotLayout::robotSlaves;
 
-const QString kArm = QStringLiteral("Arm1");
-const QString kPlatform = QStringLiteral("Platform");
+const QString kArm = RobotLayout::armSetup();
+const QString kPlatform = RobotLayout::platformSetup();
 
 // The texts the operator knows from every earlier version of the tool.
 const QString kNoConnection
     = QStringLiteral("No Connection! \nIf the arm is powered on, try again!");
-const QString kError = QStringLiteral("Error! Try again!");
-const QString kShipped = QStringLiteral(":/res/param.xml");
+const QString kError = RobotLayout::errorText();
+const QString kShipped = RobotLayout::shippedParameters();
 
 // "arm" or "platform", as the operator's texts name the parts.
 QString partWord(const QString& part)
 {
-    return part == kArm ? QStringLiteral("arm") : QStringLiteral("platform");
+    return part == kArm ? RobotLayout::armWord() : RobotLayout::platformWord();
 }
 
 // "axis 3: 4, 5; axis 4: 248"
@@ -115,6 +115,23 @@ ParameterOutcome ParameterJob::run(const ParameterRequest& request)
 ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
 {
     ParameterOutcome outcome;
+    if (file_ != kShipped) {
+        ParameterFile file(file_);
+        outcome.fileProblem = file.unusable();
+        if (outcome.fileProblem.isEmpty())
+            outcome.refusedEntries = file.refusals();
+        if (!outcome.fileProblem.isEmpty() || !outcome.refusedEntries.isEmpty()) {
+            // Said once, by the caller, with the entries: no part began.
+            for (ParameterPartOutcome* part : {&outcome.arm, &outcome.platform}) {
+                part->result = ParameterPartOutcome::Result::Refused;
+                part->reason = QStringLiteral("the file cannot be applied whole");
+            }
+            outcome.arm.part = kArm;
+            outcome.platform.part = kPlatform;
+            emit finished(outcome);
+            return outcome;
+        }
+    }
     {
         BusSession::Lock session(eth);
         wire_.restart();
@@ -285,11 +302,11 @@ QString ParameterJob::refusal(
             .arg(start + axes - 1);
     for (int slave = start; slave < start + axes; ++slave) {
         const QString name = ecat.GetSlaveName(quint8(slave));
-        if (arm && !ControllerKinds::isArmController(name))
+        if (arm && !RobotLayout::isArmController(name))
             return QStringLiteral("Slave %1 is \"%2\", not an arm controller.")
                 .arg(slave)
                 .arg(name);
-        if (!arm && !ControllerKinds::isPlatformController(name))
+        if (!arm && !RobotLayout::isPlatformController(name))
             return QStringLiteral("Slave %1 is \"%2\", not a platform controller.")
                 .arg(slave)
                 .arg(name);

@@ -29,6 +29,8 @@
 #include "BusJob.h"
 #include "EtherCatParameter.h"
 #include "OtherMaster.h"
+#include "ParameterFile.h"
+#include "RobotLayout.h"
 
 class EtherCatWrapper;
 struct ParameterWriteReport;
@@ -38,7 +40,7 @@ struct ParameterWriteReport;
 struct ParameterRequest
 {
     QString eth;
-    QString file = QStringLiteral(":/res/param.xml");
+    QString file = RobotLayout::shippedParameters();
     bool readOutOk = false;
     int Arm1Start = 0;
     int PlatformStart = 0;
@@ -86,6 +88,11 @@ struct ParameterOutcome
 {
     ParameterPartOutcome arm;
     ParameterPartOutcome platform;
+    // A file handed in that cannot be applied whole: why (the file gives no parameters), or the
+    // entries that keep it from being applied. Both parts are then refused before the bus is
+    // taken.
+    QString fileProblem;
+    QList<ParameterFileRefusal> refusedEntries;
     // The read-out the job ran first, when it ran one (readOutRan).
     bool readOutRan = false;
     ReadOutResult readOut;
@@ -122,7 +129,10 @@ public:
     // Runs both parts on the caller's thread with the start numbers of the caller's read-out, and
     // returns (and emits with finished) what happened to each.
     ParameterOutcome run(const ParameterRequest& request);
-    // Reads the bus on `eth` out first and runs both parts with what it found.
+    // Reads the bus on `eth` out first and runs both parts with what it found. A file other than
+    // the shipped set is applied whole or not at all: any entry that the loading would leave out
+    // refuses both parts before the bus is taken (refusedEntries), for a part written without
+    // some of its entries would be reported written and be wrong.
     ParameterOutcome runWithReadOut(const QString& eth);
 
     QString stopQuestion(const JobProgress& now) const override;
@@ -167,7 +177,7 @@ private:
     // One line on the arm part when it was refused or not confirmed; empty otherwise.
     QString armNote;
     QString eth_;
-    QString file_ = QStringLiteral(":/res/param.xml");
+    QString file_ = RobotLayout::shippedParameters();
     bool arm_ = true;
     bool platform_ = true;
     QString requiredVersion_;

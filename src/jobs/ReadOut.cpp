@@ -1,24 +1,23 @@
 // The read-out: counts, names, the parts' places on the bus and their controllers' versions.
 #include "ReadOut.h"
 
-#include "ControllerKinds.h"
 #include "EtherCatWrapper.h"
 #include "LinkDiagnosis.h"
+#include "RobotLayout.h"
 
 namespace {
 
-const int armAxes = 5;
-const int platformAxes = 4;
-const int robotSlaves = 11;
+using RobotLayout::armAxes;
+using RobotLayout::platformAxes;
+using RobotLayout::robotSlaves;
 
-const QString kSlavesNotFound
-    = QStringLiteral("Slaves not found! Run firmwareupdate \nas root and check devicenumber!");
-const QString kError = QStringLiteral("Error! Try again!");
+const QString kSlavesNotFound = RobotLayout::slavesNotFoundText();
+const QString kError = RobotLayout::errorText();
 
 bool belongsTo(const PartReading& part, const QString& name)
 {
-    return part.part == QLatin1String("arm") ? ControllerKinds::isArmController(name)
-                                             : ControllerKinds::isPlatformController(name);
+    return part.part == QLatin1String("arm") ? RobotLayout::isArmController(name)
+                                             : RobotLayout::isPlatformController(name);
 }
 
 // Decides whether a part found on the bus is complete; if so, its axes get their positions.
@@ -147,9 +146,9 @@ namespace ReadOut {
 ReadOutResult run(const QString& eth, const Report& report)
 {
     ReadOutResult result;
-    result.arm.part = QStringLiteral("arm");
+    result.arm.part = RobotLayout::armWord();
     result.arm.expected = armAxes;
-    result.platform.part = QStringLiteral("platform");
+    result.platform.part = RobotLayout::platformWord();
     result.platform.expected = platformAxes;
 
     EtherCatWrapper wrapper;
@@ -166,11 +165,11 @@ ReadOutResult run(const QString& eth, const Report& report)
 
         // Positions beyond what the tool accounts for must never be read as axes; such a bus is
         // refused rather than read in part.
-        if (result.SlaveCount > maxSlaves) {
+        if (result.SlaveCount > RobotLayout::maxSlaves) {
             result.failure = QStringLiteral("Too many slaves on the bus (%1)!\nAt most %2 can be "
                                             "handled.")
                                  .arg(result.SlaveCount)
-                                 .arg(maxSlaves);
+                                 .arg(RobotLayout::maxSlaves);
             return result;
         }
         for (int position = 1; position <= result.SlaveCount; ++position)
@@ -180,9 +179,9 @@ ReadOutResult run(const QString& eth, const Report& report)
         // nothing.
         for (int i = 0; i < result.names.size(); ++i) {
             const QString& name = result.names.at(i);
-            if (result.platform.start == 0 && ControllerKinds::isPlatformController(name))
+            if (result.platform.start == 0 && RobotLayout::isPlatformController(name))
                 result.platform.start = i + 1;
-            else if (result.arm.start == 0 && ControllerKinds::isArmController(name))
+            else if (result.arm.start == 0 && RobotLayout::isArmController(name))
                 result.arm.start = i + 1;
         }
         judge(result.arm, result.names);

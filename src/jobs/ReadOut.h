@@ -87,9 +87,6 @@ Q_DECLARE_METATYPE(ReadOutResult)
 
 namespace ReadOut {
 
-// The most slaves a read-out accounts for; a longer bus is refused.
-const int maxSlaves = 17;
-
 // Told before each axis is read: its part and axis, and its place among all axes to read.
 using Report = std::function<void(const QString& part, int axis, int step, int steps)>;
 

@@ -1,6 +1,7 @@
 // zuvianctl's service records on the virtual robot over the in-process link: --tester before the
 // command, where the JSON says the record went, and `history` with its filters, its full view and
-// its refusals; a record that cannot be written is said and leaves the command's status alone.
+// its refusals; the records of a restore, a backup and a report set against what the controllers
+// hold; a record that cannot be written is said and leaves the command's status alone.
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -165,5 +166,57 @@ TEST_F(History, ARestoreIsRecordedWithTheFileItApplied)
         EXPECT_EQ("written", c.at("outcome"));
         EXPECT_EQ(backup, c.at("backup"));
         EXPECT_TRUE(c.at("differences").empty());
+    }
+}
+
+// A backup names its file on each axis it read; a report names on each axis the values that
+// differ from the file's, as the controllers hold them.
+TEST_F(History, BackupAndReportRecordWhatTheyRead)
+{
+    // The controllers hold the shipped set; then one value is changed behind the tool's back.
+    ASSERT_EQ(0, run({"write-parameters", "-i", "sim0", "--yes"}).status);
+    const Ran backup = run({"backup", "-i", "sim0", "--arm", "--json", "--tester", "Fritz"});
+    ASSERT_EQ(0, backup.status) << backup.err;
+    const std::string file = backup.doc().at("backups")[0].at("file");
+
+    const QMap<int, qint64> set
+        = parameterSection(QStringLiteral(":/res/param.xml"), QStringLiteral("Axis3"));
+    ASSERT_FALSE(set.isEmpty());
+    const int type = set.firstKey();
+    const quint32 held = quint32(set.value(type)) + 3;
+    bus_->controller(9).interpreter().parameters().setAxisDefault(quint8(type), held);
+    const Ran report = run({"report", "-i", "sim0", "-o", dirs_.work.filePath("r.html").toStdString()});
+    ASSERT_EQ(3, report.status) << report.err;
+
+    const json records = run({"history", "--json"}).doc().at("records");
+    ASSERT_EQ(3u, records.size());
+    const json& saved = records[1];
+    EXPECT_EQ("backup", saved.at("job"));
+    EXPECT_EQ("read", saved.at("result"));
+    EXPECT_EQ("Fritz", saved.at("tester"));
+    for (const json& c : saved.at("controllers")) {
+        SCOPED_TRACE(c.dump());
+        EXPECT_EQ(c.at("part") == "arm" ? "read" : "skipped", c.at("outcome"));
+        EXPECT_EQ(c.at("part") == "arm", c.contains("backup"));
+        if (c.at("part") == "arm") {
+            EXPECT_EQ(file, c.at("backup"));
+        }
+    }
+
+    const json& compared = records[0];
+    EXPECT_EQ("report", compared.at("job"));
+    EXPECT_EQ("differences", compared.at("result"));
+    ASSERT_EQ(9u, compared.at("controllers").size());
+    for (const json& c : compared.at("controllers")) {
+        SCOPED_TRACE(c.dump());
+        EXPECT_EQ("read", c.at("outcome"));
+        if (c.at("position") != 9) {
+            EXPECT_TRUE(c.at("differences").empty());
+            continue;
+        }
+        EXPECT_EQ(json::array({{{"parameter", type}, {"target", set.value(type)},
+                      {"read", bus_->controller(9).interpreter().parameters().axis(quint8(type))}}}),
+            c.at("differences"));
+        EXPECT_EQ(held, c.at("differences")[0].at("read").get<quint32>());
     }
 }

@@ -222,7 +222,7 @@ TEST_F(RecordsFlow, ParameterRecordHoldsTheBackupsAndTheDifferences)
         ASSERT_EQ(1, differences.size());
         const QJsonObject difference = differences.first().toObject();
         EXPECT_EQ(type, difference.value(QStringLiteral("parameter")).toInt());
-        EXPECT_EQ(quint32(set.value(type)), difference.value(QStringLiteral("written")).toInteger());
+        EXPECT_EQ(quint32(set.value(type)), difference.value(QStringLiteral("target")).toInteger());
         EXPECT_EQ(axis(9).interpreter().parameters().axis(quint8(type)),
             difference.value(QStringLiteral("read")).toInteger());
         EXPECT_EQ(kept, difference.value(QStringLiteral("read")).toInteger());

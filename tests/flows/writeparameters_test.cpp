@@ -295,6 +295,18 @@ TEST_F(WriteParametersFlow, FileThatCannotBeAppliedWholeIsRefusedByTheJob)
     }
     EXPECT_TRUE(nothingWritten(controllerPositions()));
     EXPECT_TRUE(backups().isEmpty());
+
+    // Started with its own read-out, it names the entry and refuses before it takes the bus.
+    ParameterJob withReadOut;
+    withReadOut.setFile(file);
+    const ParameterOutcome refused = withReadOut.runWithReadOut(QString::fromLatin1(SimBus::Primary));
+    EXPECT_FALSE(refused.readOutRan);
+    ASSERT_EQ(1, refused.refusedEntries.size());
+    EXPECT_EQ(QStringLiteral("abc"), refused.refusedEntries.first().value);
+    EXPECT_EQ(ParameterPartOutcome::Result::Refused, refused.arm.result);
+    EXPECT_EQ(ParameterPartOutcome::Result::Refused, refused.platform.result);
+    EXPECT_TRUE(nothingWritten(controllerPositions()));
+    EXPECT_TRUE(backups().isEmpty());
 }
 
 // What the controllers did not tell is not made up: an unread value is only named in a comment, and
