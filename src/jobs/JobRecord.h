@@ -42,6 +42,9 @@ inline const QString parametersJob = QStringLiteral("write-parameters");
 inline const QString restoreJob = QStringLiteral("restore");
 inline const QString backupJob = QStringLiteral("backup");
 inline const QString reportJob = QStringLiteral("report");
+// The diagnosis job, once there is one, records under this name through head(), controllers()
+// and BusJob::leaveRecord; what it found goes beside "controllers" under keys of its own.
+inline const QString diagJob = QStringLiteral("diag");
 
 // The per-axis outcomes.
 inline const QString readAxis = QStringLiteral("read");
