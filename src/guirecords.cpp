@@ -26,7 +26,9 @@ void GUI::setupRecords()
     fillTesters();
     // Without a tester of the registry the records name the login name: the list says so.
     comboBoxTester->lineEdit()->setPlaceholderText(JobRecord::tester(QString()));
-    connect(comboBoxTester, &QComboBox::textActivated, this, [this] { (void)chosenTester(); });
+    // Queued: a new name refills the list, which is not done inside the list's own signal.
+    connect(comboBoxTester, &QComboBox::textActivated, this, [this] { (void)chosenTester(); },
+        Qt::QueuedConnection);
     connect(pbSaveLog, &QPushButton::clicked, this, &GUI::SaveLog);
 }
 

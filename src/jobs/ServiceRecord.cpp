@@ -234,6 +234,14 @@ Reading readAll(const QString& dir)
 {
     Reading reading;
     const QString path = dir.isEmpty() ? directory() : dir;
+    // As records are never written through a link, none are read through one either: what
+    // stands behind it is not this user's record.
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        reading.problems.append(
+            QStringLiteral("%1 is a symbolic link; no record is read through one").arg(path));
+        return reading;
+    }
     // Every file is read: a workshop makes a few records per robot and day, so years of them are
     // some megabytes. An index by robot would replace this if that ever changed.
     const QStringList files = QDir(path).entryList(

@@ -3,6 +3,7 @@
 // one named), the backups and the values the read-back found different; a record that cannot be
 // written is said and stops nothing; the tester the window shows; the test log of the run.
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -274,6 +275,7 @@ TEST_F(RecordsFlow, TheTesterIsTheRegistrysDefaultOrOneTypedIn)
     // Chosen from the list, a registered tester becomes the default again.
     testerList()->setCurrentIndex(testerList()->findText(QStringLiteral("Berta")));
     emit testerList()->textActivated(QStringLiteral("Berta"));
+    QCoreApplication::processEvents();
     registry.LoadTester();
     EXPECT_EQ(QStringLiteral("Berta"), registry.GetDefault());
 

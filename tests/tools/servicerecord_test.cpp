@@ -99,6 +99,11 @@ TEST(ServiceRecord, DirectoriesThatAreLinksOrSomeoneElsesAreRefused)
                                               "through one"),
         error);
     EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+    // Nor are records read through it.
+    putFile(elsewhere.filePath(QStringLiteral("2026-03-01.jsonl")), "{\"n\":1}\n");
+    const ServiceRecord::Reading through = ServiceRecord::readAll();
+    EXPECT_TRUE(through.records.isEmpty());
+    EXPECT_EQ(1, through.problems.size());
     ASSERT_TRUE(QFile::remove(dirs.records()));
 
     // A record file with a second name is someone else's way into the records.
