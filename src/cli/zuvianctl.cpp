@@ -392,6 +392,8 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
         ->transform(number(1, 65535));
     pdos->callback([&] { command = [&o](Context& c) { return cli::pdos(c, o.slave); }; });
 
+    cli::addDiagCommands(app, [&o](CLI::App* sub) { common(sub, o); }, command);
+
     // Set after the commands exist, so that they do not inherit it: an argument no command takes
     // comes back here and is named below, an unknown command among them.
     app.allow_extras();
