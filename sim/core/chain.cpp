@@ -148,7 +148,8 @@ bool Chain::damageOnTheWay(std::size_t last, std::size_t &processedTo)
             esc.count(PortCounter::ForwardedRxError, port);
             continue;
         }
-        const auto it = cableFaults_.find(port == 0 ? number : children_[number - 1][std::size_t(port)]);
+        const std::size_t far = port == 0 ? number : children_[number - 1][std::size_t(port)];
+        const auto it = cableFaults_.find(far);
         const int perMille = it == cableFaults_.end() ? 0
                              : port == 0            ? it->second.crcAwayPerMille
                                                     : it->second.crcBackPerMille;

@@ -17,8 +17,10 @@ using ErrorCounters::Link;
 
 nlohmann::json linkJson(const Link& link)
 {
-    return {{"from", link.from}, {"to", link.to < 0 ? nlohmann::json() : nlohmann::json(link.to)},
-        {"fromPort", link.fromPort}, {"toPort", link.to < 0 ? nlohmann::json() : nlohmann::json(link.toPort)},
+    const bool nowhere = link.to < 0;
+    return {{"from", link.from}, {"to", nowhere ? nlohmann::json() : nlohmann::json(link.to)},
+        {"fromPort", link.fromPort},
+        {"toPort", nowhere ? nlohmann::json() : nlohmann::json(link.toPort)},
         {"errors", link.errors()}, {"lostLinks", link.lostLinks},
         {"meaning", str(ErrorCounters::meaning(link))}};
 }
@@ -54,9 +56,11 @@ nlohmann::json slavesJson(const DiagnosisOutcome& o)
     for (qsizetype k = 0; k < count; ++k) {
         nlohmann::json slave = {{"position", k + 1},
             {"name", k < o.names.size() ? nlohmann::json(str(o.names.at(k))) : nlohmann::json()},
-            {"address", k < o.addresses.size() ? nlohmann::json(o.addresses.at(k)) : nlohmann::json()}};
+            {"address",
+                k < o.addresses.size() ? nlohmann::json(o.addresses.at(k)) : nlohmann::json()}};
         if (k < o.hops.size())
-            slave["parent"] = {{"position", o.hops.at(k).parent}, {"port", o.hops.at(k).parentPort}};
+            slave["parent"]
+                = {{"position", o.hops.at(k).parent}, {"port", o.hops.at(k).parentPort}};
         slave["before"] = k < o.before.size() ? countsJson(o.before.at(k)) : nlohmann::json();
         slave["interval"] = k < o.measured.size() ? countsJson(o.measured.at(k)) : nlohmann::json();
         slaves.push_back(slave);
@@ -86,7 +90,8 @@ nlohmann::json hostJson(const DiagnosisOutcome& o)
         {"bus", str(f.bus)},
         {"coalescing", f.coalescingKnown
                 ? nlohmann::json{{"rxUsecs", f.rxUsecs}, {"rxFrames", f.rxFrames},
-                      {"adaptiveRx", f.adaptiveRx}, {"delaysReplies", NetworkCard::coalescingDelays(f)}}
+                      {"adaptiveRx", f.adaptiveRx},
+                      {"delaysReplies", NetworkCard::coalescingDelays(f)}}
                 : nlohmann::json()},
         {"offloads", {{"gro", onOff(f.gro)}, {"lro", onOff(f.lro)}}},
         {"roundTrips", {{"sent", t.sent}, {"unanswered", t.unanswered},

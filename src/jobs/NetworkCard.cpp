@@ -68,7 +68,9 @@ QString busOf(const QString& device)
 
 QString onOff(int value)
 {
-    return value < 0 ? QStringLiteral("unknown") : value ? QStringLiteral("on") : QStringLiteral("off");
+    if (value < 0)
+        return QStringLiteral("unknown");
+    return value ? QStringLiteral("on") : QStringLiteral("off");
 }
 
 }
@@ -94,7 +96,8 @@ Facts probe(const QString& eth)
         std::memset(&info, 0, sizeof info);
         info.cmd = ETHTOOL_GDRVINFO;
         if (ethtool(eth, &info))
-            facts.driver = QString::fromLocal8Bit(info.driver, int(strnlen(info.driver, sizeof info.driver)));
+            facts.driver = QString::fromLocal8Bit(
+                info.driver, int(strnlen(info.driver, sizeof info.driver)));
     }
 
     ethtool_coalesce coalesce;

@@ -252,7 +252,8 @@ TEST(Diagnosis, OnlyTheEnumerationAndClearWriteTheCounters)
             for (std::uint16_t a = sim::reg::RxErrorCounters; a < sim::reg::ErrorCountersEnd; ++a) {
                 const bool leftByEnumeration = a >= sim::reg::ForwardedRxErrors;
                 const int planted = int(s) + a - sim::reg::RxErrorCounters;
-                EXPECT_EQ(leftByEnumeration && !clear ? planted : 0, memory[a]) << "0x" << std::hex << a;
+                EXPECT_EQ(leftByEnumeration && !clear ? planted : 0, memory[a])
+                    << "0x" << std::hex << a;
             }
             const ErrorCounters::Counts& before = o.before.at(int(s) - 1).counts;
             EXPECT_EQ(int(s), before.invalidFrames[0]);

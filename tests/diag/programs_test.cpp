@@ -61,8 +61,8 @@ TEST_F(DiagPrograms, DiagNamesTheLinkIntoSlave7AndGraphDrawsIt)
 
     Program graph({zuvianctl, "graph", "-i", eth, "--seconds", "1"});
     EXPECT_EQ(1, graph.finish()) << graph.err();
-    EXPECT_NE(std::string::npos, graph.out().find("s6 -> s7 [taillabel=\"1\", headlabel=\"0\", color=red"))
-        << graph.out();
+    const std::string marked = "s6 -> s7 [taillabel=\"1\", headlabel=\"0\", color=red";
+    EXPECT_NE(std::string::npos, graph.out().find(marked)) << graph.out();
 
     REQUIRE_THAT(access("/usr/bin/dot", X_OK) == 0, "Graphviz's dot is not installed");
     char path[] = "/tmp/zuvian-graph-XXXXXX";
@@ -74,5 +74,6 @@ TEST_F(DiagPrograms, DiagNamesTheLinkIntoSlave7AndGraphDrawsIt)
     EXPECT_EQ(0, dot.finish()) << dot.err();
     std::remove(path);
     EXPECT_NE(std::string::npos, dot.out().find("<svg")) << dot.err();
-    EXPECT_NE(std::string::npos, dot.out().find("TMCM&#45;ZQ&#45;841")) << dot.out().substr(0, 2000);
+    EXPECT_NE(std::string::npos, dot.out().find("TMCM&#45;ZQ&#45;841"))
+        << dot.out().substr(0, 2000);
 }
