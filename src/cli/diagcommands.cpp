@@ -44,7 +44,12 @@ nlohmann::json countsJson(const ErrorCounters::SlaveReading& reading)
     if (!reading.read)
         return nullptr;
     const ErrorCounters::Counts& c = reading.counts;
-    return {{"invalidFrames", perPort(c.invalidFrames)}, {"rxErrors", perPort(c.rxErrors)},
+    std::vector<int> open;
+    for (int p = 0; p < ErrorCounters::portCount; ++p)
+        if (reading.portOpen(p))
+            open.push_back(p);
+    return {{"dlStatus", reading.dlStatus}, {"openPorts", open},
+        {"invalidFrames", perPort(c.invalidFrames)}, {"rxErrors", perPort(c.rxErrors)},
         {"forwardedErrors", perPort(c.forwardedErrors)}, {"lostLinks", perPort(c.lostLinks)},
         {"processingUnitErrors", c.processingUnitErrors}, {"pdiErrors", c.pdiErrors}};
 }
