@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "BusDiagnosis.h"
 #include "Configuration.h"
 #include "Messages.h"
 
@@ -19,6 +20,7 @@ GUI::GUI(QWidget* parent) : QWidget(parent)
     connect(pbCheck, &QPushButton::clicked, this, &GUI::Check);
     connect(pbWriteFirmware, &QPushButton::clicked, this, &GUI::WriteFirm);
     connect(pbWriteParameters, &QPushButton::clicked, this, &GUI::WriteParameters);
+    connect(pbDetails, &QPushButton::clicked, this, &GUI::Details);
 
     fillInterfaceList();
 
@@ -80,6 +82,9 @@ void GUI::startJob(BusJob* started)
     job = BusJob::Owned(started);
     lastProgress = JobProgress();
     progressBar->setValue(0);
+    pbDetails->hide();
+    jobEth = comboBoxETH->currentText();
+    framesAtStart = BusDiagnosis::framesSent();
 
     connect(started, &BusJob::line, this, [](const QString& text) {
         std::printf("%s\n", text.toLocal8Bit().constData());
@@ -105,8 +110,11 @@ void GUI::onProgress(const JobProgress& progress)
     progressBar->setValue(progress.perMille());
 }
 
-void GUI::endFlow()
+void GUI::endFlow(bool failedOnBus)
 {
+    // A job that failed before it reached the bus (no interface, no right, another program on
+    // it) sent nothing there: the cabling has nothing to say about it.
+    pbDetails->setVisible(failedOnBus && BusDiagnosis::framesSent() != framesAtStart);
     endedJob = std::move(job);
     if (closeWhenDone)
         close();

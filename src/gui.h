@@ -18,6 +18,7 @@
 #include "ui_GUI.h"
 
 struct CheckOutcome;
+struct DiagnosisOutcome;
 struct FirmwareOutcome;
 struct ParameterOutcome;
 
@@ -74,8 +75,12 @@ private:
     void onCheckFinished(const CheckOutcome& outcome);
     void onFirmwareFinished(const FirmwareOutcome& outcome);
     void onParametersFinished(const ParameterOutcome& outcome);
+    // "Details…": the diagnosis of the bus the failed job was on, and its report.
+    void Details();
+    void onDetailsFinished(const DiagnosisOutcome& outcome);
     // The one place a flow ends: the job goes, and the window closes if the operator asked to.
-    void endFlow();
+    // After a job that `failedOnBus`, having sent frames there, "Details…" is offered.
+    void endFlow(bool failedOnBus = false);
     void setButtonsEnabled(bool enabled);
 
     QString Version;
@@ -88,6 +93,9 @@ private:
     BusJob::Owned endedJob;
     JobProgress lastProgress;
     bool closeWhenDone = false;
+    // The running job's interface, and the master's frame count when it started.
+    QString jobEth;
+    quint32 framesAtStart = 0;
 };
 
 #endif // GUI_H

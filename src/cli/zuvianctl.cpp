@@ -403,6 +403,8 @@ void buildParser(CLI::App& app, Options& o, Command& command)
     addJobCommands(app, o, command);
     addDiagnosticCommands(app, o, command);
 
+    cli::addDiagCommands(app, [&o](CLI::App* sub) { common(sub, o); }, command);
+
     // Set after the commands exist, so that they do not inherit it: an argument no command takes
     // comes back here and is named below, an unknown command among them.
     app.allow_extras();
