@@ -44,7 +44,8 @@ TEXT
 success
 .TP
 .B 1
-the job failed, or a write was not confirmed; standard error says why
+the job failed, or a write was not confirmed; diag and graph: a link shows errors or lost
+links, or reads went unanswered; standard error says why
 .TP
 .B 2
 usage error: an unknown command or option, a missing or malformed argument

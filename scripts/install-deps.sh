@@ -12,7 +12,7 @@ packages="$packages libcli11-dev nlohmann-json3-dev libpcap-dev"
 packages="$packages help2man dpkg-dev fakeroot file"
 for extra in "$@"; do
   case "$extra" in
-    test) packages="$packages googletest libgtest-dev libfaketime lintian" ;;
+    test) packages="$packages googletest libgtest-dev libfaketime lintian graphviz" ;;
     fuzz) packages="$packages clang-14 libclang-rt-14-dev" ;;
     *) echo "unknown package set: $extra" >&2; exit 2 ;;
   esac

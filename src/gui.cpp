@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "BusDiagnosis.h"
 #include "Configuration.h"
 #include "Messages.h"
 
@@ -19,6 +20,7 @@ GUI::GUI(QWidget* parent) : QWidget(parent)
     connect(pbCheck, &QPushButton::clicked, this, &GUI::Check);
     connect(pbWriteFirmware, &QPushButton::clicked, this, &GUI::WriteFirm);
     connect(pbWriteParameters, &QPushButton::clicked, this, &GUI::WriteParameters);
+    connect(pbDetails, &QPushButton::clicked, this, &GUI::Details);
 
     fillInterfaceList();
     setupRecords();
@@ -82,6 +84,9 @@ void GUI::startJob(BusJob* started)
     lastProgress = JobProgress();
     progressBar->setValue(0);
     started->setTester(chosenTester());
+    pbDetails->hide();
+    jobEth = comboBoxETH->currentText();
+    framesAtStart = BusDiagnosis::framesSent();
 
     connect(started, &BusJob::line, this, [](const QString& text) {
         std::printf("%s\n", text.toLocal8Bit().constData());
@@ -107,8 +112,11 @@ void GUI::onProgress(const JobProgress& progress)
     progressBar->setValue(progress.perMille());
 }
 
-void GUI::endFlow()
+void GUI::endFlow(bool failedOnBus)
 {
+    // A job that failed before it reached the bus (no interface, no right, another program on
+    // it) sent nothing there: the cabling has nothing to say about it.
+    pbDetails->setVisible(failedOnBus && BusDiagnosis::framesSent() != framesAtStart);
     endedJob = std::move(job);
     noteRecord(endedJob.get());
     if (closeWhenDone)

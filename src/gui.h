@@ -20,6 +20,7 @@
 
 class Protokoll;
 struct CheckOutcome;
+struct DiagnosisOutcome;
 struct FirmwareOutcome;
 struct ParameterOutcome;
 
@@ -84,8 +85,12 @@ private:
     void onCheckFinished(const CheckOutcome& outcome);
     void onFirmwareFinished(const FirmwareOutcome& outcome);
     void onParametersFinished(const ParameterOutcome& outcome);
+    // "Details…": the diagnosis of the bus the failed job was on, and its report.
+    void Details();
+    void onDetailsFinished(const DiagnosisOutcome& outcome);
     // The one place a flow ends: the job goes, and the window closes if the operator asked to.
-    void endFlow();
+    // After a job that `failedOnBus`, having sent frames there, "Details…" is offered.
+    void endFlow(bool failedOnBus = false);
     void setButtonsEnabled(bool enabled);
 
     // The tester list and the test log, at construction.
@@ -111,6 +116,9 @@ private:
     bool closeWhenDone = false;
     // The test log of this run; its file goes with the window.
     Protokoll* testLog = nullptr;
+    // The running job's interface, and the master's frame count when it started.
+    QString jobEth;
+    quint32 framesAtStart = 0;
 };
 
 #endif // GUI_H

@@ -18,7 +18,7 @@ void GUI::onCheckFinished(const CheckOutcome& outcome)
     readOut = outcome.readOut;
     if (!outcome.readOut.ok) {
         labelAusgabe->setText(outcome.readOut.failure);
-        endFlow();
+        endFlow(true);
         return;
     }
     // The text of an earlier flow, a failure above all, must not stand beside a good read-out.

@@ -21,7 +21,9 @@ void GUI::onFirmwareFinished(const FirmwareOutcome& outcome)
     if (outcome.result != FirmwareOutcome::Result::Written) {
         setButtonsEnabled(true);
         labelAusgabe->setText(outcome.text);
-        endFlow();
+        endFlow(outcome.result == FirmwareOutcome::Result::ReadOutFailed
+            || outcome.result == FirmwareOutcome::Result::NothingToWrite
+            || outcome.result == FirmwareOutcome::Result::Failed);
         return;
     }
     // A part left out is no success, though what was written still needs the power cycle.

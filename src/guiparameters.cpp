@@ -26,5 +26,10 @@ void GUI::onParametersFinished(const ParameterOutcome& outcome)
         readOut.ArmSlaveCount = outcome.ArmSlaveCount;
     }
     pbWriteParameters->setEnabled(true);
-    endFlow();
+    using Result = ParameterPartOutcome::Result;
+    bool failed = outcome.readOutRan && !outcome.readOut.ok;
+    for (const ParameterPartOutcome* part : {&outcome.arm, &outcome.platform})
+        failed = failed || part->result == Result::NoConnection || part->result == Result::Failed
+            || part->result == Result::Unconfirmed;
+    endFlow(failed);
 }

@@ -58,6 +58,111 @@ Slave &Chain::attach(Slave slave, std::size_t parent, int port)
     return *slaves_.back();
 }
 
+/* The slave at the far end of the cable on slave `number`'s `port`, or 0 when nothing hangs
+ * there. */
+std::size_t Chain::cableTo(std::size_t number, int port) const
+{
+    if (number == 0 || number > slaves_.size())
+        throw std::out_of_range("no slave " + std::to_string(number) + " on a bus of " +
+                                std::to_string(slaves_.size()));
+    if (port == 0)
+        return number;
+    if (passIndex(port) < 0 || children_[number - 1][std::size_t(port)] == 0)
+        throw std::invalid_argument("nothing is cabled to port " + std::to_string(port) +
+                                    " of slave " + std::to_string(number));
+    return children_[number - 1][std::size_t(port)];
+}
+
+void Chain::setCrcErrors(std::size_t number, int port, int perMille, std::uint32_t seed)
+{
+    CableFaults &faults = cableFaults_[cableTo(number, port)];
+    (port == 0 ? faults.crcAwayPerMille : faults.crcBackPerMille) = perMille;
+    crcRandom_.seed(seed);
+}
+
+void Chain::setLinkFlap(std::size_t number, int port, std::uint64_t downUs, std::uint64_t upUs)
+{
+    CableFaults &faults = cableFaults_[cableTo(number, port)];
+    faults.flapDownUs = downUs;
+    faults.flapUpUs = upUs;
+    faults.flapFromUs = clock_.nowUs();
+    faults.flapsCounted = 0;
+}
+
+/* True while the cable to slave `number` has dropped its link. */
+bool Chain::cableDown(std::size_t number) const
+{
+    const auto it = cableFaults_.find(number);
+    if (it == cableFaults_.end() || it->second.flapDownUs == 0)
+        return false;
+    const CableFaults &f = it->second;
+    const std::uint64_t period = f.flapUpUs + f.flapDownUs;
+    return (clock_.nowUs() - f.flapFromUs) % period >= f.flapUpUs;
+}
+
+/* A controller counts every drop of a link, whether a frame passes or not: the drops since the
+ * last look are counted at once, at both ends of the cable. */
+void Chain::countLostLinks()
+{
+    for (auto &[number, f] : cableFaults_) {
+        if (f.flapDownUs == 0)
+            continue;
+        const std::uint64_t since = clock_.nowUs() - f.flapFromUs;
+        const std::uint64_t drops =
+            since < f.flapUpUs ? 0 : (since - f.flapUpUs) / (f.flapUpUs + f.flapDownUs) + 1;
+        for (; f.flapsCounted < drops; ++f.flapsCounted) {
+            slaves_[number - 1]->esc().count(PortCounter::LostLink, 0);
+            const Cable &cable = cables_[number - 1];
+            if (cable.parent != 0)
+                slaves_[cable.parent - 1]->esc().count(PortCounter::LostLink, cable.port);
+        }
+    }
+}
+
+/* The ports a frame entering slave `number` enters on its walk through the slaves up to `last`,
+ * in order: port 0 of each slave, and each port a branch hands it back on. */
+void Chain::collectEntries(std::size_t number, std::size_t last,
+                           std::vector<std::pair<std::size_t, int>> &entries) const
+{
+    entries.emplace_back(number, 0);
+    for (int p : OnwardPorts) {
+        const std::size_t c = children_[number - 1][std::size_t(p)];
+        if (c == 0 || c > last || !slaves_[c - 1]->online() || cut(c))
+            continue;
+        collectEntries(c, last, entries);
+        entries.emplace_back(number, p);
+    }
+}
+
+/* Draws whether the frame is damaged on its walk through slaves 1..`last` and counts it; true
+ * when it was. `processedTo` is the last slave (in bus order) that the frame reached intact. */
+bool Chain::damageOnTheWay(std::size_t last, std::size_t &processedTo)
+{
+    std::vector<std::pair<std::size_t, int>> entries;
+    collectEntries(1, last, entries);
+    bool damaged = false;
+    processedTo = 0;
+    for (const auto &[number, port] : entries) {
+        Esc &esc = slaves_[number - 1]->esc();
+        if (damaged) {
+            esc.count(PortCounter::ForwardedRxError, port);
+            continue;
+        }
+        const std::size_t far = port == 0 ? number : children_[number - 1][std::size_t(port)];
+        const auto it = cableFaults_.find(far);
+        const int perMille = it == cableFaults_.end() ? 0
+                             : port == 0            ? it->second.crcAwayPerMille
+                                                    : it->second.crcBackPerMille;
+        if (perMille > 0 && int(crcRandom_() % 1000) < perMille) {
+            esc.count(PortCounter::InvalidFrame, port);
+            damaged = true;
+        } else if (port == 0) {
+            processedTo = number;
+        }
+    }
+    return damaged;
+}
+
 void Chain::setCableDelayNs(std::size_t number, std::uint32_t ns)
 {
     slave(number);
@@ -99,7 +204,7 @@ std::size_t Chain::primaryReach() const
 {
     std::size_t reach = breakAfter_ ? std::min(*breakAfter_, slaves_.size()) : slaves_.size();
     for (std::size_t i = 0; i < reach; ++i)
-        if (!slaves_[i]->online())
+        if (!slaves_[i]->online() || cableDown(i + 1))
             return i;
     return reach;
 }
@@ -114,10 +219,11 @@ std::size_t Chain::secondaryStart() const
     return start;
 }
 
-/* True when the cable in front of slave `number` is cut (the cut behind its predecessor). */
+/* True when the cable in front of slave `number` is cut (the cut behind its predecessor), or its
+ * link is down. */
 bool Chain::cut(std::size_t number) const
 {
-    return breakAfter_ && *breakAfter_ + 1 == number;
+    return (breakAfter_ && *breakAfter_ + 1 == number) || cableDown(number);
 }
 
 void Chain::updateLinks()
@@ -215,6 +321,8 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
 
     for (auto &slave : slaves_)
         slave->wake(clock_.nowUs());
+    if (!cableFaults_.empty())
+        countLostLinks();
     updateLinks();
     const std::size_t reach = primaryReach();
     const bool intact = reach == n;
@@ -239,8 +347,11 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
     if (!datagrams)
         return std::nullopt;
     timeFrame(first, last, entry == Port::Primary);
-    const bool lose = processRange(*datagrams, first, last);
-    if (lose)
+    std::size_t processedTo = last;
+    const bool damaged = !cableFaults_.empty() && entry == Port::Primary &&
+                         damageOnTheWay(last, processedTo);
+    const bool lose = processRange(*datagrams, first, processedTo);
+    if (lose || damaged)
         return std::nullopt;
     if (faults_.loseNextReplies > 0) {
         --faults_.loseNextReplies;

@@ -29,6 +29,14 @@
  * chain's forwarding delay, and every cable its own delay in each direction. The chain tells each
  * slave when a frame reaches its ports. A frame that enters a broken ring from the secondary end
  * is timed as reaching every slave when it was sent.
+ *
+ * Faults of one cable (`setCrcErrors`, `setLinkFlap`) are named by a slave's port, as a slave
+ * counts them: port 0 is the cable from its parent (the master for slave 1), port n the cable to
+ * the slave hung there. A damaged frame is counted as an invalid frame at the port it arrives on
+ * and as a forwarded error at every port it reaches after that; slaves behind the damage keep
+ * none of its writes (a controller takes them only once the frame checksum is right), and the
+ * master never gets it back, as its network card drops it. A link that drops is counted as a lost
+ * link at both its ends and hides the slaves behind it, like a cut, while it is down.
  */
 #ifndef SIM_CORE_CHAIN_H
 #define SIM_CORE_CHAIN_H
@@ -37,10 +45,12 @@
 #include "core/slave.h"
 
 #include <array>
+#include <map>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -94,6 +104,15 @@ public:
     /* Delay of the cable in front of slave `number`, each way (default 0); throws
      * std::out_of_range for a wrong number. */
     void setCableDelayNs(std::size_t number, std::uint32_t ns);
+    /* Frames arriving at slave `number`'s `port` are damaged with the probability `perMille`
+     * (thousandths), drawn from a generator with `seed` (repeatable). Only frames the master
+     * sends on its primary port are damaged. Throws std::invalid_argument when nothing is cabled
+     * to that port, std::out_of_range for a wrong slave number. */
+    void setCrcErrors(std::size_t number, int port, int perMille, std::uint32_t seed = 1);
+    /* The link on slave `number`'s `port` drops for `downUs` after every `upUs` it was up, from
+     * now on. Throws as setCrcErrors. */
+    void setLinkFlap(std::size_t number, int port, std::uint64_t downUs, std::uint64_t upUs);
+
     /* Bus time at which the last frame reached slave `number`'s port `port`, or nothing when it
      * did not reach it. */
     std::optional<std::uint64_t> lastArrival(std::size_t number, int port) const;
@@ -118,6 +137,23 @@ private:
         std::uint32_t delayNs = 0;
     };
 
+    /* What is wrong with the cable to one slave. */
+    struct CableFaults
+    {
+        int crcAwayPerMille = 0; /* frames from the master, counted at the slave's port 0 */
+        int crcBackPerMille = 0; /* frames to the master, counted at the parent's port */
+        std::uint64_t flapUpUs = 0;
+        std::uint64_t flapDownUs = 0; /* 0: the link never drops */
+        std::uint64_t flapFromUs = 0;
+        std::uint64_t flapsCounted = 0;
+    };
+
+    std::size_t cableTo(std::size_t number, int port) const;
+    bool cableDown(std::size_t number) const;
+    void countLostLinks();
+    void collectEntries(std::size_t number, std::size_t last,
+                        std::vector<std::pair<std::size_t, int>> &entries) const;
+    bool damageOnTheWay(std::size_t last, std::size_t &processedTo);
     std::size_t primaryReach() const;
     std::size_t secondaryStart() const;
     bool processRange(std::vector<DatagramView> &datagrams, std::size_t first, std::size_t last);
@@ -142,6 +178,9 @@ private:
     std::uint64_t dropCounter_ = 0;
     std::mt19937 lossRandom_;
     std::optional<std::uint32_t> lossSeeded_;
+    /* By the slave the cable leads to. */
+    std::map<std::size_t, CableFaults> cableFaults_;
+    std::mt19937 crcRandom_;
 };
 
 } // namespace sim

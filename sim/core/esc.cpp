@@ -70,6 +70,29 @@ void Esc::setFrameArrivals(const PortArrivals &arrivals)
         dc_->setFrameArrivals(arrivals);
 }
 
+void Esc::count(PortCounter counter, int port)
+{
+    if (port < 0 || port > 3)
+        return;
+    std::uint16_t address = 0;
+    switch (counter) {
+    case PortCounter::InvalidFrame:
+        address = std::uint16_t(reg::RxErrorCounters + 2 * port);
+        break;
+    case PortCounter::RxError:
+        address = std::uint16_t(reg::RxErrorCounters + 2 * port + 1);
+        break;
+    case PortCounter::ForwardedRxError:
+        address = std::uint16_t(reg::ForwardedRxErrors + port);
+        break;
+    case PortCounter::LostLink:
+        address = std::uint16_t(reg::LostLinkCounters + port);
+        break;
+    }
+    if (memory_[address] < 0xFF)
+        ++memory_[address];
+}
+
 bool Esc::matchesStation(std::uint16_t adp) const
 {
     if (adp == stationAddress())
@@ -145,7 +168,7 @@ bool Esc::masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t n
             dc_->write(address, value);
         return true;
     }
-    if (within(address, reg::RxErrorCounters, 0x10)) {
+    if (within(address, reg::RxErrorCounters, reg::ErrorCountersEnd - reg::RxErrorCounters)) {
         memory_[address] = 0; // a write clears a counter, whatever is written
         return true;
     }

@@ -27,6 +27,9 @@
 
 namespace sim {
 
+/* The error counters of a port (0x0300..0x0313). */
+enum class PortCounter { InvalidFrame, RxError, ForwardedRxError, LostLink };
+
 /* Hardware of one emulated controller. */
 struct EscOptions
 {
@@ -83,6 +86,10 @@ public:
     /* Bus times at which the frame about to pass reaches each port, for the distributed clock.
      * Set by the chain before each frame. */
     void setFrameArrivals(const PortArrivals &arrivals);
+
+    /* One more of `counter` on `port` (0..3); like a real controller's, a counter stops at 0xFF
+     * and only a write clears it. */
+    void count(PortCounter counter, int port);
 
     /* Power cycle: registers back to their power-up values, SII content kept. */
     void reset();

@@ -25,6 +25,9 @@ constexpr std::size_t kEthernetHeader = 14;
 constexpr std::size_t kFrameHeader = 2;
 constexpr std::uint8_t kFpwr = 5;
 constexpr std::uint16_t kMailboxArea = 0x1000;
+/* How long a flapping link stays up between two drops: long enough for a job to get going, short
+ * enough that a diagnosis of a few seconds sees a drop. */
+constexpr std::uint64_t kFlapUpUs = 3000000;
 
 const std::vector<FaultDescription> catalogue = {
     {"drop-every", "N", "every n-th frame is lost on the wire"},
@@ -37,6 +40,9 @@ const std::vector<FaultDescription> catalogue = {
     {"other-master", "EVERY", "after every n-th reply comes a reply to another master's request"},
     {"write-twice", "EVERY", "every n-th mailbox write reaches the bus twice"},
     {"write-reply-lost", "EVERY", "every n-th mailbox write lands, but its reply is lost"},
+    {"crc", "POS:PORT:PERMILLE",
+     "frames arriving on that port are damaged with this probability: counted there, lost"},
+    {"link-flap", "POS:PORT:MS", "the link on that port drops for MS after every 3 s it was up"},
     {"refuse-state", "POS:STATE:CODE", "the slave refuses STATE (init, preop, boot, safeop, op)"},
     {"boot-refused", "POS", "the slave refuses BOOT with AL status 0x0011"},
     {"sticky-error", "POS[:N]", "the AL error flag survives the first N acknowledges (1)"},
@@ -271,6 +277,17 @@ void FaultSet::install(const std::string &spec, Chain &chain, const Controllers 
     } else if (name == "write-reply-lost") {
         fate.loseReply = true;
         rules_.push_back(everyNth(in.arg(1, "EVERY"), fate, isMailboxWrite));
+    } else if (name == "crc" || name == "link-flap") {
+        in.slave();
+        const unsigned long port = in.arg(2, "a PORT");
+        if (port > 3)
+            throw std::invalid_argument("PORT must be 0 to 3");
+        if (name == "crc")
+            chain.setCrcErrors(in.arg(1, "a bus position"), int(port),
+                               int(std::min(1000ul, in.arg(3, "PERMILLE"))));
+        else
+            chain.setLinkFlap(in.arg(1, "a bus position"), int(port),
+                              std::max(1ul, in.arg(3, "MS")) * 1000, kFlapUpUs);
     } else if (name == "refuse-state") {
         in.slave().alFaults().refuse = stateNamed(in.text(2, "a STATE"));
         in.slave().alFaults().refuseCode = std::uint16_t(in.arg(3, "CODE"));

@@ -5,9 +5,14 @@
 
 #include <QString>
 
+#include <functional>
 #include <string>
 
 #include "command.h"
+
+namespace CLI {
+class App;
+}
 
 namespace cli {
 
@@ -69,6 +74,17 @@ Result soeWrite(Context& context, int slave, int drive, int idn, const std::stri
 // Each slave's SyncManagers, PDOs and mapped objects, and where each sits in the process image
 // as the bring-up lays it out; `slave` 0: all.
 Result pdos(Context& context, int slave);
+
+// Where the bus loses frames: what the last job left in the slaves' error counters, then their
+// increase over `seconds` of traffic, per link, and the PC's part. `clear` also clears the counters
+// the enumeration leaves. Status Failed when a link shows errors or lost links.
+Result diag(Context& context, int seconds, bool clear);
+// The cabling as Graphviz DOT, the links with errors in a measured interval marked.
+Result graph(Context& context, int seconds);
+// Adds `diag` and `graph` to `app`; `common` declares on a command the options every command
+// takes; the command parsed is left in `command`.
+void addDiagCommands(CLI::App& app, const std::function<void(CLI::App*)>& common,
+    std::function<Result(Context&)>& command);
 
 }
 

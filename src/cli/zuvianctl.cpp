@@ -425,6 +425,7 @@ void buildParser(CLI::App& app, Options& o, Command& command)
         o.offline = true;
         command = [&o](Context& c) { return cli::history(c, o.history); };
     });
+    cli::addDiagCommands(app, [&o](CLI::App* sub) { common(sub, o); }, command);
 
     // Set after the commands exist, so that they do not inherit it: an argument no command takes
     // comes back here and is named below, an unknown command among them.

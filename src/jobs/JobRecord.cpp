@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "BusDiagnosis.h"
 #include "CheckJob.h"
 #include "Configuration.h"
 #include "FirmwareJob.h"
@@ -419,6 +420,16 @@ QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context
         }
     }
     record.insert(QStringLiteral("controllers"), list);
+    return record;
+}
+
+QJsonObject fromDiagnosis(const DiagnosisOutcome& outcome, const Context& context)
+{
+    const QString result = !outcome.ok   ? QStringLiteral("failed")
+        : outcome.troubled()              ? QStringLiteral("troubled")
+                                          : QStringLiteral("clean");
+    QJsonObject record = head(context, result, outcome.ok ? outcome.report : outcome.failure);
+    record.insert(QStringLiteral("controllers"), QJsonArray());
     return record;
 }
 

@@ -17,8 +17,8 @@
 //               target (the value written, or the file's), read (null without a reply)
 //
 // Nothing else goes into a record: no environment, no file contents. A job that is added later
-// (the diagnosis) builds its record from head() and controllers() and leaves it through
-// BusJob::leaveRecord, as the others do.
+// builds its record from head() and controllers() and leaves it through BusJob::leaveRecord at its
+// end, as the others do.
 #ifndef JOBRECORD_H
 #define JOBRECORD_H
 
@@ -28,6 +28,7 @@
 #include <QString>
 
 struct CheckOutcome;
+struct DiagnosisOutcome;
 struct FirmwareOutcome;
 struct ParameterOutcome;
 struct ParameterReadOutcome;
@@ -42,8 +43,6 @@ inline const QString parametersJob = QStringLiteral("write-parameters");
 inline const QString restoreJob = QStringLiteral("restore");
 inline const QString backupJob = QStringLiteral("backup");
 inline const QString reportJob = QStringLiteral("report");
-// The diagnosis job, once there is one, records under this name through head(), controllers()
-// and BusJob::leaveRecord; what it found goes beside "controllers" under keys of its own.
 inline const QString diagJob = QStringLiteral("diag");
 
 // The per-axis outcomes.
@@ -88,6 +87,10 @@ QJsonObject fromParameters(
 // the file of the targets.
 QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context& context,
     bool arm, bool platform, const QString& file);
+
+// The diagnosis of the bus: its result ("clean", "troubled", or "failed" when the bus was not
+// reached) and its report. It reads no controller's identity, so it lists none.
+QJsonObject fromDiagnosis(const DiagnosisOutcome& outcome, const Context& context);
 
 // The robot a record is of, as `zuvianctl history` shows it: the identity of the first controller
 // on the bus, "vendor:product:revision:serial" in hexadecimal; empty for a record without one.

@@ -220,3 +220,18 @@ TEST_F(History, BackupAndReportRecordWhatTheyRead)
         EXPECT_EQ(held, c.at("differences")[0].at("read").get<quint32>());
     }
 }
+
+// The diagnosis is recorded with its verdict and its report.
+TEST_F(History, ADiagnosisIsRecordedWithItsVerdict)
+{
+    const Ran diag = run({"diag", "-i", "sim0", "--seconds", "1", "--json"});
+    ASSERT_EQ(0, diag.status) << diag.err;
+    const json records = run({"history", "--json"}).doc().at("records");
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ("diag", records[0].at("job"));
+    EXPECT_EQ("clean", records[0].at("result"));
+    const std::string file = diag.doc().at("record").at("file");
+    EXPECT_EQ(0u, file.rfind(dirs_.records().toStdString() + "/", 0)) << file;
+    EXPECT_FALSE(records[0].at("text").get<std::string>().empty());
+    EXPECT_TRUE(records[0].at("controllers").empty());
+}
