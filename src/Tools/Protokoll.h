@@ -1,7 +1,8 @@
 // The pre-service testing log: a temporary HTML document in the user's runtime directory (else
-// "zuvian" in the data directory) to which a test procedure adds typed blocks, and in which it can replace the first block of a type. Each
-// block stands between "<!-- Start type -->" and "<!-- Ende type -->" and is followed by the
-// separator "<!--Block-->"; the footer closes the document.
+// "zuvian" in the data directory) to which a test procedure adds typed blocks, and in which it can
+// replace the first block of a type. Each block stands between "<!-- Start type -->" and
+// "<!-- Ende type -->" and is followed by the separator "<!--Block-->"; the footer closes the
+// document.
 //
 // The file is created exclusively and readable by its owner only: whatever already stands under
 // the name, a symbolic link included, is never followed or replaced, and later reads and writes

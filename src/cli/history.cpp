@@ -93,8 +93,9 @@ std::string fullText(int number, const QJsonObject& record)
             + (serial.isNull() ? std::string(", no serial number")
                                : " serial " + std::to_string(serial.toInteger()))
             + '\n';
-        text += "  firmware " + (version.isNull() ? std::string("(no reply)") : str(version.toString()))
-            + ": " + field(c, "outcome") + '\n';
+        text += "  firmware "
+            + (version.isNull() ? std::string("(no reply)") : str(version.toString())) + ": "
+            + field(c, "outcome") + '\n';
         if (!field(c, "text").empty())
             text += indented(field(c, "text"), "    ");
         if (c.contains(QStringLiteral("backup")))
@@ -160,9 +161,11 @@ Result history(Context& context, const HistoryOptions& options)
         records.append(record);
     }
     // Newest first; records of one moment keep the order they were written in.
-    std::stable_sort(records.begin(), records.end(), [](const QJsonObject& a, const QJsonObject& b) {
-        return a.value(QStringLiteral("time")).toString() > b.value(QStringLiteral("time")).toString();
-    });
+    const auto time = [](const QJsonObject& record) {
+        return record.value(QStringLiteral("time")).toString();
+    };
+    std::stable_sort(records.begin(), records.end(),
+        [&time](const QJsonObject& a, const QJsonObject& b) { return time(a) > time(b); });
     doc["torn"] = reading.torn;
     nlohmann::json problems = nlohmann::json::array();
     for (const QString& problem : reading.problems)
@@ -190,7 +193,8 @@ Result history(Context& context, const HistoryOptions& options)
         result.text += listLine(i + 1, records.at(i));
     }
     if (records.isEmpty())
-        result.text = "No service records" + std::string(reading.records.isEmpty() ? " in " : " match in ")
+        result.text = std::string(reading.records.isEmpty() ? "No service records in "
+                                                            : "No service records match in ")
             + str(ServiceRecord::directory()) + ".\n";
     doc["records"] = list;
     result.doc = doc;

@@ -122,7 +122,8 @@ void untried(QJsonObject& entry, const FirmwareOutcome& outcome, bool wanted)
         setOutcome(entry, JobRecord::refused, outcome.text);
         return;
     case R::Failed:
-        setOutcome(entry, JobRecord::skipped, QStringLiteral("not begun: an axis before it failed"));
+        setOutcome(
+            entry, JobRecord::skipped, QStringLiteral("not begun: an axis before it failed"));
         return;
     case R::Stopped:
         setOutcome(entry, JobRecord::skipped,

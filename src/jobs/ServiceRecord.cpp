@@ -113,8 +113,9 @@ int recordsDirectory(QString* error)
     return fd;
 }
 
-// True when the file behind `fd` (open for reading too) is empty or ends with a newline. A last line torn by a power loss
-// must stay a line of its own: the next record is then begun on a fresh line, not glued to it.
+// True when the file behind `fd` (open for reading too) is empty or ends with a newline. A last
+// line torn by a power loss must stay a line of its own: the next record is then begun on a fresh
+// line, not glued to it.
 bool endsWithNewline(int fd, off_t size)
 {
     if (size == 0)
@@ -244,8 +245,9 @@ Reading readAll(const QString& dir)
     }
     // Every file is read: a workshop makes a few records per robot and day, so years of them are
     // some megabytes. An index by robot would replace this if that ever changed.
-    const QStringList files = QDir(path).entryList(
-        {QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9].jsonl")}, QDir::Files | QDir::System, QDir::Name);
+    const QStringList files
+        = QDir(path).entryList({QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9].jsonl")},
+            QDir::Files | QDir::System, QDir::Name);
     for (const QString& name : files) {
         const QString file = path + QLatin1Char('/') + name;
         Fd fd(::open(QFile::encodeName(file).constData(),

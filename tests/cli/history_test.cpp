@@ -139,7 +139,8 @@ TEST_F(History, RefusalsAndARecordThatCannotBeWritten)
     EXPECT_EQ(0, check.status) << check.err;
     const std::string error = check.doc().at("record").at("error");
     EXPECT_NE(std::string::npos, error.find("is a symbolic link")) << error;
-    EXPECT_NE(std::string::npos, check.err.find("The service record could not be written: " + error))
+    EXPECT_NE(std::string::npos,
+        check.err.find("The service record could not be written: " + error))
         << check.err;
     EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
 }
@@ -185,7 +186,8 @@ TEST_F(History, BackupAndReportRecordWhatTheyRead)
     const int type = set.firstKey();
     const quint32 held = quint32(set.value(type)) + 3;
     bus_->controller(9).interpreter().parameters().setAxisDefault(quint8(type), held);
-    const Ran report = run({"report", "-i", "sim0", "-o", dirs_.work.filePath("r.html").toStdString()});
+    const std::string html = dirs_.work.filePath("r.html").toStdString();
+    const Ran report = run({"report", "-i", "sim0", "-o", html});
     ASSERT_EQ(3, report.status) << report.err;
 
     const json records = run({"history", "--json"}).doc().at("records");
@@ -214,8 +216,8 @@ TEST_F(History, BackupAndReportRecordWhatTheyRead)
             EXPECT_TRUE(c.at("differences").empty());
             continue;
         }
-        EXPECT_EQ(json::array({{{"parameter", type}, {"target", set.value(type)},
-                      {"read", bus_->controller(9).interpreter().parameters().axis(quint8(type))}}}),
+        const quint32 now = bus_->controller(9).interpreter().parameters().axis(quint8(type));
+        EXPECT_EQ(json::array({{{"parameter", type}, {"target", set.value(type)}, {"read", now}}}),
             c.at("differences"));
         EXPECT_EQ(held, c.at("differences")[0].at("read").get<quint32>());
     }

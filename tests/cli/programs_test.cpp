@@ -260,7 +260,8 @@ TEST_F(Programs, WriteFirmwareThenCheckLeaveRecordsOfTheVersionsBeforeAndAfter)
         SCOPED_TRACE(jobs[i]);
         EXPECT_EQ(QLatin1String(jobs[i]), record.value(QStringLiteral("job")).toString());
         EXPECT_EQ(QStringLiteral("Emil"), record.value(QStringLiteral("tester")).toString());
-        EXPECT_EQ(QString::fromStdString(eth), record.value(QStringLiteral("interface")).toString());
+        EXPECT_EQ(
+            QString::fromStdString(eth), record.value(QStringLiteral("interface")).toString());
         std::map<std::string, std::string> read;
         for (const QJsonValue& value : record.value(QStringLiteral("controllers")).toArray()) {
             const QJsonObject c = value.toObject();

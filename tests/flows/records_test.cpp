@@ -31,7 +31,10 @@ class RecordsFlow : public FlowTest
 protected:
     QList<QJsonObject> records() const { return ServiceRecord::readAll().records; }
 
-    QComboBox* testerList() { return window().findChild<QComboBox*>(QStringLiteral("comboBoxTester")); }
+    QComboBox* testerList()
+    {
+        return window().findChild<QComboBox*>(QStringLiteral("comboBoxTester"));
+    }
 
     // The record's controllers, by bus position.
     static std::map<int, QJsonObject> byPosition(const QJsonObject& record)
@@ -54,10 +57,13 @@ protected:
             ASSERT_EQ(1u, found.count(position));
             const QJsonObject& c = found.at(position);
             const sim::ModelInfo& info = axis(position).info();
-            EXPECT_EQ(QString::fromStdString(info.name), c.value(QStringLiteral("name")).toString());
-            EXPECT_EQ(sim::controller_layout::VendorId, c.value(QStringLiteral("vendor")).toInteger());
-            EXPECT_EQ(info.productCode, c.value(QStringLiteral("product")).toInteger());
-            EXPECT_EQ(sim::controller_layout::Revision, c.value(QStringLiteral("revision")).toInteger());
+            const auto number
+                = [&c](const char* key) { return c.value(QLatin1String(key)).toInteger(); };
+            EXPECT_EQ(
+                QString::fromStdString(info.name), c.value(QStringLiteral("name")).toString());
+            EXPECT_EQ(sim::controller_layout::VendorId, number("vendor"));
+            EXPECT_EQ(info.productCode, number("product"));
+            EXPECT_EQ(sim::controller_layout::Revision, number("revision"));
             EXPECT_EQ(axis(position).serial(), c.value(QStringLiteral("serial")).toInteger());
             EXPECT_EQ(QString::fromStdString(versions.at(position)),
                 c.value(QStringLiteral("version")).toString());
@@ -104,7 +110,8 @@ TEST_F(RecordsFlow, FirmwareThenCheckRecordTheVersionsBeforeAndAfter)
     EXPECT_EQ(QStringLiteral("Anna Über"), update.value(QStringLiteral("tester")).toString());
     EXPECT_EQ(QStringLiteral("1.48"), update.value(QStringLiteral("program")).toString());
     EXPECT_EQ(QStringLiteral("1.48"), update.value(QStringLiteral("firmware")).toString());
-    EXPECT_EQ(QString::fromLatin1(SimBus::Primary), update.value(QStringLiteral("interface")).toString());
+    EXPECT_EQ(QString::fromLatin1(SimBus::Primary),
+        update.value(QStringLiteral("interface")).toString());
     expectControllers(update, before, QStringLiteral("written"));
     // A new tester is registered and becomes the default.
     TesterModel registry;
@@ -204,7 +211,8 @@ TEST_F(RecordsFlow, ParameterRecordHoldsTheBackupsAndTheDifferences)
     expectControllers(record, running(), QStringLiteral("written"),
         {{9, QStringLiteral("not confirmed")}});
 
-    const QStringList backups = QDir(ParameterBackup::directory()).entryList(QDir::Files, QDir::Name);
+    const QStringList backups
+        = QDir(ParameterBackup::directory()).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(2, backups.size());
     const std::map<int, QJsonObject> axes = byPosition(record);
     for (const auto& [position, entry] : axes) {

@@ -71,8 +71,8 @@ TEST(Protokoll, NewLogHasTheHeaderAndKeepsBlocksInOrderAsGiven)
     // separator stays, and the blocks written before keep their bytes.
     log->replaceContent(QString(), QStringLiteral("c ü, 5 €, 李"), QStringLiteral("T1"));
     log->replaceContent(QStringLiteral("a"), QStringLiteral("x"), QStringLiteral("T9"));
-    EXPECT_TRUE(blocksOf(path).startsWith("<!-- Start T1 -->c \xC3\xBC, 5 \xE2\x82\xAC, \xE6\x9D\x8E"
-                                          "<!-- Ende T1 --><!--Block-->\n"
+    EXPECT_TRUE(blocksOf(path).startsWith("<!-- Start T1 -->c \xC3\xBC, 5 \xE2\x82\xAC, "
+                                          "\xE6\x9D\x8E<!-- Ende T1 --><!--Block-->\n"
                                           "<!-- Start T2 -->Gr&uuml;&szlig;e"));
     EXPECT_TRUE(log->hasContent(QStringLiteral("c ü, 5 €, 李")));
     EXPECT_TRUE(blocksOf(path).endsWith("<!-- Start T3 -->a<!-- Ende T3 --><!--Block-->\n"

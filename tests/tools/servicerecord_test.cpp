@@ -63,7 +63,8 @@ TEST(ServiceRecord, WholeRecordsAreReadAndATornLastLineIsSkipped)
     EXPECT_EQ(QStringLiteral("Grüße, 5 €\nzwei"),
         reading.records.at(0).value(QStringLiteral("text")).toString());
     EXPECT_EQ(1, reading.torn);
-    EXPECT_TRUE(reading.problems.isEmpty()) << reading.problems.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(reading.problems.isEmpty())
+        << reading.problems.join(QLatin1Char('\n')).toStdString();
 
     // The next record starts a line of its own: the torn one stays apart, as a bad line.
     EXPECT_EQ(second, ServiceRecord::append(record("2026-03-02T10:00:00.000Z", 4), &error));
@@ -112,7 +113,8 @@ TEST(ServiceRecord, DirectoriesThatAreLinksOrSomeoneElsesAreRefused)
     const QString other = dirs.data.filePath(QStringLiteral("other"));
     ASSERT_EQ(0, ::link(QFile::encodeName(day).constData(), QFile::encodeName(other).constData()));
     EXPECT_TRUE(ServiceRecord::append(record("2026-03-01T11:00:00Z", 2), &error).isEmpty());
-    EXPECT_TRUE(error.contains(QStringLiteral("is not a record file of yours"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("is not a record file of yours")))
+        << error.toStdString();
     EXPECT_EQ(1, fileBytes(other).count('\n'));
     ASSERT_TRUE(QFile::remove(other));
 
