@@ -25,6 +25,9 @@ namespace {
 
 using nlohmann::json;
 
+// Every program of this test binary (the package's too) keeps its records in a home of its own.
+const auto* const homes = ::testing::AddGlobalTestEnvironment(new PrivateHomes);
+
 struct Ran
 {
     int status = -1;
