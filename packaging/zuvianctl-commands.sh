@@ -24,9 +24,13 @@ escape() {
     # Quoted here-documents: the shell leaves roff's backslashes alone.
     cat <<'TEXT'
 [COMMANDS]
-Every command takes \fB\-i\fR \fIinterface\fR, \fB\-\-json\fR and \fB\-\-capture\fR \fIfile\fR,
-before or after the command name. Numbers are decimal, or hexadecimal after 0x; a leading zero
-does not make a number octal.
+Every command but \fBhistory\fR takes \fB\-i\fR \fIinterface\fR, \fB\-\-json\fR,
+\fB\-\-capture\fR \fIfile\fR and \fB\-\-tester\fR \fIname\fR, before or after the command
+name. Numbers are decimal, or hexadecimal after 0x; a leading zero does not make a number octal.
+Every job leaves a service record, one JSON object per line in
+$XDG_DATA_HOME/zuvian/records/YYYY\-MM\-DD.jsonl (else ~/.local/share/zuvian/records); the record
+names the tester given with \fB\-\-tester\fR, else the tester registry's default, else the login
+name. \fBhistory\fR lists them.
 TEXT
     for command in $commands; do
         printf '.SS %s\n.nf\n' "$command"

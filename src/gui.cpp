@@ -23,6 +23,7 @@ GUI::GUI(QWidget* parent) : QWidget(parent)
     connect(pbDetails, &QPushButton::clicked, this, &GUI::Details);
 
     fillInterfaceList();
+    setupRecords();
 
     Version = QString("");
     Configuration config;
@@ -82,6 +83,7 @@ void GUI::startJob(BusJob* started)
     job = BusJob::Owned(started);
     lastProgress = JobProgress();
     progressBar->setValue(0);
+    started->setTester(chosenTester());
     pbDetails->hide();
     jobEth = comboBoxETH->currentText();
     framesAtStart = BusDiagnosis::framesSent();
@@ -116,6 +118,7 @@ void GUI::endFlow(bool failedOnBus)
     // it) sent nothing there: the cabling has nothing to say about it.
     pbDetails->setVisible(failedOnBus && BusDiagnosis::framesSent() != framesAtStart);
     endedJob = std::move(job);
+    noteRecord(endedJob.get());
     if (closeWhenDone)
         close();
     emit flowFinished();

@@ -1,5 +1,6 @@
 // The main window: the interface choice, the output label, the progress bar and the three buttons
-// that start the operator's flows. Each flow runs as a job on a worker thread (src/jobs/), so the
+// that start the operator's flows, the tester the service records name and the test log of the
+// run (guirecords.cpp). Each flow runs as a job on a worker thread (src/jobs/), so the
 // window repaints and answers while the bus is worked; the window starts jobs, keeps the button
 // states and texts, shows the message boxes, and keeps what the last read-out found.
 #ifndef GUI_H
@@ -17,6 +18,7 @@
 #include "ReadOut.h"
 #include "ui_GUI.h"
 
+class Protokoll;
 struct CheckOutcome;
 struct DiagnosisOutcome;
 struct FirmwareOutcome;
@@ -48,6 +50,12 @@ public:
     // Returns true while a flow runs, from the button press until its outcome is shown.
     bool isBusy() const;
 
+    // Writes a copy of this run's test log (every flow's record as a block of HTML) to `path`.
+    // Returns an empty text, or why it could not be written.
+    QString saveLogTo(const QString& path) const;
+    // The file of the test log; empty when it could not be created.
+    QString testLogFile() const;
+
 public slots:
     // The three operator flows, one per button; each starts a job and returns at once. A press
     // while a flow runs is ignored: the master's tables are global and only one bus session may
@@ -55,6 +63,8 @@ public slots:
     void WriteFirm();
     void WriteParameters();
     void Check();
+    // Asks where to keep a copy of the test log and writes it there.
+    void SaveLog();
 
 signals:
     // A flow has ended and its outcome is shown (any message box already answered).
@@ -83,6 +93,17 @@ private:
     void endFlow(bool failedOnBus = false);
     void setButtonsEnabled(bool enabled);
 
+    // The tester list and the test log, at construction.
+    void setupRecords();
+    // Fills the tester list from the registry, its default shown.
+    void fillTesters();
+    // The tester shown, registered (or made the default) when it is new to the registry; empty
+    // when none is shown, and the records then name the registry's default or the login name.
+    QString chosenTester();
+    // Adds the ended job's record to the test log; a record that could not be written is said in
+    // the label and on standard error.
+    void noteRecord(const BusJob* ended);
+
     QString Version;
     // What the last read-out found (counts, where the parts start, names and versions).
     ReadOutResult readOut;
@@ -93,6 +114,8 @@ private:
     BusJob::Owned endedJob;
     JobProgress lastProgress;
     bool closeWhenDone = false;
+    // The test log of this run; its file goes with the window.
+    Protokoll* testLog = nullptr;
     // The running job's interface, and the master's frame count when it started.
     QString jobEth;
     quint32 framesAtStart = 0;

@@ -59,14 +59,14 @@ ModelInfo modelInfo(ControllerModel model)
     return {"TMCM-1610", 0x0000064A, "TMCM-1610.bin", false};
 }
 
-Bytes controllerSii(ControllerModel model)
+Bytes controllerSii(ControllerModel model, std::uint32_t serial)
 {
     const ModelInfo info = modelInfo(model);
     SiiGeneral general;
     general.foeDetails = 1;
     general.ebusCurrent = 0;
     return SiiBuilder()
-        .identity(cl::VendorId, info.productCode, cl::Revision)
+        .identity(cl::VendorId, info.productCode, cl::Revision, serial)
         .name(info.name)
         .standardMailbox(cl::MailboxOut, cl::MailboxSize, cl::MailboxIn, cl::MailboxSize)
         .bootstrapMailbox(cl::BootMailboxOut, cl::BootMailboxSize, cl::BootMailboxIn,

@@ -37,7 +37,7 @@ constexpr std::uint16_t Inputs = 0x1600;  // SyncManager 3
 constexpr std::uint16_t InputBytes = 10;  // actual position, actual velocity (32 bit), status word
 } // namespace controller_layout
 
-// The SII image of one controller of `model`.
-Bytes controllerSii(ControllerModel model);
+// The SII image of one controller of `model` with serial number `serial`.
+Bytes controllerSii(ControllerModel model, std::uint32_t serial = 0);
 
 } // namespace sim

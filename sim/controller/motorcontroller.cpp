@@ -10,10 +10,12 @@ namespace sim {
 namespace cl = controller_layout;
 
 std::shared_ptr<MotorController> MotorController::addTo(Chain &chain, ControllerModel model,
-                                                        const std::string &firmwareVersion)
+                                                        const std::string &firmwareVersion,
+                                                        std::uint32_t serialBase)
 {
     auto controller = std::make_shared<MotorController>(model, firmwareVersion);
-    Slave &slave = chain.add(Slave(controllerSii(model)));
+    controller->serial_ = serialBase + std::uint32_t(chain.size() + 1);
+    Slave &slave = chain.add(Slave(controllerSii(model, controller->serial_)));
     controller->attach(slave, controller);
     return controller;
 }

@@ -41,14 +41,18 @@ struct ControllerFaults {
 
 class MotorController {
 public:
-    // Appends a slave of `model` to `chain`, with the controller model attached.
+    // Appends a slave of `model` to `chain`, with the controller model attached. Its EEPROM holds
+    // the serial number `serialBase` + its bus position, as a maker numbers its modules.
     static std::shared_ptr<MotorController> addTo(Chain &chain, ControllerModel model,
-                                                  const std::string &firmwareVersion = "1.48");
+                                                  const std::string &firmwareVersion = "1.48",
+                                                  std::uint32_t serialBase = 250000);
 
     MotorController(ControllerModel model, const std::string &firmwareVersion);
 
     ControllerModel model() const { return model_; }
     const ModelInfo &info() const { return info_; }
+    // The serial number its EEPROM holds.
+    std::uint32_t serial() const { return serial_; }
     Slave &slave() { return *slave_; }
 
     CommandInterpreter &interpreter() { return *interpreter_; }
@@ -79,6 +83,7 @@ private:
 
     ControllerModel model_;
     ModelInfo info_;
+    std::uint32_t serial_ = 0;
     Slave *slave_ = nullptr;
     std::shared_ptr<CommandInterpreter> interpreter_;
     std::shared_ptr<CommandMailbox> commands_;

@@ -22,6 +22,16 @@ struct EtherCatParameter
     QString errorMessage;
 };
 
+// A value the read-back found other than the one written.
+struct ReadBackDifference
+{
+    int slave = 0;
+    int type = 0;
+    quint32 written = 0;
+    // What the controller holds; MCP_NOREPLY when it gave no reply.
+    quint32 held = 0;
+};
+
 // What EtherCatWrapper::WriteParameters and ReadBackParameters achieved on the controllers.
 struct ParameterWriteReport
 {
@@ -32,6 +42,8 @@ struct ParameterWriteReport
     // Slave number to the parameter numbers, ascending and once each, whose password, set or
     // store went unconfirmed or whose value read back differed from the one written.
     QMap<int, QList<int>> unconfirmed;
+    // Every value the read-back found different, in the order read.
+    QList<ReadBackDifference> differences;
 
     // Returns true when something was sent and every command was confirmed.
     bool allConfirmed() const { return !refused && unconfirmed.isEmpty(); }

@@ -251,6 +251,21 @@ QString EtherCatWrapper::GetSlaveName(quint8 slave)
     return QString::fromLatin1(getSlaveName(slave));
 }
 
+SlaveIdentity EtherCatWrapper::GetIdentity(quint8 slave)
+{
+    SlaveIdentity identity;
+    if (!ethercatRunning || slave == 0 || int(slave) > allSlavesCnt)
+        return identity;
+    identity.vendor = ec_slave[slave].eep_man;
+    identity.product = ec_slave[slave].eep_id;
+    identity.revision = ec_slave[slave].eep_rev;
+    // The enumeration does not read the serial number's words; the SII cache fetches them.
+    const uint16 serialByte = 0x0E * 2;
+    for (int i = 3; i >= 0; --i)
+        identity.serial = (identity.serial << 8) | ec_siigetbyte(slave, uint16(serialByte + i));
+    return identity;
+}
+
 QString EtherCatWrapper::GetStateRefusal(quint8 slave)
 {
     if (!ethercatRunning || slave == 0 || int(slave) > allSlavesCnt)

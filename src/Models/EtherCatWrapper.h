@@ -21,6 +21,7 @@
 #include "CustomExceptions.h"
 #include "EtherCatParameter.h"
 #include "ParameterFile.h"
+#include "SlaveIdentity.h"
 
 class EtherCatWrapper
 {
@@ -71,6 +72,9 @@ public:
     QString GetFirmWareVersion(quint8 slave, bool* answered = nullptr);
     // Returns the name the slave's EEPROM gave at enumeration; empty for a slave not on the bus.
     QString GetSlaveName(quint8 slave);
+    // Returns the identity the slave's EEPROM gives (the serial number read from it now); all 0
+    // for a slave not on the bus. Needs an open session.
+    SlaveIdentity GetIdentity(quint8 slave);
     // Looks at the slave's AL Status once: when it refused a state, "stays in INIT, AL status
     // code 0x0011 (Invalid requested state change)"; otherwise empty. Needs an open session.
     QString GetStateRefusal(quint8 slave);

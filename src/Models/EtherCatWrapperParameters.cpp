@@ -285,6 +285,7 @@ void EtherCatWrapper::ReadBackParameters(
             if (held == entry.ParameterValue)
                 continue;
             report.note(a, entry.ParameterType, false);
+            report.differences.append({a, entry.ParameterType, entry.ParameterValue, held});
             printLine(QStringLiteral("Parameter %1 axis %2 reads back as %3, written %4")
                           .arg(entry.ParameterType)
                           .arg(a)

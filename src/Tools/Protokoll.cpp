@@ -1,12 +1,14 @@
 // The pre-service testing log: creation, typed blocks, replacement and removal of its file.
 //
-// The file is read and written as Latin-1, one character per byte. Text passes through
-// localizeHtml, which turns it into its UTF-8 bytes, so the file holds UTF-8 for every character
-// that is not made an entity, and a read followed by a write leaves every byte as it was.
+// The file is UTF-8 throughout: what a block holds is written without loss, whether or not it
+// passed through localizeHtml. (It was once read and written as Latin-1, which kept only what
+// localizeHtml had turned into bytes and stored text given to replaceContent as question marks
+// and lone Latin-1 bytes.)
 #include "Protokoll.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUuid>
 #include <QtDebug>
@@ -70,10 +72,28 @@ QString Protokoll::generateTempFileName()
     return QStringLiteral("zuvian") + QUuid::createUuid().toString();
 }
 
+QString Protokoll::directory()
+{
+    // The log lives as long as the program: the runtime directory is meant for that. The
+    // program's own directory, where it once was, is not the user's to write when the program is
+    // installed, and as root the log would lie among the system's programs.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return runtime;
+    QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/zuvian");
+}
+
 QString Protokoll::CreateTempFile(QString fileExtension)
 {
-    const QString tmpFileName = QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                                + generateTempFileName() + fileExtension;
+    const QString dir = directory();
+    const QString tmpFileName = dir + QLatin1Char('/') + generateTempFileName() + fileExtension;
+    if (!QDir().mkpath(dir)) {
+        qDebug("Could not create file %s", qPrintable(tmpFileName));
+        return QString();
+    }
     const QDateTime now = QDateTime::currentDateTime();
     const QString text = HTML_HEADER + QLatin1Char('\n') + title + QLatin1Char('\n')
                          + HTML_HEADER1 + QLatin1Char('\n')
@@ -86,7 +106,7 @@ QString Protokoll::CreateTempFile(QString fileExtension)
     // Exclusive creation: a file or link that already stands under the name makes this fail
     // instead of being removed and replaced by whatever it points to.
     QString error;
-    if (!FreshFile::create(tmpFileName, text.toLatin1(), &error)) {
+    if (!FreshFile::create(tmpFileName, text.toUtf8(), &error)) {
         qDebug("Could not create file %s", qPrintable(tmpFileName));
         return QString();
     }
@@ -175,7 +195,7 @@ QString Protokoll::readFromFile()
     QFile reader;
     if (!openLog(reader, currentFilename, O_RDONLY, QIODevice::ReadOnly))
         return QString();
-    const QString text = QString::fromLatin1(reader.readAll());
+    const QString text = QString::fromUtf8(reader.readAll());
     reader.close();
     return text;
 }
@@ -187,7 +207,7 @@ void Protokoll::writeToFile(QString content)
         return;
     // Truncated only once the descriptor is known to be our regular file.
     (void)file.resize(0);
-    (void)file.write(content.toLatin1());
+    (void)file.write(content.toUtf8());
     file.close();
 }
 
@@ -206,15 +226,14 @@ QString Protokoll::localizeHtml(QString sHtml)
 {
     static const struct
     {
-        const char* utf8;
+        char16_t letter;
         const char* entity;
     } letters[] = {
-        {"\xC3\xBC", "&uuml;"}, {"\xC3\xA4", "&auml;"}, {"\xC3\xB6", "&ouml;"},
-        {"\xC3\x9C", "&Uuml;"}, {"\xC3\x84", "&Auml;"}, {"\xC3\x96", "&Ouml;"},
-        {"\xC3\x9F", "&szlig;"},
+        {u'\u00FC', "&uuml;"}, {u'\u00E4', "&auml;"}, {u'\u00F6', "&ouml;"},
+        {u'\u00DC', "&Uuml;"}, {u'\u00C4', "&Auml;"}, {u'\u00D6', "&Ouml;"},
+        {u'\u00DF', "&szlig;"},
     };
-    QString text = QString::fromLatin1(sHtml.toUtf8());
     for (const auto& letter : letters)
-        text.replace(QString::fromLatin1(letter.utf8), QString::fromLatin1(letter.entity));
-    return text;
+        sHtml.replace(QChar(letter.letter), QLatin1String(letter.entity));
+    return sHtml;
 }

@@ -1,7 +1,8 @@
-// The pre-service testing log: a temporary HTML document in the program's directory to which a
-// test procedure adds typed blocks, and in which it can replace the first block of a type. Each
-// block stands between "<!-- Start type -->" and "<!-- Ende type -->" and is followed by the
-// separator "<!--Block-->"; the footer closes the document.
+// The pre-service testing log: a temporary HTML document in the user's runtime directory (else
+// "zuvian" in the data directory) to which a test procedure adds typed blocks, and in which it can
+// replace the first block of a type. Each block stands between "<!-- Start type -->" and
+// "<!-- Ende type -->" and is followed by the separator "<!--Block-->"; the footer closes the
+// document.
 //
 // The file is created exclusively and readable by its owner only: whatever already stands under
 // the name, a symbolic link included, is never followed or replaced, and later reads and writes
@@ -28,14 +29,15 @@ public:
     // Removes the current log file, if there is one.
     ~Protokoll() override;
 
-    // Starts a new log "zuvian{uuid}<fileExtension>" in the program's directory. Returns its
-    // path, or the empty string when it could not be created (the log in use, if any, stays).
+    // Starts a new log "zuvian{uuid}<fileExtension>" in directory(). Returns its path, or the
+    // empty string when it could not be created (the log in use, if any, stays).
     QString CreateTempFile(QString fileExtension);
     // Appends a block of `contentType` holding `htmlContent`, with ü, ä, ö, Ü, Ä, Ö and ß as
     // HTML entities. Returns the log file's path as a URL (without scheme); nothing is written
     // when the log cannot be read.
     QUrl WriteHtml(QString htmlContent, QString contentType);
-    // Replaces the first block of `sContentType` by one holding `contentToReplace` as it is;
+    // Replaces the first block of `sContentType` by one holding `contentToReplace` as it is
+    // (no entities);
     // `contentToFind` plays no part. Returns the URL as WriteHtml; nothing is written when the
     // log cannot be read or holds no block of that type.
     QUrl replaceContent(QString contentToFind, QString contentToReplace, QString sContentType);
@@ -46,6 +48,10 @@ public:
     QString getCurrentFileName();
     // Removes the current log file (a link standing in its place is removed, not followed).
     void DeleteTempFile();
+
+    // Returns the directory new logs are created in: $XDG_RUNTIME_DIR, else "zuvian" in the
+    // user's data directory.
+    static QString directory();
 
 private:
     QString generateTempFileName();

@@ -167,6 +167,18 @@ bool confirm(Context& context, const std::string& question)
     return false;
 }
 
+void keepRecord(BusJob& job, Context& context)
+{
+    job.setTester(QString::fromStdString(context.tester));
+    QObject::connect(&job, &BusJob::recordLeft, &job,
+        [&context](const QString& file, const QString& error) {
+            context.recordFile = str(file);
+            context.recordError = str(error);
+            if (file.isEmpty())
+                context.err << "The service record could not be written: " << str(error) << '\n';
+        });
+}
+
 void attach(BusJob& job, Context& context)
 {
     // The printer lives as long as the job's connections.
@@ -182,6 +194,7 @@ void attach(BusJob& job, Context& context)
     QObject::connect(&job, &BusJob::progress, &job, [printer](const JobProgress& now) {
         printer->progress(now);
     });
+    keepRecord(job, context);
     // The job runs on this thread: the answer must be given during the signal.
     QObject::connect(&job, &BusJob::consentNeeded, &job,
         [&job, &context](const QString& /*title*/, const QString& question) {

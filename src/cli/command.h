@@ -28,6 +28,11 @@ struct Context
     std::ostream& err;
     // The interface the bus is on.
     std::string eth;
+    // Who does the work, as the service records name it; see JobRecord::tester.
+    std::string tester = {};
+    // The service record the last job left: its file, or why it could not be written.
+    std::string recordFile = {};
+    std::string recordError = {};
     bool json = false;
     // Consent is given in advance: nothing is asked.
     bool yes = false;
@@ -79,8 +84,13 @@ nlohmann::json readOutJson(const ReadOutResult& readOut);
 // answer on a terminal, no otherwise (with the hint to give --yes on standard error).
 bool confirm(Context& context, const std::string& question);
 
+// Has the job's service record name the context's tester, and keeps where it went in the context;
+// a record that could not be written is said on standard error.
+void keepRecord(BusJob& job, Context& context);
+
 // Writes a job's lines and statuses, and its progress, to standard error, and answers its
-// question for consent: yes with --yes, the operator's answer on a terminal, no otherwise.
+// question for consent: yes with --yes, the operator's answer on a terminal, no otherwise. Its
+// record is kept as keepRecord does.
 void attach(BusJob& job, Context& context);
 
 }

@@ -42,6 +42,17 @@ Result backup(Context& context, Parts parts);
 // Writes the report to `output`, or to standard output when it is empty.
 Result report(Context& context, Parts parts, const std::string& file, const std::string& output);
 
+// The service records (newest first), filtered by robot (a controller's serial number, or the
+// robot identity the list shows) and by `since` ("YYYY-MM-DD", a UTC day, or an ISO date and
+// time); with `show` (1 = the newest listed) one record in full. Needs no bus.
+struct HistoryOptions
+{
+    std::string robot;
+    std::string since;
+    int show = 0;
+};
+Result history(Context& context, const HistoryOptions& options);
+
 // Diagnostics over the master's services; `slave` is a 1-based bus position.
 Result slaves(Context& context);
 // Requests `state` ("init", "preop", "boot", "safeop", "op") of `slave` (0: all) and waits for it.

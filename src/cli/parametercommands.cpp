@@ -153,6 +153,7 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     const bool platform = parts.wantPlatform() && platformInFile;
 
     ParameterJob job;
+    job.setRecordJob(QString::fromStdString(command));
     job.setFile(file);
     job.setParts(arm, platform);
     // The set belongs to the firmware the program carries; a controller on another one (most
@@ -243,6 +244,7 @@ Result backup(Context& context, Parts parts)
     nlohmann::json doc = {{"command", "backup"}, {"interface", context.eth}};
     ParameterReadJob job(ParameterReadJob::Kind::Backup, context.interface());
     job.setParts(parts.wantArm(), parts.wantPlatform());
+    keepRecord(job, context);
     const ParameterReadOutcome outcome = job.run();
     if (outcome.readOutRan)
         doc["readOut"] = readOutJson(outcome.readOut);
@@ -267,6 +269,7 @@ Result report(Context& context, Parts parts, const std::string& fileName, const 
     ParameterReadJob job(ParameterReadJob::Kind::Report, context.interface());
     job.setFile(file);
     job.setParts(parts.wantArm(), parts.wantPlatform());
+    keepRecord(job, context);
     const ParameterReadOutcome outcome = job.run();
     if (outcome.readOutRan)
         doc["readOut"] = readOutJson(outcome.readOut);

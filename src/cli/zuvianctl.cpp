@@ -125,10 +125,15 @@ struct Options
     int drive = 0;
     int idn = 0;
     std::string element = "value";
+    std::string tester;
+    cli::HistoryOptions history;
+    // The command reads files only: no interface, no lock, no capture.
+    bool offline = false;
     // Every place the common options are declared (before the command and in each command), so
     // that given anywhere they count, and given empty they are refused.
     std::vector<CLI::Option*> interfaceOptions;
     std::vector<CLI::Option*> captureOptions;
+    std::vector<CLI::Option*> testerOptions;
 };
 
 // The options every command takes. They are declared on the program as well, so that
@@ -143,6 +148,9 @@ void common(CLI::App* app, Options& o)
         "print one JSON document on standard output (progress stays on standard error)");
     o.captureOptions.push_back(app->add_option("--capture", o.capture,
         "record every EtherCAT frame sent and received as a pcap file"));
+    o.testerOptions.push_back(app->add_option("--tester", o.tester,
+        "who does the work, as the service record names it (default: the registry's default "
+        "tester, else the login name)"));
 }
 
 void partFlags(CLI::App* sub, Options& o)
@@ -403,6 +411,20 @@ void buildParser(CLI::App& app, Options& o, Command& command)
     addJobCommands(app, o, command);
     addDiagnosticCommands(app, o, command);
 
+    auto* history = app.add_subcommand("history",
+        "list the service records every job left, newest first (no bus needed)");
+    history->add_flag("--json", o.json, "print one JSON document on standard output");
+    history->add_option("--robot", o.history.robot,
+        "only the records of this robot: a controller's serial number, or the robot identity the "
+        "list shows");
+    history->add_option("--since", o.history.since,
+        "only records from this UTC day (YYYY-MM-DD) or ISO date and time on");
+    history->add_option("--show", o.history.show, "print record N of the list in full")
+        ->transform(number(1, 1000000));
+    history->callback([&] {
+        o.offline = true;
+        command = [&o](Context& c) { return cli::history(c, o.history); };
+    });
     cli::addDiagCommands(app, [&o](CLI::App* sub) { common(sub, o); }, command);
 
     // Set after the commands exist, so that they do not inherit it: an argument no command takes
@@ -421,12 +443,13 @@ int runCommand(const Options& o, const Command& command, std::ostream& out, std:
     context.terminal = isatty(STDERR_FILENO) == 1;
     context.interactive = context.terminal && isatty(STDIN_FILENO) == 1;
     context.resultFd = resultFd;
+    context.tester = o.tester;
 
     // The interface is this command's from its first frame to its last. Taken here, before a
     // recorder wraps the raw socket (and hides it from the sessions of the jobs, which share
     // this lock).
     std::unique_ptr<InterfaceLock> interfaceLock;
-    if (BusSession::needsInterfaceLock(context.interface())) {
+    if (!o.offline && BusSession::needsInterfaceLock(context.interface())) {
         interfaceLock = std::make_unique<InterfaceLock>(context.interface());
         if (!interfaceLock->held()) {
             const std::string problem = cli::str(interfaceLock->refusal());
@@ -468,6 +491,13 @@ int runCommand(const Options& o, const Command& command, std::ostream& out, std:
                               {"unanswered", port->unanswered},
                               {"late", port->late},
                               {"unexpected", port->unexpected}};
+
+    // Where the job's service record went; a record that could not be written was said by the
+    // job on standard error and does not change the exit status of work already done.
+    if ((!context.recordFile.empty() || !context.recordError.empty()) && result.doc.is_object())
+        result.doc["record"] = context.recordFile.empty()
+            ? nlohmann::json{{"error", context.recordError}}
+            : nlohmann::json{{"file", context.recordFile}};
 
     if (o.json)
         out << result.doc.dump(2) << '\n';
@@ -515,11 +545,15 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
             list += " " + extra;
         return usage(err, "unexpected argument:" + list);
     }
-    if (given(o.interfaceOptions) == 0)
+    if (o.offline && (given(o.interfaceOptions) > 0 || given(o.captureOptions) > 0))
+        return usage(err, "history reads the service records only: no --interface or --capture");
+    if (!o.offline && given(o.interfaceOptions) == 0)
         return usage(err, "--interface is required");
-    if (o.eth.empty())
+    if (!o.offline && o.eth.empty())
         return usage(err, "--interface needs the name of a network interface, for example eth0");
     if (given(o.captureOptions) > 0 && o.capture.empty())
         return usage(err, "--capture needs the name of the file to record into");
+    if (given(o.testerOptions) > 0 && QString::fromStdString(o.tester).trimmed().isEmpty())
+        return usage(err, "--tester needs a name");
     return runCommand(o, command, out, err, resultFd);
 }

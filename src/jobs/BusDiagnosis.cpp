@@ -152,6 +152,7 @@ DiagnosisOutcome BusDiagnosis::run()
     done.step = done.steps = 3;
     done.stepComplete = true;
     emit progress(done);
+    leaveRecord(JobRecord::fromDiagnosis(outcome, recordContext(JobRecord::diagJob, eth_)));
     emit finished(outcome);
     return outcome;
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ServiceRecord.h"
+
 int JobProgress::perMille() const
 {
     if (steps <= 0 || step <= 0)
@@ -125,4 +127,42 @@ ReadOutResult BusJob::readOut(const QString& eth, bool reportSteps)
     };
     emit status(QStringLiteral("read out the bus on %1").arg(eth));
     return ReadOut::run(eth, report);
+}
+
+void BusJob::setTester(const QString& tester)
+{
+    tester_ = tester;
+}
+
+void BusJob::setRecordJob(const QString& job)
+{
+    recordJob_ = job;
+}
+
+BusJob::Recorded BusJob::recorded() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return recorded_;
+}
+
+JobRecord::Context BusJob::recordContext(const QString& job, const QString& eth) const
+{
+    JobRecord::Context context;
+    context.job = recordJob_.isEmpty() ? job : recordJob_;
+    context.tester = tester_;
+    context.interface = eth;
+    context.time = QDateTime::currentDateTimeUtc();
+    return context;
+}
+
+void BusJob::leaveRecord(const QJsonObject& record)
+{
+    Recorded done;
+    done.record = record;
+    done.file = ServiceRecord::append(record, &done.error);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        recorded_ = done;
+    }
+    emit recordLeft(done.file, done.error);
 }

@@ -20,6 +20,7 @@
 #ifndef BUSJOB_H
 #define BUSJOB_H
 
+#include <QJsonObject>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -31,6 +32,7 @@
 #include <optional>
 #include <thread>
 
+#include "JobRecord.h"
 #include "ReadOut.h"
 
 // How far a job has come. The job's work is a row of steps (the axes it writes, or the parts);
@@ -96,6 +98,22 @@ public:
     // quitting can simply wait for the step in progress.
     virtual QString stopQuestion(const JobProgress& now) const;
 
+    // The tester the job's service record names; when none is given, JobRecord::tester decides.
+    void setTester(const QString& tester);
+    // The job's name in its record, for a job that serves more than one command (a restore is a
+    // parameter write); the job's own name when empty.
+    void setRecordJob(const QString& job);
+
+    // The service record the job left at its end (ServiceRecord.h), before its finished signal.
+    struct Recorded
+    {
+        QJsonObject record;
+        // The file it was appended to; empty when it could not be, with the reason in `error`.
+        QString file;
+        QString error;
+    };
+    Recorded recorded() const;
+
 signals:
     // A line for standard output.
     void line(const QString& text);
@@ -104,6 +122,8 @@ signals:
     void progress(const JobProgress& progress);
     // The job waits for answer() before it goes on.
     void consentNeeded(const QString& title, const QString& question);
+    // The job's service record was appended to `file`, or could not be written (`error`).
+    void recordLeft(const QString& file, const QString& error);
 
 protected:
     // The flow, on the worker thread; it emits its own finished signal at its end.
@@ -117,14 +137,24 @@ protected:
     // each axis read is a step of the job's progress.
     ReadOutResult readOut(const QString& eth, bool reportSteps);
 
+    // What the job's record says beside its outcome; `job` is the job's own name.
+    JobRecord::Context recordContext(const QString& job, const QString& eth) const;
+    // Appends `record` to the service records and tells recordLeft where it went. A record that
+    // cannot be written is kept in recorded() with the reason, for the caller to say; it never
+    // changes the job's outcome, whose work on the bus is done.
+    void leaveRecord(const QJsonObject& record);
+
 private:
     std::thread worker_;
     std::atomic_bool running_{false};
     std::atomic_bool stop_{false};
     std::atomic_bool onWorker_{false};
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable answered_;
     std::optional<bool> answer_;
+    QString tester_;
+    QString recordJob_;
+    Recorded recorded_;
 };
 
 #endif // BUSJOB_H

@@ -103,6 +103,7 @@ CheckOutcome CheckJob::run()
         done.stepComplete = true;
         emit progress(done);
     }
+    leaveRecord(JobRecord::fromCheck(outcome, recordContext(JobRecord::checkJob, eth_)));
     emit finished(outcome);
     return outcome;
 }

@@ -235,6 +235,8 @@ FirmwareOutcome FirmwareJob::run()
     if (outcome.result == FirmwareOutcome::Result::Failed
         || outcome.result == FirmwareOutcome::Result::Stopped || !outcome.skipped.isEmpty())
         emit line(outcome.text);
+    leaveRecord(JobRecord::fromFirmware(
+        outcome, recordContext(JobRecord::firmwareJob, eth_), armWanted_, platformWanted_));
     emit finished(outcome);
     return outcome;
 }

@@ -106,6 +106,8 @@ ParameterOutcome ParameterJob::run(const ParameterRequest& request)
             refuseBoth(outcome, session.refusal());
         }
     }
+    leaveRecord(JobRecord::fromParameters(
+        outcome, recordContext(JobRecord::parametersJob, request.eth), request.file));
     emit finished(outcome);
     return outcome;
 }
@@ -158,6 +160,8 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
             refuseBoth(outcome, session.refusal());
         }
     }
+    leaveRecord(JobRecord::fromParameters(
+        outcome, recordContext(JobRecord::parametersJob, eth), file_));
     emit finished(outcome);
     return outcome;
 }
@@ -423,6 +427,7 @@ void ParameterJob::conclude(const ParameterRequest& request, const ParameterWrit
     }
     const int first = arm ? request.Arm1Start : request.PlatformStart;
     part.confirmed = report.confirmed;
+    part.differences = report.differences;
     for (auto it = report.unconfirmed.cbegin(); it != report.unconfirmed.cend(); ++it)
         part.unconfirmed.insert(it.key() - first + 1, it.value());
 

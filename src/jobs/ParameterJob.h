@@ -27,6 +27,7 @@
 #include <functional>
 
 #include "BusJob.h"
+#include "EtherCatParameter.h"
 #include "OtherMaster.h"
 #include "ParameterFile.h"
 #include "RobotLayout.h"
@@ -79,6 +80,8 @@ struct ParameterPartOutcome
     // Refused because these axes run another firmware version than the one asked for
     // ("arm axis 2 runs 1.40, not 1.48").
     QStringList behind;
+    // The values the read-back found other than written (slave numbers are bus positions).
+    QList<ReadBackDifference> differences;
 };
 
 struct ParameterOutcome

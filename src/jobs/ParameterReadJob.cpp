@@ -78,6 +78,17 @@ void ParameterReadJob::work()
 ParameterReadOutcome ParameterReadJob::run()
 {
     ParameterReadOutcome outcome;
+    read(outcome);
+    const bool backup = kind_ == Kind::Backup;
+    leaveRecord(JobRecord::fromParameterRead(outcome,
+        recordContext(backup ? JobRecord::backupJob : JobRecord::reportJob, eth_), arm_, platform_,
+        backup ? RobotLayout::shippedParameters() : file_));
+    emit finished(outcome);
+    return outcome;
+}
+
+void ParameterReadJob::read(ParameterReadOutcome& outcome)
+{
     outcome.taken = QDateTime::currentDateTimeUtc();
     bool armInFile = true;
     bool platformInFile = true;
@@ -86,8 +97,7 @@ ParameterReadOutcome ParameterReadJob::run()
         outcome.reason = parameterFile.unusable();
         if (!outcome.reason.isEmpty()) {
             outcome.failure = ParameterReadOutcome::Failure::File;
-            emit finished(outcome);
-            return outcome;
+            return;
         }
         armInFile = parameterFile.hasArm();
         platformInFile = parameterFile.hasPlatform();
@@ -97,16 +107,14 @@ ParameterReadOutcome ParameterReadJob::run()
     if (!session.held()) {
         outcome.failure = ParameterReadOutcome::Failure::Bus;
         outcome.reason = session.refusal();
-        emit finished(outcome);
-        return outcome;
+        return;
     }
     outcome.readOut = readOut(eth_, false);
     outcome.readOutRan = true;
     if (!outcome.readOut.ok) {
         outcome.failure = ParameterReadOutcome::Failure::Bus;
         outcome.reason = outcome.readOut.failure;
-        emit finished(outcome);
-        return outcome;
+        return;
     }
     QStringList parts;
     if (arm_ && armInFile && outcome.readOut.arm.complete())
@@ -118,8 +126,6 @@ ParameterReadOutcome ParameterReadJob::run()
         outcome.failure = ParameterReadOutcome::Failure::Bus;
         outcome.reason = QStringLiteral("no complete arm or platform was found");
     }
-    emit finished(outcome);
-    return outcome;
 }
 
 void ParameterReadJob::readParts(const QStringList& parts, ParameterReadOutcome& outcome)

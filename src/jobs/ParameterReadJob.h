@@ -88,6 +88,8 @@ protected:
     void work() override;
 
 private:
+    // The flow up to its record.
+    void read(ParameterReadOutcome& outcome);
     // Reads the parts with the bus session held.
     void readParts(const QStringList& parts, ParameterReadOutcome& outcome);
 

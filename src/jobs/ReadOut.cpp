@@ -89,6 +89,7 @@ void readAxes(EtherCatWrapper& wrapper, PartReading& part, int& step, int steps,
         const quint8 position = quint8(axis.position);
         axis.version = wrapper.GetFirmWareVersion(position, &axis.answered);
         axis.name = wrapper.GetSlaveName(position);
+        axis.identity = wrapper.GetIdentity(position);
         if (!axis.answered)
             axis.refusal = wrapper.GetStateRefusal(position);
     }

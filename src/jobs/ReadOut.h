@@ -17,6 +17,8 @@
 
 #include <functional>
 
+#include "SlaveIdentity.h"
+
 // One axis as the read-out found it.
 struct AxisReading
 {
@@ -27,6 +29,8 @@ struct AxisReading
     bool answered = false;
     // Why it did not, when it refused a state: "stays in INIT, AL status code 0x0011 (...)".
     QString refusal;
+    // Vendor, product, revision and serial number from the controller's EEPROM.
+    SlaveIdentity identity;
 
     // The version, or "no reply".
     QString versionText() const;

@@ -87,7 +87,7 @@ TEST(Package, HoldsBothProgramsTheSimulatorAndTheCapabilityStep)
     EXPECT_NE(std::string::npos, ctl.find(".SH \"EXIT STATUS\"")) << ctl;
     for (const char* command : {"check", "write-firmware", "write-parameters", "backup",
              "restore", "report", "slaves", "states", "sii", "sdo-read", "sdo-write", "foe-read",
-             "foe-write", "reg-read", "reg-write", "soe-read", "soe-write", "pdos"})
+             "foe-write", "reg-read", "reg-write", "soe-read", "soe-write", "pdos", "history"})
         EXPECT_NE(std::string::npos,
             ctl.find(".SS " + std::string(command) + "\n.nf\n")) << command;
     const std::string sim = shell("zcat " + pages + "zuvian-sim.1.gz", &status);

@@ -5,6 +5,8 @@
 // still 1.40.
 // Needs root (veth pair, raw sockets) and the programs built next to this test.
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,7 +24,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ServiceRecord.h"
 #include "programs.h"
+#include "qtfiles.h"
 #include "requires.h"
 
 namespace {
@@ -71,6 +75,8 @@ protected:
     }
 
     std::string workDirectory() const { return work_.path().toStdString(); }
+    // The service records the programs left: in this test's own data home, which they inherit.
+    QList<QJsonObject> records() const { return ServiceRecord::readAll().records; }
 
     // A veth name of this run's own (at most 10 characters).
     static std::string vethName(char which)
@@ -80,6 +86,7 @@ protected:
 
 private:
     QTemporaryDir work_;
+    TestDirs dirs_;
 };
 
 }
@@ -225,4 +232,47 @@ TEST_F(Programs, WriteFirmwareRidesOutControllersThatRestart)
         ASSERT_TRUE(robot->powerCycle()) << robot->output();
         EXPECT_EQ(allOn("1.48"), versions(robot->name())) << robot->name();
     }
+}
+
+// write-firmware, the power cycle and check, as a technician runs them: two records, the first with
+// the versions the controllers ran before the update and each axis written, the second with the
+// versions they run after it.
+TEST_F(Programs, WriteFirmwareThenCheckLeaveRecordsOfTheVersionsBeforeAndAfter)
+{
+    VirtualRobot robot("zr" + std::to_string(getpid() % 100000) + 'r');
+    ASSERT_TRUE(robot.serving()) << robot.output();
+    const std::string eth = robot.name();
+
+    Program write({zuvianctl(), "--tester", "Emil", "write-firmware", "-i", eth, "--yes"},
+        workDirectory());
+    ASSERT_EQ(0, write.finish()) << write.err();
+    ASSERT_TRUE(robot.powerCycle()) << robot.output();
+    Program check({zuvianctl(), "check", "-i", eth, "--tester", "Emil"});
+    ASSERT_EQ(0, check.finish()) << check.err();
+
+    const QList<QJsonObject> found = records();
+    ASSERT_EQ(2, found.size());
+    const std::map<std::string, std::string> expected[] = {allOn("1.40"), allOn("1.48")};
+    const char* jobs[] = {"write-firmware", "check"};
+    const char* outcomes[] = {"written", "read"};
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject& record = found.at(i);
+        SCOPED_TRACE(jobs[i]);
+        EXPECT_EQ(QLatin1String(jobs[i]), record.value(QStringLiteral("job")).toString());
+        EXPECT_EQ(QStringLiteral("Emil"), record.value(QStringLiteral("tester")).toString());
+        EXPECT_EQ(
+            QString::fromStdString(eth), record.value(QStringLiteral("interface")).toString());
+        std::map<std::string, std::string> read;
+        for (const QJsonValue& value : record.value(QStringLiteral("controllers")).toArray()) {
+            const QJsonObject c = value.toObject();
+            const std::string key = c.value(QStringLiteral("part")).toString().toStdString() + " "
+                + std::to_string(c.value(QStringLiteral("axis")).toInt());
+            read[key] = c.value(QStringLiteral("version")).toString().toStdString();
+            EXPECT_EQ(QLatin1String(outcomes[i]), c.value(QStringLiteral("outcome")).toString())
+                << key;
+        }
+        EXPECT_EQ(expected[i], read);
+    }
+    // What the record says after the update is what the controllers say now.
+    EXPECT_EQ(allOn("1.48"), versions(eth));
 }

@@ -12,6 +12,7 @@
 #include "InterfaceLock.h"
 #include "core/veth.h"
 #include "eclink.h"
+#include "qtfiles.h"
 #include "requires.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,9 @@
 #include <unistd.h>
 
 namespace {
+
+// The jobs and programs these tests run leave their service records in a home of their own.
+const auto* const homes = ::testing::AddGlobalTestEnvironment(new PrivateHomes);
 
 /* A program built next to this test. */
 std::string programPath(const std::string &program = "zuvian-sim")

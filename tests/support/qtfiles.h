@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 // The file's bytes; empty when it cannot be read.
@@ -43,7 +45,8 @@ inline QMap<int, qint64> parameterSection(const QString& file, const QString& na
 }
 
 // For its lifetime, a fresh working directory (the jobs place image files there) and a fresh data
-// home (the backups go there); both are removed afterwards and the earlier ones restored.
+// home (the backups and the service records go there); both are removed afterwards and the earlier
+// ones restored.
 class TestDirs
 {
 public:
@@ -67,9 +70,33 @@ public:
     QTemporaryDir work;
     QTemporaryDir data;
 
+    // The service records the jobs left in the data home.
+    QString records() const { return data.filePath(QStringLiteral("zuvian/records")); }
+
 private:
     const QString previousWork_ = QDir::currentPath();
     const QByteArray previousData_ = qEnvironmentVariableIsSet("XDG_DATA_HOME")
         ? qgetenv("XDG_DATA_HOME")
         : QByteArray();
+};
+
+// For a whole test program, a data home and a runtime directory of its own: every job it runs
+// leaves a service record, and none may reach the home of whoever runs the tests. A program that
+// does not start from qtapp_main.cpp registers it once:
+//
+//   const auto* const homes = ::testing::AddGlobalTestEnvironment(new PrivateHomes);
+class PrivateHomes : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        dir_.emplace();
+        ASSERT_TRUE(dir_->isValid());
+        qputenv("XDG_DATA_HOME", dir_->filePath(QStringLiteral("data")).toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", dir_->path().toLocal8Bit());
+    }
+    void TearDown() override { dir_.reset(); }
+
+private:
+    std::optional<QTemporaryDir> dir_;
 };

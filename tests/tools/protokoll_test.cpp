@@ -1,9 +1,9 @@
-// The pre-service testing log: its file and header, blocks in order before the single footer, the
-// replacement of a type's block, entities for the German letters, removal with the object, and a
-// file that something else was put in place of.
+// The pre-service testing log: its file (in the runtime directory) and header, blocks in order
+// before the single footer, the replacement of a type's block, entities for the German letters and
+// every other character kept as UTF-8, removal with the object, and a file that something else was
+// put in place of.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -38,7 +38,8 @@ TEST(Protokoll, NewLogHasTheHeaderAndKeepsBlocksInOrderAsGiven)
     ASSERT_FALSE(path.isEmpty());
     EXPECT_EQ(log->getCurrentFileName(), path);
     const QFileInfo info(path);
-    EXPECT_EQ(info.absolutePath(), QCoreApplication::applicationDirPath());
+    EXPECT_EQ(info.absolutePath(), QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")));
+    EXPECT_EQ(info.absolutePath(), Protokoll::directory());
     const QRegularExpression name(QStringLiteral(
         "^zuvian\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}\\.html$"));
     EXPECT_TRUE(name.match(info.fileName()).hasMatch()) << info.fileName().toStdString();
@@ -66,10 +67,14 @@ TEST(Protokoll, NewLogHasTheHeaderAndKeepsBlocksInOrderAsGiven)
     EXPECT_TRUE(log->hasContent(QStringLiteral("&szlig;e")));
     EXPECT_FALSE(log->hasContent(QStringLiteral("<!-- start T1")));
 
-    // The first block of a type is replaced as given, without entities; its separator stays.
-    log->replaceContent(QString(), QStringLiteral("c ü"), QStringLiteral("T1"));
+    // The first block of a type is replaced as given, without entities and without loss; its
+    // separator stays, and the blocks written before keep their bytes.
+    log->replaceContent(QString(), QStringLiteral("c ü, 5 €, 李"), QStringLiteral("T1"));
     log->replaceContent(QStringLiteral("a"), QStringLiteral("x"), QStringLiteral("T9"));
-    EXPECT_TRUE(blocksOf(path).startsWith("<!-- Start T1 -->c \xFC<!-- Ende T1 --><!--Block-->\n"));
+    EXPECT_TRUE(blocksOf(path).startsWith("<!-- Start T1 -->c \xC3\xBC, 5 \xE2\x82\xAC, "
+                                          "\xE6\x9D\x8E<!-- Ende T1 --><!--Block-->\n"
+                                          "<!-- Start T2 -->Gr&uuml;&szlig;e"));
+    EXPECT_TRUE(log->hasContent(QStringLiteral("c ü, 5 €, 李")));
     EXPECT_TRUE(blocksOf(path).endsWith("<!-- Start T3 -->a<!-- Ende T3 --><!--Block-->\n"
                                         "</BODY></HTML> "));
 
@@ -106,7 +111,7 @@ TEST(Protokoll, WithoutItsFileTheLogWritesNothing)
 TEST(Protokoll, SomethingPutInPlaceOfTheLogIsNeverWrittenThrough)
 {
     // Beside the log, so that a hard link to the victim is possible.
-    QTemporaryDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/protokoll-XXXXXX"));
+    QTemporaryDir dir(Protokoll::directory() + QStringLiteral("/protokoll-XXXXXX"));
     ASSERT_TRUE(dir.isValid());
     const QString victim = dir.filePath(QStringLiteral("victim"));
     const QByteArray kept = "not the log's\n";
