@@ -1,8 +1,9 @@
 // The registry of persons who carry out tests, with the default tester, kept in the settings
 // group "ZuvianTester": "Counter" holds the number of testers, the keys "1", "2", ... their names
 // and "DefaultTester" the default. The operations are slots so that a user interface can call them
-// by name. The settings file is a read-only resource, so what is saved lasts only as long as the
-// settings library keeps it in this run.
+// by name. The group is kept in the user's own settings file, "zuvian/testers.conf" in the
+// configuration directory, so that a tester registered once is there at the next start, for the
+// window and zuvianctl alike.
 #ifndef TESTERMODEL_H
 #define TESTERMODEL_H
 

@@ -55,14 +55,14 @@ public:
         EXPECT_TRUE(work.isValid() && data.isValid());
         QDir::setCurrent(work.path());
         qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        // The tester registry starts empty for each test.
+        qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toLocal8Bit());
     }
     ~TestDirs()
     {
         QDir::setCurrent(previousWork_);
-        if (previousData_.isNull())
-            qunsetenv("XDG_DATA_HOME");
-        else
-            qputenv("XDG_DATA_HOME", previousData_);
+        restore("XDG_DATA_HOME", previousData_);
+        restore("XDG_CONFIG_HOME", previousConfig_);
     }
     TestDirs(const TestDirs&) = delete;
     TestDirs& operator=(const TestDirs&) = delete;
@@ -75,9 +75,19 @@ public:
 
 private:
     const QString previousWork_ = QDir::currentPath();
-    const QByteArray previousData_ = qEnvironmentVariableIsSet("XDG_DATA_HOME")
-        ? qgetenv("XDG_DATA_HOME")
-        : QByteArray();
+    static QByteArray previous(const char* name)
+    {
+        return qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray();
+    }
+    static void restore(const char* name, const QByteArray& value)
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    const QByteArray previousData_ = previous("XDG_DATA_HOME");
+    const QByteArray previousConfig_ = previous("XDG_CONFIG_HOME");
 };
 
 // For a whole test program, a data home and a runtime directory of its own: every job it runs
@@ -93,6 +103,7 @@ public:
         dir_.emplace();
         ASSERT_TRUE(dir_->isValid());
         qputenv("XDG_DATA_HOME", dir_->filePath(QStringLiteral("data")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", dir_->filePath(QStringLiteral("config")).toLocal8Bit());
         qputenv("XDG_RUNTIME_DIR", dir_->path().toLocal8Bit());
     }
     void TearDown() override { dir_.reset(); }
