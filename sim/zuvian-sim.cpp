@@ -50,6 +50,9 @@ const char *const Usage =
     "  --no-realtime    run at normal priority instead of asking for real-time scheduling, so\n"
     "                   that a busy host delays replies as it would delay slave emulation on a\n"
     "                   laptop (for soak tests of the master).\n"
+    "  --spin           spin on the socket instead of sleeping until a frame comes, so that the\n"
+    "                   kernel's wake-up leaves the round trip; takes a whole CPU, for benchmarks\n"
+    "                   only (never the default). Runs without real-time priority.\n"
     "  --fault NAME[:ARG...]\n"
     "                   switch a fault of the bus on (repeatable; positions are 1-based bus\n"
     "                   positions, controller faults need the \"arm\" or \"robot\" layout); see\n"
@@ -69,6 +72,7 @@ struct Options
     bool help = false;
     bool list = false;
     bool realtime = true;
+    bool spin = false;
 };
 
 void printLayouts(const sim::LayoutRegistry &registry)
@@ -121,6 +125,8 @@ std::optional<Options> parse(int argc, char **argv)
             o.list = true;
         else if (arg == "--no-realtime")
             o.realtime = false;
+        else if (arg == "--spin")
+            o.spin = true;
         else if (arg == "--interface") {
             if (!value(o.interface))
                 return std::nullopt;
@@ -261,6 +267,7 @@ int main(int argc, char **argv)
         return 1;
     }
     server.setRule(faults.frameRule());
+    server.setSpin(options->spin);
     std::cout << "zuvian-sim: layout \"" << options->layout << "\" (" << chain->size()
               << " slaves) on " << serveOn;
     if (veth)
@@ -271,7 +278,8 @@ int main(int argc, char **argv)
     // virtual robot close to that on a busy host.
     sched_param priority{};
     priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
-    if (options->realtime && sched_setscheduler(0, SCHED_FIFO, &priority) != 0)
+    // A spinning process at real-time priority would starve its CPU; spinning needs no wake-up.
+    if (options->realtime && !options->spin && sched_setscheduler(0, SCHED_FIFO, &priority) != 0)
         std::cerr << "zuvian-sim: no real-time scheduling (" << std::strerror(errno)
                   << "); on a busy host replies will come later\n";
 
@@ -288,7 +296,9 @@ int main(int argc, char **argv)
     }
 
     std::cout << "zuvian-sim: answered " << server.answered() << " frames, lost " << chain->lost()
-              << " on the wire" << (veth ? "; removing the veth pair" : "") << std::endl;
+              << " on the wire" << (veth ? "; removing the veth pair" : "") << "\n"
+              << "zuvian-sim: processing per frame " << server.processing().summary() << "\n"
+              << "zuvian-sim: send call per reply " << server.sending().summary() << std::endl;
     close(signals);
     return 0;
 }
