@@ -235,11 +235,11 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
     }
     if (!isEthercatFrame(frame))
         return Delivery{std::move(frame), exit};
-    auto datagrams = parseFrame(frame);
-    if (!datagrams)
+    if (!parseFrame(frame, datagrams_))
         return std::nullopt;
     timeFrame(first, last, entry == Port::Primary);
-    const bool lose = processRange(*datagrams, first, last);
+    const bool lose = processRange(datagrams_, first, last);
+    datagrams_.clear(); // they point into this frame
     if (lose)
         return std::nullopt;
     if (faults_.loseNextReplies > 0) {

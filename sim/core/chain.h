@@ -142,6 +142,8 @@ private:
     std::uint64_t dropCounter_ = 0;
     std::mt19937 lossRandom_;
     std::optional<std::uint32_t> lossSeeded_;
+    /* The datagrams of the frame being processed; kept so that its memory serves every frame. */
+    std::vector<DatagramView> datagrams_;
 };
 
 } // namespace sim

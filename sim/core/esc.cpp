@@ -167,6 +167,11 @@ void Esc::endDatagram(std::uint64_t nowUs)
 bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto,
                     std::uint64_t nowUs)
 {
+    // A mailbox message is read whole: no register lies above the process memory's start.
+    if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
+        if (const auto counted = sms_.mailboxRead(ado, out, length, orInto, memory_))
+            return *counted;
+    }
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint32_t address = std::uint32_t(ado) + i;
@@ -184,6 +189,10 @@ bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, 
 bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length,
                      std::uint64_t nowUs)
 {
+    if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
+        if (const auto counted = sms_.mailboxWrite(ado, in, length, memory_))
+            return *counted;
+    }
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint32_t address = std::uint32_t(ado) + i;
