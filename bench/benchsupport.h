@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,13 +122,20 @@ public:
         const std::string program = dir + "/zuvian-sim";
         std::vector<std::string> args = {program, "--veth", name, "--layout", layout};
         args.insert(args.end(), extra.begin(), extra.end());
+        // Its output (the statistics it prints at its end) goes to a file that finish() reads.
+        char output[] = "/tmp/zuvian-bench-sim-XXXXXX";
+        const int out = mkstemp(output);
+        if (out >= 0) {
+            output_ = output;
+            ::close(out);
+        }
         pid_ = fork();
         if (pid_ == 0) {
             std::vector<char *> argv;
             for (std::string &a : args)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
-            if (!freopen("/dev/null", "w", stdout))
+            if (!freopen(output_.empty() ? "/dev/null" : output_.c_str(), "w", stdout))
                 _exit(126);
             execv(program.c_str(), argv.data());
             _exit(127);
@@ -148,10 +156,42 @@ public:
     }
     ~Sim()
     {
+        finish();
+        if (!output_.empty())
+            unlink(output_.c_str());
+    }
+
+    /* Stops zuvian-sim and returns what it printed (its statistics come at its end). */
+    std::string finish()
+    {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
+        std::string text;
+        if (FILE *f = output_.empty() ? nullptr : std::fopen(output_.c_str(), "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, f))
+                text += line;
+            std::fclose(f);
+        }
+        return text;
+    }
+
+    /* Stops zuvian-sim and prints its lines about the time it took per frame, as comments. */
+    void printProcessing()
+    {
+        const std::string text = finish();
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t end = std::min(text.find('\n', at), text.size());
+            const std::string line = text.substr(at, end - at);
+            if (line.find("per frame") != std::string::npos || line.find("per reply") != std::string::npos)
+                std::printf("# %s\n", line.c_str());
+            at = end + 1;
+        }
+        std::fflush(stdout);
     }
     Sim(const Sim &) = delete;
     Sim &operator=(const Sim &) = delete;
@@ -163,6 +203,7 @@ public:
 private:
     std::string name_;
     std::string error_;
+    std::string output_;
     pid_t pid_ = -1;
 };
 

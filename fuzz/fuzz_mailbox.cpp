@@ -15,7 +15,10 @@
  * Input: an operation byte (low 4 bits: the exchange; bit 7: slave 3 instead of 2), then the
  * number of unsolicited messages and those messages as chunks (see FuzzInput), then for each
  * message the master writes, the number of replies (0..3) and the replies as chunks. The virtual
- * clock runs fast, so the master's time-outs end after a few dozen polls.
+ * bus answers at once and its clock runs fast, so the master's time-outs end after a few dozen
+ * polls; a run that keeps the master waiting reply after reply (an object list of a thousand
+ * entries, each description unanswered) meets a bound of frames, after which every wait ends at
+ * once, so that no input costs more than a few milliseconds.
  *
  * The bus is enumerated once per process (and again every 5000 runs); before each run the
  * mailboxes are emptied and the master's mailbox counters reset, so a run does not depend on the
@@ -111,6 +114,10 @@ struct Bus
     std::unique_ptr<SimBus> bus;
     std::shared_ptr<ScriptedHandler> handler[2];
 };
+
+/* What one run may cost: far more frames than any exchange here needs when its slave answers,
+ * so that only an input that keeps the master waiting reply after reply meets the bound. */
+constexpr std::uint64_t FramesPerRun = 4000;
 
 /* A fresh bus now and then, so that state the slaves build up cannot steer every later run. */
 constexpr int RunsPerBus = 5000;
@@ -350,7 +357,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             replies.push_back(chunk);
         h.script.push_back(std::move(replies));
     }
+    b.bus->limitFrames(FramesPerRun);
     runInput(b, opByte);
+    b.bus->limitFrames(0);
     h.script.clear();
     // Leave nothing allocated by this run behind (see Mailbox::forgetReceived).
     resetMailbox(b, slave);

@@ -4,28 +4,40 @@
 #
 #   scripts/fuzz.sh              30 seconds per target
 #   scripts/fuzz.sh 120          120 seconds per target
-#   scripts/fuzz.sh --runs N     N executions per target (in processes of at most 2 000 000 runs,
-#                                ZUVIAN_FUZZ_CHUNK to change)
+#   scripts/fuzz.sh --runs N     N executions per target
+#   scripts/fuzz.sh 1200 --runs 10000000
+#                                whichever of the two comes first
 #   scripts/fuzz.sh 30 fuzz_sii  only the named targets
 #
-# New inputs the fuzzer finds go to build-fuzz/corpus/<target>, crashes to
-# build-fuzz/artifacts/<target>/, the output of every process to build-fuzz/<target>.log
-# (build-fuzz/<target>.<tag>.log with ZUVIAN_FUZZ_TAG=<tag>, so that two runs of one target can
-# share the cores and the corpus). Exits non-zero when a target crashed, hung (10 s per input),
-# leaked or ran out of memory; a crash input belongs in fuzz/corpus/<target> once it is fixed.
+# Every target runs in processes of at most 2 000 000 executions (ZUVIAN_FUZZ_CHUNK to change),
+# each going on from the corpus the one before left. New inputs the fuzzer finds go to
+# build-fuzz/corpus/<target>, crashes to build-fuzz/artifacts/<target>/, the output of every
+# process to build-fuzz/<target>.log (build-fuzz/<target>.<tag>.log with ZUVIAN_FUZZ_TAG=<tag>, so
+# that two runs of one target can share the cores and the corpus). Exits non-zero when a target
+# crashed, hung (one input running longer than 1 s: no input may cost more; ZUVIAN_FUZZ_TIMEOUT to
+# change), leaked or ran out of memory; a crash input belongs in fuzz/corpus/<target> once it is
+# fixed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-fuzz"
 
-limit="-max_total_time=30"
+seconds=0
 runs=0
-if [ "${1:-}" = "--runs" ]; then
-  runs="${2:?--runs needs a count}"
-  shift 2
-elif [ -n "${1:-}" ] && [ "${1#-}" = "$1" ] && [ -z "${1//[0-9]/}" ]; then
-  limit="-max_total_time=$1"
-  shift
+while [ $# -gt 0 ]; do
+  if [ "$1" = "--runs" ]; then
+    runs="${2:?--runs needs a count}"
+    shift 2
+  elif [ "${1#-}" = "$1" ] && [ -z "${1//[0-9]/}" ]; then
+    seconds=$1
+    shift
+  else
+    break
+  fi
+done
+if [ "$seconds" -eq 0 ] && [ "$runs" -eq 0 ]; then
+  seconds=30
 fi
+timeout=${ZUVIAN_FUZZ_TIMEOUT:-1}
 
 cmake -S "$top" -B "$build" -DZUVIAN_FUZZ=ON -DZUVIAN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 targets=("$@")
@@ -53,31 +65,37 @@ for t in "${targets[@]}"; do
   mkdir -p "$work" "$artifacts"
   log="$build/$t${ZUVIAN_FUZZ_TAG:+.$ZUVIAN_FUZZ_TAG}.log"
   : >"$log"
-  # A count of runs is done in processes of at most $chunk runs each, from the corpus the one
-  # before left: the Qt targets' resident size creeps up with ASan's quarantine over millions of
-  # runs and would hit libFuzzer's memory limit.
+  # In processes of at most $chunk runs each, from the corpus the one before left: the Qt
+  # targets' resident size creeps up with ASan's quarantine over millions of runs and would hit
+  # libFuzzer's memory limit.
   left=$runs
   execs=0
   result=ok
+  started=$SECONDS
   while :; do
-    if [ "$runs" -gt 0 ]; then
-      n=$(( left < chunk ? left : chunk ))
-      limit="-runs=$n"
+    n=$chunk
+    if [ "$runs" -gt 0 ] && [ "$left" -lt "$n" ]; then
+      n=$left
     fi
-    echo "=== $t ($limit) ==="
+    limit=(-runs="$n")
+    if [ "$seconds" -gt 0 ]; then
+      limit+=(-max_total_time=$(( seconds - (SECONDS - started) )))
+    fi
+    echo "=== $t (${limit[*]}) ==="
     part="$log.part"
-    if ! (cd "$build" && "./$t" "$limit" -timeout=10 -print_final_stats=1 \
+    if ! (cd "$build" && "./$t" "${limit[@]}" -timeout="$timeout" -print_final_stats=1 \
           -artifact_prefix="$artifacts/" "$work" "$top/fuzz/corpus/$t") >"$part" 2>&1; then
       result=FAILED
       status=1
-      grep -E "ERROR|SUMMARY|runtime error|Test unit written" "$part" | head -20 || true
+      grep -E "ERROR|SUMMARY|runtime error|Test unit written|timeout" "$part" | head -20 || true
     fi
     got=$(sed -n 's/^stat::number_of_executed_units: *//p' "$part" | tail -1)
     cat "$part" >>"$log"
     rm -f "$part"
     execs=$((execs + ${got:-0}))
     left=$((left - ${got:-0}))
-    if [ "$result" != ok ] || [ "$runs" -eq 0 ] || [ "$left" -le 0 ] || [ -z "$got" ]; then
+    if [ "$result" != ok ] || [ -z "$got" ] || { [ "$runs" -gt 0 ] && [ "$left" -le 0 ]; } ||
+       { [ "$seconds" -gt 0 ] && [ $(( SECONDS - started )) -ge "$seconds" ]; }; then
       break
     fi
   done

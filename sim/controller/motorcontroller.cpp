@@ -132,13 +132,15 @@ void MotorController::afterFrame()
 // its error flags as status word.
 void MotorController::updateInputs()
 {
-    const Bytes outputs = slave_->outputs(2);
-    const std::uint32_t velocity = outputs.size() >= 4 ? getLe32(&outputs[0]) : 0;
-    Bytes inputs(cl::InputBytes, 0);
+    // In place, without copies: this runs for every controller after every frame.
+    std::size_t outputLength = 0;
+    const std::uint8_t *outputs = slave_->outputData(2, outputLength);
+    const std::uint32_t velocity = outputLength >= 4 ? getLe32(outputs) : 0;
+    std::uint8_t inputs[cl::InputBytes] = {};
     putLe32(&inputs[0], interpreter_->parameters().axis(209));
     putLe32(&inputs[4], velocity);
     putLe16(&inputs[8], std::uint16_t(interpreter_->errorFlags()));
-    slave_->setInputs(3, inputs);
+    slave_->setInputs(3, inputs, sizeof inputs);
 }
 
 } // namespace sim

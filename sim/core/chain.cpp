@@ -343,14 +343,14 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
     }
     if (!isEthercatFrame(frame))
         return Delivery{std::move(frame), exit};
-    auto datagrams = parseFrame(frame);
-    if (!datagrams)
+    if (!parseFrame(frame, datagrams_))
         return std::nullopt;
     timeFrame(first, last, entry == Port::Primary);
     std::size_t processedTo = last;
     const bool damaged = !cableFaults_.empty() && entry == Port::Primary &&
                          damageOnTheWay(last, processedTo);
-    const bool lose = processRange(*datagrams, first, processedTo);
+    const bool lose = processRange(datagrams_, first, processedTo);
+    datagrams_.clear(); // they point into this frame
     if (lose || damaged)
         return std::nullopt;
     if (faults_.loseNextReplies > 0) {

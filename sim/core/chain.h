@@ -181,6 +181,8 @@ private:
     /* By the slave the cable leads to. */
     std::map<std::size_t, CableFaults> cableFaults_;
     std::mt19937 crcRandom_;
+    /* The datagrams of the frame being processed; kept so that its memory serves every frame. */
+    std::vector<DatagramView> datagrams_;
 };
 
 } // namespace sim

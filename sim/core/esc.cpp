@@ -7,7 +7,7 @@
 #include "core/siibuilder.h"
 
 #include <algorithm>
-#include <map>
+#include <vector>
 
 namespace sim {
 
@@ -190,6 +190,11 @@ void Esc::endDatagram(std::uint64_t nowUs)
 bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto,
                     std::uint64_t nowUs)
 {
+    // A mailbox message is read whole: no register lies above the process memory's start.
+    if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
+        if (const auto counted = sms_.mailboxRead(ado, out, length, orInto, memory_))
+            return *counted;
+    }
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint32_t address = std::uint32_t(ado) + i;
@@ -207,6 +212,10 @@ bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, 
 bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length,
                      std::uint64_t nowUs)
 {
+    if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
+        if (const auto counted = sms_.mailboxWrite(ado, in, length, memory_))
+            return *counted;
+    }
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint32_t address = std::uint32_t(ado) + i;
@@ -236,56 +245,100 @@ void Esc::access(DatagramView &d, std::uint64_t nowUs, bool read, bool write, bo
         d.addWorkingCounter(1);
 }
 
+/* Datagram bytes [first, first + count) that a byte-aligned FMMU maps onto whole physical bytes
+ * from `phys` on: true when the FMMU is byte-aligned at both ends, whatever the overlap. */
+static bool byteAligned(const Fmmu &f)
+{
+    return f.logicalStartBit == 0 && f.logicalEndBit == 7 && f.physicalStartBit == 0;
+}
+
 void Esc::logical(DatagramView &d, std::uint64_t nowUs)
 {
     const bool wantRead = d.command() != Command::Lwr;
     const bool wantWrite = d.command() != Command::Lrd;
-    const Bytes incoming(d.data(), d.data() + d.dataLength());
+    const std::uint8_t *incoming = d.data();
+    std::vector<LogicalWrite> &writes = logicalWrites_;
+    std::vector<LogicalRead> &reads = logicalReads_;
+    writes.clear();
+    reads.clear();
     // Gather per physical byte which bits to change or fetch, so that each byte is accessed once
-    // and in address order, as the SyncManagers expect.
-    struct Bits
-    {
-        std::uint8_t mask = 0;
-        std::uint8_t value = 0;
-    };
-    std::map<std::uint16_t, Bits> writes;
-    std::map<std::uint16_t, std::vector<std::pair<std::size_t, std::pair<int, int>>>> reads;
+    // and in address order, as the SyncManagers expect. An FMMU of whole bytes (the usual one)
+    // maps byte to byte; any other bit by bit. The datagram's bytes are read before anything is
+    // written back into them.
+    const std::uint32_t dgFirst = d.logicalAddress();
+    const std::uint64_t dgEnd = std::uint64_t(dgFirst) + d.dataLength();
     for (int n = 0; n < options_.fmmus; ++n) {
         const Fmmu f = Fmmu::fromRegisters(&memory_[reg::Fmmu0 + 16 * n]);
-        if (wantWrite && f.writes())
-            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(),
+        const bool w = wantWrite && f.writes();
+        const bool r = wantRead && f.reads();
+        if (!w && !r)
+            continue;
+        if (byteAligned(f)) {
+            const std::uint64_t first = std::max<std::uint64_t>(f.logicalStart, dgFirst);
+            const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t(f.logicalStart) + f.length, dgEnd);
+            for (std::uint64_t l = first; l < end; ++l) {
+                const std::uint64_t phys = f.physicalStart + (l - f.logicalStart);
+                if (phys > 0xFFFF)
+                    break; // the physical window ends with the address space
+                const std::uint32_t byte = std::uint32_t(l - dgFirst);
+                if (w)
+                    writes.push_back({std::uint16_t(phys), 0xFF, incoming[byte]});
+                if (r)
+                    reads.push_back({std::uint16_t(phys), byte, -1, 0});
+            }
+            continue;
+        }
+        if (w)
+            fmmuForEachBit(f, dgFirst, d.dataLength(),
                            [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
-                Bits &b = writes[phys];
-                b.mask |= std::uint8_t(1u << physBit);
-                if ((incoming[byte] >> bit) & 1)
-                    b.value |= std::uint8_t(1u << physBit);
+                const std::uint8_t mask = std::uint8_t(1u << physBit);
+                writes.push_back({phys, mask, ((incoming[byte] >> bit) & 1) ? mask : std::uint8_t(0)});
             });
-        if (wantRead && f.reads())
-            fmmuForEachBit(f, d.logicalAddress(), d.dataLength(),
+        if (r)
+            fmmuForEachBit(f, dgFirst, d.dataLength(),
                            [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
-                reads[phys].push_back({byte, {bit, physBit}});
+                reads.push_back({phys, std::uint32_t(byte), std::int8_t(bit), std::int8_t(physBit)});
             });
     }
+    // Stable: where two FMMUs fetch into the same datagram bit, the later one's stays.
+    std::stable_sort(reads.begin(), reads.end(),
+                     [](const LogicalRead &x, const LogicalRead &y) { return x.phys < y.phys; });
+    std::stable_sort(writes.begin(), writes.end(),
+                     [](const LogicalWrite &x, const LogicalWrite &y) { return x.phys < y.phys; });
     // A real controller hands back what the memory held before the datagram wrote it, which
     // matters where one FMMU both reads and writes the same bytes.
     bool didRead = false;
-    for (const auto &r : reads) {
+    for (std::size_t i = 0; i < reads.size();) {
+        const std::uint16_t phys = reads[i].phys;
+        std::size_t j = i;
+        while (j < reads.size() && reads[j].phys == phys)
+            ++j;
         std::uint8_t value = 0;
-        if (!masterRead(r.first, value, nowUs))
-            continue;
-        didRead = true;
-        for (const auto &target : r.second) {
-            std::uint8_t &out = d.data()[target.first];
-            const int bit = target.second.first;
-            const bool set = (value >> target.second.second) & 1;
-            out = std::uint8_t(set ? (out | (1u << bit)) : (out & ~(1u << bit)));
+        if (masterRead(phys, value, nowUs)) {
+            didRead = true;
+            for (std::size_t k = i; k < j; ++k) {
+                std::uint8_t &out = d.data()[reads[k].byte];
+                if (reads[k].bit < 0) {
+                    out = value;
+                    continue;
+                }
+                const bool set = (value >> reads[k].physBit) & 1;
+                const unsigned bit = 1u << reads[k].bit;
+                out = std::uint8_t(set ? (out | bit) : (out & ~bit));
+            }
         }
+        i = j;
     }
     bool didWrite = false;
-    for (const auto &w : writes) {
-        const std::uint8_t merged =
-            std::uint8_t((memory_[w.first] & ~w.second.mask) | (w.second.value & w.second.mask));
-        didWrite = masterWrite(w.first, merged, nowUs) || didWrite;
+    for (std::size_t i = 0; i < writes.size();) {
+        const std::uint16_t phys = writes[i].phys;
+        std::uint8_t mask = 0, value = 0;
+        for (; i < writes.size() && writes[i].phys == phys; ++i) {
+            mask = std::uint8_t(mask | writes[i].mask);
+            value = std::uint8_t(value | writes[i].value);
+        }
+        const std::uint8_t merged = std::uint8_t((memory_[phys] & ~mask) | (value & mask));
+        didWrite = masterWrite(phys, merged, nowUs) || didWrite;
     }
     if (d.command() == Command::Lrw)
         d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace sim {
 
@@ -107,6 +108,24 @@ private:
     bool plainWritable(std::uint16_t address) const;
     std::uint8_t plainRead(std::uint16_t address) const;
     void loadFromSii();
+
+    /* One physical byte's part in a logical datagram, gathered per datagram (the vectors keep
+     * their memory from one datagram to the next). A read of `bit` -1 takes the whole byte. */
+    struct LogicalWrite
+    {
+        std::uint16_t phys;
+        std::uint8_t mask;
+        std::uint8_t value;
+    };
+    struct LogicalRead
+    {
+        std::uint16_t phys;
+        std::uint32_t byte;
+        std::int8_t bit;
+        std::int8_t physBit;
+    };
+    std::vector<LogicalWrite> logicalWrites_;
+    std::vector<LogicalRead> logicalReads_;
 
     EscOptions options_;
     Bytes memory_;

@@ -14,31 +14,39 @@ bool isEthercatFrame(const Bytes &frame)
 
 std::optional<std::vector<DatagramView>> parseFrame(Bytes &frame)
 {
-    if (!isEthercatFrame(frame) || frame.size() < EthernetHeaderSize + EthercatHeaderSize)
+    std::vector<DatagramView> datagrams;
+    if (!parseFrame(frame, datagrams))
         return std::nullopt;
+    return datagrams;
+}
+
+bool parseFrame(Bytes &frame, std::vector<DatagramView> &datagrams)
+{
+    datagrams.clear();
+    if (!isEthercatFrame(frame) || frame.size() < EthernetHeaderSize + EthercatHeaderSize)
+        return false;
     const std::uint16_t header = getLe16(&frame[EthernetHeaderSize]);
     if ((header >> 12) != 1)
-        return std::nullopt;
+        return false;
     // The declared length bounds the datagrams as well as the bytes that actually arrived:
     // Ethernet pads short frames, so more may have arrived than was declared, never less.
     const std::size_t begin = EthernetHeaderSize + EthercatHeaderSize;
     const std::size_t end = begin + (header & 0x07FF);
     if (end > frame.size())
-        return std::nullopt;
+        return false;
 
-    std::vector<DatagramView> datagrams;
     std::size_t offset = begin;
     for (;;) {
         if (offset + DatagramHeaderSize > end)
-            return std::nullopt;
+            return false;
         const std::uint16_t dlength = getLe16(&frame[offset + 6]);
         const std::uint16_t n = dlength & 0x07FF;
         if (offset + DatagramHeaderSize + n + WorkingCounterSize > end)
-            return std::nullopt;
+            return false;
         datagrams.emplace_back(frame, offset, n);
         offset += DatagramHeaderSize + n + WorkingCounterSize;
         if ((dlength & 0x8000) == 0)
-            return datagrams;
+            return true;
     }
 }
 

@@ -63,6 +63,9 @@ bool isEthercatFrame(const Bytes &frame);
  * its headers, not of EtherCAT type 1, a datagram that runs past the declared or the received
  * length, or a datagram chain that ends without its last datagram. */
 std::optional<std::vector<DatagramView>> parseFrame(Bytes &frame);
+/* The same into `datagrams` (cleared first; its memory is reused from frame to frame): false for a
+ * malformed frame. */
+bool parseFrame(Bytes &frame, std::vector<DatagramView> &datagrams);
 
 /* Builds request frames as the master sends them (broadcast destination, source 01:01:01:01:01:01
  * unless told otherwise). */

@@ -67,7 +67,8 @@ void Mailbox::takeMessage(SyncManagers &sms, Bytes &memory, AlState state)
     if (!sm.mailbox() || !sm.masterWrites() || !sms.full(WriteMailbox) || faults_.holdWriteMailbox)
         return;
     Bytes message = sms.take(WriteMailbox, memory);
-    received_.push_back(message);
+    if (keepReceived_)
+        received_.push_back(message);
     MailboxHandler *handler = handlerFor(state);
     if (handler && handler->countsMessages() && message.size() >= MailboxHeader::Size) {
         const std::uint8_t counter = (message[MailboxHeader::Size - 1] >> 4) & 0x07;

@@ -81,6 +81,9 @@ public:
     /* Drop that record and its memory: a fuzz run must free what it allocated, or every run
      * looks like a leak to the fuzzer and pays for a full leak scan. */
     void forgetReceived() { std::vector<Bytes>().swap(received_); }
+    /* Keep that record (the default) or not: a long-running server has no reader for it, and a
+     * record that grows by every message touches fresh memory every few frames. */
+    void keepReceived(bool keep) { keepReceived_ = keep; }
     /* Replies waiting for the read mailbox. */
     std::size_t pending() const { return queue_.size(); }
 
@@ -107,6 +110,7 @@ private:
     std::shared_ptr<MailboxHandler> handlers_[16];
     MailboxFaults faults_;
     std::vector<Bytes> received_;
+    bool keepReceived_ = true;
     std::deque<Pending> queue_;
     Bytes last_;
     bool haveLast_ = false;

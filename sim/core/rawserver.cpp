@@ -45,6 +45,40 @@ RawServer::~RawServer()
         ::close(fd_);
 }
 
+namespace {
+std::uint64_t nanosecondsSince(std::chrono::steady_clock::time_point t)
+{
+    return std::uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::steady_clock::now() - t).count());
+}
+} // namespace
+
+/* One frame from the master into `frame` (sized to it): false when none came within `timeoutMs`.
+ * Sleeps in poll() unless spinning. */
+bool RawServer::receive(Bytes &frame, int timeoutMs)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    frame.resize(MaxFrameSize + 4);
+    for (;;) {
+        if (!spin_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, timeoutMs) <= 0)
+                return false;
+        }
+        sockaddr_ll from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), spin_ ? MSG_DONTWAIT : 0,
+                                   reinterpret_cast<sockaddr *>(&from), &fromLength);
+        // A packet socket also sees what it sends; those are our own replies.
+        if (n > 0 && from.sll_pkttype != PACKET_OUTGOING) {
+            frame.resize(std::size_t(n));
+            return true;
+        }
+        if (!spin_ || std::chrono::steady_clock::now() >= until)
+            return false;
+    }
+}
+
 bool RawServer::serveOne(Chain &chain, int timeoutMs)
 {
     if (fd_ < 0)
@@ -52,45 +86,53 @@ bool RawServer::serveOne(Chain &chain, int timeoutMs)
     sendDue();
     if (!held_.empty())
         timeoutMs = std::min(timeoutMs, 1);
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0)
+    // One buffer serves every frame: it goes through the chain and comes back as the reply.
+    Bytes frame = std::move(frame_);
+    if (!receive(frame, timeoutMs)) {
+        frame_ = std::move(frame);
         return false;
-    Bytes frame(MaxFrameSize + 4);
-    sockaddr_ll from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), 0,
-                               reinterpret_cast<sockaddr *>(&from), &fromLength);
-    if (n <= 0)
-        return false;
-    // A packet socket also sees what it sends; those are our own replies.
-    if (from.sll_pkttype == PACKET_OUTGOING)
-        return false;
-    frame.resize(std::size_t(n));
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - start_);
-    chain.clock().advanceTo(std::uint64_t(elapsed.count()));
+    }
+    const auto received = std::chrono::steady_clock::now();
+    chain.clock().advanceTo(std::uint64_t(
+        std::chrono::duration_cast<std::chrono::microseconds>(received - start_).count()));
     const FrameFate fate = rule_ ? rule_(frame, sent_) : FrameFate{};
     ++sent_;
-    if (fate.loseRequest)
+    if (fate.loseRequest) {
+        frame_ = std::move(frame);
         return false;
+    }
     if (fate.echo)
         send(fd_, frame.data(), frame.size(), 0);
-    auto reply = chain.process(frame, Port::Primary);
+    const Bytes request = fate.repeatRequest ? frame : Bytes();
+    auto reply = chain.process(std::move(frame), Port::Primary);
     if (fate.repeatRequest)
-        chain.process(frame, Port::Primary);
-    if (!reply || fate.loseReply)
+        chain.process(request, Port::Primary);
+    if (!reply || fate.loseReply) {
+        processing_.add(nanosecondsSince(received));
         return false;
+    }
     if (fate.corruptAt >= 0 && std::size_t(fate.corruptAt) < reply->frame.size())
         reply->frame[std::size_t(fate.corruptAt)] ^= 0xFF;
+    const int others = fate.otherMaster ? 1 : 0;
+    if (fate.delayUs == 0 && fate.copies == 1 && others == 0 && held_.empty()) {
+        // The usual case: the reply goes at once.
+        processing_.add(nanosecondsSince(received));
+        const auto sending = std::chrono::steady_clock::now();
+        if (send(fd_, reply->frame.data(), reply->frame.size(), 0) >= 0)
+            ++answered_;
+        sending_.add(nanosecondsSince(sending));
+        frame_ = std::move(reply->frame);
+        return true;
+    }
     const auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(fate.delayUs);
     // A reply held back less than one before it overtakes that one, as on a loaded host.
-    const int others = fate.otherMaster ? 1 : 0;
     for (int i = 0; i < fate.copies + others; ++i) {
         auto at = held_.end();
         while (at != held_.begin() && std::prev(at)->due > due)
             --at;
         held_.insert(at, Held{i < fate.copies ? reply->frame : otherMastersReply(reply->frame), due});
     }
+    processing_.add(nanosecondsSince(received));
     sendDue();
     return true;
 }

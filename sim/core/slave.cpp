@@ -5,6 +5,8 @@
 
 #include "core/siibuilder.h"
 
+#include <algorithm>
+
 namespace sim {
 
 namespace {
@@ -72,7 +74,8 @@ bool Slave::endFrame(std::uint64_t nowUs)
     if (esc_->al().commit([this](AlState f, AlState t) { return judge(f, t); }))
         enteredState(from, state());
     // A SyncManager the master set up since the last frame follows the state as well.
-    adaptSyncManagers(state());
+    if (state() != adaptedState_ || esc_->syncManagers().registerWrites() != adaptedWrites_)
+        adaptSyncManagers(state());
     const bool lose = mailbox_->service(esc_->syncManagers(), esc_->memory(), state());
     if (hooks_.afterFrame)
         hooks_.afterFrame(*this);
@@ -101,6 +104,8 @@ void Slave::adaptSyncManagers(AlState state)
     const bool processDataOn = state == AlState::SafeOp || state == AlState::Op;
     for (int n = 0; n < sms.count(); ++n)
         sms.setDeactivated(n, !(sms.at(n).mailbox() ? mailboxOn : processDataOn));
+    adaptedState_ = state;
+    adaptedWrites_ = sms.registerWrites();
 }
 
 bool Slave::mailboxMatches(int sm, std::uint32_t siiWord, bool masterWrites) const
@@ -136,6 +141,20 @@ std::uint16_t Slave::judge(AlState from, AlState to)
     return alcode::NoError;
 }
 
+const std::uint8_t *Slave::outputData(int sm, std::size_t &length) const
+{
+    const SyncManager &s = esc_->syncManagers().at(sm);
+    length = s.span();
+    return &esc_->memory()[s.start];
+}
+
+void Slave::setInputs(int sm, const std::uint8_t *data, std::size_t length)
+{
+    const SyncManager &s = esc_->syncManagers().at(sm);
+    const std::size_t n = std::min<std::size_t>(length, s.span());
+    std::copy(data, data + n, esc_->memory().begin() + s.start);
+}
+
 Bytes Slave::outputs(int sm) const
 {
     const SyncManager &s = esc_->syncManagers().at(sm);
@@ -145,10 +164,7 @@ Bytes Slave::outputs(int sm) const
 
 void Slave::setInputs(int sm, const Bytes &data)
 {
-    const SyncManager &s = esc_->syncManagers().at(sm);
-    Bytes &m = esc_->memory();
-    for (std::size_t i = 0; i < data.size() && i < s.span(); ++i)
-        m[s.start + i] = data[i];
+    setInputs(sm, data.data(), data.size());
 }
 
 std::uint32_t Slave::outputWritesSinceSafeOp(int sm) const

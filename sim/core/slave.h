@@ -77,6 +77,10 @@ public:
      * inputs the master will read from it. */
     Bytes outputs(int sm) const;
     void setInputs(int sm, const Bytes &data);
+    /* The same without copies, for a device model that runs after every frame: the output bytes
+     * in place (`length` set to their number), and inputs from a buffer. */
+    const std::uint8_t *outputData(int sm, std::size_t &length) const;
+    void setInputs(int sm, const std::uint8_t *data, std::size_t length);
     /* Complete output writes into SyncManager `sm` since SAFE-OP was last entered. */
     std::uint32_t outputWritesSinceSafeOp(int sm) const;
 
@@ -102,6 +106,9 @@ private:
     std::optional<std::uint64_t> backAt_;
     std::uint64_t lastFrameUs_ = 0;
     std::vector<std::uint32_t> writesAtSafeOp_;
+    /* What adaptSyncManagers last followed: the state and the SyncManagers' set-up. */
+    AlState adaptedState_ = AlState::Init;
+    std::uint32_t adaptedWrites_ = 0;
 };
 
 /* The usual SAFE-OP and OP rules: SAFE-OP needs every process data SyncManager of the SII SM

@@ -15,6 +15,7 @@ void SyncManagers::reset()
 {
     std::fill(sms_.begin(), sms_.end(), SyncManager{});
     std::fill(state_.begin(), state_.end(), State{});
+    ++registerWrites_;
 }
 
 std::uint8_t SyncManagers::status(int n) const
@@ -58,6 +59,7 @@ void SyncManagers::writeRegister(std::uint16_t address, std::uint8_t value)
         return;
     SyncManager &sm = sms_[std::size_t(n)];
     const int byte = offset % 8;
+    ++registerWrites_;
     // The layout of a SyncManager can only change while it is out of use, so a master cannot pull
     // the buffer from under the slave.
     if (byte <= 4 && usable(sm))
@@ -105,6 +107,71 @@ int SyncManagers::guarding(std::uint16_t address) const
             return n;
     }
     return -1;
+}
+
+/* The mailbox SyncManager that `guarding` finds for every byte of the range, or -1: the range lies
+ * within its area and no SyncManager before it guards any byte of the range. */
+int SyncManagers::mailboxGuardingAll(std::uint16_t address, std::uint16_t length) const
+{
+    if (length == 0)
+        return -1;
+    const std::uint32_t first = address;
+    const std::uint32_t last = first + length - 1u;
+    for (int n = 0; n < count(); ++n) {
+        const SyncManager &sm = sms_[std::size_t(n)];
+        if (!sm.enabled())
+            continue;
+        const std::uint32_t smFirst = sm.start;
+        const std::uint32_t smLast = smFirst + sm.span() - 1u;
+        if (last < smFirst || first > smLast)
+            continue; // guards none of the range
+        return sm.mailbox() && first >= smFirst && last <= smLast ? n : -1;
+    }
+    return -1;
+}
+
+std::optional<bool> SyncManagers::mailboxRead(std::uint16_t address, std::uint8_t *out,
+                                              std::uint16_t length, bool orInto,
+                                              const Bytes &memory)
+{
+    const int n = mailboxGuardingAll(address, length);
+    if (n < 0)
+        return std::nullopt;
+    const SyncManager &sm = sms_[std::size_t(n)];
+    State &s = state_[std::size_t(n)];
+    // Byte by byte every byte would be refused alike: the state changes only at the last one.
+    if (sm.deactivatedByPdi() || sm.masterWrites() || !s.full)
+        return false;
+    const std::uint8_t *from = &memory[address];
+    if (orInto) {
+        for (std::uint16_t i = 0; i < length; ++i)
+            out[i] = std::uint8_t(out[i] | from[i]);
+    } else {
+        std::copy(from, from + length, out);
+    }
+    if (std::uint32_t(address) + length - 1u == sm.last()) {
+        s.full = false;
+        ++s.readsCompleted;
+    }
+    return true;
+}
+
+std::optional<bool> SyncManagers::mailboxWrite(std::uint16_t address, const std::uint8_t *in,
+                                               std::uint16_t length, Bytes &memory)
+{
+    const int n = mailboxGuardingAll(address, length);
+    if (n < 0)
+        return std::nullopt;
+    const SyncManager &sm = sms_[std::size_t(n)];
+    State &s = state_[std::size_t(n)];
+    if (sm.deactivatedByPdi() || !sm.masterWrites() || s.full)
+        return false;
+    std::copy(in, in + length, &memory[address]);
+    if (std::uint32_t(address) + length - 1u == sm.last()) {
+        s.full = true;
+        ++s.writesCompleted;
+    }
+    return true;
 }
 
 Access SyncManagers::masterRead(std::uint16_t address, const Bytes &memory, std::uint8_t &value)

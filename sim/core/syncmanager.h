@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace sim {
@@ -71,6 +72,18 @@ public:
     Access masterRead(std::uint16_t address, const Bytes &memory, std::uint8_t &value);
     Access masterWrite(std::uint16_t address, std::uint8_t value, Bytes &memory);
 
+    /* The same as masterRead or masterWrite for each byte of [address, address + length) in
+     * turn, done at once where one mailbox SyncManager guards the whole range, as it does for
+     * every mailbox message: whether the access counted (`orInto`: reads are ORed into `out`).
+     * Nothing for any other range; the caller then goes byte by byte. */
+    std::optional<bool> mailboxRead(std::uint16_t address, std::uint8_t *out, std::uint16_t length,
+                                    bool orInto, const Bytes &memory);
+    std::optional<bool> mailboxWrite(std::uint16_t address, const std::uint8_t *in,
+                                     std::uint16_t length, Bytes &memory);
+    /* Bumped by every master write to a SyncManager's registers and by a reset: the slave follows
+     * a new set-up with its state. */
+    std::uint32_t registerWrites() const { return registerWrites_; }
+
     /* Slave (PDI) side of the mailboxes. */
     bool full(int n) const { return state_.at(std::size_t(n)).full; }
     /* Take the message from a full write mailbox and empty it. */
@@ -102,11 +115,13 @@ private:
     };
     bool usable(const SyncManager &sm) const { return sm.enabled() && !sm.deactivatedByPdi(); }
     int guarding(std::uint16_t address) const;
+    int mailboxGuardingAll(std::uint16_t address, std::uint16_t length) const;
     std::uint8_t status(int n) const;
     void enableChanged(int n);
 
     std::vector<SyncManager> sms_;
     std::vector<State> state_;
+    std::uint32_t registerWrites_ = 0;
 };
 
 } // namespace sim

@@ -5,6 +5,10 @@
 
 namespace sim {
 
+namespace {
+constexpr std::size_t kFileRoom = 256 * 1024;
+} // namespace
+
 FoeServer::FoeServer(Mailboxes mailboxes) : mailboxes_(mailboxes) {}
 
 void FoeServer::breakOffAfterPacket(uint32_t packet, uint32_t code, std::string text)
@@ -82,6 +86,9 @@ std::optional<FoeMessage> FoeServer::onWriteRequest(const FoeMessage &request)
         return fail(verdict.errorCode, verdict.errorText);
     mode_ = Mode::Writing;
     fileName_ = name;
+    // Room for a firmware image at once, so that the packets do not grow the file piece by piece
+    // (each growth a copy of all received so far, while the master waits for the acknowledge).
+    file_.reserve(kFileRoom);
     return FoeMessage::ack(0);
 }
 

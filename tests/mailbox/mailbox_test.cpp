@@ -221,6 +221,35 @@ TEST_F(Mailbox, FullWriteMailboxThatNeverEmpties)
     EXPECT_EQ(bus_->slave(1).esc().memory()[0x1000 + 6], 0xA0) << "the first message stays";
 }
 
+// The fuzz targets bound a run by frames: past the budget the bus is gone, and every wait the
+// master still makes ends after a poll or two however many exchanges the run goes on with; with
+// the bound lifted the bus answers again.
+TEST_F(Mailbox, AFrameBudgetBoundsWhatUnansweredExchangesCost)
+{
+    bus_->slave(1).mailboxFaults().neverAnswer = true;
+    constexpr std::uint64_t budget = 100;
+    bus_->limitFrames(budget);
+    constexpr int exchanges = 50;
+    for (int i = 0; i < exchanges; i++)
+    {
+        request(1);
+        if (ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE) > 0)
+        {
+            EXPECT_EQ(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
+        }
+    }
+    EXPECT_GT(bus_->framesSinceLimit(), budget);
+    EXPECT_LE(bus_->framesSinceLimit() - budget, std::uint64_t(4 * exchanges))
+        << "an unanswered receive alone polls thousands of times without the bound";
+
+    bus_->limitFrames(0);
+    bus_->slave(1).mailboxFaults().neverAnswer = false;
+    request(1);
+    ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
+    ASSERT_GT(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
+    expectEcho();
+}
+
 TEST_F(Mailbox, SlavesWithoutUsableMailboxAreRefusedWithoutBusAccess)
 {
     EXPECT_EQ(ec_slave[2].mbx_l, 0);

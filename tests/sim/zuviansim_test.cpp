@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -172,6 +174,41 @@ TEST(ZuvianSim, ServesAnUpdateOnItsVethPairAndPowerCyclesOnSigusr1)
     ASSERT_TRUE(waitFor(child.out, "zuvian-sim: power cycle", seen)) << seen;
     EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.48"));
 
+    kill(child.pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    child.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(sim::runCommand({"ip", "link", "show", name}), 0) << "veth pair left behind";
+
+    // Its statistics at the end: every frame it answered was timed.
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(child.out, buf, sizeof buf)) > 0)
+        seen.append(buf, std::size_t(n));
+    unsigned long long answered = 0, timed = 0;
+    const std::size_t a = seen.find("zuvian-sim: answered ");
+    const std::size_t t = seen.find("zuvian-sim: processing per frame median ");
+    ASSERT_TRUE(a != std::string::npos && t != std::string::npos) << seen;
+    ASSERT_EQ(std::sscanf(seen.c_str() + a, "zuvian-sim: answered %llu", &answered), 1) << seen;
+    const std::size_t count = seen.find(" µs (", t);
+    ASSERT_NE(count, std::string::npos) << seen;
+    ASSERT_EQ(std::sscanf(seen.c_str() + count, " µs (%llu frames)", &timed), 1) << seen;
+    EXPECT_GT(answered, 1000u);
+    EXPECT_EQ(timed, answered) << seen;
+}
+
+// Spinning on the socket (for benchmarks) serves the same robot and still stops on a signal.
+TEST(ZuvianSim, SpinningServesTheSameAndStopsOnSigterm)
+{
+    REQUIRE_ROOT();
+    const std::string program = programPath();
+    REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
+    Running child;
+    std::string seen;
+    const std::string name = serve("zsp", {"--layout", "robot", "--spin"}, child, seen);
+    ASSERT_FALSE(name.empty()) << seen;
+    EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.48"));
     kill(child.pid, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);

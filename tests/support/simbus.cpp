@@ -13,6 +13,10 @@
 
 namespace {
 constexpr std::uint32_t FastPace = 64;
+/* How far each clock reading, sleep and idle poll moves virtual time once a run is over its
+ * frame budget: longer than every wait of the master but a state change's and a restart's, which
+ * pass in a few such steps. */
+constexpr std::uint64_t OverBudgetStepUs = 1000000;
 
 sim::Chain layoutChain(const std::string &name)
 {
@@ -76,6 +80,12 @@ void SimBus::fastForward(bool on)
     link_.timing().idlePollUs = idle * pace_;
 }
 
+void SimBus::limitFrames(std::uint64_t frames)
+{
+    budget_ = frames;
+    sinceLimit_ = 0;
+}
+
 void SimBus::install()
 {
     ec_linkt link{};
@@ -112,6 +122,9 @@ int SimBus::send(void *ctx, int handle, const void *frame, int len)
     auto *bus = static_cast<SimBus *>(ctx);
     if (handle < 0 || handle > 1 || !bus->open_[handle] || frame == nullptr || len < 0)
         return -1;
+    ++bus->sinceLimit_;
+    if (bus->overBudget())
+        return len; // the cable is pulled: the frame goes out and nothing answers
     const auto *bytes = static_cast<const std::uint8_t *>(frame);
     bus->link_.send(static_cast<sim::Port>(handle), sim::Bytes(bytes, bytes + len));
     return len;
@@ -151,12 +164,12 @@ std::int64_t SimBus::now(void *ctx)
     auto *bus = static_cast<SimBus *>(ctx);
     // Every reading costs time, so a loop that polls the clock without touching the link (for
     // instance on a port that never opened) still reaches its deadline.
-    bus->chain_.clock().advance(bus->pace_);
+    bus->chain_.clock().advance(bus->overBudget() ? OverBudgetStepUs : bus->pace_);
     return std::int64_t(bus->chain_.clock().nowUs());
 }
 
 void SimBus::sleep(void *ctx, std::uint32_t usec)
 {
     auto *bus = static_cast<SimBus *>(ctx);
-    bus->chain_.clock().advance(std::uint64_t(usec) * bus->pace_);
+    bus->chain_.clock().advance(bus->overBudget() ? OverBudgetStepUs : std::uint64_t(usec) * bus->pace_);
 }

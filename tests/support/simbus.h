@@ -21,7 +21,8 @@
  * whose scripted replies are used up would otherwise sit through the master's time-outs poll by
  * poll (a mailbox read polls every 200 µs for 700 ms); with `fastForward` on, every sleep, clock
  * reading and idle poll costs 64 times its length of virtual time, so the same deadlines pass after
- * a few dozen polls. The master's logic does not change: it only sees a clock.
+ * a few dozen polls. The master's logic does not change: it only sees a clock. `limitFrames`
+ * bounds a whole run.
  */
 #ifndef TESTS_SUPPORT_SIMBUS_H
 #define TESTS_SUPPORT_SIMBUS_H
@@ -71,6 +72,14 @@ public:
 
     void fastForward(bool on);
 
+    /* Bound what a run may cost, for the fuzz targets: after `frames` more frames the cable is
+     * pulled (frames vanish) and every clock reading, sleep and idle poll moves virtual time on by
+     * a second, so whatever the master still waits for ends after a poll or two. The master sees
+     * a bus that went away, nothing it would not see on a real wire. 0 lifts the bound. */
+    void limitFrames(std::uint64_t frames);
+    /* Frames sent since the last limitFrames. */
+    std::uint64_t framesSinceLimit() const { return sinceLimit_; }
+
     /* A line of `n` plain slaves without mailbox. */
     static sim::Chain plainChain(std::size_t n);
 
@@ -91,6 +100,9 @@ private:
     std::map<std::string, sim::Port> interfaces_{{Primary, sim::Port::Primary}, {Secondary, sim::Port::Secondary}};
     bool open_[2] = {false, false};
     std::uint32_t pace_ = 1;
+    std::uint64_t budget_ = 0;
+    std::uint64_t sinceLimit_ = 0;
+    bool overBudget() const { return budget_ != 0 && sinceLimit_ > budget_; }
 };
 
 #endif
