@@ -97,7 +97,8 @@ public:
             return;
         last_ = text;
         bar_.clear();
-        err_ << str(text) << '\n' << std::flush;
+        // Each message in one piece: the Ctrl-C watcher writes to the same stream from its thread.
+        err_ << str(text) + '\n' << std::flush;
     }
 
     void progress(const JobProgress& now)
@@ -109,7 +110,7 @@ public:
         if (!terminal_) {
             if (now.writing && now.done > 0 && !now.stepComplete && what != announced_) {
                 announced_ = what;
-                err_ << what << ": writing\n" << std::flush;
+                err_ << what + ": writing\n" << std::flush;
             }
             return;
         }
@@ -121,12 +122,12 @@ public:
         std::fflush(stdout);
         // Cursor up and to the start of the bar's line, redrawn and cleared to its end.
         const int interjections = interjections_;
-        if (bar_ == what && interjections == barInterjections_)
-            err_ << "\033[A\r";
+        const std::string up = bar_ == what && interjections == barInterjections_ ? "\033[A\r" : "";
         barInterjections_ = interjections;
-        err_ << what << " [" << std::string(size_t(filled), '#')
-             << std::string(size_t(width - filled), ' ') << "] " << done << '/' << now.total
-             << "\033[K\n" << std::flush;
+        err_ << up + what + " [" + std::string(size_t(filled), '#')
+                + std::string(size_t(width - filled), ' ') + "] " + std::to_string(done) + '/'
+                + std::to_string(now.total) + "\033[K\n"
+             << std::flush;
         bar_ = what;
         last_.clear();
     }

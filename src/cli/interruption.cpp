@@ -148,12 +148,12 @@ void Interruption::first()
             writeAll(context_.resultFd, abandonedDocument(std::string()));
         _exit(Interrupted);
     }
-    if (step.empty())
-        context_.err << "\nzuvianctl: stopping before anything more is written.\n";
-    else
-        context_.err << "\nzuvianctl: stopping after " << step
-                     << ". Press Ctrl-C again to end at once and leave it half written.\n";
-    context_.err << std::flush;
+    // One piece, as the job's own lines are: they are written from the job's thread meanwhile.
+    context_.err << (step.empty()
+            ? std::string("\nzuvianctl: stopping before anything more is written.\n")
+            : "\nzuvianctl: stopping after " + step
+                + ". Press Ctrl-C again to end at once and leave it half written.\n")
+                 << std::flush;
     ++context_.interjections;
 }
 
@@ -164,13 +164,11 @@ void Interruption::second()
         std::lock_guard<std::mutex> guard(mutex_);
         step = current_;
     }
-    if (step.empty())
-        context_.err << "\nzuvianctl: ended at once; no step was being written.\n";
-    else
-        context_.err << "\nzuvianctl: warning: ended at once, leaving " << step
-                     << " half written. Power-cycle the robot and run " << command_
-                     << " again.\n";
-    context_.err << std::flush;
+    context_.err << (step.empty()
+            ? std::string("\nzuvianctl: ended at once; no step was being written.\n")
+            : "\nzuvianctl: warning: ended at once, leaving " + step
+                + " half written. Power-cycle the robot and run " + command_ + " again.\n")
+                 << std::flush;
     if (context_.json && context_.resultFd >= 0)
         writeAll(context_.resultFd, abandonedDocument(step));
     if (abandon_)
