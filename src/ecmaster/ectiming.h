@@ -148,12 +148,14 @@
 #define EC_DEAD_ROUND(pause) (EC_DEAD_PATIENT(EC_TIMEOUT_FRAME) + (pause))
 /* Whole rounds until the deadline t has passed, at least one. */
 #define EC_DEAD_POLL(t, pause)                                                                     \
-   (((((t) > 0 ? (t) : 1) + EC_DEAD_ROUND(pause) - 1) / EC_DEAD_ROUND(pause)) * EC_DEAD_ROUND(pause))
+   (((((t) > 0 ? (t) : 1) + EC_DEAD_ROUND(pause) - 1) / EC_DEAD_ROUND(pause)) *                    \
+    EC_DEAD_ROUND(pause))
 #define EC_DEAD_SIIWORD EC_DEAD_PATIENT(EC_TIMEOUT_FRAME)
 #define EC_DEAD_MBXSEND(t) EC_DEAD_POLL(t, 0)
 #define EC_DEAD_MBXRECEIVE(t) EC_DEAD_POLL(t, EC_LOCALDELAY)
 /* A send that first clears a stale message: a status read, one read of the mailbox, the send. */
-#define EC_DEAD_MBXSENDFRESH(t) (EC_DEAD_PATIENT(EC_TIMEOUT_FRAME) + EC_DEAD_POLL(0, 0) + EC_DEAD_MBXSEND(t))
+#define EC_DEAD_MBXSENDFRESH(t)                                                                    \
+   (EC_DEAD_PATIENT(EC_TIMEOUT_FRAME) + EC_DEAD_POLL(0, 0) + EC_DEAD_MBXSEND(t))
 #define EC_DEAD_FOEPACKET (EC_DEAD_POLL(0, 0) + EC_DEAD_MBXSEND(EC_TIMEOUT_SAFE))
 #define EC_DEAD_MCPREAD (2 * (1 + MCP_READ_REPEATS) * EC_DEAD_MBXSENDFRESH(MCP_TIMEOUT_SEND))
 #define EC_DEAD_STATECHECK(t) EC_DEAD_POLL(t, EC_STATEPOLL)

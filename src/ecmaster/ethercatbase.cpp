@@ -62,8 +62,7 @@ int ec_adddatagram(void *frame, uint8 com, uint8 idx, boolean more, uint16 ADP, 
    uint8 *ecat = raw + ETH_HEADERSIZE;
    ec_put16(ecat, (uint16)(ec_get16(ecat) + EC_DGHEADERSIZE + length + EC_WKCSIZE));
    uint8 *first = ecat + EC_HEADERSIZE;
-   ec_put16(first + EC_DG_DLENGTH,
-            (uint16)(ec_get16(first + EC_DG_DLENGTH) | EC_DATAGRAMFOLLOWS));
+   ec_put16(first + EC_DG_DLENGTH, (uint16)(ec_get16(first + EC_DG_DLENGTH) | EC_DATAGRAMFOLLOWS));
    uint16 dlength = (uint16)(more ? length | EC_DATAGRAMFOLLOWS : length);
    ec_writedatagram(raw + prevlength, com, idx, ADP, ADO, dlength, length, data);
    ec_txbuflength[idx] = prevlength + EC_DGHEADERSIZE + length + EC_WKCSIZE;
@@ -83,7 +82,8 @@ static int ec_datagram(uint8 com, uint16 ADP, uint16 ADO, uint16 length, void *d
       return EC_NOFRAME; /* every frame buffer is in use: nothing was sent */
    ec_setupdatagram(ec_txbuf[idx], com, idx, ADP, ADO, length, data);
    int wkc = resend ? ec_srconfirm(idx, timeout) : ec_srconfirmonce(idx, timeout);
-   if (wkc > 0 && copyback && length > 0 && (expect == EC_CMD_NOP || ec_rxbuf[idx][EC_RXCOMMAND] == expect))
+   if (wkc > 0 && copyback && length > 0 &&
+       (expect == EC_CMD_NOP || ec_rxbuf[idx][EC_RXCOMMAND] == expect))
       memcpy(data, &ec_rxbuf[idx][EC_FIRSTDATAOFFSET], length);
    ec_setbufstat(idx, EC_BUF_EMPTY);
    return wkc;
@@ -147,7 +147,8 @@ int ec_APWRonce(uint16 ADP, uint16 ADO, uint16 length, void *data, int timeout)
 
 /* One logical exchange; the 32-bit address travels as ADP (low word) and ADO (high word). A read
  * copies back only when the reply still carries the command sent. */
-static int ec_logical(uint8 com, uint32 LogAdr, uint16 length, void *data, int timeout, boolean copyback)
+static int ec_logical(uint8 com, uint32 LogAdr, uint16 length, void *data, int timeout,
+                      boolean copyback)
 {
    return ec_exchange(com, (uint16)(LogAdr & 0xFFFF), (uint16)(LogAdr >> 16), length, data, timeout,
                       copyback, copyback ? com : (uint8)EC_CMD_NOP);

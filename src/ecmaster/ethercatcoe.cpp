@@ -96,7 +96,8 @@ void ecx_coe_unexpected(uint16 slave, uint16 index, uint8 subidx, const ec_mbxbu
    ec_packeterror(slave, index, subidx, 1);
 }
 
-static void ecx_coe_pusherror(ec_err_type type, uint16 Slave, uint16 Index, uint8 SubIdx, int32 AbortCode)
+static void ecx_coe_pusherror(ec_err_type type, uint16 Slave, uint16 Index, uint8 SubIdx,
+                              int32 AbortCode)
 {
    ec_errort Ec;
    ec_newerror(&Ec, type, Slave, Index, SubIdx);
@@ -115,8 +116,8 @@ void ec_SDOinfoerror(uint16 Slave, uint16 Index, uint8 SubIdx, int32 AbortCode)
 }
 
 /* Stamp an SDO request of header length `length` for one entry, with `word` in its data word. */
-static void ecx_sdo_request(uint16 slave, ec_mbxbuft *out, uint16 length, uint8 command, uint16 index, uint8 sub,
-                            uint32 word)
+static void ecx_sdo_request(uint16 slave, ec_mbxbuft *out, uint16 length, uint8 command,
+                            uint16 index, uint8 sub, uint32 word)
 {
    ec_SDOt *msg = (ec_SDOt *)out;
    ecx_coe_header(slave, out, length, (uint16)(ECT_COES_SDOREQ << 12));
@@ -137,7 +138,8 @@ static int ecx_sdo_isresponse(uint16 slave, const ec_mbxbuft *in)
 static int ecx_sdo_segmentok(uint16 slave, uint16 index, uint8 sub, const ec_mbxbuft *in, uint8 ccs)
 {
    const ec_SDOt *msg = (const ec_SDOt *)in;
-   if (ecx_coe_replyfits(slave, in, 3) && ecx_coe_service(in) == ECT_COES_SDORES && (msg->Command & 0xE0) == ccs)
+   if (ecx_coe_replyfits(slave, in, 3) && ecx_coe_service(in) == ECT_COES_SDORES &&
+       (msg->Command & 0xE0) == ccs)
    {
       return 1;
    }
@@ -147,8 +149,8 @@ static int ecx_sdo_segmentok(uint16 slave, uint16 index, uint8 sub, const ec_mbx
 
 /* Fetch the rest of a normal upload in segments, appending behind the *psize bytes already stored.
  * The slave announced `complete` bytes in all; it gets no chance to deliver more. */
-static int ecx_sdo_uploadsegments(uint16 slave, uint16 index, uint8 sub, int complete, int *psize, uint8 *p,
-                                  int timeout)
+static int ecx_sdo_uploadsegments(uint16 slave, uint16 index, uint8 sub, int complete, int *psize,
+                                  uint8 *p, int timeout)
 {
    ec_mbxbuft MbxIn, MbxOut;
    ec_SDOt *SDOp = (ec_SDOt *)&MbxIn;
@@ -158,7 +160,8 @@ static int ecx_sdo_uploadsegments(uint16 slave, uint16 index, uint8 sub, int com
    while (!last)
    {
       ec_clearmbx(&MbxOut);
-      ecx_sdo_request(slave, &MbxOut, ECX_SDO_HEADERLEN, (uint8)(ECT_SDO_SEG_UP_REQ + toggle), index, sub, 0);
+      ecx_sdo_request(slave, &MbxOut, ECX_SDO_HEADERLEN, (uint8)(ECT_SDO_SEG_UP_REQ + toggle),
+                      index, sub, 0);
       wkc = ecx_coe_exchange(slave, &MbxOut, &MbxIn, timeout);
       if (wkc <= 0)
       {
@@ -195,7 +198,8 @@ static int ecx_sdo_uploadsegments(uint16 slave, uint16 index, uint8 sub, int com
    return wkc;
 }
 
-int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psize, void *p, int timeout)
+int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psize, void *p,
+               int timeout)
 {
    if (!ecx_coe_slaveok(slave) || psize == NULL || *psize < 0 || (p == NULL && *psize > 0))
    {
@@ -206,7 +210,8 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psiz
    /* Complete access starts at sub-index 0 or 1; the adjusted value is the one reported. */
    uint8 sub = (CA && subindex > 1) ? 1 : subindex;
    ecx_coe_begin(slave, &MbxIn, &MbxOut);
-   ecx_sdo_request(slave, &MbxOut, ECX_SDO_HEADERLEN, CA ? ECT_SDO_UP_REQ_CA : ECT_SDO_UP_REQ, index, sub, 0);
+   ecx_sdo_request(slave, &MbxOut, ECX_SDO_HEADERLEN, CA ? ECT_SDO_UP_REQ_CA : ECT_SDO_UP_REQ,
+                   index, sub, 0);
    int wkc = ecx_coe_exchange(slave, &MbxOut, &MbxIn, timeout);
    if (wkc <= 0)
    {
@@ -255,8 +260,8 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psiz
 }
 
 /* Send the download segments that follow the initiate; `mbxl` is the usable write mailbox. */
-static int ecx_sdo_downloadsegments(uint16 Slave, uint16 Index, uint8 SubIndex, int mbxl, int remaining,
-                                    const uint8 *hp, int Timeout)
+static int ecx_sdo_downloadsegments(uint16 Slave, uint16 Index, uint8 SubIndex, int mbxl,
+                                    int remaining, const uint8 *hp, int Timeout)
 {
    ec_mbxbuft MbxIn, MbxOut;
    ec_SDOt *SDOq = (ec_SDOt *)&MbxOut;
@@ -299,7 +304,8 @@ static int ecx_sdo_downloadsegments(uint16 Slave, uint16 Index, uint8 SubIndex, 
    return wkc;
 }
 
-int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psize, void *p, int Timeout)
+int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psize, void *p,
+                int Timeout)
 {
    if (!ecx_coe_slaveok(Slave) || psize < 0 || (p == NULL && psize > 0))
    {

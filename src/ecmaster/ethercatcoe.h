@@ -161,11 +161,13 @@ void ec_SDOinfoerror(uint16 Slave, uint16 Index, uint8 SubIdx, int32 AbortCode);
  * capacity of p on entry and the bytes stored on success. Returns the working counter (> 0) on
  * success, 0 after a CoE failure (an error is pushed) or a refused argument, or the mailbox
  * result (0 or less) when the transport failed. */
-int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psize, void *p, int timeout);
+int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int *psize, void *p,
+               int timeout);
 
 /* Download psize bytes from p (never expedited; segmented when they exceed the first message).
  * Results as ec_SDOread. */
-int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psize, void *p, int Timeout);
+int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psize, void *p,
+                int Timeout);
 
 /* Send one RxPDO through the mailbox; no answer is awaited. Returns the result of the send, 0 when
  * the arguments are refused. */

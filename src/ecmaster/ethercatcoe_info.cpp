@@ -50,7 +50,8 @@ static void ecx_info_failed(uint16 Slave, uint16 Index, uint8 SubIdx, const ec_m
 /* Wait for the answer to an SDO information request: the working counter (> 0: an answer with
  * operation `opcode` and at least minlen header length is in *in), 0 or less when nothing came, or
  * 0 after pushing the error an unwanted answer deserves. */
-static int ecx_info_receive(uint16 Slave, ec_mbxbuft *in, uint8 opcode, int minlen, uint16 Index, uint8 SubIdx)
+static int ecx_info_receive(uint16 Slave, ec_mbxbuft *in, uint8 opcode, int minlen, uint16 Index,
+                            uint8 SubIdx)
 {
    ec_clearmbx(in);
    int wkc = ec_mbxreceive(Slave, in, EC_TIMEOUT_MBXRX);
@@ -141,7 +142,8 @@ int ec_readODlist(uint16 Slave, ec_ODlistt *pODlist)
 /* 1 when Item is a filled position of the list, else 0. */
 static int ecx_info_itemok(uint16 Item, const ec_ODlistt *pODlist)
 {
-   return pODlist != NULL && Item < EC_MAXODLIST && Item < pODlist->Entries && ecx_coe_slaveok(pODlist->Slave);
+   return pODlist != NULL && Item < EC_MAXODLIST && Item < pODlist->Entries &&
+          ecx_coe_slaveok(pODlist->Slave);
 }
 
 int ec_readODdescription(uint16 Item, ec_ODlistt *pODlist)

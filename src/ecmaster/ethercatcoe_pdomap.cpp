@@ -67,8 +67,8 @@ int ec_readPDOassign(uint16 Slave, uint16 PDOassign)
    {
       uint16 pdoindex = 0;
       rdl = sizeof(pdoindex);
-      int subwkc = ec_SDOread(Slave, PDOassign, (uint8)sub, FALSE, &rdl, &pdoindex,
-                              EC_TIMEOUT_MBXRX);
+      int subwkc =
+         ec_SDOread(Slave, PDOassign, (uint8)sub, FALSE, &rdl, &pdoindex, EC_TIMEOUT_MBXRX);
       failed = subwkc > 0 ? 0 : failed + 1;
       if (pdoindex != 0)
       {
@@ -128,7 +128,8 @@ int ec_readPDOassignCA(uint16 Slave, uint16 PDOassign)
  *
  * Some slaves number the types one too low (mailbox in reported for the outputs SM); when SM 2 says
  * 2, every non-zero type from there on is raised by one. *raise carries that from SM to SM. */
-static void ecx_pdomap_sm(uint16 Slave, int k, uint8 t, uint8 *raise, boolean CA, int *Osize, int *Isize)
+static void ecx_pdomap_sm(uint16 Slave, int k, uint8 t, uint8 *raise, boolean CA, int *Osize,
+                          int *Isize)
 {
    ec_slavet *s = &ec_slave[Slave];
    if (k == 2 && t == ECX_SMT_MBXIN)
@@ -193,7 +194,8 @@ int ec_readPDOmap(uint16 Slave, int *Osize, int *Isize)
    {
       uint8 t = 0;
       rdl = sizeof(t);
-      if (ec_SDOread(Slave, ECT_SDO_SMCOMMTYPE, (uint8)(k + 1), FALSE, &rdl, &t, EC_TIMEOUT_MBXRX) <= 0)
+      if (ec_SDOread(Slave, ECT_SDO_SMCOMMTYPE, (uint8)(k + 1), FALSE, &rdl, &t,
+                     EC_TIMEOUT_MBXRX) <= 0)
       {
          continue;
       }
@@ -212,7 +214,8 @@ int ec_readPDOmapCA(uint16 Slave, int *Osize, int *Isize)
    *Isize = 0;
    ec_SMcommtype.n = 0;
    int rdl = sizeof(ec_SMcommtype);
-   int wkc = ec_SDOread(Slave, ECT_SDO_SMCOMMTYPE, 0x00, TRUE, &rdl, &ec_SMcommtype, EC_TIMEOUT_MBXRX);
+   int wkc =
+      ec_SDOread(Slave, ECT_SDO_SMCOMMTYPE, 0x00, TRUE, &rdl, &ec_SMcommtype, EC_TIMEOUT_MBXRX);
    if (wkc <= 0 || ec_SMcommtype.n < 3)
    {
       return 0;

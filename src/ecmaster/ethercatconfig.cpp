@@ -38,7 +38,8 @@ static void ec_setsm(ec_smt *sm, uint16 start, uint16 length, uint32 flags)
  * bits 16..23 of the flags. */
 static void ec_setsm_sii(ec_smt *sm, const ec_eepromSMt *entry)
 {
-   ec_setsm(sm, entry->PhStart, entry->Plength, (uint32)entry->Creg + ((uint32)entry->Activate << 16));
+   ec_setsm(sm, entry->PhStart, entry->Plength,
+            (uint32)entry->Creg + ((uint32)entry->Activate << 16));
 }
 
 /* Forget everything of an earlier enumeration. The SII cache is dropped as well: after a
@@ -263,8 +264,8 @@ static void ec_config_general(uint16 n)
       s->blockLRW = 1;
       ec_slave[0].blockLRW++;
    }
-   s->Ebuscurrent = (int16)(ec_siigetbyte(n, (uint16)(a + 14)) |
-                            (ec_siigetbyte(n, (uint16)(a + 15)) << 8));
+   s->Ebuscurrent =
+      (int16)(ec_siigetbyte(n, (uint16)(a + 14)) | (ec_siigetbyte(n, (uint16)(a + 15)) << 8));
    ec_slave[0].Ebuscurrent = (int16)(ec_slave[0].Ebuscurrent + s->Ebuscurrent);
 }
 

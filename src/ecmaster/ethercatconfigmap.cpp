@@ -31,17 +31,17 @@ typedef struct
    uint8 *image;
    uint32 imagesize;
    ec_groupt *grp;
-   uint32 logaddr;   /* next free logical address */
-   uint8 bitpos;     /* next free bit in the byte at logaddr */
-   uint32 lastaddr;  /* logical address at the previous segment bookkeeping */
-   uint16 segment;   /* segment being filled */
-   uint32 segsize;   /* its size so far */
+   uint32 logaddr;  /* next free logical address */
+   uint8 bitpos;    /* next free bit in the byte at logaddr */
+   uint32 lastaddr; /* logical address at the previous segment bookkeeping */
+   uint16 segment;  /* segment being filled */
+   uint32 segsize;  /* its size so far */
 } ec_maplayoutt;
 
 /* One direction of a slave's process data as the FMMU allocation sees it. */
 typedef struct
 {
-   uint8 smtype;   /* SyncManager type that carries it */
+   uint8 smtype; /* SyncManager type that carries it */
    uint16 bits;
    uint32 bytes;   /* 0 for a bit-oriented slave */
    uint8 fmmutype; /* 1 read (inputs), 2 write (outputs) */
@@ -269,7 +269,8 @@ static uint8 ec_map_direction(ec_maplayoutt *lay, uint16 slave, const ec_mapdirt
       if (dir->bytes == 0)
          ec_map_placebits(lay, f, dir->bits);
       else
-         ec_map_placebytes(lay, f, mapped + bytecount > dir->bytes ? dir->bytes - mapped : bytecount);
+         ec_map_placebytes(lay, f,
+                           mapped + bytecount > dir->bytes ? dir->bytes - mapped : bytecount);
       if (fmmu == firstfmmu)
          ec_map_noteimage(lay, sl, dir, f);
       mapped += f->LogLength;

@@ -38,16 +38,16 @@ int32 ec_porttime(uint16 slave, uint8 port)
    const ec_slavet *s = &ec_slave[slave];
    switch (port)
    {
-   case 0:
-      return s->DCrtA;
-   case 1:
-      return s->DCrtB;
-   case 2:
-      return s->DCrtC;
-   case 3:
-      return s->DCrtD;
-   default:
-      return 0;
+      case 0:
+         return s->DCrtA;
+      case 1:
+         return s->DCrtB;
+      case 2:
+         return s->DCrtC;
+      case 3:
+         return s->DCrtD;
+      default:
+         return 0;
    }
 }
 
@@ -181,8 +181,7 @@ static void ec_dc_delay(uint16 i, uint16 p, uint16 child)
          dt2 = -dt2;
    }
    s->pdelay = (int32)((dt3 - dt1) / 2 + dt2 + ps->pdelay);
-   (void)ec_FPWR(s->configadr, ECT_REG_DCSYSDELAY, sizeof s->pdelay, &s->pdelay,
-                 EC_TIMEOUT_FRAME);
+   (void)ec_FPWR(s->configadr, ECT_REG_DCSYSDELAY, sizeof s->pdelay, &s->pdelay, EC_TIMEOUT_FRAME);
 }
 
 boolean ec_configdc(void)

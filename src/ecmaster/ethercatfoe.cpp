@@ -201,8 +201,7 @@ int ec_FOEread(uint16 slave, char *filename, uint32 password, int *psize, void *
    if (psize == NULL)
       return 0;
    capacity = *psize;
-   if (!ec_FOEusable(slave, 1) || filename == NULL || capacity < 0 ||
-       (p == NULL && capacity > 0))
+   if (!ec_FOEusable(slave, 1) || filename == NULL || capacity < 0 || (p == NULL && capacity > 0))
       return 0;
    wkc = ec_FOErequest(slave, ECT_FOE_READ, filename, password, &in, &out);
    if (wkc <= 0)
@@ -222,8 +221,8 @@ int ec_FOEread(uint16 slave, char *filename, uint32 password, int *psize, void *
       else if (answer->OpCode != ECT_FOE_DATA)
          result = -EC_ERR_TYPE_PACKET_ERROR;
       else
-         result = ec_FOEtakedata(slave, answer, len, ++expected, (uint8 *)p, &stored, capacity,
-                                 &out);
+         result =
+            ec_FOEtakedata(slave, answer, len, ++expected, (uint8 *)p, &stored, capacity, &out);
       *psize = stored;
       if (result <= 0 || answer->OpCode != ECT_FOE_DATA || len != ec_FOEmaxread(slave))
          return result;

@@ -72,8 +72,8 @@ static int ec_mbxusable(uint16 len)
 static int ec_mbxwrite(uint16 slave, ec_mbxbuft *mbx)
 {
    uint16 configadr = ec_slave[slave].configadr;
-   int wkc = ec_FPWRonce(configadr, ec_slave[slave].mbx_wo, ec_slave[slave].mbx_l, mbx,
-                         EC_TIMEOUT_FRAME);
+   int wkc =
+      ec_FPWRonce(configadr, ec_slave[slave].mbx_wo, ec_slave[slave].mbx_l, mbx, EC_TIMEOUT_FRAME);
    if (wkc >= 0)
       return wkc;
    uint8 smstat = 0;
@@ -100,8 +100,8 @@ int ec_mbxsendfresh(uint16 slave, ec_mbxbuft *mbx, ec_mbxbuft *scratch, int time
     * waits and whether the write mailbox is free. */
    uint8 status[ECT_REG_SM1STAT - ECT_REG_SM0STAT + 1];
    memset(status, 0, sizeof status);
-   int wkc = ec_FPRD(ec_slave[slave].configadr, ECT_REG_SM0STAT, sizeof status, status,
-                     EC_TIMEOUT_FRAME);
+   int wkc =
+      ec_FPRD(ec_slave[slave].configadr, ECT_REG_SM0STAT, sizeof status, status, EC_TIMEOUT_FRAME);
    int writefull = wkc <= 0 || (status[0] & EC_SMSTAT_MBXFULL);
    int readfull = wkc <= 0 || (status[sizeof status - 1] & EC_SMSTAT_MBXFULL);
    if (readfull && ec_mbxusable(ec_slave[slave].mbx_rl))

@@ -54,7 +54,8 @@ static const ec_sdoerrorlist_t ec_sdoerrorlist[] = {
    {0x08000000, "General error"},
    {0x08000020, "Data cannot be transferred or stored to the application"},
    {0x08000021, "Data cannot be transferred or stored to the application because of local control"},
-   {0x08000022, "Data cannot be transferred or stored to the application because of the present device state"},
+   {0x08000022,
+    "Data cannot be transferred or stored to the application because of the present device state"},
    {0x08000023, "Object dictionary dynamic generation fails or no object dictionary is present"},
    {0xFFFFFFFF, "Unknown"}};
 
@@ -150,7 +151,8 @@ static const ec_soeerrorlist_t ec_soeerrorlist[] = {
 const char *ec_sdoerror2string(uint32 sdoerrorcode)
 {
    int i = 0;
-   while (ec_sdoerrorlist[i].errorcode != 0xFFFFFFFFu && ec_sdoerrorlist[i].errorcode != sdoerrorcode)
+   while (ec_sdoerrorlist[i].errorcode != 0xFFFFFFFFu &&
+          ec_sdoerrorlist[i].errorcode != sdoerrorcode)
    {
       i++;
    }
@@ -160,7 +162,8 @@ const char *ec_sdoerror2string(uint32 sdoerrorcode)
 const char *ec_ALstatuscode2string(uint16 ALstatuscode)
 {
    int i = 0;
-   while (ec_ALstatuscodelist[i].ALstatuscode != 0xFFFF && ec_ALstatuscodelist[i].ALstatuscode != ALstatuscode)
+   while (ec_ALstatuscodelist[i].ALstatuscode != 0xFFFF &&
+          ec_ALstatuscodelist[i].ALstatuscode != ALstatuscode)
    {
       i++;
    }
@@ -193,29 +196,32 @@ char *ec_elist2string(void)
       estring[0] = 0;
       return estring;
    }
-   snprintf(timestr, sizeof(timestr), "Time:%12.3f", Ec.Time.tv_sec + (Ec.Time.tv_usec / 1000000.0));
+   snprintf(timestr, sizeof(timestr), "Time:%12.3f",
+            Ec.Time.tv_sec + (Ec.Time.tv_usec / 1000000.0));
    /* snprintf cuts a line with a long description to the buffer. */
    switch (Ec.Etype)
    {
-   case EC_ERR_TYPE_SDO_ERROR:
-   case EC_ERR_TYPE_SDOINFO_ERROR:
-      snprintf(estring, sizeof(estring), "%s SDO slave:%d index:%4.4x.%2.2x error:%8.8x %s\n", timestr, Ec.Slave,
-               Ec.Index, Ec.SubIdx, (unsigned)Ec.AbortCode, ec_sdoerror2string((uint32)Ec.AbortCode));
-      break;
-   case EC_ERR_TYPE_EMERGENCY:
-      snprintf(estring, sizeof(estring), "%s EMERGENCY slave:%d error:%4.4x\n", timestr, Ec.Slave, Ec.ErrorCode);
-      break;
-   case EC_ERR_TYPE_PACKET_ERROR:
-      snprintf(estring, sizeof(estring), "%s PACKET slave:%d index:%4.4x.%2.2x error:%d\n", timestr, Ec.Slave,
-               Ec.Index, Ec.SubIdx, Ec.ErrorCode);
-      break;
-   case EC_ERR_TYPE_SOE_ERROR:
-      snprintf(estring, sizeof(estring), "%s SoE slave:%d IDN:%4.4x error:%4.4x %s\n", timestr, Ec.Slave, Ec.Index,
-               Ec.ErrorCode, ec_soeerror2string(Ec.ErrorCode));
-      break;
-   default:
-      snprintf(estring, sizeof(estring), "%s error:%8.8x\n", timestr, (unsigned)Ec.AbortCode);
-      break;
+      case EC_ERR_TYPE_SDO_ERROR:
+      case EC_ERR_TYPE_SDOINFO_ERROR:
+         snprintf(estring, sizeof(estring), "%s SDO slave:%d index:%4.4x.%2.2x error:%8.8x %s\n",
+                  timestr, Ec.Slave, Ec.Index, Ec.SubIdx, (unsigned)Ec.AbortCode,
+                  ec_sdoerror2string((uint32)Ec.AbortCode));
+         break;
+      case EC_ERR_TYPE_EMERGENCY:
+         snprintf(estring, sizeof(estring), "%s EMERGENCY slave:%d error:%4.4x\n", timestr,
+                  Ec.Slave, Ec.ErrorCode);
+         break;
+      case EC_ERR_TYPE_PACKET_ERROR:
+         snprintf(estring, sizeof(estring), "%s PACKET slave:%d index:%4.4x.%2.2x error:%d\n",
+                  timestr, Ec.Slave, Ec.Index, Ec.SubIdx, Ec.ErrorCode);
+         break;
+      case EC_ERR_TYPE_SOE_ERROR:
+         snprintf(estring, sizeof(estring), "%s SoE slave:%d IDN:%4.4x error:%4.4x %s\n", timestr,
+                  Ec.Slave, Ec.Index, Ec.ErrorCode, ec_soeerror2string(Ec.ErrorCode));
+         break;
+      default:
+         snprintf(estring, sizeof(estring), "%s error:%8.8x\n", timestr, (unsigned)Ec.AbortCode);
+         break;
    }
    return estring;
 }

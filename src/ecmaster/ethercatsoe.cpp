@@ -32,7 +32,8 @@ static int ecx_soe_replyfits(uint16 slave, const ec_mbxbuft *in)
    {
       return 0;
    }
-   return (int)sizeof(ec_mbxheadert) + msg->MbxHeader.length <= ecx_soe_mbxlimit(ec_slave[slave].mbx_rl);
+   return (int)sizeof(ec_mbxheadert) + msg->MbxHeader.length <=
+          ecx_soe_mbxlimit(ec_slave[slave].mbx_rl);
 }
 
 static void ecx_soe_begin(uint16 slave, ec_mbxbuft *in, ec_mbxbuft *out)
@@ -45,8 +46,8 @@ static void ecx_soe_begin(uint16 slave, ec_mbxbuft *in, ec_mbxbuft *out)
 }
 
 /* Fill the fixed part of an outgoing SoE message with a fresh mailbox counter. */
-static void ecx_soe_header(uint16 slave, ec_mbxbuft *out, uint8 opcode, uint8 driveNo, uint8 elementflags,
-                           int datalen)
+static void ecx_soe_header(uint16 slave, ec_mbxbuft *out, uint8 opcode, uint8 driveNo,
+                           uint8 elementflags, int datalen)
 {
    ec_SoEt *msg = (ec_SoEt *)out;
    uint8 cnt = ec_nextmbxcnt(ec_slave[slave].mbx_cnt);
@@ -63,8 +64,8 @@ static void ecx_soe_header(uint16 slave, ec_mbxbuft *out, uint8 opcode, uint8 dr
 
 /* Judge a reply that should be `opcode` for the request's drive and elements: 1 when good, else 0
  * with the error pushed (the drive's code for an error answer, packet error 1 for the rest). */
-static int ecx_soe_judge(uint16 slave, uint16 idn, const ec_mbxbuft *in, uint8 opcode, uint8 driveNo,
-                         uint8 elementflags)
+static int ecx_soe_judge(uint16 slave, uint16 idn, const ec_mbxbuft *in, uint8 opcode,
+                         uint8 driveNo, uint8 elementflags)
 {
    const ec_SoEt *msg = (const ec_SoEt *)in;
    boolean fits = ecx_soe_replyfits(slave, in);
@@ -74,9 +75,11 @@ static int ecx_soe_judge(uint16 slave, uint16 idn, const ec_mbxbuft *in, uint8 o
       return 1;
    }
    /* The error code is the last word; an error answer too short to hold it is no answer at all. */
-   if (fits && msg->opCode == opcode && msg->error && msg->MbxHeader.length >= ECX_SOE_HEADERLEN + 2)
+   if (fits && msg->opCode == opcode && msg->error &&
+       msg->MbxHeader.length >= ECX_SOE_HEADERLEN + 2)
    {
-      ec_SoEerror(slave, idn, ec_get16((const uint8 *)in + sizeof(ec_mbxheadert) + msg->MbxHeader.length - 2));
+      ec_SoEerror(slave, idn,
+                  ec_get16((const uint8 *)in + sizeof(ec_mbxheadert) + msg->MbxHeader.length - 2));
       return 0;
    }
    ec_packeterror(slave, idn, 0, 1);
@@ -91,7 +94,8 @@ void ec_SoEerror(uint16 Slave, uint16 idn, uint16 Error)
    ec_pusherror(&Ec);
 }
 
-int ec_SoEread(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int *psize, void *p, int timeout)
+int ec_SoEread(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int *psize, void *p,
+               int timeout)
 {
    if (!ecx_soe_slaveok(slave) || psize == NULL || *psize < 0 || (p == NULL && *psize > 0))
    {
@@ -150,8 +154,8 @@ int ec_SoEread(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int 
 /* Receive the answer to a write and judge it. `fragmentsleft` says whether more were to come: an
  * answer before the last fragment went out means the drive broke the write off, which is not a
  * success whatever the answer says. */
-static int ecx_soe_writeanswer(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, boolean fragmentsleft,
-                               int timeout, boolean *done)
+static int ecx_soe_writeanswer(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn,
+                               boolean fragmentsleft, int timeout, boolean *done)
 {
    ec_mbxbuft MbxIn;
    ec_clearmbx(&MbxIn);
@@ -176,7 +180,8 @@ static int ecx_soe_writeanswer(uint16 slave, uint8 driveNo, uint8 elementflags, 
    return wkc;
 }
 
-int ec_SoEwrite(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int psize, void *p, int timeout)
+int ec_SoEwrite(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int psize, void *p,
+                int timeout)
 {
    if (!ecx_soe_slaveok(slave) || psize < 0 || (p == NULL && psize > 0))
    {
@@ -262,7 +267,8 @@ static int ecx_idnbits(uint16 slave, uint16 listidn)
    {
       memset(&SoEattribute, 0, sizeof(SoEattribute));
       int asize = sizeof(SoEattribute);
-      wkc = ec_SoEread(slave, 0, EC_SOE_ATTRIBUTE_B, SoEmapping.idn[i], &asize, &SoEattribute, EC_TIMEOUT_MBXRX);
+      wkc = ec_SoEread(slave, 0, EC_SOE_ATTRIBUTE_B, SoEmapping.idn[i], &asize, &SoEattribute,
+                       EC_TIMEOUT_MBXRX);
       if (wkc > 0 && asize == (int)sizeof(SoEattribute) && !SoEattribute.list)
       {
          bits += 8 << SoEattribute.length;

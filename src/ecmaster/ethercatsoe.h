@@ -100,12 +100,14 @@ void ec_SoEerror(uint16 Slave, uint16 idn, uint16 Error);
  * stored once the last fragment arrived; bytes beyond the capacity are dropped. Returns the working
  * counter (> 0) on success, 0 after an SoE or packet error (pushed) or a refused argument, or the
  * receive result (0 or less) when no answer came. */
-int ec_SoEread(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int *psize, void *p, int timeout);
+int ec_SoEread(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int *psize, void *p,
+               int timeout);
 
 /* Write psize bytes from p to the elements `elementflags` of one IDN, in fragments of at most
  * mbx_l - 10 bytes. Results as ec_SoEread; a slave whose mailbox cannot carry one data byte is
  * refused with packet error 3 and 0. */
-int ec_SoEwrite(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int psize, void *p, int timeout);
+int ec_SoEwrite(uint16 slave, uint8 driveNo, uint8 elementflags, uint16 idn, int psize, void *p,
+                int timeout);
 
 /* Output and input process data sizes in bits from IDN 24 and IDN 16. Returns 1 when either is
  * positive, else 0. */

@@ -44,33 +44,33 @@ typedef uint8 boolean;
 
 /* ---- limits ---- */
 
-#define EC_MAXSLAVE 200        /* slave table entries; entry 0 sums up the bus, so 199 slaves */
-#define EC_MAXGROUP 8          /* process data groups 0..7 */
-#define EC_MAXIOSEGMENTS 64    /* IO segments (one frame each) per group */
-#define EC_MAXSM 8             /* SyncManagers per slave */
-#define EC_MAXFMMU 4           /* FMMUs per slave */
-#define EC_MAXNAME 36          /* characters of a slave or object name, NUL not counted */
-#define EC_MAXBUF 16           /* frame buffers per port, one per frame index */
-#define EC_BUFSIZE 1518        /* one Ethernet frame without the frame check sequence */
-#define EC_MAXMBX 1024         /* mailbox buffer */
-#define EC_MAXEEPBUF 4096      /* SII cache: byte addresses 0..4095 */
-#define EC_MAXEEPBITMAP 128    /* SII cache bitmap: 32-bit words, one bit per cached byte */
-#define EC_MAXELIST 64         /* unread entries the error ring can hold (it has one slot more) */
-#define EC_MAXCONFIGLIST 24    /* rows of the built-in slave configuration list */
-#define EC_MAXEEPDO 512        /* PDOs of one SII PDO list */
-#define EC_MAXODLIST 1024      /* objects of a CoE object dictionary list */
-#define EC_MAXOELIST 256       /* entries of a CoE object entry list */
+#define EC_MAXSLAVE 200     /* slave table entries; entry 0 sums up the bus, so 199 slaves */
+#define EC_MAXGROUP 8       /* process data groups 0..7 */
+#define EC_MAXIOSEGMENTS 64 /* IO segments (one frame each) per group */
+#define EC_MAXSM 8          /* SyncManagers per slave */
+#define EC_MAXFMMU 4        /* FMMUs per slave */
+#define EC_MAXNAME 36       /* characters of a slave or object name, NUL not counted */
+#define EC_MAXBUF 16        /* frame buffers per port, one per frame index */
+#define EC_BUFSIZE 1518     /* one Ethernet frame without the frame check sequence */
+#define EC_MAXMBX 1024      /* mailbox buffer */
+#define EC_MAXEEPBUF 4096   /* SII cache: byte addresses 0..4095 */
+#define EC_MAXEEPBITMAP 128 /* SII cache bitmap: 32-bit words, one bit per cached byte */
+#define EC_MAXELIST 64      /* unread entries the error ring can hold (it has one slot more) */
+#define EC_MAXCONFIGLIST 24 /* rows of the built-in slave configuration list */
+#define EC_MAXEEPDO 512     /* PDOs of one SII PDO list */
+#define EC_MAXODLIST 1024   /* objects of a CoE object dictionary list */
+#define EC_MAXOELIST 256    /* entries of a CoE object entry list */
 
 /* ---- frame layout ---- */
 
-#define ETH_P_ECAT 0x88A4      /* EtherType of EtherCAT */
-#define ETH_HEADERSIZE 14      /* Ethernet header in front of the EtherCAT header */
-#define EC_HEADERSIZE 2        /* EtherCAT frame header: the elength word */
-#define EC_DGHEADERSIZE 10     /* datagram header: command .. irpt */
-#define EC_WKCSIZE 2           /* working counter behind the data of each datagram */
-#define EC_ELENGTHMASK 0x0FFF  /* the 11 length bits of elength (the master reads 12) */
-#define EC_ELENGTHTYPE 0x1000  /* type 1 in bits 12..15 of elength: EtherCAT commands */
-#define EC_DLENGTHMASK 0x07FF  /* data length bits of dlength */
+#define ETH_P_ECAT 0x88A4         /* EtherType of EtherCAT */
+#define ETH_HEADERSIZE 14         /* Ethernet header in front of the EtherCAT header */
+#define EC_HEADERSIZE 2           /* EtherCAT frame header: the elength word */
+#define EC_DGHEADERSIZE 10        /* datagram header: command .. irpt */
+#define EC_WKCSIZE 2              /* working counter behind the data of each datagram */
+#define EC_ELENGTHMASK 0x0FFF     /* the 11 length bits of elength (the master reads 12) */
+#define EC_ELENGTHTYPE 0x1000     /* type 1 in bits 12..15 of elength: EtherCAT commands */
+#define EC_DLENGTHMASK 0x07FF     /* data length bits of dlength */
 #define EC_DATAGRAMFOLLOWS 0x8000 /* dlength bit 15: another datagram follows */
 /* Frame length of one datagram without data, and the data offset of the first datagram inside a
  * receive buffer (which holds the frame without its Ethernet header). */
@@ -162,7 +162,8 @@ typedef struct
 #pragma pack(pop)
 
 static_assert(sizeof(ec_etherheadert) == ETH_HEADERSIZE, "Ethernet header is 14 bytes");
-static_assert(sizeof(ec_comt) == EC_HEADERSIZE + EC_DGHEADERSIZE, "EtherCAT + datagram header is 12 bytes");
+static_assert(sizeof(ec_comt) == EC_HEADERSIZE + EC_DGHEADERSIZE,
+              "EtherCAT + datagram header is 12 bytes");
 static_assert(sizeof(ec_mbxheadert) == 6, "mailbox header is 6 bytes");
 static_assert(sizeof(ec_emcyt) == 16, "emergency message is 16 bytes");
 static_assert(sizeof(ec_alstatust) == 6, "AL status block is 6 bytes");

@@ -51,7 +51,8 @@ pthread_mutex_t ec_rx_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 /* Per buffer, the generation its frames carry now (the high nibble of the index byte). The first
  * frame of each buffer goes out under generation 0, as the buffer's number. */
-static uint8 ec_idxgen[EC_MAXBUF] = {15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15};
+static uint8 ec_idxgen[EC_MAXBUF] = {15, 15, 15, 15, 15, 15, 15, 15,
+                                     15, 15, 15, 15, 15, 15, 15, 15};
 /* Per port and tag, the frames sent under the tag that have not come back: a tag is handed out
  * again only at zero. Saturates at 255, which no exchange reaches. */
 static uint8 ec_tagowed[2][EC_MAXTAG];

@@ -38,22 +38,22 @@
 
 /* Tags of the index byte: buffer in the low, generation in the high nibble. */
 #define EC_MAXTAG 256
-#define EC_TAGBUF(tag) ((uint8)((tag) & 0x0F))
+#define EC_TAGBUF(tag) ((uint8)((tag)&0x0F))
 
 /* What the port met since the program started, over all its sessions: for diagnostics and for
  * telling a bad cable from another master on the same wire. */
 typedef struct
 {
-   uint32 sent;        /* frames sent, re-sends included */
-   uint32 resent;      /* re-sends of a frame that had no reply yet */
-   uint32 unanswered;  /* exchanges given up without a reply */
-   uint32 late;        /* replies that came after their exchange had ended, dropped */
-   uint32 duplicate;   /* second copies of a reply already taken */
-   uint32 unexpected;  /* EtherCAT frames under a tag with no frame out that are no copy of a
+   uint32 sent;       /* frames sent, re-sends included */
+   uint32 resent;     /* re-sends of a frame that had no reply yet */
+   uint32 unanswered; /* exchanges given up without a reply */
+   uint32 late;       /* replies that came after their exchange had ended, dropped */
+   uint32 duplicate;  /* second copies of a reply already taken */
+   uint32 unexpected; /* EtherCAT frames under a tag with no frame out that are no copy of a
                           reply taken: answers to requests this master did not send, as another
                           master on the same wire gets them */
-   uint32 reclaimed;   /* tags taken again while a reply to them was still owed */
-   uint32 busy;        /* ec_getindex calls that found all 16 buffers in use */
+   uint32 reclaimed;  /* tags taken again while a reply to them was still owed */
+   uint32 busy;       /* ec_getindex calls that found all 16 buffers in use */
 } ec_portstatst;
 
 /* Length of the dummy frame sent on the secondary port: one BRD datagram of 2 bytes. */
@@ -64,12 +64,12 @@ typedef struct
 typedef struct
 {
    int *sock;
-   ec_bufT *txbuf;       /* EC_MAXBUF frames */
-   int *txbuflength;     /* EC_MAXBUF lengths */
-   ec_bufT *tempbuf;     /* one raw receive buffer */
-   ec_bufT *rxbuf;       /* EC_MAXBUF replies without the Ethernet header */
-   int *rxbufstat;       /* EC_MAXBUF buffer states */
-   int *rxsa;            /* EC_MAXBUF sa1 words of the replies, host order */
+   ec_bufT *txbuf;   /* EC_MAXBUF frames */
+   int *txbuflength; /* EC_MAXBUF lengths */
+   ec_bufT *tempbuf; /* one raw receive buffer */
+   ec_bufT *rxbuf;   /* EC_MAXBUF replies without the Ethernet header */
+   int *rxbufstat;   /* EC_MAXBUF buffer states */
+   int *rxsa;        /* EC_MAXBUF sa1 words of the replies, host order */
 } ec_stackT;
 
 extern const uint16 priMAC[3];

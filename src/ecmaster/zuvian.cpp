@@ -37,7 +37,6 @@ static char mcp_flagtexts[12][56] = {
 static ec_mbxbuft mcp_txbuf;
 static ec_mbxbuft mcp_rxbuf;
 
-
 static_assert(sizeof(MCP_Transmit) == MCP_RECORD_SIZE, "request record is 8 bytes");
 static_assert(sizeof(MCP_Receive) == MCP_RECORD_SIZE, "reply record is 8 bytes");
 
@@ -305,14 +304,12 @@ int savePlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint32 value
    return mcp_rangewrite(fromAxis, toAxis, MCP_CMD_STAP, type, 0, value, mcp_failwrite);
 }
 
-int writeGlobalPlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint8 bank,
-                                 uint32 value)
+int writeGlobalPlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint8 bank, uint32 value)
 {
    return mcp_rangewrite(fromAxis, toAxis, MCP_CMD_SGP, type, bank, value, mcp_failglobalwrite);
 }
 
-int saveGlobalPlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint8 bank,
-                                uint32 value)
+int saveGlobalPlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint8 bank, uint32 value)
 {
    return mcp_rangewrite(fromAxis, toAxis, MCP_CMD_STGP, type, bank, value, mcp_failglobalsave);
 }

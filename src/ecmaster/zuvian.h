@@ -107,7 +107,6 @@ int writePlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint32 valu
 int savePlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint32 value);
 int writeGlobalPlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint8 bank,
                                  uint32 value);
-int saveGlobalPlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint8 bank,
-                                uint32 value);
+int saveGlobalPlatformParameter(uint8 fromAxis, uint8 toAxis, uint8 type, uint8 bank, uint32 value);
 
 #endif

@@ -13,7 +13,7 @@
 #include "ethercatconfigmap.h"
 #include "ethercattype.h"
 
-#define ZUVIAN_MAXPARAMS 90 /* entries of the parameter read list */
+#define ZUVIAN_MAXPARAMS 90  /* entries of the parameter read list */
 #define ZUVIAN_MAXSINEAXES 5 /* axes whose sine commutation start is remembered */
 
 /* One entry of the parameter read list; `type` 0 marks a free entry. */
