@@ -33,7 +33,7 @@ inline double microseconds(Clock::duration d)
 }
 
 /* One figure: its name, the value, the bound it is held against and their ratio. */
-inline void figure(const char *name, double value, double bound, double ratio)
+inline void figure(const char* name, double value, double bound, double ratio)
 {
     std::printf("%-44s %12.2f %12.2f %8.3f\n", name, value, bound, ratio);
     std::fflush(stdout);
@@ -56,17 +56,22 @@ public:
         return sorted[i];
     }
     double median() const { return quantile(0.5); }
-    double worst() const { return values_.empty() ? 0 : *std::max_element(values_.begin(), values_.end()); }
+    double worst() const
+    {
+        return values_.empty() ? 0 : *std::max_element(values_.begin(), values_.end());
+    }
 
     /* Median, p99, p99.9 and the worst, each against `bound`. */
-    void print(const std::string &name, double bound) const
+    void print(const std::string& name, double bound) const
     {
         const double b = bound > 0 ? bound : 1;
-        const struct {
-            const char *suffix;
+        const struct
+        {
+            const char* suffix;
             double value;
-        } rows[] = {{" median", median()}, {" p99", quantile(0.99)}, {" p99.9", quantile(0.999)}, {" worst", worst()}};
-        for (const auto &row : rows)
+        } rows[] = {{" median", median()}, {" p99", quantile(0.99)}, {" p99.9", quantile(0.999)},
+            {" worst", worst()}};
+        for (const auto& row : rows)
             figure((name + row.suffix).c_str(), row.value, bound, row.value / b);
     }
 
@@ -100,8 +105,8 @@ public:
             waitpid(pid, nullptr, 0);
         }
     }
-    LoadGenerator(const LoadGenerator &) = delete;
-    LoadGenerator &operator=(const LoadGenerator &) = delete;
+    LoadGenerator(const LoadGenerator&) = delete;
+    LoadGenerator& operator=(const LoadGenerator&) = delete;
 
 private:
     std::vector<pid_t> pids_;
@@ -112,7 +117,8 @@ private:
 class Sim
 {
 public:
-    Sim(const std::string &name, const std::string &layout, const std::vector<std::string> &extra = {})
+    Sim(const std::string& name, const std::string& layout,
+        const std::vector<std::string>& extra = {})
         : name_(name)
     {
         char self[PATH_MAX] = {};
@@ -131,8 +137,8 @@ public:
         }
         pid_ = fork();
         if (pid_ == 0) {
-            std::vector<char *> argv;
-            for (std::string &a : args)
+            std::vector<char*> argv;
+            for (std::string& a : args)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
             if (!freopen(output_.empty() ? "/dev/null" : output_.c_str(), "w", stdout))
@@ -170,7 +176,7 @@ public:
             pid_ = -1;
         }
         std::string text;
-        if (FILE *f = output_.empty() ? nullptr : std::fopen(output_.c_str(), "r")) {
+        if (FILE* f = output_.empty() ? nullptr : std::fopen(output_.c_str(), "r")) {
             char line[512];
             while (std::fgets(line, sizeof line, f))
                 text += line;
@@ -187,18 +193,22 @@ public:
         while (at < text.size()) {
             const std::size_t end = std::min(text.find('\n', at), text.size());
             const std::string line = text.substr(at, end - at);
-            if (line.find("per frame") != std::string::npos || line.find("per reply") != std::string::npos)
+            if (line.find("per frame") != std::string::npos
+                || line.find("per reply") != std::string::npos)
                 std::printf("# %s\n", line.c_str());
             at = end + 1;
         }
         std::fflush(stdout);
     }
-    Sim(const Sim &) = delete;
-    Sim &operator=(const Sim &) = delete;
+    Sim(const Sim&) = delete;
+    Sim& operator=(const Sim&) = delete;
 
     bool ok() const { return pid_ > 0 && if_nametoindex(name_.c_str()) != 0; }
-    const std::string &interface() const { return name_; }
-    std::string error() const { return error_.empty() ? "interface " + name_ + " did not appear" : error_; }
+    const std::string& interface() const { return name_; }
+    std::string error() const
+    {
+        return error_.empty() ? "interface " + name_ + " did not appear" : error_;
+    }
 
 private:
     std::string name_;
@@ -211,7 +221,7 @@ private:
  * holds it; taken before the run creates or removes a veth pair of that name, so that a second
  * run cannot pull the pair from under the first. Null, with the holder named on standard error,
  * when another program has it. */
-inline std::unique_ptr<InterfaceLock> holdInterface(const std::string &name)
+inline std::unique_ptr<InterfaceLock> holdInterface(const std::string& name)
 {
     auto lock = std::make_unique<InterfaceLock>(QString::fromStdString(name));
     if (lock->held())

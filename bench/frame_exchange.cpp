@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 /* Runs `exchange` `frames` times and prints the rate; returns the number of failed exchanges. */
 template <typename Exchange>
-long timeIt(const char *what, long frames, Exchange exchange)
+long timeIt(const char* what, long frames, Exchange exchange)
 {
     long failed = 0;
     const auto start = Clock::now();
@@ -31,13 +31,13 @@ long timeIt(const char *what, long frames, Exchange exchange)
         failed += exchange() ? 0 : 1;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%-22s %8ld frames in %7.3f s: %10.0f frames/s\n", what, frames, seconds,
-                seconds > 0 ? double(frames) / seconds : 0.0);
+        seconds > 0 ? double(frames) / seconds : 0.0);
     return failed;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     const long frames = argc > 1 ? std::atol(argv[1]) : 100000;
     if (frames <= 0) {
@@ -46,13 +46,13 @@ int main(int argc, char **argv)
     }
     SimBus bus("robot");
     static uint8 image[EC_IOMAPSIZE];
-    if (ec_init(SimBus::Primary) <= 0 || ec_config(FALSE, image) <= 0 ||
-        ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE) != EC_STATE_SAFE_OP) {
+    if (ec_init(SimBus::Primary) <= 0 || ec_config(FALSE, image) <= 0
+        || ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUT_STATECHANGE) != EC_STATE_SAFE_OP) {
         std::fprintf(stderr, "the virtual robot did not reach SAFE-OP\n");
         return 1;
     }
-    std::printf("%d slaves, process image %u bytes out, %u bytes in\n", ec_slavecount, ec_group[0].Obytes,
-                ec_group[0].Ibytes);
+    std::printf("%d slaves, process image %u bytes out, %u bytes in\n", ec_slavecount,
+        ec_group[0].Obytes, ec_group[0].Ibytes);
 
     const uint16 station = ec_slave[ec_slavecount].configadr;
     long failed = timeIt("FPRD AL status", frames, [station] {

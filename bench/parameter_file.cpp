@@ -102,7 +102,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-
     if (gigabytes > 0) {
         const QString huge = dir.filePath(QStringLiteral("huge.xml"));
         QFile file(huge);
@@ -169,8 +168,7 @@ int main(int argc, char** argv)
             const double took = bench::microseconds(bench::Clock::now() - start);
             us = run == 0 ? took : std::min(us, took);
             if (status != 0) {
-                std::fprintf(stderr, "%d entries: status %d\n%s\n", entries, status,
-                    err.c_str());
+                std::fprintf(stderr, "%d entries: status %d\n%s\n", entries, status, err.c_str());
                 ++failed;
             }
         }
@@ -186,8 +184,8 @@ int main(int argc, char** argv)
         const double added = (us - firstUs) / (entries - firstEntries);
         if (addedBound == 0)
             addedBound = added;
-        bench::figure("  us per entry added to the first size", added, addedBound,
-            added / addedBound);
+        bench::figure(
+            "  us per entry added to the first size", added, addedBound, added / addedBound);
     }
     std::printf("peak resident memory, MB %.1f\n", double(residentBytes()) / 1e6);
     return failed == 0 ? 0 : 1;

@@ -76,7 +76,7 @@ int main(int argc, char** argv)
         SimBus bus("robot");
         CountingLink counter;
         counter.inner = *ec_link();
-        const ec_linkt counting {&counter, &CountingLink::open, &CountingLink::send,
+        const ec_linkt counting{&counter, &CountingLink::open, &CountingLink::send,
             &CountingLink::recv, &CountingLink::close, &CountingLink::wait};
         ec_setlink(&counting);
 

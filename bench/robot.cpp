@@ -50,24 +50,24 @@
 #include "zuvian.h"
 
 /* Allocation hook: every malloc of the process is counted while `counting` is set. */
-extern "C" void *__libc_malloc(size_t);
-extern "C" void *__libc_calloc(size_t, size_t);
-extern "C" void *__libc_realloc(void *, size_t);
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
 static std::atomic<bool> counting{false};
 static std::atomic<long> allocations{0};
-extern "C" void *malloc(size_t size)
+extern "C" void* malloc(size_t size)
 {
     if (counting)
         ++allocations;
     return __libc_malloc(size);
 }
-extern "C" void *calloc(size_t n, size_t size)
+extern "C" void* calloc(size_t n, size_t size)
 {
     if (counting)
         ++allocations;
     return __libc_calloc(n, size);
 }
-extern "C" void *realloc(void *p, size_t size)
+extern "C" void* realloc(void* p, size_t size)
 {
     if (counting)
         ++allocations;
@@ -77,14 +77,14 @@ extern "C" void *realloc(void *p, size_t size)
 namespace {
 
 constexpr uint32 kPassword = 47193856;
-const char *const kImages[] = {"TMCM-841.bin", "TMCM-1610.bin", "TMCM-174.bin", "TMCM-1632.bin"};
+const char* const kImages[] = {"TMCM-841.bin", "TMCM-1610.bin", "TMCM-174.bin", "TMCM-1632.bin"};
 
 /* The raw socket with every frame counted and timed from its send to the reply the master
  * receives, the FoE phase of a download timed, EEPROM read commands and enumerations counted, and
  * the system clock with the master's sleeps summed by their length. */
 struct Meter
 {
-    const ec_linkt *raw = ec_rawsocket_link();
+    const ec_linkt* raw = ec_rawsocket_link();
     long frames = 0;
     long messages = 0; /* mailbox writes: one per controller command */
     long eepromReads = 0; /* EEPROM read commands */
@@ -104,11 +104,14 @@ struct Meter
     bench::Samples foeData, foeOther; /* the FoE data writes; every other frame of the download */
     bool lastWasFoeData = false;
 
-    static int open(void *, const char *ifname, int port) { return meter().raw->open(nullptr, ifname, port); }
-    static int recv(void *, int h, void *buf, int size)
+    static int open(void*, const char* ifname, int port)
+    {
+        return meter().raw->open(nullptr, ifname, port);
+    }
+    static int recv(void*, int h, void* buf, int size)
     {
         const int n = meter().raw->recv(nullptr, h, buf, size);
-        Meter &m = meter();
+        Meter& m = meter();
         if (n > 0 && m.awaiting) {
             const double us = bench::microseconds(bench::Clock::now() - m.sentAt);
             m.awaiting = false;
@@ -121,23 +124,24 @@ struct Meter
         }
         return n;
     }
-    static void close(void *, int h) { meter().raw->close(nullptr, h); }
-    static int wait(void *, int h, int usec) { return meter().raw->wait(nullptr, h, usec); }
-    static int send(void *, int h, const void *frame, int len)
+    static void close(void*, int h) { meter().raw->close(nullptr, h); }
+    static int wait(void*, int h, int usec) { return meter().raw->wait(nullptr, h, usec); }
+    static int send(void*, int h, const void* frame, int len)
     {
-        Meter &m = meter();
+        Meter& m = meter();
         ++m.frames;
-        const auto *f = static_cast<const uint8 *>(frame);
+        const auto* f = static_cast<const uint8*>(frame);
         const int dg = ETH_HEADERSIZE + EC_HEADERSIZE;
         const bool datagram = len >= dg + EC_DGHEADERSIZE + 2;
         const uint8 command = datagram ? f[dg] : 0;
         const uint16 ado = datagram ? uint16(f[dg + 4] | f[dg + 5] << 8) : 0;
         const bool fpwr = command == EC_CMD_FPWR;
-        const uint8 *data = f + dg + EC_DGHEADERSIZE;
+        const uint8* data = f + dg + EC_DGHEADERSIZE;
         const bool message = fpwr && ado >= 0x1000 && len >= dg + EC_DGHEADERSIZE + 8;
         if (message)
             ++m.messages;
-        if ((fpwr || command == EC_CMD_APWR) && ado == ECT_REG_EEPCTL && (data[0] | data[1] << 8) == EC_ECMD_READ)
+        if ((fpwr || command == EC_CMD_APWR) && ado == ECT_REG_EEPCTL
+            && (data[0] | data[1] << 8) == EC_ECMD_READ)
             ++m.eepromReads;
         if (command == EC_CMD_BRD && ado == ECT_REG_TYPE)
             ++m.enumerations;
@@ -162,20 +166,20 @@ struct Meter
         m.awaiting = true;
         return m.raw->send(nullptr, h, frame, len);
     }
-    static std::int64_t now(void *) { return ec_system_clock()->now(nullptr); }
-    static void sleep(void *, uint32_t usec)
+    static std::int64_t now(void*) { return ec_system_clock()->now(nullptr); }
+    static void sleep(void*, uint32_t usec)
     {
         const auto start = bench::Clock::now();
         ec_system_clock()->sleep(nullptr, usec); // the product's own pause
         const double slept = bench::microseconds(bench::Clock::now() - start);
-        Meter &m = meter();
+        Meter& m = meter();
         m.awaiting = false; // a frame still unanswered was given up: its wait is no round trip
         m.sleptUs += slept;
-        auto &bucket = m.sleeps[usec];
+        auto& bucket = m.sleeps[usec];
         ++bucket.first;
         bucket.second += slept;
     }
-    static Meter &meter()
+    static Meter& meter()
     {
         static Meter m;
         return m;
@@ -196,7 +200,7 @@ struct Meter
 };
 
 /* Median round trip of an APRD of `bytes` bytes of the first slave's memory at `offset`. */
-double roundTrip(const char *ifname, int count, uint16 offset, uint16 bytes)
+double roundTrip(const char* ifname, int count, uint16 offset, uint16 bytes)
 {
     bench::Samples samples;
     if (ec_init(ifname) <= 0)
@@ -222,7 +226,7 @@ long framesOf(Call call)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     bool load = false, spin = false;
@@ -231,7 +235,7 @@ int main(int argc, char **argv)
         spin = spin || std::strcmp(argv[i], "--spin") == 0;
     }
     QTemporaryDir work;
-    for (const char *image : kImages)
+    for (const char* image : kImages)
         if (!work.isValid() || !QFile::copy(QString(":/res/") + image, work.filePath(image)))
             return 1;
     QDir::setCurrent(work.path());
@@ -241,19 +245,21 @@ int main(int argc, char **argv)
         return 1;
     // One thread works the bus for the whole run: it takes the session once.
     const BusSession::Lock session;
-    bench::Sim simulator("zrob0", "robot", spin ? std::vector<std::string>{"--spin"} : std::vector<std::string>{});
+    bench::Sim simulator(
+        "zrob0", "robot", spin ? std::vector<std::string>{"--spin"} : std::vector<std::string>{});
     if (!simulator.ok()) {
         std::fprintf(stderr, "%s\n", simulator.error().c_str());
         return 1;
     }
     bench::LoadGenerator generator(load);
-    const char *ifname = "zrob0";
+    const char* ifname = "zrob0";
     const QString eth = QString::fromLatin1(ifname);
-    Meter &meter = Meter::meter();
+    Meter& meter = Meter::meter();
     meter.install();
     const double rtt = roundTrip(ifname, 2000, ECT_REG_ALSTAT, 2);
-    std::printf("# the whole robot over veth against zuvian-sim%s%s; round trip of a bare read %.1f µs\n",
-                spin ? " spinning" : "", load ? ", every CPU loaded" : "", rtt);
+    std::printf(
+        "# the whole robot over veth against zuvian-sim%s%s; round trip of a bare read %.1f µs\n",
+        spin ? " spinning" : "", load ? ", every CPU loaded" : "", rtt);
 
     // Commands on a bus that is up: arm axis 1 is slave 7.
     long readFrames = 0, setFrames = 0, storeFrames = 0;
@@ -314,8 +320,8 @@ int main(int argc, char **argv)
     const ParameterOutcome outcome = job.run(request);
     const long parameterFrames = meter.frames - framesBeforeParameters;
     const long commands = meter.messages - messagesBeforeParameters;
-    ok = ok && outcome.arm.result == ParameterPartOutcome::Result::Written &&
-         outcome.platform.result == ParameterPartOutcome::Result::Written;
+    ok = ok && outcome.arm.result == ParameterPartOutcome::Result::Written
+        && outcome.platform.result == ParameterPartOutcome::Result::Written;
     const double wallUs = bench::microseconds(bench::Clock::now() - start);
 
     // Bring-up and shut-down of the two sessions count in, as they are part of the job.
@@ -323,24 +329,26 @@ int main(int argc, char **argv)
     bench::figure("frames per command, whole parameter write", perCommand, 4, perCommand / 4);
     const double framesPerPacket = foePackets ? double(foeFrames) / double(foePackets) : 0;
     bench::figure("FoE frames per packet", framesPerPacket, 4, framesPerPacket / 4);
-    std::printf("# FoE round trips, µs: data write median %.1f p99 %.1f; the other frames median %.1f p99 %.1f\n",
-                foeData.median(), foeData.quantile(0.99), foeOther.median(), foeOther.quantile(0.99));
+    std::printf("# FoE round trips, µs: data write median %.1f p99 %.1f; the other frames median "
+                "%.1f p99 %.1f\n",
+        foeData.median(), foeData.quantile(0.99), foeOther.median(), foeOther.quantile(0.99));
     bench::figure("FoE bytes/s (bound: its frames' round trips)", foeBytesPerSecond, foeBound,
-                  foeBound > 0 ? foeBytesPerSecond / foeBound : 0);
+        foeBound > 0 ? foeBytesPerSecond / foeBound : 0);
     bench::figure("whole robot: wall time, s", wallUs / 1e6, 1.0, wallUs / 1e6);
     bench::figure("whole robot: frames", double(meter.frames), 0, 0);
     bench::figure("whole robot: enumerations", double(meter.enumerations), 0, 0);
     bench::figure("whole robot: EEPROM reads", double(meter.eepromReads), 0, 0);
     bench::figure("whole robot: master's waits (sleeps), s", meter.sleptUs / 1e6, 0, 0);
-    for (const auto &bucket : meter.sleeps)
+    for (const auto& bucket : meter.sleeps)
         std::printf("#   sleeps of %u µs: %ld, %.3f s\n", bucket.first, bucket.second.first,
-                    bucket.second.second / 1e6);
+            bucket.second.second / 1e6);
     // The bound is the run's own frames end to end: the answered frames x their mean round trip,
     // the sum of the round trips. Sleeps and round trips never overlap, so (wall - waits) cannot
     // fall below it.
     const double meanRtt = meter.roundTrips ? meter.roundTripsUs / double(meter.roundTrips) : 0;
-    std::printf("# mean round trip of the run's %ld answered frames %.1f µs; of a bare read %.1f µs\n",
-                meter.roundTrips, meanRtt, rtt);
+    std::printf(
+        "# mean round trip of the run's %ld answered frames %.1f µs; of a bare read %.1f µs\n",
+        meter.roundTrips, meanRtt, rtt);
     const double busBound = meter.roundTripsUs;
     const double busRatio = busBound > 0 ? (wallUs - meter.sleptUs) / busBound : 0;
     bench::figure("whole robot: (wall - waits) / (frames x rtt)", busRatio, 1.3, busRatio / 1.3);
@@ -385,7 +393,9 @@ int main(int argc, char **argv)
     simulator.printProcessing();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    bench::figure("peak RSS, MB", double(usage.ru_maxrss) / 1024, 60, double(usage.ru_maxrss) / 1024 / 60);
-    std::printf("%s\n", ok ? "# every job succeeded" : "# A JOB FAILED: the figures above do not count");
+    bench::figure(
+        "peak RSS, MB", double(usage.ru_maxrss) / 1024, 60, double(usage.ru_maxrss) / 1024 / 60);
+    std::printf(
+        "%s\n", ok ? "# every job succeeded" : "# A JOB FAILED: the figures above do not count");
     return ok ? 0 : 1;
 }

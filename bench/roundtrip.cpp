@@ -40,7 +40,7 @@
 
 namespace {
 
-int openRaw(const std::string &ifname)
+int openRaw(const std::string& ifname)
 {
     const int fd = socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ECAT));
     if (fd < 0)
@@ -49,7 +49,7 @@ int openRaw(const std::string &ifname)
     addr.sll_family = AF_PACKET;
     addr.sll_protocol = htons(ETH_P_ECAT);
     addr.sll_ifindex = int(if_nametoindex(ifname.c_str()));
-    if (addr.sll_ifindex == 0 || bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    if (addr.sll_ifindex == 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         close(fd);
         return -1;
     }
@@ -71,7 +71,7 @@ void pinTo(int cpu)
  * one. An exact copy of the request would be taken by the master for its own frame mirrored back
  * and awaited a while longer, so the figure would measure that grace instead of the exchange. A
  * frame whose lengths do not fit is left as it came. */
-void answerAsSlave(unsigned char *frame, ssize_t n)
+void answerAsSlave(unsigned char* frame, ssize_t n)
 {
     const ssize_t begin = ETH_HEADERSIZE + EC_HEADERSIZE;
     if (n < begin || ((frame[12] << 8) | frame[13]) != ETH_P_ECAT)
@@ -93,7 +93,7 @@ void answerAsSlave(unsigned char *frame, ssize_t n)
 
 /* The echo: every frame that arrives goes back answered (see answerAsSlave), as fast as a spinning
  * socket allows. */
-[[noreturn]] void echoForever(const std::string &ifname)
+[[noreturn]] void echoForever(const std::string& ifname)
 {
     pinTo(int(sysconf(_SC_NPROCESSORS_ONLN)) - 1);
     const int fd = openRaw(ifname);
@@ -104,7 +104,7 @@ void answerAsSlave(unsigned char *frame, ssize_t n)
         sockaddr_ll from{};
         socklen_t length = sizeof from;
         const ssize_t n = recvfrom(fd, frame.data(), frame.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr *>(&from), &length);
+            reinterpret_cast<sockaddr*>(&from), &length);
         if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
             continue;
         answerAsSlave(frame.data(), n);
@@ -117,7 +117,7 @@ std::vector<unsigned char> probeFrame()
 {
     std::vector<unsigned char> f(60, 0);
     ec_setupheader(f.data());
-    unsigned char *ecat = f.data() + ETH_HEADERSIZE;
+    unsigned char* ecat = f.data() + ETH_HEADERSIZE;
     ec_put16(ecat, EC_ELENGTHTYPE + EC_DGHEADERSIZE + 2 + EC_WKCSIZE);
     ecat[2] = EC_CMD_APRD;
     ec_put16(ecat + 6, ECT_REG_ALSTAT);
@@ -126,7 +126,7 @@ std::vector<unsigned char> probeFrame()
 }
 
 /* Ping-pong on a bare socket: spinning on recv, or sleeping in poll() between tries. */
-bench::Samples bareRoundTrips(const std::string &ifname, long count, bool sleepInPoll)
+bench::Samples bareRoundTrips(const std::string& ifname, long count, bool sleepInPoll)
 {
     bench::Samples samples;
     const int fd = openRaw(ifname);
@@ -153,7 +153,8 @@ bench::Samples bareRoundTrips(const std::string &ifname, long count, bool sleepI
 }
 
 /* The master's exchange; *cpuPerExchange gets the CPU time the master spent per exchange. */
-bench::Samples masterRoundTrips(const std::string &ifname, long count, double *cpuPerExchange, long *failed)
+bench::Samples masterRoundTrips(
+    const std::string& ifname, long count, double* cpuPerExchange, long* failed)
 {
     bench::Samples samples;
     *failed = 0;
@@ -170,13 +171,14 @@ bench::Samples masterRoundTrips(const std::string &ifname, long count, double *c
     }
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
     ec_close();
-    *cpuPerExchange = ((cpu1.tv_sec - cpu0.tv_sec) * 1e6 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e3) / double(count);
+    *cpuPerExchange
+        = ((cpu1.tv_sec - cpu0.tv_sec) * 1e6 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e3) / double(count);
     return samples;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     long count = 20000;
     bool load = false;
@@ -195,7 +197,8 @@ int main(int argc, char **argv)
     sim::VethPair::removeStale("zrtt0");
     sim::VethPair echoPair("zrtt0");
     if (!echoPair.ok()) {
-        std::fprintf(stderr, "cannot create a veth pair: %s (root needed)\n", echoPair.error().c_str());
+        std::fprintf(
+            stderr, "cannot create a veth pair: %s (root needed)\n", echoPair.error().c_str());
         return 1;
     }
     const pid_t echo = fork();
@@ -220,17 +223,19 @@ int main(int argc, char **argv)
     kill(echo, SIGKILL);
     waitpid(echo, nullptr, 0);
 
-    std::printf("# round trips in µs, %ld exchanges each%s\n", count, load ? ", every CPU loaded" : "");
+    std::printf(
+        "# round trips in µs, %ld exchanges each%s\n", count, load ? ", every CPU loaded" : "");
     spin.print("bare raw socket (spin)", spin.median());
     polled.print("bare raw socket (poll)", spin.median());
     master.print("master ec_APRD, echo", spin.median());
-    bench::figure("master CPU µs per exchange, echo", cpuEcho, master.median(), cpuEcho / master.median());
+    bench::figure(
+        "master CPU µs per exchange, echo", cpuEcho, master.median(), cpuEcho / master.median());
     bench::figure("master exchanges without reply, echo", double(failedEcho), 0, 0);
     if (simulator.ok()) {
         spinSim.print("bare raw socket (spin), zuvian-sim", spinSim.median());
         masterSim.print("master ec_APRD, zuvian-sim", spinSim.median());
         bench::figure("master CPU µs per exchange, zuvian-sim", cpuSim, masterSim.median(),
-                      cpuSim / masterSim.median());
+            cpuSim / masterSim.median());
         bench::figure("master exchanges without reply, zuvian-sim", double(failedSim), 0, 0);
         simulator.printProcessing();
     } else {

@@ -34,36 +34,36 @@
 
 namespace {
 
-const char *const kImages[] = {"TMCM-841.bin", "TMCM-1610.bin", "TMCM-174.bin", "TMCM-1632.bin"};
+const char* const kImages[] = {"TMCM-841.bin", "TMCM-1610.bin", "TMCM-174.bin", "TMCM-1632.bin"};
 
 /* A version that did not come back reads as four U+00FF characters. */
-bool answered(const QString &version)
+bool answered(const QString& version)
 {
     return !version.isEmpty() && version != QString(4, QChar(0xFF));
 }
 
 struct Round
 {
-    int axes = 0;      /* axes read out with name and version */
-    int written = 0;   /* axes whose download succeeded */
+    int axes = 0; /* axes read out with name and version */
+    int written = 0; /* axes whose download succeeded */
     int confirmed = 0; /* parameter commands confirmed */
     std::string failure;
 };
 
 /* The read-out; the positions of the arm's and the wheel base's first axes go to *arm, *platform. */
-void readOut(const QString &eth, Round &round, int *arm, int *platform)
+void readOut(const QString& eth, Round& round, int* arm, int* platform)
 {
     EtherCatWrapper ecat;
-    if (ecat.InitEtherCat("Arm1 + Platform", eth) != 0 || ecat.GetArmSlaves() != 5 ||
-        ecat.GetPlatformSlaves() != 4) {
+    if (ecat.InitEtherCat("Arm1 + Platform", eth) != 0 || ecat.GetArmSlaves() != 5
+        || ecat.GetPlatformSlaves() != 4) {
         round.failure = "read-out: bus not up with 5 arm and 4 wheel-base axes";
         ecat.StopEthercat();
         return;
     }
     *arm = ecat.GetArmOffset() + 1;
     *platform = 2;
-    for (int position : {*platform, *platform + 1, *platform + 2, *platform + 3, *arm, *arm + 1, *arm + 2,
-                         *arm + 3, *arm + 4}) {
+    for (int position : {*platform, *platform + 1, *platform + 2, *platform + 3, *arm, *arm + 1,
+             *arm + 2, *arm + 3, *arm + 4}) {
         const QString version = ecat.GetFirmWareVersion(quint8(position));
         if (!answered(version) || ecat.GetSlaveName(quint8(position)).isEmpty()) {
             round.failure = "read-out: no version from slave " + std::to_string(position);
@@ -74,20 +74,21 @@ void readOut(const QString &eth, Round &round, int *arm, int *platform)
     ecat.StopEthercat();
 }
 
-void writeAll(const QString &eth, int arm, int platform, Round &round)
+void writeAll(const QString& eth, int arm, int platform, Round& round)
 {
-    for (int position : {arm, arm + 1, arm + 2, arm + 3, arm + 4, platform, platform + 1, platform + 2,
-                         platform + 3}) {
+    for (int position : {arm, arm + 1, arm + 2, arm + 3, arm + 4, platform, platform + 1,
+             platform + 2, platform + 3}) {
         const int result = WriteFirmware().writeFirmware(eth, position);
         if (result != 0) {
-            round.failure = "firmware: slave " + std::to_string(position) + " ended with " + std::to_string(result);
+            round.failure = "firmware: slave " + std::to_string(position) + " ended with "
+                + std::to_string(result);
             return;
         }
         ++round.written;
     }
 }
 
-void writeParameters(const QString &eth, int arm, int platform, Round &round)
+void writeParameters(const QString& eth, int arm, int platform, Round& round)
 {
     ParameterRequest request;
     request.eth = eth;
@@ -98,19 +99,19 @@ void writeParameters(const QString &eth, int arm, int platform, Round &round)
     ParameterJob job;
     const ParameterOutcome outcome = job.run(request);
     round.confirmed = outcome.arm.confirmed + outcome.platform.confirmed;
-    for (const ParameterPartOutcome *part : {&outcome.arm, &outcome.platform})
+    for (const ParameterPartOutcome* part : {&outcome.arm, &outcome.platform})
         if (part->result != ParameterPartOutcome::Result::Written) {
-            round.failure = "parameters: " + part->part.toStdString() + " not written (result " +
-                            std::to_string(int(part->result)) + "): " + part->reason.toStdString();
+            round.failure = "parameters: " + part->part.toStdString() + " not written (result "
+                + std::to_string(int(part->result)) + "): " + part->reason.toStdString();
             for (auto axis = part->unconfirmed.begin(); axis != part->unconfirmed.end(); ++axis)
-                round.failure += " axis " + std::to_string(axis.key()) + " unconfirmed " +
-                                 std::to_string(axis.value().size()) + " parameters;";
+                round.failure += " axis " + std::to_string(axis.key()) + " unconfirmed "
+                    + std::to_string(axis.value().size()) + " parameters;";
             return;
         }
 }
 
 /* The last `lines` lines of the file `name` on standard error. */
-void showTail(const std::string &name, int lines)
+void showTail(const std::string& name, int lines)
 {
     QFile file(QString::fromStdString(name));
     if (!file.open(QIODevice::ReadOnly))
@@ -122,7 +123,7 @@ void showTail(const std::string &name, int lines)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     long rounds = 100;
@@ -137,12 +138,13 @@ int main(int argc, char **argv)
         else if (std::strcmp(argv[i], "--interface") == 0 && i + 1 < argc)
             interface = argv[++i];
         else if ((rounds = std::atol(argv[i])) <= 0) {
-            std::fprintf(stderr, "usage: %s [rounds] [--load] [--parameters] [--interface IF]\n", argv[0]);
+            std::fprintf(
+                stderr, "usage: %s [rounds] [--load] [--parameters] [--interface IF]\n", argv[0]);
             return 2;
         }
     }
     QTemporaryDir work;
-    for (const char *image : kImages)
+    for (const char* image : kImages)
         if (!work.isValid() || !QFile::copy(QString(":/res/") + image, work.filePath(image))) {
             std::fprintf(stderr, "cannot place the firmware images in a working directory\n");
             return 1;
@@ -200,9 +202,10 @@ int main(int argc, char **argv)
         const double took = bench::microseconds(bench::Clock::now() - start) / 1e6;
         seconds.add(took);
         failures += round.failure.empty() ? 0 : 1;
-        std::fprintf(stderr, "round %ld: %d axes read, %d written, %d parameter commands confirmed, %.2f s%s%s\n", r,
-                     round.axes, round.written, round.confirmed, took, round.failure.empty() ? "" : ": FAILED ",
-                     round.failure.c_str());
+        std::fprintf(stderr,
+            "round %ld: %d axes read, %d written, %d parameter commands confirmed, %.2f s%s%s\n", r,
+            round.axes, round.written, round.confirmed, took,
+            round.failure.empty() ? "" : ": FAILED ", round.failure.c_str());
         std::fflush(stdout);
         if (log >= 0)
             close(log);
@@ -213,19 +216,21 @@ int main(int argc, char **argv)
     if (out >= 0)
         dup2(out, STDOUT_FILENO);
     std::printf("# soak: %ld rounds%s%s against %s\n", rounds, parameters ? " with parameters" : "",
-                load ? ", every CPU loaded" : "", interface.c_str());
+        load ? ", every CPU loaded" : "", interface.c_str());
     bench::figure("failed rounds", double(failures), 0, 0);
     bench::figure("seconds per round, median", seconds.median(), seconds.median(), 1);
-    bench::figure("seconds per round, worst", seconds.worst(), seconds.median(), seconds.worst() / seconds.median());
-    const struct {
-        const char *name;
-        const bench::Samples &samples;
+    bench::figure("seconds per round, worst", seconds.worst(), seconds.median(),
+        seconds.worst() / seconds.median());
+    const struct
+    {
+        const char* name;
+        const bench::Samples& samples;
     } phases[] = {{"seconds per read-out, median", readSeconds},
-                  {"seconds per firmware of 9 axes, median", firmwareSeconds},
-                  {"seconds per parameter write, median", parameterSeconds}};
-    for (const auto &phase : phases)
+        {"seconds per firmware of 9 axes, median", firmwareSeconds},
+        {"seconds per parameter write, median", parameterSeconds}};
+    for (const auto& phase : phases)
         if (!phase.samples.empty())
             bench::figure(phase.name, phase.samples.median(), seconds.median(),
-                          phase.samples.median() / seconds.median());
+                phase.samples.median() / seconds.median());
     return failures ? 1 : 0;
 }

@@ -54,51 +54,52 @@ class ScriptLink
 {
 public:
     std::deque<Reply> replies;
-    sim::InProcessLink *recordFrom = nullptr;
-    FuzzInputWriter *recordTo = nullptr;
+    sim::InProcessLink* recordFrom = nullptr;
+    FuzzInputWriter* recordTo = nullptr;
     std::uint64_t clockUs = 0;
 
     void install()
     {
         ec_linkt link{};
         link.ctx = this;
-        link.open = [](void *, const char *ifname, int port) -> int {
+        link.open = [](void*, const char* ifname, int port) -> int {
             return ifname != nullptr && std::strncmp(ifname, "fuzz", 4) == 0 ? port : -1;
         };
         link.send = &ScriptLink::send;
         link.recv = &ScriptLink::recv;
-        link.close = [](void *, int) {};
+        link.close = [](void*, int) {};
         link.wait = &ScriptLink::wait;
         ec_setlink(&link);
         ec_clockt clock{};
         clock.ctx = this;
-        clock.now = [](void *ctx) -> std::int64_t {
-            auto *self = static_cast<ScriptLink *>(ctx);
+        clock.now = [](void* ctx) -> std::int64_t {
+            auto* self = static_cast<ScriptLink*>(ctx);
             self->clockUs += 1;
             return std::int64_t(self->clockUs);
         };
-        clock.sleep = [](void *ctx, std::uint32_t usec) { static_cast<ScriptLink *>(ctx)->clockUs += usec; };
+        clock.sleep
+            = [](void* ctx, std::uint32_t usec) { static_cast<ScriptLink*>(ctx)->clockUs += usec; };
         ec_setclock(&clock);
     }
 
 private:
     std::vector<std::uint8_t> lastSent_[2];
 
-    static int send(void *ctx, int handle, const void *frame, int len)
+    static int send(void* ctx, int handle, const void* frame, int len)
     {
-        auto *self = static_cast<ScriptLink *>(ctx);
+        auto* self = static_cast<ScriptLink*>(ctx);
         if (handle < 0 || handle > 1 || frame == nullptr || len < 0)
             return -1;
-        const auto *bytes = static_cast<const std::uint8_t *>(frame);
+        const auto* bytes = static_cast<const std::uint8_t*>(frame);
         self->lastSent_[handle].assign(bytes, bytes + len);
         if (self->recordFrom)
             self->recordFrom->send(sim::Port(handle), sim::Bytes(bytes, bytes + len));
         return len;
     }
 
-    static int recv(void *ctx, int handle, void *buf, int size)
+    static int recv(void* ctx, int handle, void* buf, int size)
     {
-        auto *self = static_cast<ScriptLink *>(ctx);
+        auto* self = static_cast<ScriptLink*>(ctx);
         if (handle < 0 || handle > 1 || buf == nullptr || size < 0)
             return -1;
         if (self->recordFrom)
@@ -114,8 +115,8 @@ private:
         }
         Reply reply = std::move(self->replies.front());
         self->replies.pop_front();
-        const std::vector<std::uint8_t> &sent = self->lastSent_[handle];
-        std::vector<std::uint8_t> &frame = reply.frame;
+        const std::vector<std::uint8_t>& sent = self->lastSent_[handle];
+        std::vector<std::uint8_t>& frame = reply.frame;
         if ((reply.flags & PatchIndex) && frame.size() > 17 && sent.size() > 17)
             frame[17] = sent[17];
         if ((reply.flags & PatchHeader) && frame.size() >= 26 && sent.size() >= 26)
@@ -127,7 +128,7 @@ private:
         return int(frame.size());
     }
 
-    int recordReply(int handle, void *buf, int size)
+    int recordReply(int handle, void* buf, int size)
     {
         auto frame = recordFrom->receive(sim::Port(handle));
         if (!frame) {
@@ -141,9 +142,9 @@ private:
         return int(n);
     }
 
-    static int wait(void *ctx, int, int usec)
+    static int wait(void* ctx, int, int usec)
     {
-        auto *self = static_cast<ScriptLink *>(ctx);
+        auto* self = static_cast<ScriptLink*>(ctx);
         if (self->recordFrom || !self->replies.empty())
             return 1;
         self->clockUs += std::uint64_t(usec > 0 ? usec : 0);
@@ -157,7 +158,7 @@ alignas(8) std::uint8_t image[4096];
 void fakeGroup(bool blockLrw, bool withClock)
 {
     std::memset(&ec_group[0], 0, sizeof ec_group[0]);
-    ec_groupt &grp = ec_group[0];
+    ec_groupt& grp = ec_group[0];
     grp.logstartaddr = 0x00010000;
     grp.Obytes = 24;
     grp.Ibytes = 40;
@@ -225,7 +226,7 @@ void runOperation(int op)
 }
 
 /* One run: open the port (both for the redundant exchange), run, close. */
-void runInput(int op, ScriptLink &link)
+void runInput(int op, ScriptLink& link)
 {
     link.install();
     ec_lastidx = 0;
@@ -243,13 +244,12 @@ void runInput(int op, ScriptLink &link)
     }
     ec_close();
     ec_errort e;
-    while (ec_poperror(&e)) {
-    }
+    while (ec_poperror(&e)) {}
     ec_setlink(nullptr);
     ec_setclock(nullptr);
 }
 
-void writeSeeds(const char *dir)
+void writeSeeds(const char* dir)
 {
     for (int op = 0; op < Operations; ++op) {
         sim::Chain chain = *sim::layouts().build("generic:2");
@@ -263,7 +263,7 @@ void writeSeeds(const char *dir)
         link.recordTo = &seed;
         runInput(op, link);
         const std::string path = std::string(dir) + "/op" + std::to_string(op);
-        if (FILE *f = std::fopen(path.c_str(), "wb")) {
+        if (FILE* f = std::fopen(path.c_str(), "wb")) {
             std::fwrite(seed.bytes().data(), 1, seed.bytes().size(), f);
             std::fclose(f);
         }
@@ -272,16 +272,16 @@ void writeSeeds(const char *dir)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    if (const char *dir = std::getenv("ZUVIAN_SEED_DIR")) {
+    if (const char* dir = std::getenv("ZUVIAN_SEED_DIR")) {
         writeSeeds(dir);
         std::exit(0);
     }
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzInput input(data, size);
     const int op = input.byte() % Operations;

@@ -68,15 +68,16 @@ class ScriptedHandler : public sim::MailboxHandler
 public:
     std::deque<std::vector<sim::Bytes>> script;
     std::shared_ptr<sim::MailboxHandler> recordFrom;
-    FuzzInputWriter *recordTo = nullptr;
+    FuzzInputWriter* recordTo = nullptr;
     bool counts = true;
 
-    void onMessage(const sim::Bytes &message, sim::MailboxReplies &out) override
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
     {
         if (recordFrom) {
             sim::MailboxReplies real;
             recordFrom->onMessage(message, real);
-            const std::size_t n = std::min<std::size_t>(real.messages().size(), MaxRepliesPerMessage);
+            const std::size_t n
+                = std::min<std::size_t>(real.messages().size(), MaxRepliesPerMessage);
             recordTo->byte(std::uint8_t(n));
             for (std::size_t i = 0; i < n; ++i) {
                 recordTo->chunk(real.messages()[i]);
@@ -85,7 +86,7 @@ public:
             return;
         }
         if (!script.empty()) {
-            for (const sim::Bytes &reply : script.front())
+            for (const sim::Bytes& reply : script.front())
                 out.post(reply);
             script.pop_front();
         }
@@ -99,13 +100,14 @@ sim::Slave mailboxSlave(std::size_t number, std::uint16_t writeSize, std::uint16
     general.coeDetails = 0x3F; // SDO, SDO information, PDO assign and configuration, upload, CA
     general.foeDetails = 0x01;
     general.soeChannels = 0x01;
-    sim::Bytes sii = sim::SiiBuilder()
-                         .identity(0x00000A5A, 0x00000F22, 1, std::uint32_t(number))
-                         .name("Fuzz Mailbox Slave " + std::to_string(number))
-                         .standardMailbox(0x1000, writeSize, 0x1000 + writeSize, readSize)
-                         .mailboxProtocols(sim::mbxproto::CoE | sim::mbxproto::FoE | sim::mbxproto::SoE)
-                         .general(general)
-                         .build();
+    sim::Bytes sii
+        = sim::SiiBuilder()
+              .identity(0x00000A5A, 0x00000F22, 1, std::uint32_t(number))
+              .name("Fuzz Mailbox Slave " + std::to_string(number))
+              .standardMailbox(0x1000, writeSize, 0x1000 + writeSize, readSize)
+              .mailboxProtocols(sim::mbxproto::CoE | sim::mbxproto::FoE | sim::mbxproto::SoE)
+              .general(general)
+              .build();
     return sim::Slave(sii);
 }
 
@@ -122,7 +124,7 @@ constexpr std::uint64_t FramesPerRun = 4000;
 /* A fresh bus now and then, so that state the slaves build up cannot steer every later run. */
 constexpr int RunsPerBus = 5000;
 
-Bus &theBus()
+Bus& theBus()
 {
     static Bus b;
     static int runs = 0;
@@ -145,10 +147,11 @@ Bus &theBus()
         b.handler[i] = std::make_shared<ScriptedHandler>();
         b.bus->slave(2 + std::size_t(i))
             .mailbox()
-            .setHandler(b.handler[i], {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
+            .setHandler(
+                b.handler[i], {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
     }
-    if (ec_init(SimBus::Primary) <= 0 || ec_config_init(FALSE) != 3 ||
-        ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE) != EC_STATE_PRE_OP) {
+    if (ec_init(SimBus::Primary) <= 0 || ec_config_init(FALSE) != 3
+        || ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE) != EC_STATE_PRE_OP) {
         std::fprintf(stderr, "fuzz_mailbox: the bus did not come up\n");
         std::abort();
     }
@@ -156,16 +159,14 @@ Bus &theBus()
 }
 
 /* Empty both sides of the slave's mailboxes and forget the counters, so every run starts alike. */
-void resetMailbox(Bus &b, uint16 slave)
+void resetMailbox(Bus& b, uint16 slave)
 {
     b.bus->slave(slave).mailbox().clear();
     ec_mbxbuft scratch;
-    for (int i = 0; i < 4 && ec_mbxreceive(slave, &scratch, 0) > 0; ++i) {
-    }
+    for (int i = 0; i < 4 && ec_mbxreceive(slave, &scratch, 0) > 0; ++i) {}
     ec_slave[slave].mbx_cnt = 0;
     ec_errort e;
-    while (ec_poperror(&e)) {
-    }
+    while (ec_poperror(&e)) {}
 }
 
 void runOperation(int op, uint16 slave)
@@ -264,16 +265,15 @@ void runOperation(int op, uint16 slave)
     }
 }
 
-void runInput(Bus &b, int opByte)
+void runInput(Bus& b, int opByte)
 {
     const int op = (opByte & 0x0F) % Operations;
     const uint16 slave = (opByte & 0x80) ? 3 : 2;
-    ScriptedHandler &h = *b.handler[slave - 2];
+    ScriptedHandler& h = *b.handler[slave - 2];
     h.counts = op != 13; // the command protocol has no mailbox header, hence no counter
     runOperation(op, slave);
     ec_errort e;
-    while (ec_poperror(&e)) {
-    }
+    while (ec_poperror(&e)) {}
 }
 
 /* The server that answers operation `op` when seeds are recorded. */
@@ -290,13 +290,13 @@ std::shared_ptr<sim::MailboxHandler> realServer(int op, uint16 slave)
     return std::make_shared<sim::CommandMailbox>(std::make_shared<sim::CommandInterpreter>());
 }
 
-void writeSeeds(const char *dir)
+void writeSeeds(const char* dir)
 {
-    Bus &b = theBus();
+    Bus& b = theBus();
     for (uint16 slave : {uint16(2), uint16(3)}) {
         for (int op = 0; op < Operations; ++op) {
             resetMailbox(b, slave);
-            ScriptedHandler &h = *b.handler[slave - 2];
+            ScriptedHandler& h = *b.handler[slave - 2];
             FuzzInputWriter seed;
             const std::uint8_t opByte = std::uint8_t(op | (slave == 3 ? 0x80 : 0));
             seed.byte(opByte);
@@ -304,8 +304,8 @@ void writeSeeds(const char *dir)
             const bool emergency = (op % 2) == 1;
             seed.byte(emergency ? 1 : 0);
             if (emergency) {
-                const sim::Bytes emcy = {0x0A, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x10,
-                                         0x10, 0x23, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+                const sim::Bytes emcy = {0x0A, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x10, 0x10, 0x23,
+                    0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
                 seed.chunk(emcy);
                 b.bus->slave(slave).mailbox().post(emcy);
             }
@@ -314,9 +314,9 @@ void writeSeeds(const char *dir)
             runInput(b, opByte);
             h.recordFrom.reset();
             h.recordTo = nullptr;
-            const std::string path = std::string(dir) + "/op" + std::to_string(op) + "-slave" +
-                                     std::to_string(slave);
-            if (FILE *f = std::fopen(path.c_str(), "wb")) {
+            const std::string path
+                = std::string(dir) + "/op" + std::to_string(op) + "-slave" + std::to_string(slave);
+            if (FILE* f = std::fopen(path.c_str(), "wb")) {
                 std::fwrite(seed.bytes().data(), 1, seed.bytes().size(), f);
                 std::fclose(f);
             }
@@ -326,10 +326,10 @@ void writeSeeds(const char *dir)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzzSilenceStdout();
-    if (const char *dir = std::getenv("ZUVIAN_SEED_DIR")) {
+    if (const char* dir = std::getenv("ZUVIAN_SEED_DIR")) {
         writeSeeds(dir);
         std::exit(0);
     }
@@ -337,14 +337,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    Bus &b = theBus();
+    Bus& b = theBus();
     FuzzInput input(data, size);
     const std::uint8_t opByte = input.byte();
     const uint16 slave = (opByte & 0x80) ? 3 : 2;
     resetMailbox(b, slave);
-    ScriptedHandler &h = *b.handler[slave - 2];
+    ScriptedHandler& h = *b.handler[slave - 2];
     h.script.clear();
     std::vector<std::uint8_t> chunk;
     const int unsolicited = input.byte() % 4;

@@ -50,7 +50,7 @@ struct Session
  * values) cannot steer every later run. */
 constexpr int RunsPerSession = 5000;
 
-Session &session()
+Session& session()
 {
     static Session s;
     static int runs = 0;
@@ -65,7 +65,9 @@ Session &session()
     // The target is single-threaded: it takes the bus session once, for the whole process.
     static const BusSession::Lock session;
     s.ecat = std::make_unique<EtherCatWrapper>();
-    if (s.ecat->InitEtherCat(QStringLiteral("Arm1 + Platform"), QString::fromLatin1(SimBus::Primary)) != 0) {
+    if (s.ecat->InitEtherCat(
+            QStringLiteral("Arm1 + Platform"), QString::fromLatin1(SimBus::Primary))
+        != 0) {
         std::fprintf(stderr, "fuzz_parameterxml: the virtual robot did not come up\n");
         std::abort();
     }
@@ -73,7 +75,7 @@ Session &session()
         // The file is rewritten on every run: in memory (/dev/shm) that costs no disk writes.
         char shmDir[] = "/dev/shm/fuzz_parameterxml.XXXXXX";
         char tmpDir[] = "/tmp/fuzz_parameterxml.XXXXXX";
-        char *dir = mkdtemp(shmDir);
+        char* dir = mkdtemp(shmDir);
         if (!dir)
             dir = mkdtemp(tmpDir);
         if (!dir)
@@ -90,17 +92,18 @@ Session &session()
 }
 
 /* The generic XML access of Configuration on the file, as a reader of another layout uses it. */
-void walkConfiguration(const QString &file)
+void walkConfiguration(const QString& file)
 {
     Configuration config(file, QStringLiteral("zuvianParameter"));
-    const QDomNodeList sections = config.GetNodeList(QStringLiteral("Parameters"), QStringLiteral("zuvian"));
+    const QDomNodeList sections
+        = config.GetNodeList(QStringLiteral("Parameters"), QStringLiteral("zuvian"));
     for (int i = 0; i < sections.size() && i < 16; ++i) {
         QDomNode section = sections.at(i);
         config.hasParent(section);
         config.hasSibling(section);
         config.hasChild(section);
-        QDomNode entry = config.findNodeById(section, QStringLiteral("Parameter"), QStringLiteral("Type"),
-                                             QStringLiteral("4"));
+        QDomNode entry = config.findNodeById(
+            section, QStringLiteral("Parameter"), QStringLiteral("Type"), QStringLiteral("4"));
         config.getAttributeValueFromNode(entry, QStringLiteral("Value"));
         config.GetNodeList(QStringLiteral("Parameter"), QStringLiteral("zuvian"), section);
     }
@@ -110,17 +113,17 @@ void walkConfiguration(const QString &file)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzzSilenceStdout();
     session();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    Session &s = session();
-    FILE *f = std::fopen(s.file.c_str(), "wb");
+    Session& s = session();
+    FILE* f = std::fopen(s.file.c_str(), "wb");
     if (!f)
         std::abort();
     if (size > 0)

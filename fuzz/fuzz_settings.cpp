@@ -31,12 +31,21 @@ constexpr int NodeSize = 22; // name, flags, two words, modification time
 constexpr quint16 DirectoryFlag = 0x02;
 constexpr quint16 LanguageC = 1;
 
-void put16(std::vector<uchar> &b, std::size_t at, quint16 v) { qToBigEndian(v, b.data() + at); }
-void put32(std::vector<uchar> &b, std::size_t at, quint32 v) { qToBigEndian(v, b.data() + at); }
-void put64(std::vector<uchar> &b, std::size_t at, quint64 v) { qToBigEndian(v, b.data() + at); }
+void put16(std::vector<uchar>& b, std::size_t at, quint16 v)
+{
+    qToBigEndian(v, b.data() + at);
+}
+void put32(std::vector<uchar>& b, std::size_t at, quint32 v)
+{
+    qToBigEndian(v, b.data() + at);
+}
+void put64(std::vector<uchar>& b, std::size_t at, quint64 v)
+{
+    qToBigEndian(v, b.data() + at);
+}
 
 /* One entry of the name table: length, hash, UTF-16 big-endian characters. */
-void appendName(std::vector<uchar> &names, const QString &name)
+void appendName(std::vector<uchar>& names, const QString& name)
 {
     const std::size_t at = names.size();
     names.resize(at + 6 + std::size_t(name.size()) * 2);
@@ -47,7 +56,7 @@ void appendName(std::vector<uchar> &names, const QString &name)
 }
 
 /* A compiled resource tree holding one file, /res/VX.conf, with `content` and time `modified`. */
-std::vector<uchar> resourceTree(const uchar *content, std::size_t size, quint64 modified)
+std::vector<uchar> resourceTree(const uchar* content, std::size_t size, quint64 modified)
 {
     std::vector<uchar> names;
     appendName(names, QStringLiteral("res"));
@@ -93,14 +102,19 @@ std::vector<uchar> resourceTree(const uchar *content, std::size_t size, quint64 
 void readEverySetting()
 {
     Configuration config;
-    const char *const keys[][2] = {
-        {"SlaveInfo", "PlatformSlaveName"}, {"SlaveInfo", "ArmSlaveName"},
-        {"SlaveInfo", "FirmwareVersion"},   {"Platform", "ParameterConfigXml"},
-        {"Platform", "DefinedSlaveCount"},  {"Arm1", "SlaveOffsetStart"},
-        {"Arm1", "ConfigFileName"},         {"NoSuchGroup", "NoSuchKey"},
+    const char* const keys[][2] = {
+        {"SlaveInfo", "PlatformSlaveName"},
+        {"SlaveInfo", "ArmSlaveName"},
+        {"SlaveInfo", "FirmwareVersion"},
+        {"Platform", "ParameterConfigXml"},
+        {"Platform", "DefinedSlaveCount"},
+        {"Arm1", "SlaveOffsetStart"},
+        {"Arm1", "ConfigFileName"},
+        {"NoSuchGroup", "NoSuchKey"},
     };
-    for (const auto &key : keys) {
-        const QString value = config.readAppSetting(QString::fromLatin1(key[0]), QString::fromLatin1(key[1]));
+    for (const auto& key : keys) {
+        const QString value
+            = config.readAppSetting(QString::fromLatin1(key[0]), QString::fromLatin1(key[1]));
         // What the application does with a value: a name copied as local 8-bit text, a count.
         const QByteArray bytes = value.toLocal8Bit();
         bool ok = false;
@@ -111,7 +125,7 @@ void readEverySetting()
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static quint64 run = 0;
     ++run;

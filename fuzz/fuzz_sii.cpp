@@ -37,10 +37,10 @@ constexpr std::size_t LargestImage = 8192;
 
 alignas(8) std::uint8_t ioMap[4096];
 
-void writeSeeds(const char *dir)
+void writeSeeds(const char* dir)
 {
     std::set<sim::Bytes> images;
-    for (const char *layout : {"robot", "robot+protocols", "generic:1"}) {
+    for (const char* layout : {"robot", "robot+protocols", "generic:1"}) {
         auto chain = sim::layouts().build(layout);
         if (!chain)
             continue;
@@ -48,11 +48,11 @@ void writeSeeds(const char *dir)
             images.insert(chain->slave(n).esc().eeprom().image());
     }
     int i = 0;
-    for (const sim::Bytes &image : images) {
+    for (const sim::Bytes& image : images) {
         for (std::uint8_t options : {0x00, 0x03}) {
-            const std::string path = std::string(dir) + "/image" + std::to_string(i) + "-" +
-                                     std::to_string(options);
-            if (FILE *f = std::fopen(path.c_str(), "wb")) {
+            const std::string path
+                = std::string(dir) + "/image" + std::to_string(i) + "-" + std::to_string(options);
+            if (FILE* f = std::fopen(path.c_str(), "wb")) {
                 std::fputc(options, f);
                 std::fwrite(image.data(), 1, image.size(), f);
                 std::fclose(f);
@@ -64,9 +64,9 @@ void writeSeeds(const char *dir)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    if (const char *dir = std::getenv("ZUVIAN_SEED_DIR")) {
+    if (const char* dir = std::getenv("ZUVIAN_SEED_DIR")) {
         writeSeeds(dir);
         std::exit(0);
     }
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 1 || size > LargestImage + 1)
         return -1;
@@ -97,8 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             ec_close();
         }
         ec_errort e;
-        while (ec_poperror(&e)) {
-        }
+        while (ec_poperror(&e)) {}
     }
     return 0;
 }

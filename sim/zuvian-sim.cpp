@@ -26,43 +26,44 @@
 
 namespace {
 
-const char *const Usage =
-    "Usage: zuvian-sim [--layout NAME] [--firmware-version V] (--interface IF | --veth NAME)\n"
-    "\n"
-    "Serves a chain of emulated EtherCAT slaves on a network interface through a raw packet\n"
-    "socket (EtherType 0x88A4). Every EtherCAT frame that arrives from a master is run through\n"
-    "the slaves and sent back on the same interface; the frames zuvian-sim sends itself are\n"
-    "ignored. Needs root (raw socket, ip link).\n"
-    "\n"
-    "SIGUSR1 power-cycles the robot: every slave restarts in INIT, and a motor controller keeps\n"
-    "its stored parameters and runs the firmware it received since the last power cycle, as\n"
-    "after switching the real robot off and on (kill -USR1 <pid>; the pid is printed at start).\n"
-    "\n"
-    "Options:\n"
-    "  --interface IF   serve on the existing interface IF; the master uses the interface at\n"
-    "                   the other end of the cable.\n"
-    "  --veth NAME      create a veth pair NAME / NAME-peer (NAME at most 10 characters), bring\n"
-    "                   both up, serve on NAME-peer and leave NAME for the master. The pair is\n"
-    "                   removed when zuvian-sim ends, also on Ctrl-C (SIGINT) and SIGTERM.\n"
-    "  --layout NAME    the bus to emulate (default \"robot\"); see below.\n"
-    "  --firmware-version V\n"
-    "                   the firmware version the motor controllers run at start (up to four\n"
-    "                   characters, default 1.48), for the \"arm\" and \"robot\" layouts: start\n"
-    "                   with 1.40 to see an update to 1.48 after the power cycle.\n"
-    "  --no-realtime    run at normal priority instead of asking for real-time scheduling, so\n"
-    "                   that a busy host delays replies as it would delay slave emulation on a\n"
-    "                   laptop (for soak tests of the master).\n"
-    "  --spin           spin on the socket instead of sleeping until a frame comes, so that the\n"
-    "                   kernel's wake-up leaves the round trip; takes a whole CPU, for benchmarks\n"
-    "                   only (never the default). Runs without real-time priority.\n"
-    "  --fault NAME[:ARG...]\n"
-    "                   switch a fault of the bus on (repeatable; positions are 1-based bus\n"
-    "                   positions, controller faults need the \"arm\" or \"robot\" layout); see\n"
-    "                   the list of faults below.\n"
-    "  --list-layouts   list the layouts and exit.\n"
-    "  --help           this text.\n"
-    "\n"
-    "Layouts:\n";
+const char* const Usage
+    = "Usage: zuvian-sim [--layout NAME] [--firmware-version V] (--interface IF | --veth NAME)\n"
+      "\n"
+      "Serves a chain of emulated EtherCAT slaves on a network interface through a raw packet\n"
+      "socket (EtherType 0x88A4). Every EtherCAT frame that arrives from a master is run through\n"
+      "the slaves and sent back on the same interface; the frames zuvian-sim sends itself are\n"
+      "ignored. Needs root (raw socket, ip link).\n"
+      "\n"
+      "SIGUSR1 power-cycles the robot: every slave restarts in INIT, and a motor controller keeps\n"
+      "its stored parameters and runs the firmware it received since the last power cycle, as\n"
+      "after switching the real robot off and on (kill -USR1 <pid>; the pid is printed at start).\n"
+      "\n"
+      "Options:\n"
+      "  --interface IF   serve on the existing interface IF; the master uses the interface at\n"
+      "                   the other end of the cable.\n"
+      "  --veth NAME      create a veth pair NAME / NAME-peer (NAME at most 10 characters), bring\n"
+      "                   both up, serve on NAME-peer and leave NAME for the master. The pair is\n"
+      "                   removed when zuvian-sim ends, also on Ctrl-C (SIGINT) and SIGTERM.\n"
+      "  --layout NAME    the bus to emulate (default \"robot\"); see below.\n"
+      "  --firmware-version V\n"
+      "                   the firmware version the motor controllers run at start (up to four\n"
+      "                   characters, default 1.48), for the \"arm\" and \"robot\" layouts: start\n"
+      "                   with 1.40 to see an update to 1.48 after the power cycle.\n"
+      "  --no-realtime    run at normal priority instead of asking for real-time scheduling, so\n"
+      "                   that a busy host delays replies as it would delay slave emulation on a\n"
+      "                   laptop (for soak tests of the master).\n"
+      "  --spin           spin on the socket instead of sleeping until a frame comes, so that the\n"
+      "                   kernel's wake-up leaves the round trip; takes a whole CPU, for "
+      "benchmarks\n"
+      "                   only (never the default). Runs without real-time priority.\n"
+      "  --fault NAME[:ARG...]\n"
+      "                   switch a fault of the bus on (repeatable; positions are 1-based bus\n"
+      "                   positions, controller faults need the \"arm\" or \"robot\" layout); see\n"
+      "                   the list of faults below.\n"
+      "  --list-layouts   list the layouts and exit.\n"
+      "  --help           this text.\n"
+      "\n"
+      "Layouts:\n";
 
 struct Options
 {
@@ -77,18 +78,18 @@ struct Options
     bool spin = false;
 };
 
-void printLayouts(const sim::LayoutRegistry &registry)
+void printLayouts(const sim::LayoutRegistry& registry)
 {
-    for (const auto &entry : registry.list())
+    for (const auto& entry : registry.list())
         std::cout << "  " << entry.first << "\n      " << entry.second << "\n";
 }
 
-void printHelp(const sim::LayoutRegistry &registry)
+void printHelp(const sim::LayoutRegistry& registry)
 {
     std::cout << Usage;
     printLayouts(registry);
     std::cout << "\nFaults:\n";
-    for (const auto &fault : sim::faultCatalogue())
+    for (const auto& fault : sim::faultCatalogue())
         std::cout << "  " << fault.name << (fault.args.empty() ? "" : ":") << fault.args
                   << "\n      " << fault.what << "\n";
     std::cout << "\nExample:\n"
@@ -96,7 +97,7 @@ void printHelp(const sim::LayoutRegistry &registry)
                  "service tool\n";
 }
 
-bool validVersion(const std::string &version)
+bool validVersion(const std::string& version)
 {
     if (version.empty() || version.size() > 4)
         return false;
@@ -108,12 +109,12 @@ bool validVersion(const std::string &version)
 }
 
 /* The options, or nothing after a complaint on stderr. */
-std::optional<Options> parse(int argc, char **argv)
+std::optional<Options> parse(int argc, char** argv)
 {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string &into) {
+        auto value = [&](std::string& into) {
             if (i + 1 >= argc) {
                 std::cerr << "zuvian-sim: " << arg << " needs a value\n";
                 return false;
@@ -188,7 +189,7 @@ int nextSignal(int fd)
 }
 
 /* Switches the whole robot off and on: every slave, whatever it emulates. */
-void powerCycle(sim::Chain &chain)
+void powerCycle(sim::Chain& chain)
 {
     for (std::size_t n = 1; n <= chain.size(); ++n)
         chain.slave(n).powerCycle();
@@ -196,10 +197,10 @@ void powerCycle(sim::Chain &chain)
 
 /* The chain of the layout with its motor controllers (for their faults), the controllers
  * running `firmwareVersion` when one is given. */
-std::optional<sim::ControllerBus> buildBus(const sim::LayoutRegistry &registry, const Options &o)
+std::optional<sim::ControllerBus> buildBus(const sim::LayoutRegistry& registry, const Options& o)
 {
-    auto bus = sim::controllerLayout(o.layout, o.firmwareVersion.empty() ? "1.48"
-                                                                         : o.firmwareVersion);
+    auto bus
+        = sim::controllerLayout(o.layout, o.firmwareVersion.empty() ? "1.48" : o.firmwareVersion);
     if (bus || !o.firmwareVersion.empty())
         return bus;
     auto chain = registry.build(o.layout);
@@ -212,7 +213,7 @@ std::optional<sim::ControllerBus> buildBus(const sim::LayoutRegistry &registry, 
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     const sim::LayoutRegistry registry = sim::layouts();
     const auto options = parse(argc, argv);
@@ -227,7 +228,7 @@ int main(int argc, char **argv)
         return 0;
     }
     auto bus = buildBus(registry, *options);
-    sim::Chain *chain = bus ? &bus->chain : nullptr;
+    sim::Chain* chain = bus ? &bus->chain : nullptr;
     if (!chain && !options->firmwareVersion.empty()) {
         std::cerr << "zuvian-sim: --firmware-version needs the \"arm\" or the \"robot\" layout\n";
         return 2;
@@ -239,10 +240,10 @@ int main(int argc, char **argv)
     }
 
     sim::FaultSet faults;
-    for (const std::string &fault : options->faults) {
+    for (const std::string& fault : options->faults) {
         try {
             faults.install(fault, *chain, bus->controllers);
-        } catch (const std::invalid_argument &e) {
+        } catch (const std::invalid_argument& e) {
             std::cerr << "zuvian-sim: --fault " << fault << ": " << e.what() << "\n";
             return 2;
         }

@@ -13,7 +13,8 @@
 #include "Configuration.h"
 #include "Messages.h"
 
-GUI::GUI(QWidget* parent) : QWidget(parent)
+GUI::GUI(QWidget* parent)
+    : QWidget(parent)
 {
     setupUi(this);
 

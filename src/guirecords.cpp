@@ -27,7 +27,8 @@ void GUI::setupRecords()
     // Without a tester of the registry the records name the login name: the list says so.
     comboBoxTester->lineEdit()->setPlaceholderText(JobRecord::tester(QString()));
     // Queued: a new name refills the list, which is not done inside the list's own signal.
-    connect(comboBoxTester, &QComboBox::textActivated, this, [this] { (void)chosenTester(); },
+    connect(
+        comboBoxTester, &QComboBox::textActivated, this, [this] { (void)chosenTester(); },
         Qt::QueuedConnection);
     connect(pbSaveLog, &QPushButton::clicked, this, &GUI::SaveLog);
 }
@@ -96,18 +97,18 @@ QString GUI::saveLogTo(const QString& path) const
         return QStringLiteral("%1: %2").arg(from, log.errorString());
     const QByteArray content = log.readAll();
     QSaveFile copy(path);
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(content) != content.size()
-        || !copy.commit())
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(content) != content.size() || !copy.commit())
         return QStringLiteral("%1: %2").arg(path, copy.errorString());
     return QString();
 }
 
 void GUI::SaveLog()
 {
-    const QString suggested = QDir::home().filePath(QStringLiteral("zuvian-log-%1.html")
+    const QString suggested = QDir::home().filePath(
+        QStringLiteral("zuvian-log-%1.html")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-hhmm"))));
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Save log"), suggested, tr("HTML files (*.html)"));
+    const QString path
+        = QFileDialog::getSaveFileName(this, tr("Save log"), suggested, tr("HTML files (*.html)"));
     if (path.isEmpty())
         return;
     const QString problem = saveLogTo(path);

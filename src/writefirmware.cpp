@@ -37,18 +37,18 @@ const int FoeAnswerTimeout = WriteFirmware::FoeAnswerTimeout;
 
 // Returns the image file for the controller at `slave`, or nullptr when it is none of the models
 // (or the number is not a slave of this bus).
-const char *imageFor(int slave)
+const char* imageFor(int slave)
 {
     if (slave < 1 || slave > ec_slavecount || slave >= EC_MAXSLAVE)
         return nullptr;
-    const RobotLayout::ControllerModel *model
+    const RobotLayout::ControllerModel* model
         = RobotLayout::modelNamed(ec_slave[slave].name, sizeof(ec_slave[slave].name));
     return model != nullptr ? model->image : nullptr;
 }
 
 // Reads one bootstrap mailbox word pair from the EEPROM into SyncManager entry `sm`; returns the
 // start (low word) and size (high word).
-void readBootMailbox(uint16 slave, uint16 address, int sm, uint16 *start, uint16 *length)
+void readBootMailbox(uint16 slave, uint16 address, int sm, uint16* start, uint16* length)
 {
     data = ec_readeeprom(slave, address, EepromTimeout);
     *start = (uint16)(data & 0xFFFF);
@@ -64,16 +64,16 @@ void readBootMailbox(uint16 slave, uint16 address, int sm, uint16 *start, uint16
 // SyncManagers 0 and 1.
 void useBootMailbox(uint16 slave)
 {
-    ec_slavet *s = &ec_slave[slave];
+    ec_slavet* s = &ec_slave[slave];
     readBootMailbox(slave, ECT_SII_BOOTRXMBX, 0, &s->mbx_wo, &s->mbx_l);
     readBootMailbox(slave, ECT_SII_BOOTTXMBX, 1, &s->mbx_ro, &s->mbx_rl);
     ec_FPWR(s->configadr, ECT_REG_SM0, sizeof(ec_smt), &s->SM[0], EC_TIMEOUT_FRAME);
     ec_FPWR(s->configadr, ECT_REG_SM1, sizeof(ec_smt), &s->SM[1], EC_TIMEOUT_FRAME);
 }
 
-void noteRestart(void *arg)
+void noteRestart(void* arg)
 {
-    (*static_cast<const std::function<void()> *>(arg))();
+    (*static_cast<const std::function<void()>*>(arg))();
 }
 
 int closeWith(int result)
@@ -82,9 +82,9 @@ int closeWith(int result)
     return result;
 }
 
-void reportProgress(void *arg, int acked, int total)
+void reportProgress(void* arg, int acked, int total)
 {
-    const WriteFirmware::Progress &progress = *static_cast<const WriteFirmware::Progress *>(arg);
+    const WriteFirmware::Progress& progress = *static_cast<const WriteFirmware::Progress*>(arg);
     progress(acked, total);
 }
 
@@ -92,17 +92,17 @@ void reportProgress(void *arg, int acked, int total)
 
 WriteFirmware::WriteFirmware() {}
 
-void WriteFirmware::setImageDirectory(const QString &directory)
+void WriteFirmware::setImageDirectory(const QString& directory)
 {
     imageDirectory_ = directory;
 }
 
-void WriteFirmware::setRestartNotice(const RestartNotice &notice)
+void WriteFirmware::setRestartNotice(const RestartNotice& notice)
 {
     restartNotice_ = notice;
 }
 
-void WriteFirmware::awaitRestart(int position, const QString &name, qint64 switchedUs, int slaves)
+void WriteFirmware::awaitRestart(int position, const QString& name, qint64 switchedUs, int slaves)
 {
     restarting_.position = position;
     restarting_.name = name.toLatin1();
@@ -123,7 +123,7 @@ quint16 WriteFirmware::switchTo(quint16 slave, quint16 state, int timeout)
             restartNotice_(slave);
     };
     return ec_statecheck_recover(slave, state, timeout, EC_TIMEOUT_RESTART, &noteRestart,
-                                 const_cast<std::function<void()> *>(&note));
+        const_cast<std::function<void()>*>(&note));
 }
 
 // Brings the slave to INIT with its error flag acknowledged. A controller without a valid
@@ -144,10 +144,9 @@ void WriteFirmware::toInit(quint16 slave)
 int WriteFirmware::enumerate()
 {
     int found = ec_config_init(0);
-    const Restarting &r = restarting_;
-    const auto cutThere = [&r](int count) {
-        return r.position > 0 && count == r.position - 1 && count < r.slaves;
-    };
+    const Restarting& r = restarting_;
+    const auto cutThere
+        = [&r](int count) { return r.position > 0 && count == r.position - 1 && count < r.slaves; };
     if (!cutThere(found))
         return found;
     if (restartNotice_)
@@ -170,7 +169,7 @@ int WriteFirmware::enumerate()
     return found;
 }
 
-void WriteFirmware::say(const QByteArray &text) const
+void WriteFirmware::say(const QByteArray& text) const
 {
     if (sink_) {
         sink_(QString::fromLocal8Bit(text));
@@ -180,12 +179,12 @@ void WriteFirmware::say(const QByteArray &text) const
     fflush(stdout);
 }
 
-void WriteFirmware::setLineSink(const LineSink &sink)
+void WriteFirmware::setLineSink(const LineSink& sink)
 {
     sink_ = sink;
 }
 
-int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progress)
+int WriteFirmware::writeFirmware(QString eth, int slave, const Progress& progress)
 {
     if (!BusSession::heldHere()) {
         say("The bus session is not held by the caller.\n");
@@ -208,7 +207,7 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
         say("No slaves found!\n");
         return closeWith(NoSlaves);
     }
-    const char *image = imageFor(slave);
+    const char* image = imageFor(slave);
     if (image == nullptr) {
         say("wrong slave detected!\n");
         return closeWith(WrongSlave);
@@ -248,8 +247,7 @@ int WriteFirmware::writeFirmware(QString eth, int slave, const Progress &progres
         return closeWith(BootRefused);
     }
     j = ec_FOEwrite_progress(s, file, 0, filesize, filebuffer, FoeAnswerTimeout,
-                             progress ? &reportProgress : nullptr,
-                             const_cast<Progress *>(&progress));
+        progress ? &reportProgress : nullptr, const_cast<Progress*>(&progress));
     // Waited for, so that a controller that restarts on leaving BOOT is back on the bus (with its
     // address) before the next controller's session counts the slaves.
     switchedUs_ = ec_clock_now();
@@ -276,10 +274,10 @@ bool WriteFirmware::mayBeLeftInBoot(int result)
     return result == WriteFailed || result == RestartLost || result == RestartLostAfterImage;
 }
 
-int WriteFirmware::input_bin(char *fname, int *length)
+int WriteFirmware::input_bin(char* fname, int* length)
 {
     *length = 0;
-    FILE *f = fopen(fname, "rb");
+    FILE* f = fopen(fname, "rb");
     if (f == nullptr)
         return 0;
     const size_t got = fread(filebuffer, 1, sizeof filebuffer, f);

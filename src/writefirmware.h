@@ -19,12 +19,12 @@ class WriteFirmware
 public:
     // The result codes, with what the writer prints for each.
     enum Result {
-        Written = 0,      // image written and acknowledged: "write successfull"
+        Written = 0, // image written and acknowledged: "write successfull"
         // Image file missing, unreadable or too large: "File not read OK." The controller has not
         // been touched.
         FileNotRead = -1,
-        WrongSlave = -2,  // not one of the four controller models: "wrong slave detected!"
-        NoSlaves = -3,    // enumeration found no slave: "No slaves found!"
+        WrongSlave = -2, // not one of the four controller models: "wrong slave detected!"
+        NoSlaves = -3, // enumeration found no slave: "No slaves found!"
         // The port could not be opened: "No socket connection on <if>\nExcecute as root\n".
         NoSocket = -4,
         WriteFailed = -5, // the FoE write failed: "write not successfull"
@@ -104,7 +104,7 @@ public:
     // Reads the file `fname` into the image buffer and stores its size through `length`.
     // Returns 1 when the whole file was read, 0 when it could not be opened or read, -1 when it is
     // larger than FileBufferSize (length then 0).
-    int input_bin(char *fname, int *length);
+    int input_bin(char* fname, int* length);
 
 private:
     void say(const QByteArray& text) const;
@@ -117,7 +117,8 @@ private:
     QString imageDirectory_;
     RestartNotice restartNotice_;
     LineSink sink_;
-    struct Restarting {
+    struct Restarting
+    {
         int position = 0;
         QByteArray name;
         qint64 switchedUs = 0;

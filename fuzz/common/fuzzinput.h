@@ -14,17 +14,17 @@
 class FuzzInput
 {
 public:
-    FuzzInput(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
+    FuzzInput(const std::uint8_t* data, std::size_t size)
+        : data_(data)
+        , size_(size)
+    {}
 
     bool empty() const { return pos_ >= size_; }
 
-    std::uint8_t byte()
-    {
-        return pos_ < size_ ? data_[pos_++] : 0;
-    }
+    std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
 
     /* The next chunk, cut to what is left of the input; false when the input is exhausted. */
-    bool chunk(std::vector<std::uint8_t> &out)
+    bool chunk(std::vector<std::uint8_t>& out)
     {
         out.clear();
         if (empty())
@@ -39,7 +39,7 @@ public:
     }
 
 private:
-    const std::uint8_t *data_;
+    const std::uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
 };
@@ -49,14 +49,14 @@ class FuzzInputWriter
 {
 public:
     void byte(std::uint8_t b) { bytes_.push_back(b); }
-    void chunk(const std::vector<std::uint8_t> &c)
+    void chunk(const std::vector<std::uint8_t>& c)
     {
         const std::size_t n = c.size() > 0xFFFF ? 0xFFFF : c.size();
         byte(std::uint8_t(n & 0xFF));
         byte(std::uint8_t(n >> 8));
         bytes_.insert(bytes_.end(), c.begin(), c.begin() + std::ptrdiff_t(n));
     }
-    const std::vector<std::uint8_t> &bytes() const { return bytes_; }
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
 private:
     std::vector<std::uint8_t> bytes_;

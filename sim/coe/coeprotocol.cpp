@@ -4,7 +4,7 @@
 namespace sim {
 namespace coe {
 
-std::optional<CoeFrame> CoeFrame::parse(const Bytes &mailbox)
+std::optional<CoeFrame> CoeFrame::parse(const Bytes& mailbox)
 {
     auto mailboxHeader = MailboxHeader::parse(mailbox, mbxtype::Coe, 2);
     if (!mailboxHeader)
@@ -21,7 +21,8 @@ std::optional<CoeFrame> CoeFrame::parse(const Bytes &mailbox)
 Bytes coeMessage(std::uint16_t length, Service service, std::uint16_t number)
 {
     Bytes message = mailboxMessage(mbxtype::Coe, length);
-    putLe16(&message[6], std::uint16_t((static_cast<std::uint16_t>(service) << 12) | (number & 0x01FF)));
+    putLe16(&message[6],
+        std::uint16_t((static_cast<std::uint16_t>(service) << 12) | (number & 0x01FF)));
     return message;
 }
 

@@ -86,13 +86,14 @@ constexpr std::uint16_t ReadWrite = ReadAll | WriteAll;
 
 // The parts of a received CoE message every service needs; nothing when the bytes are not a
 // well-formed CoE message (too short, another mailbox type, a length that runs past the bytes).
-struct CoeFrame {
+struct CoeFrame
+{
     std::uint16_t length = 0; // mailbox header length: bytes after the 6-byte header
     std::uint8_t counter = 0;
     Service service = Service::SdoRequest;
     std::uint16_t number = 0; // bits 0..8 of the CoE header (PDO number)
 
-    static std::optional<CoeFrame> parse(const Bytes &mailbox);
+    static std::optional<CoeFrame> parse(const Bytes& mailbox);
 };
 
 // A message of `length` bytes after the mailbox header with the CoE header filled in.

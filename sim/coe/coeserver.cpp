@@ -6,21 +6,21 @@
 namespace sim {
 namespace coe {
 
-CoeServer::CoeServer(ObjectDictionary dictionary, std::size_t receiveMailboxSize, std::size_t sendMailboxSize)
-    : dictionary_(std::move(dictionary)),
-      receiveMailboxSize_(receiveMailboxSize),
-      sdo_(dictionary_, sendMailboxSize),
-      info_(dictionary_, sendMailboxSize)
-{
-}
+CoeServer::CoeServer(
+    ObjectDictionary dictionary, std::size_t receiveMailboxSize, std::size_t sendMailboxSize)
+    : dictionary_(std::move(dictionary))
+    , receiveMailboxSize_(receiveMailboxSize)
+    , sdo_(dictionary_, sendMailboxSize)
+    , info_(dictionary_, sendMailboxSize)
+{}
 
-void CoeServer::emergencyBeforeNextReply(std::uint16_t errorCode, std::uint8_t errorRegister,
-                                         const std::uint8_t (&data)[5])
+void CoeServer::emergencyBeforeNextReply(
+    std::uint16_t errorCode, std::uint8_t errorRegister, const std::uint8_t (&data)[5])
 {
     emergencies_.push_back(emergency(errorCode, errorRegister, data));
 }
 
-void CoeServer::answer(std::vector<Bytes> replies, MailboxReplies &out)
+void CoeServer::answer(std::vector<Bytes> replies, MailboxReplies& out)
 {
     if (replies.empty())
         return;
@@ -28,14 +28,15 @@ void CoeServer::answer(std::vector<Bytes> replies, MailboxReplies &out)
         out.post(std::move(emergencies_.front()));
         emergencies_.pop_front();
     }
-    for (auto &reply : replies)
+    for (auto& reply : replies)
         out.post(std::move(reply));
 }
 
-void CoeServer::onMessage(const Bytes &message, MailboxReplies &out)
+void CoeServer::onMessage(const Bytes& message, MailboxReplies& out)
 {
     // Only what the write mailbox can hold is looked at, however long the buffer handed in.
-    Bytes mailbox(message.begin(), message.begin() + long(std::min(message.size(), receiveMailboxSize_)));
+    Bytes mailbox(
+        message.begin(), message.begin() + long(std::min(message.size(), receiveMailboxSize_)));
     auto frame = CoeFrame::parse(mailbox);
     if (!frame)
         return;

@@ -20,23 +20,25 @@
 namespace sim {
 namespace coe {
 
-class CoeServer : public MailboxHandler {
+class CoeServer : public MailboxHandler
+{
 public:
     // `receiveMailboxSize` and `sendMailboxSize`: the slave's write and read mailbox lengths.
-    CoeServer(ObjectDictionary dictionary, std::size_t receiveMailboxSize, std::size_t sendMailboxSize);
+    CoeServer(
+        ObjectDictionary dictionary, std::size_t receiveMailboxSize, std::size_t sendMailboxSize);
 
-    void onMessage(const Bytes &message, MailboxReplies &out) override;
+    void onMessage(const Bytes& message, MailboxReplies& out) override;
 
-    ObjectDictionary &dictionary() { return dictionary_; }
-    SdoFaults &faults() { return sdo_.faults(); }
+    ObjectDictionary& dictionary() { return dictionary_; }
+    SdoFaults& faults() { return sdo_.faults(); }
 
     // The next answer is preceded by this emergency (manufacturer bytes zero unless given).
     void emergencyBeforeNextReply(std::uint16_t errorCode, std::uint8_t errorRegister,
-                                  const std::uint8_t (&data)[5] = {0, 0, 0, 0, 0});
+        const std::uint8_t (&data)[5] = {0, 0, 0, 0, 0});
     // Data sent in answer to a TxPDO remote request.
     void setTxPdo(Bytes data) { txPdo_ = std::move(data); }
     // The data of the last RxPDO received.
-    const Bytes &lastRxPdo() const { return rxPdo_; }
+    const Bytes& lastRxPdo() const { return rxPdo_; }
     // CoE messages taken, of every service.
     std::size_t messagesTaken() const { return taken_; }
 
@@ -44,7 +46,7 @@ public:
     void reset() { sdo_.reset(); }
 
 private:
-    void answer(std::vector<Bytes> replies, MailboxReplies &out);
+    void answer(std::vector<Bytes> replies, MailboxReplies& out);
 
     ObjectDictionary dictionary_;
     std::size_t receiveMailboxSize_;

@@ -12,17 +12,18 @@ PdoLayout standardCoeLayout()
     return layout;
 }
 
-CoeSlave makeCoeSlave(const CoeSlaveOptions &options)
+CoeSlave makeCoeSlave(const CoeSlaveOptions& options)
 {
     SiiGeneral general;
     general.coeDetails = std::uint8_t(0x01 | 0x02 | (options.completeAccess ? 0x20 : 0x00));
     Identity identity{TestVendorId, CoeSlaveProductCode, 1, 1};
-    auto server = std::make_shared<CoeServer>(demoDictionary(identity, options.layout), options.mailboxSize,
-                                              options.mailboxSize);
-    Slave slave = pdo::makeProtocolSlave({options.name, CoeSlaveProductCode, mbxproto::CoE, general,
-                                          std::uint16_t(options.mailboxSize), (options.layout.outputBits() + 7) / 8,
-                                          (options.layout.inputBits() + 7) / 8},
-                                         server);
+    auto server = std::make_shared<CoeServer>(
+        demoDictionary(identity, options.layout), options.mailboxSize, options.mailboxSize);
+    Slave slave = pdo::makeProtocolSlave(
+        {options.name, CoeSlaveProductCode, mbxproto::CoE, general,
+            std::uint16_t(options.mailboxSize), (options.layout.outputBits() + 7) / 8,
+            (options.layout.inputBits() + 7) / 8},
+        server);
     return CoeSlave{std::move(slave), server};
 }
 

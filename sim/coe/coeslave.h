@@ -37,7 +37,8 @@ constexpr int CoeSlaveInputBits = 56;
 // The default layout described above.
 PdoLayout standardCoeLayout();
 
-struct CoeSlaveOptions {
+struct CoeSlaveOptions
+{
     std::string name = "CoE Test Slave";
     // The SII general category offers complete access (CoE details bit 0x20).
     bool completeAccess = false;
@@ -45,12 +46,13 @@ struct CoeSlaveOptions {
     PdoLayout layout = standardCoeLayout();
 };
 
-struct CoeSlave {
+struct CoeSlave
+{
     Slave slave;
     std::shared_ptr<CoeServer> server;
 };
 
-CoeSlave makeCoeSlave(const CoeSlaveOptions &options = {});
+CoeSlave makeCoeSlave(const CoeSlaveOptions& options = {});
 
 } // namespace coe
 } // namespace sim

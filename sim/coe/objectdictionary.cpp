@@ -5,7 +5,8 @@
 namespace sim {
 namespace coe {
 
-ObjectEntry ObjectEntry::fixed(std::string name, std::uint16_t dataType, Bytes value, std::uint16_t rights)
+ObjectEntry ObjectEntry::fixed(
+    std::string name, std::uint16_t dataType, Bytes value, std::uint16_t rights)
 {
     ObjectEntry e;
     e.name = std::move(name);
@@ -16,8 +17,8 @@ ObjectEntry ObjectEntry::fixed(std::string name, std::uint16_t dataType, Bytes v
     return e;
 }
 
-ObjectEntry ObjectEntry::variable(std::string name, std::uint16_t dataType, Bytes value, std::size_t capacity,
-                                  std::uint16_t rights)
+ObjectEntry ObjectEntry::variable(std::string name, std::uint16_t dataType, Bytes value,
+    std::size_t capacity, std::uint16_t rights)
 {
     ObjectEntry e = fixed(std::move(name), dataType, std::move(value), rights);
     e.bitLength = std::uint16_t(capacity * 8);
@@ -25,8 +26,8 @@ ObjectEntry ObjectEntry::variable(std::string name, std::uint16_t dataType, Byte
     return e;
 }
 
-DictionaryObject DictionaryObject::variable(std::uint16_t index, std::string name, std::uint16_t dataType, Bytes value,
-                                            std::uint16_t rights)
+DictionaryObject DictionaryObject::variable(std::uint16_t index, std::string name,
+    std::uint16_t dataType, Bytes value, std::uint16_t rights)
 {
     DictionaryObject o;
     o.index = index;
@@ -37,21 +38,22 @@ DictionaryObject DictionaryObject::variable(std::uint16_t index, std::string nam
     return o;
 }
 
-DictionaryObject DictionaryObject::record(std::uint16_t index, std::string name, std::vector<ObjectEntry> subs,
-                                          std::uint8_t objectCode)
+DictionaryObject DictionaryObject::record(
+    std::uint16_t index, std::string name, std::vector<ObjectEntry> subs, std::uint8_t objectCode)
 {
     DictionaryObject o;
     o.index = index;
     o.name = std::move(name);
     o.objectCode = objectCode;
     o.dataType = objectCode == objectcode::Array && !subs.empty() ? subs.front().dataType : 0;
-    o.entries.push_back(ObjectEntry::fixed("Number of entries", datatype::Unsigned8, u8(std::uint8_t(subs.size()))));
-    for (auto &s : subs)
+    o.entries.push_back(ObjectEntry::fixed(
+        "Number of entries", datatype::Unsigned8, u8(std::uint8_t(subs.size()))));
+    for (auto& s : subs)
         o.entries.push_back(std::move(s));
     return o;
 }
 
-std::uint32_t sizeVerdict(const ObjectEntry &entry, std::size_t size)
+std::uint32_t sizeVerdict(const ObjectEntry& entry, std::size_t size)
 {
     std::size_t capacity = entry.bitLength / 8u;
     if (entry.variableLength)
@@ -63,15 +65,18 @@ std::uint32_t sizeVerdict(const ObjectEntry &entry, std::size_t size)
     return 0;
 }
 
-void ObjectDictionary::add(DictionaryObject object) { objects_[object.index] = std::move(object); }
+void ObjectDictionary::add(DictionaryObject object)
+{
+    objects_[object.index] = std::move(object);
+}
 
-const DictionaryObject *ObjectDictionary::find(std::uint16_t index) const
+const DictionaryObject* ObjectDictionary::find(std::uint16_t index) const
 {
     auto it = objects_.find(index);
     return it == objects_.end() ? nullptr : &it->second;
 }
 
-DictionaryObject *ObjectDictionary::find(std::uint16_t index)
+DictionaryObject* ObjectDictionary::find(std::uint16_t index)
 {
     auto it = objects_.find(index);
     return it == objects_.end() ? nullptr : &it->second;
@@ -81,14 +86,14 @@ std::vector<std::uint16_t> ObjectDictionary::indexes() const
 {
     std::vector<std::uint16_t> list;
     list.reserve(objects_.size());
-    for (const auto &o : objects_)
+    for (const auto& o : objects_)
         list.push_back(o.first);
     return list;
 }
 
 ReadResult ObjectDictionary::read(std::uint16_t index, std::uint8_t subIndex, bool complete) const
 {
-    const DictionaryObject *object = find(index);
+    const DictionaryObject* object = find(index);
     if (!object)
         return {abort::NoObject, {}};
     if (complete) {
@@ -102,22 +107,23 @@ ReadResult ObjectDictionary::read(std::uint16_t index, std::uint8_t subIndex, bo
         for (std::size_t s = 1; s < object->entries.size(); ++s) {
             if (!object->entries[s].readable())
                 return {abort::WriteOnly, {}};
-            const Bytes &v = object->entries[s].value;
+            const Bytes& v = object->entries[s].value;
             r.data.insert(r.data.end(), v.begin(), v.end());
         }
         return r;
     }
     if (subIndex >= object->entries.size())
         return {abort::NoSubIndex, {}};
-    const ObjectEntry &entry = object->entries[subIndex];
+    const ObjectEntry& entry = object->entries[subIndex];
     if (!entry.readable())
         return {abort::WriteOnly, {}};
     return {0, entry.value};
 }
 
-std::uint32_t ObjectDictionary::checkWritable(std::uint16_t index, std::uint8_t subIndex, bool complete) const
+std::uint32_t ObjectDictionary::checkWritable(
+    std::uint16_t index, std::uint8_t subIndex, bool complete) const
 {
-    const DictionaryObject *object = find(index);
+    const DictionaryObject* object = find(index);
     if (!object)
         return abort::NoObject;
     if (complete) {
@@ -133,21 +139,23 @@ std::uint32_t ObjectDictionary::checkWritable(std::uint16_t index, std::uint8_t 
     return object->entries[subIndex].writable() ? 0 : abort::ReadOnly;
 }
 
-std::uint32_t ObjectDictionary::write(std::uint16_t index, std::uint8_t subIndex, bool complete, const Bytes &data)
+std::uint32_t ObjectDictionary::write(
+    std::uint16_t index, std::uint8_t subIndex, bool complete, const Bytes& data)
 {
     if (std::uint32_t refused = checkWritable(index, subIndex, complete))
         return refused;
-    DictionaryObject &object = *find(index);
+    DictionaryObject& object = *find(index);
     if (complete)
         return writeComplete(object, subIndex, data);
-    ObjectEntry &entry = object.entries[subIndex];
+    ObjectEntry& entry = object.entries[subIndex];
     if (std::uint32_t refused = sizeVerdict(entry, data.size()))
         return refused;
     entry.value = data;
     return 0;
 }
 
-std::uint32_t ObjectDictionary::writeComplete(DictionaryObject &object, std::uint8_t subIndex, const Bytes &data)
+std::uint32_t ObjectDictionary::writeComplete(
+    DictionaryObject& object, std::uint8_t subIndex, const Bytes& data)
 {
     std::size_t pos = 0;
     if (subIndex == 0) {
@@ -164,7 +172,7 @@ std::uint32_t ObjectDictionary::writeComplete(DictionaryObject &object, std::uin
     if (data.size() != needed)
         return data.size() > needed ? abort::LengthTooHigh : abort::LengthTooLow;
     for (std::size_t s = 1; s < object.entries.size(); ++s) {
-        Bytes &v = object.entries[s].value;
+        Bytes& v = object.entries[s].value;
         std::copy(data.begin() + long(pos), data.begin() + long(pos + v.size()), v.begin());
         pos += v.size();
     }

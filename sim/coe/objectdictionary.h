@@ -29,7 +29,8 @@ using sim::u32;
 using sim::u64;
 using sim::u8;
 
-struct ObjectEntry {
+struct ObjectEntry
+{
     std::string name;
     std::uint16_t dataType = datatype::Unsigned8;
     // Size in bits; for an entry of variable length the most it can hold.
@@ -43,13 +44,14 @@ struct ObjectEntry {
 
     // An entry whose size is that of `value`, read-only unless `rights` says otherwise.
     static ObjectEntry fixed(std::string name, std::uint16_t dataType, Bytes value,
-                             std::uint16_t rights = access::ReadAll);
+        std::uint16_t rights = access::ReadAll);
     // A string or domain that can hold up to `capacity` bytes.
-    static ObjectEntry variable(std::string name, std::uint16_t dataType, Bytes value, std::size_t capacity,
-                                std::uint16_t rights = access::ReadAll);
+    static ObjectEntry variable(std::string name, std::uint16_t dataType, Bytes value,
+        std::size_t capacity, std::uint16_t rights = access::ReadAll);
 };
 
-struct DictionaryObject {
+struct DictionaryObject
+{
     std::uint16_t index = 0;
     std::string name;
     std::uint8_t objectCode = objectcode::Variable;
@@ -57,30 +59,35 @@ struct DictionaryObject {
     // Sub-index 0 first. For arrays and records entry 0 holds the number of entries that follow.
     std::vector<ObjectEntry> entries;
 
-    std::uint8_t maxSubIndex() const { return std::uint8_t(entries.empty() ? 0 : entries.size() - 1); }
+    std::uint8_t maxSubIndex() const
+    {
+        return std::uint8_t(entries.empty() ? 0 : entries.size() - 1);
+    }
 
     // A single value at sub-index 0.
-    static DictionaryObject variable(std::uint16_t index, std::string name, std::uint16_t dataType, Bytes value,
-                                     std::uint16_t rights = access::ReadAll);
+    static DictionaryObject variable(std::uint16_t index, std::string name, std::uint16_t dataType,
+        Bytes value, std::uint16_t rights = access::ReadAll);
     // A record or array: sub-index 0 (read-only, unsigned 8) counts `subs`, which follow from 1.
-    static DictionaryObject record(std::uint16_t index, std::string name, std::vector<ObjectEntry> subs,
-                                   std::uint8_t objectCode = objectcode::Record);
+    static DictionaryObject record(std::uint16_t index, std::string name,
+        std::vector<ObjectEntry> subs, std::uint8_t objectCode = objectcode::Record);
 };
 
 // The bytes of a read, or the abort code that refuses it.
-struct ReadResult {
+struct ReadResult
+{
     std::uint32_t abortCode = 0;
     Bytes data;
 };
 
-class ObjectDictionary {
+class ObjectDictionary
+{
 public:
     // Add or replace the object at its index.
     void add(DictionaryObject object);
     void remove(std::uint16_t index) { objects_.erase(index); }
 
-    const DictionaryObject *find(std::uint16_t index) const;
-    DictionaryObject *find(std::uint16_t index);
+    const DictionaryObject* find(std::uint16_t index) const;
+    DictionaryObject* find(std::uint16_t index);
     // All indexes in ascending order, as the object list reports them.
     std::vector<std::uint16_t> indexes() const;
 
@@ -89,18 +96,19 @@ public:
     ReadResult read(std::uint16_t index, std::uint8_t subIndex, bool complete) const;
     // Write one entry or, with `complete`, the whole object in the layout `read` gives. Returns 0,
     // or the abort code with which the write is refused; a refused write changes nothing.
-    std::uint32_t write(std::uint16_t index, std::uint8_t subIndex, bool complete, const Bytes &data);
+    std::uint32_t write(
+        std::uint16_t index, std::uint8_t subIndex, bool complete, const Bytes& data);
     // Abort code for a write to this entry that is refused before any data is taken, else 0.
     std::uint32_t checkWritable(std::uint16_t index, std::uint8_t subIndex, bool complete) const;
 
 private:
-    std::uint32_t writeComplete(DictionaryObject &object, std::uint8_t subIndex, const Bytes &data);
+    std::uint32_t writeComplete(DictionaryObject& object, std::uint8_t subIndex, const Bytes& data);
 
     std::map<std::uint16_t, DictionaryObject> objects_;
 };
 
 // Abort code for storing `size` bytes into `entry`, or 0 when they fit.
-std::uint32_t sizeVerdict(const ObjectEntry &entry, std::size_t size);
+std::uint32_t sizeVerdict(const ObjectEntry& entry, std::size_t size);
 
 } // namespace coe
 } // namespace sim

@@ -11,7 +11,7 @@ constexpr std::size_t InfoDataOffset = 12;
 constexpr std::uint16_t ListAllObjects = 1;
 } // namespace
 
-Bytes infoMessage(InfoOp op, std::uint16_t fragmentsLeft, const Bytes &data)
+Bytes infoMessage(InfoOp op, std::uint16_t fragmentsLeft, const Bytes& data)
 {
     Bytes message = coeMessage(std::uint16_t(6 + data.size()), Service::SdoInformation);
     message[8] = std::uint8_t(static_cast<std::uint8_t>(op) | (fragmentsLeft ? InfoIncomplete : 0));
@@ -20,19 +20,22 @@ Bytes infoMessage(InfoOp op, std::uint16_t fragmentsLeft, const Bytes &data)
     return message;
 }
 
-Bytes infoError(std::uint32_t abortCode) { return infoMessage(InfoOp::Error, 0, u32(abortCode)); }
-
-SdoInfoServer::SdoInfoServer(const ObjectDictionary &dictionary, std::size_t sendMailboxSize)
-    : dictionary_(dictionary), sendMailboxSize_(sendMailboxSize)
+Bytes infoError(std::uint32_t abortCode)
 {
+    return infoMessage(InfoOp::Error, 0, u32(abortCode));
 }
+
+SdoInfoServer::SdoInfoServer(const ObjectDictionary& dictionary, std::size_t sendMailboxSize)
+    : dictionary_(dictionary)
+    , sendMailboxSize_(sendMailboxSize)
+{}
 
 std::size_t SdoInfoServer::room() const
 {
     return mailboxRoom(sendMailboxSize_, InfoDataOffset);
 }
 
-std::vector<Bytes> SdoInfoServer::handle(const Bytes &mailbox, const CoeFrame &frame) const
+std::vector<Bytes> SdoInfoServer::handle(const Bytes& mailbox, const CoeFrame& frame) const
 {
     if (frame.length < 6)
         return {};
@@ -79,7 +82,7 @@ std::vector<Bytes> SdoInfoServer::objectList(std::uint16_t listType) const
 
 Bytes SdoInfoServer::objectDescription(std::uint16_t index) const
 {
-    const DictionaryObject *object = dictionary_.find(index);
+    const DictionaryObject* object = dictionary_.find(index);
     if (!object)
         return infoError(abort::NoObject);
     Bytes data = u16(index);
@@ -91,14 +94,15 @@ Bytes SdoInfoServer::objectDescription(std::uint16_t index) const
     return infoMessage(InfoOp::ObjectResponse, 0, data);
 }
 
-Bytes SdoInfoServer::entryDescription(std::uint16_t index, std::uint8_t subIndex, std::uint8_t valueInfo) const
+Bytes SdoInfoServer::entryDescription(
+    std::uint16_t index, std::uint8_t subIndex, std::uint8_t valueInfo) const
 {
-    const DictionaryObject *object = dictionary_.find(index);
+    const DictionaryObject* object = dictionary_.find(index);
     if (!object)
         return infoError(abort::NoObject);
     if (subIndex >= object->entries.size())
         return infoError(abort::NoSubIndex);
-    const ObjectEntry &entry = object->entries[subIndex];
+    const ObjectEntry& entry = object->entries[subIndex];
     Bytes data = u16(index);
     data.push_back(subIndex);
     data.push_back(valueInfo);

@@ -11,26 +11,28 @@
 namespace sim {
 namespace coe {
 
-class SdoInfoServer {
+class SdoInfoServer
+{
 public:
-    SdoInfoServer(const ObjectDictionary &dictionary, std::size_t sendMailboxSize);
+    SdoInfoServer(const ObjectDictionary& dictionary, std::size_t sendMailboxSize);
 
     // The answers to one SDO information request, in the order they are to be read; empty for a
     // message that is not a request.
-    std::vector<Bytes> handle(const Bytes &mailbox, const CoeFrame &frame) const;
+    std::vector<Bytes> handle(const Bytes& mailbox, const CoeFrame& frame) const;
 
 private:
     std::vector<Bytes> objectList(std::uint16_t listType) const;
     Bytes objectDescription(std::uint16_t index) const;
-    Bytes entryDescription(std::uint16_t index, std::uint8_t subIndex, std::uint8_t valueInfo) const;
+    Bytes entryDescription(
+        std::uint16_t index, std::uint8_t subIndex, std::uint8_t valueInfo) const;
     std::size_t room() const;
 
-    const ObjectDictionary &dictionary_;
+    const ObjectDictionary& dictionary_;
     std::size_t sendMailboxSize_;
 };
 
 // An SDO information message with `data` behind the 6 bytes of CoE and information header.
-Bytes infoMessage(InfoOp op, std::uint16_t fragmentsLeft, const Bytes &data);
+Bytes infoMessage(InfoOp op, std::uint16_t fragmentsLeft, const Bytes& data);
 // An SDO information error answer.
 Bytes infoError(std::uint32_t abortCode);
 

@@ -17,9 +17,16 @@ constexpr std::size_t SegmentDataOffset = 9;
 constexpr std::size_t SizedDataOffset = 16;
 
 // Client command specifiers in bits 5..7 of the command byte.
-enum Ccs : std::uint8_t { DownloadSegment = 0, InitiateDownload = 1, InitiateUpload = 2, UploadSegment = 3, Abort = 4 };
+enum Ccs : std::uint8_t {
+    DownloadSegment = 0,
+    InitiateDownload = 1,
+    InitiateUpload = 2,
+    UploadSegment = 3,
+    Abort = 4
+};
 
-Bytes sdoResponse(std::uint16_t length, std::uint8_t command, std::uint16_t index, std::uint8_t subIndex)
+Bytes sdoResponse(
+    std::uint16_t length, std::uint8_t command, std::uint16_t index, std::uint8_t subIndex)
 {
     Bytes message = coeMessage(length, Service::SdoResponse);
     message[8] = command;
@@ -30,10 +37,10 @@ Bytes sdoResponse(std::uint16_t length, std::uint8_t command, std::uint16_t inde
 
 } // namespace
 
-SdoServer::SdoServer(ObjectDictionary &dictionary, std::size_t sendMailboxSize)
-    : dictionary_(dictionary), sendMailboxSize_(sendMailboxSize)
-{
-}
+SdoServer::SdoServer(ObjectDictionary& dictionary, std::size_t sendMailboxSize)
+    : dictionary_(dictionary)
+    , sendMailboxSize_(sendMailboxSize)
+{}
 
 void SdoServer::reset()
 {
@@ -41,7 +48,7 @@ void SdoServer::reset()
     download_.reset();
 }
 
-std::optional<Bytes> SdoServer::handle(const Bytes &mailbox, const CoeFrame &frame)
+std::optional<Bytes> SdoServer::handle(const Bytes& mailbox, const CoeFrame& frame)
 {
     if (frame.length < 3)
         return std::nullopt;
@@ -80,16 +87,18 @@ Bytes SdoServer::initiateUpload(std::uint16_t index, std::uint8_t subIndex, bool
     std::uint16_t answeredIndex = faults_.wrongIndex ? std::uint16_t(index + 1) : index;
     std::size_t size = read.data.size();
     if (size <= 4 && !complete && size > 0) {
-        Bytes message = sdoResponse(10, std::uint8_t(0x43 | ((4 - size) << 2)), answeredIndex, subIndex);
+        Bytes message
+            = sdoResponse(10, std::uint8_t(0x43 | ((4 - size) << 2)), answeredIndex, subIndex);
         std::copy(read.data.begin(), read.data.end(), message.begin() + 12);
         return message;
     }
     const std::size_t room = mailboxRoom(sendMailboxSize_, SizedDataOffset);
     std::size_t first = std::min(size, room);
-    Bytes message = sdoResponse(std::uint16_t(10 + first), std::uint8_t(0x41 | (complete ? CompleteAccess : 0)),
-                                answeredIndex, subIndex);
+    Bytes message = sdoResponse(std::uint16_t(10 + first),
+        std::uint8_t(0x41 | (complete ? CompleteAccess : 0)), answeredIndex, subIndex);
     putLe32(&message[12], std::uint32_t(size));
-    std::copy(read.data.begin(), read.data.begin() + long(first), message.begin() + SizedDataOffset);
+    std::copy(
+        read.data.begin(), read.data.begin() + long(first), message.begin() + SizedDataOffset);
     if (first < size) {
         read.data.resize(size + faults_.overrunBytes, 0xA5);
         upload_ = Upload{index, subIndex, std::move(read.data), first, 0};
@@ -101,7 +110,7 @@ Bytes SdoServer::uploadSegment(std::uint8_t command)
 {
     if (!upload_)
         return sdoAbort(0, 0, abort::CommandUnknown);
-    Upload &up = *upload_;
+    Upload& up = *upload_;
     if ((command & Toggle) != up.toggle)
         return abortTransfer(up.index, up.subIndex, abort::ToggleNotChanged);
     const std::size_t room = mailboxRoom(sendMailboxSize_, SegmentDataOffset);
@@ -116,7 +125,7 @@ Bytes SdoServer::uploadSegment(std::uint8_t command)
     Bytes message = coeMessage(std::uint16_t(length), Service::SdoResponse);
     message[8] = reply;
     std::copy(up.data.begin() + long(up.sent), up.data.begin() + long(up.sent + size),
-              message.begin() + SegmentDataOffset);
+        message.begin() + SegmentDataOffset);
     up.sent += size;
     up.toggle ^= Toggle;
     if (last)
@@ -124,7 +133,7 @@ Bytes SdoServer::uploadSegment(std::uint8_t command)
     return message;
 }
 
-Bytes SdoServer::initiateDownload(const Bytes &mailbox, const CoeFrame &frame)
+Bytes SdoServer::initiateDownload(const Bytes& mailbox, const CoeFrame& frame)
 {
     reset();
     std::uint8_t command = mailbox[8];
@@ -143,19 +152,19 @@ Bytes SdoServer::initiateDownload(const Bytes &mailbox, const CoeFrame &frame)
     down.size = getLe32(&mailbox[12]);
     std::size_t carried = frame.length - 10u;
     down.data.assign(mailbox.begin() + SizedDataOffset,
-                     mailbox.begin() + long(SizedDataOffset + std::min(carried, down.size)));
+        mailbox.begin() + long(SizedDataOffset + std::min(carried, down.size)));
     if (carried >= down.size)
         return finishDownload(down);
     download_ = std::move(down);
     return sdoResponse(10, 0x60, index, subIndex);
 }
 
-Bytes SdoServer::downloadSegment(const Bytes &mailbox, const CoeFrame &frame)
+Bytes SdoServer::downloadSegment(const Bytes& mailbox, const CoeFrame& frame)
 {
     std::uint8_t command = mailbox[8];
     if (!download_)
         return sdoAbort(0, 0, abort::CommandUnknown);
-    Download &down = *download_;
+    Download& down = *download_;
     if ((command & Toggle) != down.toggle)
         return abortTransfer(down.index, down.subIndex, abort::ToggleNotChanged);
     bool last = (command & 0x01) != 0;
@@ -165,7 +174,7 @@ Bytes SdoServer::downloadSegment(const Bytes &mailbox, const CoeFrame &frame)
     if (down.data.size() + size > down.size)
         return abortTransfer(down.index, down.subIndex, abort::LengthTooHigh);
     down.data.insert(down.data.end(), mailbox.begin() + SegmentDataOffset,
-                     mailbox.begin() + long(SegmentDataOffset + size));
+        mailbox.begin() + long(SegmentDataOffset + size));
     down.toggle ^= Toggle;
     Bytes acknowledge = coeMessage(10, Service::SdoResponse);
     acknowledge[8] = std::uint8_t(0x20 | (command & Toggle));
@@ -183,11 +192,12 @@ Bytes SdoServer::abortTransfer(std::uint16_t index, std::uint8_t subIndex, std::
     return sdoAbort(index, subIndex, code);
 }
 
-Bytes SdoServer::finishDownload(const Download &download)
+Bytes SdoServer::finishDownload(const Download& download)
 {
     if (download.data.size() != download.size)
         return sdoAbort(download.index, download.subIndex, abort::LengthTooLow);
-    if (std::uint32_t refused = dictionary_.write(download.index, download.subIndex, download.complete, download.data))
+    if (std::uint32_t refused
+        = dictionary_.write(download.index, download.subIndex, download.complete, download.data))
         return sdoAbort(download.index, download.subIndex, refused);
     return sdoResponse(10, 0x60, download.index, download.subIndex);
 }

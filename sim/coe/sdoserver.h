@@ -17,35 +17,39 @@
 namespace sim {
 namespace coe {
 
-struct SdoFaults {
+struct SdoFaults
+{
     // Segmented uploads deliver this many bytes more than they announced.
     std::size_t overrunBytes = 0;
     // Upload responses name the next index instead of the one asked for.
     bool wrongIndex = false;
 };
 
-class SdoServer {
+class SdoServer
+{
 public:
     // `sendMailboxSize`: bytes of the slave's read mailbox, which bound every answer.
-    SdoServer(ObjectDictionary &dictionary, std::size_t sendMailboxSize);
+    SdoServer(ObjectDictionary& dictionary, std::size_t sendMailboxSize);
 
     // The answer to one SDO request (the whole mailbox content), or nothing for an abort from the
     // master or a message too short to be a request.
-    std::optional<Bytes> handle(const Bytes &mailbox, const CoeFrame &frame);
+    std::optional<Bytes> handle(const Bytes& mailbox, const CoeFrame& frame);
 
-    SdoFaults &faults() { return faults_; }
+    SdoFaults& faults() { return faults_; }
     // Forget a transfer in progress.
     void reset();
 
 private:
-    struct Upload {
+    struct Upload
+    {
         std::uint16_t index;
         std::uint8_t subIndex;
         Bytes data;
         std::size_t sent;
         std::uint8_t toggle;
     };
-    struct Download {
+    struct Download
+    {
         std::uint16_t index;
         std::uint8_t subIndex;
         bool complete;
@@ -56,13 +60,13 @@ private:
 
     Bytes initiateUpload(std::uint16_t index, std::uint8_t subIndex, bool complete);
     Bytes uploadSegment(std::uint8_t command);
-    Bytes initiateDownload(const Bytes &mailbox, const CoeFrame &frame);
-    Bytes downloadSegment(const Bytes &mailbox, const CoeFrame &frame);
-    Bytes finishDownload(const Download &download);
+    Bytes initiateDownload(const Bytes& mailbox, const CoeFrame& frame);
+    Bytes downloadSegment(const Bytes& mailbox, const CoeFrame& frame);
+    Bytes finishDownload(const Download& download);
     // Forget the transfer in progress and refuse it with `code`.
     Bytes abortTransfer(std::uint16_t index, std::uint8_t subIndex, std::uint32_t code);
 
-    ObjectDictionary &dictionary_;
+    ObjectDictionary& dictionary_;
     std::size_t sendMailboxSize_;
     SdoFaults faults_;
     std::optional<Upload> upload_;

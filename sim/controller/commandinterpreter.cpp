@@ -4,12 +4,11 @@
 
 namespace sim {
 
-CommandInterpreter::CommandInterpreter(const std::string &firmwareVersion)
+CommandInterpreter::CommandInterpreter(const std::string& firmwareVersion)
     : firmware_(firmwareVersion)
-{
-}
+{}
 
-CommandReply CommandInterpreter::handle(const CommandRequest &request)
+CommandReply CommandInterpreter::handle(const CommandRequest& request)
 {
     switch (request.command) {
     case command::GetAxisParameter:
@@ -39,8 +38,8 @@ void CommandInterpreter::powerCycle()
     sineStarted_ = false;
 }
 
-CommandReply CommandInterpreter::answer(const CommandRequest &request, uint32_t value,
-                                        uint8_t status) const
+CommandReply CommandInterpreter::answer(
+    const CommandRequest& request, uint32_t value, uint8_t status) const
 {
     CommandReply reply;
     reply.moduleAddress = request.address;
@@ -50,7 +49,7 @@ CommandReply CommandInterpreter::answer(const CommandRequest &request, uint32_t 
     return reply;
 }
 
-CommandReply CommandInterpreter::refuse(const CommandRequest &request, uint8_t status) const
+CommandReply CommandInterpreter::refuse(const CommandRequest& request, uint8_t status) const
 {
     return answer(request, ~request.value, status);
 }
@@ -62,7 +61,7 @@ uint32_t CommandInterpreter::readAxis(uint8_t type) const
     return parameters_.axis(type);
 }
 
-CommandReply CommandInterpreter::setAxis(const CommandRequest &request)
+CommandReply CommandInterpreter::setAxis(const CommandRequest& request)
 {
     if (request.type == kPasswordParameter) {
         if (request.value != kPassword)
@@ -83,7 +82,7 @@ CommandReply CommandInterpreter::setAxis(const CommandRequest &request)
     return answer(request, request.value);
 }
 
-CommandReply CommandInterpreter::storeAxis(const CommandRequest &request)
+CommandReply CommandInterpreter::storeAxis(const CommandRequest& request)
 {
     if (!unlocked_)
         return refuse(request, reply_status::Locked);
@@ -93,7 +92,7 @@ CommandReply CommandInterpreter::storeAxis(const CommandRequest &request)
     return answer(request, request.value);
 }
 
-CommandReply CommandInterpreter::setGlobal(const CommandRequest &request)
+CommandReply CommandInterpreter::setGlobal(const CommandRequest& request)
 {
     if (!unlocked_)
         return refuse(request, reply_status::Locked);
@@ -101,7 +100,7 @@ CommandReply CommandInterpreter::setGlobal(const CommandRequest &request)
     return answer(request, request.value);
 }
 
-CommandReply CommandInterpreter::storeGlobal(const CommandRequest &request)
+CommandReply CommandInterpreter::storeGlobal(const CommandRequest& request)
 {
     if (!unlocked_)
         return refuse(request, reply_status::Locked);
@@ -109,7 +108,7 @@ CommandReply CommandInterpreter::storeGlobal(const CommandRequest &request)
     return answer(request, request.value);
 }
 
-CommandReply CommandInterpreter::stop(const CommandRequest &request)
+CommandReply CommandInterpreter::stop(const CommandRequest& request)
 {
     ++stopCount_;
     return answer(request, request.value);

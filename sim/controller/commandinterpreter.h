@@ -16,25 +16,26 @@
 
 namespace sim {
 
-class CommandInterpreter {
+class CommandInterpreter
+{
 public:
     static constexpr uint32_t kPassword = 47193856;
     static constexpr uint8_t kPasswordParameter = 248;
     static constexpr uint8_t kErrorFlagsParameter = 156;
     static constexpr uint8_t kSineStartParameter = 15;
 
-    explicit CommandInterpreter(const std::string &firmwareVersion = "1.48");
+    explicit CommandInterpreter(const std::string& firmwareVersion = "1.48");
 
-    CommandReply handle(const CommandRequest &request);
+    CommandReply handle(const CommandRequest& request);
 
     // Power off and on: values in use fall back to permanent memory, the password is forgotten,
     // the motor stands, and received firmware takes over.
     void powerCycle();
 
-    ParameterMemory &parameters() { return parameters_; }
-    const ParameterMemory &parameters() const { return parameters_; }
-    FirmwareSlot &firmware() { return firmware_; }
-    const FirmwareSlot &firmware() const { return firmware_; }
+    ParameterMemory& parameters() { return parameters_; }
+    const ParameterMemory& parameters() const { return parameters_; }
+    FirmwareSlot& firmware() { return firmware_; }
+    const FirmwareSlot& firmware() const { return firmware_; }
 
     void setErrorFlags(uint32_t flags) { errorFlags_ = flags; }
     uint32_t errorFlags() const { return errorFlags_; }
@@ -43,14 +44,14 @@ public:
     int stopCount() const { return stopCount_; }
 
 private:
-    CommandReply answer(const CommandRequest &request, uint32_t value,
-                        uint8_t status = reply_status::Ok) const;
-    CommandReply refuse(const CommandRequest &request, uint8_t status) const;
-    CommandReply setAxis(const CommandRequest &request);
-    CommandReply storeAxis(const CommandRequest &request);
-    CommandReply setGlobal(const CommandRequest &request);
-    CommandReply storeGlobal(const CommandRequest &request);
-    CommandReply stop(const CommandRequest &request);
+    CommandReply answer(
+        const CommandRequest& request, uint32_t value, uint8_t status = reply_status::Ok) const;
+    CommandReply refuse(const CommandRequest& request, uint8_t status) const;
+    CommandReply setAxis(const CommandRequest& request);
+    CommandReply storeAxis(const CommandRequest& request);
+    CommandReply setGlobal(const CommandRequest& request);
+    CommandReply storeGlobal(const CommandRequest& request);
+    CommandReply stop(const CommandRequest& request);
     uint32_t readAxis(uint8_t type) const;
 
     ParameterMemory parameters_;

@@ -3,7 +3,7 @@
 
 namespace sim {
 
-void CommandMailbox::onMessage(const Bytes &message, MailboxReplies &out)
+void CommandMailbox::onMessage(const Bytes& message, MailboxReplies& out)
 {
     const auto request = CommandRequest::parse(message);
     if (!request)
@@ -39,11 +39,11 @@ Bytes CommandMailbox::emergency()
 {
     // Mailbox header (length 10, CoE), CoE header (emergency), error code 0xFF00 (device
     // specific), error register 0x80 and five bytes of the maker's own.
-    return Bytes{0x0A, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x10, 0x00, 0xFF, 0x80,
-                 0x01, 0x02, 0x03, 0x04, 0x05};
+    return Bytes{0x0A, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x10, 0x00, 0xFF, 0x80, 0x01, 0x02, 0x03,
+        0x04, 0x05};
 }
 
-void CommandMailbox::setFaults(const CommandFaults &faults)
+void CommandMailbox::setFaults(const CommandFaults& faults)
 {
     faults_ = faults;
     counted_ = 0;

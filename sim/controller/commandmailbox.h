@@ -17,12 +17,13 @@
 namespace sim {
 
 // Faults of the command protocol, in force until cleared.
-struct CommandFaults {
-    bool noReply = false;        // requests are carried out but never answered
-    bool wrongEcho = false;      // the reply value has its lowest bit flipped
+struct CommandFaults
+{
+    bool noReply = false; // requests are carried out but never answered
+    bool wrongEcho = false; // the reply value has its lowest bit flipped
     unsigned answerEveryNth = 0; // 0 or 1: every request; n: only requests n, 2n, ... are answered
     bool powerLossOnStore = false; // the next store is not carried out: power fails first
-    bool emergenciesOnly = false;  // requests are dropped; each is answered by an emergency
+    bool emergenciesOnly = false; // requests are dropped; each is answered by an emergency
     // A set of an axis parameter (of `setNotKeptType`, or of any when it is -1) is confirmed as
     // usual, but the value in use stays what it was, and a store then keeps the old one. The
     // password is still taken: without it the controller would refuse, not pretend.
@@ -30,26 +31,26 @@ struct CommandFaults {
     int setNotKeptType = -1;
 };
 
-class CommandMailbox : public MailboxHandler {
+class CommandMailbox : public MailboxHandler
+{
 public:
     explicit CommandMailbox(std::shared_ptr<CommandInterpreter> interpreter)
         : interpreter_(std::move(interpreter))
-    {
-    }
+    {}
 
     // A message shorter than a command record is dropped unanswered; bytes after the record are
     // not looked at.
-    void onMessage(const Bytes &message, MailboxReplies &out) override;
+    void onMessage(const Bytes& message, MailboxReplies& out) override;
     // The records have no mailbox header and so no counter: every one is a request of its own.
     bool countsMessages() const override { return false; }
 
     // Counting for answerEveryNth starts anew with every call.
-    void setFaults(const CommandFaults &faults);
-    const CommandFaults &faults() const { return faults_; }
+    void setFaults(const CommandFaults& faults);
+    const CommandFaults& faults() const { return faults_; }
     void clearFaults() { setFaults({}); }
 
     // Every request taken, in order, for tests that look at what reached the controller.
-    const std::vector<CommandRequest> &requests() const { return requests_; }
+    const std::vector<CommandRequest>& requests() const { return requests_; }
     void clearRequests() { requests_.clear(); }
 
     // True once after a store met powerLossOnStore: the controller must now lose power.

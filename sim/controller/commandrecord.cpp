@@ -5,7 +5,8 @@ namespace sim {
 namespace {
 
 // Requests and replies alike: four single bytes, then the value.
-std::array<uint8_t, kCommandRecordSize> record(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint32_t value)
+std::array<uint8_t, kCommandRecordSize> record(
+    uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint32_t value)
 {
     std::array<uint8_t, kCommandRecordSize> b{b0, b1, b2, b3, 0, 0, 0, 0};
     putBe32(&b[4], value);
@@ -14,7 +15,7 @@ std::array<uint8_t, kCommandRecordSize> record(uint8_t b0, uint8_t b1, uint8_t b
 
 } // namespace
 
-std::optional<CommandRequest> CommandRequest::parse(const Bytes &mailbox)
+std::optional<CommandRequest> CommandRequest::parse(const Bytes& mailbox)
 {
     if (mailbox.size() < kCommandRecordSize)
         return std::nullopt;
@@ -32,7 +33,7 @@ std::array<uint8_t, kCommandRecordSize> CommandRequest::encode() const
     return record(address, command, type, motor, value);
 }
 
-std::optional<CommandReply> CommandReply::parse(const Bytes &mailbox)
+std::optional<CommandReply> CommandReply::parse(const Bytes& mailbox)
 {
     if (mailbox.size() < kCommandRecordSize)
         return std::nullopt;

@@ -33,7 +33,8 @@ constexpr uint8_t ReadOnly = 3;
 constexpr uint8_t Locked = 5;
 } // namespace reply_status
 
-struct CommandRequest {
+struct CommandRequest
+{
     uint8_t address = 0;
     uint8_t command = 0;
     uint8_t type = 0;
@@ -41,18 +42,19 @@ struct CommandRequest {
     uint32_t value = 0;
 
     // The request at the start of `mailbox`, or nothing when fewer than eight bytes came.
-    static std::optional<CommandRequest> parse(const Bytes &mailbox);
+    static std::optional<CommandRequest> parse(const Bytes& mailbox);
     std::array<uint8_t, kCommandRecordSize> encode() const;
 };
 
-struct CommandReply {
+struct CommandReply
+{
     uint8_t replyAddress = 2; // the host address the controllers answer to
     uint8_t moduleAddress = 0;
     uint8_t status = reply_status::Ok;
     uint8_t command = 0;
     uint32_t value = 0;
 
-    static std::optional<CommandReply> parse(const Bytes &mailbox);
+    static std::optional<CommandReply> parse(const Bytes& mailbox);
     std::array<uint8_t, kCommandRecordSize> encode() const;
 };
 

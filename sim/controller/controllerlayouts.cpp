@@ -5,14 +5,14 @@
 
 namespace sim {
 
-MotorController &ControllerBus::controller(std::size_t position) const
+MotorController& ControllerBus::controller(std::size_t position) const
 {
     if (position >= controllers.size() || !controllers[position])
         throw std::out_of_range("no motor controller at this bus position");
     return *controllers[position];
 }
 
-ControllerBus controllerBus(const std::string &slaves, const std::string &firmwareVersion)
+ControllerBus controllerBus(const std::string& slaves, const std::string& firmwareVersion)
 {
     ControllerBus bus;
     bus.controllers.emplace_back(); // position 0 is the master
@@ -24,29 +24,38 @@ ControllerBus controllerBus(const std::string &slaves, const std::string &firmwa
         }
         ControllerModel model;
         switch (letter) {
-        case 'p': model = ControllerModel::Tmcm174; break;
-        case 'q': model = ControllerModel::Tmcm1632; break;
-        case 'a': model = ControllerModel::TmcmZq841; break;
-        case 'w': model = ControllerModel::Tmcm1610; break;
-        default: throw std::invalid_argument(std::string("no slave is written '") + letter + "'");
+        case 'p':
+            model = ControllerModel::Tmcm174;
+            break;
+        case 'q':
+            model = ControllerModel::Tmcm1632;
+            break;
+        case 'a':
+            model = ControllerModel::TmcmZq841;
+            break;
+        case 'w':
+            model = ControllerModel::Tmcm1610;
+            break;
+        default:
+            throw std::invalid_argument(std::string("no slave is written '") + letter + "'");
         }
         bus.controllers.push_back(MotorController::addTo(bus.chain, model, firmwareVersion));
     }
     return bus;
 }
 
-ControllerBus armBus(const std::string &firmwareVersion)
+ControllerBus armBus(const std::string& firmwareVersion)
 {
     return controllerBus("Baaaww", firmwareVersion);
 }
 
-ControllerBus robotBus(const std::string &firmwareVersion)
+ControllerBus robotBus(const std::string& firmwareVersion)
 {
     return controllerBus("BppqqBaaaww", firmwareVersion);
 }
 
-std::optional<ControllerBus> controllerLayout(const std::string &name,
-                                              const std::string &firmwareVersion)
+std::optional<ControllerBus> controllerLayout(
+    const std::string& name, const std::string& firmwareVersion)
 {
     if (name == "arm")
         return armBus(firmwareVersion);
@@ -55,16 +64,16 @@ std::optional<ControllerBus> controllerLayout(const std::string &name,
     return std::nullopt;
 }
 
-void registerControllerLayouts(LayoutRegistry &registry)
+void registerControllerLayouts(LayoutRegistry& registry)
 {
     registry.add("arm",
-                 "the arm alone: a board, then arm axes 1..3 TMCM-ZQ-841 and 4..5 TMCM-1610 "
-                 "(6 slaves)",
-                 [] { return armBus().chain; });
+        "the arm alone: a board, then arm axes 1..3 TMCM-ZQ-841 and 4..5 TMCM-1610 "
+        "(6 slaves)",
+        [] { return armBus().chain; });
     registry.add("robot",
-                 "wheel base and arm: a board, wheel-base axes 1..2 TMCM-174 and 3..4 TMCM-1632, "
-                 "a board, then the arm as in \"arm\" (11 slaves)",
-                 [] { return robotBus().chain; });
+        "wheel base and arm: a board, wheel-base axes 1..2 TMCM-174 and 3..4 TMCM-1632, "
+        "a board, then the arm as in \"arm\" (11 slaves)",
+        [] { return robotBus().chain; });
 }
 
 } // namespace sim

@@ -21,30 +21,31 @@
 namespace sim {
 
 // A chain together with the controller models on it, for tests that look behind the bus.
-struct ControllerBus {
+struct ControllerBus
+{
     Chain chain;
     // Indexed by bus position (1-based); empty at a board and at index 0.
     std::vector<std::shared_ptr<MotorController>> controllers;
 
     // The controller at bus position `position`; throws std::out_of_range at a board.
-    MotorController &controller(std::size_t position) const;
+    MotorController& controller(std::size_t position) const;
 };
 
 // A bus from one letter per slave: B a board, p TMCM-174, q TMCM-1632, a TMCM-ZQ-841,
 // w TMCM-1610 ("BppqqBaaaww" is the robot). Throws std::invalid_argument for any other letter.
-ControllerBus controllerBus(const std::string &slaves, const std::string &firmwareVersion = "1.48");
+ControllerBus controllerBus(const std::string& slaves, const std::string& firmwareVersion = "1.48");
 
 // Every controller runs `firmwareVersion` when the bus is built (cut or padded to four
 // characters, as the controllers report it).
-ControllerBus armBus(const std::string &firmwareVersion = "1.48");
-ControllerBus robotBus(const std::string &firmwareVersion = "1.48");
+ControllerBus armBus(const std::string& firmwareVersion = "1.48");
+ControllerBus robotBus(const std::string& firmwareVersion = "1.48");
 
 // The bus of layout `name` ("arm" or "robot") with its controllers running `firmwareVersion`;
 // nothing for any other name.
-std::optional<ControllerBus> controllerLayout(const std::string &name,
-                                              const std::string &firmwareVersion);
+std::optional<ControllerBus> controllerLayout(
+    const std::string& name, const std::string& firmwareVersion);
 
 // Registers "arm" and "robot".
-void registerControllerLayouts(LayoutRegistry &registry);
+void registerControllerLayouts(LayoutRegistry& registry);
 
 } // namespace sim

@@ -26,9 +26,8 @@ SiiPdo inputPdo()
     SiiPdo pdo;
     pdo.index = 0x1A00;
     pdo.syncManager = 3;
-    pdo.entries = {{0x6000, 1, 0, kInt32, 32, 0},
-                   {0x6000, 2, 0, kInt32, 32, 0},
-                   {0x6000, 3, 0, kUint16, 16, 0}};
+    pdo.entries = {{0x6000, 1, 0, kInt32, 32, 0}, {0x6000, 2, 0, kInt32, 32, 0},
+        {0x6000, 3, 0, kUint16, 16, 0}};
     return pdo;
 }
 
@@ -69,8 +68,8 @@ Bytes controllerSii(ControllerModel model, std::uint32_t serial)
         .identity(cl::VendorId, info.productCode, cl::Revision, serial)
         .name(info.name)
         .standardMailbox(cl::MailboxOut, cl::MailboxSize, cl::MailboxIn, cl::MailboxSize)
-        .bootstrapMailbox(cl::BootMailboxOut, cl::BootMailboxSize, cl::BootMailboxIn,
-                          cl::BootMailboxSize)
+        .bootstrapMailbox(
+            cl::BootMailboxOut, cl::BootMailboxSize, cl::BootMailboxIn, cl::BootMailboxSize)
         .mailboxProtocols(mbxproto::FoE)
         .general(general)
         .fmmus({1, 2, 3})

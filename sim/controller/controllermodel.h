@@ -12,11 +12,12 @@ namespace sim {
 
 enum class ControllerModel { Tmcm174, Tmcm1632, TmcmZq841, Tmcm1610 };
 
-struct ModelInfo {
-    std::string name;         // as in the SII strings, e.g. "TMCM-ZQ-841"
+struct ModelInfo
+{
+    std::string name; // as in the SII strings, e.g. "TMCM-ZQ-841"
     std::uint32_t productCode;
     std::string firmwareFile; // the FoE file name accepted in BOOT
-    bool wheelBase;           // false: an arm controller
+    bool wheelBase; // false: an arm controller
 };
 
 ModelInfo modelInfo(ControllerModel model);
@@ -32,9 +33,9 @@ constexpr std::uint16_t BootMailboxOut = 0x1000;
 constexpr std::uint16_t BootMailboxIn = 0x1200;
 constexpr std::uint16_t BootMailboxSize = 0x200;
 constexpr std::uint16_t Outputs = 0x1400; // SyncManager 2
-constexpr std::uint16_t OutputBytes = 6;  // target velocity (32 bit), control word (16 bit)
-constexpr std::uint16_t Inputs = 0x1600;  // SyncManager 3
-constexpr std::uint16_t InputBytes = 10;  // actual position, actual velocity (32 bit), status word
+constexpr std::uint16_t OutputBytes = 6; // target velocity (32 bit), control word (16 bit)
+constexpr std::uint16_t Inputs = 0x1600; // SyncManager 3
+constexpr std::uint16_t InputBytes = 10; // actual position, actual velocity (32 bit), status word
 } // namespace controller_layout
 
 // The SII image of one controller of `model` with serial number `serial`.

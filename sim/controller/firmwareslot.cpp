@@ -8,9 +8,11 @@ namespace {
 constexpr std::array<uint8_t, 4> kMarker{'Z', 'V', 'F', 'W'};
 }
 
-FirmwareSlot::FirmwareSlot(const std::string &version) : running_(fromText(version)) {}
+FirmwareSlot::FirmwareSlot(const std::string& version)
+    : running_(fromText(version))
+{}
 
-FirmwareVersion FirmwareSlot::fromText(const std::string &text)
+FirmwareVersion FirmwareSlot::fromText(const std::string& text)
 {
     FirmwareVersion v{' ', ' ', ' ', ' '};
     std::copy_n(text.begin(), std::min<std::size_t>(text.size(), v.size()), v.begin());
@@ -39,7 +41,7 @@ void FirmwareSlot::erase()
     runnable_ = false;
 }
 
-const std::vector<uint8_t> &FirmwareSlot::receivedImage() const
+const std::vector<uint8_t>& FirmwareSlot::receivedImage() const
 {
     static const std::vector<uint8_t> none;
     return received_ ? *received_ : none;
@@ -52,7 +54,7 @@ void FirmwareSlot::powerCycle()
     pending_.reset();
 }
 
-std::optional<FirmwareVersion> FirmwareSlot::versionOf(const std::vector<uint8_t> &image)
+std::optional<FirmwareVersion> FirmwareSlot::versionOf(const std::vector<uint8_t>& image)
 {
     const auto at = std::search(image.begin(), image.end(), kMarker.begin(), kMarker.end());
     if (at == image.end())

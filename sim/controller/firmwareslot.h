@@ -16,10 +16,11 @@ namespace sim {
 
 using FirmwareVersion = std::array<char, 4>;
 
-class FirmwareSlot {
+class FirmwareSlot
+{
 public:
     // `version` is cut or padded with blanks to four characters.
-    explicit FirmwareSlot(const std::string &version = "1.48");
+    explicit FirmwareSlot(const std::string& version = "1.48");
 
     std::string version() const { return std::string(running_.begin(), running_.end()); }
     // The four characters as the controller reports them: first character in the top byte.
@@ -33,13 +34,13 @@ public:
     bool runnable() const { return runnable_; }
     void erase();
     // The last image received, byte for byte; empty when none came.
-    const std::vector<uint8_t> &receivedImage() const;
+    const std::vector<uint8_t>& receivedImage() const;
 
     void powerCycle();
 
     // The version an image states, or nothing without the marker.
-    static std::optional<FirmwareVersion> versionOf(const std::vector<uint8_t> &image);
-    static FirmwareVersion fromText(const std::string &text);
+    static std::optional<FirmwareVersion> versionOf(const std::vector<uint8_t>& image);
+    static FirmwareVersion fromText(const std::string& text);
 
 private:
     FirmwareVersion running_;

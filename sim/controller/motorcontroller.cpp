@@ -9,54 +9,51 @@ namespace sim {
 
 namespace cl = controller_layout;
 
-std::shared_ptr<MotorController> MotorController::addTo(Chain &chain, ControllerModel model,
-                                                        const std::string &firmwareVersion,
-                                                        std::uint32_t serialBase)
+std::shared_ptr<MotorController> MotorController::addTo(Chain& chain, ControllerModel model,
+    const std::string& firmwareVersion, std::uint32_t serialBase)
 {
     auto controller = std::make_shared<MotorController>(model, firmwareVersion);
     controller->serial_ = serialBase + std::uint32_t(chain.size() + 1);
-    Slave &slave = chain.add(Slave(controllerSii(model, controller->serial_)));
+    Slave& slave = chain.add(Slave(controllerSii(model, controller->serial_)));
     controller->attach(slave, controller);
     return controller;
 }
 
-MotorController::MotorController(ControllerModel model, const std::string &firmwareVersion)
-    : model_(model),
-      info_(modelInfo(model)),
-      interpreter_(std::make_shared<CommandInterpreter>(firmwareVersion)),
-      commands_(std::make_shared<CommandMailbox>(interpreter_)),
-      foe_(std::make_shared<FoeServer>(
+MotorController::MotorController(ControllerModel model, const std::string& firmwareVersion)
+    : model_(model)
+    , info_(modelInfo(model))
+    , interpreter_(std::make_shared<CommandInterpreter>(firmwareVersion))
+    , commands_(std::make_shared<CommandMailbox>(interpreter_))
+    , foe_(std::make_shared<FoeServer>(
           FoeServer::Mailboxes{cl::BootMailboxSize, cl::BootMailboxSize}))
-{
-}
+{}
 
-void MotorController::attach(Slave &slave, const std::shared_ptr<MotorController> &self)
+void MotorController::attach(Slave& slave, const std::shared_ptr<MotorController>& self)
 {
     slave_ = &slave;
     slave.mailbox().setHandler(commands_, {AlState::PreOp, AlState::SafeOp, AlState::Op});
     setBootHandler(foe_);
 
     const std::string accepted = info_.firmwareFile;
-    foe_->setWriteAcceptor([accepted](const std::string &fileName, std::uint32_t) {
+    foe_->setWriteAcceptor([accepted](const std::string& fileName, std::uint32_t) {
         return fileName == accepted ? FoeVerdict::accept()
                                     : FoeVerdict::refuse(foe_error::NotFound, "File not found");
     });
     // weak: the FoE server belongs to the controller and must not keep it alive
     std::weak_ptr<MotorController> weak = self;
-    foe_->setWriteCompletion([weak](const std::string &, const std::vector<std::uint8_t> &file) {
+    foe_->setWriteCompletion([weak](const std::string&, const std::vector<std::uint8_t>& file) {
         if (auto controller = weak.lock())
             controller->installFirmware(file);
     });
 
     // the slave's hooks keep the controller alive for as long as the slave exists
-    SlaveHooks &hooks = slave.hooks();
+    SlaveHooks& hooks = slave.hooks();
     // like the real modules, refuse SAFE-OP unless the FMMUs reach the process data SyncManagers
     hooks.checkTransition = pdo::withFmmuCoverage(standardProcessDataRules());
-    hooks.stateChanged = [self](Slave &, AlState from, AlState to) {
-        self->onStateChanged(from, to);
-    };
-    hooks.afterFrame = [self](Slave &) { self->afterFrame(); };
-    hooks.powerCycled = [self](Slave &) { self->onPowerCycle(); };
+    hooks.stateChanged
+        = [self](Slave&, AlState from, AlState to) { self->onStateChanged(from, to); };
+    hooks.afterFrame = [self](Slave&) { self->afterFrame(); };
+    hooks.powerCycled = [self](Slave&) { self->onPowerCycle(); };
 }
 
 void MotorController::setBootHandler(std::shared_ptr<MailboxHandler> handler)
@@ -81,7 +78,7 @@ void MotorController::loseApplication()
     slave_->alFaults().refuseCode = alcode::NoValidFirmware;
 }
 
-const std::vector<std::uint8_t> &MotorController::receivedImage() const
+const std::vector<std::uint8_t>& MotorController::receivedImage() const
 {
     return interpreter_->firmware().receivedImage();
 }
@@ -134,7 +131,7 @@ void MotorController::updateInputs()
 {
     // In place, without copies: this runs for every controller after every frame.
     std::size_t outputLength = 0;
-    const std::uint8_t *outputs = slave_->outputData(2, outputLength);
+    const std::uint8_t* outputs = slave_->outputData(2, outputLength);
     const std::uint32_t velocity = outputLength >= 4 ? getLe32(outputs) : 0;
     std::uint8_t inputs[cl::InputBytes] = {};
     putLe32(&inputs[0], interpreter_->parameters().axis(209));

@@ -27,7 +27,8 @@
 namespace sim {
 
 // Faults of the controller as a whole, in force until cleared.
-struct ControllerFaults {
+struct ControllerFaults
+{
     // Power fails once this many bytes of an image have arrived in BOOT (0: never). The download
     // is lost, and the bootloader finds no application: the controller refuses PRE-OP with AL
     // status 0x0014 (and so answers no command) until a complete image is written.
@@ -39,42 +40,42 @@ struct ControllerFaults {
     bool staleEmergency = false;
 };
 
-class MotorController {
+class MotorController
+{
 public:
     // Appends a slave of `model` to `chain`, with the controller model attached. Its EEPROM holds
     // the serial number `serialBase` + its bus position, as a maker numbers its modules.
-    static std::shared_ptr<MotorController> addTo(Chain &chain, ControllerModel model,
-                                                  const std::string &firmwareVersion = "1.48",
-                                                  std::uint32_t serialBase = 250000);
+    static std::shared_ptr<MotorController> addTo(Chain& chain, ControllerModel model,
+        const std::string& firmwareVersion = "1.48", std::uint32_t serialBase = 250000);
 
-    MotorController(ControllerModel model, const std::string &firmwareVersion);
+    MotorController(ControllerModel model, const std::string& firmwareVersion);
 
     ControllerModel model() const { return model_; }
-    const ModelInfo &info() const { return info_; }
+    const ModelInfo& info() const { return info_; }
     // The serial number its EEPROM holds.
     std::uint32_t serial() const { return serial_; }
-    Slave &slave() { return *slave_; }
+    Slave& slave() { return *slave_; }
 
-    CommandInterpreter &interpreter() { return *interpreter_; }
-    CommandMailbox &commands() { return *commands_; }
-    FoeServer &foe() { return *foe_; }
+    CommandInterpreter& interpreter() { return *interpreter_; }
+    CommandMailbox& commands() { return *commands_; }
+    FoeServer& foe() { return *foe_; }
 
     // Replaces what answers the bootstrap mailbox in BOOT (by default the FoE server).
     void setBootHandler(std::shared_ptr<MailboxHandler> handler);
 
     // Keeps an image as received; its version runs after the next power cycle.
     void installFirmware(std::vector<std::uint8_t> image);
-    const std::vector<std::uint8_t> &receivedImage() const;
+    const std::vector<std::uint8_t>& receivedImage() const;
     std::string firmwareVersion() const { return interpreter_->firmware().version(); }
 
-    ControllerFaults &faults() { return faults_; }
+    ControllerFaults& faults() { return faults_; }
 
     // Power off and on: the slave back to INIT, stored parameters back, password forgotten,
     // received firmware running.
     void powerCycle();
 
 private:
-    void attach(Slave &slave, const std::shared_ptr<MotorController> &self);
+    void attach(Slave& slave, const std::shared_ptr<MotorController>& self);
     void onPowerCycle();
     void onStateChanged(AlState from, AlState to);
     void updateInputs();
@@ -84,7 +85,7 @@ private:
     ControllerModel model_;
     ModelInfo info_;
     std::uint32_t serial_ = 0;
-    Slave *slave_ = nullptr;
+    Slave* slave_ = nullptr;
     std::shared_ptr<CommandInterpreter> interpreter_;
     std::shared_ptr<CommandMailbox> commands_;
     std::shared_ptr<FoeServer> foe_;

@@ -14,7 +14,7 @@ ParameterMemory::GlobalKey ParameterMemory::key(uint8_t bank, uint8_t type)
     return static_cast<GlobalKey>((bank << 8) | type);
 }
 
-uint32_t ParameterMemory::lookup(const std::map<GlobalKey, uint32_t> &values, GlobalKey k)
+uint32_t ParameterMemory::lookup(const std::map<GlobalKey, uint32_t>& values, GlobalKey k)
 {
     const auto it = values.find(k);
     return it == values.end() ? 0 : it->second;

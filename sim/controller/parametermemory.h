@@ -9,7 +9,8 @@
 
 namespace sim {
 
-class ParameterMemory {
+class ParameterMemory
+{
 public:
     uint32_t axis(uint8_t type) const { return axisInUse_[type]; }
     uint32_t storedAxis(uint8_t type) const { return axisStored_[type]; }
@@ -31,7 +32,7 @@ public:
 private:
     using GlobalKey = uint16_t; // bank in the high byte, type in the low byte
     static GlobalKey key(uint8_t bank, uint8_t type);
-    static uint32_t lookup(const std::map<GlobalKey, uint32_t> &values, GlobalKey k);
+    static uint32_t lookup(const std::map<GlobalKey, uint32_t>& values, GlobalKey k);
 
     std::array<uint32_t, 256> axisInUse_{};
     std::array<uint32_t, 256> axisStored_{};

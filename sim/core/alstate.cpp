@@ -41,7 +41,7 @@ bool isAlState(std::uint8_t value)
     return value == 1 || value == 2 || value == 3 || value == 4 || value == 8;
 }
 
-const char *alStateName(AlState state)
+const char* alStateName(AlState state)
 {
     switch (state) {
     case AlState::Init:
@@ -89,8 +89,8 @@ void AlStateMachine::write(std::uint16_t address, std::uint8_t value)
     }
 }
 
-std::uint16_t AlStateMachine::judge(AlState from, std::uint8_t requested,
-                                   const TransitionCheck &check) const
+std::uint16_t AlStateMachine::judge(
+    AlState from, std::uint8_t requested, const TransitionCheck& check) const
 {
     if (!isAlState(requested))
         return alcode::UnknownState;
@@ -106,7 +106,7 @@ std::uint16_t AlStateMachine::judge(AlState from, std::uint8_t requested,
     return alcode::NoError;
 }
 
-bool AlStateMachine::commit(const TransitionCheck &check)
+bool AlStateMachine::commit(const TransitionCheck& check)
 {
     if (!requested_)
         return false;

@@ -49,16 +49,16 @@ public:
     void write(std::uint16_t address, std::uint8_t value);
     /* Judge the request written during the datagram just processed, if any. Returns true when
      * the state changed (the slave then adapts its SyncManagers). */
-    bool commit(const TransitionCheck &check);
+    bool commit(const TransitionCheck& check);
 
-    AlFaults &faults() { return faults_; }
+    AlFaults& faults() { return faults_; }
     /* Back to INIT without error, as after power-up. */
     void reset();
     /* Set by the slave's application, e.g. to fall back to SAFE-OP with an error. */
     void force(AlState state, bool error, std::uint16_t code);
 
 private:
-    std::uint16_t judge(AlState from, std::uint8_t requested, const TransitionCheck &check) const;
+    std::uint16_t judge(AlState from, std::uint8_t requested, const TransitionCheck& check) const;
 
     AlState state_ = AlState::Init;
     bool error_ = false;
@@ -70,7 +70,7 @@ private:
 
 /* True for the values 1, 2, 3, 4 and 8. */
 bool isAlState(std::uint8_t value);
-const char *alStateName(AlState state);
+const char* alStateName(AlState state);
 
 } // namespace sim
 

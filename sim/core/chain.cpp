@@ -20,7 +20,7 @@ int passIndex(int port)
 }
 } // namespace
 
-Slave &Chain::add(Slave slave)
+Slave& Chain::add(Slave slave)
 {
     if (slaves_.empty()) {
         slaves_.push_back(std::make_unique<Slave>(std::move(slave)));
@@ -32,24 +32,24 @@ Slave &Chain::add(Slave slave)
     return attach(std::move(slave), slaves_.size(), 1);
 }
 
-Slave &Chain::attach(Slave slave, std::size_t parent, int port)
+Slave& Chain::attach(Slave slave, std::size_t parent, int port)
 {
     if (parent == 0 || parent > slaves_.size() || passIndex(port) < 0)
-        throw std::invalid_argument("no port " + std::to_string(port) + " of slave " +
-                                    std::to_string(parent));
+        throw std::invalid_argument(
+            "no port " + std::to_string(port) + " of slave " + std::to_string(parent));
     // The new slave is next in bus order only if the parent lies on the way back from the last
     // slave and the frame has not yet left it through this port or a later one.
     bool onTheWayBack = false;
     for (std::size_t n = slaves_.size(); n != 0; n = cables_[n - 1].parent)
         onTheWayBack = onTheWayBack || n == parent;
-    const std::array<std::size_t, 4> &used = children_[parent - 1];
+    const std::array<std::size_t, 4>& used = children_[parent - 1];
     bool passed = false;
     for (int p : OnwardPorts)
         passed = passed || (used[std::size_t(p)] != 0 && passIndex(p) >= passIndex(port));
     if (!onTheWayBack || passed)
-        throw std::invalid_argument("slave " + std::to_string(slaves_.size() + 1) + " on port " +
-                                    std::to_string(port) + " of slave " + std::to_string(parent) +
-                                    " would not be next in bus order");
+        throw std::invalid_argument("slave " + std::to_string(slaves_.size() + 1) + " on port "
+            + std::to_string(port) + " of slave " + std::to_string(parent)
+            + " would not be next in bus order");
     slaves_.push_back(std::make_unique<Slave>(std::move(slave)));
     cables_.push_back(Cable{parent, port, 0});
     children_.push_back({});
@@ -63,26 +63,26 @@ Slave &Chain::attach(Slave slave, std::size_t parent, int port)
 std::size_t Chain::cableTo(std::size_t number, int port) const
 {
     if (number == 0 || number > slaves_.size())
-        throw std::out_of_range("no slave " + std::to_string(number) + " on a bus of " +
-                                std::to_string(slaves_.size()));
+        throw std::out_of_range("no slave " + std::to_string(number) + " on a bus of "
+            + std::to_string(slaves_.size()));
     if (port == 0)
         return number;
     if (passIndex(port) < 0 || children_[number - 1][std::size_t(port)] == 0)
-        throw std::invalid_argument("nothing is cabled to port " + std::to_string(port) +
-                                    " of slave " + std::to_string(number));
+        throw std::invalid_argument("nothing is cabled to port " + std::to_string(port)
+            + " of slave " + std::to_string(number));
     return children_[number - 1][std::size_t(port)];
 }
 
 void Chain::setCrcErrors(std::size_t number, int port, int perMille, std::uint32_t seed)
 {
-    CableFaults &faults = cableFaults_[cableTo(number, port)];
+    CableFaults& faults = cableFaults_[cableTo(number, port)];
     (port == 0 ? faults.crcAwayPerMille : faults.crcBackPerMille) = perMille;
     crcRandom_.seed(seed);
 }
 
 void Chain::setLinkFlap(std::size_t number, int port, std::uint64_t downUs, std::uint64_t upUs)
 {
-    CableFaults &faults = cableFaults_[cableTo(number, port)];
+    CableFaults& faults = cableFaults_[cableTo(number, port)];
     faults.flapDownUs = downUs;
     faults.flapUpUs = upUs;
     faults.flapFromUs = clock_.nowUs();
@@ -95,7 +95,7 @@ bool Chain::cableDown(std::size_t number) const
     const auto it = cableFaults_.find(number);
     if (it == cableFaults_.end() || it->second.flapDownUs == 0)
         return false;
-    const CableFaults &f = it->second;
+    const CableFaults& f = it->second;
     const std::uint64_t period = f.flapUpUs + f.flapDownUs;
     return (clock_.nowUs() - f.flapFromUs) % period >= f.flapUpUs;
 }
@@ -104,15 +104,15 @@ bool Chain::cableDown(std::size_t number) const
  * last look are counted at once, at both ends of the cable. */
 void Chain::countLostLinks()
 {
-    for (auto &[number, f] : cableFaults_) {
+    for (auto& [number, f] : cableFaults_) {
         if (f.flapDownUs == 0)
             continue;
         const std::uint64_t since = clock_.nowUs() - f.flapFromUs;
-        const std::uint64_t drops =
-            since < f.flapUpUs ? 0 : (since - f.flapUpUs) / (f.flapUpUs + f.flapDownUs) + 1;
+        const std::uint64_t drops
+            = since < f.flapUpUs ? 0 : (since - f.flapUpUs) / (f.flapUpUs + f.flapDownUs) + 1;
         for (; f.flapsCounted < drops; ++f.flapsCounted) {
             slaves_[number - 1]->esc().count(PortCounter::LostLink, 0);
-            const Cable &cable = cables_[number - 1];
+            const Cable& cable = cables_[number - 1];
             if (cable.parent != 0)
                 slaves_[cable.parent - 1]->esc().count(PortCounter::LostLink, cable.port);
         }
@@ -121,8 +121,8 @@ void Chain::countLostLinks()
 
 /* The ports a frame entering slave `number` enters on its walk through the slaves up to `last`,
  * in order: port 0 of each slave, and each port a branch hands it back on. */
-void Chain::collectEntries(std::size_t number, std::size_t last,
-                           std::vector<std::pair<std::size_t, int>> &entries) const
+void Chain::collectEntries(
+    std::size_t number, std::size_t last, std::vector<std::pair<std::size_t, int>>& entries) const
 {
     entries.emplace_back(number, 0);
     for (int p : OnwardPorts) {
@@ -136,14 +136,14 @@ void Chain::collectEntries(std::size_t number, std::size_t last,
 
 /* Draws whether the frame is damaged on its walk through slaves 1..`last` and counts it; true
  * when it was. `processedTo` is the last slave (in bus order) that the frame reached intact. */
-bool Chain::damageOnTheWay(std::size_t last, std::size_t &processedTo)
+bool Chain::damageOnTheWay(std::size_t last, std::size_t& processedTo)
 {
     std::vector<std::pair<std::size_t, int>> entries;
     collectEntries(1, last, entries);
     bool damaged = false;
     processedTo = 0;
-    for (const auto &[number, port] : entries) {
-        Esc &esc = slaves_[number - 1]->esc();
+    for (const auto& [number, port] : entries) {
+        Esc& esc = slaves_[number - 1]->esc();
         if (damaged) {
             esc.count(PortCounter::ForwardedRxError, port);
             continue;
@@ -151,8 +151,8 @@ bool Chain::damageOnTheWay(std::size_t last, std::size_t &processedTo)
         const std::size_t far = port == 0 ? number : children_[number - 1][std::size_t(port)];
         const auto it = cableFaults_.find(far);
         const int perMille = it == cableFaults_.end() ? 0
-                             : port == 0            ? it->second.crcAwayPerMille
-                                                    : it->second.crcBackPerMille;
+            : port == 0                               ? it->second.crcAwayPerMille
+                                                      : it->second.crcBackPerMille;
         if (perMille > 0 && int(crcRandom_() % 1000) < perMille) {
             esc.count(PortCounter::InvalidFrame, port);
             damaged = true;
@@ -176,11 +176,11 @@ std::optional<std::uint64_t> Chain::lastArrival(std::size_t number, int port) co
     return arrivals_[number - 1][std::size_t(port)];
 }
 
-Slave &Chain::slave(std::size_t number)
+Slave& Chain::slave(std::size_t number)
 {
     if (number == 0 || number > slaves_.size())
-        throw std::out_of_range("no slave " + std::to_string(number) + " on a bus of " +
-                                std::to_string(slaves_.size()));
+        throw std::out_of_range("no slave " + std::to_string(number) + " on a bus of "
+            + std::to_string(slaves_.size()));
     return *slaves_[number - 1];
 }
 
@@ -247,7 +247,7 @@ void Chain::updateLinks()
  * branches behind it (slaves up to `last`): the bus time at which it leaves through port 0. */
 std::uint64_t Chain::walk(std::size_t number, std::uint64_t arrival, std::size_t last)
 {
-    PortArrivals &at = arrivals_[number - 1];
+    PortArrivals& at = arrivals_[number - 1];
     at[0] = arrival;
     std::uint64_t t = arrival;
     for (int p : OnwardPorts) {
@@ -265,7 +265,7 @@ std::uint64_t Chain::walk(std::size_t number, std::uint64_t arrival, std::size_t
 void Chain::timeFrame(std::size_t first, std::size_t last, bool fromPrimary)
 {
     const std::uint64_t t0 = clock_.nowNs();
-    for (PortArrivals &a : arrivals_)
+    for (PortArrivals& a : arrivals_)
         a = PortArrivals{};
     if (fromPrimary) {
         walk(1, t0 + cables_[0].delayNs, last);
@@ -294,12 +294,12 @@ bool Chain::loseOnTheWay()
     return int(lossRandom_() % 1000) < faults_.lossPerMille;
 }
 
-bool Chain::processRange(std::vector<DatagramView> &datagrams, std::size_t first, std::size_t last)
+bool Chain::processRange(std::vector<DatagramView>& datagrams, std::size_t first, std::size_t last)
 {
     bool lose = false;
     for (std::size_t i = first; i <= last; ++i) {
-        Slave &s = *slaves_[i - 1];
-        for (DatagramView &d : datagrams)
+        Slave& s = *slaves_[i - 1];
+        for (DatagramView& d : datagrams)
             s.processDatagram(d, clock_.nowUs());
         lose = s.endFrame(clock_.nowUs()) || lose;
     }
@@ -319,7 +319,7 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
     if (n == 0)
         return Delivery{std::move(frame), entry};
 
-    for (auto &slave : slaves_)
+    for (auto& slave : slaves_)
         slave->wake(clock_.nowUs());
     if (!cableFaults_.empty())
         countLostLinks();
@@ -347,8 +347,8 @@ std::optional<Delivery> Chain::process(Bytes frame, Port entry)
         return std::nullopt;
     timeFrame(first, last, entry == Port::Primary);
     std::size_t processedTo = last;
-    const bool damaged = !cableFaults_.empty() && entry == Port::Primary &&
-                         damageOnTheWay(last, processedTo);
+    const bool damaged
+        = !cableFaults_.empty() && entry == Port::Primary && damageOnTheWay(last, processedTo);
     const bool lose = processRange(datagrams_, first, processedTo);
     datagrams_.clear(); // they point into this frame
     if (lose || damaged)

@@ -77,21 +77,21 @@ class Chain
 {
 public:
     Chain() = default;
-    Chain(Chain &&) = default;
-    Chain &operator=(Chain &&) = default;
+    Chain(Chain&&) = default;
+    Chain& operator=(Chain&&) = default;
 
     /* Append a slave behind the last one (on its port 1); returns it. */
-    Slave &add(Slave slave);
+    Slave& add(Slave slave);
     /* Hang a slave on `port` (1, 2 or 3) of slave `parent`; returns it. It must be the next slave
      * in bus order: throws std::invalid_argument for a port that is taken, one the frame has
      * already passed on that slave, or a slave whose branches are already complete. */
-    Slave &attach(Slave slave, std::size_t parent, int port);
+    Slave& attach(Slave slave, std::size_t parent, int port);
     std::size_t size() const { return slaves_.size(); }
     /* Slave `number` (1-based, bus order); throws std::out_of_range for a wrong number. */
-    Slave &slave(std::size_t number);
+    Slave& slave(std::size_t number);
 
-    Clock &clock() { return clock_; }
-    ChainFaults &faults() { return faults_; }
+    Clock& clock() { return clock_; }
+    ChainFaults& faults() { return faults_; }
 
     void setRing(bool ring);
     bool ring() const { return ring_; }
@@ -152,11 +152,11 @@ private:
     bool cableDown(std::size_t number) const;
     void countLostLinks();
     void collectEntries(std::size_t number, std::size_t last,
-                        std::vector<std::pair<std::size_t, int>> &entries) const;
-    bool damageOnTheWay(std::size_t last, std::size_t &processedTo);
+        std::vector<std::pair<std::size_t, int>>& entries) const;
+    bool damageOnTheWay(std::size_t last, std::size_t& processedTo);
     std::size_t primaryReach() const;
     std::size_t secondaryStart() const;
-    bool processRange(std::vector<DatagramView> &datagrams, std::size_t first, std::size_t last);
+    bool processRange(std::vector<DatagramView>& datagrams, std::size_t first, std::size_t last);
     void updateLinks();
     bool loseOnTheWay();
     void timeFrame(std::size_t first, std::size_t last, bool fromPrimary);

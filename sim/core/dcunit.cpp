@@ -39,15 +39,17 @@ std::int64_t driftNs(std::uint64_t busNs, std::int32_t ppb)
 }
 } // namespace
 
-DcUnit::DcUnit(DcClockSettings clock) : clock_(clock) {}
+DcUnit::DcUnit(DcClockSettings clock)
+    : clock_(clock)
+{}
 
 bool DcUnit::writable(std::uint16_t offset)
 {
     // Offset and delay, speed counter start, filter depths, cyclic unit control and activation,
     // start time, cycle times.
-    return within(offset, 0x20, 0x0C) || within(offset, SpeedCounterStart, 2) ||
-           within(offset, 0x34, 2) || within(offset, 0x80, 2) || within(offset, StartTime, 8) ||
-           within(offset, Cycle0, 8);
+    return within(offset, 0x20, 0x0C) || within(offset, SpeedCounterStart, 2)
+        || within(offset, 0x34, 2) || within(offset, 0x80, 2) || within(offset, StartTime, 8)
+        || within(offset, Cycle0, 8);
 }
 
 std::uint64_t DcUnit::frameNs() const
@@ -60,16 +62,16 @@ std::uint64_t DcUnit::correctionAt(std::uint64_t busNs) const
     // Unsigned throughout: the clock counts modulo 2^64 like the registers it feeds.
     const std::uint64_t elapsed = busNs > since_ ? busNs - since_ : 0;
     const std::uint64_t reach = elapsed * std::uint64_t(MaxSlewPpm) / 1000000u;
-    const std::uint64_t magnitude =
-        pending_ < 0 ? 0 - std::uint64_t(pending_) : std::uint64_t(pending_);
+    const std::uint64_t magnitude
+        = pending_ < 0 ? 0 - std::uint64_t(pending_) : std::uint64_t(pending_);
     const std::uint64_t step = std::min(magnitude, reach);
     return pending_ < 0 ? corrected_ - step : corrected_ + step;
 }
 
 std::uint64_t DcUnit::localTimeAt(std::uint64_t busNs) const
 {
-    return clock_.startNs + busNs + std::uint64_t(driftNs(busNs, clock_.driftPpb)) +
-           correctionAt(busNs);
+    return clock_.startNs + busNs + std::uint64_t(driftNs(busNs, clock_.driftPpb))
+        + correctionAt(busNs);
 }
 
 std::uint64_t DcUnit::systemTimeAt(std::uint64_t busNs) const
@@ -84,8 +86,8 @@ void DcUnit::setLocalTime(std::uint64_t busNs, std::uint64_t localNs)
 
 std::uint64_t DcUnit::reg64(std::uint16_t offset) const
 {
-    return std::uint64_t(getLe32(&regs_[offset])) |
-           (std::uint64_t(getLe32(&regs_[offset + 4])) << 32);
+    return std::uint64_t(getLe32(&regs_[offset]))
+        | (std::uint64_t(getLe32(&regs_[offset + 4])) << 32);
 }
 
 std::uint32_t DcUnit::reg32(std::uint16_t offset) const
@@ -134,8 +136,8 @@ void DcUnit::controlTime(std::uint64_t busNs)
     restartControl(busNs);
     const std::uint64_t own = systemTimeAt(busNs);
     const std::uint32_t delay = reg32(SystemTimeDelay);
-    const std::uint64_t received =
-        std::uint64_t(getLe32(&written_[0])) | (std::uint64_t(getLe32(&written_[4])) << 32);
+    const std::uint64_t received
+        = std::uint64_t(getLe32(&written_[0])) | (std::uint64_t(getLe32(&written_[4])) << 32);
     if (writtenMask_ == 0xFF)
         pending_ = std::int64_t(received + delay - own);
     else if (writtenMask_ == 0x0F)

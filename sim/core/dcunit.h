@@ -58,7 +58,7 @@ public:
     explicit DcUnit(DcClockSettings clock = {});
 
     /* Where the current frame reaches the ports; port 0 is where it is processed. */
-    void setFrameArrivals(const PortArrivals &arrivals) { arrivals_ = arrivals; }
+    void setFrameArrivals(const PortArrivals& arrivals) { arrivals_ = arrivals; }
 
     /* Master access to one register byte (0x0900..0x09FF); reserved bytes read 0 and ignore
      * writes. */

@@ -21,15 +21,16 @@ constexpr std::uint16_t CommandReload = 4;
 } // namespace
 
 Eeprom::Eeprom(Bytes image, bool eightByteReads, std::uint32_t busyUs)
-    : image_(std::move(image)), eightByte_(eightByteReads), busyUs_(busyUs)
-{
-}
+    : image_(std::move(image))
+    , eightByte_(eightByteReads)
+    , busyUs_(busyUs)
+{}
 
 void Eeprom::reset()
 {
     pdiOwns_ = false;
     config_ = 0;
-    for (std::uint8_t &r : regs_)
+    for (std::uint8_t& r : regs_)
         r = 0;
     commandWritten_ = false;
     running_ = 0;

@@ -41,15 +41,15 @@ public:
 
     /* Word `wordAddress` of the content (0xFFFF beyond the end). */
     std::uint16_t word(std::uint32_t wordAddress) const;
-    const Bytes &image() const { return image_; }
+    const Bytes& image() const { return image_; }
     /* For faults that garble the content in place. */
-    Bytes &image() { return image_; }
+    Bytes& image() { return image_; }
     /* True while the PDI (the slave's own processor) owns the interface. */
     bool pdiOwns() const { return pdiOwns_; }
     /* True while a command is still running at `nowUs`. */
     bool busy(std::uint64_t nowUs);
 
-    EepromFaults &faults() { return faults_; }
+    EepromFaults& faults() { return faults_; }
     void setBusyTime(std::uint32_t us) { busyUs_ = us; }
     /* Back to the state after power-up (the content is kept). */
     void reset();

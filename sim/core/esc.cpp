@@ -20,11 +20,11 @@ bool within(std::uint16_t address, std::uint16_t first, std::uint32_t count)
 }
 } // namespace
 
-Esc::Esc(Bytes sii, const EscOptions &options)
-    : options_(options),
-      memory_(AddressSpace, 0),
-      eeprom_(std::move(sii), options.eightByteEepromReads, options.eepromBusyUs),
-      sms_(std::min<int>(options.syncManagers, 16))
+Esc::Esc(Bytes sii, const EscOptions& options)
+    : options_(options)
+    , memory_(AddressSpace, 0)
+    , eeprom_(std::move(sii), options.eightByteEepromReads, options.eepromBusyUs)
+    , sms_(std::min<int>(options.syncManagers, 16))
 {
     if (options.distributedClocks)
         dc_.emplace(options.dcClock);
@@ -64,7 +64,7 @@ void Esc::setPortLinks(std::uint8_t mask)
     portLinks_ = mask;
 }
 
-void Esc::setFrameArrivals(const PortArrivals &arrivals)
+void Esc::setFrameArrivals(const PortArrivals& arrivals)
 {
     if (dc_)
         dc_->setFrameArrivals(arrivals);
@@ -103,11 +103,11 @@ bool Esc::matchesStation(std::uint16_t adp) const
 
 bool Esc::plainWritable(std::uint16_t address) const
 {
-    return within(address, reg::StationAddress, 2) || within(address, reg::DlControl, 4) ||
-           within(address, 0x0108, 2) || within(address, reg::EventMask, 4) ||
-           within(address, reg::RxErrorCounters, 0x10) || within(address, 0x0400, 0x44) ||
-           within(address, reg::Fmmu0, 16u * options_.fmmus) ||
-           within(address, 0x0F00, 0x100) || address >= reg::ProcessRam;
+    return within(address, reg::StationAddress, 2) || within(address, reg::DlControl, 4)
+        || within(address, 0x0108, 2) || within(address, reg::EventMask, 4)
+        || within(address, reg::RxErrorCounters, 0x10) || within(address, 0x0400, 0x44)
+        || within(address, reg::Fmmu0, 16u * options_.fmmus) || within(address, 0x0F00, 0x100)
+        || address >= reg::ProcessRam;
 }
 
 std::uint8_t Esc::plainRead(std::uint16_t address) const
@@ -123,7 +123,7 @@ std::uint8_t Esc::plainRead(std::uint16_t address) const
     return memory_[address];
 }
 
-bool Esc::masterRead(std::uint16_t address, std::uint8_t &value, std::uint64_t nowUs)
+bool Esc::masterRead(std::uint16_t address, std::uint8_t& value, std::uint64_t nowUs)
 {
     if (within(address, reg::AlControl, 0x16)) {
         value = al_.read(address);
@@ -187,8 +187,8 @@ void Esc::endDatagram(std::uint64_t nowUs)
         dc_->endDatagram();
 }
 
-bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto,
-                    std::uint64_t nowUs)
+bool Esc::readRange(
+    std::uint16_t ado, std::uint8_t* out, std::uint16_t length, bool orInto, std::uint64_t nowUs)
 {
     // A mailbox message is read whole: no register lies above the process memory's start.
     if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
@@ -209,8 +209,8 @@ bool Esc::readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, 
     return any;
 }
 
-bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length,
-                     std::uint64_t nowUs)
+bool Esc::writeRange(
+    std::uint16_t ado, const std::uint8_t* in, std::uint16_t length, std::uint64_t nowUs)
 {
     if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
         if (const auto counted = sms_.mailboxWrite(ado, in, length, memory_))
@@ -226,7 +226,7 @@ bool Esc::writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t le
     return any;
 }
 
-void Esc::access(DatagramView &d, std::uint64_t nowUs, bool read, bool write, bool orReads)
+void Esc::access(DatagramView& d, std::uint64_t nowUs, bool read, bool write, bool orReads)
 {
     const std::uint16_t n = d.dataLength();
     if (read && write) {
@@ -247,18 +247,18 @@ void Esc::access(DatagramView &d, std::uint64_t nowUs, bool read, bool write, bo
 
 /* Datagram bytes [first, first + count) that a byte-aligned FMMU maps onto whole physical bytes
  * from `phys` on: true when the FMMU is byte-aligned at both ends, whatever the overlap. */
-static bool byteAligned(const Fmmu &f)
+static bool byteAligned(const Fmmu& f)
 {
     return f.logicalStartBit == 0 && f.logicalEndBit == 7 && f.physicalStartBit == 0;
 }
 
-void Esc::logical(DatagramView &d, std::uint64_t nowUs)
+void Esc::logical(DatagramView& d, std::uint64_t nowUs)
 {
     const bool wantRead = d.command() != Command::Lwr;
     const bool wantWrite = d.command() != Command::Lrd;
-    const std::uint8_t *incoming = d.data();
-    std::vector<LogicalWrite> &writes = logicalWrites_;
-    std::vector<LogicalRead> &reads = logicalReads_;
+    const std::uint8_t* incoming = d.data();
+    std::vector<LogicalWrite>& writes = logicalWrites_;
+    std::vector<LogicalRead>& reads = logicalReads_;
     writes.clear();
     reads.clear();
     // Gather per physical byte which bits to change or fetch, so that each byte is accessed once
@@ -275,7 +275,8 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
             continue;
         if (byteAligned(f)) {
             const std::uint64_t first = std::max<std::uint64_t>(f.logicalStart, dgFirst);
-            const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t(f.logicalStart) + f.length, dgEnd);
+            const std::uint64_t end
+                = std::min<std::uint64_t>(std::uint64_t(f.logicalStart) + f.length, dgEnd);
             for (std::uint64_t l = first; l < end; ++l) {
                 const std::uint64_t phys = f.physicalStart + (l - f.logicalStart);
                 if (phys > 0xFFFF)
@@ -290,21 +291,23 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
         }
         if (w)
             fmmuForEachBit(f, dgFirst, d.dataLength(),
-                           [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
-                const std::uint8_t mask = std::uint8_t(1u << physBit);
-                writes.push_back({phys, mask, ((incoming[byte] >> bit) & 1) ? mask : std::uint8_t(0)});
-            });
+                [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
+                    const std::uint8_t mask = std::uint8_t(1u << physBit);
+                    writes.push_back(
+                        {phys, mask, ((incoming[byte] >> bit) & 1) ? mask : std::uint8_t(0)});
+                });
         if (r)
             fmmuForEachBit(f, dgFirst, d.dataLength(),
-                           [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
-                reads.push_back({phys, std::uint32_t(byte), std::int8_t(bit), std::int8_t(physBit)});
-            });
+                [&](std::size_t byte, int bit, std::uint16_t phys, int physBit) {
+                    reads.push_back(
+                        {phys, std::uint32_t(byte), std::int8_t(bit), std::int8_t(physBit)});
+                });
     }
     // Stable: where two FMMUs fetch into the same datagram bit, the later one's stays.
     std::stable_sort(reads.begin(), reads.end(),
-                     [](const LogicalRead &x, const LogicalRead &y) { return x.phys < y.phys; });
+        [](const LogicalRead& x, const LogicalRead& y) { return x.phys < y.phys; });
     std::stable_sort(writes.begin(), writes.end(),
-                     [](const LogicalWrite &x, const LogicalWrite &y) { return x.phys < y.phys; });
+        [](const LogicalWrite& x, const LogicalWrite& y) { return x.phys < y.phys; });
     // A real controller hands back what the memory held before the datagram wrote it, which
     // matters where one FMMU both reads and writes the same bytes.
     bool didRead = false;
@@ -317,7 +320,7 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
         if (masterRead(phys, value, nowUs)) {
             didRead = true;
             for (std::size_t k = i; k < j; ++k) {
-                std::uint8_t &out = d.data()[reads[k].byte];
+                std::uint8_t& out = d.data()[reads[k].byte];
                 if (reads[k].bit < 0) {
                     out = value;
                     continue;
@@ -346,7 +349,7 @@ void Esc::logical(DatagramView &d, std::uint64_t nowUs)
         d.addWorkingCounter(1);
 }
 
-void Esc::process(DatagramView &d, std::uint64_t nowUs)
+void Esc::process(DatagramView& d, std::uint64_t nowUs)
 {
     switch (d.command()) {
     case Command::Aprd:

@@ -51,42 +51,42 @@ struct EscOptions
 class Esc
 {
 public:
-    Esc(Bytes sii, const EscOptions &options = {});
+    Esc(Bytes sii, const EscOptions& options = {});
 
     /* Apply one datagram at time `nowUs`. For auto-increment commands the ADP field is advanced
      * here for the next slave. */
-    void process(DatagramView &datagram, std::uint64_t nowUs);
+    void process(DatagramView& datagram, std::uint64_t nowUs);
 
     /* Master-side byte access, as a datagram makes it; true when the access counted. */
-    bool masterRead(std::uint16_t address, std::uint8_t &value, std::uint64_t nowUs);
+    bool masterRead(std::uint16_t address, std::uint8_t& value, std::uint64_t nowUs);
     bool masterWrite(std::uint16_t address, std::uint8_t value, std::uint64_t nowUs);
     /* Finish a datagram: multi-byte register writes (EEPROM command, AL Control, DC latch and
      * system time) take effect. */
     void endDatagram(std::uint64_t nowUs);
 
     /* The slave's own (PDI) view of its memory: no protection, no side effects. */
-    Bytes &memory() { return memory_; }
-    const Bytes &memory() const { return memory_; }
+    Bytes& memory() { return memory_; }
+    const Bytes& memory() const { return memory_; }
     std::uint16_t stationAddress() const { return getLe16(&memory_[reg::StationAddress]); }
     std::uint16_t alias() const { return getLe16(&memory_[reg::StationAlias]); }
 
-    Eeprom &eeprom() { return eeprom_; }
-    const Eeprom &eeprom() const { return eeprom_; }
-    AlStateMachine &al() { return al_; }
-    const AlStateMachine &al() const { return al_; }
-    SyncManagers &syncManagers() { return sms_; }
-    const SyncManagers &syncManagers() const { return sms_; }
+    Eeprom& eeprom() { return eeprom_; }
+    const Eeprom& eeprom() const { return eeprom_; }
+    AlStateMachine& al() { return al_; }
+    const AlStateMachine& al() const { return al_; }
+    SyncManagers& syncManagers() { return sms_; }
+    const SyncManagers& syncManagers() const { return sms_; }
     int fmmuCount() const { return options_.fmmus; }
-    const EscOptions &options() const { return options_; }
+    const EscOptions& options() const { return options_; }
     /* The distributed-clock unit, or nullptr for a controller without one. */
-    DcUnit *dc() { return dc_ ? &*dc_ : nullptr; }
-    const DcUnit *dc() const { return dc_ ? &*dc_ : nullptr; }
+    DcUnit* dc() { return dc_ ? &*dc_ : nullptr; }
+    const DcUnit* dc() const { return dc_ ? &*dc_ : nullptr; }
 
     /* Which ports have a link (bit n = port n); DL Status follows. Set by the chain. */
     void setPortLinks(std::uint8_t mask);
     /* Bus times at which the frame about to pass reaches each port, for the distributed clock.
      * Set by the chain before each frame. */
-    void setFrameArrivals(const PortArrivals &arrivals);
+    void setFrameArrivals(const PortArrivals& arrivals);
 
     /* One more of `counter` on `port` (0..3); like a real controller's, a counter stops at 0xFF
      * and only a write clears it. */
@@ -98,12 +98,12 @@ public:
 private:
     /* An addressed or broadcast datagram that reaches this slave; `orReads`: a broadcast, whose
      * reads are ORed into the data. */
-    void access(DatagramView &d, std::uint64_t nowUs, bool read, bool write, bool orReads);
-    void logical(DatagramView &d, std::uint64_t nowUs);
-    bool readRange(std::uint16_t ado, std::uint8_t *out, std::uint16_t length, bool orInto,
-                   std::uint64_t nowUs);
-    bool writeRange(std::uint16_t ado, const std::uint8_t *in, std::uint16_t length,
-                    std::uint64_t nowUs);
+    void access(DatagramView& d, std::uint64_t nowUs, bool read, bool write, bool orReads);
+    void logical(DatagramView& d, std::uint64_t nowUs);
+    bool readRange(std::uint16_t ado, std::uint8_t* out, std::uint16_t length, bool orInto,
+        std::uint64_t nowUs);
+    bool writeRange(
+        std::uint16_t ado, const std::uint8_t* in, std::uint16_t length, std::uint64_t nowUs);
     bool matchesStation(std::uint16_t adp) const;
     bool plainWritable(std::uint16_t address) const;
     std::uint8_t plainRead(std::uint16_t address) const;

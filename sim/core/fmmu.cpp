@@ -9,7 +9,7 @@
 
 namespace sim {
 
-Fmmu Fmmu::fromRegisters(const std::uint8_t *block)
+Fmmu Fmmu::fromRegisters(const std::uint8_t* block)
 {
     Fmmu f;
     f.logicalStart = getLe32(block);
@@ -23,14 +23,15 @@ Fmmu Fmmu::fromRegisters(const std::uint8_t *block)
     return f;
 }
 
-std::size_t fmmuForEachBit(const Fmmu &fmmu, std::uint32_t address, std::uint16_t length,
-                           const std::function<void(std::size_t, int, std::uint16_t, int)> &visit)
+std::size_t fmmuForEachBit(const Fmmu& fmmu, std::uint32_t address, std::uint16_t length,
+    const std::function<void(std::size_t, int, std::uint16_t, int)>& visit)
 {
     if (!fmmu.active || fmmu.length == 0 || length == 0)
         return 0;
     // Bit numbers on the logical address line; 64 bits wide because logical addresses use all 32.
     const std::uint64_t mapFirst = std::uint64_t(fmmu.logicalStart) * 8 + fmmu.logicalStartBit;
-    const std::uint64_t mapLast = (std::uint64_t(fmmu.logicalStart) + fmmu.length - 1) * 8 + fmmu.logicalEndBit;
+    const std::uint64_t mapLast
+        = (std::uint64_t(fmmu.logicalStart) + fmmu.length - 1) * 8 + fmmu.logicalEndBit;
     const std::uint64_t dgFirst = std::uint64_t(address) * 8;
     const std::uint64_t dgLast = (std::uint64_t(address) + length) * 8 - 1;
     const std::uint64_t first = std::max(mapFirst, dgFirst);

@@ -23,7 +23,7 @@ struct Fmmu
     bool active = false;
 
     /* Decode the 16-byte register block. */
-    static Fmmu fromRegisters(const std::uint8_t *block);
+    static Fmmu fromRegisters(const std::uint8_t* block);
 
     bool reads() const { return active && (type & 0x01) != 0; }
     bool writes() const { return active && (type & 0x02) != 0; }
@@ -32,8 +32,8 @@ struct Fmmu
 /* Visit every bit that the FMMU maps from the logical window [address, address + length) of a
  * datagram: `visit(datagramByte, datagramBit, physicalAddress, physicalBit)`. Returns the number
  * of bits visited (0 when the windows do not overlap). */
-std::size_t fmmuForEachBit(const Fmmu &fmmu, std::uint32_t address, std::uint16_t length,
-                           const std::function<void(std::size_t, int, std::uint16_t, int)> &visit);
+std::size_t fmmuForEachBit(const Fmmu& fmmu, std::uint32_t address, std::uint16_t length,
+    const std::function<void(std::size_t, int, std::uint16_t, int)>& visit);
 
 } // namespace sim
 

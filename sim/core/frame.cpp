@@ -5,14 +5,14 @@
 
 namespace sim {
 
-bool isEthercatFrame(const Bytes &frame)
+bool isEthercatFrame(const Bytes& frame)
 {
     if (frame.size() < EthernetHeaderSize)
         return false;
     return ((frame[12] << 8) | frame[13]) == EtherTypeEthercat;
 }
 
-std::optional<std::vector<DatagramView>> parseFrame(Bytes &frame)
+std::optional<std::vector<DatagramView>> parseFrame(Bytes& frame)
 {
     std::vector<DatagramView> datagrams;
     if (!parseFrame(frame, datagrams))
@@ -20,7 +20,7 @@ std::optional<std::vector<DatagramView>> parseFrame(Bytes &frame)
     return datagrams;
 }
 
-bool parseFrame(Bytes &frame, std::vector<DatagramView> &datagrams)
+bool parseFrame(Bytes& frame, std::vector<DatagramView>& datagrams)
 {
     datagrams.clear();
     if (!isEthercatFrame(frame) || frame.size() < EthernetHeaderSize + EthercatHeaderSize)
@@ -52,17 +52,19 @@ bool parseFrame(Bytes &frame, std::vector<DatagramView> &datagrams)
 
 FrameBuilder::FrameBuilder()
 {
-    frame_ = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x88, 0xA4, 0x00, 0x10};
+    frame_ = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x88, 0xA4,
+        0x00, 0x10};
 }
 
-FrameBuilder &FrameBuilder::sourceWord(std::uint16_t sa1)
+FrameBuilder& FrameBuilder::sourceWord(std::uint16_t sa1)
 {
     frame_[8] = std::uint8_t(sa1 >> 8);
     frame_[9] = std::uint8_t(sa1);
     return *this;
 }
 
-std::size_t FrameBuilder::add(Command cmd, std::uint16_t adp, std::uint16_t ado, const Bytes &data, std::uint8_t index)
+std::size_t FrameBuilder::add(
+    Command cmd, std::uint16_t adp, std::uint16_t ado, const Bytes& data, std::uint8_t index)
 {
     const std::uint16_t n = std::uint16_t(data.size() & 0x07FF);
     if (lastHeader_ != 0)
@@ -79,24 +81,27 @@ std::size_t FrameBuilder::add(Command cmd, std::uint16_t adp, std::uint16_t ado,
     frame_.insert(frame_.end(), data.begin(), data.begin() + n);
     frame_.push_back(0);
     frame_.push_back(0);
-    const std::uint16_t total = std::uint16_t(frame_.size() - EthernetHeaderSize - EthercatHeaderSize);
+    const std::uint16_t total
+        = std::uint16_t(frame_.size() - EthernetHeaderSize - EthercatHeaderSize);
     putLe16(&frame_[EthernetHeaderSize], std::uint16_t(0x1000 | (total & 0x07FF)));
     return dataOffset;
 }
 
-std::size_t FrameBuilder::add(Command cmd, std::uint16_t adp, std::uint16_t ado, std::size_t length, std::uint8_t index)
+std::size_t FrameBuilder::add(
+    Command cmd, std::uint16_t adp, std::uint16_t ado, std::size_t length, std::uint8_t index)
 {
     return add(cmd, adp, ado, Bytes(length, 0), index);
 }
 
-std::optional<DatagramResult> datagramResult(const Bytes &frame, std::size_t n)
+std::optional<DatagramResult> datagramResult(const Bytes& frame, std::size_t n)
 {
     Bytes copy = frame;
     auto datagrams = parseFrame(copy);
     if (!datagrams || n >= datagrams->size())
         return std::nullopt;
-    const DatagramView &d = (*datagrams)[n];
-    return DatagramResult{d.command(), Bytes(d.data(), d.data() + d.dataLength()), d.workingCounter()};
+    const DatagramView& d = (*datagrams)[n];
+    return DatagramResult{
+        d.command(), Bytes(d.data(), d.data() + d.dataLength()), d.workingCounter()};
 }
 
 } // namespace sim

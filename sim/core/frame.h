@@ -29,10 +29,11 @@ constexpr std::size_t MaxFrameSize = 1518;
 class DatagramView
 {
 public:
-    DatagramView(Bytes &frame, std::size_t offset, std::uint16_t length)
-        : frame_(&frame), offset_(offset), length_(length)
-    {
-    }
+    DatagramView(Bytes& frame, std::size_t offset, std::uint16_t length)
+        : frame_(&frame)
+        , offset_(offset)
+        , length_(length)
+    {}
 
     Command command() const { return static_cast<Command>((*frame_)[offset_]); }
     std::uint8_t index() const { return (*frame_)[offset_ + 1]; }
@@ -44,28 +45,31 @@ public:
     bool moreFollows() const { return ((*frame_)[offset_ + 7] & 0x80) != 0; }
 
     std::uint16_t dataLength() const { return length_; }
-    std::uint8_t *data() { return &(*frame_)[offset_ + DatagramHeaderSize]; }
-    const std::uint8_t *data() const { return &(*frame_)[offset_ + DatagramHeaderSize]; }
+    std::uint8_t* data() { return &(*frame_)[offset_ + DatagramHeaderSize]; }
+    const std::uint8_t* data() const { return &(*frame_)[offset_ + DatagramHeaderSize]; }
 
     std::uint16_t workingCounter() const { return getLe16(data() + length_); }
-    void addWorkingCounter(std::uint16_t n) { putLe16(data() + length_, std::uint16_t(workingCounter() + n)); }
+    void addWorkingCounter(std::uint16_t n)
+    {
+        putLe16(data() + length_, std::uint16_t(workingCounter() + n));
+    }
 
 private:
-    Bytes *frame_;
+    Bytes* frame_;
     std::size_t offset_;
     std::uint16_t length_;
 };
 
 /* True when the frame carries EtherType 0x88A4. */
-bool isEthercatFrame(const Bytes &frame);
+bool isEthercatFrame(const Bytes& frame);
 
 /* All datagrams of an EtherCAT frame in order, or nothing when the frame is malformed: shorter than
  * its headers, not of EtherCAT type 1, a datagram that runs past the declared or the received
  * length, or a datagram chain that ends without its last datagram. */
-std::optional<std::vector<DatagramView>> parseFrame(Bytes &frame);
+std::optional<std::vector<DatagramView>> parseFrame(Bytes& frame);
 /* The same into `datagrams` (cleared first; its memory is reused from frame to frame): false for a
  * malformed frame. */
-bool parseFrame(Bytes &frame, std::vector<DatagramView> &datagrams);
+bool parseFrame(Bytes& frame, std::vector<DatagramView>& datagrams);
 
 /* Builds request frames as the master sends them (broadcast destination, source 01:01:01:01:01:01
  * unless told otherwise). */
@@ -76,13 +80,15 @@ public:
 
     /* Append a datagram; `data` is the request data (its size is the data length). Returns the
      * offset of the datagram's data in the frame. */
-    std::size_t add(Command cmd, std::uint16_t adp, std::uint16_t ado, const Bytes &data, std::uint8_t index = 0);
+    std::size_t add(Command cmd, std::uint16_t adp, std::uint16_t ado, const Bytes& data,
+        std::uint8_t index = 0);
     /* Append a datagram of `length` zero bytes. */
-    std::size_t add(Command cmd, std::uint16_t adp, std::uint16_t ado, std::size_t length, std::uint8_t index = 0);
+    std::size_t add(Command cmd, std::uint16_t adp, std::uint16_t ado, std::size_t length,
+        std::uint8_t index = 0);
     /* Set the middle source-address word (0x0101 primary, 0x0404 secondary marking). */
-    FrameBuilder &sourceWord(std::uint16_t sa1);
+    FrameBuilder& sourceWord(std::uint16_t sa1);
 
-    const Bytes &frame() const { return frame_; }
+    const Bytes& frame() const { return frame_; }
 
 private:
     Bytes frame_;
@@ -97,7 +103,7 @@ struct DatagramResult
     Bytes data;
     std::uint16_t workingCounter;
 };
-std::optional<DatagramResult> datagramResult(const Bytes &frame, std::size_t n);
+std::optional<DatagramResult> datagramResult(const Bytes& frame, std::size_t n);
 
 } // namespace sim
 

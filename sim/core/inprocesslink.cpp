@@ -5,9 +5,12 @@
 
 namespace sim {
 
-InProcessLink::InProcessLink(Chain &chain, LinkTiming timing) : chain_(chain), timing_(timing) {}
+InProcessLink::InProcessLink(Chain& chain, LinkTiming timing)
+    : chain_(chain)
+    , timing_(timing)
+{}
 
-void InProcessLink::send(Port port, const Bytes &frame)
+void InProcessLink::send(Port port, const Bytes& frame)
 {
     const FrameFate fate = rule_ ? rule_(frame, sent_) : FrameFate{};
     ++sent_;
@@ -41,7 +44,7 @@ Bytes otherMastersReply(Bytes reply)
 /* Kept in order of readiness; equal times keep the order they were sent in. */
 void InProcessLink::enqueue(Port port, Bytes frame, std::uint64_t readyAt)
 {
-    std::deque<Queued> &q = queues_[int(port)];
+    std::deque<Queued>& q = queues_[int(port)];
     auto at = q.end();
     while (at != q.begin() && std::prev(at)->readyAt > readyAt)
         --at;
@@ -50,7 +53,7 @@ void InProcessLink::enqueue(Port port, Bytes frame, std::uint64_t readyAt)
 
 std::optional<Bytes> InProcessLink::receive(Port port)
 {
-    std::deque<Queued> &q = queues_[int(port)];
+    std::deque<Queued>& q = queues_[int(port)];
     if (q.empty() || q.front().readyAt > chain_.clock().nowUs()) {
         chain_.clock().advance(timing_.idlePollUs);
         return std::nullopt;
@@ -62,7 +65,7 @@ std::optional<Bytes> InProcessLink::receive(Port port)
 
 bool InProcessLink::wait(Port port, std::uint64_t us)
 {
-    const std::deque<Queued> &q = queues_[int(port)];
+    const std::deque<Queued>& q = queues_[int(port)];
     const std::uint64_t now = chain_.clock().nowUs();
     if (!q.empty() && q.front().readyAt <= now)
         return true;

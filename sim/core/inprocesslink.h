@@ -50,15 +50,15 @@ struct FrameFate
 Bytes otherMastersReply(Bytes reply);
 
 /* Chooses the fate of the `sequence`-th frame sent (from 0) on `frame`'s content. */
-using FrameRule = std::function<FrameFate(const Bytes &frame, std::uint64_t sequence)>;
+using FrameRule = std::function<FrameFate(const Bytes& frame, std::uint64_t sequence)>;
 
 class InProcessLink
 {
 public:
-    explicit InProcessLink(Chain &chain, LinkTiming timing = {});
+    explicit InProcessLink(Chain& chain, LinkTiming timing = {});
 
     /* Send a frame on the master's `port`; its reply (if any) is queued at once. */
-    void send(Port port, const Bytes &frame);
+    void send(Port port, const Bytes& frame);
     /* The oldest frame ready on `port`, or nothing (the clock then advances by idlePollUs). */
     std::optional<Bytes> receive(Port port);
     /* Advance the clock until a frame is ready on `port`, at most by `us`: true when one is. */
@@ -71,8 +71,8 @@ public:
     void setRule(FrameRule rule) { rule_ = std::move(rule); }
     std::uint64_t framesSent() const { return sent_; }
 
-    Chain &chain() { return chain_; }
-    LinkTiming &timing() { return timing_; }
+    Chain& chain() { return chain_; }
+    LinkTiming& timing() { return timing_; }
 
 private:
     struct Queued
@@ -82,7 +82,7 @@ private:
     };
     void enqueue(Port port, Bytes frame, std::uint64_t readyAt);
 
-    Chain &chain_;
+    Chain& chain_;
     LinkTiming timing_;
     std::deque<Queued> queues_[2];
     FrameRule rule_;

@@ -11,11 +11,11 @@
 namespace sim {
 
 namespace {
-constexpr const char *GenericPrefix = "generic:";
+constexpr const char* GenericPrefix = "generic:";
 constexpr std::size_t GenericMax = 1000;
 
 /* N of "generic:N", or 0 when the name is not of that form. */
-std::size_t genericCount(const std::string &name)
+std::size_t genericCount(const std::string& name)
 {
     const std::string prefix = GenericPrefix;
     if (name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size())
@@ -32,12 +32,12 @@ std::size_t genericCount(const std::string &name)
 }
 } // namespace
 
-void LayoutRegistry::add(const std::string &name, const std::string &description, Builder builder)
+void LayoutRegistry::add(const std::string& name, const std::string& description, Builder builder)
 {
     entries_[name] = Entry{description, std::move(builder)};
 }
 
-std::optional<Chain> LayoutRegistry::build(const std::string &name) const
+std::optional<Chain> LayoutRegistry::build(const std::string& name) const
 {
     if (const std::size_t n = genericCount(name)) {
         Chain chain;
@@ -55,7 +55,7 @@ std::vector<std::pair<std::string, std::string>> LayoutRegistry::list() const
 {
     std::vector<std::pair<std::string, std::string>> out;
     bool genericListed = false;
-    for (const auto &e : entries_) {
+    for (const auto& e : entries_) {
         if (!genericListed && e.first > "generic:N") {
             out.push_back({"generic:N", "a line of N plain slaves without mailbox (N = 1..1000)"});
             genericListed = true;
@@ -75,14 +75,14 @@ Slave makePlainSlave(std::size_t number, bool withClock)
                      .identity(0x00000A5A, 0x00000001, 0x00000001, std::uint32_t(number))
                      .name("Plain Slave " + std::to_string(number))
                      .build(),
-                 hw);
+        hw);
 }
 
 namespace {
 /* A plain slave with a distributed clock that read `startNs` when the bus clock began and runs
  * `driftPpb` fast; a junction has all four ports, a drop ports 0 and 1. */
-Slave makeClockSlave(std::size_t number, bool junction, std::uint64_t startNs,
-                     std::int32_t driftPpb)
+Slave makeClockSlave(
+    std::size_t number, bool junction, std::uint64_t startNs, std::int32_t driftPpb)
 {
     EscOptions hw;
     hw.portDescriptor = junction ? 0xFF : 0x0F;
@@ -90,10 +90,10 @@ Slave makeClockSlave(std::size_t number, bool junction, std::uint64_t startNs,
     const std::string kind = junction ? "Junction " : "Clock Slave ";
     return Slave(SiiBuilder()
                      .identity(0x00000A5A, junction ? 0x00000003 : 0x00000002, 0x00000001,
-                               std::uint32_t(number))
+                         std::uint32_t(number))
                      .name(kind + std::to_string(number))
                      .build(),
-                 hw);
+        hw);
 }
 } // namespace
 
@@ -114,13 +114,13 @@ Chain branchedChain()
     return chain;
 }
 
-void registerCoreLayouts(LayoutRegistry &registry)
+void registerCoreLayouts(LayoutRegistry& registry)
 {
     // "generic:N" is parameterised and answered by LayoutRegistry::build itself.
     registry.add("branched",
-                 "two junctions with distributed clocks, drops with clocks of their own start "
-                 "and drift, and two plain slaves without clock (8 slaves)",
-                 [] { return branchedChain(); });
+        "two junctions with distributed clocks, drops with clocks of their own start "
+        "and drift, and two plain slaves without clock (8 slaves)",
+        [] { return branchedChain(); });
 }
 
 LayoutRegistry layouts()

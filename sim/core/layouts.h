@@ -28,10 +28,10 @@ public:
     using Builder = std::function<Chain()>;
 
     /* Register (or replace) layout `name`. */
-    void add(const std::string &name, const std::string &description, Builder builder);
+    void add(const std::string& name, const std::string& description, Builder builder);
     /* The chain of layout `name`, or nothing for an unknown name. "generic:N" (N from 1 to 1000)
      * is always known. */
-    std::optional<Chain> build(const std::string &name) const;
+    std::optional<Chain> build(const std::string& name) const;
     /* Names and descriptions, sorted by name, "generic:N" included. */
     std::vector<std::pair<std::string, std::string>> list() const;
 
@@ -65,13 +65,13 @@ Slave makePlainSlave(std::size_t number, bool withClock = true);
 Chain branchedChain();
 
 /* Registration functions, called by layouts(). */
-void registerCoreLayouts(LayoutRegistry &registry);
+void registerCoreLayouts(LayoutRegistry& registry);
 /* "arm" and "robot", the robot's buses with their motor controllers (sim/controller). */
-void registerControllerLayouts(LayoutRegistry &registry);
+void registerControllerLayouts(LayoutRegistry& registry);
 /* "robot+protocols": the robot followed by a slave whose process data only CoE describes and one
  * whose process data only SoE describes (sim/pdo); "robot+files": the robot followed by a slave
  * that stores the files it is sent by FoE in BOOT (sim/foe/filestore.h). */
-void registerProtocolLayouts(LayoutRegistry &registry);
+void registerProtocolLayouts(LayoutRegistry& registry);
 
 } // namespace sim
 

@@ -12,14 +12,14 @@ constexpr int WriteMailbox = 0;
 constexpr int ReadMailbox = 1;
 } // namespace
 
-void Mailbox::setHandler(std::shared_ptr<MailboxHandler> handler,
-                         std::initializer_list<AlState> states)
+void Mailbox::setHandler(
+    std::shared_ptr<MailboxHandler> handler, std::initializer_list<AlState> states)
 {
     for (AlState s : states)
         handlers_[std::uint8_t(s) & 0x0F] = handler;
 }
 
-MailboxHandler *Mailbox::handlerFor(AlState state) const
+MailboxHandler* Mailbox::handlerFor(AlState state) const
 {
     return handlers_[std::uint8_t(state) & 0x0F].get();
 }
@@ -37,7 +37,7 @@ void Mailbox::clear()
     lastCounter_ = 0;
 }
 
-bool Mailbox::service(SyncManagers &sms, Bytes &memory, AlState state)
+bool Mailbox::service(SyncManagers& sms, Bytes& memory, AlState state)
 {
     if (sms.count() <= ReadMailbox)
         return false;
@@ -61,15 +61,15 @@ bool Mailbox::service(SyncManagers &sms, Bytes &memory, AlState state)
     return lose;
 }
 
-void Mailbox::takeMessage(SyncManagers &sms, Bytes &memory, AlState state)
+void Mailbox::takeMessage(SyncManagers& sms, Bytes& memory, AlState state)
 {
-    const SyncManager &sm = sms.at(WriteMailbox);
+    const SyncManager& sm = sms.at(WriteMailbox);
     if (!sm.mailbox() || !sm.masterWrites() || !sms.full(WriteMailbox) || faults_.holdWriteMailbox)
         return;
     Bytes message = sms.take(WriteMailbox, memory);
     if (keepReceived_)
         received_.push_back(message);
-    MailboxHandler *handler = handlerFor(state);
+    MailboxHandler* handler = handlerFor(state);
     if (handler && handler->countsMessages() && message.size() >= MailboxHeader::Size) {
         const std::uint8_t counter = (message[MailboxHeader::Size - 1] >> 4) & 0x07;
         const bool repeated = counter != 0 && counter == lastCounter_;
@@ -81,7 +81,7 @@ void Mailbox::takeMessage(SyncManagers &sms, Bytes &memory, AlState state)
         return;
     MailboxReplies out;
     handler->onMessage(message, out);
-    for (const Bytes &reply : out.messages()) {
+    for (const Bytes& reply : out.messages()) {
         if (faults_.dropReplies > 0) {
             --faults_.dropReplies;
             continue;
@@ -91,11 +91,11 @@ void Mailbox::takeMessage(SyncManagers &sms, Bytes &memory, AlState state)
     }
 }
 
-void Mailbox::postNext(SyncManagers &sms, Bytes &memory)
+void Mailbox::postNext(SyncManagers& sms, Bytes& memory)
 {
     if (queue_.empty() || sms.full(ReadMailbox))
         return;
-    Pending &next = queue_.front();
+    Pending& next = queue_.front();
     if (sms.statusReads(ReadMailbox) < next.readyAfterPolls)
         return;
     const std::size_t counterAt = MailboxHeader::Size - 1;

@@ -35,7 +35,7 @@ class MailboxReplies
 public:
     /* Queue one reply; it is cut to the read mailbox length if longer, zero-padded if shorter. */
     void post(Bytes message) { messages_.push_back(std::move(message)); }
-    const std::vector<Bytes> &messages() const { return messages_; }
+    const std::vector<Bytes>& messages() const { return messages_; }
 
 private:
     std::vector<Bytes> messages_;
@@ -47,7 +47,7 @@ class MailboxHandler
 public:
     virtual ~MailboxHandler() = default;
     /* `message`: the raw write-mailbox content. Post zero or more replies to `out`. */
-    virtual void onMessage(const Bytes &message, MailboxReplies &out) = 0;
+    virtual void onMessage(const Bytes& message, MailboxReplies& out) = 0;
     /* True for messages with a mailbox header: the slave then takes a message whose counter
      * repeats the one before for a repetition of a write whose confirmation the master lost, and
      * drops it. A protocol without header has no counter and takes every message. */
@@ -75,9 +75,9 @@ public:
     /* Send an unsolicited message (an emergency, say) after the replies already queued. */
     void post(Bytes message);
 
-    MailboxFaults &faults() { return faults_; }
+    MailboxFaults& faults() { return faults_; }
     /* Every message the master wrote, in order (for tests), repetitions that were dropped too. */
-    const std::vector<Bytes> &received() const { return received_; }
+    const std::vector<Bytes>& received() const { return received_; }
     /* Drop that record and its memory: a fuzz run must free what it allocated, or every run
      * looks like a leak to the fuzzer and pays for a full leak scan. */
     void forgetReceived() { std::vector<Bytes>().swap(received_); }
@@ -90,7 +90,7 @@ public:
     /* Run the slave's side after a frame has passed: take a written message, repeat on request,
      * move the next reply into the read mailbox. Returns true when the frame that just passed
      * must be lost (fault `loseReads`). */
-    bool service(SyncManagers &sms, Bytes &memory, AlState state);
+    bool service(SyncManagers& sms, Bytes& memory, AlState state);
 
     /* Forget queued replies and the last reply (the mailbox is reset with the AL state INIT or
      * a power cycle); handlers and faults stay. */
@@ -103,9 +103,9 @@ private:
         std::uint32_t readyAfterPolls;
         bool counted = false; /* it has a mailbox header with a counter */
     };
-    MailboxHandler *handlerFor(AlState state) const;
-    void takeMessage(SyncManagers &sms, Bytes &memory, AlState state);
-    void postNext(SyncManagers &sms, Bytes &memory);
+    MailboxHandler* handlerFor(AlState state) const;
+    void takeMessage(SyncManagers& sms, Bytes& memory, AlState state);
+    void postNext(SyncManagers& sms, Bytes& memory);
 
     std::shared_ptr<MailboxHandler> handlers_[16];
     MailboxFaults faults_;

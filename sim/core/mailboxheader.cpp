@@ -5,7 +5,8 @@
 
 namespace sim {
 
-std::optional<MailboxHeader> MailboxHeader::parse(const Bytes &mailbox, std::uint8_t type, std::uint16_t minLength)
+std::optional<MailboxHeader> MailboxHeader::parse(
+    const Bytes& mailbox, std::uint8_t type, std::uint16_t minLength)
 {
     if (mailbox.size() < Size)
         return std::nullopt;

@@ -33,7 +33,8 @@ struct MailboxHeader
     /* The header of a `type` message whose length is at least `minLength`, or nothing when the
      * bytes are not one: shorter than the header, another type, a length below `minLength` or
      * one that runs past the bytes given. */
-    static std::optional<MailboxHeader> parse(const Bytes &mailbox, std::uint8_t type, std::uint16_t minLength);
+    static std::optional<MailboxHeader> parse(
+        const Bytes& mailbox, std::uint8_t type, std::uint16_t minLength);
 };
 
 /* Bytes a mailbox of `mailboxSize` bytes carries behind `headerBytes` bytes of headers; 0 when

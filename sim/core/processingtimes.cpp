@@ -36,10 +36,10 @@ std::string ProcessingTimes::summary() const
 {
     char text[160];
     std::snprintf(text, sizeof text,
-                  "median %.2f µs, p99 %.2f µs, p99.9 %.2f µs, longest %.2f µs (%llu frames)",
-                  double(quantileNs(0.5)) / 1e3, double(quantileNs(0.99)) / 1e3,
-                  double(quantileNs(0.999)) / 1e3, double(longest_) / 1e3,
-                  static_cast<unsigned long long>(count_));
+        "median %.2f µs, p99 %.2f µs, p99.9 %.2f µs, longest %.2f µs (%llu frames)",
+        double(quantileNs(0.5)) / 1e3, double(quantileNs(0.99)) / 1e3,
+        double(quantileNs(0.999)) / 1e3, double(longest_) / 1e3,
+        static_cast<unsigned long long>(count_));
     return text;
 }
 

@@ -15,7 +15,7 @@
 
 namespace sim {
 
-RawServer::RawServer(const std::string &ifname)
+RawServer::RawServer(const std::string& ifname)
 {
     ifindex_ = int(if_nametoindex(ifname.c_str()));
     if (ifindex_ == 0) {
@@ -24,15 +24,15 @@ RawServer::RawServer(const std::string &ifname)
     }
     fd_ = socket(AF_PACKET, SOCK_RAW, htons(EtherTypeEthercat));
     if (fd_ < 0) {
-        error_ = std::string("cannot open a raw socket: ") + std::strerror(errno)
-            + " (root needed)";
+        error_
+            = std::string("cannot open a raw socket: ") + std::strerror(errno) + " (root needed)";
         return;
     }
     sockaddr_ll addr{};
     addr.sll_family = AF_PACKET;
     addr.sll_protocol = htons(EtherTypeEthercat);
     addr.sll_ifindex = ifindex_;
-    if (bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         error_ = std::string("cannot bind to \"") + ifname + "\": " + std::strerror(errno);
         ::close(fd_);
         fd_ = -1;
@@ -48,14 +48,15 @@ RawServer::~RawServer()
 namespace {
 std::uint64_t nanosecondsSince(std::chrono::steady_clock::time_point t)
 {
-    return std::uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                             std::chrono::steady_clock::now() - t).count());
+    return std::uint64_t(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t)
+            .count());
 }
 } // namespace
 
 /* One frame from the master into `frame` (sized to it): false when none came within `timeoutMs`.
  * Sleeps in poll() unless spinning. */
-bool RawServer::receive(Bytes &frame, int timeoutMs)
+bool RawServer::receive(Bytes& frame, int timeoutMs)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     frame.resize(MaxFrameSize + 4);
@@ -68,7 +69,7 @@ bool RawServer::receive(Bytes &frame, int timeoutMs)
         sockaddr_ll from{};
         socklen_t fromLength = sizeof from;
         const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), spin_ ? MSG_DONTWAIT : 0,
-                                   reinterpret_cast<sockaddr *>(&from), &fromLength);
+            reinterpret_cast<sockaddr*>(&from), &fromLength);
         // A packet socket also sees what it sends; those are our own replies.
         if (n > 0 && from.sll_pkttype != PACKET_OUTGOING) {
             frame.resize(std::size_t(n));
@@ -79,7 +80,7 @@ bool RawServer::receive(Bytes &frame, int timeoutMs)
     }
 }
 
-bool RawServer::serveOne(Chain &chain, int timeoutMs)
+bool RawServer::serveOne(Chain& chain, int timeoutMs)
 {
     if (fd_ < 0)
         return false;
@@ -130,7 +131,8 @@ bool RawServer::serveOne(Chain &chain, int timeoutMs)
         auto at = held_.end();
         while (at != held_.begin() && std::prev(at)->due > due)
             --at;
-        held_.insert(at, Held{i < fate.copies ? reply->frame : otherMastersReply(reply->frame), due});
+        held_.insert(
+            at, Held{i < fate.copies ? reply->frame : otherMastersReply(reply->frame), due});
     }
     processing_.add(nanosecondsSince(received));
     sendDue();
@@ -148,7 +150,7 @@ void RawServer::sendDue()
     }
 }
 
-void RawServer::serve(Chain &chain, const std::atomic<bool> &stop)
+void RawServer::serve(Chain& chain, const std::atomic<bool>& stop)
 {
     while (!stop.load())
         serveOne(chain, 100);

@@ -24,24 +24,24 @@ class RawServer
 {
 public:
     /* Open the socket on `ifname`; check `ok()` and `error()` afterwards. */
-    explicit RawServer(const std::string &ifname);
+    explicit RawServer(const std::string& ifname);
     ~RawServer();
-    RawServer(const RawServer &) = delete;
-    RawServer &operator=(const RawServer &) = delete;
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
 
     bool ok() const { return fd_ >= 0; }
-    const std::string &error() const { return error_; }
+    const std::string& error() const { return error_; }
 
     /* Wait up to `timeoutMs` for one frame from the master and answer it. Returns true when a
      * frame was answered. */
-    bool serveOne(Chain &chain, int timeoutMs);
+    bool serveOne(Chain& chain, int timeoutMs);
     /* Serve until `stop` becomes true (checked at least every 100 ms). */
-    void serve(Chain &chain, const std::atomic<bool> &stop);
+    void serve(Chain& chain, const std::atomic<bool>& stop);
     std::uint64_t answered() const { return answered_; }
     /* From a frame received to its reply handed to the kernel; and the kernel's send call after
      * it. A reply a fault holds back is timed to the moment it is put aside. */
-    const ProcessingTimes &processing() const { return processing_; }
-    const ProcessingTimes &sending() const { return sending_; }
+    const ProcessingTimes& processing() const { return processing_; }
+    const ProcessingTimes& sending() const { return sending_; }
     /* Spin on the socket instead of sleeping in poll() until a frame comes: the kernel's wake-up
      * leaves the round trip, at the price of a whole CPU. For benchmarks only. */
     void setSpin(bool spin) { spin_ = spin; }
@@ -50,7 +50,7 @@ public:
     void setRule(FrameRule rule) { rule_ = std::move(rule); }
 
 private:
-    bool receive(Bytes &frame, int timeoutMs);
+    bool receive(Bytes& frame, int timeoutMs);
 
     int fd_ = -1;
     bool spin_ = false;

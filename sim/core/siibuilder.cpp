@@ -10,7 +10,8 @@ namespace sim {
 namespace {
 
 /* Categories are whole words: odd data get a pad byte. */
-void appendCategory(Bytes &out, std::uint16_t type, Bytes data, std::optional<std::uint16_t> declaredWords = std::nullopt)
+void appendCategory(Bytes& out, std::uint16_t type, Bytes data,
+    std::optional<std::uint16_t> declaredWords = std::nullopt)
 {
     if (data.size() % 2)
         data.push_back(0);
@@ -19,7 +20,7 @@ void appendCategory(Bytes &out, std::uint16_t type, Bytes data, std::optional<st
     out.insert(out.end(), data.begin(), data.end());
 }
 
-void putMailbox(std::uint8_t *at, const SiiMailboxArea &m)
+void putMailbox(std::uint8_t* at, const SiiMailboxArea& m)
 {
     putLe16(at, m.rxOffset);
     putLe16(at + 2, m.rxSize);
@@ -27,17 +28,17 @@ void putMailbox(std::uint8_t *at, const SiiMailboxArea &m)
     putLe16(at + 6, m.txSize);
 }
 
-Bytes pdoCategory(const std::vector<SiiPdo> &pdos)
+Bytes pdoCategory(const std::vector<SiiPdo>& pdos)
 {
     Bytes data;
-    for (const SiiPdo &pdo : pdos) {
+    for (const SiiPdo& pdo : pdos) {
         appendLe16(data, pdo.index);
         data.push_back(std::uint8_t(pdo.entries.size()));
         data.push_back(pdo.syncManager);
         data.push_back(pdo.synchronization);
         data.push_back(pdo.nameIndex);
         appendLe16(data, pdo.flags);
-        for (const SiiPdoEntry &e : pdo.entries) {
+        for (const SiiPdoEntry& e : pdo.entries) {
             appendLe16(data, e.index);
             data.push_back(e.subIndex);
             data.push_back(e.nameIndex);
@@ -51,7 +52,7 @@ Bytes pdoCategory(const std::vector<SiiPdo> &pdos)
 
 } // namespace
 
-std::uint8_t siiChecksum(const Bytes &image)
+std::uint8_t siiChecksum(const Bytes& image)
 {
     std::uint8_t crc = 0xFF;
     for (std::size_t i = 0; i < 14 && i < image.size(); ++i) {
@@ -62,7 +63,8 @@ std::uint8_t siiChecksum(const Bytes &image)
     return crc;
 }
 
-SiiBuilder &SiiBuilder::identity(std::uint32_t vendorId, std::uint32_t productCode, std::uint32_t revision, std::uint32_t serial)
+SiiBuilder& SiiBuilder::identity(
+    std::uint32_t vendorId, std::uint32_t productCode, std::uint32_t revision, std::uint32_t serial)
 {
     vendorId_ = vendorId;
     productCode_ = productCode;
@@ -71,43 +73,45 @@ SiiBuilder &SiiBuilder::identity(std::uint32_t vendorId, std::uint32_t productCo
     return *this;
 }
 
-SiiBuilder &SiiBuilder::alias(std::uint16_t alias)
+SiiBuilder& SiiBuilder::alias(std::uint16_t alias)
 {
     alias_ = alias;
     return *this;
 }
 
-SiiBuilder &SiiBuilder::pdiControl(std::uint16_t word)
+SiiBuilder& SiiBuilder::pdiControl(std::uint16_t word)
 {
     pdiControl_ = word;
     return *this;
 }
 
-SiiBuilder &SiiBuilder::standardMailbox(std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize)
+SiiBuilder& SiiBuilder::standardMailbox(
+    std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize)
 {
     standard_ = {rxOffset, rxSize, txOffset, txSize};
     return *this;
 }
 
-SiiBuilder &SiiBuilder::bootstrapMailbox(std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize)
+SiiBuilder& SiiBuilder::bootstrapMailbox(
+    std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize)
 {
     boot_ = {rxOffset, rxSize, txOffset, txSize};
     return *this;
 }
 
-SiiBuilder &SiiBuilder::mailboxProtocols(std::uint16_t protocols)
+SiiBuilder& SiiBuilder::mailboxProtocols(std::uint16_t protocols)
 {
     protocols_ = protocols;
     return *this;
 }
 
-SiiBuilder &SiiBuilder::eepromSize(std::size_t bytes)
+SiiBuilder& SiiBuilder::eepromSize(std::size_t bytes)
 {
     eepromSize_ = std::max<std::size_t>(256, bytes / 128 * 128);
     return *this;
 }
 
-SiiBuilder &SiiBuilder::name(const std::string &name)
+SiiBuilder& SiiBuilder::name(const std::string& name)
 {
     if (hasName_)
         strings_[0] = name;
@@ -117,49 +121,50 @@ SiiBuilder &SiiBuilder::name(const std::string &name)
     return *this;
 }
 
-std::uint8_t SiiBuilder::addString(const std::string &text)
+std::uint8_t SiiBuilder::addString(const std::string& text)
 {
     strings_.push_back(text);
     return std::uint8_t(strings_.size());
 }
 
-SiiBuilder &SiiBuilder::general(const SiiGeneral &general)
+SiiBuilder& SiiBuilder::general(const SiiGeneral& general)
 {
     general_ = general;
     return *this;
 }
 
-SiiBuilder &SiiBuilder::fmmus(const std::vector<std::uint8_t> &usages)
+SiiBuilder& SiiBuilder::fmmus(const std::vector<std::uint8_t>& usages)
 {
     fmmus_ = usages;
     return *this;
 }
 
-SiiBuilder &SiiBuilder::syncManagers(const std::vector<SiiSyncManager> &sms)
+SiiBuilder& SiiBuilder::syncManagers(const std::vector<SiiSyncManager>& sms)
 {
     syncManagers_ = sms;
     return *this;
 }
 
-SiiBuilder &SiiBuilder::txPdo(const SiiPdo &pdo)
+SiiBuilder& SiiBuilder::txPdo(const SiiPdo& pdo)
 {
     txPdos_.push_back(pdo);
     return *this;
 }
 
-SiiBuilder &SiiBuilder::rxPdo(const SiiPdo &pdo)
+SiiBuilder& SiiBuilder::rxPdo(const SiiPdo& pdo)
 {
     rxPdos_.push_back(pdo);
     return *this;
 }
 
-SiiBuilder &SiiBuilder::rawCategory(std::uint16_t type, const Bytes &data, std::optional<std::uint16_t> declaredWords)
+SiiBuilder& SiiBuilder::rawCategory(
+    std::uint16_t type, const Bytes& data, std::optional<std::uint16_t> declaredWords)
 {
     raw_.push_back({type, data, declaredWords});
     return *this;
 }
 
-SiiBuilder &SiiBuilder::omitEndMarker()
+SiiBuilder& SiiBuilder::omitEndMarker()
 {
     endMarker_ = false;
     return *this;
@@ -190,7 +195,7 @@ Bytes SiiBuilder::categories() const
     Bytes out;
     if (!strings_.empty()) {
         Bytes data{std::uint8_t(strings_.size())};
-        for (const std::string &s : strings_) {
+        for (const std::string& s : strings_) {
             const std::size_t n = std::min<std::size_t>(s.size(), 255);
             data.push_back(std::uint8_t(n));
             data.insert(data.end(), s.begin(), s.begin() + std::ptrdiff_t(n));
@@ -199,7 +204,7 @@ Bytes SiiBuilder::categories() const
     }
     if (general_) {
         Bytes data(32, 0);
-        const SiiGeneral &g = *general_;
+        const SiiGeneral& g = *general_;
         data[0] = g.groupIndex;
         data[1] = g.imageIndex;
         data[2] = g.orderIndex;
@@ -223,10 +228,11 @@ Bytes SiiBuilder::categories() const
         sms = *syncManagers_;
     else if (standard_.rxSize != 0)
         sms = {{standard_.rxOffset, standard_.rxSize, 0x26, 0, 0x01, 1},
-               {standard_.txOffset, standard_.txSize ? standard_.txSize : standard_.rxSize, 0x22, 0, 0x01, 2}};
+            {standard_.txOffset, standard_.txSize ? standard_.txSize : standard_.rxSize, 0x22, 0,
+                0x01, 2}};
     if (!sms.empty()) {
         Bytes data;
-        for (const SiiSyncManager &sm : sms) {
+        for (const SiiSyncManager& sm : sms) {
             appendLe16(data, sm.start);
             appendLe16(data, sm.length);
             data.push_back(sm.control);
@@ -240,7 +246,7 @@ Bytes SiiBuilder::categories() const
         appendCategory(out, siicat::TxPdo, pdoCategory(txPdos_));
     if (!rxPdos_.empty())
         appendCategory(out, siicat::RxPdo, pdoCategory(rxPdos_));
-    for (const Raw &r : raw_)
+    for (const Raw& r : raw_)
         appendCategory(out, r.type, r.data, r.declaredWords);
     if (endMarker_)
         appendLe16(out, siicat::End);

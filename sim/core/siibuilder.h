@@ -118,39 +118,43 @@ struct SiiMailboxArea
 class SiiBuilder
 {
 public:
-    SiiBuilder &identity(std::uint32_t vendorId, std::uint32_t productCode, std::uint32_t revision, std::uint32_t serial = 0);
-    SiiBuilder &alias(std::uint16_t alias);
+    SiiBuilder& identity(std::uint32_t vendorId, std::uint32_t productCode, std::uint32_t revision,
+        std::uint32_t serial = 0);
+    SiiBuilder& alias(std::uint16_t alias);
     /* Word 0: PDI control (low byte) and ESC configuration (high byte), loaded into 0x0140. */
-    SiiBuilder &pdiControl(std::uint16_t word);
+    SiiBuilder& pdiControl(std::uint16_t word);
     /* Words 0x18..0x1B: receive (master to slave) and send mailbox offsets and sizes. */
-    SiiBuilder &standardMailbox(std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize);
+    SiiBuilder& standardMailbox(
+        std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize);
     /* Words 0x14..0x17: the bootstrap mailbox, used in BOOT. */
-    SiiBuilder &bootstrapMailbox(std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize);
+    SiiBuilder& bootstrapMailbox(
+        std::uint16_t rxOffset, std::uint16_t rxSize, std::uint16_t txOffset, std::uint16_t txSize);
     /* Word 0x1C, a combination of sim::mbxproto bits. */
-    SiiBuilder &mailboxProtocols(std::uint16_t protocols);
+    SiiBuilder& mailboxProtocols(std::uint16_t protocols);
     /* EEPROM size in bytes (a multiple of 128, at least 256); default 2048. Word 0x3E is derived
      * from it and the image is this long. */
-    SiiBuilder &eepromSize(std::size_t bytes);
+    SiiBuilder& eepromSize(std::size_t bytes);
 
     /* The device name: string 1 of the strings category, which is where the master takes it
      * from. Without it the image has no name string. */
-    SiiBuilder &name(const std::string &name);
+    SiiBuilder& name(const std::string& name);
     /* Add a further string; returns its 1-based index. */
-    std::uint8_t addString(const std::string &text);
-    SiiBuilder &general(const SiiGeneral &general);
+    std::uint8_t addString(const std::string& text);
+    SiiBuilder& general(const SiiGeneral& general);
     /* One use byte per FMMU (0 unused, 1 outputs, 2 inputs, 3 SyncManager status). */
-    SiiBuilder &fmmus(const std::vector<std::uint8_t> &usages);
+    SiiBuilder& fmmus(const std::vector<std::uint8_t>& usages);
     /* The SyncManager category. Without this call it is derived from the standard mailbox (SM0
      * control 0x26, SM1 control 0x22, both enabled); an explicit empty list leaves the category
      * out altogether. */
-    SiiBuilder &syncManagers(const std::vector<SiiSyncManager> &sms);
-    SiiBuilder &txPdo(const SiiPdo &pdo);
-    SiiBuilder &rxPdo(const SiiPdo &pdo);
+    SiiBuilder& syncManagers(const std::vector<SiiSyncManager>& sms);
+    SiiBuilder& txPdo(const SiiPdo& pdo);
+    SiiBuilder& rxPdo(const SiiPdo& pdo);
     /* A category with arbitrary content, appended after the others. `declaredWords`, when given,
      * is written as the category length instead of the true one, to build broken images. */
-    SiiBuilder &rawCategory(std::uint16_t type, const Bytes &data, std::optional<std::uint16_t> declaredWords = std::nullopt);
+    SiiBuilder& rawCategory(std::uint16_t type, const Bytes& data,
+        std::optional<std::uint16_t> declaredWords = std::nullopt);
     /* Leave out the 0xFFFF end marker (a broken image). */
-    SiiBuilder &omitEndMarker();
+    SiiBuilder& omitEndMarker();
 
     /* The finished image, `eepromSize` bytes long; categories that do not fit are cut at the end
      * of the EEPROM. */
@@ -182,7 +186,7 @@ private:
 };
 
 /* CRC-8 (polynomial 0x07, start 0xFF) over the first 14 bytes, as stored in word 7. */
-std::uint8_t siiChecksum(const Bytes &image);
+std::uint8_t siiChecksum(const Bytes& image);
 
 } // namespace sim
 

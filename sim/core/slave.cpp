@@ -11,7 +11,7 @@ namespace sim {
 
 namespace {
 /* The SyncManager category entries of the SII, read word by word within the EEPROM. */
-std::vector<SiiSyncManager> siiSyncManagers(const Eeprom &eeprom)
+std::vector<SiiSyncManager> siiSyncManagers(const Eeprom& eeprom)
 {
     std::vector<SiiSyncManager> sms;
     const std::uint32_t words = std::uint32_t(eeprom.image().size() / 2);
@@ -41,13 +41,14 @@ std::vector<SiiSyncManager> siiSyncManagers(const Eeprom &eeprom)
 }
 } // namespace
 
-Slave::Slave(Bytes sii, const EscOptions &options)
-    : esc_(std::make_unique<Esc>(std::move(sii), options)), mailbox_(std::make_unique<Mailbox>())
+Slave::Slave(Bytes sii, const EscOptions& options)
+    : esc_(std::make_unique<Esc>(std::move(sii), options))
+    , mailbox_(std::make_unique<Mailbox>())
 {
     adaptSyncManagers(AlState::Init);
 }
 
-void Slave::processDatagram(DatagramView &datagram, std::uint64_t nowUs)
+void Slave::processDatagram(DatagramView& datagram, std::uint64_t nowUs)
 {
     esc_->process(datagram, nowUs);
 }
@@ -99,7 +100,7 @@ void Slave::enteredState(AlState from, AlState to)
 /* Mailboxes work in every state but INIT; process data only in SAFE-OP and OP. */
 void Slave::adaptSyncManagers(AlState state)
 {
-    SyncManagers &sms = esc_->syncManagers();
+    SyncManagers& sms = esc_->syncManagers();
     const bool mailboxOn = state != AlState::Init;
     const bool processDataOn = state == AlState::SafeOp || state == AlState::Op;
     for (int n = 0; n < sms.count(); ++n)
@@ -110,18 +111,18 @@ void Slave::adaptSyncManagers(AlState state)
 
 bool Slave::mailboxMatches(int sm, std::uint32_t siiWord, bool masterWrites) const
 {
-    const SyncManagers &sms = esc_->syncManagers();
+    const SyncManagers& sms = esc_->syncManagers();
     if (sm >= sms.count())
         return false;
-    const SyncManager &s = sms.at(sm);
-    const Eeprom &e = esc_->eeprom();
-    return s.start == e.word(siiWord) && s.length == e.word(siiWord + 1) && s.mailbox() &&
-           s.masterWrites() == masterWrites && (s.activate & 0x01) != 0;
+    const SyncManager& s = sms.at(sm);
+    const Eeprom& e = esc_->eeprom();
+    return s.start == e.word(siiWord) && s.length == e.word(siiWord + 1) && s.mailbox()
+        && s.masterWrites() == masterWrites && (s.activate & 0x01) != 0;
 }
 
 std::uint16_t Slave::judge(AlState from, AlState to)
 {
-    const Eeprom &e = esc_->eeprom();
+    const Eeprom& e = esc_->eeprom();
     if (to == AlState::PreOp && from == AlState::Init) {
         if (e.word(siiword::RxMailbox + 1) == 0)
             return alcode::NoError; // no mailbox, nothing to check
@@ -141,28 +142,28 @@ std::uint16_t Slave::judge(AlState from, AlState to)
     return alcode::NoError;
 }
 
-const std::uint8_t *Slave::outputData(int sm, std::size_t &length) const
+const std::uint8_t* Slave::outputData(int sm, std::size_t& length) const
 {
-    const SyncManager &s = esc_->syncManagers().at(sm);
+    const SyncManager& s = esc_->syncManagers().at(sm);
     length = s.span();
     return &esc_->memory()[s.start];
 }
 
-void Slave::setInputs(int sm, const std::uint8_t *data, std::size_t length)
+void Slave::setInputs(int sm, const std::uint8_t* data, std::size_t length)
 {
-    const SyncManager &s = esc_->syncManagers().at(sm);
+    const SyncManager& s = esc_->syncManagers().at(sm);
     const std::size_t n = std::min<std::size_t>(length, s.span());
     std::copy(data, data + n, esc_->memory().begin() + s.start);
 }
 
 Bytes Slave::outputs(int sm) const
 {
-    const SyncManager &s = esc_->syncManagers().at(sm);
-    const Bytes &m = esc_->memory();
+    const SyncManager& s = esc_->syncManagers().at(sm);
+    const Bytes& m = esc_->memory();
     return Bytes(m.begin() + s.start, m.begin() + s.start + s.span());
 }
 
-void Slave::setInputs(int sm, const Bytes &data)
+void Slave::setInputs(int sm, const Bytes& data)
 {
     setInputs(sm, data.data(), data.size());
 }
@@ -184,21 +185,20 @@ void Slave::powerCycle()
         hooks_.powerCycled(*this);
 }
 
-std::function<std::uint16_t(Slave &, AlState, AlState)> standardProcessDataRules()
+std::function<std::uint16_t(Slave&, AlState, AlState)> standardProcessDataRules()
 {
-    return [](Slave &slave, AlState /*from*/, AlState to) -> std::uint16_t {
+    return [](Slave& slave, AlState /*from*/, AlState to) -> std::uint16_t {
         const std::vector<SiiSyncManager> sii = siiSyncManagers(slave.esc().eeprom());
-        const SyncManagers &sms = slave.esc().syncManagers();
+        const SyncManagers& sms = slave.esc().syncManagers();
         for (std::size_t k = 0; k < sii.size(); ++k) {
-            const SiiSyncManager &want = sii[k];
+            const SiiSyncManager& want = sii[k];
             if ((want.usage != 3 && want.usage != 4) || want.length == 0)
                 continue;
-            const std::uint16_t fault =
-                want.usage == 3 ? alcode::InvalidOutputConfiguration
-                                : alcode::InvalidInputConfiguration;
+            const std::uint16_t fault = want.usage == 3 ? alcode::InvalidOutputConfiguration
+                                                        : alcode::InvalidInputConfiguration;
             if (int(k) >= sms.count())
                 return fault;
-            const SyncManager &have = sms.at(int(k));
+            const SyncManager& have = sms.at(int(k));
             if (have.start != want.start || have.length != want.length
                 || (have.activate & 0x01) == 0)
                 return fault;

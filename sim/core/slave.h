@@ -38,30 +38,30 @@ struct SlaveHooks
 {
     /* Judge PRE-OP/SAFE-OP/OP -> SAFE-OP and SAFE-OP/OP -> OP: 0 grants, else the AL Status
      * Code. */
-    std::function<std::uint16_t(Slave &, AlState from, AlState to)> checkTransition;
+    std::function<std::uint16_t(Slave&, AlState from, AlState to)> checkTransition;
     /* Told after every change of the AL state. */
-    std::function<void(Slave &, AlState from, AlState to)> stateChanged;
+    std::function<void(Slave&, AlState from, AlState to)> stateChanged;
     /* Told after every frame that passed the slave (a device model updates its inputs here). */
-    std::function<void(Slave &)> afterFrame;
+    std::function<void(Slave&)> afterFrame;
     /* Told after a power cycle (stored data survive it, the rest restarts). */
-    std::function<void(Slave &)> powerCycled;
+    std::function<void(Slave&)> powerCycled;
 };
 
 class Slave
 {
 public:
-    explicit Slave(Bytes sii, const EscOptions &options = {});
+    explicit Slave(Bytes sii, const EscOptions& options = {});
 
-    Esc &esc() { return *esc_; }
-    const Esc &esc() const { return *esc_; }
-    Mailbox &mailbox() { return *mailbox_; }
-    SlaveHooks &hooks() { return hooks_; }
+    Esc& esc() { return *esc_; }
+    const Esc& esc() const { return *esc_; }
+    Mailbox& mailbox() { return *mailbox_; }
+    SlaveHooks& hooks() { return hooks_; }
     AlState state() const { return esc_->al().state(); }
 
     /* Fault switches, gathered here for tests. */
-    AlFaults &alFaults() { return esc_->al().faults(); }
-    EepromFaults &eepromFaults() { return esc_->eeprom().faults(); }
-    MailboxFaults &mailboxFaults() { return mailbox_->faults(); }
+    AlFaults& alFaults() { return esc_->al().faults(); }
+    EepromFaults& eepromFaults() { return esc_->eeprom().faults(); }
+    MailboxFaults& mailboxFaults() { return mailbox_->faults(); }
 
     /* A slave that is off the bus neither answers nor passes frames on. */
     bool online() const { return online_; }
@@ -76,11 +76,11 @@ public:
     /* Process data, slave side: the latest complete outputs in SyncManager `sm`'s area, and the
      * inputs the master will read from it. */
     Bytes outputs(int sm) const;
-    void setInputs(int sm, const Bytes &data);
+    void setInputs(int sm, const Bytes& data);
     /* The same without copies, for a device model that runs after every frame: the output bytes
      * in place (`length` set to their number), and inputs from a buffer. */
-    const std::uint8_t *outputData(int sm, std::size_t &length) const;
-    void setInputs(int sm, const std::uint8_t *data, std::size_t length);
+    const std::uint8_t* outputData(int sm, std::size_t& length) const;
+    void setInputs(int sm, const std::uint8_t* data, std::size_t length);
     /* Complete output writes into SyncManager `sm` since SAFE-OP was last entered. */
     std::uint32_t outputWritesSinceSafeOp(int sm) const;
 
@@ -90,7 +90,7 @@ public:
 
     /* Used by the chain: apply one datagram; finish a frame (the slave's side reacts). `endFrame`
      * returns true when the frame must be lost here. */
-    void processDatagram(DatagramView &datagram, std::uint64_t nowUs);
+    void processDatagram(DatagramView& datagram, std::uint64_t nowUs);
     bool endFrame(std::uint64_t nowUs);
 
 private:
@@ -116,7 +116,7 @@ private:
  * enabled (else 0x001D for outputs, 0x001E for inputs); OP needs the outputs to have been written
  * at least once since SAFE-OP was entered (else 0x0019). Install with
  * `slave.hooks().checkTransition = sim::standardProcessDataRules();`. */
-std::function<std::uint16_t(Slave &, AlState, AlState)> standardProcessDataRules();
+std::function<std::uint16_t(Slave&, AlState, AlState)> standardProcessDataRules();
 
 } // namespace sim
 

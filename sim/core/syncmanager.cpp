@@ -9,7 +9,10 @@
 
 namespace sim {
 
-SyncManagers::SyncManagers(int count) : sms_(std::size_t(count)), state_(std::size_t(count)) {}
+SyncManagers::SyncManagers(int count)
+    : sms_(std::size_t(count))
+    , state_(std::size_t(count))
+{}
 
 void SyncManagers::reset()
 {
@@ -29,7 +32,7 @@ std::uint8_t SyncManagers::readRegister(std::uint16_t address)
     const int n = offset / 8;
     if (offset < 0 || n >= count())
         return 0;
-    const SyncManager &sm = sms_[std::size_t(n)];
+    const SyncManager& sm = sms_[std::size_t(n)];
     switch (offset % 8) {
     case 0:
         return std::uint8_t(sm.start);
@@ -57,7 +60,7 @@ void SyncManagers::writeRegister(std::uint16_t address, std::uint8_t value)
     const int n = offset / 8;
     if (offset < 0 || n >= count())
         return;
-    SyncManager &sm = sms_[std::size_t(n)];
+    SyncManager& sm = sms_[std::size_t(n)];
     const int byte = offset % 8;
     ++registerWrites_;
     // The layout of a SyncManager can only change while it is out of use, so a master cannot pull
@@ -94,7 +97,7 @@ void SyncManagers::writeRegister(std::uint16_t address, std::uint8_t value)
 
 void SyncManagers::enableChanged(int n)
 {
-    State &s = state_[std::size_t(n)];
+    State& s = state_[std::size_t(n)];
     s.full = false;
     s.staging.clear();
 }
@@ -102,7 +105,7 @@ void SyncManagers::enableChanged(int n)
 int SyncManagers::guarding(std::uint16_t address) const
 {
     for (int n = 0; n < count(); ++n) {
-        const SyncManager &sm = sms_[std::size_t(n)];
+        const SyncManager& sm = sms_[std::size_t(n)];
         if (sm.enabled() && sm.contains(address))
             return n;
     }
@@ -118,7 +121,7 @@ int SyncManagers::mailboxGuardingAll(std::uint16_t address, std::uint16_t length
     const std::uint32_t first = address;
     const std::uint32_t last = first + length - 1u;
     for (int n = 0; n < count(); ++n) {
-        const SyncManager &sm = sms_[std::size_t(n)];
+        const SyncManager& sm = sms_[std::size_t(n)];
         if (!sm.enabled())
             continue;
         const std::uint32_t smFirst = sm.start;
@@ -130,19 +133,18 @@ int SyncManagers::mailboxGuardingAll(std::uint16_t address, std::uint16_t length
     return -1;
 }
 
-std::optional<bool> SyncManagers::mailboxRead(std::uint16_t address, std::uint8_t *out,
-                                              std::uint16_t length, bool orInto,
-                                              const Bytes &memory)
+std::optional<bool> SyncManagers::mailboxRead(std::uint16_t address, std::uint8_t* out,
+    std::uint16_t length, bool orInto, const Bytes& memory)
 {
     const int n = mailboxGuardingAll(address, length);
     if (n < 0)
         return std::nullopt;
-    const SyncManager &sm = sms_[std::size_t(n)];
-    State &s = state_[std::size_t(n)];
+    const SyncManager& sm = sms_[std::size_t(n)];
+    State& s = state_[std::size_t(n)];
     // Byte by byte every byte would be refused alike: the state changes only at the last one.
     if (sm.deactivatedByPdi() || sm.masterWrites() || !s.full)
         return false;
-    const std::uint8_t *from = &memory[address];
+    const std::uint8_t* from = &memory[address];
     if (orInto) {
         for (std::uint16_t i = 0; i < length; ++i)
             out[i] = std::uint8_t(out[i] | from[i]);
@@ -156,14 +158,14 @@ std::optional<bool> SyncManagers::mailboxRead(std::uint16_t address, std::uint8_
     return true;
 }
 
-std::optional<bool> SyncManagers::mailboxWrite(std::uint16_t address, const std::uint8_t *in,
-                                               std::uint16_t length, Bytes &memory)
+std::optional<bool> SyncManagers::mailboxWrite(
+    std::uint16_t address, const std::uint8_t* in, std::uint16_t length, Bytes& memory)
 {
     const int n = mailboxGuardingAll(address, length);
     if (n < 0)
         return std::nullopt;
-    const SyncManager &sm = sms_[std::size_t(n)];
-    State &s = state_[std::size_t(n)];
+    const SyncManager& sm = sms_[std::size_t(n)];
+    State& s = state_[std::size_t(n)];
     if (sm.deactivatedByPdi() || !sm.masterWrites() || s.full)
         return false;
     std::copy(in, in + length, &memory[address]);
@@ -174,13 +176,13 @@ std::optional<bool> SyncManagers::mailboxWrite(std::uint16_t address, const std:
     return true;
 }
 
-Access SyncManagers::masterRead(std::uint16_t address, const Bytes &memory, std::uint8_t &value)
+Access SyncManagers::masterRead(std::uint16_t address, const Bytes& memory, std::uint8_t& value)
 {
     const int n = guarding(address);
     if (n < 0)
         return Access::Unguarded;
-    const SyncManager &sm = sms_[std::size_t(n)];
-    State &s = state_[std::size_t(n)];
+    const SyncManager& sm = sms_[std::size_t(n)];
+    State& s = state_[std::size_t(n)];
     if (sm.deactivatedByPdi())
         return Access::Refused;
     if (sm.mailbox() && (sm.masterWrites() || !s.full))
@@ -194,13 +196,13 @@ Access SyncManagers::masterRead(std::uint16_t address, const Bytes &memory, std:
     return Access::Done;
 }
 
-Access SyncManagers::masterWrite(std::uint16_t address, std::uint8_t value, Bytes &memory)
+Access SyncManagers::masterWrite(std::uint16_t address, std::uint8_t value, Bytes& memory)
 {
     const int n = guarding(address);
     if (n < 0)
         return Access::Unguarded;
-    const SyncManager &sm = sms_[std::size_t(n)];
-    State &s = state_[std::size_t(n)];
+    const SyncManager& sm = sms_[std::size_t(n)];
+    State& s = state_[std::size_t(n)];
     if (sm.deactivatedByPdi() || !sm.masterWrites())
         return Access::Refused;
     if (sm.mailbox()) {
@@ -228,16 +230,16 @@ Access SyncManagers::masterWrite(std::uint16_t address, std::uint8_t value, Byte
     return Access::Done;
 }
 
-Bytes SyncManagers::take(int n, const Bytes &memory)
+Bytes SyncManagers::take(int n, const Bytes& memory)
 {
-    const SyncManager &sm = sms_.at(std::size_t(n));
+    const SyncManager& sm = sms_.at(std::size_t(n));
     state_[std::size_t(n)].full = false;
     return Bytes(memory.begin() + sm.start, memory.begin() + sm.start + sm.span());
 }
 
-bool SyncManagers::repost(int n, const Bytes &message, Bytes &memory)
+bool SyncManagers::repost(int n, const Bytes& message, Bytes& memory)
 {
-    const SyncManager &sm = sms_.at(std::size_t(n));
+    const SyncManager& sm = sms_.at(std::size_t(n));
     if (!usable(sm) || !sm.mailbox() || sm.masterWrites())
         return false;
     for (std::size_t i = 0; i < sm.span(); ++i)
@@ -246,7 +248,7 @@ bool SyncManagers::repost(int n, const Bytes &message, Bytes &memory)
     return true;
 }
 
-bool SyncManagers::post(int n, const Bytes &message, Bytes &memory)
+bool SyncManagers::post(int n, const Bytes& message, Bytes& memory)
 {
     if (state_.at(std::size_t(n)).full)
         return false;
@@ -255,19 +257,19 @@ bool SyncManagers::post(int n, const Bytes &message, Bytes &memory)
 
 bool SyncManagers::repeatRequested(int n) const
 {
-    const SyncManager &sm = sms_.at(std::size_t(n));
+    const SyncManager& sm = sms_.at(std::size_t(n));
     return ((sm.activate ^ sm.pdiControl) & 0x02) != 0;
 }
 
 void SyncManagers::acknowledgeRepeat(int n)
 {
-    SyncManager &sm = sms_.at(std::size_t(n));
+    SyncManager& sm = sms_.at(std::size_t(n));
     sm.pdiControl = std::uint8_t((sm.pdiControl & ~0x02) | (sm.activate & 0x02));
 }
 
 void SyncManagers::setDeactivated(int n, bool deactivated)
 {
-    SyncManager &sm = sms_.at(std::size_t(n));
+    SyncManager& sm = sms_.at(std::size_t(n));
     const bool was = sm.deactivatedByPdi();
     sm.pdiControl = std::uint8_t(deactivated ? (sm.pdiControl | 0x01) : (sm.pdiControl & ~0x01));
     if (was != deactivated)

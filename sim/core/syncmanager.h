@@ -43,7 +43,10 @@ struct SyncManager
     bool masterWrites() const { return (control & 0x0C) == 0x04; }
     /* Length of the area inside the 64 KiB address space (a length running past its end is cut). */
     std::uint32_t span() const { return std::min<std::uint32_t>(length, 0x10000u - start); }
-    bool contains(std::uint16_t address) const { return address >= start && std::uint32_t(address - start) < span(); }
+    bool contains(std::uint16_t address) const
+    {
+        return address >= start && std::uint32_t(address - start) < span();
+    }
     std::uint16_t last() const { return std::uint16_t(start + span() - 1); }
 };
 
@@ -60,7 +63,7 @@ public:
     explicit SyncManagers(int count);
 
     int count() const { return int(sms_.size()); }
-    const SyncManager &at(int n) const { return sms_.at(std::size_t(n)); }
+    const SyncManager& at(int n) const { return sms_.at(std::size_t(n)); }
 
     /* ECAT access to the register blocks 0x0800 .. 0x0800 + 8 count - 1. Status (byte 5) and PDI
      * Control (byte 7) are read-only for the master; start, length and control only take a write
@@ -69,17 +72,17 @@ public:
     void writeRegister(std::uint16_t address, std::uint8_t value);
 
     /* ECAT access to a byte of process memory. */
-    Access masterRead(std::uint16_t address, const Bytes &memory, std::uint8_t &value);
-    Access masterWrite(std::uint16_t address, std::uint8_t value, Bytes &memory);
+    Access masterRead(std::uint16_t address, const Bytes& memory, std::uint8_t& value);
+    Access masterWrite(std::uint16_t address, std::uint8_t value, Bytes& memory);
 
     /* The same as masterRead or masterWrite for each byte of [address, address + length) in
      * turn, done at once where one mailbox SyncManager guards the whole range, as it does for
      * every mailbox message: whether the access counted (`orInto`: reads are ORed into `out`).
      * Nothing for any other range; the caller then goes byte by byte. */
-    std::optional<bool> mailboxRead(std::uint16_t address, std::uint8_t *out, std::uint16_t length,
-                                    bool orInto, const Bytes &memory);
-    std::optional<bool> mailboxWrite(std::uint16_t address, const std::uint8_t *in,
-                                     std::uint16_t length, Bytes &memory);
+    std::optional<bool> mailboxRead(std::uint16_t address, std::uint8_t* out, std::uint16_t length,
+        bool orInto, const Bytes& memory);
+    std::optional<bool> mailboxWrite(
+        std::uint16_t address, const std::uint8_t* in, std::uint16_t length, Bytes& memory);
     /* Bumped by every master write to a SyncManager's registers and by a reset: the slave follows
      * a new set-up with its state. */
     std::uint32_t registerWrites() const { return registerWrites_; }
@@ -87,12 +90,12 @@ public:
     /* Slave (PDI) side of the mailboxes. */
     bool full(int n) const { return state_.at(std::size_t(n)).full; }
     /* Take the message from a full write mailbox and empty it. */
-    Bytes take(int n, const Bytes &memory);
+    Bytes take(int n, const Bytes& memory);
     /* Put a message into an empty read mailbox (cut or zero-padded to its length) and mark it
      * full. Returns false when the mailbox is not usable or still full. */
-    bool post(int n, const Bytes &message, Bytes &memory);
+    bool post(int n, const Bytes& message, Bytes& memory);
     /* Put a message again, whether the mailbox is full or not (the repeat). */
-    bool repost(int n, const Bytes &message, Bytes &memory);
+    bool repost(int n, const Bytes& message, Bytes& memory);
     bool repeatRequested(int n) const;
     void acknowledgeRepeat(int n);
     void setDeactivated(int n, bool deactivated);
@@ -113,7 +116,7 @@ private:
         std::uint32_t readsCompleted = 0;
         std::uint32_t writesCompleted = 0;
     };
-    bool usable(const SyncManager &sm) const { return sm.enabled() && !sm.deactivatedByPdi(); }
+    bool usable(const SyncManager& sm) const { return sm.enabled() && !sm.deactivatedByPdi(); }
     int guarding(std::uint16_t address) const;
     int mailboxGuardingAll(std::uint16_t address, std::uint16_t length) const;
     std::uint8_t status(int n) const;

@@ -11,7 +11,7 @@
 
 namespace sim {
 
-int runCommand(const std::vector<std::string> &args)
+int runCommand(const std::vector<std::string>& args)
 {
     if (args.empty())
         return -1;
@@ -19,9 +19,9 @@ int runCommand(const std::vector<std::string> &args)
     if (pid < 0)
         return -1;
     if (pid == 0) {
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         // Only the exit status counts; keep the tool's chatter ("Cannot find device") off the
         // terminal, the caller reports.
@@ -39,14 +39,15 @@ int runCommand(const std::vector<std::string> &args)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool VethPair::removeStale(const std::string &name)
+bool VethPair::removeStale(const std::string& name)
 {
     if (runCommand({"ip", "link", "show", name}) != 0)
         return true;
     return runCommand({"ip", "link", "del", name}) == 0;
 }
 
-VethPair::VethPair(const std::string &name) : name_(name)
+VethPair::VethPair(const std::string& name)
+    : name_(name)
 {
     if (name.empty() || name.size() + 5 > 15) {
         error_ = "interface name \"" + name + "\" is empty or too long (at most 10 characters)";
@@ -59,7 +60,8 @@ VethPair::VethPair(const std::string &name) : name_(name)
     // Without an address the robot's end is not offered in the tool's interface list, so the
     // technician cannot pick the wrong end; best effort, a host without IPv6 gives none anyway.
     std::ofstream("/proc/sys/net/ipv6/conf/" + peer() + "/disable_ipv6") << "1\n";
-    if (runCommand({"ip", "link", "set", name, "up"}) != 0 || runCommand({"ip", "link", "set", peer(), "up"}) != 0) {
+    if (runCommand({"ip", "link", "set", name, "up"}) != 0
+        || runCommand({"ip", "link", "set", peer(), "up"}) != 0) {
         error_ = "cannot bring up " + name + "/" + peer();
         runCommand({"ip", "link", "del", name});
         return;

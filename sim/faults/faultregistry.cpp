@@ -41,7 +41,7 @@ const std::vector<FaultDescription> catalogue = {
     {"write-twice", "EVERY", "every n-th mailbox write reaches the bus twice"},
     {"write-reply-lost", "EVERY", "every n-th mailbox write lands, but its reply is lost"},
     {"crc", "POS:PORT:PERMILLE",
-     "frames arriving on that port are damaged with this probability: counted there, lost"},
+        "frames arriving on that port are damaged with this probability: counted there, lost"},
     {"link-flap", "POS:PORT:MS", "the link on that port drops for MS after every 3 s it was up"},
     {"refuse-state", "POS:STATE:CODE", "the slave refuses STATE (init, preop, boot, safeop, op)"},
     {"boot-refused", "POS", "the slave refuses BOOT with AL status 0x0011"},
@@ -59,27 +59,26 @@ const std::vector<FaultDescription> catalogue = {
     {"power-loss", "POS:BYTES", "power fails after BYTES of an image; no application after"},
     {"power-loss-store", "POS", "power fails on the next parameter store, before it is kept"},
     {"set-not-kept", "POS[:TYPE]",
-     "sets of axis parameter TYPE (of any but the password) are confirmed, the old value kept"},
+        "sets of axis parameter TYPE (of any but the password) are confirmed, the old value kept"},
     {"restart", "POS:MS", "off the bus for MS after INIT->BOOT and BOOT->INIT, address cleared"},
     {"foe-stall", "POS:BYTES", "the FoE download gets no answer after BYTES"},
     {"foe-error", "POS:CODE[:BYTES]",
-     "FoE ERROR after BYTES (0): disk-full, packet-number, not-bootstrap or a number"},
+        "FoE ERROR after BYTES (0): disk-full, packet-number, not-bootstrap or a number"},
     {"foe-busy", "POS:TIMES", "the FoE server answers BUSY TIMES times"},
 };
 
-unsigned long number(const std::string &text, const std::string &what)
+unsigned long number(const std::string& text, const std::string& what)
 {
     try {
         std::size_t used = 0;
         const unsigned long value = std::stoul(text, &used, 0);
         if (used == text.size())
             return value;
-    } catch (const std::exception &) {
-    }
+    } catch (const std::exception&) {}
     throw std::invalid_argument(what + " is not a number: \"" + text + "\"");
 }
 
-Args split(const std::string &spec)
+Args split(const std::string& spec)
 {
     Args parts;
     std::size_t from = 0;
@@ -92,18 +91,18 @@ Args split(const std::string &spec)
     }
 }
 
-AlState stateNamed(const std::string &name)
+AlState stateNamed(const std::string& name)
 {
-    static const std::map<std::string, AlState> states = {{"init", AlState::Init},
-        {"preop", AlState::PreOp}, {"boot", AlState::Boot}, {"safeop", AlState::SafeOp},
-        {"op", AlState::Op}};
+    static const std::map<std::string, AlState> states
+        = {{"init", AlState::Init}, {"preop", AlState::PreOp}, {"boot", AlState::Boot},
+            {"safeop", AlState::SafeOp}, {"op", AlState::Op}};
     const auto it = states.find(name);
     if (it == states.end())
         throw std::invalid_argument("unknown state \"" + name + "\"");
     return it->second;
 }
 
-std::uint32_t foeCodeNamed(const std::string &name)
+std::uint32_t foeCodeNamed(const std::string& name)
 {
     if (name == "disk-full")
         return foe_error::DiskFull;
@@ -115,7 +114,7 @@ std::uint32_t foeCodeNamed(const std::string &name)
 }
 
 /* The first datagram of a frame is an FPWR into a mailbox area. */
-bool isMailboxWrite(const Bytes &frame)
+bool isMailboxWrite(const Bytes& frame)
 {
     const std::size_t at = kEthernetHeader + kFrameHeader;
     if (frame.size() < at + 10)
@@ -125,13 +124,13 @@ bool isMailboxWrite(const Bytes &frame)
 }
 
 /* A rule that gives `fate` to every n-th frame `chosen` picks (all frames when none). */
-FrameRule everyNth(unsigned long every, FrameFate fate,
-                   std::function<bool(const Bytes &)> chosen = nullptr)
+FrameRule everyNth(
+    unsigned long every, FrameFate fate, std::function<bool(const Bytes&)> chosen = nullptr)
 {
     if (every == 0)
         throw std::invalid_argument("EVERY must be at least 1");
     auto count = std::make_shared<unsigned long>(0);
-    return [=](const Bytes &frame, std::uint64_t) {
+    return [=](const Bytes& frame, std::uint64_t) {
         if (chosen && !chosen(frame))
             return FrameFate{};
         return ++*count % every == 0 ? fate : FrameFate{};
@@ -148,7 +147,7 @@ FrameRule bursts(std::uint32_t seed)
     };
     auto burst = std::make_shared<Burst>();
     burst->random.seed(seed);
-    return [burst](const Bytes &, std::uint64_t) {
+    return [burst](const Bytes&, std::uint64_t) {
         FrameFate fate;
         if (burst->left == 0 && burst->random() % 64 == 0) {
             burst->left = 2 + int(burst->random() % 6);
@@ -163,7 +162,7 @@ FrameRule bursts(std::uint32_t seed)
 }
 
 /* Merges what several rules decided for one frame. */
-FrameFate merge(FrameFate a, const FrameFate &b)
+FrameFate merge(FrameFate a, const FrameFate& b)
 {
     a.loseRequest = a.loseRequest || b.loseRequest;
     a.loseReply = a.loseReply || b.loseReply;
@@ -180,31 +179,32 @@ FrameFate merge(FrameFate a, const FrameFate &b)
 class Installer
 {
 public:
-    Installer(const Args &args, Chain &chain, const FaultSet::Controllers &controllers)
-        : args_(args), chain_(chain), controllers_(controllers)
-    {
-    }
+    Installer(const Args& args, Chain& chain, const FaultSet::Controllers& controllers)
+        : args_(args)
+        , chain_(chain)
+        , controllers_(controllers)
+    {}
 
     std::size_t argCount() const { return args_.size() - 1; }
 
-    unsigned long arg(std::size_t k, const std::string &what) const
+    unsigned long arg(std::size_t k, const std::string& what) const
     {
         if (k >= args_.size())
             throw std::invalid_argument(args_[0] + " needs " + what);
         return number(args_[k], what);
     }
-    unsigned long arg(std::size_t k, const std::string &what, unsigned long otherwise) const
+    unsigned long arg(std::size_t k, const std::string& what, unsigned long otherwise) const
     {
         return k < args_.size() ? number(args_[k], what) : otherwise;
     }
-    const std::string &text(std::size_t k, const std::string &what) const
+    const std::string& text(std::size_t k, const std::string& what) const
     {
         if (k >= args_.size())
             throw std::invalid_argument(args_[0] + " needs " + what);
         return args_[k];
     }
 
-    Slave &slave() const
+    Slave& slave() const
     {
         const unsigned long position = arg(1, "a bus position");
         if (position < 1 || position > chain_.size())
@@ -212,7 +212,7 @@ public:
         return chain_.slave(position);
     }
 
-    MotorController &controller() const
+    MotorController& controller() const
     {
         const unsigned long position = arg(1, "a bus position");
         if (position >= controllers_.size() || !controllers_[position])
@@ -220,12 +220,12 @@ public:
         return *controllers_[position];
     }
 
-    Chain &chain() const { return chain_; }
+    Chain& chain() const { return chain_; }
 
 private:
-    const Args &args_;
-    Chain &chain_;
-    const FaultSet::Controllers &controllers_;
+    const Args& args_;
+    Chain& chain_;
+    const FaultSet::Controllers& controllers_;
 };
 
 /* Packets of the FoE download that BYTES cover. */
@@ -237,15 +237,15 @@ std::uint32_t packetsOf(unsigned long bytes)
 
 } // namespace
 
-const std::vector<FaultDescription> &faultCatalogue()
+const std::vector<FaultDescription>& faultCatalogue()
 {
     return catalogue;
 }
 
-void FaultSet::install(const std::string &spec, Chain &chain, const Controllers &controllers)
+void FaultSet::install(const std::string& spec, Chain& chain, const Controllers& controllers)
 {
     const Args args = split(spec);
-    const std::string &name = args[0];
+    const std::string& name = args[0];
     const Installer in(args, chain, controllers);
     FrameFate fate;
 
@@ -284,10 +284,10 @@ void FaultSet::install(const std::string &spec, Chain &chain, const Controllers 
             throw std::invalid_argument("PORT must be 0 to 3");
         if (name == "crc")
             chain.setCrcErrors(in.arg(1, "a bus position"), int(port),
-                               int(std::min(1000ul, in.arg(3, "PERMILLE"))));
+                int(std::min(1000ul, in.arg(3, "PERMILLE"))));
         else
             chain.setLinkFlap(in.arg(1, "a bus position"), int(port),
-                              std::max(1ul, in.arg(3, "MS")) * 1000, kFlapUpUs);
+                std::max(1ul, in.arg(3, "MS")) * 1000, kFlapUpUs);
     } else if (name == "refuse-state") {
         in.slave().alFaults().refuse = stateNamed(in.text(2, "a STATE"));
         in.slave().alFaults().refuseCode = std::uint16_t(in.arg(3, "CODE"));
@@ -306,7 +306,7 @@ void FaultSet::install(const std::string &spec, Chain &chain, const Controllers 
         in.slave().eepromFaults().refuseCommands = int(in.arg(2, "N", 1));
     } else if (name == "sii-length") {
         // Word 0x40 starts the categories; word 0x41 is the first one's length in words.
-        Bytes &image = in.slave().esc().eeprom().image();
+        Bytes& image = in.slave().esc().eeprom().image();
         if (image.size() > 0x83) {
             image[0x82] = 0xFF;
             image[0x83] = 0x7F;
@@ -317,8 +317,7 @@ void FaultSet::install(const std::string &spec, Chain &chain, const Controllers 
         const unsigned long n = in.arg(1, "N");
         for (unsigned long k = 0; k < n; ++k)
             chain.add(makePlainSlave(chain.size() + 1, false));
-    } else if (name == "command-silent" || name == "emergency-only"
-               || name == "power-loss-store") {
+    } else if (name == "command-silent" || name == "emergency-only" || name == "power-loss-store") {
         CommandFaults faults = in.controller().commands().faults();
         faults.noReply = faults.noReply || name == "command-silent";
         faults.emergenciesOnly = faults.emergenciesOnly || name == "emergency-only";
@@ -345,8 +344,8 @@ void FaultSet::install(const std::string &spec, Chain &chain, const Controllers 
         in.controller().foe().stallAfterPacket(packetsOf(in.arg(2, "BYTES")));
     } else if (name == "foe-error") {
         const std::uint32_t code = foeCodeNamed(in.text(2, "a CODE"));
-        in.controller().foe().breakOffAfterPacket(packetsOf(in.arg(3, "BYTES", 0)), code,
-                                                  "fault " + in.text(2, "a CODE"));
+        in.controller().foe().breakOffAfterPacket(
+            packetsOf(in.arg(3, "BYTES", 0)), code, "fault " + in.text(2, "a CODE"));
     } else if (name == "foe-busy") {
         in.controller().foe().answerBusy(unsigned(in.arg(2, "TIMES")));
     } else {
@@ -359,9 +358,9 @@ FrameRule FaultSet::frameRule() const
     if (rules_.empty())
         return nullptr;
     std::vector<FrameRule> rules = rules_;
-    return [rules](const Bytes &frame, std::uint64_t sequence) {
+    return [rules](const Bytes& frame, std::uint64_t sequence) {
         FrameFate fate;
-        for (const FrameRule &rule : rules)
+        for (const FrameRule& rule : rules)
             fate = merge(fate, rule(frame, sequence));
         return fate;
     };

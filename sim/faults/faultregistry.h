@@ -34,7 +34,7 @@ struct FaultDescription
 };
 
 /* Every fault the registry knows, in the order `--help` lists them. */
-const std::vector<FaultDescription> &faultCatalogue();
+const std::vector<FaultDescription>& faultCatalogue();
 
 class FaultSet
 {
@@ -44,7 +44,7 @@ public:
     /* Installs `spec` ("NAME" or "NAME:ARG:...") on `chain`, whose motor controllers are
      * `controllers` by bus position (empty entries elsewhere). Throws std::invalid_argument with
      * a text for the user when the name, an argument or a position does not fit. */
-    void install(const std::string &spec, Chain &chain, const Controllers &controllers);
+    void install(const std::string& spec, Chain& chain, const Controllers& controllers);
 
     /* The wire's faults installed so far as one rule: every rule's fate is merged. An empty rule
      * when there are none. */

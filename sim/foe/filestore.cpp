@@ -31,10 +31,11 @@ FileStoreSlave makeFileStoreSlave()
                     .build());
     auto foe = std::make_shared<FoeServer>(FoeServer::Mailboxes{BootSize, BootSize});
     auto files = std::make_shared<std::map<std::string, Bytes>>();
-    foe->setWriteAcceptor([](const std::string &, std::uint32_t) { return FoeVerdict::accept(); });
+    foe->setWriteAcceptor([](const std::string&, std::uint32_t) { return FoeVerdict::accept(); });
     // The server and the hook hold the files; nothing of them points back, so no cycle forms.
-    foe->setWriteCompletion([files](const std::string &name, const Bytes &file) { (*files)[name] = file; });
-    foe->setReadProvider([files](const std::string &name, std::uint32_t) {
+    foe->setWriteCompletion(
+        [files](const std::string& name, const Bytes& file) { (*files)[name] = file; });
+    foe->setReadProvider([files](const std::string& name, std::uint32_t) {
         const auto found = files->find(name);
         if (found == files->end())
             return FoeFile{FoeVerdict::refuse(foe_error::NotFound, "Not found"), {}};
@@ -42,7 +43,7 @@ FileStoreSlave makeFileStoreSlave()
     });
     slave.mailbox().setHandler(foe, {AlState::Boot});
     // A transfer broken off by leaving BOOT must not linger into the next one.
-    slave.hooks().stateChanged = [foe](Slave &, AlState from, AlState) {
+    slave.hooks().stateChanged = [foe](Slave&, AlState from, AlState) {
         if (from == AlState::Boot)
             foe->reset();
     };

@@ -23,7 +23,8 @@ namespace sim {
 
 constexpr std::uint32_t FileStoreProductCode = 0x0000F11E;
 
-struct FileStoreSlave {
+struct FileStoreSlave
+{
     Slave slave;
     std::shared_ptr<FoeServer> foe;
     std::shared_ptr<std::map<std::string, Bytes>> files;

@@ -5,7 +5,7 @@
 
 namespace sim {
 
-std::optional<FoeMessage> FoeMessage::parse(const Bytes &mailbox)
+std::optional<FoeMessage> FoeMessage::parse(const Bytes& mailbox)
 {
     const auto header = MailboxHeader::parse(mailbox, mbxtype::Foe, kFoeHeaderSize);
     if (!header)
@@ -14,7 +14,8 @@ std::optional<FoeMessage> FoeMessage::parse(const Bytes &mailbox)
     m.op = static_cast<FoeOp>(mailbox[6]);
     m.field = getLe32(&mailbox[8]);
     m.counter = header->counter;
-    m.payload.assign(mailbox.begin() + kFoeOverhead, mailbox.begin() + MailboxHeader::Size + header->length);
+    m.payload.assign(
+        mailbox.begin() + kFoeOverhead, mailbox.begin() + MailboxHeader::Size + header->length);
     return m;
 }
 
@@ -32,7 +33,7 @@ std::string FoeMessage::payloadText() const
     return std::string(payload.begin(), payload.end());
 }
 
-FoeMessage FoeMessage::request(FoeOp op, uint32_t password, const std::string &fileName)
+FoeMessage FoeMessage::request(FoeOp op, uint32_t password, const std::string& fileName)
 {
     return FoeMessage{op, password, text(fileName)};
 }
@@ -47,7 +48,7 @@ FoeMessage FoeMessage::ack(uint32_t packet)
     return FoeMessage{FoeOp::Ack, packet, {}};
 }
 
-FoeMessage FoeMessage::error(uint32_t code, const std::string &errorText)
+FoeMessage FoeMessage::error(uint32_t code, const std::string& errorText)
 {
     return FoeMessage{FoeOp::Error, code, text(errorText)};
 }

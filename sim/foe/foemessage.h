@@ -41,7 +41,8 @@ constexpr std::size_t kFoeHeaderSize = 6;
 // Bytes in front of the payload: mailbox header plus FoE header.
 constexpr std::size_t kFoeOverhead = MailboxHeader::Size + kFoeHeaderSize;
 
-struct FoeMessage {
+struct FoeMessage
+{
     FoeOp op = FoeOp::Data;
     // Password (read and write request), packet number (data, ack), error code (error), or for a
     // busy message the progress value.
@@ -53,7 +54,7 @@ struct FoeMessage {
 
     // The message in `mailbox`, or nothing when the bytes are not an FoE message: too short for
     // the two headers, another mailbox type, or a header length that runs past the bytes given.
-    static std::optional<FoeMessage> parse(const Bytes &mailbox);
+    static std::optional<FoeMessage> parse(const Bytes& mailbox);
 
     // The message as mailbox bytes: header length = 6 + payload size, station address and
     // priority 0.
@@ -62,10 +63,10 @@ struct FoeMessage {
     // The payload as text (file name or error text).
     std::string payloadText() const;
 
-    static FoeMessage request(FoeOp op, uint32_t password, const std::string &fileName);
+    static FoeMessage request(FoeOp op, uint32_t password, const std::string& fileName);
     static FoeMessage data(uint32_t packet, Bytes bytes);
     static FoeMessage ack(uint32_t packet);
-    static FoeMessage error(uint32_t code, const std::string &text);
+    static FoeMessage error(uint32_t code, const std::string& text);
     static FoeMessage busy(uint32_t progress);
 };
 

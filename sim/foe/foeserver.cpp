@@ -9,7 +9,9 @@ namespace {
 constexpr std::size_t kFileRoom = 256 * 1024;
 } // namespace
 
-FoeServer::FoeServer(Mailboxes mailboxes) : mailboxes_(mailboxes) {}
+FoeServer::FoeServer(Mailboxes mailboxes)
+    : mailboxes_(mailboxes)
+{}
 
 void FoeServer::breakOffAfterPacket(uint32_t packet, uint32_t code, std::string text)
 {
@@ -43,7 +45,7 @@ std::size_t FoeServer::sendRoom() const
     return mailboxRoom(mailboxes_.sendMailboxSize, kFoeOverhead);
 }
 
-std::optional<Bytes> FoeServer::handle(const Bytes &mailbox)
+std::optional<Bytes> FoeServer::handle(const Bytes& mailbox)
 {
     std::optional<FoeMessage> message = FoeMessage::parse(mailbox);
     if (!message)
@@ -58,24 +60,34 @@ std::optional<Bytes> FoeServer::handle(const Bytes &mailbox)
     }
     std::optional<FoeMessage> answer;
     switch (message->op) {
-    case FoeOp::Write: answer = onWriteRequest(*message); break;
-    case FoeOp::Data: answer = onData(*message); break;
-    case FoeOp::Read: answer = onReadRequest(*message); break;
-    case FoeOp::Ack: answer = onAck(*message); break;
-    default: answer = fail(foe_error::Illegal, "Illegal"); break;
+    case FoeOp::Write:
+        answer = onWriteRequest(*message);
+        break;
+    case FoeOp::Data:
+        answer = onData(*message);
+        break;
+    case FoeOp::Read:
+        answer = onReadRequest(*message);
+        break;
+    case FoeOp::Ack:
+        answer = onAck(*message);
+        break;
+    default:
+        answer = fail(foe_error::Illegal, "Illegal");
+        break;
     }
     if (!answer)
         return std::nullopt;
     return send(std::move(*answer));
 }
 
-void FoeServer::onMessage(const Bytes &message, MailboxReplies &out)
+void FoeServer::onMessage(const Bytes& message, MailboxReplies& out)
 {
     if (std::optional<Bytes> answer = handle(message))
         out.post(std::move(*answer));
 }
 
-std::optional<FoeMessage> FoeServer::onWriteRequest(const FoeMessage &request)
+std::optional<FoeMessage> FoeServer::onWriteRequest(const FoeMessage& request)
 {
     reset();
     lastPacket_ = 0;
@@ -92,7 +104,7 @@ std::optional<FoeMessage> FoeServer::onWriteRequest(const FoeMessage &request)
     return FoeMessage::ack(0);
 }
 
-std::optional<FoeMessage> FoeServer::onData(const FoeMessage &packet)
+std::optional<FoeMessage> FoeServer::onData(const FoeMessage& packet)
 {
     if (mode_ != Mode::Writing)
         return fail(foe_error::Illegal, "No write in progress");
@@ -115,7 +127,7 @@ std::optional<FoeMessage> FoeServer::onData(const FoeMessage &packet)
     return FoeMessage::ack(packet.field);
 }
 
-std::optional<FoeMessage> FoeServer::onReadRequest(const FoeMessage &request)
+std::optional<FoeMessage> FoeServer::onReadRequest(const FoeMessage& request)
 {
     reset();
     lastPacket_ = 0;
@@ -133,7 +145,7 @@ std::optional<FoeMessage> FoeServer::onReadRequest(const FoeMessage &request)
     return nextReadPacket();
 }
 
-std::optional<FoeMessage> FoeServer::onAck(const FoeMessage &ack)
+std::optional<FoeMessage> FoeServer::onAck(const FoeMessage& ack)
 {
     if (mode_ != Mode::Reading)
         return fail(foe_error::Illegal, "No read in progress");
@@ -157,7 +169,7 @@ FoeMessage FoeServer::nextReadPacket()
     return FoeMessage::data(++lastPacket_, std::move(chunk));
 }
 
-FoeMessage FoeServer::fail(uint32_t code, const std::string &text)
+FoeMessage FoeServer::fail(uint32_t code, const std::string& text)
 {
     reset();
     lastErrorCode_ = code;

@@ -51,34 +51,41 @@
 namespace sim {
 
 // What an acceptor or provider says to a request.
-struct FoeVerdict {
+struct FoeVerdict
+{
     bool accepted = true;
     uint32_t errorCode = 0;
     std::string errorText;
 
     static FoeVerdict accept() { return {}; }
-    static FoeVerdict refuse(uint32_t code, std::string text) { return {false, code, std::move(text)}; }
+    static FoeVerdict refuse(uint32_t code, std::string text)
+    {
+        return {false, code, std::move(text)};
+    }
 };
 
 // Sizes of the mailbox the server answers through; they decide the packet size.
-struct FoeMailboxes {
+struct FoeMailboxes
+{
     std::size_t receiveMailboxSize = 512; // master to slave
-    std::size_t sendMailboxSize = 512;    // slave to master
+    std::size_t sendMailboxSize = 512; // slave to master
 };
 
 // A file served to a read request, or the refusal.
-struct FoeFile {
+struct FoeFile
+{
     FoeVerdict verdict;
     Bytes content;
 };
 
-class FoeServer : public MailboxHandler {
+class FoeServer : public MailboxHandler
+{
 public:
     using Mailboxes = FoeMailboxes;
 
-    using WriteAcceptor = std::function<FoeVerdict(const std::string &fileName, uint32_t password)>;
-    using WriteCompletion = std::function<void(const std::string &fileName, const Bytes &file)>;
-    using ReadProvider = std::function<FoeFile(const std::string &fileName, uint32_t password)>;
+    using WriteAcceptor = std::function<FoeVerdict(const std::string& fileName, uint32_t password)>;
+    using WriteCompletion = std::function<void(const std::string& fileName, const Bytes& file)>;
+    using ReadProvider = std::function<FoeFile(const std::string& fileName, uint32_t password)>;
 
     FoeServer() = default;
     explicit FoeServer(Mailboxes mailboxes);
@@ -96,10 +103,10 @@ public:
     void clearFaults();
 
     // The answer to one message written by the master: its mailbox bytes, or nothing.
-    std::optional<Bytes> handle(const Bytes &mailbox);
+    std::optional<Bytes> handle(const Bytes& mailbox);
 
     // MailboxHandler: posts the answer to `message`, if there is one.
-    void onMessage(const Bytes &message, MailboxReplies &out) override;
+    void onMessage(const Bytes& message, MailboxReplies& out) override;
 
     // Forgets a transfer in progress (the slave left the state that serves FoE).
     void reset();
@@ -111,17 +118,17 @@ public:
     std::size_t completedReads() const { return completedReads_; }
     // The last error this server answered with (code 0: none yet).
     uint32_t lastErrorCode() const { return lastErrorCode_; }
-    const std::string &lastErrorText() const { return lastErrorText_; }
+    const std::string& lastErrorText() const { return lastErrorText_; }
 
 private:
     enum class Mode { Idle, Writing, Reading };
 
-    std::optional<FoeMessage> onWriteRequest(const FoeMessage &request);
-    std::optional<FoeMessage> onData(const FoeMessage &packet);
-    std::optional<FoeMessage> onReadRequest(const FoeMessage &request);
-    std::optional<FoeMessage> onAck(const FoeMessage &ack);
+    std::optional<FoeMessage> onWriteRequest(const FoeMessage& request);
+    std::optional<FoeMessage> onData(const FoeMessage& packet);
+    std::optional<FoeMessage> onReadRequest(const FoeMessage& request);
+    std::optional<FoeMessage> onAck(const FoeMessage& ack);
     FoeMessage nextReadPacket();
-    FoeMessage fail(uint32_t code, const std::string &text);
+    FoeMessage fail(uint32_t code, const std::string& text);
     Bytes send(FoeMessage message);
     std::size_t receiveRoom() const;
     std::size_t sendRoom() const;

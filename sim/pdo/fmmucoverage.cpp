@@ -15,10 +15,10 @@ namespace {
 
 constexpr std::uint16_t FmmuBlockSize = 16;
 
-std::vector<Fmmu> activeFmmus(const Slave &slave)
+std::vector<Fmmu> activeFmmus(const Slave& slave)
 {
     std::vector<Fmmu> out;
-    const Bytes &memory = slave.esc().memory();
+    const Bytes& memory = slave.esc().memory();
     for (int n = 0; n < slave.esc().fmmuCount(); ++n) {
         std::size_t at = std::size_t(reg::Fmmu0) + std::size_t(n) * FmmuBlockSize;
         if (at + FmmuBlockSize > memory.size())
@@ -31,10 +31,10 @@ std::vector<Fmmu> activeFmmus(const Slave &slave)
 }
 
 /* Marks, byte by byte, which physical bytes of `sm` the FMMUs of the wanted direction reach. */
-bool covered(const SyncManager &sm, const std::vector<Fmmu> &fmmus, bool masterWrites)
+bool covered(const SyncManager& sm, const std::vector<Fmmu>& fmmus, bool masterWrites)
 {
     std::vector<bool> reached(sm.span(), false);
-    for (const Fmmu &f : fmmus) {
+    for (const Fmmu& f : fmmus) {
         if (masterWrites ? !f.writes() : !f.reads())
             continue;
         fmmuForEachBit(f, f.logicalStart, f.length, [&](std::size_t, int, std::uint16_t phys, int) {
@@ -50,12 +50,12 @@ bool covered(const SyncManager &sm, const std::vector<Fmmu> &fmmus, bool masterW
 
 } // namespace
 
-std::uint16_t fmmuCoverage(const Slave &slave)
+std::uint16_t fmmuCoverage(const Slave& slave)
 {
-    const SyncManagers &sms = slave.esc().syncManagers();
+    const SyncManagers& sms = slave.esc().syncManagers();
     std::vector<Fmmu> fmmus = activeFmmus(slave);
     for (int n = 0; n < sms.count(); ++n) {
-        const SyncManager &sm = sms.at(n);
+        const SyncManager& sm = sms.at(n);
         if (sm.mailbox() || !sm.enabled())
             continue;
         bool out = sm.masterWrites();
@@ -67,7 +67,7 @@ std::uint16_t fmmuCoverage(const Slave &slave)
 
 TransitionRule withFmmuCoverage(TransitionRule rule)
 {
-    return [rule](Slave &slave, AlState from, AlState to) -> std::uint16_t {
+    return [rule](Slave& slave, AlState from, AlState to) -> std::uint16_t {
         if (from == AlState::PreOp && to == AlState::SafeOp) {
             if (std::uint16_t code = fmmuCoverage(slave))
                 return code;

@@ -21,12 +21,12 @@
 namespace sim {
 namespace pdo {
 
-using TransitionRule = std::function<std::uint16_t(Slave &, AlState, AlState)>;
+using TransitionRule = std::function<std::uint16_t(Slave&, AlState, AlState)>;
 
 /* 0 when every enabled buffered SyncManager's area is covered byte for byte by active FMMUs that
  * write it (master-to-slave SyncManagers) or read it (slave-to-master ones); else the AL status
  * code of the first direction found short. */
-std::uint16_t fmmuCoverage(const Slave &slave);
+std::uint16_t fmmuCoverage(const Slave& slave);
 
 /* `rule` with the FMMU check in front of it on PRE-OP -> SAFE-OP. An empty `rule` grants the
  * rest. */

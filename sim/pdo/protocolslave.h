@@ -40,11 +40,12 @@ struct ProtocolSlaveSpec
 };
 
 /* The slave, with `server` answering its mailbox in PRE-OP, SAFE-OP and OP. */
-Slave makeProtocolSlave(const ProtocolSlaveSpec &spec, std::shared_ptr<MailboxHandler> server);
+Slave makeProtocolSlave(const ProtocolSlaveSpec& spec, std::shared_ptr<MailboxHandler> server);
 
 /* The SAFE-OP rule of these slaves: SM `sm` enabled at `start` with `bytes` bytes (a zero size
  * needs nothing). 0 when so, else `code`. */
-std::uint16_t processDataSmReady(const Slave &slave, int sm, std::uint16_t start, int bytes, std::uint16_t code);
+std::uint16_t processDataSmReady(
+    const Slave& slave, int sm, std::uint16_t start, int bytes, std::uint16_t code);
 
 } // namespace pdo
 } // namespace sim

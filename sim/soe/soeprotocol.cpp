@@ -11,7 +11,7 @@ std::uint32_t attribute(std::uint8_t lengthCode, bool list)
     return (std::uint32_t(lengthCode & 0x03) << 16) | (list ? (1u << 18) : 0u) | 1u;
 }
 
-Bytes idnList(const std::vector<std::uint16_t> &idns)
+Bytes idnList(const std::vector<std::uint16_t>& idns)
 {
     Bytes value(4 + 2 * idns.size());
     putLe16(&value[0], std::uint16_t(2 * idns.size()));
@@ -21,7 +21,7 @@ Bytes idnList(const std::vector<std::uint16_t> &idns)
     return value;
 }
 
-std::optional<SoeHeader> SoeHeader::parse(const Bytes &mailbox)
+std::optional<SoeHeader> SoeHeader::parse(const Bytes& mailbox)
 {
     auto mailboxHeader = MailboxHeader::parse(mailbox, mbxtype::Soe, SoeHeaderSize);
     if (!mailboxHeader)
@@ -38,11 +38,11 @@ std::optional<SoeHeader> SoeHeader::parse(const Bytes &mailbox)
     return h;
 }
 
-Bytes SoeHeader::encode(const Bytes &data) const
+Bytes SoeHeader::encode(const Bytes& data) const
 {
     Bytes message = mailboxMessage(mbxtype::Soe, SoeHeaderSize + data.size());
-    message[6] = std::uint8_t((static_cast<std::uint8_t>(op) & 0x07) | (incomplete ? 0x08 : 0) | (error ? 0x10 : 0) |
-                              ((driveNo & 0x07) << 5));
+    message[6] = std::uint8_t((static_cast<std::uint8_t>(op) & 0x07) | (incomplete ? 0x08 : 0)
+        | (error ? 0x10 : 0) | ((driveNo & 0x07) << 5));
     message[7] = elements;
     putLe16(&message[8], idn);
     std::copy(data.begin(), data.end(), message.begin() + HeaderSize);

@@ -46,9 +46,10 @@ constexpr std::uint16_t InvalidDrive = 0x800A;
 // the other fields stay zero in the test drives.
 std::uint32_t attribute(std::uint8_t lengthCode, bool list = false);
 // The value of an IDN list: current length and maximum length in bytes, then the IDNs.
-Bytes idnList(const std::vector<std::uint16_t> &idns);
+Bytes idnList(const std::vector<std::uint16_t>& idns);
 
-struct SoeHeader {
+struct SoeHeader
+{
     Op op = Op::ReadRequest;
     bool incomplete = false;
     bool error = false;
@@ -59,9 +60,9 @@ struct SoeHeader {
 
     // The header of an SoE message, or nothing for bytes that are not one (too short, another
     // mailbox type, a length that runs past the bytes given).
-    static std::optional<SoeHeader> parse(const Bytes &mailbox);
+    static std::optional<SoeHeader> parse(const Bytes& mailbox);
     // A message with this header (length taken from `data`) and the data behind it.
-    Bytes encode(const Bytes &data) const;
+    Bytes encode(const Bytes& data) const;
 };
 
 } // namespace soe

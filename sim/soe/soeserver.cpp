@@ -7,24 +7,25 @@ namespace sim {
 namespace soe {
 
 SoeServer::SoeServer(std::size_t receiveMailboxSize, std::size_t sendMailboxSize)
-    : receiveMailboxSize_(receiveMailboxSize), sendMailboxSize_(sendMailboxSize)
-{
-}
+    : receiveMailboxSize_(receiveMailboxSize)
+    , sendMailboxSize_(sendMailboxSize)
+{}
 
-const Idn *SoeServer::find(std::uint16_t number) const
+const Idn* SoeServer::find(std::uint16_t number) const
 {
     auto it = idns_.find(number);
     return it == idns_.end() ? nullptr : &it->second;
 }
 
-void SoeServer::onMessage(const Bytes &message, MailboxReplies &out)
+void SoeServer::onMessage(const Bytes& message, MailboxReplies& out)
 {
-    Bytes mailbox(message.begin(), message.begin() + long(std::min(message.size(), receiveMailboxSize_)));
+    Bytes mailbox(
+        message.begin(), message.begin() + long(std::min(message.size(), receiveMailboxSize_)));
     auto request = SoeHeader::parse(mailbox);
     if (!request)
         return;
     if (request->op == Op::ReadRequest) {
-        for (auto &reply : read(*request))
+        for (auto& reply : read(*request))
             out.post(std::move(reply));
     } else if (request->op == Op::WriteRequest) {
         if (auto reply = write(*request, mailbox))
@@ -32,7 +33,7 @@ void SoeServer::onMessage(const Bytes &message, MailboxReplies &out)
     }
 }
 
-Bytes SoeServer::failure(Op op, const SoeHeader &request, std::uint16_t code) const
+Bytes SoeServer::failure(Op op, const SoeHeader& request, std::uint16_t code) const
 {
     SoeHeader h = request;
     h.op = op;
@@ -41,11 +42,11 @@ Bytes SoeServer::failure(Op op, const SoeHeader &request, std::uint16_t code) co
     return h.encode(u16(code));
 }
 
-std::vector<Bytes> SoeServer::read(const SoeHeader &request) const
+std::vector<Bytes> SoeServer::read(const SoeHeader& request) const
 {
     if (request.driveNo != 0)
         return {failure(Op::ReadResponse, request, error::InvalidDrive)};
-    const Idn *idn = find(request.idn);
+    const Idn* idn = find(request.idn);
     if (!idn)
         return {failure(Op::ReadResponse, request, error::NoIdn)};
     Bytes data;
@@ -75,18 +76,20 @@ std::vector<Bytes> SoeServer::read(const SoeHeader &request) const
     return replies;
 }
 
-std::optional<Bytes> SoeServer::write(const SoeHeader &request, const Bytes &mailbox)
+std::optional<Bytes> SoeServer::write(const SoeHeader& request, const Bytes& mailbox)
 {
     std::size_t bytes = request.length - SoeHeaderSize;
     fragments_.push_back({request.incomplete, request.idn, bytes});
     if (!collecting_)
         collecting_ = Bytes();
-    collecting_->insert(collecting_->end(), mailbox.begin() + HeaderSize, mailbox.begin() + long(HeaderSize + bytes));
+    collecting_->insert(collecting_->end(), mailbox.begin() + HeaderSize,
+        mailbox.begin() + long(HeaderSize + bytes));
     if (request.incomplete)
         return std::nullopt; // more fragments follow; only the last is answered
     Bytes data = std::move(*collecting_);
     collecting_.reset();
-    std::uint16_t code = request.driveNo != 0 ? error::InvalidDrive : apply(request.idn, request.elements, data);
+    std::uint16_t code
+        = request.driveNo != 0 ? error::InvalidDrive : apply(request.idn, request.elements, data);
     if (code)
         return failure(Op::WriteResponse, request, code);
     SoeHeader h = request;
@@ -95,7 +98,7 @@ std::optional<Bytes> SoeServer::write(const SoeHeader &request, const Bytes &mai
     return h.encode({});
 }
 
-std::uint16_t SoeServer::apply(std::uint16_t number, std::uint8_t elements, const Bytes &data)
+std::uint16_t SoeServer::apply(std::uint16_t number, std::uint8_t elements, const Bytes& data)
 {
     if (failWrites_)
         return failWrites_;
@@ -104,7 +107,7 @@ std::uint16_t SoeServer::apply(std::uint16_t number, std::uint8_t elements, cons
         return error::NoIdn;
     if (elements != element::Value)
         return error::InvalidElement;
-    Idn &idn = it->second;
+    Idn& idn = it->second;
     if (!idn.writable)
         return error::ReadOnly;
     bool list = (idn.attribute >> 18) & 1u;

@@ -20,7 +20,8 @@
 namespace sim {
 namespace soe {
 
-struct Idn {
+struct Idn
+{
     std::string name;
     std::uint32_t attribute = 0;
     Bytes value;
@@ -28,33 +29,35 @@ struct Idn {
 };
 
 // One write fragment as it arrived, for tests that look at the fragmenting.
-struct WriteFragment {
+struct WriteFragment
+{
     bool incomplete;
     std::uint16_t idnField;
     std::size_t dataBytes;
 };
 
-class SoeServer : public MailboxHandler {
+class SoeServer : public MailboxHandler
+{
 public:
     SoeServer(std::size_t receiveMailboxSize, std::size_t sendMailboxSize);
 
-    void onMessage(const Bytes &message, MailboxReplies &out) override;
+    void onMessage(const Bytes& message, MailboxReplies& out) override;
 
     void add(std::uint16_t number, Idn idn) { idns_[number] = std::move(idn); }
-    const Idn *find(std::uint16_t number) const;
+    const Idn* find(std::uint16_t number) const;
 
     // Every write from now on is answered with this error code (0: writes work again).
     void failWrites(std::uint16_t code) { failWrites_ = code; }
-    const std::vector<WriteFragment> &writeFragments() const { return fragments_; }
+    const std::vector<WriteFragment>& writeFragments() const { return fragments_; }
 
     // Forget a fragmented write in progress.
     void reset() { collecting_.reset(); }
 
 private:
-    std::vector<Bytes> read(const SoeHeader &request) const;
-    std::optional<Bytes> write(const SoeHeader &request, const Bytes &mailbox);
-    std::uint16_t apply(std::uint16_t number, std::uint8_t elements, const Bytes &data);
-    Bytes failure(Op op, const SoeHeader &request, std::uint16_t code) const;
+    std::vector<Bytes> read(const SoeHeader& request) const;
+    std::optional<Bytes> write(const SoeHeader& request, const Bytes& mailbox);
+    std::uint16_t apply(std::uint16_t number, std::uint8_t elements, const Bytes& data);
+    Bytes failure(Op op, const SoeHeader& request, std::uint16_t code) const;
 
     std::size_t receiveMailboxSize_;
     std::size_t sendMailboxSize_;

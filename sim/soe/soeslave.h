@@ -32,20 +32,22 @@ constexpr std::uint16_t ParameterIdn = 0x8001;
 constexpr int SoeSlaveOutputBits = 80;
 constexpr int SoeSlaveInputBits = 64;
 
-struct SoeSlaveOptions {
+struct SoeSlaveOptions
+{
     std::string name = "SoE Test Drive";
     std::size_t mailboxSize = 128;
 };
 
-struct SoeSlave {
+struct SoeSlave
+{
     Slave slave;
     std::shared_ptr<SoeServer> server;
 };
 
-SoeSlave makeSoeSlave(const SoeSlaveOptions &options = {});
+SoeSlave makeSoeSlave(const SoeSlaveOptions& options = {});
 
 // Fill `server` with the IDNs listed above.
-void addTestDriveIdns(SoeServer &server);
+void addTestDriveIdns(SoeServer& server);
 
 } // namespace soe
 } // namespace sim

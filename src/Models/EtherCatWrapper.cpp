@@ -42,8 +42,7 @@ QString axisLabel(int axis)
 EtherCatWrapper::EtherCatWrapper()
     : PLATFORM(RobotLayout::platformSetup())
     , ARM1(RobotLayout::armSetup())
-{
-}
+{}
 
 EtherCatWrapper::~EtherCatWrapper()
 {
@@ -164,14 +163,15 @@ QMap<int, QString> EtherCatWrapper::GetSlaveRange(Devices device) const
         return range;
     }
     if (allSlavesCnt < minimumSlaves) {
-        range.insert(0, QStringLiteral("Die Anzahl aller gefundenen Slaves (%1) ist unterhalb der "
-                                       "erforderlichen Mindestanzahl (5)").arg(allSlavesCnt));
+        range.insert(0,
+            QStringLiteral("Die Anzahl aller gefundenen Slaves (%1) ist unterhalb der "
+                           "erforderlichen Mindestanzahl (5)")
+                .arg(allSlavesCnt));
         return range;
     }
     if (device == Platform) {
         if (platformslavesCnt < platformAxes) {
-            range.insert(
-                0,
+            range.insert(0,
                 QStringLiteral("Die erforderliche Anzahl der Slaves (4) für die Platform konnte "
                                "nicht ermittelt werden. Aktuell: ")
                     + QString::number(platformslavesCnt));
@@ -188,8 +188,7 @@ QMap<int, QString> EtherCatWrapper::GetSlaveRange(Devices device) const
 void EtherCatWrapper::fillArmRange(QMap<int, QString>& range) const
 {
     if (armslavesCnt < armAxes) {
-        range.insert(
-            0,
+        range.insert(0,
             QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht "
                            "ermittelt werden. Aktuell: ")
                 + QString::number(armslavesCnt));
@@ -206,8 +205,8 @@ void EtherCatWrapper::fillArmRange(QMap<int, QString>& range) const
         range.insert(axis + offset, axisLabel(axis));
 }
 
-void EtherCatWrapper::GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave,
-                                          int& fromSlave, int& toSlave) const
+void EtherCatWrapper::GetSelectedArmSlave(
+    const QMap<int, QString>& axisMap, int slave, int& fromSlave, int& toSlave) const
 {
     int index = 0;
     for (auto it = axisMap.cbegin(); it != axisMap.cend(); ++it, ++index) {
@@ -275,12 +274,12 @@ QString EtherCatWrapper::GetStateRefusal(quint8 slave)
     if ((ec_slave[slave].state & EC_STATE_ERROR) == 0)
         return QString();
     static const char* const names[] = {"state 0", "INIT", "PRE-OP", "BOOT", "SAFE-OP", "state 5",
-                                        "state 6", "state 7", "OPERATIONAL"};
+        "state 6", "state 7", "OPERATIONAL"};
     const char* name = state < std::size(names) ? names[state] : "an unknown state";
     char code[EC_MAXERRORNAME + 1];
     return QStringLiteral("stays in %1, AL status code %2")
         .arg(QLatin1String(name),
-             QLatin1String(ec_ALstatuscode2text(ec_slave[slave].ALstatuscode, code, sizeof code)));
+            QLatin1String(ec_ALstatuscode2text(ec_slave[slave].ALstatuscode, code, sizeof code)));
 }
 
 void EtherCatWrapper::MoveForward(quint8 axis, quint32 value)

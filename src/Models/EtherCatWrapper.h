@@ -64,8 +64,8 @@ public:
     QMap<int, QString> GetSlaveRange(Devices device) const;
     // Turns the index `slave` of the operator's choice in `axisMap` into the slave numbers
     // fromSlave..toSlave; index 0 on an arm map means all axes. Writes, never reads, the two.
-    void GetSelectedArmSlave(const QMap<int, QString>& axisMap, int slave, int& fromSlave,
-                             int& toSlave) const;
+    void GetSelectedArmSlave(
+        const QMap<int, QString>& axisMap, int slave, int& fromSlave, int& toSlave) const;
 
     // Returns the firmware version the controller reports ("1.48"); four U+00FF characters when
     // it does not answer, which `answered` (when given) tells apart.
@@ -104,12 +104,12 @@ public:
     // Parameters 253 and 6 are also set and stored as global parameters 0 and 1 of bank 2.
     // Returns what was confirmed; `refused` when a start number puts a slave outside the bus.
     ParameterWriteReport WriteParameters(QString currentSetup, int Arm1Start, int PlatformStart,
-                                         const ParameterProgress& progress = ParameterProgress());
+        const ParameterProgress& progress = ParameterProgress());
     // Reads every entry of `currentSetup` back from the slaves WriteParameters wrote it to and
     // files each that differs from the value written (or gives no reply) in `report` as not
     // confirmed.
-    void ReadBackParameters(QString currentSetup, int Arm1Start, int PlatformStart,
-                            ParameterWriteReport& report);
+    void ReadBackParameters(
+        QString currentSetup, int Arm1Start, int PlatformStart, ParameterWriteReport& report);
 
     // Returns the loaded set as an HTML fragment for a rich-text view: the slaves found, then one
     // row per entry with its number, description, target and current value (both highlighted
@@ -144,24 +144,24 @@ private:
     void fillArmRange(QMap<int, QString>& range) const;
 
     void fillConfigMap(const QList<ParameterFileEntry>& entries,
-                       QMap<QString, EtherCatParameter>* configMap, const QString& zuvianType,
-                       int axis, int platformStart);
+        QMap<QString, EtherCatParameter>* configMap, const QString& zuvianType, int axis,
+        int platformStart);
     void readPlatformValue(EtherCatParameter& entry, int platformStart);
     static QString FormatStringNumber(QString number);
     // The first and last slave the entry under `key` is written to; 0 and -1 (an empty range) when
     // the key is not of `currentSetup`.
     void targetSlaves(const QString& key, const QString& currentSetup, int Arm1Start,
-                      int PlatformStart, int& first, int& last) const;
-    void writeEntry(int first, int last, const EtherCatParameter& entry,
-                    ParameterWriteReport& report);
+        int PlatformStart, int& first, int& last) const;
+    void writeEntry(
+        int first, int last, const EtherCatParameter& entry, ParameterWriteReport& report);
 
     // The report's pieces: the message in red ("" for none), one data row, one header row, and a
     // section title row spanning `span` columns.
     static QString htmlError(const QString& message);
     static QString buildHtmlRow(const QString& no, const QString& desc, const QString& newValue,
-                                const QString& currentValue, const QString& note);
-    static QString buildHtmlRowHeader(const QString& a, const QString& b, const QString& c,
-                                      const QString& d, const QString& e);
+        const QString& currentValue, const QString& note);
+    static QString buildHtmlRowHeader(
+        const QString& a, const QString& b, const QString& c, const QString& d, const QString& e);
     static QString buildHtmlColSpan(const QString& title, int span);
 
     QString PLATFORM;

@@ -14,8 +14,10 @@ const QString kRow = QStringLiteral("<tr>%1</tr>");
 const QString kCell = QStringLiteral("<td %1>%2</td>");
 const QString kHeaderCell = QStringLiteral("<th %1>%2</th>");
 const QString kColumns[] = {
-    QStringLiteral("width=\"100px\""), QStringLiteral("width=\"250px\""),
-    QStringLiteral("width=\"50px\""), QStringLiteral("width=\"50px\""),
+    QStringLiteral("width=\"100px\""),
+    QStringLiteral("width=\"250px\""),
+    QStringLiteral("width=\"50px\""),
+    QStringLiteral("width=\"50px\""),
     QStringLiteral("width=\"auto\""),
 };
 const QString kHighlighted
@@ -91,8 +93,8 @@ QString EtherCatWrapper::GetEtherCatParametersInHtml() const
         }
         QString armLine = QStringLiteral("<b>Anzahl Slaves Arm1:</b> ")
             + QString::number(armslavesCnt) + QStringLiteral("<br>")
-            + QStringLiteral("Bezeichnung der Slave-Firmware: ")
-            + GetArmSlaveName().toHtmlEscaped() + QStringLiteral("<br>");
+            + QStringLiteral("Bezeichnung der Slave-Firmware: ") + GetArmSlaveName().toHtmlEscaped()
+            + QStringLiteral("<br>");
         if (allSlavesCnt <= fewestArmBus)
             armLine += htmlError(QStringLiteral("Achtung die Anzahl der Slaves entspricht nicht "
                                                 "der für den Arm definierten Slaves!"))

@@ -19,7 +19,8 @@ const QString defaultKey = QStringLiteral("DefaultTester");
 class Registry
 {
 public:
-    Registry() : settings_(path(), QSettings::IniFormat)
+    Registry()
+        : settings_(path(), QSettings::IniFormat)
     {
         settings_.beginGroup(group);
     }
@@ -27,7 +28,8 @@ public:
     {
         settings_.endGroup();
         settings_.sync();
-        QFile::setPermissions(settings_.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QFile::setPermissions(
+            settings_.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
     QString read(const QString& key) const { return settings_.value(key).toString(); }
@@ -56,7 +58,9 @@ private:
 
 }
 
-TesterModel::TesterModel(QObject* parent) : QObject(parent) {}
+TesterModel::TesterModel(QObject* parent)
+    : QObject(parent)
+{}
 
 TesterModel::~TesterModel() = default;
 

@@ -39,7 +39,8 @@ Lock::Lock()
     held_ = true;
 }
 
-Lock::Lock(const QString& eth) : Lock()
+Lock::Lock(const QString& eth)
+    : Lock()
 {
     if (!held_ || !needsInterfaceLock(eth))
         return;

@@ -7,7 +7,8 @@
 namespace {
 
 const char* const settingsFile = ":/res/VX.conf";
-const char* const missingArgument = "Ein Parameter der Funktion readAppSetting ist nicht definiert!";
+const char* const missingArgument
+    = "Ein Parameter der Funktion readAppSetting ist nicht definiert!";
 
 }
 

@@ -133,17 +133,20 @@ QDomNode Configuration::findNode(QDomNode& node, const QString& tag)
     return walkFrom(node, [&tag](const QDomElement& e) { return e.tagName() == tag; });
 }
 
-QDomNode Configuration::findNodeById(QDomNode& node, const QString& tag, QString nodeIDAttr, QString nodeID)
+QDomNode Configuration::findNodeById(
+    QDomNode& node, const QString& tag, QString nodeIDAttr, QString nodeID)
 {
     return walkFrom(node, [&](const QDomElement& e) {
-        return e.tagName() == tag && e.hasAttribute(nodeIDAttr) && e.attribute(nodeIDAttr) == nodeID;
+        return e.tagName() == tag && e.hasAttribute(nodeIDAttr)
+            && e.attribute(nodeIDAttr) == nodeID;
     });
 }
 
 QString Configuration::getAttributeValueFromNode(QDomNode node, QString attributeName)
 {
     if (node.isNull())
-        return QStringLiteral("Configuration-Error in method 'getAttributeValueFromNode': Node is missing!");
+        return QStringLiteral(
+            "Configuration-Error in method 'getAttributeValueFromNode': Node is missing!");
     if (!node.hasAttributes())
         return QString("");
     const QDomNode attribute = node.attributes().namedItem(attributeName);

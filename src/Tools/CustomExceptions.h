@@ -9,7 +9,9 @@
 class SettingException
 {
 public:
-    explicit SettingException(const char* message) : pMessage(message) {}
+    explicit SettingException(const char* message)
+        : pMessage(message)
+    {}
 
     // Returns the static message text given at construction.
     const char* what() const { return pMessage; }
@@ -23,7 +25,9 @@ private:
 class EtherCatException
 {
 public:
-    explicit EtherCatException(const char* message) : pMessage(message) {}
+    explicit EtherCatException(const char* message)
+        : pMessage(message)
+    {}
     virtual ~EtherCatException() = default;
 
     // Returns the static message text given at construction.

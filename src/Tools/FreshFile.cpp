@@ -55,8 +55,8 @@ bool FreshFile::create(const QString& path, const QByteArray& content, QString* 
     const QByteArray name = QFile::encodeName(path);
     // O_EXCL refuses anything that stands under the name, a link included (it is never followed);
     // O_NOFOLLOW says the same once more for the last path element.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR);
+    const int fd = ::open(
+        name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0)
         return fail(error, errno);
 

@@ -64,11 +64,11 @@ int openLockFile(const QByteArray& path, QString& why)
     if (fd < 0 && errno == EACCES)
         fd = open(path.constData(), O_RDONLY | flags);
     if (fd < 0) {
-        why = errno == ELOOP ? QStringLiteral("%1 is a symbolic link, not a lock file: remove it")
-                                   .arg(QString::fromLocal8Bit(path))
-                             : QStringLiteral("The lock file %1 cannot be opened: %2")
-                                   .arg(QString::fromLocal8Bit(path),
-                                       QString::fromLocal8Bit(std::strerror(errno)));
+        why = errno == ELOOP
+            ? QStringLiteral("%1 is a symbolic link, not a lock file: remove it")
+                  .arg(QString::fromLocal8Bit(path))
+            : QStringLiteral("The lock file %1 cannot be opened: %2")
+                  .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(errno)));
         return -1;
     }
     struct stat st;
@@ -111,8 +111,8 @@ QString holderOf(int fd)
 void record(int fd)
 {
     char line[320];
-    const int n = std::snprintf(line, sizeof line, "%s %ld\n", program_invocation_short_name,
-        long(getpid()));
+    const int n = std::snprintf(
+        line, sizeof line, "%s %ld\n", program_invocation_short_name, long(getpid()));
     // A holder that cannot sign the file (opened read-only) still holds it; the other program
     // then says "another program".
     if (ftruncate(fd, 0) != 0)
@@ -147,7 +147,8 @@ QString InterfaceLock::path(const QString& eth)
     return directory() + QStringLiteral("/zuvian-") + eth + QStringLiteral(".lock");
 }
 
-InterfaceLock::InterfaceLock(const QString& eth) : eth_(eth)
+InterfaceLock::InterfaceLock(const QString& eth)
+    : eth_(eth)
 {
     refusal_ = nameProblem(eth);
     if (!refusal_.isEmpty())

@@ -18,8 +18,8 @@ QString viaUtf8(const QString& text)
     return QString::fromUtf8(text.toUtf8());
 }
 
-QMessageBox::StandardButton runOwnBox(const QString& title, const QString& message, QMessageBox::Icon icon,
-                                      QMessageBox::StandardButtons buttons)
+QMessageBox::StandardButton runOwnBox(const QString& title, const QString& message,
+    QMessageBox::Icon icon, QMessageBox::StandardButtons buttons)
 {
     QMessageBox box;
     box.setWindowTitle(title);
@@ -39,7 +39,8 @@ void Messages::info(QString title, QString message)
 
 bool Messages::question(QString title, QString message)
 {
-    return runOwnBox(title, message, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return runOwnBox(title, message, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
 }
 
 void Messages::critical(QString title, QString message)
@@ -54,7 +55,8 @@ void Messages::warning(QString title, QString message)
 
 bool Messages::saveMessage(QString title, QString message)
 {
-    return runOwnBox(title, message, QMessageBox::NoIcon, QMessageBox::Save | QMessageBox::Cancel) == QMessageBox::Save;
+    return runOwnBox(title, message, QMessageBox::NoIcon, QMessageBox::Save | QMessageBox::Cancel)
+        == QMessageBox::Save;
 }
 
 void Messages::statusErrorMessage(QMainWindow* mainWnd, QString message)

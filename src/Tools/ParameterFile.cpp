@@ -100,8 +100,8 @@ ParameterFileEntry entryOf(const QDomNode& node)
     return entry;
 }
 
-ParameterFileRefusal refusalOf(const ParameterFileEntry& entry, const QString& section,
-    const QString& reason)
+ParameterFileRefusal refusalOf(
+    const ParameterFileEntry& entry, const QString& section, const QString& reason)
 {
     ParameterFileRefusal refusal;
     refusal.line = entry.line;
@@ -120,7 +120,8 @@ ParameterFileRefusal refusalOf(const ParameterFileEntry& entry, const QString& s
 
 }
 
-ParameterFile::ParameterFile(const QString& path) : path_(path)
+ParameterFile::ParameterFile(const QString& path)
+    : path_(path)
 {
     error_ = config_.loadConfigFile(path, QStringLiteral("zuvianParameter"));
     if (error_.isEmpty() && config_.documentElement().tagName() != kRoot)
@@ -193,7 +194,7 @@ QList<ParameterFileRefusal> ParameterFile::refusals()
     if (!error_.isEmpty())
         return refused;
 
-    QStringList names {kPlatform};
+    QStringList names{kPlatform};
     for (int n = 1; n <= armAxes; ++n)
         names.append(axisSection(n));
     // The arm is loaded axis by axis and stops at the first axis without a section.
@@ -230,7 +231,7 @@ QList<ParameterFileRefusal> ParameterFile::refusals()
             }
             const auto earlier = seen.constFind(entry.number);
             if (earlier == seen.cend()) {
-                seen.insert(entry.number, Seen {entry.parameterValue, entry.line});
+                seen.insert(entry.number, Seen{entry.parameterValue, entry.line});
             } else if (earlier->value != entry.parameterValue) {
                 refused.append(refusalOf(entry, name,
                     QStringLiteral("Type %1 is given on line %2 already, with Value %3")

@@ -60,7 +60,9 @@ bool openLog(QFile& file, const QString& path, int flags, QIODevice::OpenMode mo
 
 }
 
-Protokoll::Protokoll(QObject* parent) : QObject(parent) {}
+Protokoll::Protokoll(QObject* parent)
+    : QObject(parent)
+{}
 
 Protokoll::~Protokoll()
 {
@@ -95,13 +97,11 @@ QString Protokoll::CreateTempFile(QString fileExtension)
         return QString();
     }
     const QDateTime now = QDateTime::currentDateTime();
-    const QString text = HTML_HEADER + QLatin1Char('\n') + title + QLatin1Char('\n')
-                         + HTML_HEADER1 + QLatin1Char('\n')
-                         + QStringLiteral("<b><h2>") + title + QStringLiteral("</h2></b>\n")
-                         + QStringLiteral("Start of logging: ")
-                         + now.date().toString(QStringLiteral("MM.dd.yyyy")) + QLatin1Char(' ')
-                         + now.time().toString(QStringLiteral("hh:mm:ss"))
-                         + QStringLiteral("<br>\n") + blockSeparator + HTML_FOOTER;
+    const QString text = HTML_HEADER + QLatin1Char('\n') + title + QLatin1Char('\n') + HTML_HEADER1
+        + QLatin1Char('\n') + QStringLiteral("<b><h2>") + title + QStringLiteral("</h2></b>\n")
+        + QStringLiteral("Start of logging: ") + now.date().toString(QStringLiteral("MM.dd.yyyy"))
+        + QLatin1Char(' ') + now.time().toString(QStringLiteral("hh:mm:ss"))
+        + QStringLiteral("<br>\n") + blockSeparator + HTML_FOOTER;
 
     // Exclusive creation: a file or link that already stands under the name makes this fail
     // instead of being removed and replaced by whatever it points to.
@@ -131,8 +131,8 @@ QUrl Protokoll::WriteHtml(QString htmlContent, QString contentType)
     return url;
 }
 
-QUrl Protokoll::replaceContent(QString contentToFind, QString contentToReplace,
-                               QString sContentType)
+QUrl Protokoll::replaceContent(
+    QString contentToFind, QString contentToReplace, QString sContentType)
 {
     Q_UNUSED(contentToFind);
     QString text = readFromFile();
@@ -211,8 +211,8 @@ void Protokoll::writeToFile(QString content)
     file.close();
 }
 
-QString Protokoll::getLastContent(QString contentAll, QString contentSeperator,
-                                  QString lastSearchContent)
+QString Protokoll::getLastContent(
+    QString contentAll, QString contentSeperator, QString lastSearchContent)
 {
     const QStringList parts = contentAll.split(contentSeperator, Qt::KeepEmptyParts);
     for (const QString& part : parts) {
@@ -229,8 +229,12 @@ QString Protokoll::localizeHtml(QString sHtml)
         char16_t letter;
         const char* entity;
     } letters[] = {
-        {u'\u00FC', "&uuml;"}, {u'\u00E4', "&auml;"}, {u'\u00F6', "&ouml;"},
-        {u'\u00DC', "&Uuml;"}, {u'\u00C4', "&Auml;"}, {u'\u00D6', "&Ouml;"},
+        {u'\u00FC', "&uuml;"},
+        {u'\u00E4', "&auml;"},
+        {u'\u00F6', "&ouml;"},
+        {u'\u00DC', "&Uuml;"},
+        {u'\u00C4', "&Auml;"},
+        {u'\u00D6', "&Ouml;"},
         {u'\u00DF', "&szlig;"},
     };
     for (const auto& letter : letters)

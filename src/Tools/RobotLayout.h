@@ -52,7 +52,8 @@ struct ControllerModel
 // In the order the images are placed in the working directory.
 constexpr ControllerModel models[] = {
     {"TMCM-ZQ-841", "TMCM-841.bin", ":/res/TMCM-841.bin", "The source file does not exist.", false},
-    {"TMCM-1610", "TMCM-1610.bin", ":/res/TMCM-1610.bin", "The source file does not exists.", false},
+    {"TMCM-1610", "TMCM-1610.bin", ":/res/TMCM-1610.bin", "The source file does not exists.",
+        false},
     {"TMCM-174", "TMCM-174.bin", ":/res/TMCM-174.bin", "The source file does not exists.", true},
     {"TMCM-1632", "TMCM-1632.bin", ":/res/TMCM-1632.bin", "The source file does not exists.", true},
 };

@@ -61,7 +61,10 @@ const int cycleTimeout = 2000;
 class Session
 {
 public:
-    explicit Session(const Context& context) : context_(context), lock_(context.interface()) {}
+    explicit Session(const Context& context)
+        : context_(context)
+        , lock_(context.interface())
+    {}
     ~Session()
     {
         if (opened_)
@@ -190,10 +193,10 @@ nlohmann::json slaveJson(int s)
 {
     const ec_slavet& slave = ec_slave[s];
     return {{"position", s}, {"name", slave.name}, {"vendor", slave.eep_man},
-        {"product", slave.eep_id}, {"revision", slave.eep_rev},
-        {"state", stateName(slave.state)}, {"alStatusCode", slave.ALstatuscode},
-        {"alStatus", ec_ALstatuscode2string(slave.ALstatuscode)},
-        {"mailboxWrite", slave.mbx_l}, {"mailboxRead", slave.mbx_rl}};
+        {"product", slave.eep_id}, {"revision", slave.eep_rev}, {"state", stateName(slave.state)},
+        {"alStatusCode", slave.ALstatuscode},
+        {"alStatus", ec_ALstatuscode2string(slave.ALstatuscode)}, {"mailboxWrite", slave.mbx_l},
+        {"mailboxRead", slave.mbx_rl}};
 }
 
 // Returns the value the master's SII cache holds at word `word`.
@@ -231,7 +234,6 @@ const char* categoryName(unsigned type)
         return "other";
     }
 }
-
 
 std::string slaveName(int s)
 {
@@ -271,8 +273,7 @@ std::string mailboxErrors()
                 + ec_soeerror2string(error.ErrorCode) + ")";
             break;
         case EC_ERR_TYPE_PACKET_ERROR:
-            entry = "the answer was no valid packet (code " + std::to_string(error.AbortCode)
-                + ")";
+            entry = "the answer was no valid packet (code " + std::to_string(error.AbortCode) + ")";
             break;
         default:
             entry = "error of type " + std::to_string(int(error.Etype)) + ", code "
@@ -297,11 +298,11 @@ std::string lacksMailbox(int slave, unsigned protocol, const char* name)
 // FoE error codes as the protocol names them.
 const char* foeErrorText(uint32 code)
 {
-    static const std::pair<uint32, const char*> texts[] = {{0x8000, "Not defined"},
-        {0x8001, "Not found"}, {0x8002, "Access denied"}, {0x8003, "Disk full"},
-        {0x8004, "Illegal"}, {0x8005, "Packet number wrong"}, {0x8006, "Already exists"},
-        {0x8007, "No user"}, {0x8008, "Bootstrap only"}, {0x8009, "Not bootstrap"},
-        {0x800A, "No rights"}, {0x800B, "Program error"}};
+    static const std::pair<uint32, const char*> texts[]
+        = {{0x8000, "Not defined"}, {0x8001, "Not found"}, {0x8002, "Access denied"},
+            {0x8003, "Disk full"}, {0x8004, "Illegal"}, {0x8005, "Packet number wrong"},
+            {0x8006, "Already exists"}, {0x8007, "No user"}, {0x8008, "Bootstrap only"},
+            {0x8009, "Not bootstrap"}, {0x800A, "No rights"}, {0x800B, "Program error"}};
     for (const auto& text : texts)
         if (text.first == code)
             return text.second;
@@ -314,12 +315,13 @@ const char* foeErrorText(uint32 code)
 class FoeErrorWatch
 {
 public:
-    explicit FoeErrorWatch(int slave) : slave_(slave)
+    explicit FoeErrorWatch(int slave)
+        : slave_(slave)
     {
         inner_ = *ec_link();
-        const ec_linkt watching = {this, &FoeErrorWatch::open, &FoeErrorWatch::send,
-            &FoeErrorWatch::recv, &FoeErrorWatch::close,
-            inner_.wait ? &FoeErrorWatch::wait : nullptr};
+        const ec_linkt watching
+            = {this, &FoeErrorWatch::open, &FoeErrorWatch::send, &FoeErrorWatch::recv,
+                &FoeErrorWatch::close, inner_.wait ? &FoeErrorWatch::wait : nullptr};
         ec_setlink(&watching);
     }
     ~FoeErrorWatch() { ec_setlink(&inner_); }
@@ -442,7 +444,8 @@ std::string toBoot(int slave)
     for (int attempt = 0; attempt < 3; ++attempt) {
         s.state = EC_STATE_INIT | EC_STATE_ACK;
         ec_writestate(uint16(slave));
-        ec_statecheck_recover(uint16(slave), EC_STATE_INIT, initTimeout, EC_TIMEOUT_RESTART, nullptr, nullptr);
+        ec_statecheck_recover(
+            uint16(slave), EC_STATE_INIT, initTimeout, EC_TIMEOUT_RESTART, nullptr, nullptr);
         if ((s.state & EC_STATE_ERROR) == 0)
             break;
     }
@@ -468,7 +471,8 @@ std::string toBoot(int slave)
     ec_FPWR(s.configadr, ECT_REG_SM1, sizeof(ec_smt), &s.SM[1], EC_TIMEOUT_FRAME);
     s.state = EC_STATE_BOOT;
     ec_writestate(uint16(slave));
-    const uint16 reached = ec_statecheck_recover(uint16(slave), EC_STATE_BOOT, bootTimeout, EC_TIMEOUT_RESTART, nullptr, nullptr);
+    const uint16 reached = ec_statecheck_recover(
+        uint16(slave), EC_STATE_BOOT, bootTimeout, EC_TIMEOUT_RESTART, nullptr, nullptr);
     if (reached == EC_STATE_BOOT)
         return std::string();
     const std::string why = slaveName(slave) + " refused BOOT: it is in " + stateName(s.state)
@@ -496,8 +500,8 @@ std::string standing(const std::vector<int>& slaves)
     std::vector<std::pair<std::string, std::string>> groups;
     for (int s : slaves) {
         const std::string state = stateName(ec_slave[s].state);
-        auto group = std::find_if(groups.begin(), groups.end(),
-            [&state](const auto& g) { return g.first == state; });
+        auto group = std::find_if(
+            groups.begin(), groups.end(), [&state](const auto& g) { return g.first == state; });
         if (group == groups.end()) {
             groups.push_back({state, std::to_string(s)});
             continue;
@@ -525,11 +529,11 @@ Result slaves(Context& context)
         list.push_back(slaveJson(s));
         const ec_slavet& slave = ec_slave[s];
         result.text += std::to_string(s) + "  " + slave.name + "  vendor "
-            + hexNumber(slave.eep_man, 8) + " product " + hexNumber(slave.eep_id, 8)
-            + " revision " + hexNumber(slave.eep_rev, 8) + "  " + stateName(slave.state)
-            + "  AL status " + hexNumber(slave.ALstatuscode, 4) + " ("
-            + ec_ALstatuscode2string(slave.ALstatuscode) + ")  mailbox "
-            + std::to_string(slave.mbx_l) + "/" + std::to_string(slave.mbx_rl) + '\n';
+            + hexNumber(slave.eep_man, 8) + " product " + hexNumber(slave.eep_id, 8) + " revision "
+            + hexNumber(slave.eep_rev, 8) + "  " + stateName(slave.state) + "  AL status "
+            + hexNumber(slave.ALstatuscode, 4) + " (" + ec_ALstatuscode2string(slave.ALstatuscode)
+            + ")  mailbox " + std::to_string(slave.mbx_l) + "/" + std::to_string(slave.mbx_rl)
+            + '\n';
     }
     result.doc = {{"command", "slaves"}, {"interface", context.eth}, {"slaves", list}};
     return result;
@@ -537,9 +541,9 @@ Result slaves(Context& context)
 
 Result states(Context& context, int slave, const std::string& state)
 {
-    static const std::pair<const char*, int> names[] = {{"init", EC_STATE_INIT},
-        {"preop", EC_STATE_PRE_OP}, {"boot", EC_STATE_BOOT}, {"safeop", EC_STATE_SAFE_OP},
-        {"op", EC_STATE_OPERATIONAL}};
+    static const std::pair<const char*, int> names[]
+        = {{"init", EC_STATE_INIT}, {"preop", EC_STATE_PRE_OP}, {"boot", EC_STATE_BOOT},
+            {"safeop", EC_STATE_SAFE_OP}, {"op", EC_STATE_OPERATIONAL}};
     int wanted = 0;
     for (const auto& name : names)
         if (state == name.first)
@@ -603,9 +607,8 @@ Result states(Context& context, int slave, const std::string& state)
     for (int s : slaves) {
         list.push_back(slaveJson(s));
         result.text += std::to_string(s) + "  " + ec_slave[s].name + "  "
-            + stateName(ec_slave[s].state) + "  AL status "
-            + hexNumber(ec_slave[s].ALstatuscode, 4) + " ("
-            + ec_ALstatuscode2string(ec_slave[s].ALstatuscode) + ")\n";
+            + stateName(ec_slave[s].state) + "  AL status " + hexNumber(ec_slave[s].ALstatuscode, 4)
+            + " (" + ec_ALstatuscode2string(ec_slave[s].ALstatuscode) + ")\n";
     }
     nlohmann::json refused = nlohmann::json::array();
     for (const std::string& why : refusals)
@@ -645,8 +648,8 @@ Result sii(Context& context, int slave)
         + hexNumber(siiWord(slave, siiBootRx + 2), 4) + "/"
         + std::to_string(siiWord(slave, siiBootRx + 3)) + "; standard mailbox out "
         + hexNumber(siiWord(slave, siiStdRx), 4) + "/"
-        + std::to_string(siiWord(slave, siiStdRx + 1))
-        + " in " + hexNumber(siiWord(slave, siiStdRx + 2), 4) + "/"
+        + std::to_string(siiWord(slave, siiStdRx + 1)) + " in "
+        + hexNumber(siiWord(slave, siiStdRx + 2), 4) + "/"
         + std::to_string(siiWord(slave, siiStdRx + 3)) + "; protocols "
         + hexNumber(siiWord(slave, siiProtocols), 4) + '\n';
     // The categories follow one another up to the end marker; the cache ends the walk, so a chain
@@ -658,8 +661,8 @@ Result sii(Context& context, int slave)
         if (type == siiEnd)
             break;
         const unsigned length = siiWord(slave, word + 1);
-        categories.push_back({{"type", type}, {"name", categoryName(type)}, {"word", word},
-            {"words", length}});
+        categories.push_back(
+            {{"type", type}, {"name", categoryName(type)}, {"word", word}, {"words", length}});
         text += "category " + std::to_string(type) + " (" + categoryName(type) + ") at word "
             + hexNumber(unsigned(word), 4) + ", " + std::to_string(length) + " words\n";
         word += 2 + int(length);
@@ -692,13 +695,13 @@ Result sdoRead(Context& context, int slave, int index, int subindex)
     static uint8 data[maxSdoSize];
     int size = sizeof data;
     mailboxErrors(); // what an earlier service left is not this read's reason
-    const int wkc = ec_SDOread(uint16(slave), uint16(index), uint8(subindex), FALSE, &size, data,
-        sdoTimeout);
+    const int wkc
+        = ec_SDOread(uint16(slave), uint16(index), uint8(subindex), FALSE, &size, data, sdoTimeout);
     const std::string object = hexNumber(unsigned(index), 4) + ":" + std::to_string(subindex);
     if (wkc <= 0) {
         const std::string why = mailboxErrors();
-        return failure(where(context, "sdo-read", slave) + ": " + object + " not read: "
-            + (why.empty() ? "no answer from the slave's mailbox" : why));
+        return failure(where(context, "sdo-read", slave) + ": " + object
+            + " not read: " + (why.empty() ? "no answer from the slave's mailbox" : why));
     }
     size = std::clamp(size, 0, int(sizeof data));
     Result result;
@@ -730,8 +733,8 @@ Result sdoWrite(Context& context, int slave, int index, int subindex, const std:
     const std::string object = hexNumber(unsigned(index), 4) + ":" + std::to_string(subindex);
     if (wkc <= 0) {
         const std::string why = mailboxErrors();
-        return failure(where(context, "sdo-write", slave) + ": " + object + " not written: "
-            + (why.empty() ? "no answer from the slave's mailbox" : why));
+        return failure(where(context, "sdo-write", slave) + ": " + object
+            + " not written: " + (why.empty() ? "no answer from the slave's mailbox" : why));
     }
     Result result;
     result.text = object + " written\n";
@@ -784,13 +787,12 @@ Result foeRead(Context& context, int slave, const std::string& name, const std::
         why = watch.explain(result);
     }
     if (result <= 0)
-        return failure(foeWhere(context, "foe-read", slave, inBoot) + ": " + name
-            + " not read: " + why);
+        return failure(
+            foeWhere(context, "foe-read", slave, inBoot) + ": " + name + " not read: " + why);
     size = std::clamp(size, 0, int(sizeof data));
     QSaveFile file(QString::fromStdString(output));
     if (!file.open(QIODevice::WriteOnly)
-        || file.write(reinterpret_cast<const char*>(data), size) != size
-        || !file.commit())
+        || file.write(reinterpret_cast<const char*>(data), size) != size || !file.commit())
         return failure("foe-read: " + output + ": " + str(file.errorString()));
     Result done;
     done.text = name + ": " + std::to_string(size) + " bytes written to " + output + '\n';
@@ -843,8 +845,8 @@ Result foeWrite(Context& context, int slave, const std::string& name, const std:
         why = watch.explain(result);
     }
     if (result <= 0)
-        return failure(foeWhere(context, "foe-write", slave, inBoot) + ": " + name
-            + " not written: " + why);
+        return failure(
+            foeWhere(context, "foe-write", slave, inBoot) + ": " + name + " not written: " + why);
     Result done;
     done.text = name + ": " + std::to_string(data.size()) + " bytes written\n";
     done.doc = {{"command", "foe-write"}, {"interface", context.eth}, {"slave", slave},
@@ -855,16 +857,16 @@ Result foeWrite(Context& context, int slave, const std::string& name, const std:
 Result regRead(Context& context, int slave, int address, int length)
 {
     if (length < 1 || length > maxRegisterLength || address + length > 0x10000) {
-        return usageError("reg-read: the length must be 1 to "
-            + std::to_string(maxRegisterLength) + " and stay below address 0x10000");
+        return usageError("reg-read: the length must be 1 to " + std::to_string(maxRegisterLength)
+            + " and stay below address 0x10000");
     }
     Session session(context);
     const std::string problem = session.openFor(slave);
     if (!problem.empty())
         return failure(where(context, "reg-read", slave) + ": " + problem);
     static uint8 data[maxRegisterLength];
-    const int wkc = ec_FPRD(ec_slave[slave].configadr, uint16(address), uint16(length), data,
-        EC_TIMEOUT_REPLY);
+    const int wkc = ec_FPRD(
+        ec_slave[slave].configadr, uint16(address), uint16(length), data, EC_TIMEOUT_REPLY);
     if (wkc <= 0)
         return failure(where(context, "reg-read", slave) + ": register "
             + hexNumber(unsigned(address), 4) + " not read");
@@ -880,10 +882,10 @@ Result regRead(Context& context, int slave, int address, int length)
 namespace {
 
 // SoE elements by the names the command line gives them.
-const std::pair<const char*, uint8> soeElements[] = {{"value", EC_SOE_VALUE_B},
-    {"name", EC_SOE_NAME_B}, {"attribute", EC_SOE_ATTRIBUTE_B}, {"unit", EC_SOE_UNIT_B},
-    {"min", EC_SOE_MIN_B}, {"max", EC_SOE_MAX_B}, {"default", EC_SOE_DEFAULT_B},
-    {"datastate", EC_SOE_DATASTATE_B}};
+const std::pair<const char*, uint8> soeElements[]
+    = {{"value", EC_SOE_VALUE_B}, {"name", EC_SOE_NAME_B}, {"attribute", EC_SOE_ATTRIBUTE_B},
+        {"unit", EC_SOE_UNIT_B}, {"min", EC_SOE_MIN_B}, {"max", EC_SOE_MAX_B},
+        {"default", EC_SOE_DEFAULT_B}, {"datastate", EC_SOE_DATASTATE_B}};
 
 uint8 soeElement(const std::string& name)
 {
@@ -897,13 +899,13 @@ uint8 soeElement(const std::string& name)
 std::string idnName(unsigned idn)
 {
     char text[16];
-    std::snprintf(text, sizeof text, "%c-%u-%04u", (idn & 0x8000) ? 'P' : 'S', (idn >> 12) & 7,
-        idn & 0x0FFF);
+    std::snprintf(
+        text, sizeof text, "%c-%u-%04u", (idn & 0x8000) ? 'P' : 'S', (idn >> 12) & 7, idn & 0x0FFF);
     return text;
 }
 
-std::string soeWhere(const Context& context, const char* command, int slave, unsigned idn,
-    int drive)
+std::string soeWhere(
+    const Context& context, const char* command, int slave, unsigned idn, int drive)
 {
     return where(context, command, slave) + ", drive " + std::to_string(drive) + ", "
         + idnName(idn);
@@ -922,8 +924,8 @@ Result soeRead(Context& context, int slave, int drive, int idn, const std::strin
     static uint8 data[maxSdoSize];
     int size = sizeof data;
     mailboxErrors();
-    const int wkc = ec_SoEread(uint16(slave), uint8(drive), soeElement(element), uint16(idn),
-        &size, data, sdoTimeout);
+    const int wkc = ec_SoEread(
+        uint16(slave), uint8(drive), soeElement(element), uint16(idn), &size, data, sdoTimeout);
     if (wkc <= 0) {
         const std::string why = mailboxErrors();
         return failure(soeWhere(context, "soe-read", slave, unsigned(idn), drive) + ": " + element
@@ -933,8 +935,8 @@ Result soeRead(Context& context, int slave, int drive, int idn, const std::strin
     Result result;
     result.text = idnName(unsigned(idn)) + " " + element + " = " + hex(data, size);
     result.doc = {{"command", "soe-read"}, {"interface", context.eth}, {"slave", slave},
-        {"drive", drive}, {"idn", idn}, {"idnName", idnName(unsigned(idn))},
-        {"element", element}, {"size", size}, {"data", hex(data, size)}};
+        {"drive", drive}, {"idn", idn}, {"idnName", idnName(unsigned(idn))}, {"element", element},
+        {"size", size}, {"data", hex(data, size)}};
     // A name or unit is a text, as drives send it behind its two lengths (in use, available);
     // a drive that sends the text alone is shown as well.
     if (element == "name" || element == "unit") {
@@ -963,8 +965,7 @@ Result soeWrite(Context& context, int slave, int drive, int idn, const std::stri
 {
     const QByteArray bytes = QByteArray::fromHex(QByteArray::fromStdString(value));
     if (value.empty() || value.size() % 2 != 0
-        || bytes.toHex() != QByteArray::fromStdString(value).toLower()
-        || bytes.size() > maxSdoSize)
+        || bytes.toHex() != QByteArray::fromStdString(value).toLower() || bytes.size() > maxSdoSize)
         return usageError("soe-write: the value must be 1 to " + std::to_string(maxSdoSize)
             + " bytes in hexadecimal, least significant first (for example 78563412)");
     Session session(context);
@@ -985,8 +986,8 @@ Result soeWrite(Context& context, int slave, int drive, int idn, const std::stri
     Result result;
     result.text = idnName(unsigned(idn)) + " " + element + " written\n";
     result.doc = {{"command", "soe-write"}, {"interface", context.eth}, {"slave", slave},
-        {"drive", drive}, {"idn", idn}, {"idnName", idnName(unsigned(idn))},
-        {"element", element}, {"size", data.size()}};
+        {"drive", drive}, {"idn", idn}, {"idnName", idnName(unsigned(idn))}, {"element", element},
+        {"size", data.size()}};
     return result;
 }
 
@@ -1057,8 +1058,8 @@ std::vector<PdoEntry> coeEntries(int slave, int sm)
     for (int i = 1; i <= count; ++i) {
         uint8 pdoBytes[2] = {0, 0};
         size = sizeof pdoBytes;
-        if (ec_SDOread(uint16(slave), uint16(0x1C10 + sm), uint8(i), FALSE, &size, pdoBytes,
-                sdoTimeout)
+        if (ec_SDOread(
+                uint16(slave), uint16(0x1C10 + sm), uint8(i), FALSE, &size, pdoBytes, sdoTimeout)
             <= 0)
             continue;
         const unsigned pdo = unsigned(pdoBytes[0]) | (unsigned(pdoBytes[1]) << 8);
@@ -1132,9 +1133,9 @@ std::vector<PdoEntry> siiEntries(int slave, int sm, bool outputs)
                     if (pdoSm != sm)
                         continue;
                     const unsigned index = byte(at) | (byte(at + 1) << 8);
-                    entries.push_back({pdo,
-                        index == 0 ? std::string("gap") : objectName(index, byte(at + 2)),
-                        int(byte(at + 5))});
+                    entries.push_back(
+                        {pdo, index == 0 ? std::string("gap") : objectName(index, byte(at + 2)),
+                            int(byte(at + 5))});
                 }
             }
         }
@@ -1209,17 +1210,17 @@ Result pdos(Context& context, int slave)
                     entries = soeEntries(s, outputs);
                 else
                     entries = siiEntries(s, k, outputs);
-                text += "  SM" + std::to_string(k) + " " + hexNumber(sl.SM[k].StartAddr, 4)
-                    + " " + std::to_string(sl.SM[k].SMlength) + " bytes "
-                    + (outputs ? "outputs" : "inputs") + " at image byte "
-                    + imagePlace(smStart) + "\n";
+                text += "  SM" + std::to_string(k) + " " + hexNumber(sl.SM[k].StartAddr, 4) + " "
+                    + std::to_string(sl.SM[k].SMlength) + " bytes "
+                    + (outputs ? "outputs" : "inputs") + " at image byte " + imagePlace(smStart)
+                    + "\n";
                 nlohmann::json entryList = nlohmann::json::array();
                 unsigned pdo = 0;
                 for (const PdoEntry& entry : entries) {
                     if (entry.pdo != pdo || entryList.empty()) {
                         pdo = entry.pdo;
-                        text += "    " + (source == "SoE" ? idnName(pdo) : hexNumber(pdo, 4))
-                            + "\n";
+                        text
+                            += "    " + (source == "SoE" ? idnName(pdo) : hexNumber(pdo, 4)) + "\n";
                     }
                     text += "      " + entry.object + "  " + std::to_string(entry.bits)
                         + " bits at " + imagePlace(bit) + "\n";
@@ -1233,8 +1234,8 @@ Result pdos(Context& context, int slave)
                 // Copied: the table's records are packed, and JSON takes references.
                 sms.push_back({{"sm", k}, {"start", unsigned(sl.SM[k].StartAddr)},
                     {"length", unsigned(sl.SM[k].SMlength)},
-                    {"direction", outputs ? "outputs" : "inputs"},
-                    {"byte", smStart / 8}, {"bit", smStart % 8}, {"entries", entryList}});
+                    {"direction", outputs ? "outputs" : "inputs"}, {"byte", smStart / 8},
+                    {"bit", smStart % 8}, {"entries", entryList}});
             }
         }
         nlohmann::json fmmus = nlohmann::json::array();
@@ -1246,14 +1247,14 @@ Result pdos(Context& context, int slave)
                 {"length", unsigned(fmmu.LogLength)}, {"startBit", unsigned(fmmu.LogStartbit)},
                 {"endBit", unsigned(fmmu.LogEndbit)}, {"physicalStart", unsigned(fmmu.PhysStart)},
                 {"type", fmmu.FMMUtype == 2 ? "outputs" : "inputs"}});
-            text += "  FMMU" + std::to_string(f) + " logical " + hexNumber(fmmu.LogStart, 8)
-                + "." + std::to_string(fmmu.LogStartbit) + ", " + std::to_string(fmmu.LogLength)
+            text += "  FMMU" + std::to_string(f) + " logical " + hexNumber(fmmu.LogStart, 8) + "."
+                + std::to_string(fmmu.LogStartbit) + ", " + std::to_string(fmmu.LogLength)
                 + " bytes to " + hexNumber(fmmu.PhysStart, 4) + "\n";
         }
         result.text += text;
-        list.push_back({{"position", s}, {"name", sl.name}, {"source", source},
-            {"outputBits", sl.Obits}, {"inputBits", sl.Ibits}, {"syncManagers", sms},
-            {"fmmus", fmmus}});
+        list.push_back(
+            {{"position", s}, {"name", sl.name}, {"source", source}, {"outputBits", sl.Obits},
+                {"inputBits", sl.Ibits}, {"syncManagers", sms}, {"fmmus", fmmus}});
     }
     result.doc = {{"command", "pdos"}, {"interface", context.eth}, {"imageBytes", imageSize},
         {"slaves", list}};

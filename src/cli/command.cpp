@@ -68,8 +68,7 @@ nlohmann::json readOutJson(const ReadOutResult& readOut)
     for (const QString& name : readOut.names)
         names.push_back(str(name));
     return {{"ok", readOut.ok}, {"failure", causeFirst(readOut.failure)},
-        {"slaves", readOut.SlaveCount},
-        {"names", names}, {"arm", partJson(readOut.arm)},
+        {"slaves", readOut.SlaveCount}, {"names", names}, {"arm", partJson(readOut.arm)},
         {"platform", partJson(readOut.platform)}};
 }
 
@@ -87,9 +86,10 @@ class ProgressPrinter
 {
 public:
     ProgressPrinter(std::ostream& err, bool terminal, const std::atomic_int& interjections)
-        : err_(err), terminal_(terminal), interjections_(interjections)
-    {
-    }
+        : err_(err)
+        , terminal_(terminal)
+        , interjections_(interjections)
+    {}
 
     void line(const QString& text)
     {
@@ -171,8 +171,8 @@ bool confirm(Context& context, const std::string& question)
 void keepRecord(BusJob& job, Context& context)
 {
     job.setTester(QString::fromStdString(context.tester));
-    QObject::connect(&job, &BusJob::recordLeft, &job,
-        [&context](const QString& file, const QString& error) {
+    QObject::connect(
+        &job, &BusJob::recordLeft, &job, [&context](const QString& file, const QString& error) {
             context.recordFile = str(file);
             context.recordError = str(error);
             if (file.isEmpty())
@@ -185,19 +185,18 @@ void attach(BusJob& job, Context& context)
     // The printer lives as long as the job's connections.
     auto printer
         = std::make_shared<ProgressPrinter>(context.err, context.terminal, context.interjections);
-    QObject::connect(&job, &BusJob::line, &job, [printer](const QString& text) {
-        printer->line(text);
-    });
+    QObject::connect(
+        &job, &BusJob::line, &job, [printer](const QString& text) { printer->line(text); });
     // The window's status texts lead with a list of possible causes; here the found one leads.
     QObject::connect(&job, &BusJob::status, &job, [printer](const QString& text) {
         printer->line(QString::fromStdString(causeFirst(text)).simplified());
     });
-    QObject::connect(&job, &BusJob::progress, &job, [printer](const JobProgress& now) {
-        printer->progress(now);
-    });
+    QObject::connect(&job, &BusJob::progress, &job,
+        [printer](const JobProgress& now) { printer->progress(now); });
     keepRecord(job, context);
     // The job runs on this thread: the answer must be given during the signal.
-    QObject::connect(&job, &BusJob::consentNeeded, &job,
+    QObject::connect(
+        &job, &BusJob::consentNeeded, &job,
         [&job, &context](const QString& /*title*/, const QString& question) {
             job.answer(confirm(context, str(question)));
         },

@@ -93,23 +93,22 @@ nlohmann::json hostJson(const DiagnosisOutcome& o)
     return {{"interface", str(o.eth)},
         {"driver", f.driver.isEmpty() ? nlohmann::json() : nlohmann::json(str(f.driver))},
         {"bus", str(f.bus)},
-        {"coalescing", f.coalescingKnown
-                ? nlohmann::json{{"rxUsecs", f.rxUsecs}, {"rxFrames", f.rxFrames},
-                      {"adaptiveRx", f.adaptiveRx},
-                      {"delaysReplies", NetworkCard::coalescingDelays(f)}}
-                : nlohmann::json()},
+        {"coalescing",
+            f.coalescingKnown ? nlohmann::json{{"rxUsecs", f.rxUsecs}, {"rxFrames", f.rxFrames},
+                {"adaptiveRx", f.adaptiveRx}, {"delaysReplies", NetworkCard::coalescingDelays(f)}}
+                              : nlohmann::json()},
         {"offloads", {{"gro", onOff(f.gro)}, {"lro", onOff(f.lro)}}},
-        {"roundTrips", {{"sent", t.sent}, {"unanswered", t.unanswered},
-                           {"incomplete", t.incomplete}, {"medianUs", t.medianUs},
-                           {"p99Us", t.p99Us}, {"worstUs", t.worstUs}}},
+        {"roundTrips",
+            {{"sent", t.sent}, {"unanswered", t.unanswered}, {"incomplete", t.incomplete},
+                {"medianUs", t.medianUs}, {"p99Us", t.p99Us}, {"worstUs", t.worstUs}}},
         {"carrierChanges", knownCount(o.hostCarrierChanges)},
         {"crcErrors", knownCount(o.hostCrcErrors)}, {"advice", advice}};
 }
 
 nlohmann::json diagnosisJson(const DiagnosisOutcome& o)
 {
-    return {{"interface", str(o.eth)}, {"ok", o.ok}, {"seconds", o.seconds},
-        {"cleared", o.cleared}, {"links", linksJson(o.links)}, {"before", linksJson(o.beforeLinks)},
+    return {{"interface", str(o.eth)}, {"ok", o.ok}, {"seconds", o.seconds}, {"cleared", o.cleared},
+        {"links", linksJson(o.links)}, {"before", linksJson(o.beforeLinks)},
         {"slaves", slavesJson(o)}, {"host", hostJson(o)}, {"text", str(o.report)}};
 }
 
@@ -140,8 +139,8 @@ std::string dotOf(const DiagnosisOutcome& o)
         const QString address = s <= o.addresses.size()
             ? QStringLiteral("0x%1").arg(o.addresses.at(s - 1), 4, 16, QLatin1Char('0'))
             : QStringLiteral("no address");
-        dot += "  " + node(s) + " [label="
-            + quoted(QStringLiteral("%1: %2\n%3").arg(s).arg(name, address)) + "];\n";
+        dot += "  " + node(s)
+            + " [label=" + quoted(QStringLiteral("%1: %2\n%3").arg(s).arg(name, address)) + "];\n";
     }
     const auto troubled = [&o](int from, int to) -> const Link* {
         for (const Link& link : o.links)
@@ -170,9 +169,8 @@ std::string dotOf(const DiagnosisOutcome& o)
         dot += "  " + end + " [label=\"nothing answering\", shape=plaintext];\n";
         dot += "  " + node(link.from) + " -> " + end + " [taillabel=\""
             + std::to_string(link.fromPort) + "\", color=red, penwidth=3, label="
-            + quoted(QStringLiteral("%1 errors, %2 lost links")
-                         .arg(link.errors())
-                         .arg(link.lostLinks))
+            + quoted(
+                QStringLiteral("%1 errors, %2 lost links").arg(link.errors()).arg(link.lostLinks))
             + "];\n";
     }
     return dot + "}\n";
@@ -197,8 +195,8 @@ Result resultOf(
     const char* command, const DiagnosisOutcome& o, nlohmann::json doc, std::string text)
 {
     if (!o.ok)
-        return failure(std::string(command) + " on " + str(o.eth) + ": " + causeFirst(o.failure),
-            doc);
+        return failure(
+            std::string(command) + " on " + str(o.eth) + ": " + causeFirst(o.failure), doc);
     Result result;
     result.doc = std::move(doc);
     result.text = std::move(text);
@@ -244,9 +242,8 @@ void addDiagCommands(CLI::App& app, const std::function<void(CLI::App*)>& common
         ->check(CLI::Range(1, 3600));
     diagnose->add_flag("--clear", o->clear,
         "also clear the counters the enumeration leaves (forwarded errors, lost links)");
-    diagnose->callback([o, &command] {
-        command = [o](Context& c) { return diag(c, o->seconds, o->clear); };
-    });
+    diagnose->callback(
+        [o, &command] { command = [o](Context& c) { return diag(c, o->seconds, o->clear); }; });
 
     auto* draw = app.add_subcommand("graph",
         "write the cabling as Graphviz DOT: slaves, the ports of each link, links with errors in "
@@ -254,9 +251,7 @@ void addDiagCommands(CLI::App& app, const std::function<void(CLI::App*)>& common
     common(draw);
     draw->add_option("--seconds", o->seconds, "length of the measured interval (default 10)")
         ->check(CLI::Range(1, 3600));
-    draw->callback([o, &command] {
-        command = [o](Context& c) { return graph(c, o->seconds); };
-    });
+    draw->callback([o, &command] { command = [o](Context& c) { return graph(c, o->seconds); }; });
 }
 
 }

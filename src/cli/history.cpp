@@ -47,8 +47,7 @@ std::string listLine(int number, const QJsonObject& record)
     const std::string robot = str(JobRecord::robotIdentity(record));
     return std::to_string(number) + "  " + shortTime(record) + "  " + field(record, "job") + "  "
         + field(record, "result") + "  by " + field(record, "tester") + " on "
-        + field(record, "interface") + (robot.empty() ? std::string() : "  robot " + robot)
-        + '\n';
+        + field(record, "interface") + (robot.empty() ? std::string() : "  robot " + robot) + '\n';
 }
 
 std::string indented(const std::string& text, const std::string& indent)
@@ -84,11 +83,10 @@ std::string fullText(int number, const QJsonObject& record)
         const QJsonObject c = value.toObject();
         const QJsonValue serial = c.value(QStringLiteral("serial"));
         const QJsonValue version = c.value(QStringLiteral("version"));
-        text += "bus position " + std::to_string(c.value(QStringLiteral("position")).toInt())
-            + ", " + field(c, "part") + " axis "
-            + std::to_string(c.value(QStringLiteral("axis")).toInt()) + ", " + field(c, "name")
-            + ": vendor " + hex(c.value(QStringLiteral("vendor"))) + " product "
-            + hex(c.value(QStringLiteral("product"))) + " revision "
+        text += "bus position " + std::to_string(c.value(QStringLiteral("position")).toInt()) + ", "
+            + field(c, "part") + " axis " + std::to_string(c.value(QStringLiteral("axis")).toInt())
+            + ", " + field(c, "name") + ": vendor " + hex(c.value(QStringLiteral("vendor")))
+            + " product " + hex(c.value(QStringLiteral("product"))) + " revision "
             + hex(c.value(QStringLiteral("revision")))
             + (serial.isNull() ? std::string(", no serial number")
                                : " serial " + std::to_string(serial.toInteger()))
@@ -161,9 +159,8 @@ Result history(Context& context, const HistoryOptions& options)
         records.append(record);
     }
     // Newest first; records of one moment keep the order they were written in.
-    const auto time = [](const QJsonObject& record) {
-        return record.value(QStringLiteral("time")).toString();
-    };
+    const auto time
+        = [](const QJsonObject& record) { return record.value(QStringLiteral("time")).toString(); };
     std::stable_sort(records.begin(), records.end(),
         [&time](const QJsonObject& a, const QJsonObject& b) { return time(a) > time(b); });
     doc["torn"] = reading.torn;

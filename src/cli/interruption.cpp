@@ -59,12 +59,16 @@ void writeAll(int fd, const std::string& text)
 
 }
 
-Interruption::Interruption(BusJob& job, Context& context, const std::string& command,
-    StepName name, std::function<void()> abandon)
-    : job_(job), context_(context), command_(command), name_(std::move(name)),
-      abandon_(std::move(abandon))
+Interruption::Interruption(BusJob& job, Context& context, const std::string& command, StepName name,
+    std::function<void()> abandon)
+    : job_(job)
+    , context_(context)
+    , command_(command)
+    , name_(std::move(name))
+    , abandon_(std::move(abandon))
 {
-    QObject::connect(&job, &BusJob::progress, &job,
+    QObject::connect(
+        &job, &BusJob::progress, &job,
         [this](const JobProgress& now) {
             if (!now.writing)
                 return;

@@ -44,8 +44,8 @@ QString offeredVersion()
 {
     try {
         Configuration config;
-        return config.readAppSetting(QStringLiteral("SlaveInfo"),
-            QStringLiteral("FirmwareVersion"));
+        return config.readAppSetting(
+            QStringLiteral("SlaveInfo"), QStringLiteral("FirmwareVersion"));
     } catch (...) {
         return QString();
     }
@@ -103,9 +103,9 @@ Result writeFirmware(Context& context, Parts parts)
 
     nlohmann::json axes = nlohmann::json::array();
     for (const FirmwareAxis& axis : outcome.axes)
-        axes.push_back({{"part", str(axis.part)}, {"axis", axis.axis},
-            {"position", axis.position}, {"model", str(axis.model)},
-            {"written", axis.result == WriteFirmware::Written}, {"result", axis.result}});
+        axes.push_back({{"part", str(axis.part)}, {"axis", axis.axis}, {"position", axis.position},
+            {"model", str(axis.model)}, {"written", axis.result == WriteFirmware::Written},
+            {"result", axis.result}});
     nlohmann::json notBegun = nlohmann::json::array();
     for (const FirmwareAxis& axis : outcome.notBegun)
         notBegun.push_back({{"part", str(axis.part)}, {"axis", axis.axis},
@@ -114,10 +114,10 @@ Result writeFirmware(Context& context, Parts parts)
     for (const QString& line : outcome.skipped)
         skipped.push_back(str(line));
     nlohmann::json doc = {{"command", "write-firmware"}, {"interface", context.eth},
-        {"result", firmwareResultName(outcome.result)}, {"axes", axes},
-        {"notBegun", notBegun}, {"skipped", skipped},
-        {"mayBeInBoot", outcome.mayBeInBoot}, {"readOut", readOutJson(outcome.readOut)},
-        {"text", causeFirst(outcome.text)}, {"message", str(outcome.message)}};
+        {"result", firmwareResultName(outcome.result)}, {"axes", axes}, {"notBegun", notBegun},
+        {"skipped", skipped}, {"mayBeInBoot", outcome.mayBeInBoot},
+        {"readOut", readOutJson(outcome.readOut)}, {"text", causeFirst(outcome.text)},
+        {"message", str(outcome.message)}};
 
     const bool success = outcome.everyPartWritten();
     Result result;
@@ -142,7 +142,7 @@ Result writeFirmware(Context& context, Parts parts)
             result.text += str(outcome.text) + '\n';
         const int written = int(outcome.updated().size());
         result.error = where + ": interrupted; "
-            + (written == 0       ? std::string("no axis was written")
+            + (written == 0        ? std::string("no axis was written")
                     : written == 1 ? std::string("1 axis was written (see above)")
                                    : std::to_string(written) + " axes were written (see above)");
         result.doc["error"] = result.error;
@@ -154,8 +154,8 @@ Result writeFirmware(Context& context, Parts parts)
     result.status = Failed;
     if (outcome.result == FirmwareOutcome::Result::Failed && !outcome.axes.isEmpty()) {
         const FirmwareAxis& failed = outcome.axes.last();
-        where += ", slave " + std::to_string(failed.position) + " (" + str(failed.part)
-            + " axis " + std::to_string(failed.axis) + ")";
+        where += ", slave " + std::to_string(failed.position) + " (" + str(failed.part) + " axis "
+            + std::to_string(failed.axis) + ")";
     }
     if (outcome.result == FirmwareOutcome::Result::Declined)
         result.error = where + ": not confirmed; nothing was written";

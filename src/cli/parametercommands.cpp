@@ -28,17 +28,15 @@ std::string refusedEntries(const QList<ParameterFileRefusal>& refused, nlohmann:
     std::string text;
     nlohmann::json list = nlohmann::json::array();
     for (const ParameterFileRefusal& r : refused) {
-        const std::string where = r.axis > 0 ? str(r.part) + " axis " + std::to_string(r.axis)
-                                             : str(r.part);
+        const std::string where
+            = r.axis > 0 ? str(r.part) + " axis " + std::to_string(r.axis) : str(r.part);
         text += "\n  line " + std::to_string(r.line) + ": " + where + ", Type "
-            + (r.type.isNull() ? std::string("(missing)") : "\"" + str(r.type) + "\"")
-            + ", Value "
+            + (r.type.isNull() ? std::string("(missing)") : "\"" + str(r.type) + "\"") + ", Value "
             + (r.value.isNull() ? std::string("(missing)") : "\"" + str(r.value) + "\"") + ": "
             + str(r.reason);
         list.push_back({{"line", r.line}, {"part", str(r.part)},
             {"axis", r.axis >= 0 ? nlohmann::json(r.axis) : nlohmann::json()},
-            {"type", nullable(r.type)}, {"value", nullable(r.value)},
-            {"reason", str(r.reason)}});
+            {"type", nullable(r.type)}, {"value", nullable(r.value)}, {"reason", str(r.reason)}});
     }
     doc["refusedEntries"] = list;
     return text;
@@ -136,8 +134,7 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     const std::string& command, bool anyVersion)
 {
     const QString file = fileName.empty() ? kShipped : QString::fromStdString(fileName);
-    nlohmann::json doc = {{"command", command}, {"interface", context.eth},
-        {"file", str(file)}};
+    nlohmann::json doc = {{"command", command}, {"interface", context.eth}, {"file", str(file)}};
     ParameterFile parameterFile(file);
     const QString problem = parameterFile.unusable();
     if (!problem.isEmpty())
@@ -161,14 +158,14 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     if (!anyVersion)
         job.setRequiredVersion(offeredVersion());
     attach(job, context);
-    Interruption interruption(job, context, command, [](const JobProgress& now) {
-        return "the " + str(now.part) + " parameters";
-    });
+    Interruption interruption(job, context, command,
+        [](const JobProgress& now) { return "the " + str(now.part) + " parameters"; });
     const ParameterOutcome outcome = job.runWithReadOut(context.interface());
     if (!outcome.fileProblem.isEmpty())
         return failure(command + ": " + str(outcome.fileProblem), doc);
     if (!outcome.refusedEntries.isEmpty()) {
-        doc["parts"] = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
+        doc["parts"]
+            = {partOutcomeJson(outcome.arm, arm), partOutcomeJson(outcome.platform, platform)};
         const int refused = int(outcome.refusedEntries.size());
         const std::string lines = refusedEntries(outcome.refusedEntries, doc);
         return failure(command + ": " + str(file) + " cannot be applied whole ("
@@ -182,8 +179,8 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     if (interruption.interrupted())
         return interrupted(context, command, outcome, arm, platform, doc);
     if (!outcome.readOut.ok)
-        return failure(command + " on " + context.eth + ": " + causeFirst(outcome.readOut.failure),
-            doc);
+        return failure(
+            command + " on " + context.eth + ": " + causeFirst(outcome.readOut.failure), doc);
 
     Result result;
     result.doc = doc;

@@ -141,13 +141,13 @@ struct Options
 // given is checked after parsing, where both places are known.
 void common(CLI::App* app, Options& o)
 {
-    o.interfaceOptions.push_back(
-        app->add_option("-i,--interface", o.eth, "network interface the robot is cabled to "
-                                                 "(required)"));
+    o.interfaceOptions.push_back(app->add_option("-i,--interface", o.eth,
+        "network interface the robot is cabled to "
+        "(required)"));
     app->add_flag("--json", o.json,
         "print one JSON document on standard output (progress stays on standard error)");
-    o.captureOptions.push_back(app->add_option("--capture", o.capture,
-        "record every EtherCAT frame sent and received as a pcap file"));
+    o.captureOptions.push_back(app->add_option(
+        "--capture", o.capture, "record every EtherCAT frame sent and received as a pcap file"));
     o.testerOptions.push_back(app->add_option("--tester", o.tester,
         "who does the work, as the service record names it (default: the registry's default "
         "tester, else the login name)"));
@@ -194,7 +194,6 @@ std::string commandList(const CLI::App& app)
     return list;
 }
 
-
 using Command = std::function<Result(Context&)>;
 
 // The operator's jobs and the parameter commands; each sets `command` when it is chosen.
@@ -207,14 +206,13 @@ void addJobCommands(CLI::App& app, Options& o, Command& command)
         "the power cycle: the version the program carries)");
     check->callback([&] { command = [&o](Context& c) { return cli::check(c, o.expectVersion); }; });
 
-    auto* firmware = app.add_subcommand("write-firmware",
-        "write the embedded firmware into every arm and platform controller");
+    auto* firmware = app.add_subcommand(
+        "write-firmware", "write the embedded firmware into every arm and platform controller");
     common(firmware, o);
     partFlags(firmware, o);
     firmware->add_flag("-y,--yes", o.yes, "write without asking");
-    firmware->callback([&] {
-        command = [&o](Context& c) { return cli::writeFirmware(c, o.parts); };
-    });
+    firmware->callback(
+        [&] { command = [&o](Context& c) { return cli::writeFirmware(c, o.parts); }; });
 
     auto* parameters = app.add_subcommand("write-parameters",
         "write, store and read back the parameter set (after a backup of the current values)");
@@ -223,9 +221,8 @@ void addJobCommands(CLI::App& app, Options& o, Command& command)
     parameterFileOption(parameters, o);
     parameters->add_flag("-y,--yes", o.yes,
         "write also to controllers that do not run the firmware version the program carries");
-    parameters->callback([&] {
-        command = [&o](Context& c) { return cli::writeParameters(c, o.parts, o.file); };
-    });
+    parameters->callback(
+        [&] { command = [&o](Context& c) { return cli::writeParameters(c, o.parts, o.file); }; });
 
     auto* backup = app.add_subcommand("backup", "save the controllers' current parameter values");
     common(backup, o);
@@ -235,9 +232,7 @@ void addJobCommands(CLI::App& app, Options& o, Command& command)
     auto* restore = app.add_subcommand("restore", "write a backup file back into the controllers");
     common(restore, o);
     restore->add_option("file", o.file, "backup file")->required()->check(CLI::ExistingFile);
-    restore->callback([&] {
-        command = [&o](Context& c) { return cli::restore(c, o.file); };
-    });
+    restore->callback([&] { command = [&o](Context& c) { return cli::restore(c, o.file); }; });
 
     auto* report = app.add_subcommand("report",
         "write the parameter report (HTML); exit status 3 when a value differs from its target");
@@ -245,9 +240,8 @@ void addJobCommands(CLI::App& app, Options& o, Command& command)
     partFlags(report, o);
     parameterFileOption(report, o);
     report->add_option("-o,--output", o.output, "HTML file to write (default: standard output)");
-    report->callback([&] {
-        command = [&o](Context& c) { return cli::report(c, o.parts, o.file, o.output); };
-    });
+    report->callback(
+        [&] { command = [&o](Context& c) { return cli::report(c, o.parts, o.file, o.output); }; });
 }
 
 // The diagnostics over the master's services.
@@ -264,9 +258,8 @@ void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
         ->check(CLI::IsMember({"init", "preop", "boot", "safeop", "op"}));
     states->add_option("-s,--slave", o.slave, "only this slave (default: all)")
         ->transform(number(1, 65535));
-    states->callback([&] {
-        command = [&o](Context& c) { return cli::states(c, o.slave, o.state); };
-    });
+    states->callback(
+        [&] { command = [&o](Context& c) { return cli::states(c, o.slave, o.state); }; });
 
     auto* sii = app.add_subcommand("sii", "dump and decode a slave's SII EEPROM");
     common(sii, o);
@@ -279,8 +272,7 @@ void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
     sdoRead->add_option("index", o.index, "object index, for example 0x1018")
         ->required()
         ->transform(number(0, 0xFFFF));
-    sdoRead->add_option("subindex", o.subindex, "subindex (default 0)")
-        ->transform(number(0, 0xFF));
+    sdoRead->add_option("subindex", o.subindex, "subindex (default 0)")->transform(number(0, 0xFF));
     sdoRead->callback([&] {
         command = [&o](Context& c) { return cli::sdoRead(c, o.slave, o.index, o.subindex); };
     });
@@ -292,9 +284,10 @@ void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
     sdoWrite->add_option("index", o.index, "object index, for example 0x6060")
         ->required()
         ->transform(number(0, 0xFFFF));
-    sdoWrite->add_option("subindex_value", o.subindexAndValue,
-                 "[subindex] value: the subindex (default 0), then the bytes in hexadecimal, "
-                 "least significant first (for example e803)")
+    sdoWrite
+        ->add_option("subindex_value", o.subindexAndValue,
+            "[subindex] value: the subindex (default 0), then the bytes in hexadecimal, "
+            "least significant first (for example e803)")
         ->required()
         ->expected(1, 2);
     sdoWrite->callback([&] {
@@ -323,14 +316,12 @@ void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
     foeWrite->add_option("file", o.file, "file to send")->required()->check(CLI::ExistingFile);
     foeWrite->add_flag("-y,--yes", o.yes, "write into a motor controller without asking");
     foeRead->callback([&] {
-        command = [&o](Context& c) {
-            return cli::foeRead(c, o.slave, o.name, o.output, o.password);
-        };
+        command
+            = [&o](Context& c) { return cli::foeRead(c, o.slave, o.name, o.output, o.password); };
     });
     foeWrite->callback([&] {
-        command = [&o](Context& c) {
-            return cli::foeWrite(c, o.slave, o.name, o.file, o.password);
-        };
+        command
+            = [&o](Context& c) { return cli::foeWrite(c, o.slave, o.name, o.file, o.password); };
     });
 
     auto* regRead = app.add_subcommand("reg-read", "read ESC registers of a slave");
@@ -345,8 +336,8 @@ void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
         command = [&o](Context& c) { return cli::regRead(c, o.slave, o.address, o.length); };
     });
 
-    auto* regWrite = app.add_subcommand("reg-write",
-        "write ESC registers of a slave (asks first unless --yes)");
+    auto* regWrite = app.add_subcommand(
+        "reg-write", "write ESC registers of a slave (asks first unless --yes)");
     common(regWrite, o);
     slaveArgument(regWrite, o);
     regWrite->add_option("address", o.address, "register address, for example 0x0f80")
@@ -367,8 +358,7 @@ void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
         sub->add_option("idn", o.idn, "IDN: S-0-0024, P-0-0001, or a number")
             ->required()
             ->transform(idnNumber());
-        sub->add_option("-d,--drive", o.drive, "drive number (default 0)")
-            ->transform(number(0, 7));
+        sub->add_option("-d,--drive", o.drive, "drive number (default 0)")->transform(number(0, 7));
         sub->add_option("-e,--element", o.element, "element (default value)")
             ->check(CLI::IsMember(
                 {"value", "name", "attribute", "unit", "min", "max", "default", "datastate"}));
@@ -397,13 +387,14 @@ void addDiagnosticCommands(CLI::App& app, Options& o, Command& command)
 // command, which fills `o` and sets `command` for the one chosen.
 void buildParser(CLI::App& app, Options& o, Command& command)
 {
-    app.description("Zuvian Firmwareupdate on the command line: check the robot's controllers, write "
-                 "their firmware and parameters, report and back up parameters, and look into "
-                 "the EtherCAT bus.\n\nNumbers are decimal, or hexadecimal after 0x (a leading "
-                 "zero does not make a number octal).\n\nExit status: 0 success, 1 the job "
-                 "failed, 2 usage error, 3 the report found differences, 130 interrupted (Ctrl-C "
-                 "or SIGTERM: the first lets the axis or part being written complete, a second "
-                 "ends at once).");
+    app.description(
+        "Zuvian Firmwareupdate on the command line: check the robot's controllers, write "
+        "their firmware and parameters, report and back up parameters, and look into "
+        "the EtherCAT bus.\n\nNumbers are decimal, or hexadecimal after 0x (a leading "
+        "zero does not make a number octal).\n\nExit status: 0 success, 1 the job "
+        "failed, 2 usage error, 3 the report found differences, 130 interrupted (Ctrl-C "
+        "or SIGTERM: the first lets the axis or part being written complete, a second "
+        "ends at once).");
     app.name("zuvianctl");
     app.set_version_flag("--version", std::string("zuvianctl ") + ZUVIAN_VERSION);
     app.require_subcommand(0, 1);
@@ -411,8 +402,8 @@ void buildParser(CLI::App& app, Options& o, Command& command)
     addJobCommands(app, o, command);
     addDiagnosticCommands(app, o, command);
 
-    auto* history = app.add_subcommand("history",
-        "list the service records every job left, newest first (no bus needed)");
+    auto* history = app.add_subcommand(
+        "history", "list the service records every job left, newest first (no bus needed)");
     history->add_flag("--json", o.json, "print one JSON document on standard output");
     history->add_option("--robot", o.history.robot,
         "only the records of this robot: a controller's serial number, or the robot identity the "
@@ -425,7 +416,8 @@ void buildParser(CLI::App& app, Options& o, Command& command)
         o.offline = true;
         command = [&o](Context& c) { return cli::history(c, o.history); };
     });
-    cli::addDiagCommands(app, [&o](CLI::App* sub) { common(sub, o); }, command);
+    cli::addDiagCommands(
+        app, [&o](CLI::App* sub) { common(sub, o); }, command);
 
     // Set after the commands exist, so that they do not inherit it: an argument no command takes
     // comes back here and is named below, an unknown command among them.
@@ -434,8 +426,8 @@ void buildParser(CLI::App& app, Options& o, Command& command)
 
 // Runs the command chosen with the options parsed: the interface taken, the capture started,
 // the result printed. Returns the exit status.
-int runCommand(const Options& o, const Command& command, std::ostream& out, std::ostream& err,
-    int resultFd)
+int runCommand(
+    const Options& o, const Command& command, std::ostream& out, std::ostream& err, int resultFd)
 {
     Context context{out, err, o.eth};
     context.json = o.json;
@@ -486,11 +478,9 @@ int runCommand(const Options& o, const Command& command, std::ostream& out, std:
     // What the master's port met on the wire, for telling a bad cable from a fault of the robot.
     const ec_portstatst* port = ec_portstats();
     if (port->sent > 0 && result.doc.is_object())
-        result.doc["port"] = {{"sent", port->sent},
-                              {"resent", port->resent},
-                              {"unanswered", port->unanswered},
-                              {"late", port->late},
-                              {"unexpected", port->unexpected}};
+        result.doc["port"]
+            = {{"sent", port->sent}, {"resent", port->resent}, {"unanswered", port->unanswered},
+                {"late", port->late}, {"unexpected", port->unexpected}};
 
     // Where the job's service record went; a record that could not be written was said by the
     // job on standard error and does not change the exit status of work already done.
@@ -533,8 +523,9 @@ int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, 
     const std::vector<std::string> extras = app.remaining();
     if (!command) {
         if (!extras.empty() && extras.front().rfind('-', 0) != 0)
-            return usage(err, "unknown command \"" + extras.front() + "\"; the commands are: "
-                    + commandList(app));
+            return usage(err,
+                "unknown command \"" + extras.front()
+                    + "\"; the commands are: " + commandList(app));
         if (!extras.empty())
             return usage(err, "unknown option " + extras.front());
         return usage(err, "no command given; the commands are: " + commandList(app));

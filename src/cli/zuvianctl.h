@@ -13,7 +13,6 @@
 // job failed, 2 usage error, 3 the parameter report found differences, 130 interrupted by Ctrl-C
 // or SIGTERM. A second Ctrl-C during a write ends the program at once; what it still has to say
 // with --json then goes straight to `resultFd` (when not -1) instead of `out`.
-int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err,
-    int resultFd = -1);
+int zuvianctl_main(int argc, char** argv, std::ostream& out, std::ostream& err, int resultFd = -1);
 
 #endif // ZUVIANCTL_H

@@ -77,10 +77,9 @@ QString counted(int n, const char* what)
 
 QString linkLine(const Link& link)
 {
-    const QString to = link.to < 0 ? QStringLiteral("nothing answering")
-                                   : QStringLiteral("%1 port %2")
-                                         .arg(ErrorCounters::placeName(link.to))
-                                         .arg(link.toPort);
+    const QString to = link.to < 0
+        ? QStringLiteral("nothing answering")
+        : QStringLiteral("%1 port %2").arg(ErrorCounters::placeName(link.to)).arg(link.toPort);
     const QString from = link.from == 0
         ? ErrorCounters::placeName(0)
         : QStringLiteral("%1 port %2").arg(ErrorCounters::placeName(link.from)).arg(link.fromPort);
@@ -129,7 +128,10 @@ RoundTrips RoundTrips::of(QList<long long> samples, int unanswered, int incomple
 }
 
 BusDiagnosis::BusDiagnosis(const QString& eth, int seconds, bool clear, QObject* parent)
-    : BusJob(parent), eth_(eth), seconds_(std::max(1, seconds)), clear_(clear)
+    : BusJob(parent)
+    , eth_(eth)
+    , seconds_(std::max(1, seconds))
+    , clear_(clear)
 {
     qRegisterMetaType<DiagnosisOutcome>();
 }
@@ -195,8 +197,8 @@ void BusDiagnosis::diagnose(DiagnosisOutcome& outcome)
     emit status(QStringLiteral("enumerate the bus on %1").arg(eth_));
     const int found = ec_config_init(FALSE);
     if (found == EC_TOOMANYSLAVES) {
-        outcome.failure = QStringLiteral("More slaves on the bus on %1 than the master can hold.")
-                              .arg(eth_);
+        outcome.failure
+            = QStringLiteral("More slaves on the bus on %1 than the master can hold.").arg(eth_);
         return;
     }
     if (found <= 0 && found != EC_SIIFAILED) {
@@ -284,8 +286,8 @@ void BusDiagnosis::measure(DiagnosisOutcome& outcome, int slaves)
 
     outcome.measured = ErrorCounters::increase(outcome.start, outcome.end);
     outcome.hops = ErrorCounters::cabling({&outcome.before, &outcome.start, &outcome.end});
-    outcome.links = ErrorCounters::troubledLinks(outcome.measured, outcome.hops,
-        int(std::max(0LL, outcome.hostCrcErrors)));
+    outcome.links = ErrorCounters::troubledLinks(
+        outcome.measured, outcome.hops, int(std::max(0LL, outcome.hostCrcErrors)));
     outcome.beforeLinks = ErrorCounters::troubledLinks(outcome.before, outcome.hops);
 }
 

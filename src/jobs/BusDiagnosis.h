@@ -84,8 +84,8 @@ class BusDiagnosis : public BusJob
 
 public:
     // The interval lasts `seconds` on the master's clock.
-    explicit BusDiagnosis(const QString& eth, int seconds = 10, bool clear = false,
-        QObject* parent = nullptr);
+    explicit BusDiagnosis(
+        const QString& eth, int seconds = 10, bool clear = false, QObject* parent = nullptr);
 
     // Runs the diagnosis on the caller's thread; returns (and emits with finished) what it found.
     DiagnosisOutcome run();

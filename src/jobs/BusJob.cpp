@@ -21,7 +21,8 @@ int JobProgress::perMille() const
     return (before + within) / steps;
 }
 
-BusJob::BusJob(QObject* parent) : QObject(parent)
+BusJob::BusJob(QObject* parent)
+    : QObject(parent)
 {
     qRegisterMetaType<JobProgress>();
     qRegisterMetaType<ReadOutResult>();
@@ -31,8 +32,9 @@ BusJob::~BusJob()
 {
     if (running_) {
         // The derived part this worker runs on is already gone: nothing sound can follow.
-        std::fprintf(stderr, "zuvian: a job was destroyed while its worker ran; a started job "
-                             "is owned through BusJob::Owned\n");
+        std::fprintf(stderr,
+            "zuvian: a job was destroyed while its worker ran; a started job "
+            "is owned through BusJob::Owned\n");
         std::abort();
     }
     if (worker_.joinable())
@@ -113,18 +115,18 @@ bool BusJob::askConsent(const QString& title, const QString& question)
 
 ReadOutResult BusJob::readOut(const QString& eth, bool reportSteps)
 {
-    const ReadOut::Report report = [this, reportSteps](const QString& part, int axis, int step,
-                                       int steps) {
-        emit status(QStringLiteral("read %1 axis %2").arg(part).arg(axis));
-        if (!reportSteps)
-            return;
-        JobProgress now;
-        now.part = part;
-        now.axis = axis;
-        now.step = step;
-        now.steps = steps;
-        emit progress(now);
-    };
+    const ReadOut::Report report
+        = [this, reportSteps](const QString& part, int axis, int step, int steps) {
+              emit status(QStringLiteral("read %1 axis %2").arg(part).arg(axis));
+              if (!reportSteps)
+                  return;
+              JobProgress now;
+              now.part = part;
+              now.axis = axis;
+              now.step = step;
+              now.steps = steps;
+              emit progress(now);
+          };
     emit status(QStringLiteral("read out the bus on %1").arg(eth));
     return ReadOut::run(eth, report);
 }

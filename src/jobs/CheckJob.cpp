@@ -64,7 +64,9 @@ QStringList behindOf(const ReadOutResult& readOut, const QString& carried)
 }
 
 CheckJob::CheckJob(const QString& eth, const QString& carried, QObject* parent)
-    : BusJob(parent), eth_(eth), carried_(carried)
+    : BusJob(parent)
+    , eth_(eth)
+    , carried_(carried)
 {
     qRegisterMetaType<CheckOutcome>();
 }

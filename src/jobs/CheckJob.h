@@ -34,7 +34,8 @@ class CheckJob : public BusJob
 public:
     // With a `carried` version (the one the program's images hold), the summary names every axis
     // that runs another one: after a power cycle that is an update that did not take.
-    explicit CheckJob(const QString& eth, const QString& carried = QString(), QObject* parent = nullptr);
+    explicit CheckJob(
+        const QString& eth, const QString& carried = QString(), QObject* parent = nullptr);
 
     // Runs the check on the caller's thread; returns (and emits with finished) what it found.
     CheckOutcome run();

@@ -206,8 +206,8 @@ QString meaning(const Link& link)
                           .arg(link.errorsAtFrom)
                           .arg(link.from)
                           .arg(link.fromPort));
-        said.append(QStringLiteral("errors counted %1: %2").arg(where.join(QStringLiteral(" and ")),
-            cable));
+        said.append(QStringLiteral("errors counted %1: %2")
+                        .arg(where.join(QStringLiteral(" and ")), cable));
     }
     if (link.lostLinks > 0)
         said.append(QStringLiteral("the link was lost %1 time%2: a loose connector or a cable that "

@@ -41,9 +41,10 @@ public:
     // `note` hears of every image placed (true) and removed again (false).
     PlacedImages(const QString& directory, std::function<void(const QString&)> say,
         std::function<void(const QString&, bool)> note)
-        : directory_(directory), say_(std::move(say)), note_(std::move(note))
-    {
-    }
+        : directory_(directory)
+        , say_(std::move(say))
+        , note_(std::move(note))
+    {}
     ~PlacedImages()
     {
         for (int i : removalOrder) {
@@ -151,11 +152,11 @@ QString axesList(const QList<FirmwareAxis>& axes)
         const FirmwareAxis& first = axes.at(i);
         const FirmwareAxis& last = axes.at(j);
         parts.append(first.axis == last.axis
-                         ? QStringLiteral("%1 axis %2").arg(first.part).arg(first.axis)
-                         : QStringLiteral("%1 axes %2 to %3")
-                               .arg(first.part)
-                               .arg(first.axis)
-                               .arg(last.axis));
+                ? QStringLiteral("%1 axis %2").arg(first.part).arg(first.axis)
+                : QStringLiteral("%1 axes %2 to %3")
+                      .arg(first.part)
+                      .arg(first.axis)
+                      .arg(last.axis));
         i = j + 1;
     }
     return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
@@ -167,7 +168,7 @@ QString leftOut(const PartReading& part, bool before)
 {
     return QStringLiteral("The %1 %2 written: %3.")
         .arg(part.part, before ? QStringLiteral("will not be") : QStringLiteral("was not"),
-             part.problem);
+            part.problem);
 }
 
 QString capitalised(const QString& word)
@@ -188,7 +189,9 @@ QList<FirmwareAxis> FirmwareOutcome::updated() const
 }
 
 FirmwareJob::FirmwareJob(const QString& eth, const QString& version, QObject* parent)
-    : BusJob(parent), eth_(eth), version_(version)
+    : BusJob(parent)
+    , eth_(eth)
+    , version_(version)
 {
     qRegisterMetaType<FirmwareOutcome>();
 }
@@ -210,8 +213,8 @@ void FirmwareJob::setParts(bool arm, bool platform)
 ReadOutResult FirmwareJob::wantedParts(const ReadOutResult& readOut) const
 {
     ReadOutResult target = readOut;
-    for (PartReading* part : {armWanted_ ? nullptr : &target.arm,
-                              platformWanted_ ? nullptr : &target.platform}) {
+    for (PartReading* part :
+        {armWanted_ ? nullptr : &target.arm, platformWanted_ ? nullptr : &target.platform}) {
         if (part == nullptr)
             continue;
         const PartReading absent{part->part, part->expected, 0, 0, {}, QString()};
@@ -365,16 +368,16 @@ QString FirmwareJob::consentQuestion(const ReadOutResult& target) const
     }
     question += QLatin1Char('\n');
     if (notWritten.isEmpty() && armWanted_ && platformWanted_)
-        return question + QStringLiteral("Do you really want to write firmware version ")
-            + version_ + QStringLiteral(" to all axis?");
+        return question + QStringLiteral("Do you really want to write firmware version ") + version_
+            + QStringLiteral(" to all axis?");
     const QString only = arm.complete() ? arm.part : platform.part;
     return question + notWritten.join(QLatin1Char('\n'))
         + QStringLiteral("\nDo you really want to write firmware version ") + version_
         + QStringLiteral(" to the %1 axes only?").arg(only);
 }
 
-bool FirmwareJob::writePart(const PartReading& part, const QString& directory, int& step,
-    int steps, FirmwareOutcome& outcome)
+bool FirmwareJob::writePart(const PartReading& part, const QString& directory, int& step, int steps,
+    FirmwareOutcome& outcome)
 {
     for (int k = 0; k < part.axes.size(); ++k) {
         if (stopRequested()) {
@@ -416,8 +419,8 @@ bool FirmwareJob::writePart(const PartReading& part, const QString& directory, i
             emit line(text.endsWith(QLatin1Char('\n')) ? text.chopped(1) : text);
         });
         if (switched_.position != 0)
-            writer.awaitRestart(switched_.position, switched_.model, switched_.atUs,
-                outcome.readOut.SlaveCount);
+            writer.awaitRestart(
+                switched_.position, switched_.model, switched_.atUs, outcome.readOut.SlaveCount);
         writer.setRestartNotice([this, &label, &outcome](int position) {
             const QString who = axisAt(outcome.readOut, position);
             const QString said = QStringLiteral("%1 is restarting, as controllers do when they "

@@ -34,14 +34,14 @@ struct FirmwareAxis
 struct FirmwareOutcome
 {
     enum class Result {
-        ReadOutFailed,   // the bus could not be read out: `text` says why
-        NothingToWrite,  // no part is complete: nothing was asked, nothing written
-        Declined,        // the operator said No (or quit before answering)
+        ReadOutFailed, // the bus could not be read out: `text` says why
+        NothingToWrite, // no part is complete: nothing was asked, nothing written
+        Declined, // the operator said No (or quit before answering)
         ImagesNotPlaced, // an image could not be placed: nothing written
-        OtherMaster,     // another EtherCAT master works on the interface: nothing written
-        Failed,          // an axis failed; the ones before it were written
-        Stopped,         // stopped on request between two axes
-        Written          // every complete part was written (see `skipped` for the others)
+        OtherMaster, // another EtherCAT master works on the interface: nothing written
+        Failed, // an axis failed; the ones before it were written
+        Stopped, // stopped on request between two axes
+        Written // every complete part was written (see `skipped` for the others)
     };
 
     Result result = Result::ReadOutFailed;

@@ -242,8 +242,7 @@ QString tester(const QString& given)
 
 QJsonObject head(const Context& context, const QString& result, const QString& text)
 {
-    const QDateTime time
-        = context.time.isValid() ? context.time : QDateTime::currentDateTimeUtc();
+    const QDateTime time = context.time.isValid() ? context.time : QDateTime::currentDateTimeUtc();
     return {{QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("job"), context.job}, {QStringLiteral("tester"), tester(context.tester)},
         {QStringLiteral("program"), QStringLiteral(ZUVIAN_VERSION)},
@@ -269,7 +268,7 @@ QJsonArray controllers(const ReadOutResult& readOut)
 QJsonObject fromCheck(const CheckOutcome& outcome, const Context& context)
 {
     const ReadOutResult& readOut = outcome.readOut;
-    const QString result = !readOut.ok                 ? QStringLiteral("read-out-failed")
+    const QString result = !readOut.ok                          ? QStringLiteral("read-out-failed")
         : readOut.arm.complete() || readOut.platform.complete() ? QStringLiteral("read")
                                                                 : QStringLiteral("nothing-read");
     QJsonObject record
@@ -317,8 +316,7 @@ QJsonObject fromParameters(
     for (const ParameterPartOutcome* part : parts) {
         partList.append(QJsonObject{{QStringLiteral("part"), part->part},
             {QStringLiteral("result"), QLatin1String(partResult(part->result))},
-            {QStringLiteral("reason"), part->reason},
-            {QStringLiteral("backup"), part->backupPath},
+            {QStringLiteral("reason"), part->reason}, {QStringLiteral("backup"), part->backupPath},
             {QStringLiteral("confirmed"), part->confirmed}});
         if (part->result == R::Written)
             ++writtenParts;
@@ -354,16 +352,16 @@ QJsonObject fromParameters(
     return record;
 }
 
-QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context& context,
-    bool arm, bool platform, const QString& file)
+QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context& context, bool arm,
+    bool platform, const QString& file)
 {
     using F = ParameterReadOutcome::Failure;
     const bool report = context.job == reportJob;
     QString result;
     switch (outcome.failure) {
     case F::None:
-        result = report && outcome.differs() ? QStringLiteral("differences")
-                                             : QStringLiteral("read");
+        result
+            = report && outcome.differs() ? QStringLiteral("differences") : QStringLiteral("read");
         break;
     case F::File:
         result = QStringLiteral("file-refused");
@@ -397,8 +395,8 @@ QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context
                 else if (outcome.failure != F::None)
                     setOutcome(entry, failed, outcome.reason);
                 else
-                    setOutcome(entry, skipped, QStringLiteral("%1 holds no %2 parameters")
-                                                   .arg(file, name));
+                    setOutcome(entry, skipped,
+                        QStringLiteral("%1 holds no %2 parameters").arg(file, name));
                 list.append(entry);
                 continue;
             }
@@ -426,9 +424,9 @@ QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context
 
 QJsonObject fromDiagnosis(const DiagnosisOutcome& outcome, const Context& context)
 {
-    const QString result = !outcome.ok   ? QStringLiteral("failed")
-        : outcome.troubled()              ? QStringLiteral("troubled")
-                                          : QStringLiteral("clean");
+    const QString result = !outcome.ok ? QStringLiteral("failed")
+        : outcome.troubled()           ? QStringLiteral("troubled")
+                                       : QStringLiteral("clean");
     QJsonObject record = head(context, result, outcome.ok ? outcome.report : outcome.failure);
     record.insert(QStringLiteral("controllers"), QJsonArray());
     return record;
@@ -485,8 +483,8 @@ QString html(const QJsonObject& record)
     };
     QString out = QStringLiteral("<h3>%1, %2 UTC</h3>\n")
                       .arg(field("job"),
-                          QDateTime::fromString(record.value(QStringLiteral("time")).toString(),
-                              Qt::ISODateWithMs)
+                          QDateTime::fromString(
+                              record.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs)
                               .toUTC()
                               .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     out += QStringLiteral("<p>Tester: %1<br>Interface: %2<br>Program %3, firmware carried %4<br>"

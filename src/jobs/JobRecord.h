@@ -85,8 +85,8 @@ QJsonObject fromParameters(
 
 // A backup or report (by the context's job): `arm` and `platform` are the parts asked for, `file`
 // the file of the targets.
-QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context& context,
-    bool arm, bool platform, const QString& file);
+QJsonObject fromParameterRead(const ParameterReadOutcome& outcome, const Context& context, bool arm,
+    bool platform, const QString& file);
 
 // The diagnosis of the bus: its result ("clean", "troubled", or "failed" when the bus was not
 // reached) and its report. It reads no controller's identity, so it lists none.

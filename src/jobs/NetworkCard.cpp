@@ -86,8 +86,8 @@ Facts probe(const QString& eth)
     const QString device = base + QStringLiteral("/device");
     if (QFileInfo::exists(device)) {
         facts.bus = busOf(device);
-        facts.driver = QFileInfo(QFileInfo(device + QStringLiteral("/driver")).symLinkTarget())
-                           .fileName();
+        facts.driver
+            = QFileInfo(QFileInfo(device + QStringLiteral("/driver")).symLinkTarget()).fileName();
     } else if (QFileInfo(base).symLinkTarget().contains(QLatin1String("/devices/virtual/"))) {
         facts.bus = QStringLiteral("virtual");
     }

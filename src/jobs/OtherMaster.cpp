@@ -3,7 +3,9 @@
 
 #include "nicdrv.h"
 
-OtherMaster::OtherMaster() : start_(ec_portstats()->unexpected) {}
+OtherMaster::OtherMaster()
+    : start_(ec_portstats()->unexpected)
+{}
 
 quint32 OtherMaster::seen() const
 {

@@ -160,8 +160,8 @@ ParameterOutcome ParameterJob::runWithReadOut(const QString& eth)
             refuseBoth(outcome, session.refusal());
         }
     }
-    leaveRecord(JobRecord::fromParameters(
-        outcome, recordContext(JobRecord::parametersJob, eth), file_));
+    leaveRecord(
+        JobRecord::fromParameters(outcome, recordContext(JobRecord::parametersJob, eth), file_));
     emit finished(outcome);
     return outcome;
 }

@@ -61,13 +61,13 @@ struct ParameterRequest
 struct ParameterPartOutcome
 {
     enum class Result {
-        NotRun,       // the controllers' count did not fit the part: nothing to do
+        NotRun, // the controllers' count did not fit the part: nothing to do
         NoConnection, // the bus session did not open
-        Refused,      // nothing written: see reason
+        Refused, // nothing written: see reason
         BackupFailed, // nothing written: the backup could not be saved (reason)
-        Failed,       // an exception ended the part
-        Unconfirmed,  // written, but not every command or read-back was confirmed
-        Written       // written, stored and read back
+        Failed, // an exception ended the part
+        Unconfirmed, // written, but not every command or read-back was confirmed
+        Written // written, stored and read back
     };
 
     QString part;

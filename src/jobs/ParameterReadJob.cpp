@@ -54,7 +54,9 @@ QString ParameterReadOutcome::html() const
 }
 
 ParameterReadJob::ParameterReadJob(Kind kind, const QString& eth, QObject* parent)
-    : BusJob(parent), kind_(kind), eth_(eth)
+    : BusJob(parent)
+    , kind_(kind)
+    , eth_(eth)
 {
     qRegisterMetaType<ParameterReadOutcome>();
 }

@@ -28,7 +28,9 @@ QString reason(int code)
 class Fd
 {
 public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
+    explicit Fd(int fd = -1)
+        : fd_(fd)
+    {}
     ~Fd()
     {
         if (fd_ >= 0)
@@ -145,8 +147,8 @@ QString append(const QJsonObject& record, QString* error)
 {
     QString ignored;
     QString& why = error != nullptr ? *error : ignored;
-    QDateTime at = QDateTime::fromString(record.value(QStringLiteral("time")).toString(),
-        Qt::ISODateWithMs);
+    QDateTime at
+        = QDateTime::fromString(record.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
     if (!at.isValid())
         at = QDateTime::currentDateTimeUtc();
 
@@ -250,8 +252,8 @@ Reading readAll(const QString& dir)
             QDir::Files | QDir::System, QDir::Name);
     for (const QString& name : files) {
         const QString file = path + QLatin1Char('/') + name;
-        Fd fd(::open(QFile::encodeName(file).constData(),
-            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        Fd fd(::open(
+            QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             reading.problems.append(QStringLiteral("%1: not a readable file").arg(file));

@@ -39,12 +39,14 @@ QString firstType(const QDomNodeList& nodes)
 
 TEST_F(XmlFile, SectionsByTheirOwnNameUnderTheRightRootInAnyOrder)
 {
-    Configuration config(write("<?xml version=\"1.0\"?>\r\n<zuvian><Parameters>\r\n"
-                               "  <Arm><Axis1><Parameter Type=\"7\" Desc=\"a\" Value=\"1\"></Parameter></Axis1></Arm>\r\n"
-                               "  <Platform><Parameter Type=\"5\" Desc=\"b\" Value=\"-2\"></Parameter>\r\n"
-                               "            <Parameter Type=\"6\" Desc=\"c\" Value=\"3\"></Parameter></Platform>\r\n"
-                               "</Parameters></zuvian>\r\n"),
-                         "zuvianParameter");
+    Configuration config(
+        write("<?xml version=\"1.0\"?>\r\n<zuvian><Parameters>\r\n"
+              "  <Arm><Axis1><Parameter Type=\"7\" Desc=\"a\" "
+              "Value=\"1\"></Parameter></Axis1></Arm>\r\n"
+              "  <Platform><Parameter Type=\"5\" Desc=\"b\" Value=\"-2\"></Parameter>\r\n"
+              "            <Parameter Type=\"6\" Desc=\"c\" Value=\"3\"></Parameter></Platform>\r\n"
+              "</Parameters></zuvian>\r\n"),
+        "zuvianParameter");
     // Indentation leaves no text nodes behind, so a section lists exactly its entries.
     EXPECT_EQ(config.GetNodeList("Platform", "zuvian").size(), 2);
     EXPECT_EQ(firstType(config.GetNodeList("Platform", "zuvian")), QString("5"));
@@ -60,9 +62,10 @@ TEST_F(XmlFile, MissingOrBrokenFileGivesEmptyLists)
     EXPECT_TRUE(missing.GetNodeList("Platform", "zuvian").isEmpty());
 
     // Cut off in the middle of the second section: nothing of the half-read file may be offered.
-    Configuration broken(write("<zuvian><Parameters><Platform><Parameter Type=\"4\" Desc=\"x\" Value=\"1\">"
-                               "</Parameter></Platform><Arm><Axis1><Parameter Type=\"4\""),
-                         "zuvianParameter");
+    Configuration broken(
+        write("<zuvian><Parameters><Platform><Parameter Type=\"4\" Desc=\"x\" Value=\"1\">"
+              "</Parameter></Platform><Arm><Axis1><Parameter Type=\"4\""),
+        "zuvianParameter");
     EXPECT_TRUE(broken.GetNodeList("Platform", "zuvian").isEmpty());
     EXPECT_TRUE(broken.GetNodeList("Axis1", "zuvian").isEmpty());
 
@@ -73,7 +76,8 @@ TEST_F(XmlFile, MissingOrBrokenFileGivesEmptyLists)
 
 TEST_F(XmlFile, WalkGoesOnPastTheStartSubtreeInDocumentOrder)
 {
-    Configuration config(write("<r><a><x id=\"1\"><y/></x></a><b><x id=\"2\"/><c><x id=\"3\"/></c></b></r>"));
+    Configuration config(
+        write("<r><a><x id=\"1\"><y/></x></a><b><x id=\"2\"/><c><x id=\"3\"/></c></b></r>"));
     QDomNode firstX = config.GetNodeList("a", "r").at(0);
     QDomNode y = firstX.firstChild();
     ASSERT_EQ(y.toElement().tagName(), QString("y"));
@@ -101,7 +105,7 @@ TEST_F(XmlFile, AttributeValuesAndNodeRelations)
     EXPECT_TRUE(config.getAttributeValueFromNode(p, "Value").isEmpty());
     EXPECT_TRUE(config.getAttributeValueFromNode(q, "Type").isEmpty());
     EXPECT_EQ(config.getAttributeValueFromNode(QDomNode(), "Type"),
-              QString("Configuration-Error in method 'getAttributeValueFromNode': Node is missing!"));
+        QString("Configuration-Error in method 'getAttributeValueFromNode': Node is missing!"));
 
     EXPECT_TRUE(config.hasParent(p));
     EXPECT_TRUE(config.hasSibling(p));
@@ -176,10 +180,11 @@ TEST_F(XmlFile, EntryNumbersAtTheirEdges)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.type) + " / " + c.value);
-        ParameterFile file(write(QStringLiteral("<zuvian><Platform><Parameter Type=\"%1\" Desc=\"d\" "
-                                                "Value=\"%2\"/></Platform></zuvian>")
-                                     .arg(c.type, c.value)
-                                     .toUtf8()));
+        ParameterFile file(
+            write(QStringLiteral("<zuvian><Platform><Parameter Type=\"%1\" Desc=\"d\" "
+                                 "Value=\"%2\"/></Platform></zuvian>")
+                      .arg(c.type, c.value)
+                      .toUtf8()));
         ASSERT_EQ(QString(), file.error());
         const QList<ParameterFileEntry> entries = file.section("Platform");
         ASSERT_EQ(1, entries.size());
@@ -196,21 +201,21 @@ TEST_F(XmlFile, EntryNumbersAtTheirEdges)
 // an entry repeated with its own value is harmless.
 TEST_F(XmlFile, EntriesThatKeepAFileFromBeingAppliedWhole)
 {
-    ParameterFile file(write("<?xml version=\"1.0\"?>\r\n"                                  // 1
-                             "<zuvian><Parameters><Platform>\r\n"                           // 2
-                             "<Parameter Type=\"4\" Desc=\"a\" Value=\"1\"/>\r\n"           // 3
-                             "<Parameter Type=\"4\" Desc=\"a\" Value=\"1\"/>\r\n"           // 4
-                             "<Parameter Type=\"4\" Desc=\"a\" Value=\"2\"/>\r\n"           // 5
-                             "<Parameter Type=\"5\" Value=\"2\"/>\r\n"                      // 6
-                             "<!-- a backup's note -->text<Other/>\r\n"                     // 7
-                             "</Platform><Arm><Axis1>\r\n"                                  // 8
-                             "<Parameter Desc=\"a\" Value=\"1\"/>\r\n"                      // 9
-                             "</Axis1><Axis3>\r\n"                                          // 10
-                             "<Parameter Type=\"7\" Desc=\"a\" Value=\"1\"/>\r\n"           // 11
-                             "</Axis3><Axis1>\r\n"                                          // 12
-                             "<Parameter Type=\"8\" Desc=\"a\" Value=\"1\"/>\r\n"           // 13
-                             "</Axis1></Arm><Axis6>\r\n"                                    // 14
-                             "<Parameter Type=\"9\" Desc=\"a\" Value=\"1\"/>\r\n"           // 15
+    ParameterFile file(write("<?xml version=\"1.0\"?>\r\n" // 1
+                             "<zuvian><Parameters><Platform>\r\n" // 2
+                             "<Parameter Type=\"4\" Desc=\"a\" Value=\"1\"/>\r\n" // 3
+                             "<Parameter Type=\"4\" Desc=\"a\" Value=\"1\"/>\r\n" // 4
+                             "<Parameter Type=\"4\" Desc=\"a\" Value=\"2\"/>\r\n" // 5
+                             "<Parameter Type=\"5\" Value=\"2\"/>\r\n" // 6
+                             "<!-- a backup's note -->text<Other/>\r\n" // 7
+                             "</Platform><Arm><Axis1>\r\n" // 8
+                             "<Parameter Desc=\"a\" Value=\"1\"/>\r\n" // 9
+                             "</Axis1><Axis3>\r\n" // 10
+                             "<Parameter Type=\"7\" Desc=\"a\" Value=\"1\"/>\r\n" // 11
+                             "</Axis3><Axis1>\r\n" // 12
+                             "<Parameter Type=\"8\" Desc=\"a\" Value=\"1\"/>\r\n" // 13
+                             "</Axis1></Arm><Axis6>\r\n" // 14
+                             "<Parameter Type=\"9\" Desc=\"a\" Value=\"1\"/>\r\n" // 15
                              "</Axis6></Parameters></zuvian>\r\n"));
     ASSERT_EQ(QString(), file.error());
     EXPECT_TRUE(file.hasPlatform());

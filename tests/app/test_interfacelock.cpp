@@ -33,7 +33,8 @@ QString ownName(const char* suffix)
 class LockFile
 {
 public:
-    explicit LockFile(const QString& eth) : path_(InterfaceLock::path(eth).toStdString())
+    explicit LockFile(const QString& eth)
+        : path_(InterfaceLock::path(eth).toStdString())
     {
         unlink(path_.c_str());
     }
@@ -78,7 +79,8 @@ private:
 
 TEST(InterfaceLock, NamesThatCannotNameAnInterfaceMakeNoFile)
 {
-    const struct {
+    const struct
+    {
         const char* name;
         bool valid;
     } cases[] = {
@@ -122,8 +124,8 @@ TEST(InterfaceLock, TheHolderSignsItAndASecondHolderIsTurnedAwayByName)
         struct stat st;
         ASSERT_EQ(0, stat(file.path(), &st));
         EXPECT_EQ(0666u, st.st_mode & 07777);
-        EXPECT_EQ(std::string(program_invocation_short_name) + " " + std::to_string(getpid())
-                + "\n",
+        EXPECT_EQ(
+            std::string(program_invocation_short_name) + " " + std::to_string(getpid()) + "\n",
             file.content());
         {
             // A job run by a command that holds the interface shares its lock.

@@ -38,26 +38,26 @@ TEST(LinkDiagnosis, NamesTheCauseThatApplies)
     };
     const Case cases[] = {
         {"none chosen", "", false, missing,
-         "No network interface is chosen; wired interfaces: eth0, eth1."},
+            "No network interface is chosen; wired interfaces: eth0, eth1."},
         {"unknown name", "eth7", false, missing,
-         "There is no network interface eth7; wired interfaces: eth0, eth1."},
+            "There is no network interface eth7; wired interfaces: eth0, eth1."},
         {"no wired interface", "eth7", false, noWired,
-         "There is no network interface eth7; this computer has no wired interface."},
+            "There is no network interface eth7; this computer has no wired interface."},
         // A name that does not exist is named first: granting rights would not help.
         {"unknown name, no rights", "eth7", false, nothingKnown,
-         "There is no network interface eth7; wired interfaces: eth0, eth1."},
+            "There is no network interface eth7; wired interfaces: eth0, eth1."},
         {"no rights", "eth1", false, noRight,
-         "The program may not open a raw socket: start it as root, or grant it the right once "
-         "with: setcap cap_net_raw+ep /opt/zuvian/zuvian-firmwareupdate"},
+            "The program may not open a raw socket: start it as root, or grant it the right once "
+            "with: setcap cap_net_raw+ep /opt/zuvian/zuvian-firmwareupdate"},
         {"no link, port refused", "eth1", false, noLink,
-         "The interface eth1 has no link: check the cable and that the robot is switched on."},
+            "The interface eth1 has no link: check the cable and that the robot is switched on."},
         {"no link, port open", "eth1", true, noLink,
-         "The interface eth1 has no link: check the cable and that the robot is switched on."},
+            "The interface eth1 has no link: check the cable and that the robot is switched on."},
         {"nobody answers", "eth1", true, good,
-         "No slave answered on eth1: check the cable and that the robot is switched on."},
+            "No slave answered on eth1: check the cable and that the robot is switched on."},
         // A link the host does not know (a test's virtual bus) cannot be called unlinked.
         {"not the host's", "sim0", true, missing,
-         "No slave answered on sim0: check the cable and that the robot is switched on."},
+            "No slave answered on sim0: check the cable and that the robot is switched on."},
         {"opens nowhere else", "eth1", false, good, "The interface eth1 could not be opened."},
     };
     for (const Case& c : cases) {

@@ -11,7 +11,8 @@
 // Save. (The icons, buttons, texts and answers of the boxes the flows raise are the flow tests'.)
 TEST(Messages, BoxesStandAloneAndSaveIsTrueOnlyForSave)
 {
-    BoxAnswerer answers({QMessageBox::Yes, QMessageBox::Save, QMessageBox::Cancel, QMessageBox::Ok});
+    BoxAnswerer answers(
+        {QMessageBox::Yes, QMessageBox::Save, QMessageBox::Cancel, QMessageBox::Ok});
     EXPECT_TRUE(Messages::question("Firmware", "Write firmware 1.48?"));
     EXPECT_TRUE(Messages::saveMessage("Report", "Speichern? \xc3\xa4"));
     EXPECT_FALSE(Messages::saveMessage("Report", "Save?"));

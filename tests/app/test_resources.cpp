@@ -10,7 +10,7 @@ TEST(Resources, FirmwareImagesCarryTheirVersionAndDiffer)
 {
     QList<QByteArray> seen;
     for (const char* path : {":/res/TMCM-841.bin", ":/res/TMCM-1610.bin", ":/res/TMCM-174.bin",
-                             ":/res/TMCM-1632.bin"}) {
+             ":/res/TMCM-1632.bin"}) {
         SCOPED_TRACE(path);
         const QByteArray data = fileBytes(path);
         EXPECT_GT(data.size(), 1024);
@@ -29,9 +29,9 @@ TEST(Resources, FirmwareImagesCarryTheirVersionAndDiffer)
 // here (the flows hold the controllers against the file itself); stored compressed in the program.
 TEST(Resources, ParameterFileIsTheShippedOneStoredCompressed)
 {
-    EXPECT_EQ(QCryptographicHash::hash(fileBytes(":/res/param.xml"), QCryptographicHash::Sha256)
-                  .toHex(),
-              QByteArray("b8933e8aee32b6f62db1c4f59f424eba5f65ce38f8842f21efefa2d057c47870"));
+    EXPECT_EQ(
+        QCryptographicHash::hash(fileBytes(":/res/param.xml"), QCryptographicHash::Sha256).toHex(),
+        QByteArray("b8933e8aee32b6f62db1c4f59f424eba5f65ce38f8842f21efefa2d057c47870"));
     const QResource resource(":/res/param.xml");
     EXPECT_EQ(resource.compressionAlgorithm(), QResource::ZlibCompression);
     EXPECT_LT(resource.size(), resource.uncompressedSize() / 4);

@@ -58,8 +58,8 @@ TEST(Window, TitleLayoutFocusOrderAndInterfaces)
         widget = widget->nextInFocusChain();
     } while (widget != start && order.size() < 20);
     EXPECT_EQ(order,
-              (QStringList {"pbWriteFirmware", "pbWriteParameters", "pbCheck", "comboBoxETH",
-                            "pbDetails", "comboBoxTester", "pbSaveLog"}));
+        (QStringList{"pbWriteFirmware", "pbWriteParameters", "pbCheck", "comboBoxETH", "pbDetails",
+            "comboBoxTester", "pbSaveLog"}));
 
     auto* combo = window.findChild<QComboBox*>("comboBoxETH");
     ASSERT_NE(combo, nullptr);
@@ -75,25 +75,26 @@ TEST(Window, TitleLayoutFocusOrderAndInterfaces)
 
 TEST(InterfaceList, OfferedByTheListRules)
 {
-    const struct {
+    const struct
+    {
         const char* rule;
         QList<HostInterface> host;
         QStringList offered;
     } cases[] = {
         {"loopback is dropped",
-         {{"lo", upRunning | QNetworkInterface::IsLoopBack, 2}, {"eth0", upRunning, 1}},
-         {"eth0"}},
-        {"an interface with two address entries is offered once", {{"enp3s0", upRunning, 2}}, {"enp3s0"}},
+            {{"lo", upRunning | QNetworkInterface::IsLoopBack, 2}, {"eth0", upRunning, 1}},
+            {"eth0"}},
+        {"an interface with two address entries is offered once", {{"enp3s0", upRunning, 2}},
+            {"enp3s0"}},
         {"running alone decides, an address is needed",
-         {{"eth0", upRunning, 0},
-          {"eth1", QNetworkInterface::IsUp, 1},
-          {"eth2", QNetworkInterface::IsRunning, 1},
-          {"eth3", QNetworkInterface::InterfaceFlags(), 1}},
-         {"eth2"}},
+            {{"eth0", upRunning, 0}, {"eth1", QNetworkInterface::IsUp, 1},
+                {"eth2", QNetworkInterface::IsRunning, 1},
+                {"eth3", QNetworkInterface::InterfaceFlags(), 1}},
+            {"eth2"}},
         {"host order kept, first occurrence wins",
-         {{"veth1", upRunning, 1}, {"eth0", upRunning, 1}, {"veth1", upRunning, 1}, {"lo", upRunning, 1},
-          {"wlan0", upRunning, 1}},
-         {"veth1", "eth0", "wlan0"}},
+            {{"veth1", upRunning, 1}, {"eth0", upRunning, 1}, {"veth1", upRunning, 1},
+                {"lo", upRunning, 1}, {"wlan0", upRunning, 1}},
+            {"veth1", "eth0", "wlan0"}},
         {"nothing to offer", {}, {}},
     };
     for (const auto& c : cases)

@@ -22,7 +22,8 @@ using pdotest::makeIoSlave;
 
 namespace {
 
-class Bringup : public ::testing::Test {
+class Bringup : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -79,11 +80,10 @@ TEST_F(Bringup, RobotGoesOperationalWithFourPlatformAndFiveArmControllers)
 
 TEST_F(Bringup, OnlyExactNamesWithProcessDataBothWaysAreCounted)
 {
-    bus = std::make_unique<SimBus>(
-        chainOf(makeIoSlave("TMCM-174", 32, 32), makeIoSlave("TMCM-1632", 1, 1),
-                makeIoSlave("TMCM-1610", 32, 0), makeIoSlave("TMCM-174X", 32, 32),
-                makeIoSlave("tmcm-1632", 32, 32), makeIoSlave("TMCM-ZQ-841", 8, 8),
-                makeIoSlave("TMCM-ZQ-84", 8, 8)));
+    bus = std::make_unique<SimBus>(chainOf(makeIoSlave("TMCM-174", 32, 32),
+        makeIoSlave("TMCM-1632", 1, 1), makeIoSlave("TMCM-1610", 32, 0),
+        makeIoSlave("TMCM-174X", 32, 32), makeIoSlave("tmcm-1632", 32, 32),
+        makeIoSlave("TMCM-ZQ-841", 8, 8), makeIoSlave("TMCM-ZQ-84", 8, 8)));
     EXPECT_EQ(bringUp(), 0);
     EXPECT_EQ(counts(), (std::vector<uint32>{7, 2, 1}));
 }
@@ -130,11 +130,11 @@ TEST_F(Bringup, PortThatDoesNotOpenLeavesNoText)
 TEST_F(Bringup, EveryBringUpStartsWithAnEmptyParameterListAndNoSineAxes)
 {
     bus = std::make_unique<SimBus>("arm");
-    for (ParamInfo &p : info.params)
+    for (ParamInfo& p : info.params)
         p = {3, 42, 7, nullptr};
     std::memset(initSineAxis, 9, sizeof initSineAxis);
     EXPECT_EQ(bringUp(), 0);
-    for (const ParamInfo &p : info.params)
+    for (const ParamInfo& p : info.params)
         ASSERT_EQ(p.type, 0);
     for (std::uint8_t a : initSineAxis)
         EXPECT_EQ(a, 0);
@@ -157,8 +157,8 @@ TEST_F(Bringup, SafeOpCheckTellsWhetherTheWholeBusIsInSafeOp)
     ASSERT_EQ(bringUp(), 0);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(checkOPState(nullptr), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "Not all slaves reached safe operational state.");
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStdout(), "Not all slaves reached safe operational state.");
     EXPECT_EQ(ec_slave[2].state, EC_STATE_OPERATIONAL);
 
     ec_slave[0].state = EC_STATE_SAFE_OP;

@@ -106,8 +106,8 @@ std::vector<std::string> versions(const json& readOut)
     std::vector<std::string> found;
     for (const char* part : {"arm", "platform"})
         for (const json& axis : readOut.at(part).at("axes"))
-            found.push_back(axis.at("version").is_null() ? "no reply"
-                                                          : axis.at("version").get<std::string>());
+            found.push_back(
+                axis.at("version").is_null() ? "no reply" : axis.at("version").get<std::string>());
     return found;
 }
 
@@ -163,7 +163,8 @@ TEST_F(Cli, FirmwareNeedsConsentThenIsWrittenAsAScriptDoes)
     EXPECT_EQ("arm axis 1 runs 1.40, not 1.48", after.doc().at("behind")[0]);
     const Outcome expected = run({"check", "-i", "sim0", "--expect-version", "1.48"});
     EXPECT_EQ(1, expected.status);
-    EXPECT_NE(std::string::npos, expected.err.find("not every axis runs 1.48: arm axis 1 runs 1.40"))
+    EXPECT_NE(
+        std::string::npos, expected.err.find("not every axis runs 1.48: arm axis 1 runs 1.40"))
         << expected.err;
     EXPECT_EQ(0, run({"check", "-i", "sim0", "--expect-version", "1.40"}).status);
 }
@@ -323,16 +324,15 @@ TEST_F(Cli, RestoreOfAFileThatCannotBeAppliedWholeSendsNothing)
     const Case cases[] = {
         {"Value=\"3899\"", "Value=\"abc\"", arm3Line, "Arm1", 3, "6", "abc",
             "Value is no 32-bit number"},
-        {"Value=\"3899\"", "Value=\"\"", arm3Line, "Arm1", 3, "6", "",
-            "Value is no 32-bit number"},
+        {"Value=\"3899\"", "Value=\"\"", arm3Line, "Arm1", 3, "6", "", "Value is no 32-bit number"},
         {"Value=\"3899\"", "Value=\"99999999999999999999\"", arm3Line, "Arm1", 3, "6",
             "99999999999999999999", "Value is no 32-bit number"},
         {" Value=\"3899\"", "", arm3Line, "Arm1", 3, "6", nullptr, "Value is missing"},
         {"Type=\"6\" Desc=\"Max. current\" Value=\"3564\"",
             "Type=\"99999\" Desc=\"Max. current\" Value=\"3564\"", platformLine, "Platform", 0,
             "99999", "3564", "Type is no parameter number from 0 to 255"},
-        {arm3, arm3 + "</Parameter>\n" + arm3Again, arm3Line + 1, "Arm1", 3,
-            "6", "3900", "Type 6 is given on line " + std::to_string(arm3Line) + " already"},
+        {arm3, arm3 + "</Parameter>\n" + arm3Again, arm3Line + 1, "Arm1", 3, "6", "3900",
+            "Type 6 is given on line " + std::to_string(arm3Line) + " already"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.to.toStdString());
@@ -367,7 +367,8 @@ TEST_F(Cli, RestoreOfAFileThatCannotBeAppliedWholeSendsNothing)
 
     const Outcome whole = run({"restore", "-i", "sim0", put("whole.xml", shipped)});
     EXPECT_EQ(0, whole.status) << whole.err;
-    EXPECT_NE(std::string::npos, whole.out.find("Arm1: written, stored and read back")) << whole.out;
+    EXPECT_NE(std::string::npos, whole.out.find("Arm1: written, stored and read back"))
+        << whole.out;
     EXPECT_EQ(3899u, axis(9).interpreter().parameters().storedAxis(6));
 }
 
@@ -406,9 +407,8 @@ TEST_F(Cli, NumbersAndCommonOptionsAsAnEngineerTypesThem)
 TEST_F(Cli, JobCommandsThatCannotReachTheRobotSayWhy)
 {
     const std::string backupFile = put("backup.xml", fileBytes(":/res/param.xml"));
-    const std::vector<std::vector<std::string>> commands = {{"check"},
-        {"write-firmware", "--yes"}, {"write-parameters"}, {"backup"}, {"restore", backupFile},
-        {"report"}};
+    const std::vector<std::vector<std::string>> commands = {{"check"}, {"write-firmware", "--yes"},
+        {"write-parameters"}, {"backup"}, {"restore", backupFile}, {"report"}};
     struct Case
     {
         sim::Chain chain;

@@ -142,8 +142,8 @@ TEST_F(History, RefusalsAndARecordThatCannotBeWritten)
     EXPECT_EQ(0, check.status) << check.err;
     const std::string error = check.doc().at("record").at("error");
     EXPECT_NE(std::string::npos, error.find("is a symbolic link")) << error;
-    EXPECT_NE(std::string::npos,
-        check.err.find("The service record could not be written: " + error))
+    EXPECT_NE(
+        std::string::npos, check.err.find("The service record could not be written: " + error))
         << check.err;
     EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
 }

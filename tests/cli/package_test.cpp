@@ -37,8 +37,9 @@ TEST(Package, HoldsBothProgramsTheSimulatorAndTheCapabilityStep)
     ASSERT_TRUE(out.isValid());
     const std::string dir = out.path().toStdString();
     int status = 0;
-    const std::string log = shell("cpack -G DEB --config " ZUVIAN_BUILD_DIR
-                                  "/CPackConfig.cmake -B " + dir + " 2>&1", &status);
+    const std::string log
+        = shell("cpack -G DEB --config " ZUVIAN_BUILD_DIR "/CPackConfig.cmake -B " + dir + " 2>&1",
+            &status);
     ASSERT_EQ(0, status) << log;
     const QStringList debs = QDir(out.path()).entryList({"*.deb"});
     ASSERT_EQ(1, debs.size()) << log;
@@ -64,16 +65,16 @@ TEST(Package, HoldsBothProgramsTheSimulatorAndTheCapabilityStep)
     ASSERT_EQ(0, status);
     const std::string postinst = shell("cat " + control + "/postinst", &status);
     EXPECT_NE(std::string::npos, postinst.find("setcap cap_net_raw+ep \"$program\""));
-    EXPECT_NE(std::string::npos,
-        postinst.find("/usr/bin/zuvian-firmwareupdate /usr/bin/zuvianctl"));
+    EXPECT_NE(
+        std::string::npos, postinst.find("/usr/bin/zuvian-firmwareupdate /usr/bin/zuvianctl"));
     shell("test -x " + control + "/postinst", &status);
     EXPECT_EQ(0, status);
 
     // Errors and warnings, pedantic ones included; what the package overrides it explains there.
     shell("lintian --version", &status);
     ASSERT_EQ(0, status) << "lintian is missing: scripts/install-deps.sh test";
-    const std::string findings = shell("lintian --pedantic --tag-display-limit 0 " + deb
-            + " 2>/dev/null | grep -E '^(E|W):'",
+    const std::string findings = shell(
+        "lintian --pedantic --tag-display-limit 0 " + deb + " 2>/dev/null | grep -E '^(E|W):'",
         &status);
     EXPECT_EQ("", findings);
 
@@ -85,11 +86,11 @@ TEST(Package, HoldsBothProgramsTheSimulatorAndTheCapabilityStep)
     ASSERT_EQ(0, status);
     EXPECT_NE(std::string::npos, ctl.find("zuvianctl \\- check, update and diagnose")) << ctl;
     EXPECT_NE(std::string::npos, ctl.find(".SH \"EXIT STATUS\"")) << ctl;
-    for (const char* command : {"check", "write-firmware", "write-parameters", "backup",
-             "restore", "report", "slaves", "states", "sii", "sdo-read", "sdo-write", "foe-read",
-             "foe-write", "reg-read", "reg-write", "soe-read", "soe-write", "pdos", "history"})
-        EXPECT_NE(std::string::npos,
-            ctl.find(".SS " + std::string(command) + "\n.nf\n")) << command;
+    for (const char* command : {"check", "write-firmware", "write-parameters", "backup", "restore",
+             "report", "slaves", "states", "sii", "sdo-read", "sdo-write", "foe-read", "foe-write",
+             "reg-read", "reg-write", "soe-read", "soe-write", "pdos", "history"})
+        EXPECT_NE(std::string::npos, ctl.find(".SS " + std::string(command) + "\n.nf\n"))
+            << command;
     const std::string sim = shell("zcat " + pages + "zuvian-sim.1.gz", &status);
     EXPECT_NE(std::string::npos, sim.find("zuvian-sim \\- virtual Zuvian robot")) << sim;
 }

@@ -69,8 +69,8 @@ protected:
     {
         REQUIRE_ROOT();
         for (const char* program : {"zuvianctl", "zuvian-sim"})
-            REQUIRE_THAT(access(besideThisTest(program).c_str(), X_OK) == 0,
-                program << " is not built");
+            REQUIRE_THAT(
+                access(besideThisTest(program).c_str(), X_OK) == 0, program << " is not built");
         ASSERT_TRUE(work_.isValid());
     }
 
@@ -137,8 +137,7 @@ TEST_F(Programs, CtrlCDuringWriteFirmwareLeavesEachControllerWholeOrUntouchedAnd
     ASSERT_TRUE(write.waitFor("arm axis 1: ", true)) << write.err();
     ASSERT_EQ(0, kill(write.pid(), SIGINT));
     ASSERT_EQ(130, write.finish()) << write.err();
-    EXPECT_NE(std::string::npos, write.err().find("stopping after arm axis 1."))
-        << write.err();
+    EXPECT_NE(std::string::npos, write.err().find("stopping after arm axis 1.")) << write.err();
 
     const nlohmann::json outcome = nlohmann::json::parse(write.out(), nullptr, false);
     ASSERT_FALSE(outcome.is_discarded()) << write.out();
@@ -216,8 +215,8 @@ TEST_F(Programs, WriteFirmwareRidesOutControllersThatRestart)
     QTemporaryDir otherWork;
     ASSERT_TRUE(otherWork.isValid());
 
-    Program first({zuvianctl(), "write-firmware", "-i", ten.name(), "--yes", "--json"},
-        workDirectory());
+    Program first(
+        {zuvianctl(), "write-firmware", "-i", ten.name(), "--yes", "--json"}, workDirectory());
     Program second({zuvianctl(), "write-firmware", "-i", twenty.name(), "--yes", "--json"},
         otherWork.path().toStdString());
     for (Program* write : {&first, &second}) {
@@ -243,8 +242,8 @@ TEST_F(Programs, WriteFirmwareThenCheckLeaveRecordsOfTheVersionsBeforeAndAfter)
     ASSERT_TRUE(robot.serving()) << robot.output();
     const std::string eth = robot.name();
 
-    Program write({zuvianctl(), "--tester", "Emil", "write-firmware", "-i", eth, "--yes"},
-        workDirectory());
+    Program write(
+        {zuvianctl(), "--tester", "Emil", "write-firmware", "-i", eth, "--yes"}, workDirectory());
     ASSERT_EQ(0, write.finish()) << write.err();
     ASSERT_TRUE(robot.powerCycle()) << robot.output();
     Program check({zuvianctl(), "check", "-i", eth, "--tester", "Emil"});

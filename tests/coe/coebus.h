@@ -12,8 +12,11 @@ class CoeBus : public MailboxSlaveBus<sim::coe::CoeSlave>
 {
 protected:
     // Build the bus with these slave options; call at the start of a test.
-    void start(const sim::coe::CoeSlaveOptions &options = {}) { startWith(sim::coe::makeCoeSlave(options)); }
+    void start(const sim::coe::CoeSlaveOptions& options = {})
+    {
+        startWith(sim::coe::makeCoeSlave(options));
+    }
 
     // The messages the CoE slave's write mailbox took so far.
-    const std::vector<sim::Bytes> &received() { return bus->slave(Slave).mailbox().received(); }
+    const std::vector<sim::Bytes>& received() { return bus->slave(Slave).mailbox().received(); }
 };

@@ -25,8 +25,8 @@ TEST(ErrorText, UnknownCodesAndZeroInEveryTable)
 
     // The one form in which a refused state is named; cut to the buffer, never past it.
     char text[48];
-    EXPECT_STREQ(ec_ALstatuscode2text(0x0011, text, sizeof text),
-                 "0x0011 (Invalid requested state change)");
+    EXPECT_STREQ(
+        ec_ALstatuscode2text(0x0011, text, sizeof text), "0x0011 (Invalid requested state change)");
     EXPECT_STREQ(ec_ALstatuscode2text(0x0099, text, sizeof text), "0x0099 (Unknown)");
     char small[10] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
     EXPECT_STREQ(ec_ALstatuscode2text(0x0011, small, 7), "0x0011");
@@ -65,7 +65,7 @@ TEST_F(ErrorLines, AbortFromTheBusIsRenderedWithItsTextAndCutToTheBuffer)
         0);
     std::string line = ec_elist2string();
     EXPECT_NE(line.find(" SDO slave:2 index:2300.00 error:06020000 The object does not exist"),
-              std::string::npos)
+        std::string::npos)
         << line;
 
     // The longest description does not fit the line buffer: the line is cut, not overrun.

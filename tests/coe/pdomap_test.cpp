@@ -11,14 +11,14 @@ namespace {
 using PdoMap = CoeBus;
 
 // Output and input bits the test slave's dictionary maps.
-const std::pair<int, int> kDictionarySizes{sim::coe::CoeSlaveOutputBits,
-                                           sim::coe::CoeSlaveInputBits};
+const std::pair<int, int> kDictionarySizes{
+    sim::coe::CoeSlaveOutputBits, sim::coe::CoeSlaveInputBits};
 
 TEST_F(PdoMap, EntryByEntryAndCompleteAccessGiveTheDictionarysSizes)
 {
     struct Case
     {
-        const char *what;
+        const char* what;
         bool completeAccess;
         std::vector<uint8> smTypes;
         size_t reads; // 0: not counted
@@ -29,7 +29,7 @@ TEST_F(PdoMap, EntryByEntryAndCompleteAccessGiveTheDictionarysSizes)
         {"complete access", true, {}, 5},
         {"types numbered one too low are raised", false, {1, 2, 2, 3}, 0},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         sim::coe::CoeSlaveOptions options;
         options.completeAccess = c.completeAccess;
@@ -40,12 +40,12 @@ TEST_F(PdoMap, EntryByEntryAndCompleteAccessGiveTheDictionarysSizes)
         int osize = -1, isize = -1;
         EXPECT_EQ(c.completeAccess ? ec_readPDOmapCA(Slave, &osize, &isize)
                                    : ec_readPDOmap(Slave, &osize, &isize),
-                  1);
+            1);
         EXPECT_EQ(std::make_pair(osize, isize), kDictionarySizes);
         // Types of SM 2 and 3, then their lengths in bytes.
-        const ec_slavet &s = ec_slave[Slave];
+        const ec_slavet& s = ec_slave[Slave];
         EXPECT_EQ((std::vector<int>{s.SMtype[2], s.SMtype[3], s.SM[2].SMlength, s.SM[3].SMlength}),
-                  (std::vector<int>{3, 4, 6, 7}));
+            (std::vector<int>{3, 4, 6, 7}));
         if (c.reads != 0) {
             EXPECT_EQ(received().size(), before + c.reads);
         }
@@ -70,7 +70,7 @@ TEST_F(PdoMap, OnlyTheSyncManagersOfTheTableAreLookedAt)
     EXPECT_EQ(+ec_slave[Slave].SM[4].SMflags, 0x00000024u);
     // No type read beyond SM 7 (sub-index 8 of 0x1C00).
     for (size_t i = before; i < received().size(); ++i) {
-        const auto &m = received()[i];
+        const auto& m = received()[i];
         if (sim::getLe16(&m[9]) == 0x1C00) {
             EXPECT_LE(m[11], 8) << "message " << i;
         }

@@ -25,17 +25,21 @@ TEST_F(SdoDownload, EverySizeIsStoredAndReadBack)
         size_t size;
         size_t segments;
     } cases[] = {
-        {demo::ByteObject, 1, 0},          {demo::WordObject, 2, 0},
-        {demo::DwordObject, 4, 0},         {demo::LongObject, 8, 0},
-        {demo::LargeObject, 112 + 119 + 3, 2}, {demo::LargeObject, 3000, 25},
+        {demo::ByteObject, 1, 0},
+        {demo::WordObject, 2, 0},
+        {demo::DwordObject, 4, 0},
+        {demo::LongObject, 8, 0},
+        {demo::LargeObject, 112 + 119 + 3, 2},
+        {demo::LargeObject, 3000, 25},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         std::vector<uint8> data(c.size);
         for (size_t i = 0; i < data.size(); ++i)
             data[i] = uint8(i * 13 + c.size);
         const size_t before = received().size();
-        ASSERT_GT(ec_SDOwrite(Slave, c.index, 0, FALSE, int(c.size), data.data(), EC_TIMEOUT_MBXRX), 0);
+        ASSERT_GT(
+            ec_SDOwrite(Slave, c.index, 0, FALSE, int(c.size), data.data(), EC_TIMEOUT_MBXRX), 0);
         const std::vector<sim::Bytes> sent(received().begin() + long(before), received().end());
         ASSERT_EQ(sent.size(), 1 + c.segments);
         if (c.size == 1) {
@@ -75,7 +79,8 @@ TEST_F(SdoDownload, CompleteAccessWritesAWholeRecord)
 
     // From sub-index 1 the image holds the entries alone; a request for 3 goes out as 1.
     uint8 entriesOnly[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
-    ASSERT_GT(ec_SDOwrite(Slave, 0x7000, 3, TRUE, sizeof(entriesOnly), entriesOnly, EC_TIMEOUT_MBXRX), 0);
+    ASSERT_GT(
+        ec_SDOwrite(Slave, 0x7000, 3, TRUE, sizeof(entriesOnly), entriesOnly, EC_TIMEOUT_MBXRX), 0);
     EXPECT_EQ(received().back()[11], 1);
     uint16 second = 0;
     size = sizeof(second);

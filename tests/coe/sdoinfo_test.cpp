@@ -16,10 +16,10 @@ protected:
     // Objects 0x3000.. so that the dictionary holds `total` objects in all.
     void growDictionaryTo(size_t total)
     {
-        auto &od = server->dictionary();
+        auto& od = server->dictionary();
         for (uint16 index = 0x3000; od.indexes().size() < total; ++index)
-            od.add(sim::coe::DictionaryObject::variable(index, "Filler", sim::coe::datatype::Unsigned8,
-                                                        sim::coe::u8(0)));
+            od.add(sim::coe::DictionaryObject::variable(
+                index, "Filler", sim::coe::datatype::Unsigned8, sim::coe::u8(0)));
     }
 
     // Reads the object list: the list position of `index`.
@@ -51,7 +51,7 @@ TEST_F(SdoInfo, ObjectListNamesEveryObjectInOrderAndKeepsTheFirst1024)
         ASSERT_EQ(list->Index[i], expected[i]) << "item " << i;
     auto all = errors();
     ASSERT_FALSE(all.empty());
-    for (const auto &e : all) {
+    for (const auto& e : all) {
         EXPECT_EQ(e.Etype, EC_ERR_TYPE_SDOINFO_ERROR);
         EXPECT_EQ(uint32(e.AbortCode), 0x0F000000u);
     }
@@ -79,8 +79,8 @@ TEST_F(SdoInfo, ObjectAndEntryDescriptions)
 TEST_F(SdoInfo, LongNamesAreCutTo36Characters)
 {
     std::string longName(60, 'x');
-    server->dictionary().add(sim::coe::DictionaryObject::variable(0x2FFF, longName, sim::coe::datatype::Unsigned8,
-                                                                  sim::coe::u8(0)));
+    server->dictionary().add(sim::coe::DictionaryObject::variable(
+        0x2FFF, longName, sim::coe::datatype::Unsigned8, sim::coe::u8(0)));
     const uint16 item = itemOf(0x2FFF);
     ASSERT_GT(ec_readODdescription(item, list.get()), 0);
     EXPECT_EQ(std::string(list->Name[item]), std::string(36, 'x'));
@@ -109,8 +109,10 @@ TEST_F(SdoInfo, EntryWalkEndsAfterSubIndex255)
 {
     std::vector<sim::coe::ObjectEntry> subs;
     for (int i = 1; i <= 255; ++i)
-        subs.push_back(sim::coe::ObjectEntry::fixed("Entry", sim::coe::datatype::Unsigned8, sim::coe::u8(0)));
-    server->dictionary().add(sim::coe::DictionaryObject::record(0x2FFE, "Full record", std::move(subs)));
+        subs.push_back(
+            sim::coe::ObjectEntry::fixed("Entry", sim::coe::datatype::Unsigned8, sim::coe::u8(0)));
+    server->dictionary().add(
+        sim::coe::DictionaryObject::record(0x2FFE, "Full record", std::move(subs)));
     const uint16 item = itemOf(0x2FFE);
     ASSERT_GT(ec_readODdescription(item, list.get()), 0);
     ASSERT_EQ(list->MaxSub[item], 255);

@@ -31,9 +31,8 @@ TEST_F(SdoUpload, AnswerLargerThanTheBufferIsRefusedUntouched)
     // A normal answer that announces 1500 bytes to a 1000-byte buffer: nothing is copied.
     std::vector<uint8> buffer(1000, 0xEE);
     size = int(buffer.size());
-    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(),
-                         EC_TIMEOUT_MBXRX),
-              0);
+    EXPECT_EQ(
+        ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xEE), 1000);
     EXPECT_TRUE(onlyPacketError(3));
 }
@@ -41,26 +40,27 @@ TEST_F(SdoUpload, AnswerLargerThanTheBufferIsRefusedUntouched)
 // Refused uploads and downloads alike.
 TEST_F(SdoUpload, RefusalsCarryTheSlavesAbortCode)
 {
-    struct Case {
+    struct Case
+    {
         bool write;
         uint16 index;
         uint8 sub;
         int size;
         uint32 code;
     } cases[] = {
-        {false, demo::MissingObject, 0, 4, 0x06020000},
-        {false, 0x1018, 9, 4, 0x06090011},
+        {false, demo::MissingObject, 0, 4, 0x06020000}, {false, 0x1018, 9, 4, 0x06090011},
         {false, demo::WriteOnlyObject, 0, 4, 0x06010001},
         {true, demo::ReadOnlyObject, 0, 4, 0x06010002},
         {true, demo::MissingObject, 0, 4, 0x06020000},
         {true, demo::DwordObject, 0, 2, 0x06070013}, // a length that does not match
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         uint32 value = 1;
         int size = c.size;
-        EXPECT_EQ(c.write ? ec_SDOwrite(Slave, c.index, c.sub, FALSE, size, &value, EC_TIMEOUT_MBXRX)
-                          : ec_SDOread(Slave, c.index, c.sub, FALSE, &size, &value, EC_TIMEOUT_MBXRX),
-                  0);
+        EXPECT_EQ(c.write
+                ? ec_SDOwrite(Slave, c.index, c.sub, FALSE, size, &value, EC_TIMEOUT_MBXRX)
+                : ec_SDOread(Slave, c.index, c.sub, FALSE, &size, &value, EC_TIMEOUT_MBXRX),
+            0);
         auto e = onlyError();
         ASSERT_TRUE(e) << std::hex << c.index;
         EXPECT_EQ(e->Etype, EC_ERR_TYPE_SDO_ERROR);
@@ -100,12 +100,11 @@ TEST_F(SdoUpload, SlaveThatSendsMoreThanItAnnouncedIsStopped)
     server->faults().overrunBytes = 50;
     std::vector<uint8> buffer(2000, 0xEE);
     int size = int(buffer.size());
-    EXPECT_EQ(ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(),
-                         EC_TIMEOUT_MBXRX),
-              0);
+    EXPECT_EQ(
+        ec_SDOread(Slave, demo::LargeObject, 0, FALSE, &size, buffer.data(), EC_TIMEOUT_MBXRX), 0);
     // Nothing lands behind the size the slave announced.
     EXPECT_EQ(std::count(buffer.begin() + long(demo::LargeObjectSize), buffer.end(), 0xEE),
-              long(buffer.size() - demo::LargeObjectSize));
+        long(buffer.size() - demo::LargeObjectSize));
     EXPECT_LE(size, int(demo::LargeObjectSize));
     EXPECT_TRUE(onlyPacketError(3));
 }

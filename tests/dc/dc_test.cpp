@@ -28,7 +28,7 @@ sim::Chain robotWithClocks()
     sim::Chain chain = sim::robotBus().chain;
     for (std::size_t n = 1; n <= chain.size(); ++n) {
         chain.setCableDelayNs(n, std::uint32_t(7 * n));
-        if (sim::DcUnit *dc = chain.slave(n).esc().dc())
+        if (sim::DcUnit* dc = chain.slave(n).esc().dc())
             dc->setClock({n * 1000000000ull + n * 12345, std::int32_t(n % 3) * 15000 - 15000});
     }
     return chain;
@@ -43,7 +43,7 @@ protected:
         ASSERT_EQ(ec_config_init(FALSE), int(bus_->chain().size()));
     }
 
-    sim::DcUnit *dc(std::size_t n) { return bus_->slave(n).esc().dc(); }
+    sim::DcUnit* dc(std::size_t n) { return bus_->slave(n).esc().dc(); }
 
     // Bus time at which frames reach slave n, counted from when they reach slave 1.
     std::int64_t arrivalOffset(std::size_t n)
@@ -64,7 +64,7 @@ protected:
 
 struct MeasureCase
 {
-    const char *name;
+    const char* name;
     sim::Chain (*build)();
     // A junction whose 32-bit receive time crosses `crossing` while the latch frame goes round
     // its branches (0: none).
@@ -80,7 +80,7 @@ TEST_F(DcBus, DelaysAndOffsetsMatchTheBusAsBuilt)
         {"branched, slave 4 crossing 2^31", sim::branchedChain, 4, 0x80000000ull},
         {"branched, slave 1 crossing 2^32", sim::branchedChain, 1, 0x100000000ull},
     };
-    for (const MeasureCase &c : cases) {
+    for (const MeasureCase& c : cases) {
         SCOPED_TRACE(c.name);
         start(c.build());
         const std::vector<uint16> clocks = clockSlaves();
@@ -89,13 +89,12 @@ TEST_F(DcBus, DelaysAndOffsetsMatchTheBusAsBuilt)
             // When the latch frame is sent, set the junction's clock to cross just after the frame
             // reached its port 0: the link moves the clock on by one frame time, then the chain
             // takes the frame.
-            bus_->link().setRule([&](const sim::Bytes &frame, std::uint64_t) {
-                const bool latch = frame.size() > 22 &&
-                                   frame[16] == std::uint8_t(sim::Command::Bwr) &&
-                                   sim::getLe16(&frame[20]) == 0x0900;
+            bus_->link().setRule([&](const sim::Bytes& frame, std::uint64_t) {
+                const bool latch = frame.size() > 22 && frame[16] == std::uint8_t(sim::Command::Bwr)
+                    && sim::getLe16(&frame[20]) == 0x0900;
                 if (latch) {
-                    latchAt = bus_->clock().nowNs() + bus_->link().timing().frameUs * 1000u +
-                              std::uint64_t(arrivalOffset(c.wrapSlave));
+                    latchAt = bus_->clock().nowNs() + bus_->link().timing().frameUs * 1000u
+                        + std::uint64_t(arrivalOffset(c.wrapSlave));
                     dc(c.wrapSlave)->setLocalTime(latchAt, c.crossing - 10);
                 }
                 return sim::FrameFate{};
@@ -125,13 +124,13 @@ TEST_F(DcBus, DelaysAndOffsetsMatchTheBusAsBuilt)
 
             const std::int64_t delay = arrivalOffset(n) - arrivalOffset(ref);
             EXPECT_NEAR(ec_slave[n].pdelay, delay, double(kNsPerHop * std::int64_t(k)));
-            sim::DcUnit &unit = *dc(n);
+            sim::DcUnit& unit = *dc(n);
             // The slave holds the delay, and its system time started when the latch reached it:
             // there it is behind the reference's by just that delay.
             const std::uint64_t latched = *unit.latchedAt();
             EXPECT_EQ(unit.systemTimeAt(latched), 0u);
-            const std::int64_t behind =
-                std::int64_t(dc(ref)->systemTimeAt(latched) - unit.systemTimeAt(latched));
+            const std::int64_t behind
+                = std::int64_t(dc(ref)->systemTimeAt(latched) - unit.systemTimeAt(latched));
             EXPECT_NEAR(behind, ec_slave[n].pdelay, double(kNsPerHop * std::int64_t(k)));
         }
         EXPECT_EQ(ec_slave[previous].DCnext, 0);
@@ -151,8 +150,8 @@ TEST_F(DcBus, ProcessDataCycleBringsTheClocksTogether)
         const std::uint64_t now = bus_->clock().nowNs();
         std::int64_t w = 0;
         for (uint16 n : clocks) {
-            const std::int64_t d =
-                std::int64_t(dc(n)->systemTimeAt(now) - dc(ref)->systemTimeAt(now));
+            const std::int64_t d
+                = std::int64_t(dc(n)->systemTimeAt(now) - dc(ref)->systemTimeAt(now));
             w = std::max(w, d < 0 ? -d : d);
         }
         return w;
@@ -208,16 +207,19 @@ TEST_F(DcBus, SyncUnitGetsStartCycleAndActivation)
     start(sim::branchedChain());
     ASSERT_TRUE(ec_configdc());
     const SyncCase cases[] = {
-        {false, TRUE, 1000000, 0, 0, 0x03},      {false, TRUE, 1000000, 0, 250000, 0x03},
-        {false, FALSE, 500000, 0, 0, 0x00},      {false, TRUE, 0, 0, 20000, 0x03},
-        {true, TRUE, 2000000, 1000000, 0, 0x07}, {true, FALSE, 2000000, 500000, 100, 0x00},
+        {false, TRUE, 1000000, 0, 0, 0x03},
+        {false, TRUE, 1000000, 0, 250000, 0x03},
+        {false, FALSE, 500000, 0, 0, 0x00},
+        {false, TRUE, 0, 0, 20000, 0x03},
+        {true, TRUE, 2000000, 1000000, 0, 0x07},
+        {true, FALSE, 2000000, 500000, 100, 0x00},
     };
     const uint16 slave = 5;
-    sim::DcUnit &unit = *dc(slave);
+    sim::DcUnit& unit = *dc(slave);
     const std::uint64_t lead = 100000000;
-    for (const SyncCase &c : cases) {
-        SCOPED_TRACE(testing::Message() << "cycle " << c.cycle0 << " shift " << c.shift
-                                        << " act " << int(c.act));
+    for (const SyncCase& c : cases) {
+        SCOPED_TRACE(testing::Message()
+            << "cycle " << c.cycle0 << " shift " << c.shift << " act " << int(c.act));
         const std::uint64_t before = unit.systemTimeAt(bus_->clock().nowNs());
         if (c.both)
             ec_dcsync01(slave, c.act, c.cycle0, c.cycle1, c.shift);
@@ -260,16 +262,16 @@ struct PortCase
 TEST(DcPorts, PreviousPortFollowsThePassOrderOverOpenPorts)
 {
     const PortCase cases[] = {
-        {0x03, 0, 1}, {0x03, 1, 0},                           // a drop in a line
-        {0x01, 0, 0},                                         // an end: nothing else open
-        {0x09, 0, 3}, {0x09, 3, 0},                           // ports 0 and 3
-        {0x0B, 0, 1}, {0x0B, 1, 3}, {0x0B, 3, 0},             // a junction on 0, 3 and 1
+        {0x03, 0, 1}, {0x03, 1, 0}, // a drop in a line
+        {0x01, 0, 0}, // an end: nothing else open
+        {0x09, 0, 3}, {0x09, 3, 0}, // ports 0 and 3
+        {0x0B, 0, 1}, {0x0B, 1, 3}, {0x0B, 3, 0}, // a junction on 0, 3 and 1
         {0x0F, 0, 2}, {0x0F, 2, 1}, {0x0F, 1, 3}, {0x0F, 3, 0}, // all four
-        {0x05, 0, 2}, {0x05, 2, 0},                           // ports 0 and 2
-        {0x0E, 1, 3}, {0x0E, 3, 2},                           // port 0 closed
-        {0x0F, 7, 7},                                         // no such port
+        {0x05, 0, 2}, {0x05, 2, 0}, // ports 0 and 2
+        {0x0E, 1, 3}, {0x0E, 3, 2}, // port 0 closed
+        {0x0F, 7, 7}, // no such port
     };
-    for (const PortCase &c : cases) {
+    for (const PortCase& c : cases) {
         ec_slave[1].activeports = c.active;
         EXPECT_EQ(ec_prevport(1, c.port), c.previous)
             << "open 0x" << std::hex << int(c.active) << " port " << std::dec << int(c.port);

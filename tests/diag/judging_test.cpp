@@ -25,11 +25,11 @@ TEST(Judging, TheSettingsOfThePcsInterfaceThatHoldRepliesBack)
         int lines;
         bool command;
     } cases[] = {
-        {0, 0, false, "PCI", 0, false},  // interrupts at once
+        {0, 0, false, "PCI", 0, false}, // interrupts at once
         {50, 1, false, "PCI", 0, false}, // every frame interrupts before the time is up
         {50, 0, false, "PCI", 1, true},
         {0, 0, true, "PCI", 1, true},
-        {0, 1, false, "USB", 1, false},  // the adapter batches, no setting changes that
+        {0, 1, false, "USB", 1, false}, // the adapter batches, no setting changes that
         {8, 4, false, "USB", 2, true},
     };
     for (const auto& c : cases) {
@@ -42,8 +42,8 @@ TEST(Judging, TheSettingsOfThePcsInterfaceThatHoldRepliesBack)
         const QStringList advice = NetworkCard::advice("eth1", card);
         SCOPED_TRACE(advice.join('\n').toStdString());
         EXPECT_EQ(c.lines, advice.size());
-        EXPECT_EQ(c.command,
-            advice.join('\n').contains("ethtool -C eth1 adaptive-rx off rx-usecs 0"));
+        EXPECT_EQ(
+            c.command, advice.join('\n').contains("ethtool -C eth1 adaptive-rx off rx-usecs 0"));
     }
 }
 

@@ -27,8 +27,8 @@ protected:
     {
         REQUIRE_ROOT();
         for (const char* program : {"zuvianctl", "zuvian-sim"})
-            REQUIRE_THAT(access(besideThisTest(program).c_str(), X_OK) == 0,
-                program << " is not built");
+            REQUIRE_THAT(
+                access(besideThisTest(program).c_str(), X_OK) == 0, program << " is not built");
     }
 };
 

@@ -39,7 +39,7 @@ sim::SiiPdo pdo(std::uint16_t index, std::uint8_t sm, std::uint8_t bits)
 
 /* A motor controller: standard and bootstrap mailbox, CoE and FoE, four SyncManagers, three
  * FMMUs, one PDO per direction. */
-sim::SiiBuilder controllerSii(const std::string &name, std::uint32_t product)
+sim::SiiBuilder controllerSii(const std::string& name, std::uint32_t product)
 {
     sim::SiiGeneral general;
     general.coeDetails = 0x23;
@@ -53,17 +53,15 @@ sim::SiiBuilder controllerSii(const std::string &name, std::uint32_t product)
         .mailboxProtocols(sim::mbxproto::CoE | sim::mbxproto::FoE)
         .general(general)
         .fmmus({1, 2, 3})
-        .syncManagers({{0x1000, 0x80, 0x26, 0, 1, 1},
-                       {0x1080, 0x80, 0x22, 0, 1, 2},
-                       {0x1100, 8, 0x64, 0, 1, 3},
-                       {0x1180, 8, 0x20, 0, 1, 4}})
+        .syncManagers({{0x1000, 0x80, 0x26, 0, 1, 1}, {0x1080, 0x80, 0x22, 0, 1, 2},
+            {0x1100, 8, 0x64, 0, 1, 3}, {0x1180, 8, 0x20, 0, 1, 4}})
         .rxPdo(pdo(0x1600, 2, 32))
         .txPdo(pdo(0x1A00, 3, 32));
     return b;
 }
 
 /* A board that is no axis: no mailbox, a name and a general category. */
-sim::SiiBuilder boardSii(const std::string &name, std::uint32_t product)
+sim::SiiBuilder boardSii(const std::string& name, std::uint32_t product)
 {
     sim::SiiGeneral general;
     general.ebusCurrent = 40;
@@ -72,10 +70,10 @@ sim::SiiBuilder boardSii(const std::string &name, std::uint32_t product)
     return b;
 }
 
-sim::Chain chainOf(const std::vector<sim::Bytes> &images)
+sim::Chain chainOf(const std::vector<sim::Bytes>& images)
 {
     sim::Chain chain;
-    for (const auto &image : images)
+    for (const auto& image : images)
         chain.add(sim::Slave(image));
     return chain;
 }
@@ -91,20 +89,19 @@ using Enum = BusTest;
 TEST_F(Enum, GeneralAndFmmuCategoriesFillEveryEntry)
 {
     start(chainOf({boardSii("Zuvian Arm Board", 0x16).build(),
-                   controllerSii("TMCM-ZQ-841", 0x107).build(),
-                   controllerSii("TMCM-1610", 0x10A).build()}));
+        controllerSii("TMCM-ZQ-841", 0x107).build(), controllerSii("TMCM-1610", 0x10A).build()}));
     ASSERT_EQ(ec_config_init(0), 3);
     EXPECT_EQ(ec_slave[1].mbx_proto, 0);
     EXPECT_EQ(ec_slave[1].Ebuscurrent, 40);
     for (uint16 n : {2, 3}) {
         SCOPED_TRACE(n);
-        const ec_slavet &s = ec_slave[n];
+        const ec_slavet& s = ec_slave[n];
         EXPECT_EQ(s.mbx_proto, sim::mbxproto::CoE | sim::mbxproto::FoE);
         EXPECT_EQ(s.CoEdetails, 0x23);
         EXPECT_EQ(s.FoEdetails, 0x01);
         EXPECT_EQ(s.Ebuscurrent, 120);
         EXPECT_EQ((std::vector<int>{s.FMMU0func, s.FMMU1func, s.FMMU2func, s.FMMU3func}),
-                  (std::vector<int>{1, 2, 3, 0}));
+            (std::vector<int>{1, 2, 3, 0}));
     }
     EXPECT_EQ(ec_slave[0].Ebuscurrent, 2 * 120 + 40);
 }
@@ -172,7 +169,7 @@ TEST_F(Enum, NameLongerThan36CharactersIsCutToFit)
 }
 
 /* A strings category with one string, as raw bytes. */
-sim::Bytes stringsCategory(const std::string &text)
+sim::Bytes stringsCategory(const std::string& text)
 {
     sim::Bytes data = {1, static_cast<uint8_t>(text.size())};
     for (char c : text)
@@ -210,10 +207,12 @@ TEST_F(Enum, PdoAndSyncManagerCategoriesPastTheEepromStayInsideTheirTables)
 {
     sim::Bytes sm = {0x00, 0x11, 8, 0, 0x64, 0, 1, 3};
     sim::Bytes pdo = {0x00, 0x1A, 1, 3, 0, 0, 0, 0, /* entry: */ 0x00, 0x60, 1, 0, 0, 16, 0, 0};
-    sim::Bytes smImage =
-        boardSii("Broken SM", 0x32).syncManagers({}).rawCategory(ECT_SII_SM, sm, 0x7FFF).build();
-    sim::Bytes pdoImage =
-        boardSii("Broken PDO", 0x33).syncManagers({}).rawCategory(ECT_SII_PDO, pdo, 0x7FFF).build();
+    sim::Bytes smImage
+        = boardSii("Broken SM", 0x32).syncManagers({}).rawCategory(ECT_SII_SM, sm, 0x7FFF).build();
+    sim::Bytes pdoImage = boardSii("Broken PDO", 0x33)
+                              .syncManagers({})
+                              .rawCategory(ECT_SII_PDO, pdo, 0x7FFF)
+                              .build();
     start(chainOf({smImage, pdoImage}));
     ASSERT_EQ(ec_config_init(0), 2);
     EXPECT_EQ(+ec_slave[1].SM[0].StartAddr, 0x1100);
@@ -260,14 +259,14 @@ TEST_F(Enum, MailboxSizesFromTheSii)
      * station address), or running past the end of the ESC's memory, is no mailbox. Slaves 6 and 7: a
      * mailbox SyncManager that the SM category gives no start gets the mailbox the messages go to. */
     sim::Bytes sameSize = controllerSii("A", 1).standardMailbox(0x1000, 0x80, 0x1080, 0).build();
-    sim::Bytes noSmCategory =
-        boardSii("B", 2).standardMailbox(0x1400, 0x100, 0x1500, 0x40).syncManagers({}).build();
-    sim::Bytes zeroStart =
-        boardSii("C", 3).standardMailbox(0, 0x80, 0, 0x80).syncManagers({}).build();
-    sim::Bytes inRegisters =
-        boardSii("D", 4).standardMailbox(0x000A, 0x20, 0x1080, 0x80).syncManagers({}).build();
-    sim::Bytes pastTheEnd =
-        boardSii("E", 5).standardMailbox(0x1000, 0x80, 0xFFC0, 0x80).syncManagers({}).build();
+    sim::Bytes noSmCategory
+        = boardSii("B", 2).standardMailbox(0x1400, 0x100, 0x1500, 0x40).syncManagers({}).build();
+    sim::Bytes zeroStart
+        = boardSii("C", 3).standardMailbox(0, 0x80, 0, 0x80).syncManagers({}).build();
+    sim::Bytes inRegisters
+        = boardSii("D", 4).standardMailbox(0x000A, 0x20, 0x1080, 0x80).syncManagers({}).build();
+    sim::Bytes pastTheEnd
+        = boardSii("E", 5).standardMailbox(0x1000, 0x80, 0xFFC0, 0x80).syncManagers({}).build();
     sim::Bytes zeroSmStart = boardSii("F", 6)
                                  .standardMailbox(0x1000, 0x80, 0x1080, 0x80)
                                  .syncManagers({{0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 2}})
@@ -277,7 +276,7 @@ TEST_F(Enum, MailboxSizesFromTheSii)
                                           .syncManagers({{0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 2}})
                                           .build();
     start(chainOf({sameSize, noSmCategory, zeroStart, inRegisters, pastTheEnd, zeroSmStart,
-                   zeroSmStartElsewhere}));
+        zeroSmStartElsewhere}));
     ASSERT_EQ(ec_config_init(0), 7);
     EXPECT_EQ(ec_slave[3].mbx_wo, 0x1000);
     EXPECT_EQ(ec_slave[3].mbx_ro, 0x1080);
@@ -287,17 +286,18 @@ TEST_F(Enum, MailboxSizesFromTheSii)
         ec_mbxbuft message{};
         EXPECT_EQ(ec_mbxsend(uint16(n), &message, EC_TIMEOUT_SAFE), 0) << n;
         EXPECT_EQ(ec_FPRDw(ec_slave[n].configadr, ECT_REG_STADR, EC_TIMEOUT_FRAME),
-                  ec_slave[n].configadr);
+            ec_slave[n].configadr);
     }
     EXPECT_EQ(ec_slave[1].mbx_rl, 0x80);
     // Start, length and flags of SM0 and SM1.
     auto sms = [](int n) {
-        const ec_smt *sm = ec_slave[n].SM;
-        return std::vector<uint32>{sm[0].StartAddr, sm[0].SMlength, sm[0].SMflags,
-                                   sm[1].StartAddr, sm[1].SMlength, sm[1].SMflags};
+        const ec_smt* sm = ec_slave[n].SM;
+        return std::vector<uint32>{sm[0].StartAddr, sm[0].SMlength, sm[0].SMflags, sm[1].StartAddr,
+            sm[1].SMlength, sm[1].SMflags};
     };
     for (int n : {2, 7})
-        EXPECT_EQ(sms(n), (std::vector<uint32>{0x1400, 0x100, 0x10026, 0x1500, 0x40, 0x10022})) << n;
+        EXPECT_EQ(sms(n), (std::vector<uint32>{0x1400, 0x100, 0x10026, 0x1500, 0x40, 0x10022}))
+            << n;
     for (int n : {3, 6})
         EXPECT_EQ(sms(n), (std::vector<uint32>{0x1000, 0x80, 0x10026, 0x1080, 0x80, 0x10022})) << n;
     EXPECT_EQ(ec_statecheck(2, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
@@ -314,9 +314,9 @@ TEST_F(Enum, BuiltInTableDescribesKnownTerminals)
     EXPECT_EQ(ec_slave[1].configindex, 0);
 
     ASSERT_EQ(ec_config_init(1), 2);
-    const ec_slavet &s = ec_slave[1];
+    const ec_slavet& s = ec_slave[1];
     ASSERT_GT(s.configindex, 0);
-    const ec_configentryt &row = ec_configlist[s.configindex];
+    const ec_configentryt& row = ec_configlist[s.configindex];
     EXPECT_EQ(row.man, 2u);
     EXPECT_EQ(row.id, 0x03EC3052u);
     EXPECT_STREQ(s.name, row.name);
@@ -372,7 +372,7 @@ TEST_F(Enum, RecoverSlaveChecksTheDeviceAtItsPosition)
 TEST_F(Enum, ReconfigSlaveWalksBackToSafeOp)
 {
     start(chainOf({boardSii("Board", 0x40).build(), controllerSii("TMCM-1610", 0x64A).build(),
-                   controllerSii("TMCM-1610", 0x64A).build()}));
+        controllerSii("TMCM-1610", 0x64A).build()}));
     ASSERT_EQ(ec_config_init(0), 3);
     EXPECT_EQ(ec_reconfig_slave(2), EC_STATE_SAFE_OP);
     EXPECT_EQ(bus().slave(2).state(), sim::AlState::SafeOp);
@@ -438,29 +438,30 @@ TEST_F(SiiState, EepromCommandsWhoseRepliesComeLateAreSentOnce)
 {
     struct Case
     {
-        const char *name;
+        const char* name;
         sim::FrameFate fate;
         int writeCommands; // command frames of one word write
     };
     sim::FrameFate late, later, lost;
-    late.delayUs = 2000;    // past the retry interval, within the wait of a frame sent once
-    later.delayUs = 50000;  // past that wait as well
+    late.delayUs = 2000; // past the retry interval, within the wait of a frame sent once
+    later.delayUs = 50000; // past that wait as well
     lost.loseReply = true;
-    const Case cases[] = {{"2 ms late", late, 1}, {"50 ms late", later, 2}, {"reply lost", lost, 2}};
-    for (const Case &c : cases)
-    {
+    const Case cases[]
+        = {{"2 ms late", late, 1}, {"50 ms late", later, 2}, {"reply lost", lost, 2}};
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         int commands = 0;
-        bus().link().setRule([&](const sim::Bytes &f, std::uint64_t) {
-            const bool command = f.size() >= 30 && (f[16] == EC_CMD_FPWR || f[16] == EC_CMD_APWR) &&
-                                 (f[20] | f[21] << 8) == ECT_REG_EEPCTL && (f[22] | f[23] << 8) == 6;
+        bus().link().setRule([&](const sim::Bytes& f, std::uint64_t) {
+            const bool command = f.size() >= 30 && (f[16] == EC_CMD_FPWR || f[16] == EC_CMD_APWR)
+                && (f[20] | f[21] << 8) == ECT_REG_EEPCTL && (f[22] | f[23] << 8) == 6;
             if (!command)
                 return sim::FrameFate{};
             ++commands;
             return c.fate;
         });
         EXPECT_EQ(ec_readeepromFP(0x1002, ECT_SII_ID, EC_TIMEOUT_SAFE), 0x64Au);
-        EXPECT_EQ(uint32(ec_readeepromAP(0xFFFE, ECT_SII_ID, EC_TIMEOUT_SAFE)), 0xAEu) << "position 3";
+        EXPECT_EQ(uint32(ec_readeepromAP(0xFFFE, ECT_SII_ID, EC_TIMEOUT_SAFE)), 0xAEu)
+            << "position 3";
         EXPECT_EQ(2, commands);
         commands = 0;
         EXPECT_EQ(ec_writeeepromFP(0x1002, 0x0300, 0xBEEF, EC_TIMEOUT_SAFE), 1);
@@ -538,7 +539,7 @@ TEST_F(SiiState, DumpStartsAtTheFirstCategory)
     static uint8 dump[EC_MAXEEPBUF];
     memset(dump, 0xAA, sizeof dump);
     ec_esidump(2, dump, 0);
-    const sim::Eeprom &eeprom = bus().slave(2).esc().eeprom();
+    const sim::Eeprom& eeprom = bus().slave(2).esc().eeprom();
     for (uint16 w = 0; w < 16; w++)
         EXPECT_EQ(dump[2 * w] | (dump[2 * w + 1] << 8), eeprom.word(0x40 + w)) << w;
 }

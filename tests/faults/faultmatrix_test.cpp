@@ -35,10 +35,13 @@ struct Row
 {
     Row(std::vector<std::string> faults, Flow flow, std::string expected, std::string error,
         bool afterCheck = false, std::string cause = "")
-        : faults(std::move(faults)), flow(flow), expected(std::move(expected)),
-          error(std::move(error)), afterCheck(afterCheck), cause(std::move(cause))
-    {
-    }
+        : faults(std::move(faults))
+        , flow(flow)
+        , expected(std::move(expected))
+        , error(std::move(error))
+        , afterCheck(afterCheck)
+        , cause(std::move(cause))
+    {}
     std::vector<std::string> faults;
     Flow flow;
     // What the flow must report, in the words of `observed` below.
@@ -69,7 +72,7 @@ std::string armImageShare(int percent);
 
 const char* flowName(Flow flow)
 {
-    return flow == Flow::Check ? "check"
+    return flow == Flow::Check   ? "check"
         : flow == Flow::Firmware ? "firmware"
         : flow == Flow::Image    ? "image"
                                  : "parameters";
@@ -110,8 +113,10 @@ std::string errorsText()
         char entry[64];
         const bool foe = e.Etype == EC_ERR_TYPE_FOE_ERROR;
         std::snprintf(entry, sizeof entry, "%s%s %d:%X", text.empty() ? "" : " ",
-                      foe ? "foe" : e.Etype == EC_ERR_TYPE_EMERGENCY ? "emergency" : "type",
-                      e.Slave, foe ? unsigned(e.AbortCode) : unsigned(e.ErrorCode));
+            foe                                    ? "foe"
+                : e.Etype == EC_ERR_TYPE_EMERGENCY ? "emergency"
+                                                   : "type",
+            e.Slave, foe ? unsigned(e.AbortCode) : unsigned(e.ErrorCode));
         text += entry;
     }
     return text;
@@ -130,7 +135,10 @@ struct Result
 class Scenario
 {
 public:
-    explicit Scenario(const Row& row) : row_(row), bus_(sim::robotBus()) {}
+    explicit Scenario(const Row& row)
+        : row_(row)
+        , bus_(sim::robotBus())
+    {}
 
     Result go()
     {
@@ -159,15 +167,16 @@ public:
         // wire's checksum.)
         if (ec_portstats()->unexpected != unexpected && !forgesIndex())
             result_.violations.push_back(std::to_string(ec_portstats()->unexpected - unexpected)
-                                         + " replies to requests never sent");
+                + " replies to requests never sent");
         result_.errors = errorsText();
         if (!row_.error.empty() && result_.errors.find(row_.error) == std::string::npos)
             result_.violations.push_back("error list lacks " + row_.error);
         if (!row_.cause.empty() && result_.detail.find(row_.cause) == std::string::npos
             && said_.find(row_.cause) == std::string::npos)
             result_.violations.push_back("the text does not say " + row_.cause);
-        const QStringList left = QDir(dirs.work.path()).entryList(QDir::AllEntries | QDir::Hidden
-                                                             | QDir::System | QDir::NoDotAndDotDot);
+        const QStringList left
+            = QDir(dirs.work.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         if (!left.isEmpty())
             result_.violations.push_back("left on disk: " + left.join(' ').toStdString());
         return result_;
@@ -252,18 +261,18 @@ private:
         result_.observed = done;
         if (outcome.result == R::Failed) {
             const FirmwareAxis& last = outcome.axes.last();
-            result_.observed += " at " + last.part.toStdString() + " "
-                + std::to_string(last.axis) + " (" + std::to_string(last.result) + ")";
+            result_.observed += " at " + last.part.toStdString() + " " + std::to_string(last.axis)
+                + " (" + std::to_string(last.result) + ")";
         }
         if (!outcome.skipped.isEmpty())
             result_.observed += ", a part left out";
         for (const FirmwareAxis& axis : outcome.updated()) {
             sim::MotorController& truth = at(axis.position);
-            const auto image = resource(QStringLiteral(":/res/")
-                                        + QString::fromStdString(truth.info().firmwareFile));
+            const auto image = resource(
+                QStringLiteral(":/res/") + QString::fromStdString(truth.info().firmwareFile));
             if (truth.receivedImage() != image || !truth.interpreter().firmware().runnable())
                 violation("position " + std::to_string(axis.position)
-                          + " reported written without the whole image");
+                    + " reported written without the whole image");
         }
         if (outcome.result == R::Written && outcome.updated().size() != outcome.axes.size())
             violation("written while an axis failed");
@@ -271,7 +280,7 @@ private:
             for (std::size_t position = 0; position < controllers_.size(); ++position) {
                 if (controllers_[position] && !controllers_[position]->receivedImage().empty())
                     violation("position " + std::to_string(position)
-                              + " received an image although another master was seen");
+                        + " received an image although another master was seen");
             }
         }
     }
@@ -289,11 +298,11 @@ private:
         sim::Slave& slave = at(7).slave();
         const auto before = slave.hooks().stateChanged;
         int boots = 0;
-        slave.hooks().stateChanged = [&boots, before](sim::Slave& s, sim::AlState from,
-                                         sim::AlState to) {
-            boots += to == sim::AlState::Boot ? 1 : 0;
-            before(s, from, to);
-        };
+        slave.hooks().stateChanged
+            = [&boots, before](sim::Slave& s, sim::AlState from, sim::AlState to) {
+                  boots += to == sim::AlState::Boot ? 1 : 0;
+                  before(s, from, to);
+              };
         const BusSession::Lock session;
         WriteFirmware writer;
         writer.setImageDirectory(dir.path());
@@ -315,7 +324,7 @@ private:
     {
         using R = ParameterPartOutcome::Result;
         static const char* names[] = {"not run", "no connection", "refused", "backup failed",
-                                      "failed", "unconfirmed", "written"};
+            "failed", "unconfirmed", "written"};
         result_.observed = std::string("arm ") + names[int(outcome.arm.result)] + ", platform "
             + names[int(outcome.platform.result)];
         if (result_.detail.empty())
@@ -348,7 +357,7 @@ private:
         for (auto it = set.cbegin(); it != set.cend(); ++it) {
             if (memory.storedAxis(quint8(it.key())) != quint32(it.value())) {
                 violation("position " + std::to_string(position) + " parameter "
-                          + std::to_string(it.key()) + " reported written, not stored");
+                    + std::to_string(it.key()) + " reported written, not stored");
                 return;
             }
         }
@@ -408,7 +417,8 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"silent-mailbox:8"}, C, "no reply: arm 2", ""},
         {{"silent-mailbox:8"}, P, "arm unconfirmed, platform written", ""},
         {{"refuse-state:4:preop:0x11"}, P, "arm written, platform unconfirmed", "", false,
-            "platform axis 3 stays in INIT, AL status code 0x0011 (Invalid requested state change)"},
+            "platform axis 3 stays in INIT, AL status code 0x0011 (Invalid requested state "
+            "change)"},
         {{"emergency-only:3"}, C, "no reply: platform 2", "emergency 3:FF00"},
         {{"stale-emergency:7"}, C, "read", "emergency 7:FF00"},
         {{"repeat-counter:7:3"}, F, "written", ""},
@@ -454,7 +464,8 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         {{"extra-slaves:1"}, P, "arm refused, platform refused", "", true},
         {{"extra-slaves:7"}, C, "read-out failed", "", false, "18 slaves answered"},
         {{"extra-slaves:190"}, C, "read-out failed", "", false, "More slaves on the bus than"},
-        {{"other-master:25"}, F, "other master", "", false, "Another EtherCAT master is working on"},
+        {{"other-master:25"}, F, "other master", "", false,
+            "Another EtherCAT master is working on"},
         {{"other-master:25"}, C, "read", "", false, "Another EtherCAT master was working on"},
         {{"other-master:25"}, P, "arm refused, platform refused", "", false,
             "Another EtherCAT master is working on"},
@@ -468,14 +479,12 @@ TEST(FaultMatrix, EveryFlowUnderEveryFaultAgreesWithTheBus)
         const bool ok = result.observed == row.expected && result.violations.empty();
         failed = failed || !ok;
         std::snprintf(line, sizeof line,
-                      "%-4s %-34s %-10s %-36s %-36s violations: %s | errors: %s | %.120s\n",
-                      ok ? "ok" : "FAIL",
-                      row.flow == Flow::Image ? (std::to_string(row.image) + " bytes").c_str()
-                                              : joined(row.faults, " + ").c_str(),
-                      flowName(row.flow),
-                      row.expected.c_str(), result.observed.c_str(),
-                      joined(result.violations, "; ").c_str(), result.errors.c_str(),
-                      result.detail.c_str());
+            "%-4s %-34s %-10s %-36s %-36s violations: %s | errors: %s | %.120s\n",
+            ok ? "ok" : "FAIL",
+            row.flow == Flow::Image ? (std::to_string(row.image) + " bytes").c_str()
+                                    : joined(row.faults, " + ").c_str(),
+            flowName(row.flow), row.expected.c_str(), result.observed.c_str(),
+            joined(result.violations, "; ").c_str(), result.errors.c_str(), result.detail.c_str());
         report += line;
     }
     EXPECT_FALSE(failed) << "\n"
@@ -498,8 +507,7 @@ TEST(FaultMatrix, ControllerWithoutApplicationIsBroughtBackByWriteFirmware)
     const auto writeFirmware = [&eth] {
         FirmwareJob job(eth, QStringLiteral("1.48"));
         QObject::connect(
-            &job, &BusJob::consentNeeded, &job, [&job] { job.answer(true); },
-            Qt::DirectConnection);
+            &job, &BusJob::consentNeeded, &job, [&job] { job.answer(true); }, Qt::DirectConnection);
         return job.run();
     };
     const auto powerCycle = [&controllers] {
@@ -515,7 +523,7 @@ TEST(FaultMatrix, ControllerWithoutApplicationIsBroughtBackByWriteFirmware)
     powerCycle();
     EXPECT_EQ(QStringLiteral("Versions read; no reply from arm axis 2 (stays in INIT, AL status "
                              "code 0x0014 (No valid firmware))."),
-              CheckJob(eth).run().summary);
+        CheckJob(eth).run().summary);
 
     // The controller now refuses PRE-OP; its error flag also outlasts the first acknowledge.
     faults.install("sticky-error:8", bus.chain(), controllers);

@@ -50,7 +50,8 @@ TEST_F(CheckVersion, ArmAxesThenPlatformAxesOfEachLayout)
 {
     QString behind;
     for (int k = 1; k <= 5; ++k)
-        behind += QStringLiteral("%1rm axis %2 runs 1.40, not 1.48").arg(k == 1 ? "A" : ", a").arg(k);
+        behind
+            += QStringLiteral("%1rm axis %2 runs 1.40, not 1.48").arg(k == 1 ? "A" : ", a").arg(k);
     const struct
     {
         sim::ControllerBus (*layout)(const std::string&);
@@ -58,7 +59,8 @@ TEST_F(CheckVersion, ArmAxesThenPlatformAxesOfEachLayout)
         QString text;
         QString summary;
     } layouts[] = {
-        {sim::robotBus, "1.48", armLines("1.48") + platformLines("1.48"), QStringLiteral("Versions read.")},
+        {sim::robotBus, "1.48", armLines("1.48") + platformLines("1.48"),
+            QStringLiteral("Versions read.")},
         {sim::armBus, "1.48", armLines("1.48"), QStringLiteral("Versions read.")},
         {sim::armBus, "1.40", armLines("1.40"), QStringLiteral("Versions read. ") + behind + "."},
     };
@@ -88,7 +90,7 @@ TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
         const char* bus;
         bool noInterface;
         bool sessionTaken; // another job holds the bus
-        QString label;     // the label starts with this
+        QString label; // the label starts with this
         const char* button = "pbCheck";
     };
     const Case cases[] = {
@@ -99,9 +101,10 @@ TEST_F(CheckVersion, BusesThatCannotBeReadOutNameTheCauseAndStayClosed)
         {"nobody answers", "", false, false,
             kSlavesNotFound + "No slave answered on sim0: check the cable"},
         {"an arm of three axes", "Baaa", false, false,
-            kSlavesNotFound + "4 slaves answered, 3 of them arm and 0 platform controllers: an "
-                              "arm of 5 axes, a wheel base of 4, or both on a bus of 11 are "
-                              "expected."},
+            kSlavesNotFound
+                + "4 slaves answered, 3 of them arm and 0 platform controllers: an "
+                  "arm of 5 axes, a wheel base of 4, or both on a bus of 11 are "
+                  "expected."},
         // More slaves than the tool accounts for are refused rather than read out in part.
         {"18 slaves", "BaaawwBBBBBBBBBBBB", false, false,
             "Too many slaves on the bus (18)!\nAt most 17 can be handled."},

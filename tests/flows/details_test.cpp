@@ -36,8 +36,8 @@ TEST_F(Details, OfferedAfterAFailureOnTheBusAndShowsWhichCable)
     EXPECT_EQ("Details", boxes.seen()[0].title.toStdString());
     const std::string report = boxes.seen()[0].text.toStdString();
     EXPECT_NE(std::string::npos, report.find("slave 6 port 1 - slave 7 port 0")) << report;
-    EXPECT_NE(std::string::npos,
-        report.find("the cable between slave 6 and slave 7, or its connectors"))
+    EXPECT_NE(
+        std::string::npos, report.find("the cable between slave 6 and slave 7, or its connectors"))
         << report;
     EXPECT_NE(std::string::npos, report.find("What the last job left")) << report;
     EXPECT_EQ("The bus loses frames; the report says where.", output().toStdString());

@@ -18,9 +18,10 @@ class BootLog : public sim::MailboxHandler
 {
 public:
     BootLog(sim::FoeServer& foe, int position, std::shared_ptr<std::vector<int>> log)
-        : foe_(foe), position_(position), log_(std::move(log))
-    {
-    }
+        : foe_(foe)
+        , position_(position)
+        , log_(std::move(log))
+    {}
 
     void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
     {
@@ -98,8 +99,8 @@ bool FlowTest::waitForFlow()
 QStringList FlowTest::workFiles() const
 {
     return QDir(dirs_.work.path())
-        .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
-                   QDir::Name);
+        .entryList(
+            QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 void FlowTest::logBootTransfers()
@@ -117,8 +118,8 @@ void FlowTest::powerCycleControllers()
 
 std::vector<uint8_t> FlowTest::embeddedImageFor(int position)
 {
-    const QByteArray bytes
-        = fileBytes(QStringLiteral(":/res/") + QString::fromStdString(axis(position).info().firmwareFile));
+    const QByteArray bytes = fileBytes(
+        QStringLiteral(":/res/") + QString::fromStdString(axis(position).info().firmwareFile));
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 

@@ -65,7 +65,8 @@ protected:
     SimBus& bus() { return *bus_; }
 
 private:
-    template <typename W> W* widget(const char* name)
+    template <typename W>
+    W* widget(const char* name)
     {
         return window_->findChild<W*>(QString::fromLatin1(name));
     }

@@ -110,8 +110,8 @@ TEST_F(RecordsFlow, FirmwareThenCheckRecordTheVersionsBeforeAndAfter)
     EXPECT_EQ(QStringLiteral("Anna Über"), update.value(QStringLiteral("tester")).toString());
     EXPECT_EQ(QStringLiteral("1.48"), update.value(QStringLiteral("program")).toString());
     EXPECT_EQ(QStringLiteral("1.48"), update.value(QStringLiteral("firmware")).toString());
-    EXPECT_EQ(QString::fromLatin1(SimBus::Primary),
-        update.value(QStringLiteral("interface")).toString());
+    EXPECT_EQ(
+        QString::fromLatin1(SimBus::Primary), update.value(QStringLiteral("interface")).toString());
     expectControllers(update, before, QStringLiteral("written"));
     // A new tester is registered and becomes the default.
     TesterModel registry;
@@ -172,8 +172,10 @@ TEST_F(RecordsFlow, AFailedJobsRecordSaysWhatFailed)
     const std::map<int, QJsonObject> axes = byPosition(update);
     EXPECT_EQ(output().section(QLatin1Char('\n'), 0, 0),
         axes.at(4).value(QStringLiteral("text")).toString());
-    EXPECT_TRUE(axes.at(4).value(QStringLiteral("text")).toString().startsWith(
-        QStringLiteral("not successfull: ")));
+    EXPECT_TRUE(axes.at(4)
+                    .value(QStringLiteral("text"))
+                    .toString()
+                    .startsWith(QStringLiteral("not successfull: ")));
     EXPECT_EQ(QStringLiteral("not begun: an axis before it failed"),
         axes.at(5).value(QStringLiteral("text")).toString());
 
@@ -183,8 +185,9 @@ TEST_F(RecordsFlow, AFailedJobsRecordSaysWhatFailed)
     const QJsonObject check = records().back();
     EXPECT_EQ(QStringLiteral("read-out-failed"), check.value(QStringLiteral("result")).toString());
     EXPECT_EQ(output(), check.value(QStringLiteral("text")).toString());
-    EXPECT_TRUE(check.value(QStringLiteral("text")).toString().contains(
-        QStringLiteral("No network interface is chosen")));
+    EXPECT_TRUE(check.value(QStringLiteral("text"))
+                    .toString()
+                    .contains(QStringLiteral("No network interface is chosen")));
     EXPECT_TRUE(check.value(QStringLiteral("controllers")).toArray().isEmpty());
 }
 
@@ -208,8 +211,8 @@ TEST_F(RecordsFlow, ParameterRecordHoldsTheBackupsAndTheDifferences)
     const QJsonObject record = records().front();
     EXPECT_EQ(QStringLiteral("write-parameters"), record.value(QStringLiteral("job")).toString());
     EXPECT_EQ(QStringLiteral("failed"), record.value(QStringLiteral("result")).toString());
-    expectControllers(record, running(), QStringLiteral("written"),
-        {{9, QStringLiteral("not confirmed")}});
+    expectControllers(
+        record, running(), QStringLiteral("written"), {{9, QStringLiteral("not confirmed")}});
 
     const QStringList backups
         = QDir(ParameterBackup::directory()).entryList(QDir::Files, QDir::Name);
@@ -218,8 +221,8 @@ TEST_F(RecordsFlow, ParameterRecordHoldsTheBackupsAndTheDifferences)
     for (const auto& [position, entry] : axes) {
         SCOPED_TRACE(position);
         const QString backup = entry.value(QStringLiteral("backup")).toString();
-        EXPECT_TRUE(backup.endsWith(position <= 5 ? QStringLiteral("-Platform.xml")
-                                                  : QStringLiteral("-Arm1.xml")))
+        EXPECT_TRUE(backup.endsWith(
+            position <= 5 ? QStringLiteral("-Platform.xml") : QStringLiteral("-Arm1.xml")))
             << backup.toStdString();
         EXPECT_TRUE(QFile::exists(backup));
         EXPECT_TRUE(backups.contains(QFileInfo(backup).fileName()));

@@ -29,7 +29,9 @@ const auto kStuckAfter = std::chrono::seconds(20);
 class PacedLink
 {
 public:
-    explicit PacedLink(SimBus& bus) : bus_(bus), inner_(*ec_link())
+    explicit PacedLink(SimBus& bus)
+        : bus_(bus)
+        , inner_(*ec_link())
     {
         active_ = this;
         ec_linkt paced = inner_;
@@ -108,20 +110,23 @@ class HoldAtFirstMessage : public sim::MailboxHandler
 {
 public:
     HoldAtFirstMessage(sim::FoeServer& foe, std::function<void()> action)
-        : foe_(foe), action_(std::move(action))
-    {
-    }
+        : foe_(foe)
+        , action_(std::move(action))
+    {}
 
     void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
     {
         if (!held_) {
             held_ = true;
-            QMetaObject::invokeMethod(qApp, [this] {
-                action_();
-                std::lock_guard<std::mutex> lock(mutex_);
-                released_ = true;
-                release_.notify_all();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp,
+                [this] {
+                    action_();
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    released_ = true;
+                    release_.notify_all();
+                },
+                Qt::QueuedConnection);
             std::unique_lock<std::mutex> lock(mutex_);
             release_.wait_for(lock, kStuckAfter, [this] { return released_; });
         }

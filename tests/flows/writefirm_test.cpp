@@ -85,7 +85,7 @@ TEST_F(WriteFirmwareFlow, FailedAxisIsNamedWithTheAxesUpdatedBeforeIt)
                              "Platform axis 3 (TMCM-1632, bus position 4) was not updated.\n"
                              "Updated: arm axes 1 to 5, platform axes 1 to 2.\n"
                              "Power-cycle the robot: that controller may still be in BOOT."),
-              output());
+        output());
     expectImagesOnlyAt({7, 8, 9, 10, 11, 2, 3});
     EXPECT_LT(progressBar()->value(), 1000);
     EXPECT_TRUE(workFiles().isEmpty());
@@ -171,8 +171,8 @@ TEST_F(WriteFirmwareFlow, ImageThatCannotBePlacedStopsBeforeAnyAxis)
     press("pbWriteFirmware");
 
     EXPECT_EQ((QStringList{"Write firmware?"}), boxes.titles());
-    EXPECT_EQ(QStringLiteral("not successfull: The firmware files could not be created!"),
-              output());
+    EXPECT_EQ(
+        QStringLiteral("not successfull: The firmware files could not be created!"), output());
     expectImagesOnlyAt({});
     EXPECT_EQ((QStringList{"TMCM-1610.bin"}), workFiles());
     EXPECT_TRUE(allButtonsEnabled());

@@ -114,7 +114,8 @@ TEST_F(WriteParametersFlow, EveryLayoutGetsEverySetStoredArmFirst)
     EXPECT_TRUE(backups().front().endsWith(QLatin1String("-Arm1.xml")));
     powerCycleControllers();
     for (int position = 2; position <= 6; ++position)
-        expectHolds(position, parameterSection(kShipped, QStringLiteral("Axis%1").arg(position - 1)));
+        expectHolds(
+            position, parameterSection(kShipped, QStringLiteral("Axis%1").arg(position - 1)));
 
     QDir(ParameterBackup::directory()).removeRecursively();
     startBus(sim::robotBus());
@@ -145,7 +146,7 @@ TEST_F(WriteParametersFlow, ArmAxisThatStopsConfirmingIsNamedAndThePlatformStill
     axis(9).commands().setFaults(wrongEcho);
     press("pbWriteParameters");
 
-    QStringList types {QStringLiteral("248")};
+    QStringList types{QStringLiteral("248")};
     for (int type : parameterSection(kShipped, QStringLiteral("Axis3")).keys())
         types.append(QString::number(type));
     std::sort(types.begin(), types.end(),
@@ -299,7 +300,8 @@ TEST_F(WriteParametersFlow, FileThatCannotBeAppliedWholeIsRefusedByTheJob)
     // Started with its own read-out, it names the entry and refuses before it takes the bus.
     ParameterJob withReadOut;
     withReadOut.setFile(file);
-    const ParameterOutcome refused = withReadOut.runWithReadOut(QString::fromLatin1(SimBus::Primary));
+    const ParameterOutcome refused
+        = withReadOut.runWithReadOut(QString::fromLatin1(SimBus::Primary));
     EXPECT_FALSE(refused.readOutRan);
     ASSERT_EQ(1, refused.refusedEntries.size());
     EXPECT_EQ(QStringLiteral("abc"), refused.refusedEntries.first().value);
@@ -322,7 +324,7 @@ TEST(ParameterBackupFile, UnreadValuesAreCommentsOnly)
     differing.Description = QStringLiteral("Max. current");
     differing.CurrentValue = quint32(-5);
     differing.errorMessage = QStringLiteral("Different Value for Axis 4 on Platform detected!");
-    const QMap<QString, EtherCatParameter> set {
+    const QMap<QString, EtherCatParameter> set{
         {QStringLiteral("Platform_Axis0_0004"), unread},
         {QStringLiteral("Platform_Axis0_0006"), differing},
     };

@@ -26,8 +26,8 @@ const int kAnswerTimeout = 2000000;
 class ScriptedFoe : public sim::MailboxHandler
 {
 public:
-    std::function<sim::Bytes(const FoeMessage &)> script;
-    void onMessage(const sim::Bytes &message, sim::MailboxReplies &out) override
+    std::function<sim::Bytes(const FoeMessage&)> script;
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
     {
         if (auto m = FoeMessage::parse(message); m && script)
             out.post(script(*m));
@@ -46,16 +46,16 @@ sim::Bytes withLength(sim::Bytes message, uint16_t length)
 class FoeBusTest : public ::testing::Test
 {
 protected:
-    explicit FoeBusTest(std::pair<uint16_t, uint16_t> sizes = {foetest::kMailboxSize,
-                                                               foetest::kMailboxSize})
-        : server_(std::make_shared<sim::FoeServer>(sim::FoeMailboxes{sizes.first, sizes.second})),
-          bus_(chain(sizes))
+    explicit FoeBusTest(
+        std::pair<uint16_t, uint16_t> sizes = {foetest::kMailboxSize, foetest::kMailboxSize})
+        : server_(std::make_shared<sim::FoeServer>(sim::FoeMailboxes{sizes.first, sizes.second}))
+        , bus_(chain(sizes))
     {
         server_->setWriteAcceptor(
-            [](const std::string &, uint32_t) { return sim::FoeVerdict::accept(); });
+            [](const std::string&, uint32_t) { return sim::FoeVerdict::accept(); });
         server_->setWriteCompletion(
-            [this](const std::string &, const std::vector<uint8_t> &f) { file_ = f; });
-        server_->setReadProvider([this](const std::string &, uint32_t) {
+            [this](const std::string&, const std::vector<uint8_t>& f) { file_ = f; });
+        server_->setReadProvider([this](const std::string&, uint32_t) {
             return sim::FoeFile{sim::FoeVerdict::accept(), readFile_};
         });
     }
@@ -63,8 +63,8 @@ protected:
     sim::Chain chain(std::pair<uint16_t, uint16_t> sizes)
     {
         sim::Chain c;
-        c.add(foetest::foeSlave("FoE test slave", server_, {sim::AlState::PreOp}, sizes.first,
-                                sizes.second));
+        c.add(foetest::foeSlave(
+            "FoE test slave", server_, {sim::AlState::PreOp}, sizes.first, sizes.second));
         return c;
     }
 
@@ -80,7 +80,7 @@ protected:
         ec_close();
     }
 
-    void script(std::function<sim::Bytes(const FoeMessage &)> answer)
+    void script(std::function<sim::Bytes(const FoeMessage&)> answer)
     {
         scripted_->script = std::move(answer);
         bus_.slave(1).mailbox().setHandler(scripted_, {sim::AlState::PreOp});
@@ -89,7 +89,7 @@ protected:
     // FoE messages with `op` that the master wrote since the last call.
     std::vector<FoeMessage> sent(FoeOp op)
     {
-        const auto &all = bus_.slave(1).mailbox().received();
+        const auto& all = bus_.slave(1).mailbox().received();
         std::vector<FoeMessage> found;
         for (; seen_ < all.size(); ++seen_)
             if (auto m = FoeMessage::parse(all[seen_]); m && m->op == op)
@@ -125,8 +125,8 @@ TEST_F(FoeBusTest, WriteEndsOnSlaveErrorAndRidesOutBusy)
 
     // BUSY: the message was not taken and goes out again, for as long as the slave needs (a few
     // seconds of erasing), but not for ever.
-    for (const auto &[times, result] : {std::pair<unsigned, int>{1, 1}, {EC_FOE_BUSYTRIES, 1},
-                                        {EC_FOE_BUSYTRIES + 1, -EC_ERR_TYPE_PACKET_ERROR}}) {
+    for (const auto& [times, result] : {std::pair<unsigned, int>{1, 1}, {EC_FOE_BUSYTRIES, 1},
+             {EC_FOE_BUSYTRIES + 1, -EC_ERR_TYPE_PACKET_ERROR}}) {
         SCOPED_TRACE(times);
         server_->clearFaults();
         server_->answerBusy(times);
@@ -177,8 +177,8 @@ TEST_F(FoeBusTest, ReadFetchesEverySizeAndStopsBeforeAnOverflow)
     readFile_ = foetest::pattern(1200);
     std::vector<uint8_t> buffer(2 * kMaxData, 0xEE);
     int size = kMaxData + 100;
-    EXPECT_EQ(ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout),
-              -EC_ERR_TYPE_FOE_BUF2SMALL);
+    EXPECT_EQ(
+        ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout), -EC_ERR_TYPE_FOE_BUF2SMALL);
     EXPECT_EQ(size, kMaxData);
     EXPECT_TRUE(
         std::all_of(buffer.begin() + kMaxData, buffer.end(), [](uint8_t b) { return b == 0xEE; }));
@@ -188,28 +188,28 @@ TEST_F(FoeBusTest, ReadFetchesEverySizeAndStopsBeforeAnOverflow)
 TEST_F(FoeBusTest, WriteRefusesAnswersThatDoNotFit)
 {
     auto file = foetest::pattern(1200);
-    const std::pair<std::function<sim::Bytes(const FoeMessage &)>, int> cases[] = {
-        {[](const FoeMessage &m) {
+    const std::pair<std::function<sim::Bytes(const FoeMessage&)>, int> cases[] = {
+        {[](const FoeMessage& m) {
              return FoeMessage::ack(m.op == FoeOp::Write ? 0 : m.field + 1).encode();
          },
-         -EC_ERR_TYPE_FOE_PACKETNUMBER},
-        {[](const FoeMessage &) { return FoeMessage::data(0, {}).encode(); },
-         -EC_ERR_TYPE_PACKET_ERROR},
-        {[](const FoeMessage &) {
+            -EC_ERR_TYPE_FOE_PACKETNUMBER},
+        {[](const FoeMessage&) { return FoeMessage::data(0, {}).encode(); },
+            -EC_ERR_TYPE_PACKET_ERROR},
+        {[](const FoeMessage&) {
              auto b = FoeMessage::ack(0).encode();
              b[5] = 0x13;
              return b;
          },
-         -EC_ERR_TYPE_PACKET_ERROR},
-        {[](const FoeMessage &) { return withLength(FoeMessage::ack(0).encode(), 5); },
-         -EC_ERR_TYPE_PACKET_ERROR},
-        {[](const FoeMessage &) {
+            -EC_ERR_TYPE_PACKET_ERROR},
+        {[](const FoeMessage&) { return withLength(FoeMessage::ack(0).encode(), 5); },
+            -EC_ERR_TYPE_PACKET_ERROR},
+        {[](const FoeMessage&) {
              return withLength(FoeMessage::ack(0).encode(), foetest::kMailboxSize - 5);
          },
-         -EC_ERR_TYPE_PACKET_ERROR},
+            -EC_ERR_TYPE_PACKET_ERROR},
     };
     int i = 0;
-    for (const auto &[answer, result] : cases) {
+    for (const auto& [answer, result] : cases) {
         script(answer);
         EXPECT_EQ(ec_FOEwrite(1, name_, 0, 1200, file.data(), kAnswerTimeout), result)
             << "case " << i++;
@@ -228,9 +228,9 @@ TEST_F(FoeBusTest, ReadNeverCopiesAPacketWithAnImpossibleLengthOrNumber)
         {FoeMessage::error(sim::foe_error::NotFound, "gone").encode(), -EC_ERR_TYPE_FOE_ERROR},
     };
     int i = 0;
-    for (const auto &[reply, result] : cases) {
+    for (const auto& [reply, result] : cases) {
         SCOPED_TRACE(i++);
-        script([reply = reply](const FoeMessage &) { return reply; });
+        script([reply = reply](const FoeMessage&) { return reply; });
         std::vector<uint8_t> buffer(2000, 0xEE);
         int size = static_cast<int>(buffer.size());
         EXPECT_EQ(ec_FOEread(1, name_, 0, &size, buffer.data(), kAnswerTimeout), result);
@@ -246,7 +246,9 @@ class FoeUnequalMailboxes : public FoeBusTest,
                             public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>>
 {
 protected:
-    FoeUnequalMailboxes() : FoeBusTest(GetParam()) {}
+    FoeUnequalMailboxes()
+        : FoeBusTest(GetParam())
+    {}
 };
 
 TEST_P(FoeUnequalMailboxes, WholeFilesTravelWhicheverMailboxIsLarger)
@@ -266,7 +268,7 @@ TEST_P(FoeUnequalMailboxes, WholeFilesTravelWhicheverMailboxIsLarger)
 
 // Bytes to the slave, bytes back.
 INSTANTIATE_TEST_SUITE_P(LargerEitherWay, FoeUnequalMailboxes,
-                         ::testing::Values(std::pair<uint16_t, uint16_t>{0x200, 0x100},
-                                           std::pair<uint16_t, uint16_t>{0x100, 0x200}));
+    ::testing::Values(
+        std::pair<uint16_t, uint16_t>{0x200, 0x100}, std::pair<uint16_t, uint16_t>{0x100, 0x200}));
 
 } // namespace

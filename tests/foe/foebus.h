@@ -27,9 +27,9 @@ constexpr int kBootMaxData = kBootSize - 12;
 
 // A mailbox slave named `name` whose FoE server answers in the given states; its standard
 // mailbox holds `writeSize` bytes from the master and `readSize` bytes to it.
-sim::Slave foeSlave(const std::string &name, std::shared_ptr<sim::FoeServer> server,
-                    std::initializer_list<sim::AlState> states,
-                    std::uint16_t writeSize = kMailboxSize, std::uint16_t readSize = kMailboxSize);
+sim::Slave foeSlave(const std::string& name, std::shared_ptr<sim::FoeServer> server,
+    std::initializer_list<sim::AlState> states, std::uint16_t writeSize = kMailboxSize,
+    std::uint16_t readSize = kMailboxSize);
 
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed = 7);
 

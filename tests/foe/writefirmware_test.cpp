@@ -17,22 +17,28 @@ using sim::AlState;
 namespace {
 
 // An image file in the working directory, where the writer opens it by its bare name.
-void putImage(const char *name, const std::vector<std::uint8_t> &image)
+void putImage(const char* name, const std::vector<std::uint8_t>& image)
 {
-    putFile(QString::fromLatin1(name), QByteArray(reinterpret_cast<const char *>(image.data()), qsizetype(image.size())));
+    putFile(QString::fromLatin1(name),
+        QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size())));
 }
 
 // Bus positions: 1 board, 2..5 these models, then two names that only look like a model.
-const std::pair<const char *, const char *> kModels[] = {
-    {"TMCM-174", "TMCM-174.bin"}, {"TMCM-1632", "TMCM-1632.bin"},
-    {"TMCM-ZQ-841", "TMCM-841.bin"}, {"TMCM-1610", "TMCM-1610.bin"},
-    {"tmcm-174", "TMCM-174.bin"}, {"TMCM-174 ", "TMCM-174.bin"},
+const std::pair<const char*, const char*> kModels[] = {
+    {"TMCM-174", "TMCM-174.bin"},
+    {"TMCM-1632", "TMCM-1632.bin"},
+    {"TMCM-ZQ-841", "TMCM-841.bin"},
+    {"TMCM-1610", "TMCM-1610.bin"},
+    {"tmcm-174", "TMCM-174.bin"},
+    {"TMCM-174 ", "TMCM-174.bin"},
 };
 
 class WriteFirmwareTest : public ::testing::Test
 {
 protected:
-    WriteFirmwareTest() : bus_(chain()) {}
+    WriteFirmwareTest()
+        : bus_(chain())
+    {}
 
     // The writer is the bus's entry here: the test holds the session as a single-threaded
     // program does.
@@ -42,23 +48,30 @@ protected:
     {
         sim::Chain c;
         c.add(sim::makePlainSlave(1));
-        for (const auto &[model, file] : kModels) {
-            auto server = std::make_shared<sim::FoeServer>(sim::FoeMailboxes{foetest::kBootSize, foetest::kBootSize});
-            server->setWriteAcceptor([file = std::string(file)](const std::string &name, uint32_t password) {
-                return name == file && password == 0 ? sim::FoeVerdict::accept()
-                                                     : sim::FoeVerdict::refuse(sim::foe_error::NotFound, "Not found");
-            });
-            server->setWriteCompletion([this](const std::string &, const std::vector<uint8_t> &f) { received_ = f; });
+        for (const auto& [model, file] : kModels) {
+            auto server = std::make_shared<sim::FoeServer>(
+                sim::FoeMailboxes{foetest::kBootSize, foetest::kBootSize});
+            server->setWriteAcceptor(
+                [file = std::string(file)](const std::string& name, uint32_t password) {
+                    return name == file && password == 0
+                        ? sim::FoeVerdict::accept()
+                        : sim::FoeVerdict::refuse(sim::foe_error::NotFound, "Not found");
+                });
+            server->setWriteCompletion(
+                [this](const std::string&, const std::vector<uint8_t>& f) { received_ = f; });
             servers_.push_back(server);
             c.add(foetest::foeSlave(model, server, {AlState::Boot}));
         }
         return c;
     }
 
-    sim::FoeServer &server(int position) { return *servers_.at(static_cast<std::size_t>(position - 2)); }
+    sim::FoeServer& server(int position)
+    {
+        return *servers_.at(static_cast<std::size_t>(position - 2));
+    }
 
     // Runs the writer; its standard output lands in `out_`. The port is closed on every return.
-    int write(int position, const QString &eth = SimBus::Primary)
+    int write(int position, const QString& eth = SimBus::Primary)
     {
         testing::internal::CaptureStdout();
         int result = WriteFirmware().writeFirmware(eth, position);
@@ -78,7 +91,7 @@ TEST_F(WriteFirmwareTest, ImagesUpToTheBufferSizeAreSentWholeLargerOnesRefused)
 {
     const std::size_t packet = foetest::kBootMaxData;
     for (std::size_t size : {std::size_t{1}, packet, packet + 1, 3 * packet,
-                             std::size_t(WriteFirmware::FileBufferSize)}) {
+             std::size_t(WriteFirmware::FileBufferSize)}) {
         SCOPED_TRACE(size);
         auto image = foetest::pattern(size, 42);
         putImage("TMCM-1610.bin", image);
@@ -166,9 +179,9 @@ TEST_F(WriteFirmwareTest, NextSessionWaitsForTheControllerThatIsRestarting)
     putImage("TMCM-841.bin", foetest::pattern(1000));
     const struct
     {
-        uint64_t offlineUs;  // how long position 3 stays off the bus
-        bool announced;      // the writer was told that it may be restarting
-        const char *expectedName; // the name the restarting controller had
+        uint64_t offlineUs; // how long position 3 stays off the bus
+        bool announced; // the writer was told that it may be restarting
+        const char* expectedName; // the name the restarting controller had
         int expected;
     } cases[] = {
         {10000000, true, "TMCM-1632", WriteFirmware::Written},
@@ -177,7 +190,7 @@ TEST_F(WriteFirmwareTest, NextSessionWaitsForTheControllerThatIsRestarting)
         {40000000, true, "TMCM-1632", WriteFirmware::RestartLost},
         {10000000, true, "TMCM-174", WriteFirmware::RestartLost},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.offlineUs);
         const int64_t switched = ec_clock_now();
         bus_.slave(3).goOffline(bus_.clock().nowUs() + c.offlineUs);

@@ -44,31 +44,31 @@ public:
     std::vector<int> closed;
     /* When set, every frame sent is handed to it and, when it returns true, comes back at once
      * as it was changed. */
-    std::function<bool(Frame &)> answer;
+    std::function<bool(Frame&)> answer;
 
 private:
-    static ScriptedLink &self(void *ctx) { return *static_cast<ScriptedLink *>(ctx); }
+    static ScriptedLink& self(void* ctx) { return *static_cast<ScriptedLink*>(ctx); }
 
-    static int open(void *ctx, const char *ifname, int port)
+    static int open(void* ctx, const char* ifname, int port)
     {
         if (ifname == nullptr || std::strcmp(ifname, "nosuchif0") == 0)
             return -1;
         return self(ctx).nextHandle_++ * 2 + port;
     }
-    static int send(void *ctx, int handle, const void *frame, int len)
+    static int send(void* ctx, int handle, const void* frame, int len)
     {
-        const auto *bytes = static_cast<const std::uint8_t *>(frame);
+        const auto* bytes = static_cast<const std::uint8_t*>(frame);
         self(ctx).sent[handle & 1].emplace_back(bytes, bytes + len);
         Frame reply(bytes, bytes + len);
         if (self(ctx).answer && self(ctx).answer(reply))
             self(ctx).incoming[handle & 1].push_back(reply);
         return len;
     }
-    static int recv(void *ctx, int handle, void *buf, int size)
+    static int recv(void* ctx, int handle, void* buf, int size)
     {
         const int port = handle & 1;
         self(ctx).receives[port]++;
-        std::deque<Frame> &queue = self(ctx).incoming[port];
+        std::deque<Frame>& queue = self(ctx).incoming[port];
         if (queue.empty())
             return 0;
         Frame frame = queue.front();
@@ -76,31 +76,32 @@ private:
         std::memcpy(buf, frame.data(), std::min(frame.size(), size_t(size)));
         return int(frame.size());
     }
-    static void close(void *ctx, int handle) { self(ctx).closed.push_back(handle); }
-    static std::int64_t now(void *ctx) { return ++self(ctx).nowUs_; }
+    static void close(void* ctx, int handle) { self(ctx).closed.push_back(handle); }
+    static std::int64_t now(void* ctx) { return ++self(ctx).nowUs_; }
 
 public:
     std::int64_t nowUs() const { return nowUs_; }
     void advance(std::int64_t us) { nowUs_ += us; }
 
 private:
-    static void sleep(void *ctx, uint32_t usec) { self(ctx).nowUs_ += usec; }
+    static void sleep(void* ctx, uint32_t usec) { self(ctx).nowUs_ += usec; }
 
     std::int64_t nowUs_ = 0;
     int nextHandle_ = 10;
 };
 
 /* A raw reply frame of one datagram from source address sa1, with `data` and counter `wkc`. */
-Frame replyFrame(std::uint8_t index, std::uint8_t command, const Frame &data, std::uint16_t wkc,
-                 std::uint16_t sa1 = 0x0101)
+Frame replyFrame(std::uint8_t index, std::uint8_t command, const Frame& data, std::uint16_t wkc,
+    std::uint16_t sa1 = 0x0101)
 {
     Frame f = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, std::uint8_t(sa1 >> 8),
-               std::uint8_t(sa1), 0x01, 0x01, 0x88, 0xA4};
+        std::uint8_t(sa1), 0x01, 0x01, 0x88, 0xA4};
     std::uint16_t elength = std::uint16_t(0x1000 + 12 + data.size());
     f.push_back(std::uint8_t(elength));
     f.push_back(std::uint8_t(elength >> 8));
-    f.insert(f.end(), {command, index, 0, 0, 0, 0, std::uint8_t(data.size()),
-                       std::uint8_t(data.size() >> 8), 0, 0});
+    f.insert(f.end(),
+        {command, index, 0, 0, 0, 0, std::uint8_t(data.size()), std::uint8_t(data.size() >> 8), 0,
+            0});
     f.insert(f.end(), data.begin(), data.end());
     f.push_back(std::uint8_t(wkc));
     f.push_back(std::uint8_t(wkc >> 8));
@@ -108,12 +109,11 @@ Frame replyFrame(std::uint8_t index, std::uint8_t command, const Frame &data, st
 }
 
 /* A reply of the scripted link: every datagram's working counter set to `wkc`. */
-std::function<bool(Frame &)> answerWith(std::uint16_t wkc, std::uint8_t newCommand = 0)
+std::function<bool(Frame&)> answerWith(std::uint16_t wkc, std::uint8_t newCommand = 0)
 {
-    return [wkc, newCommand](Frame &f) {
+    return [wkc, newCommand](Frame& f) {
         std::size_t off = 16;
-        for (;;)
-        {
+        for (;;) {
             if (newCommand != 0 && off == 16)
                 f[off] = newCommand;
             std::uint16_t dl = std::uint16_t(f[off + 6] | (f[off + 7] << 8));
@@ -133,8 +133,9 @@ TEST(FrameLayout, EthernetHeaderIsBroadcastFromPrimaryWithEthercatType)
     // ports' frames apart by it.
     std::uint8_t frame[EC_BUFSIZE] = {};
     ec_setupheader(frame);
-    EXPECT_EQ(Frame(frame, frame + 14), (Frame{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01,
-                                               0x01, 0x01, 0x01, 0x01, 0x88, 0xA4}));
+    EXPECT_EQ(Frame(frame, frame + 14),
+        (Frame{
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x88, 0xA4}));
 }
 
 TEST(FrameLayout, BuildersRefuseWhatWouldNotFitAndWriteNothing)
@@ -147,8 +148,8 @@ TEST(FrameLayout, BuildersRefuseWhatWouldNotFitAndWriteNothing)
     EXPECT_EQ(EC_BUFSIZE, ec_txbuflength[6]);
 
     Frame before(ec_txbuf[6], ec_txbuf[6] + EC_BUFSIZE);
-    EXPECT_EQ(EC_ERR_LENGTH,
-              ec_setupdatagram(ec_txbuf[6], EC_CMD_LWR, 6, 0, 0, EC_MAXDATA + 1, data));
+    EXPECT_EQ(
+        EC_ERR_LENGTH, ec_setupdatagram(ec_txbuf[6], EC_CMD_LWR, 6, 0, 0, EC_MAXDATA + 1, data));
     EXPECT_EQ(EC_ERR_LENGTH, ec_setupdatagram(ec_txbuf[6], EC_CMD_LWR, 6, 0, 0, 0xFFFF, data));
     EXPECT_EQ(EC_ERR_LENGTH, ec_adddatagram(ec_txbuf[6], EC_CMD_LWR, 6, FALSE, 0, 0, 0, nullptr))
         << "even an empty datagram does not fit behind a full one";
@@ -159,7 +160,7 @@ TEST(FrameLayout, BuildersRefuseWhatWouldNotFitAndWriteNothing)
     ec_setupdatagram(ec_txbuf[7], EC_CMD_LRW, 7, 0, 0, 100, data);
     int room = EC_BUFSIZE - (28 + 100) - 12;
     EXPECT_EQ(EC_ERR_LENGTH,
-              ec_adddatagram(ec_txbuf[7], EC_CMD_FRMW, 7, FALSE, 0, 0, uint16(room + 1), data));
+        ec_adddatagram(ec_txbuf[7], EC_CMD_FRMW, 7, FALSE, 0, 0, uint16(room + 1), data));
     EXPECT_EQ(28 + 100, ec_txbuflength[7]);
     EXPECT_GT(ec_adddatagram(ec_txbuf[7], EC_CMD_FRMW, 7, FALSE, 0, 0, uint16(room), data), 0);
     EXPECT_EQ(EC_BUFSIZE, ec_txbuflength[7]);
@@ -200,10 +201,10 @@ TEST_F(Port, OpeningLeavesExactlyTheNewPortOpen)
 {
     const struct
     {
-        const char *what;
+        const char* what;
         bool openBefore;
-        const char *primary;
-        const char *secondary; // nullptr: a single port
+        const char* primary;
+        const char* secondary; // nullptr: a single port
         int result;
         size_t closes;
     } cases[] = {
@@ -212,7 +213,7 @@ TEST_F(Port, OpeningLeavesExactlyTheNewPortOpen)
         {"opened again", true, "scripted0", nullptr, 1, 1},
         {"redundant pair, secondary missing", false, "scripted0", "nosuchif0", 0, 1},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ec_close();
         if (c.openBefore) {
@@ -220,8 +221,8 @@ TEST_F(Port, OpeningLeavesExactlyTheNewPortOpen)
         }
         const int earlier = sockhandle;
         const size_t closed = link.closed.size();
-        EXPECT_EQ(c.result,
-                  c.secondary ? ec_init_redundant(c.primary, c.secondary) : ec_init(c.primary));
+        EXPECT_EQ(
+            c.result, c.secondary ? ec_init_redundant(c.primary, c.secondary) : ec_init(c.primary));
         ASSERT_EQ(closed + c.closes, link.closed.size());
         if (c.openBefore) {
             EXPECT_EQ(earlier, link.closed.back());
@@ -271,7 +272,7 @@ TEST_F(Port, IndexesGoRoundRobinAndNoneIsHandedOutWhileAllAreBusy)
 }
 
 /* The index byte of a sent frame: its tag. */
-std::uint8_t tagOf(const Frame &f)
+std::uint8_t tagOf(const Frame& f)
 {
     return f[17];
 }
@@ -281,11 +282,11 @@ std::uint8_t tagOf(const Frame &f)
  * the first data byte, and its reply is expected to bring `marker + 1` back. */
 struct LateCase
 {
-    const char *name;
-    int (*exchange)(std::uint8_t marker, std::uint8_t *answer);
+    const char* name;
+    int (*exchange)(std::uint8_t marker, std::uint8_t* answer);
 };
 
-int lrwExchange(std::uint8_t marker, std::uint8_t *answer)
+int lrwExchange(std::uint8_t marker, std::uint8_t* answer)
 {
     std::uint8_t image[8] = {marker};
     int wkc = ec_LRW(0x10000, sizeof image, image, EC_ONEATTEMPT(EC_TIMEOUT_FRAME));
@@ -293,7 +294,7 @@ int lrwExchange(std::uint8_t marker, std::uint8_t *answer)
     return wkc;
 }
 
-int mailboxExchange(std::uint8_t marker, std::uint8_t *answer)
+int mailboxExchange(std::uint8_t marker, std::uint8_t* answer)
 {
     std::uint8_t mailbox[32] = {marker};
     int wkc = ec_FPRD(0x1001, 0x1080, sizeof mailbox, mailbox, EC_ONEATTEMPT(EC_TIMEOUT_FRAME));
@@ -301,7 +302,8 @@ int mailboxExchange(std::uint8_t marker, std::uint8_t *answer)
     return wkc;
 }
 
-const LateCase lateCases[] = {{"LRW of process data", lrwExchange}, {"mailbox read", mailboxExchange}};
+const LateCase lateCases[]
+    = {{"LRW of process data", lrwExchange}, {"mailbox read", mailboxExchange}};
 
 /* Each request is answered with its first data byte plus one; the first request is lost and its
  * reply, otherwise the same as every later one's, is handed back once `release` says so, in front
@@ -321,26 +323,23 @@ TEST_F(Port, ALateReplyNeverAnswersALaterRequest)
 {
     struct Timing
     {
-        const char *name;
+        const char* name;
         int exchangesBefore; // exchanges after the lost one before the reply may come
         std::int64_t lateUs; // and how late it is at least
     };
     const Timing timings[] = {{"2 s late", 20, 2000000}, {"after 300 exchanges", 300, 0}};
-    for (const LateCase &kind : lateCases)
-    {
-        for (const Timing &timing : timings)
-        {
+    for (const LateCase& kind : lateCases) {
+        for (const Timing& timing : timings) {
             SCOPED_TRACE(std::string(kind.name) + ", " + timing.name);
             ec_close();
             ASSERT_EQ(1, ec_init("scripted0"));
             const ec_portstatst before = *ec_portstats();
             LateReply late;
             std::int64_t lostAt = 0;
-            link.answer = [&](Frame &f) {
+            link.answer = [&](Frame& f) {
                 f[26] = std::uint8_t(f[26] + 1); // data byte 0 of the one datagram
                 f[f.size() - 2] = 1;
-                if (!late.lost)
-                {
+                if (!late.lost) {
                     late.lost = true;
                     late.kept = f;
                     return false;
@@ -349,10 +348,10 @@ TEST_F(Port, ALateReplyNeverAnswersALaterRequest)
                 // had its turn.
                 const bool sameTag = tagOf(f) == tagOf(late.kept);
                 const bool sameBuffer = (tagOf(f) & 0x0F) == (tagOf(late.kept) & 0x0F);
-                if (!late.delivered && late.exchanges >= timing.exchangesBefore &&
-                    link.nowUs() - lostAt >= timing.lateUs &&
-                    (sameTag || (sameBuffer && late.exchanges >= timing.exchangesBefore + 256)))
-                {
+                if (!late.delivered && late.exchanges >= timing.exchangesBefore
+                    && link.nowUs() - lostAt >= timing.lateUs
+                    && (sameTag
+                        || (sameBuffer && late.exchanges >= timing.exchangesBefore + 256))) {
                     late.delivered = true;
                     link.incoming[0].push_back(late.kept);
                 }
@@ -362,11 +361,11 @@ TEST_F(Port, ALateReplyNeverAnswersALaterRequest)
             lostAt = link.nowUs();
             EXPECT_GT(0, kind.exchange(0x10, &answer));
             link.advance(timing.lateUs);
-            for (int i = 0; i < 700 && !late.delivered; i++, late.exchanges++)
-            {
+            for (int i = 0; i < 700 && !late.delivered; i++, late.exchanges++) {
                 const std::uint8_t marker = std::uint8_t(0x20 + i % 64);
                 ASSERT_EQ(1, kind.exchange(marker, &answer)) << "exchange " << i;
-                ASSERT_EQ(marker + 1, answer) << "exchange " << i << " took another request's reply";
+                ASSERT_EQ(marker + 1, answer)
+                    << "exchange " << i << " took another request's reply";
             }
             ASSERT_TRUE(late.delivered);
             // The request that met the late reply still got its own.
@@ -382,8 +381,7 @@ TEST_F(Port, ALateReplyNeverAnswersALaterRequest)
 // and every buffer is free again; opening the port anew forgets every reply still owed.
 TEST_F(Port, LostRepliesNeverExhaustThePort)
 {
-    for (int lost : {16, 1000})
-    {
+    for (int lost : {16, 1000}) {
         SCOPED_TRACE(lost);
         ec_close();
         ASSERT_EQ(1, ec_init("scripted0"));
@@ -453,7 +451,7 @@ TEST_F(Port, FramesThatAreNotTheReplyAreDroppedUncopied)
     elengthPastDatagrams.insert(elengthPastDatagrams.end(), {0, 0, 0, 0});
     const struct
     {
-        const char *what;
+        const char* what;
         Frame frame;
     } cases[] = {
         {"another command", replyFrame(ec_wireindex(idx), EC_CMD_APRD, {1, 2, 3, 4}, 1)},
@@ -467,9 +465,10 @@ TEST_F(Port, FramesThatAreNotTheReplyAreDroppedUncopied)
         {"elength past the datagrams", elengthPastDatagrams},
         {"truncated", Frame(good.begin(), good.begin() + 20)},
         {"not EtherCAT", patched(patched(good, 12, 0x08), 13, 0x00)},
-        {"another generation of its buffer", patched(good, 14 + 3, std::uint8_t(ec_wireindex(idx) ^ 0x10))},
+        {"another generation of its buffer",
+            patched(good, 14 + 3, std::uint8_t(ec_wireindex(idx) ^ 0x10))},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         link.incoming[0].push_back(c.frame);
         EXPECT_EQ(EC_OTHERFRAME, ec_inframe(idx, 0));
@@ -520,7 +519,7 @@ TEST_F(Port, LogicalReadCopiesOnlyWhenTheReplyStillCarriesItsCommand)
     EXPECT_EQ(2, ec_LRD(0x10000, sizeof data, data, EC_TIMEOUT_FRAME));
     EXPECT_EQ(1, data[0]);
 
-    link.answer = [](Frame &f) {
+    link.answer = [](Frame& f) {
         f[26] = 0x42;
         f[30] = 1;
         return true;
@@ -536,8 +535,8 @@ TEST_F(Port, PrimitivesRefuseOversizedDataWithoutSending)
     EXPECT_EQ(EC_ERR_LENGTH, ec_FPWR(0x1001, 0x1000, EC_MAXDATA + 1, data, EC_TIMEOUT_FRAME));
     EXPECT_EQ(EC_ERR_LENGTH, ec_LRD(0, EC_MAXDATA + 1, data, EC_TIMEOUT_FRAME));
     int64 dctime = 0;
-    EXPECT_EQ(EC_ERR_LENGTH,
-              ec_LRWDC(0, EC_MAXLRWDCDATA + 1, data, 0x1001, &dctime, EC_TIMEOUT_FRAME));
+    EXPECT_EQ(
+        EC_ERR_LENGTH, ec_LRWDC(0, EC_MAXLRWDCDATA + 1, data, 0x1001, &dctime, EC_TIMEOUT_FRAME));
     EXPECT_TRUE(link.sent[0].empty());
     for (int i = 0; i < EC_MAXBUF; i++)
         EXPECT_EQ(EC_BUF_EMPTY, ec_rxbufstat[i]) << "no index stays taken";

@@ -23,7 +23,10 @@ uint16 station(int n)
 class Bus : public ::testing::Test
 {
 protected:
-    explicit Bus(std::size_t n = 4) : bus(SimBus::plainChain(n)), count(int(n)) {}
+    explicit Bus(std::size_t n = 4)
+        : bus(SimBus::plainChain(n))
+        , count(int(n))
+    {}
 
     void SetUp() override
     {
@@ -33,7 +36,7 @@ protected:
     }
     void TearDown() override { ec_close(); }
 
-    std::uint8_t *memory(int n, uint16 address)
+    std::uint8_t* memory(int n, uint16 address)
     {
         return &bus.slave(std::size_t(n)).esc().memory()[address];
     }
@@ -49,8 +52,8 @@ protected:
         f.PhysStart = physical;
         f.FMMUtype = type;
         f.FMMUactive = 1;
-        ASSERT_EQ(1, ec_FPWR(station(n), uint16(ECT_REG_FMMU0 + 16 * fmmu), sizeof f, &f,
-                             EC_TIMEOUT_FRAME));
+        ASSERT_EQ(1,
+            ec_FPWR(station(n), uint16(ECT_REG_FMMU0 + 16 * fmmu), sizeof f, &f, EC_TIMEOUT_FRAME));
     }
 
     SimBus bus;
@@ -81,8 +84,7 @@ TEST_F(Bus, ReadMultipleWriteCopiesOneSlavesValueToTheSlavesBehindIt)
 TEST_F(Bus, LogicalAccessGoesThroughTheFmmusOfSeveralSlaves)
 {
     // Slaves 1..3: two output bytes at 0x10000 + 2 (n - 1), two input bytes at 0x10010 + 2 (n - 1).
-    for (int n = 1; n <= 3; n++)
-    {
+    for (int n = 1; n <= 3; n++) {
         mapFmmu(n, 0, 0x10000 + 2 * (n - 1), 2, ProcessRam + 0x100, 2);
         mapFmmu(n, 1, 0x10010 + 2 * (n - 1), 2, ProcessRam + 0x200, 1);
         memory(n, ProcessRam + 0x200)[0] = std::uint8_t(0xA0 + n);
@@ -94,8 +96,7 @@ TEST_F(Bus, LogicalAccessGoesThroughTheFmmusOfSeveralSlaves)
         image[i] = std::uint8_t(0x10 + i);
     // Each slave writes its outputs and reads its inputs.
     EXPECT_EQ(3 * 3, ec_LRW(0x10000, sizeof image, image, EC_TIMEOUT_FRAME));
-    for (int n = 1; n <= 3; n++)
-    {
+    for (int n = 1; n <= 3; n++) {
         EXPECT_EQ(0x10 + 2 * (n - 1), memory(n, ProcessRam + 0x100)[0]) << "slave " << n;
         EXPECT_EQ(0x11 + 2 * (n - 1), memory(n, ProcessRam + 0x100)[1]) << "slave " << n;
         EXPECT_EQ(0xA0 + n, image[0x10 + 2 * (n - 1)]);
@@ -119,8 +120,7 @@ TEST_F(Bus, LogicalAccessGoesThroughTheFmmusOfSeveralSlaves)
 
 TEST_F(Bus, ProcessDataWithTheReferenceClockTime)
 {
-    for (int n = 1; n <= 2; n++)
-    {
+    for (int n = 1; n <= 2; n++) {
         mapFmmu(n, 0, 0x20000 + 2 * (n - 1), 2, ProcessRam + 0x100, 2);
         mapFmmu(n, 1, 0x20004 + 2 * (n - 1), 2, ProcessRam + 0x200, 1);
     }
@@ -146,8 +146,8 @@ TEST_F(Bus, ProcessDataWithTheReferenceClockTime)
     bus.faults().loseNext = 1000;
     int64 kept = dctime;
     std::uint8_t untouched[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-    EXPECT_LT(ec_LRWDC(0x20000, sizeof untouched, untouched, station(1), &dctime, EC_TIMEOUT_FRAME),
-              0);
+    EXPECT_LT(
+        ec_LRWDC(0x20000, sizeof untouched, untouched, station(1), &dctime, EC_TIMEOUT_FRAME), 0);
     EXPECT_EQ(9, untouched[6]);
     EXPECT_EQ(kept, dctime);
 }
@@ -173,7 +173,8 @@ TEST_F(Bus, LostFrameIsSentAgainAndTheWaitEndsAtTheDeadline)
     EXPECT_EQ(sent + 2, bus.chain().frames());
     bus.faults().loseNext = 1;
     sent = bus.chain().frames();
-    EXPECT_EQ(EC_NOFRAME, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_ONEATTEMPT(EC_TIMEOUT_FRAME - 1)));
+    EXPECT_EQ(EC_NOFRAME,
+        ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_ONEATTEMPT(EC_TIMEOUT_FRAME - 1)));
     EXPECT_EQ(sent + 1, bus.chain().frames());
 
     // Nothing ever comes back: attempts every 500 us until the exchange's patience has passed.
@@ -196,7 +197,9 @@ TEST_F(Bus, LostFrameIsSentAgainAndTheWaitEndsAtTheDeadline)
 class RedundantBus : public Bus
 {
 protected:
-    RedundantBus() : Bus(5) {}
+    RedundantBus()
+        : Bus(5)
+    {}
     void SetUp() override
     {
         bus.chain().setRing(true);
@@ -210,8 +213,7 @@ protected:
     {
         uint16 type = 0;
         EXPECT_EQ(count, ec_BRD(0, ECT_REG_TYPE, sizeof type, &type, EC_TIMEOUT_FRAME));
-        for (int n = 1; n <= count; n++)
-        {
+        for (int n = 1; n <= count; n++) {
             EXPECT_EQ(station(n), ec_APRDw(uint16(1 - n), ECT_REG_STADR, EC_TIMEOUT_FRAME))
                 << "slave " << n;
             EXPECT_EQ(1, ec_FPWRw(station(n), ProcessRam, uint16(0x100 + n), EC_TIMEOUT_FRAME));

@@ -39,12 +39,10 @@ TEST_F(ErrorRing, OrderSurvivesWrapAroundsAndTheNewestSixtyFourAreKept)
     uint16 next = 0;
     uint16 expected = 0;
     ec_errort e;
-    for (int round = 0; round < 100; round++)
-    {
+    for (int round = 0; round < 100; round++) {
         for (int i = 0; i < 3; i++)
             pushSlave(next++);
-        for (int i = 0; i < 3; i++)
-        {
+        for (int i = 0; i < 3; i++) {
             ASSERT_TRUE(ec_poperror(&e));
             ASSERT_EQ(e.Slave, expected++);
         }
@@ -75,9 +73,9 @@ TEST_F(ErrorRing, FlagFollowsPushAndEmptyPop)
 class EchoHandler : public sim::MailboxHandler
 {
 public:
-    void onMessage(const sim::Bytes &message, sim::MailboxReplies &out) override
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
     {
-        for (const sim::Bytes &m : ahead)
+        for (const sim::Bytes& m : ahead)
             out.post(m);
         if (!answer)
             return;
@@ -94,8 +92,8 @@ public:
 sim::Bytes emergency(uint16_t errorCode)
 {
     return {10, 0, 0, 0, 0, ECT_MBXT_COE, 0x00, 0x10, /* CANOpen: service 1 */
-            static_cast<uint8_t>(errorCode), static_cast<uint8_t>(errorCode >> 8),
-            0x11, 0x22, 0x44, 0x33, 0x66, 0x55};
+        static_cast<uint8_t>(errorCode), static_cast<uint8_t>(errorCode >> 8), 0x11, 0x22, 0x44,
+        0x33, 0x66, 0x55};
 }
 
 sim::Bytes mailboxSii(uint16_t size)
@@ -167,7 +165,7 @@ TEST_F(Mailbox, MessageThereAndBack)
         ASSERT_EQ(ec_statecheck(slave, EC_STATE_PRE_OP, EC_TIMEOUT_STATECHANGE), EC_STATE_PRE_OP);
         request(slave);
         ASSERT_EQ(ec_mbxsend(slave, &tx_, EC_TIMEOUT_SAFE), 1);
-        const auto &received = bus_->slave(slave).mailbox().received();
+        const auto& received = bus_->slave(slave).mailbox().received();
         ASSERT_EQ(received.size(), 1u);
         EXPECT_EQ(received[0].size(), ec_slave[slave].mbx_l) << "the whole mailbox area is written";
         EXPECT_EQ(0, memcmp(received[0].data(), tx_, ec_slave[slave].mbx_l));
@@ -202,7 +200,7 @@ TEST_F(Mailbox, EmergenciesGoToTheErrorListWithOrWithoutAReply)
     ASSERT_EQ(ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE), 1);
     EXPECT_LE(ec_mbxreceive(1, &rx_, 20000), 0);
     size_t emergencies = 0;
-    for (const ec_errort &error : popErrors())
+    for (const ec_errort& error : popErrors())
         emergencies += error.Etype == EC_ERR_TYPE_EMERGENCY;
     EXPECT_EQ(emergencies, 1u);
 }
@@ -230,11 +228,9 @@ TEST_F(Mailbox, AFrameBudgetBoundsWhatUnansweredExchangesCost)
     constexpr std::uint64_t budget = 100;
     bus_->limitFrames(budget);
     constexpr int exchanges = 50;
-    for (int i = 0; i < exchanges; i++)
-    {
+    for (int i = 0; i < exchanges; i++) {
         request(1);
-        if (ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE) > 0)
-        {
+        if (ec_mbxsend(1, &tx_, EC_TIMEOUT_SAFE) > 0) {
             EXPECT_EQ(ec_mbxreceive(1, &rx_, EC_TIMEOUT_MBXRX), 0);
         }
     }

@@ -63,16 +63,17 @@ TEST_F(Mapping, BitOrientedSlavesAreLaidOutBitByBit)
     };
     const struct
     {
-        const char *what;
+        const char* what;
         std::vector<int> outBits; // one output slave each, then one of 8 input bits
         int imageBytes, obytes;
         std::vector<Place> places;
     } cases[] = {
-        {"three of 2 bits share a byte", {2, 2, 2}, 2, 1, {{1, 0, 0, 1, 1}, {2, 0, 2, 1, 3}, {3, 0, 4, 1, 5}}},
+        {"three of 2 bits share a byte", {2, 2, 2}, 2, 1,
+            {{1, 0, 0, 1, 1}, {2, 0, 2, 1, 3}, {3, 0, 4, 1, 5}}},
         {"6 bits, then 5 running into the next byte", {6, 5}, 3, 2, {{2, 0, 6, 2, 2}}},
         {"a byte slave after a bit slave", {3, 16}, 4, 3, {{2, 1, 0, 2, 7}}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         sim::Chain chain;
         for (int bits : c.outBits)
@@ -84,9 +85,9 @@ TEST_F(Mapping, BitOrientedSlavesAreLaidOutBitByBit)
         EXPECT_EQ(ec_group[0].Obytes, std::uint32_t(c.obytes));
         EXPECT_EQ(ec_slave[inputs].inputs, image + c.obytes) << "the inputs start on a whole byte";
         EXPECT_EQ(ec_group[0].expectedWKC, 2 * int(c.outBits.size()) + 1);
-        for (const Place &p : c.places) {
+        for (const Place& p : c.places) {
             SCOPED_TRACE(p.slave);
-            const ec_fmmut &f = ec_slave[p.slave].FMMU[0];
+            const ec_fmmut& f = ec_slave[p.slave].FMMU[0];
             EXPECT_EQ(ec_slave[p.slave].outputs, image + p.byte);
             EXPECT_EQ(ec_slave[p.slave].Ostartbit, p.startBit);
             EXPECT_EQ(std::uint32_t(f.LogStart), std::uint32_t(p.byte));
@@ -126,7 +127,7 @@ TEST_F(Mapping, NoFmmuBeyondTheFourth)
     PdSlaveOptions greedy;
     greedy.name = "Greedy";
     greedy.sms = {{2, 0x1100, 16, true}, {4, 0x1200, 16, true}, {6, 0x1300, 16, true},
-                  {3, 0x1180, 16, false}, {5, 0x1280, 16, false}};
+        {3, 0x1180, 16, false}, {5, 0x1280, 16, false}};
     ASSERT_EQ(open(chainOf(makePdSlave(greedy), makeIoSlave("Fine", 8, 8))), 2);
     ec_config_map(image);
 
@@ -165,7 +166,7 @@ TEST_F(Mapping, SyncManagerWithoutLengthIsWrittenDisabled)
     options.sms = {{2, 0x1100, 16, true}, {4, 0x1300, 0, true}};
     ASSERT_EQ(open(chainOf(makePdSlave(options))), 1);
     ec_config_map(image);
-    const sim::SyncManager &sm = bus->slave(1).esc().syncManagers().at(4);
+    const sim::SyncManager& sm = bus->slave(1).esc().syncManagers().at(4);
     EXPECT_EQ(sm.start, 0x1300);
     EXPECT_EQ(sm.activate & 0x01, 0);
     EXPECT_EQ(std::uint32_t(ec_slave[1].SM[4].SMflags & 0x00010000u), 0u);
@@ -185,7 +186,8 @@ TEST_F(Mapping, WrongGroupOrEmptyBusMapsNothing)
 
 using Bytes = std::vector<std::uint8_t>;
 
-class Exchange : public PdoBusTest {
+class Exchange : public PdoBusTest
+{
 protected:
     int cycle()
     {
@@ -196,7 +198,9 @@ protected:
 
 TEST_F(Exchange, BitOrientedSlavesGetTheirOwnBits)
 {
-    ASSERT_EQ(configure(chainOf(makeIoSlave("B1", 2, 3), makeIoSlave("B2", 2, 3), makeIoSlave("B3", 2, 3))), 3);
+    ASSERT_EQ(configure(chainOf(
+                  makeIoSlave("B1", 2, 3), makeIoSlave("B2", 2, 3), makeIoSlave("B3", 2, 3))),
+        3);
     bus->slave(1).setInputs(3, {0x05});
     bus->slave(2).setInputs(3, {0x02});
     bus->slave(3).setInputs(3, {0x07});
@@ -227,7 +231,8 @@ TEST_F(Exchange, SeveralSegmentsGoInSeveralFramesAndAllComeBack)
     for (int n = 1; n <= 3; n++) {
         SCOPED_TRACE(n);
         EXPECT_EQ(slaveOutputs(std::size_t(n), 2), Bytes(1000, std::uint8_t(n)));
-        EXPECT_EQ(Bytes(ec_slave[n].inputs, ec_slave[n].inputs + 4), Bytes(4, std::uint8_t(0x10 * n)));
+        EXPECT_EQ(
+            Bytes(ec_slave[n].inputs, ec_slave[n].inputs + 4), Bytes(4, std::uint8_t(0x10 * n)));
     }
 }
 
@@ -337,8 +342,8 @@ TEST_F(Exchange, CoeSoeAndSiiSlavesAreMappedAndExchangeData)
     ca.name = "CoE CA";
     ca.completeAccess = true;
     ASSERT_EQ(configure(chainOf(sim::coe::makeCoeSlave().slave, sim::coe::makeCoeSlave(ca).slave,
-                                sim::soe::makeSoeSlave().slave, makeIoSlave("SII", 16, 8))),
-              4);
+                  sim::soe::makeSoeSlave().slave, makeIoSlave("SII", 16, 8))),
+        4);
 
     for (int n = 1; n <= 2; n++) {
         EXPECT_EQ(ec_slave[n].Obits, sim::coe::CoeSlaveOutputBits) << n;

@@ -30,7 +30,8 @@ class ServedVeth
 {
 public:
     explicit ServedVeth(std::size_t slaves)
-        : name_("zvr" + std::to_string(getpid() % 100000)), chain_(SimBus::plainChain(slaves))
+        : name_("zvr" + std::to_string(getpid() % 100000))
+        , chain_(SimBus::plainChain(slaves))
     {
         sim::VethPair::removeStale(name_);
         pair_.reset(new sim::VethPair(name_));
@@ -49,7 +50,7 @@ public:
 
     bool ok() const { return pair_->ok() && server_->ok(); }
     std::string error() const { return pair_->ok() ? server_->error() : pair_->error(); }
-    const std::string &master() const { return name_; }
+    const std::string& master() const { return name_; }
 
 private:
     std::string name_;
@@ -115,18 +116,19 @@ TEST_F(RawSocket, CountsTheSlavesAndRoundTripsARegisterOverVeth)
 class Flood
 {
 public:
-    explicit Flood(const std::string &ifname)
+    explicit Flood(const std::string& ifname)
     {
         fd_ = socket(PF_PACKET, SOCK_RAW, htons(ETH_P_ECAT));
         struct sockaddr_ll sll = {};
         sll.sll_family = AF_PACKET;
         sll.sll_protocol = htons(ETH_P_ECAT);
         sll.sll_ifindex = int(if_nametoindex(ifname.c_str()));
-        if (fd_ < 0 || sll.sll_ifindex == 0 || bind(fd_, reinterpret_cast<sockaddr *>(&sll), sizeof sll) != 0)
+        if (fd_ < 0 || sll.sll_ifindex == 0
+            || bind(fd_, reinterpret_cast<sockaddr*>(&sll), sizeof sll) != 0)
             return;
         thread_ = std::thread([this] {
-            std::uint8_t frame[60] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0xA4,
-                                      0x0E, 0x10, EC_CMD_BRD, 0, 0, 0, 0, 0, 2, 0};
+            std::uint8_t frame[60] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 0, 0x09,
+                0x88, 0xA4, 0x0E, 0x10, EC_CMD_BRD, 0, 0, 0, 0, 0, 2, 0};
             while (!stop_)
                 if (send(fd_, frame, sizeof frame, 0) > 0)
                     ++sent_;
@@ -163,8 +165,7 @@ TEST_F(RawSocket, FramesOfAnotherInterfaceNeverReachAPortJustOpened)
     Flood flood(busy.peer());
     ASSERT_TRUE(flood.ok());
     int strays = 0;
-    for (int open = 0; open < 100; open++)
-    {
+    for (int open = 0; open < 100; open++) {
         ASSERT_EQ(1, ec_init(quiet.name().c_str()));
         std::uint8_t buf[EC_BUFSIZE];
         while (ec_link()->recv(nullptr, sockhandle, buf, sizeof buf) > 0)
@@ -182,8 +183,7 @@ TEST_F(RawSocket, OpeningWithoutTheRightsFails)
     ASSERT_TRUE(pair.ok()) << pair.error();
     pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0)
-    {
+    if (child == 0) {
         // An unprivileged user has no raw sockets.
         if (setgid(65534) != 0 || setuid(65534) != 0)
             _exit(2);

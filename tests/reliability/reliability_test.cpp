@@ -38,27 +38,27 @@ Datagram firstDatagram(sim::Bytes frame)
     const auto all = sim::parseFrame(frame);
     if (!all || all->empty())
         return {};
-    const sim::DatagramView &d = all->front();
+    const sim::DatagramView& d = all->front();
     return {uint8(d.command()), d.adp(), d.ado(), sim::Bytes(d.data(), d.data() + d.dataLength())};
 }
 
 // A mailbox write that carries a SAP command record (no mailbox header).
-bool isSapWrite(const sim::Bytes &frame)
+bool isSapWrite(const sim::Bytes& frame)
 {
     const Datagram d = firstDatagram(frame);
-    return d.command == EC_CMD_FPWR && d.data.size() >= 8 && d.offset >= 0x1000 &&
-           d.data[1] == MCP_CMD_SAP;
+    return d.command == EC_CMD_FPWR && d.data.size() >= 8 && d.offset >= 0x1000
+        && d.data[1] == MCP_CMD_SAP;
 }
 
 // A read of a whole read mailbox (the reply data), not of a status register.
-bool isMailboxRead(const sim::Bytes &frame)
+bool isMailboxRead(const sim::Bytes& frame)
 {
     const Datagram d = firstDatagram(frame);
     return d.command == EC_CMD_FPRD && d.offset >= 0x1000 && d.data.size() >= 8;
 }
 
 // A read of a SyncManager status register (the polls of the mailbox transport).
-bool isStatusPoll(const sim::Bytes &frame)
+bool isStatusPoll(const sim::Bytes& frame)
 {
     const Datagram d = firstDatagram(frame);
     return d.command == EC_CMD_FPRD && d.offset == ECT_REG_SM1STAT;
@@ -67,8 +67,8 @@ bool isStatusPoll(const sim::Bytes &frame)
 // What one case does to the frames that match its trigger: the first `times` of them get `fate`.
 struct Fault
 {
-    const char *name;
-    std::function<bool(const sim::Bytes &)> trigger;
+    const char* name;
+    std::function<bool(const sim::Bytes&)> trigger;
     sim::FrameFate fate;
     int times = 1;
 };
@@ -86,16 +86,18 @@ const sim::FrameFate kLostReply = fateWith(&sim::FrameFate::loseReply, true);
 class Unreliable : public ::testing::Test
 {
 protected:
-    Unreliable() : bus_(std::make_unique<SimBus>(sim::robotBus())) {}
+    Unreliable()
+        : bus_(std::make_unique<SimBus>(sim::robotBus()))
+    {}
     ~Unreliable() override { ec_close(); }
 
-    sim::MotorController &axis(int position) { return bus_->controller(std::size_t(position)); }
+    sim::MotorController& axis(int position) { return bus_->controller(std::size_t(position)); }
 
     // From now on the first `fault.times` frames that match get the fault's fate.
-    void inject(const Fault &fault)
+    void inject(const Fault& fault)
     {
         auto left = std::make_shared<int>(fault.times);
-        bus_->link().setRule([fault, left](const sim::Bytes &frame, std::uint64_t) {
+        bus_->link().setRule([fault, left](const sim::Bytes& frame, std::uint64_t) {
             if (*left > 0 && fault.trigger(frame)) {
                 --*left;
                 return fault.fate;
@@ -144,7 +146,7 @@ TEST_F(Unreliable, CommandMailboxConfirmsEveryWriteOnceAndReadsEveryValue)
     enumerate();
     ASSERT_EQ(1, writeParameter(kArmAxis1, 248, kPassword));
     uint32 value = 1000;
-    for (const Fault &fault : faults) {
+    for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.name);
         axis(kArmAxis1).commands().clearRequests();
         inject(fault);
@@ -155,7 +157,8 @@ TEST_F(Unreliable, CommandMailboxConfirmsEveryWriteOnceAndReadsEveryValue)
         inject(fault);
         EXPECT_EQ(value, readSingleParameter(kArmAxis1, 6));
         inject(fault);
-        EXPECT_EQ(axis(kArmAxis1 + 1).firmwareVersion(), versionText(getFirmwareVersion(kArmAxis1 + 1)));
+        EXPECT_EQ(
+            axis(kArmAxis1 + 1).firmwareVersion(), versionText(getFirmwareVersion(kArmAxis1 + 1)));
     }
     bus_->link().setRule({});
     expectIndexesFree();
@@ -171,25 +174,25 @@ TEST_F(Unreliable, FailedSiiReadsNeverBecomeAProcessImage)
     // An EEPROM that stops answering, for every word, for the identity words alone (read word by
     // word) or for the categories alone (read through the byte cache): what was not read is never
     // taken for zeros, so the bus is refused and no slave is asked for SAFE-OP.
-    const std::pair<const char *, bool (*)(uint16)> lost[] = {
+    const std::pair<const char*, bool (*)(uint16)> lost[] = {
         {"every word", [](uint16) { return true; }},
         {"the identity words", [](uint16 word) { return word < 0x40; }},
         {"the category words", [](uint16 word) { return word >= 0x40; }},
     };
-    for (const auto &[what, lostWord] : lost) {
+    for (const auto& [what, lostWord] : lost) {
         SCOPED_TRACE(what);
         auto word = std::make_shared<uint16>(0);
         constexpr uint16 station = 0x1000 + kArmAxis1;
         inject({what,
-                [word, lostWord = lostWord](const sim::Bytes &f) {
-                    const Datagram d = firstDatagram(f);
-                    if (d.command == EC_CMD_FPWR && d.station == station && d.offset == ECT_REG_EEPCTL &&
-                        d.data.size() >= 4)
-                        *word = uint16(d.data[2] | d.data[3] << 8);
-                    return d.command == EC_CMD_FPRD && d.offset == ECT_REG_EEPDAT &&
-                           d.station == station && lostWord(*word);
-                },
-                kLostReply, 1000000});
+            [word, lostWord = lostWord](const sim::Bytes& f) {
+                const Datagram d = firstDatagram(f);
+                if (d.command == EC_CMD_FPWR && d.station == station && d.offset == ECT_REG_EEPCTL
+                    && d.data.size() >= 4)
+                    *word = uint16(d.data[2] | d.data[3] << 8);
+                return d.command == EC_CMD_FPRD && d.offset == ECT_REG_EEPDAT
+                    && d.station == station && lostWord(*word);
+            },
+            kLostReply, 1000000});
         const std::uint64_t start = bus_->clock().nowUs();
         EXPECT_EQ(EC_SIIFAILED, ec_config(0, image));
         // The first word that fails after all its tries ends the reading of that slave (about

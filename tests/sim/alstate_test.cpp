@@ -14,8 +14,8 @@ using sim::Command;
 namespace {
 
 /* The data of a datagram after the chain, or nothing when the frame was lost. */
-std::optional<sim::Bytes> exchange(sim::Chain &chain, sim::Command cmd, std::uint16_t adp,
-                                   std::uint16_t ado, const sim::Bytes &data)
+std::optional<sim::Bytes> exchange(sim::Chain& chain, sim::Command cmd, std::uint16_t adp,
+    std::uint16_t ado, const sim::Bytes& data)
 {
     sim::FrameBuilder f;
     f.add(cmd, adp, ado, data);
@@ -34,15 +34,15 @@ sim::Bytes le16(std::uint16_t v)
 }
 
 /* 16-bit register `reg` of the slave at station `station`. */
-std::uint16_t readWord(sim::Chain &chain, std::uint16_t station, std::uint16_t reg)
+std::uint16_t readWord(sim::Chain& chain, std::uint16_t station, std::uint16_t reg)
 {
     const auto r = exchange(chain, sim::Command::Fprd, station, reg, sim::Bytes(2, 0));
     return r ? std::uint16_t(r->at(0) | (r->at(1) << 8)) : 0xDEAD;
 }
 
 /* 8-byte SyncManager register block. */
-sim::Bytes smBlock(std::uint16_t start, std::uint16_t length, std::uint8_t control,
-                   std::uint8_t activate)
+sim::Bytes smBlock(
+    std::uint16_t start, std::uint16_t length, std::uint8_t control, std::uint8_t activate)
 {
     sim::Bytes b(8, 0);
     sim::putLe16(&b[0], start);
@@ -57,7 +57,7 @@ const std::uint16_t Station = 0x1001;
 /* What a step writes into SyncManagers 0 and 1 before its request. */
 enum class Sm { Keep, Standard, ShortWrite, WrongDirection, Disabled, Bootstrap };
 
-void setUp(sim::Chain &chain, Sm sm)
+void setUp(sim::Chain& chain, Sm sm)
 {
     // The SII describes a standard mailbox of 0x80 bytes at 0x1000/0x1080 and a bootstrap one
     // of 0x100 bytes at 0x1400/0x1600.
@@ -99,7 +99,7 @@ TEST(AlState, TransitionsGrantedAndRefusedWithTheirCodes)
 
     struct Step
     {
-        const char *what;
+        const char* what;
         Sm sm;
         std::uint16_t request, status, code;
     };
@@ -124,7 +124,7 @@ TEST(AlState, TransitionsGrantedAndRefusedWithTheirCodes)
         {"acknowledged in INIT", Sm::Keep, 0x11, 0x0001, 0},
         {"no such state", Sm::Keep, 0x07, 0x0011, 0x0012},
     };
-    for (const Step &step : steps) {
+    for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         setUp(chain, step.sm);
         exchange(chain, Command::Fpwr, Station, 0x0120, le16(step.request));

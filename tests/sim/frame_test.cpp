@@ -23,17 +23,17 @@ TEST(Frame, MalformedFramesAreDestroyedPaddingAndOtherTypesPass)
 
     struct Case
     {
-        const char *what;
-        std::function<void(sim::Bytes &)> spoil;
+        const char* what;
+        std::function<void(sim::Bytes&)> spoil;
     };
     const Case destroyed[] = {
-        {"truncated", [](sim::Bytes &b) { b.resize(b.size() - 3); }},
-        {"datagram longer than the frame", [](sim::Bytes &b) { sim::putLe16(&b[22], 0x0200); }},
-        {"another datagram announced", [](sim::Bytes &b) { b[23] |= 0x80; }},
-        {"not a datagram frame", [](sim::Bytes &b) { b[15] = 0x20; }},
-        {"header only", [](sim::Bytes &b) { b.resize(15); }},
+        {"truncated", [](sim::Bytes& b) { b.resize(b.size() - 3); }},
+        {"datagram longer than the frame", [](sim::Bytes& b) { sim::putLe16(&b[22], 0x0200); }},
+        {"another datagram announced", [](sim::Bytes& b) { b[23] |= 0x80; }},
+        {"not a datagram frame", [](sim::Bytes& b) { b[15] = 0x20; }},
+        {"header only", [](sim::Bytes& b) { b.resize(15); }},
     };
-    for (const Case &c : destroyed) {
+    for (const Case& c : destroyed) {
         sim::Bytes frame = good;
         c.spoil(frame);
         EXPECT_FALSE(chain.process(frame, sim::Port::Primary)) << c.what;

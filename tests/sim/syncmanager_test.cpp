@@ -12,27 +12,27 @@ namespace {
 
 constexpr int Count = 4;
 
-void setUp(sim::SyncManagers &sms, int n, std::uint16_t start, std::uint16_t length,
-           std::uint8_t control, bool enable)
+void setUp(sim::SyncManagers& sms, int n, std::uint16_t start, std::uint16_t length,
+    std::uint8_t control, bool enable)
 {
     const std::uint16_t base = std::uint16_t(sim::reg::SyncManager0 + 8 * n);
     const std::uint8_t bytes[5] = {std::uint8_t(start), std::uint8_t(start >> 8),
-                                   std::uint8_t(length), std::uint8_t(length >> 8), control};
+        std::uint8_t(length), std::uint8_t(length >> 8), control};
     for (int i = 0; i < 5; ++i)
         sms.writeRegister(std::uint16_t(base + i), bytes[i]);
     sms.writeRegister(std::uint16_t(base + 6), enable ? 0x01 : 0x00);
 }
 
 /* What the controller does for each byte in turn; an unguarded byte is plain memory. */
-bool byteByByte(sim::SyncManagers &sms, bool write, std::uint16_t address, std::uint8_t *data,
-                std::uint16_t length, sim::Bytes &memory)
+bool byteByByte(sim::SyncManagers& sms, bool write, std::uint16_t address, std::uint8_t* data,
+    std::uint16_t length, sim::Bytes& memory)
 {
     bool counted = false;
     for (std::uint16_t i = 0; i < length; ++i) {
         const std::uint16_t at = std::uint16_t(address + i);
         std::uint8_t value = 0;
-        const sim::Access a = write ? sms.masterWrite(at, data[i], memory)
-                                    : sms.masterRead(at, memory, value);
+        const sim::Access a
+            = write ? sms.masterWrite(at, data[i], memory) : sms.masterRead(at, memory, value);
         if (a == sim::Access::Unguarded) {
             if (write)
                 memory[at] = data[i];
@@ -77,13 +77,13 @@ TEST(SyncManagers, AMailboxAccessedWholeIsTheSameAsByteByByte)
             const std::uint16_t address = std::uint16_t(0x0FF8 + random() % 0x90);
             const std::uint16_t length = std::uint16_t(random() % 56);
             std::uint8_t in[64], fastData[64], slowData[64];
-            for (std::uint8_t &b : in)
+            for (std::uint8_t& b : in)
                 b = std::uint8_t(random());
             std::copy(in, in + 64, fastData);
             std::copy(in, in + 64, slowData);
-            std::optional<bool> counted =
-                write ? fast.mailboxWrite(address, fastData, length, fastMemory)
-                      : fast.mailboxRead(address, fastData, length, false, fastMemory);
+            std::optional<bool> counted = write
+                ? fast.mailboxWrite(address, fastData, length, fastMemory)
+                : fast.mailboxRead(address, fastData, length, false, fastMemory);
             if (counted)
                 ++whole;
             else

@@ -35,7 +35,7 @@ namespace {
 const auto* const homes = ::testing::AddGlobalTestEnvironment(new PrivateHomes);
 
 /* A program built next to this test. */
-std::string programPath(const std::string &program = "zuvian-sim")
+std::string programPath(const std::string& program = "zuvian-sim")
 {
     char self[4096] = {};
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -47,7 +47,8 @@ std::string programPath(const std::string &program = "zuvian-sim")
 
 /* Run a program with `args` and, when given, `env` added to the environment; its standard output
  * is readable from `out`. */
-pid_t start(const std::vector<std::string> &args, int &out, const std::vector<std::string> &env = {})
+pid_t start(
+    const std::vector<std::string>& args, int& out, const std::vector<std::string>& env = {})
 {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
@@ -56,12 +57,12 @@ pid_t start(const std::vector<std::string> &args, int &out, const std::vector<st
     if (pid == 0) {
         dup2(pipeEnds[1], STDOUT_FILENO);
         close(pipeEnds[0]);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        for (const std::string &e : env)
-            putenv(const_cast<char *>(e.c_str()));
+        for (const std::string& e : env)
+            putenv(const_cast<char*>(e.c_str()));
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -93,7 +94,7 @@ struct Running
 };
 
 /* Read the child's output until `marker` appears (it says so once it serves) or it ends. */
-bool waitFor(int fd, const std::string &marker, std::string &seen)
+bool waitFor(int fd, const std::string& marker, std::string& seen)
 {
     char buf[256];
     for (;;) {
@@ -112,8 +113,8 @@ bool waitFor(int fd, const std::string &marker, std::string &seen)
 /* Starts zuvian-sim with `options` on a veth pair of its own named from `prefix`, with the master's
  * product link and clock in place: the pair's name, or an empty one when the program does not
  * serve (its output so far is in `seen`). */
-std::string serve(const std::string &prefix, std::vector<std::string> options, Running &child,
-                  std::string &seen)
+std::string serve(
+    const std::string& prefix, std::vector<std::string> options, Running& child, std::string& seen)
 {
     const std::string name = prefix + std::to_string(getpid() % 1000000);
     sim::VethPair::removeStale(name);
@@ -127,13 +128,13 @@ std::string serve(const std::string &prefix, std::vector<std::string> options, R
 }
 
 /* The versions a check reads, arm axes then platform axes; empty when the check failed. */
-std::vector<std::string> versions(const std::string &eth)
+std::vector<std::string> versions(const std::string& eth)
 {
     CheckJob check(QString::fromStdString(eth));
     const CheckOutcome outcome = check.run();
     std::vector<std::string> found;
-    for (const PartReading *part : {&outcome.readOut.arm, &outcome.readOut.platform})
-        for (const AxisReading &axis : part->axes)
+    for (const PartReading* part : {&outcome.readOut.arm, &outcome.readOut.platform})
+        for (const AxisReading& axis : part->axes)
             found.push_back(axis.versionText().toStdString());
     return found;
 }
@@ -148,8 +149,8 @@ TEST(ZuvianSim, ServesAnUpdateOnItsVethPairAndPowerCyclesOnSigusr1)
     REQUIRE_THAT(access(program.c_str(), X_OK) == 0, program << " is not built");
     Running child;
     std::string seen;
-    const std::string name =
-        serve("zsv", {"--layout", "robot", "--firmware-version", "1.40"}, child, seen);
+    const std::string name
+        = serve("zsv", {"--layout", "robot", "--firmware-version", "1.40"}, child, seen);
     ASSERT_FALSE(name.empty()) << seen;
     EXPECT_NE(seen.find("the master uses " + name), std::string::npos) << seen;
     EXPECT_EQ(versions(name), std::vector<std::string>(9, "1.40"));
@@ -160,9 +161,8 @@ TEST(ZuvianSim, ServesAnUpdateOnItsVethPairAndPowerCyclesOnSigusr1)
     const QString previous = QDir::currentPath();
     QDir::setCurrent(work.path());
     FirmwareJob update(QString::fromStdString(name), QStringLiteral("1.48"));
-    QObject::connect(&update, &BusJob::consentNeeded, [&update](const QString &, const QString &) {
-        update.answer(true);
-    });
+    QObject::connect(&update, &BusJob::consentNeeded,
+        [&update](const QString&, const QString&) { update.answer(true); });
     const FirmwareOutcome outcome = update.run();
     QDir::setCurrent(previous);
     EXPECT_TRUE(outcome.everyPartWritten()) << outcome.text.toStdString();
@@ -219,7 +219,7 @@ TEST(ZuvianSim, SpinningServesTheSameAndStopsOnSigterm)
 
 #ifndef __SANITIZE_ADDRESS__ // the sanitizer runtime refuses a preloaded library
 /* Everything a child writes until it ends, and its exit status. */
-int finish(pid_t pid, int out, std::string &seen)
+int finish(pid_t pid, int out, std::string& seen)
 {
     char buf[4096];
     ssize_t n;
@@ -240,23 +240,25 @@ TEST(ZuvianSim, WallClockStepsChangeNothingInAFirmwareDownload)
 {
     REQUIRE_ROOT();
     const std::string faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
-    REQUIRE_THAT(access(faketime.c_str(), R_OK) == 0, faketime << " missing: scripts/install-deps.sh test");
+    REQUIRE_THAT(
+        access(faketime.c_str(), R_OK) == 0, faketime << " missing: scripts/install-deps.sh test");
     const std::string sim = programPath();
     const std::string ctl = programPath("zuvianctl");
-    REQUIRE_THAT(access(sim.c_str(), X_OK) == 0 && access(ctl.c_str(), X_OK) == 0, "programs not built");
+    REQUIRE_THAT(
+        access(sim.c_str(), X_OK) == 0 && access(ctl.c_str(), X_OK) == 0, "programs not built");
     Running child;
     std::string seen;
-    const std::string name =
-        serve("zsc", {"--firmware-version", "1.40", "--fault", "drop-random:30:7"}, child, seen);
+    const std::string name
+        = serve("zsc", {"--firmware-version", "1.40", "--fault", "drop-random:30:7"}, child, seen);
     ASSERT_FALSE(name.empty()) << seen;
 
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
     const std::string step = work.filePath("step").toStdString();
-    const auto setStep = [&step](const char *offset) { std::ofstream(step) << offset << '\n'; };
-    const std::vector<std::string> env = {"LD_PRELOAD=" + faketime, "FAKETIME_TIMESTAMP_FILE=" + step,
-                                          "FAKETIME_NO_CACHE=1", "DONT_FAKE_MONOTONIC=1",
-                                          "XDG_DATA_HOME=" + work.path().toStdString()};
+    const auto setStep = [&step](const char* offset) { std::ofstream(step) << offset << '\n'; };
+    const std::vector<std::string> env
+        = {"LD_PRELOAD=" + faketime, "FAKETIME_TIMESTAMP_FILE=" + step, "FAKETIME_NO_CACHE=1",
+            "DONT_FAKE_MONOTONIC=1", "XDG_DATA_HOME=" + work.path().toStdString()};
 
     // The library does step the clock the program reads.
     setStep("+100000");
@@ -283,8 +285,10 @@ TEST(ZuvianSim, WallClockStepsChangeNothingInAFirmwareDownload)
     stepping = false;
     stepper.join();
     ASSERT_EQ(0, status) << written;
-    const QJsonObject port =
-        QJsonDocument::fromJson(QByteArray::fromStdString(written)).object().value("port").toObject();
+    const QJsonObject port = QJsonDocument::fromJson(QByteArray::fromStdString(written))
+                                 .object()
+                                 .value("port")
+                                 .toObject();
     ASSERT_FALSE(port.isEmpty()) << written;
 
     ASSERT_EQ(kill(child.pid, SIGUSR1), 0);
@@ -299,7 +303,8 @@ TEST(ZuvianSim, WallClockStepsChangeNothingInAFirmwareDownload)
     EXPECT_GT(lost, 0) << "the wire lost nothing: the test proves little";
     // A re-send answers a frame that went missing or a reply that came late (and then counts as
     // late); so does an exchange given up. One frame per session may still be underway at its end.
-    const long resentOrGivenUp = port.value("resent").toInteger() + port.value("unanswered").toInteger();
+    const long resentOrGivenUp
+        = port.value("resent").toInteger() + port.value("unanswered").toInteger();
     EXPECT_LE(resentOrGivenUp, lost + port.value("late").toInteger() + 20) << written;
 }
 #endif
@@ -314,8 +319,8 @@ TEST(ZuvianSim, RefusesMissingOrConflictingOptions)
     EXPECT_EQ(sim::runCommand({program, "--bogus"}), 2);
     EXPECT_EQ(sim::runCommand({program, "--firmware-version", "1.400", "--interface", "lo"}), 2);
     EXPECT_EQ(sim::runCommand({program, "--layout", "generic:2", "--firmware-version", "1.40",
-                               "--interface", "lo"}),
-              2);
+                  "--interface", "lo"}),
+        2);
     EXPECT_EQ(sim::runCommand({program, "--help"}), 0);
 }
 

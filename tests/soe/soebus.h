@@ -9,5 +9,8 @@
 class SoeBus : public MailboxSlaveBus<sim::soe::SoeSlave>
 {
 protected:
-    void start(const sim::soe::SoeSlaveOptions &options = {}) { startWith(sim::soe::makeSoeSlave(options)); }
+    void start(const sim::soe::SoeSlaveOptions& options = {})
+    {
+        startWith(sim::soe::makeSoeSlave(options));
+    }
 };

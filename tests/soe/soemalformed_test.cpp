@@ -45,7 +45,8 @@ TEST_F(SoeMalformed, AnswersThatCannotBeTrustedAreRefused)
     EXPECT_TRUE(onlyPacketError(1)) << "answer longer than the mailbox";
 
     sim::Bytes emptyFragment = soeMessage(4, 0x02 | 0x08, EC_SOE_VALUE_B, 47);
-    EXPECT_EQ(readAfter({emptyFragment, emptyFragment, emptyFragment, emptyFragment, emptyFragment}), 0);
+    EXPECT_EQ(
+        readAfter({emptyFragment, emptyFragment, emptyFragment, emptyFragment, emptyFragment}), 0);
     EXPECT_TRUE(onlyPacketError(1)) << "empty fragment that is not the last";
 
     EXPECT_EQ(readAfter({soeMessage(4, 0x02 | 0x10, EC_SOE_VALUE_B, 47)}), 0);
@@ -56,7 +57,8 @@ TEST_F(SoeMalformed, AnswersThatCannotBeTrustedAreRefused)
     EXPECT_TRUE(onlyPacketError(1)) << "answer for another element";
 
     script->replies.assign({soeMessage(4, 0x02, EC_SOE_VALUE_B, 47)});
-    EXPECT_EQ(ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, 47, sizeof(value), &value, EC_TIMEOUT_MBXRX), 0);
+    EXPECT_EQ(
+        ec_SoEwrite(Slave, 0, EC_SOE_VALUE_B, 47, sizeof(value), &value, EC_TIMEOUT_MBXRX), 0);
     EXPECT_TRUE(onlyPacketError(1)) << "write answered with a read response";
 }
 

@@ -32,7 +32,8 @@ class BoxAnswerer : public QObject
 public:
     // Presses `answers` on the next boxes, one each. A box beyond the list, or one without the
     // button expected, is noted and rejected so that a wrong flow cannot hang the test.
-    explicit BoxAnswerer(std::initializer_list<QMessageBox::StandardButton> answers) : answers_(answers)
+    explicit BoxAnswerer(std::initializer_list<QMessageBox::StandardButton> answers)
+        : answers_(answers)
     {
         timer_.setInterval(0);
         connect(&timer_, &QTimer::timeout, this, &BoxAnswerer::poll);
@@ -56,8 +57,8 @@ private:
         if (box == nullptr || box == last_)
             return;
         last_ = box;
-        seen_.push_back(SeenBox{box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                                box->parentWidget() == nullptr, box->isModal()});
+        seen_.push_back(SeenBox{box->windowTitle(), box->text(), box->icon(),
+            box->standardButtons(), box->parentWidget() == nullptr, box->isModal()});
 
         QAbstractButton* button = answers_.empty() ? nullptr : box->button(answers_.front());
         if (!answers_.empty())

@@ -29,7 +29,7 @@ protected:
         bus_.reset();
     }
 
-    SimBus &bus() { return *bus_; }
+    SimBus& bus() { return *bus_; }
 
     std::unique_ptr<SimBus> bus_;
 };

@@ -23,14 +23,14 @@ std::optional<ec_errort> onlyError()
     auto list = popErrors();
     if (list.size() != 1)
         return ::testing::AssertionFailure() << list.size() << " errors on the list, expected one";
-    const ec_errort &e = list.front();
+    const ec_errort& e = list.front();
     if (e.Etype != EC_ERR_TYPE_PACKET_ERROR || e.ErrorCode != code)
         return ::testing::AssertionFailure()
-               << "error type " << int(e.Etype) << " code " << e.ErrorCode;
+            << "error type " << int(e.Etype) << " code " << e.ErrorCode;
     return ::testing::AssertionSuccess();
 }
 
-void ScriptedMailbox::onMessage(const sim::Bytes &, sim::MailboxReplies &out)
+void ScriptedMailbox::onMessage(const sim::Bytes&, sim::MailboxReplies& out)
 {
     if (replies.empty())
         return;
@@ -38,14 +38,14 @@ void ScriptedMailbox::onMessage(const sim::Bytes &, sim::MailboxReplies &out)
     replies.pop_front();
 }
 
-::testing::AssertionResult countersAdvance(const std::vector<sim::Bytes> &messages)
+::testing::AssertionResult countersAdvance(const std::vector<sim::Bytes>& messages)
 {
     int previous = 0;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const int counter = messages[i].size() >= 6 ? (messages[i][5] >> 4) & 0x07 : 0;
         if (counter == 0 || counter == previous)
             return ::testing::AssertionFailure()
-                   << "message " << i << " has counter " << counter << " after " << previous;
+                << "message " << i << " has counter " << counter << " after " << previous;
         previous = counter;
     }
     return ::testing::AssertionSuccess();

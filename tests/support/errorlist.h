@@ -26,13 +26,13 @@ std::optional<ec_errort> onlyError();
 /* Success when every message a slave's write mailbox took carries a mailbox counter of 1 to 7 that
  * differs from the one before it. A slave drops a message whose counter repeats the last one, and
  * counter 0 would turn that protection off. */
-::testing::AssertionResult countersAdvance(const std::vector<sim::Bytes> &messages);
+::testing::AssertionResult countersAdvance(const std::vector<sim::Bytes>& messages);
 
 /* Answers every message with the next scripted reply, and with nothing once they are used up. */
 class ScriptedMailbox : public sim::MailboxHandler
 {
 public:
-    void onMessage(const sim::Bytes &message, sim::MailboxReplies &out) override;
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override;
     std::deque<sim::Bytes> replies;
 };
 

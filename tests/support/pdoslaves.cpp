@@ -14,7 +14,7 @@ namespace pdotest {
 namespace {
 
 constexpr std::uint8_t OutputControl = 0x24; // buffered, master writes, watchdog on
-constexpr std::uint8_t InputControl = 0x20;  // buffered, master reads
+constexpr std::uint8_t InputControl = 0x20; // buffered, master reads
 constexpr std::uint8_t SmUsageOutputs = 3;
 constexpr std::uint8_t SmUsageInputs = 4;
 
@@ -26,28 +26,29 @@ sim::SiiPdo pdoFor(std::uint16_t index, int sm, int bits)
     pdo.syncManager = std::uint8_t(sm);
     std::uint8_t sub = 1;
     for (int left = bits; left > 0; left -= 255)
-        pdo.entries.push_back({std::uint16_t(index + 0x5000), sub++, 0, 0, std::uint8_t(std::min(left, 255)), 0});
+        pdo.entries.push_back(
+            {std::uint16_t(index + 0x5000), sub++, 0, 0, std::uint8_t(std::min(left, 255)), 0});
     return pdo;
 }
 
 } // namespace
 
-sim::Slave makePdSlave(const PdSlaveOptions &options)
+sim::Slave makePdSlave(const PdSlaveOptions& options)
 {
     std::vector<sim::SiiSyncManager> sms(2); // SM0, SM1 unused: no mailbox
-    for (const PdSm &sm : options.sms) {
+    for (const PdSm& sm : options.sms) {
         if (sms.size() <= std::size_t(sm.number))
             sms.resize(std::size_t(sm.number) + 1);
-        sms[std::size_t(sm.number)] = {sm.start, std::uint16_t((sm.bits + 7) / 8),
-                                       sm.output ? OutputControl : InputControl, 0, 1,
-                                       sm.output ? SmUsageOutputs : SmUsageInputs};
+        sms[std::size_t(sm.number)]
+            = {sm.start, std::uint16_t((sm.bits + 7) / 8), sm.output ? OutputControl : InputControl,
+                0, 1, sm.output ? SmUsageOutputs : SmUsageInputs};
     }
     sim::SiiGeneral general;
     general.flags = options.blockLrw ? sim::SiiFlagBlockLrw : 0;
     sim::SiiBuilder sii;
     sii.identity(0x00000A5A, 0x0000B0D0, 1).name(options.name).general(general).syncManagers(sms);
     std::uint16_t rx = 0x1600, tx = 0x1A00;
-    for (const PdSm &sm : options.sms) {
+    for (const PdSm& sm : options.sms) {
         if (sm.output)
             sii.rxPdo(pdoFor(rx++, sm.number, sm.bits));
         else
@@ -58,7 +59,7 @@ sim::Slave makePdSlave(const PdSlaveOptions &options)
     return slave;
 }
 
-sim::Slave makeIoSlave(const std::string &name, int outBits, int inBits)
+sim::Slave makeIoSlave(const std::string& name, int outBits, int inBits)
 {
     PdSlaveOptions options;
     options.name = name;

@@ -17,14 +17,16 @@
 namespace pdotest {
 
 // One process data SyncManager: where it sits, how many bits it carries and which way.
-struct PdSm {
-    int number;          // SyncManager 2..7 (0 and 1 too for a slave without mailbox)
+struct PdSm
+{
+    int number; // SyncManager 2..7 (0 and 1 too for a slave without mailbox)
     std::uint16_t start; // physical start address
     int bits;
-    bool output;         // master to slave
+    bool output; // master to slave
 };
 
-struct PdSlaveOptions {
+struct PdSlaveOptions
+{
     std::string name = "PD Slave";
     std::vector<PdSm> sms;
     bool blockLrw = false;
@@ -32,14 +34,14 @@ struct PdSlaveOptions {
 
 // A slave without mailbox whose SII SM and PDO categories describe `sms`. It takes SAFE-OP only
 // with those SyncManagers set up and reachable through FMMUs, and OP only after outputs arrived.
-sim::Slave makePdSlave(const PdSlaveOptions &options);
+sim::Slave makePdSlave(const PdSlaveOptions& options);
 
 // Shorthands: a slave with one output SM (SM2 at 0x1100) and one input SM (SM3 at 0x1180).
-sim::Slave makeIoSlave(const std::string &name, int outBits, int inBits);
+sim::Slave makeIoSlave(const std::string& name, int outBits, int inBits);
 
 // A chain of the given slaves, in bus order.
 template <typename... Slaves>
-sim::Chain chainOf(Slaves &&...slaves)
+sim::Chain chainOf(Slaves&&... slaves)
 {
     sim::Chain chain;
     (chain.add(std::move(slaves)), ...);
@@ -47,7 +49,8 @@ sim::Chain chainOf(Slaves &&...slaves)
 }
 
 // Opens the master on a chain, owns the process image, closes the master afterwards.
-class PdoBusTest : public ::testing::Test {
+class PdoBusTest : public ::testing::Test
+{
 protected:
     void TearDown() override;
     // Open the port on `chain` and enumerate it (no mapping yet): the slave count.

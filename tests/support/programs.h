@@ -18,7 +18,6 @@
 #include "InterfaceLock.h"
 #include "core/veth.h"
 
-
 // Every wait of these tests ends at the latest after this long without a word from the program:
 // far beyond a whole robot's firmware (seconds), so only a program that hangs reaches it.
 const int kQuietLimitMs = 120000;

@@ -40,7 +40,7 @@ inline QMap<int, qint64> parameterSection(const QString& file, const QString& na
     for (QDomElement e = section.firstChildElement(QStringLiteral("Parameter")); !e.isNull();
          e = e.nextSiblingElement(QStringLiteral("Parameter")))
         values.insert(e.attribute(QStringLiteral("Type")).toInt(),
-                      e.attribute(QStringLiteral("Value")).toLongLong());
+            e.attribute(QStringLiteral("Value")).toLongLong());
     return values;
 }
 

@@ -18,7 +18,7 @@ constexpr std::uint32_t FastPace = 64;
  * pass in a few such steps. */
 constexpr std::uint64_t OverBudgetStepUs = 1000000;
 
-sim::Chain layoutChain(const std::string &name)
+sim::Chain layoutChain(const std::string& name)
 {
     auto chain = sim::layouts().build(name);
     if (!chain)
@@ -27,17 +27,22 @@ sim::Chain layoutChain(const std::string &name)
 }
 } // namespace
 
-SimBus::SimBus(sim::Chain chain, sim::LinkTiming timing) : chain_(std::move(chain)), link_(chain_, timing)
+SimBus::SimBus(sim::Chain chain, sim::LinkTiming timing)
+    : chain_(std::move(chain))
+    , link_(chain_, timing)
 {
     install();
 }
 
-SimBus::SimBus(sim::ControllerBus bus, sim::LinkTiming timing) : SimBus(std::move(bus.chain), timing)
+SimBus::SimBus(sim::ControllerBus bus, sim::LinkTiming timing)
+    : SimBus(std::move(bus.chain), timing)
 {
     models_.controllers = std::move(bus.controllers);
 }
 
-SimBus::SimBus(const std::string &layout, sim::LinkTiming timing) : SimBus(layoutChain(layout), timing) {}
+SimBus::SimBus(const std::string& layout, sim::LinkTiming timing)
+    : SimBus(layoutChain(layout), timing)
+{}
 
 SimBus::~SimBus()
 {
@@ -53,7 +58,7 @@ sim::Chain SimBus::plainChain(std::size_t n)
     return chain;
 }
 
-sim::MotorController &SimBus::controller(std::size_t position) const
+sim::MotorController& SimBus::controller(std::size_t position) const
 {
     return models_.controller(position);
 }
@@ -68,7 +73,7 @@ std::vector<int> SimBus::controllerPositions() const
     return positions;
 }
 
-void SimBus::addInterface(const std::string &name, sim::Port end)
+void SimBus::addInterface(const std::string& name, sim::Port end)
 {
     interfaces_[name] = end;
 }
@@ -103,9 +108,9 @@ void SimBus::install()
     ec_setclock(&clock);
 }
 
-int SimBus::open(void *ctx, const char *ifname, int /*port*/)
+int SimBus::open(void* ctx, const char* ifname, int /*port*/)
 {
-    auto *bus = static_cast<SimBus *>(ctx);
+    auto* bus = static_cast<SimBus*>(ctx);
     if (ifname == nullptr)
         return -1;
     // The interface decides which end of the chain the master is cabled to.
@@ -117,22 +122,22 @@ int SimBus::open(void *ctx, const char *ifname, int /*port*/)
     return end;
 }
 
-int SimBus::send(void *ctx, int handle, const void *frame, int len)
+int SimBus::send(void* ctx, int handle, const void* frame, int len)
 {
-    auto *bus = static_cast<SimBus *>(ctx);
+    auto* bus = static_cast<SimBus*>(ctx);
     if (handle < 0 || handle > 1 || !bus->open_[handle] || frame == nullptr || len < 0)
         return -1;
     ++bus->sinceLimit_;
     if (bus->overBudget())
         return len; // the cable is pulled: the frame goes out and nothing answers
-    const auto *bytes = static_cast<const std::uint8_t *>(frame);
+    const auto* bytes = static_cast<const std::uint8_t*>(frame);
     bus->link_.send(static_cast<sim::Port>(handle), sim::Bytes(bytes, bytes + len));
     return len;
 }
 
-int SimBus::recv(void *ctx, int handle, void *buf, int size)
+int SimBus::recv(void* ctx, int handle, void* buf, int size)
 {
-    auto *bus = static_cast<SimBus *>(ctx);
+    auto* bus = static_cast<SimBus*>(ctx);
     if (handle < 0 || handle > 1 || !bus->open_[handle] || buf == nullptr || size < 0)
         return -1;
     auto frame = bus->link_.receive(static_cast<sim::Port>(handle));
@@ -143,33 +148,34 @@ int SimBus::recv(void *ctx, int handle, void *buf, int size)
     return int(n);
 }
 
-int SimBus::wait(void *ctx, int handle, int usec)
+int SimBus::wait(void* ctx, int handle, int usec)
 {
-    auto *bus = static_cast<SimBus *>(ctx);
+    auto* bus = static_cast<SimBus*>(ctx);
     if (handle < 0 || handle > 1 || !bus->open_[handle] || usec < 0)
         return -1;
     return bus->link_.wait(static_cast<sim::Port>(handle), std::uint64_t(usec)) ? 1 : 0;
 }
 
-void SimBus::close(void *ctx, int handle)
+void SimBus::close(void* ctx, int handle)
 {
-    auto *bus = static_cast<SimBus *>(ctx);
+    auto* bus = static_cast<SimBus*>(ctx);
     if (handle < 0 || handle > 1)
         return;
     bus->open_[handle] = false;
 }
 
-std::int64_t SimBus::now(void *ctx)
+std::int64_t SimBus::now(void* ctx)
 {
-    auto *bus = static_cast<SimBus *>(ctx);
+    auto* bus = static_cast<SimBus*>(ctx);
     // Every reading costs time, so a loop that polls the clock without touching the link (for
     // instance on a port that never opened) still reaches its deadline.
     bus->chain_.clock().advance(bus->overBudget() ? OverBudgetStepUs : bus->pace_);
     return std::int64_t(bus->chain_.clock().nowUs());
 }
 
-void SimBus::sleep(void *ctx, std::uint32_t usec)
+void SimBus::sleep(void* ctx, std::uint32_t usec)
 {
-    auto *bus = static_cast<SimBus *>(ctx);
-    bus->chain_.clock().advance(bus->overBudget() ? OverBudgetStepUs : std::uint64_t(usec) * bus->pace_);
+    auto* bus = static_cast<SimBus*>(ctx);
+    bus->chain_.clock().advance(
+        bus->overBudget() ? OverBudgetStepUs : std::uint64_t(usec) * bus->pace_);
 }

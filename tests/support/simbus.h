@@ -40,32 +40,32 @@
 class SimBus
 {
 public:
-    static constexpr const char *Primary = "sim0";
-    static constexpr const char *Secondary = "sim1";
+    static constexpr const char* Primary = "sim0";
+    static constexpr const char* Secondary = "sim1";
 
     explicit SimBus(sim::Chain chain, sim::LinkTiming timing = {});
     /* A registered layout (see sim/core/layouts.h); throws std::invalid_argument when unknown. */
-    explicit SimBus(const std::string &layout, sim::LinkTiming timing = {});
+    explicit SimBus(const std::string& layout, sim::LinkTiming timing = {});
     /* A bus of motor controllers, whose models `controller` reaches. */
     explicit SimBus(sim::ControllerBus bus, sim::LinkTiming timing = {});
     ~SimBus();
-    SimBus(const SimBus &) = delete;
-    SimBus &operator=(const SimBus &) = delete;
+    SimBus(const SimBus&) = delete;
+    SimBus& operator=(const SimBus&) = delete;
 
-    sim::Chain &chain() { return chain_; }
-    sim::Clock &clock() { return chain_.clock(); }
-    sim::InProcessLink &link() { return link_; }
-    sim::ChainFaults &faults() { return chain_.faults(); }
+    sim::Chain& chain() { return chain_; }
+    sim::Clock& clock() { return chain_.clock(); }
+    sim::InProcessLink& link() { return link_; }
+    sim::ChainFaults& faults() { return chain_.faults(); }
     /* Slave `number`, 1-based as in the master's slave table. */
-    sim::Slave &slave(std::size_t number) { return chain_.slave(number); }
+    sim::Slave& slave(std::size_t number) { return chain_.slave(number); }
 
     /* The motor controller at bus position `position`; throws std::out_of_range elsewhere. */
-    sim::MotorController &controller(std::size_t position) const;
+    sim::MotorController& controller(std::size_t position) const;
     /* The bus positions that hold a motor controller, ascending. */
     std::vector<int> controllerPositions() const;
 
     /* Let the master reach the chain's `end` also under interface name `name`. */
-    void addInterface(const std::string &name, sim::Port end = sim::Port::Primary);
+    void addInterface(const std::string& name, sim::Port end = sim::Port::Primary);
 
     /* Number of handles the master holds open (0 after ec_close). */
     int openHandles() const { return (open_[0] ? 1 : 0) + (open_[1] ? 1 : 0); }
@@ -85,19 +85,20 @@ public:
 
 private:
     void install();
-    static int open(void *ctx, const char *ifname, int port);
-    static int send(void *ctx, int handle, const void *frame, int len);
-    static int recv(void *ctx, int handle, void *buf, int size);
-    static void close(void *ctx, int handle);
-    static int wait(void *ctx, int handle, int usec);
-    static std::int64_t now(void *ctx);
-    static void sleep(void *ctx, std::uint32_t usec);
+    static int open(void* ctx, const char* ifname, int port);
+    static int send(void* ctx, int handle, const void* frame, int len);
+    static int recv(void* ctx, int handle, void* buf, int size);
+    static void close(void* ctx, int handle);
+    static int wait(void* ctx, int handle, int usec);
+    static std::int64_t now(void* ctx);
+    static void sleep(void* ctx, std::uint32_t usec);
 
     sim::Chain chain_;
     sim::InProcessLink link_;
     /* The models only; the chain is chain_. */
     sim::ControllerBus models_;
-    std::map<std::string, sim::Port> interfaces_{{Primary, sim::Port::Primary}, {Secondary, sim::Port::Secondary}};
+    std::map<std::string, sim::Port> interfaces_{
+        {Primary, sim::Port::Primary}, {Secondary, sim::Port::Secondary}};
     bool open_[2] = {false, false};
     std::uint32_t pace_ = 1;
     std::uint64_t budget_ = 0;

@@ -44,12 +44,12 @@ TEST(Protokoll, NewLogHasTheHeaderAndKeepsBlocksInOrderAsGiven)
         "^zuvian\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}\\.html$"));
     EXPECT_TRUE(name.match(info.fileName()).hasMatch()) << info.fileName().toStdString();
     EXPECT_EQ(info.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(
-                    "^<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.0 Transitional//EN'><HTML><HEAD>"
-                    "<TITLE> \nPre-service testing log Zuvian\n</TITLE></HEAD><BODY>\n"
-                    "<b><h2>Pre-service testing log Zuvian</h2></b>\n"
-                    "Start of logging: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d<br>\n"
-                    "<!--Block-->\n</BODY></HTML> $"))
+    EXPECT_TRUE(QRegularExpression(
+        QStringLiteral("^<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.0 Transitional//EN'><HTML><HEAD>"
+                       "<TITLE> \nPre-service testing log Zuvian\n</TITLE></HEAD><BODY>\n"
+                       "<b><h2>Pre-service testing log Zuvian</h2></b>\n"
+                       "Start of logging: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d<br>\n"
+                       "<!--Block-->\n</BODY></HTML> $"))
                     .match(QString::fromLatin1(fileBytes(path)))
                     .hasMatch());
 
@@ -59,11 +59,11 @@ TEST(Protokoll, NewLogHasTheHeaderAndKeepsBlocksInOrderAsGiven)
     log->WriteHtml(QStringLiteral("Grüße, Öl, Äpfel, Übung: schön, 5 €"), QStringLiteral("T2"));
     log->WriteHtml(QStringLiteral("a"), QStringLiteral("T3"));
     EXPECT_EQ(blocksOf(path),
-              QByteArray("<!-- Start T1 -->a<!-- Ende T1 --><!--Block-->\n"
-                         "<!-- Start T2 -->Gr&uuml;&szlig;e, &Ouml;l, &Auml;pfel, &Uuml;bung: "
-                         "sch&ouml;n, 5 \xE2\x82\xAC<!-- Ende T2 --><!--Block-->\n"
-                         "<!-- Start T3 -->a<!-- Ende T3 --><!--Block-->\n"
-                         "</BODY></HTML> "));
+        QByteArray("<!-- Start T1 -->a<!-- Ende T1 --><!--Block-->\n"
+                   "<!-- Start T2 -->Gr&uuml;&szlig;e, &Ouml;l, &Auml;pfel, &Uuml;bung: "
+                   "sch&ouml;n, 5 \xE2\x82\xAC<!-- Ende T2 --><!--Block-->\n"
+                   "<!-- Start T3 -->a<!-- Ende T3 --><!--Block-->\n"
+                   "</BODY></HTML> "));
     EXPECT_TRUE(log->hasContent(QStringLiteral("&szlig;e")));
     EXPECT_FALSE(log->hasContent(QStringLiteral("<!-- start T1")));
 
@@ -124,14 +124,14 @@ TEST(Protokoll, SomethingPutInPlaceOfTheLogIsNeverWrittenThrough)
     const Case cases[] = {
         {"symbolic link", [](const QString& v, const QString& at) { return QFile::link(v, at); }},
         {"hard link",
-         [](const QString& v, const QString& at) {
-             return ::link(QFile::encodeName(v).constData(),
-                           QFile::encodeName(at).constData()) == 0;
-         }},
+            [](const QString& v, const QString& at) {
+                return ::link(QFile::encodeName(v).constData(), QFile::encodeName(at).constData())
+                    == 0;
+            }},
         {"fifo",
-         [](const QString&, const QString& at) {
-             return ::mkfifo(QFile::encodeName(at).constData(), 0600) == 0;
-         }},
+            [](const QString&, const QString& at) {
+                return ::mkfifo(QFile::encodeName(at).constData(), 0600) == 0;
+            }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

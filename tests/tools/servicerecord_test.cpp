@@ -96,8 +96,9 @@ TEST(ServiceRecord, DirectoriesThatAreLinksOrSomeoneElsesAreRefused)
     ASSERT_TRUE(QDir().mkpath(zuvian));
     ASSERT_TRUE(QFile::link(elsewhere.path(), dirs.records()));
     EXPECT_TRUE(ServiceRecord::append(record("2026-03-01T10:00:00Z", 1), &error).isEmpty());
-    EXPECT_EQ(dirs.records() + QStringLiteral(" is a symbolic link; records are not written "
-                                              "through one"),
+    EXPECT_EQ(dirs.records()
+            + QStringLiteral(" is a symbolic link; records are not written "
+                             "through one"),
         error);
     EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
     // Nor are records read through it.
@@ -122,8 +123,9 @@ TEST(ServiceRecord, DirectoriesThatAreLinksOrSomeoneElsesAreRefused)
     if (::geteuid() == 0) {
         ASSERT_EQ(0, ::chown(QFile::encodeName(zuvian).constData(), 65534, 65534));
         EXPECT_TRUE(ServiceRecord::append(record("2026-03-01T12:00:00Z", 3), &error).isEmpty());
-        EXPECT_EQ(zuvian + QStringLiteral(" is not owned by you (user 65534); no record is "
-                                          "written there"),
+        EXPECT_EQ(zuvian
+                + QStringLiteral(" is not owned by you (user 65534); no record is "
+                                 "written there"),
             error);
         ASSERT_EQ(0, ::chown(QFile::encodeName(zuvian).constData(), 0, 0));
     }
@@ -146,8 +148,8 @@ TEST(ServiceRecord, RobotIsFoundBySerialOrByTheFirstControllersIdentity)
     };
     const QJsonObject robot{{QStringLiteral("controllers"),
         QJsonArray{controller(7, 0x349, 4711), controller(2, 0xae, QJsonValue())}}};
-    EXPECT_EQ(QStringLiteral("005a5601:000000ae:00010000:00000000"),
-        JobRecord::robotIdentity(robot));
+    EXPECT_EQ(
+        QStringLiteral("005a5601:000000ae:00010000:00000000"), JobRecord::robotIdentity(robot));
     EXPECT_TRUE(JobRecord::isOfRobot(robot, QStringLiteral("005A5601:000000AE:00010000:00000000")));
     EXPECT_TRUE(JobRecord::isOfRobot(robot, QStringLiteral("4711")));
     EXPECT_TRUE(JobRecord::isOfRobot(robot, QStringLiteral("0x1267")));

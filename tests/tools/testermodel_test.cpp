@@ -23,8 +23,8 @@ TEST(TesterModel, RegistersTestersAndTheDefaultInTheSettings)
     // The object's view waits for the next load.
     EXPECT_EQ(model.GetCount(), 0u);
     const QStringList names = model.LoadTester();
-    EXPECT_EQ(names, (QStringList{QStringLiteral("Anna"), QStringLiteral("Zoë"),
-                                  QStringLiteral("李")}));
+    EXPECT_EQ(
+        names, (QStringList{QStringLiteral("Anna"), QStringLiteral("Zoë"), QStringLiteral("李")}));
     EXPECT_EQ(model.GetCount(), 3u);
     EXPECT_EQ(model.GetDefault(), QStringLiteral("李"));
 

@@ -19,8 +19,9 @@ const QString kSim = QString::fromLatin1(SimBus::Primary);
 QString writeFile(const QTemporaryDir& dir, const QByteArray& body)
 {
     const QString path = dir.filePath(QStringLiteral("param.xml"));
-    putFile(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<zuvian><Parameters>" + body
-        + "</Parameters></zuvian>\r\n");
+    putFile(path,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<zuvian><Parameters>" + body
+            + "</Parameters></zuvian>\r\n");
     return path;
 }
 
@@ -50,7 +51,10 @@ TEST(ParameterLoading, WheelBaseValuesAreTalliedOverTheControllersToBeWritten)
     QByteArray section = "<Platform>";
     for (const Case& c : cases) {
         for (int k = 0; k < 4; ++k)
-            robot.controller(std::size_t(k + 3)).interpreter().parameters().setAxisDefault(c.type, c.values[k]);
+            robot.controller(std::size_t(k + 3))
+                .interpreter()
+                .parameters()
+                .setAxisDefault(c.type, c.values[k]);
         section += "<Parameter Type=\"" + QByteArray::number(c.type)
             + "\" Desc=\"d\" Value=\"1\"></Parameter>";
     }
@@ -107,7 +111,7 @@ TEST(ParameterLoading, ArmKeysRecordsAndEntriesLeftOut)
     wrapper.LoadConfiguration(file, 0, EtherCatWrapper::Arm1, 2);
     const QMap<QString, EtherCatParameter> loaded = wrapper.GetConfigParameters();
     EXPECT_EQ(
-        (QStringList {"Arm1_Axis1_0004", "Arm1_Axis1_0130", "Arm1_Axis2_0250"}), loaded.keys());
+        (QStringList{"Arm1_Axis1_0004", "Arm1_Axis1_0130", "Arm1_Axis2_0250"}), loaded.keys());
 
     const EtherCatParameter speed = loaded.value(QStringLiteral("Arm1_Axis1_0004"));
     EXPECT_EQ(quint32(-200), speed.ParameterValue);

@@ -26,7 +26,8 @@ QMap<int, QString> axes(int firstKey, int count)
     return map;
 }
 
-std::pair<int, int> selected(const EtherCatWrapper& wrapper, const QMap<int, QString>& map, int index)
+std::pair<int, int> selected(
+    const EtherCatWrapper& wrapper, const QMap<int, QString>& map, int index)
 {
     int from = -7;
     int to = -7;
@@ -34,10 +35,10 @@ std::pair<int, int> selected(const EtherCatWrapper& wrapper, const QMap<int, QSt
     return {from, to};
 }
 
-std::size_t sineStarts(sim::MotorController &controller)
+std::size_t sineStarts(sim::MotorController& controller)
 {
     std::size_t n = 0;
-    for (const auto &r : controller.commands().requests())
+    for (const auto& r : controller.commands().requests())
         n += r.command == 5 && r.type == 15 && r.value == 1;
     return n;
 }
@@ -68,9 +69,10 @@ TEST(EtherCatWrapper, ArmAloneIsUsableWithItsAxesAtTwoToSix)
     // An index past the map leaves the start as the caller set it and ends at the last axis.
     EXPECT_EQ(std::make_pair(-7, 6), selected(wrapper, range, 9));
 
-    EXPECT_EQ(QStringLiteral("Die erforderliche Anzahl der Slaves (4) für die Platform konnte nicht "
-                             "ermittelt werden. Aktuell: 0"),
-              wrapper.GetSlaveRange(EtherCatWrapper::Platform).value(0));
+    EXPECT_EQ(
+        QStringLiteral("Die erforderliche Anzahl der Slaves (4) für die Platform konnte nicht "
+                       "ermittelt werden. Aktuell: 0"),
+        wrapper.GetSlaveRange(EtherCatWrapper::Platform).value(0));
 
     EXPECT_EQ(QString(), wrapper.GetSlaveName(7));
 
@@ -102,17 +104,20 @@ TEST(EtherCatWrapper, MissingAxesAreReportedInKeyZero)
         SimBus bus(sim::controllerBus("Bww"));
         EtherCatWrapper wrapper;
         EXPECT_EQ(-1, wrapper.InitEtherCat(QStringLiteral("Arm1"), kSim));
-        const QString text = QStringLiteral("Die Anzahl aller gefundenen Slaves (3) ist unterhalb der "
-                                            "erforderlichen Mindestanzahl (5)");
+        const QString text
+            = QStringLiteral("Die Anzahl aller gefundenen Slaves (3) ist unterhalb der "
+                             "erforderlichen Mindestanzahl (5)");
         EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
-        EXPECT_EQ((QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
+        EXPECT_EQ(
+            (QMap<int, QString>{{0, text}}), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
     }
     SimBus bus(sim::controllerBus("Bppqqw"));
     EtherCatWrapper wrapper;
     ASSERT_EQ(0, wrapper.InitEtherCat(QStringLiteral("Platform"), kSim));
-    EXPECT_EQ(QStringLiteral("Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht ermittelt "
-                             "werden. Aktuell: 1"),
-              wrapper.GetSlaveRange(EtherCatWrapper::Arm1).value(0));
+    EXPECT_EQ(QStringLiteral(
+                  "Die erforderliche Anzahl der Slaves (5) für den Arm1 konnte nicht ermittelt "
+                  "werden. Aktuell: 1"),
+        wrapper.GetSlaveRange(EtherCatWrapper::Arm1).value(0));
     EXPECT_EQ(axes(2, 4), wrapper.GetSlaveRange(EtherCatWrapper::Platform));
 }
 
@@ -155,7 +160,7 @@ TEST(EtherCatWrapper, NoBusNoSlavesAndNoSetup)
     EXPECT_FALSE(wrapper.isEthercatRunning());
     EXPECT_EQ(0, wrapper.GetAllSlaves());
     EXPECT_EQ((QMap<int, QString>{{0, QStringLiteral("Keine Slaves vorhanden!")}}),
-              wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
+        wrapper.GetSlaveRange(EtherCatWrapper::Arm1));
 
     EtherCatException* thrown = nullptr;
     try {
@@ -175,8 +180,8 @@ TEST(EtherCatWrapper, MovesStartTheSineOncePerSessionAndStopIsSentEachTime)
 {
     const BusSession::Lock session; // the wrapper is the bus entry; the test holds the bus
     SimBus bus(sim::robotBus());
-    sim::MotorController &arm1 = bus.controller(7);
-    sim::MotorController &wheel2 = bus.controller(3);
+    sim::MotorController& arm1 = bus.controller(7);
+    sim::MotorController& wheel2 = bus.controller(3);
 
     for (int session = 1; session <= 2; ++session) {
         SCOPED_TRACE(session);

@@ -7,7 +7,7 @@ namespace {
 class GarbledHeaderEcho : public sim::MailboxHandler
 {
 public:
-    void onMessage(const sim::Bytes &message, sim::MailboxReplies &out) override
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
     {
         out.post({0xDE, 0xAD, 0xBE, 0xEF, message[4], message[5], message[6], message[7]});
     }
@@ -37,7 +37,7 @@ TEST_F(CommandMailboxTest, RequestsCarryEightBytesAtTheMailboxStartValueMostSign
 TEST_F(CommandMailboxTest, ConfirmationLooksOnlyAtTheValueBytesOfTheReply)
 {
     slave(3).mailbox().setHandler(std::make_shared<GarbledHeaderEcho>(),
-                                  {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
+        {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
     testing::internal::CaptureStdout();
     EXPECT_EQ(1, writeParameter(3, 130, 1000));
     EXPECT_EQ(1, saveParameter(3, 130, 1000));
@@ -54,7 +54,8 @@ TEST_F(CommandMailboxTest, RangesAddressEveryAxisOnceInAscendingOrder)
         slave(position).mailbox().setHandler(
             std::make_shared<AddressLog>(
                 // The chain keeps the controller alive as long as the log.
-                std::shared_ptr<sim::MailboxHandler>(std::shared_ptr<void>(), &axis(position).commands()),
+                std::shared_ptr<sim::MailboxHandler>(
+                    std::shared_ptr<void>(), &axis(position).commands()),
                 position, log),
             {sim::AlState::PreOp, sim::AlState::SafeOp, sim::AlState::Op});
     }
@@ -74,7 +75,7 @@ TEST_F(CommandMailboxTest, RangesAddressEveryAxisOnceInAscendingOrder)
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, writeGlobalPlatformParameter(7, 9, 1, 2, 77));
     EXPECT_EQ("Fehler beim globalen schreiben Parameter: 1 Achse: 8 \n",
-              testing::internal::GetCapturedStdout());
+        testing::internal::GetCapturedStdout());
     EXPECT_EQ(77u, axis(7).interpreter().parameters().global(2, 1));
     EXPECT_EQ(77u, axis(9).interpreter().parameters().global(2, 1));
     std::vector<int> expected{7};
@@ -94,7 +95,7 @@ TEST_F(CommandMailboxTest, WithoutPasswordNothingIsConfirmedAndEachFailureNamesP
               "Fehler beim Speichern Parameter: 130 Achse: 3 \n"
               "Fehler beim schreiben Parameter: 131 Achse: 10 \n"
               "Fehler beim globalen speichern Parameter: 1 Achse: 11 \n",
-              testing::internal::GetCapturedStdout());
+        testing::internal::GetCapturedStdout());
     EXPECT_EQ(0u, axis(3).interpreter().parameters().axis(130));
     EXPECT_EQ(22u, requestCount(3)); // eleven sends each
 }

@@ -20,10 +20,10 @@
 constexpr uint32 kPassword = 47193856;
 
 /* The parameter types of `requests`, in order. */
-inline std::vector<int> types(const std::vector<sim::CommandRequest> &requests)
+inline std::vector<int> types(const std::vector<sim::CommandRequest>& requests)
 {
     std::vector<int> out;
-    for (const auto &r : requests)
+    for (const auto& r : requests)
         out.push_back(r.type);
     return out;
 }
@@ -34,11 +34,12 @@ class AddressLog : public sim::MailboxHandler
 {
 public:
     AddressLog(std::shared_ptr<sim::MailboxHandler> inner, int position,
-               std::shared_ptr<std::vector<int>> log)
-        : inner_(std::move(inner)), position_(position), log_(std::move(log))
-    {
-    }
-    void onMessage(const sim::Bytes &message, sim::MailboxReplies &out) override
+        std::shared_ptr<std::vector<int>> log)
+        : inner_(std::move(inner))
+        , position_(position)
+        , log_(std::move(log))
+    {}
+    void onMessage(const sim::Bytes& message, sim::MailboxReplies& out) override
     {
         log_->push_back(position_);
         inner_->onMessage(message, out);
@@ -67,13 +68,13 @@ protected:
         bus_.reset();
     }
 
-    sim::MotorController &axis(int position) { return bus_->controller(std::size_t(position)); }
-    sim::Slave &slave(int position) { return bus_->slave(position); }
+    sim::MotorController& axis(int position) { return bus_->controller(std::size_t(position)); }
+    sim::Slave& slave(int position) { return bus_->slave(position); }
 
     /* What the master last wrote into the slave's write mailbox, whole. */
     sim::Bytes lastWritten(int position)
     {
-        const auto &received = slave(position).mailbox().received();
+        const auto& received = slave(position).mailbox().received();
         return received.empty() ? sim::Bytes{} : received.back();
     }
 

@@ -24,10 +24,10 @@ protected:
     }
 };
 
-std::size_t sineStarts(sim::MotorController &controller)
+std::size_t sineStarts(sim::MotorController& controller)
 {
     std::size_t n = 0;
-    for (const auto &r : controller.commands().requests())
+    for (const auto& r : controller.commands().requests())
         n += r.command == 5 && r.type == 15 && r.value == 1;
     return n;
 }
@@ -63,8 +63,8 @@ TEST_F(MotionTest, SensedAngleCostsThreeReadsAndIsNotANumber)
     testing::internal::CaptureStdout();
     calibrateJoint(9, 1);
     calibrateJoint(9, 2);
-    EXPECT_EQ("Missing parameter in function calibrateJoint!",
-              testing::internal::GetCapturedStdout());
+    EXPECT_EQ(
+        "Missing parameter in function calibrateJoint!", testing::internal::GetCapturedStdout());
 }
 
 // The dump file lands in the working directory: a fresh one per test.
@@ -95,7 +95,7 @@ TEST_F(DumpTest, RangeDumpReadsAxesUpToTheExclusiveEndAndRecordsEachRead)
               "3: reading 386 value      500 (0x     1F4)\n"
               "4: reading 4 value       -5 (0xFFFFFFFB)\n"
               "4: reading 386 value        0 (0x       0)\n",
-              dump());
+        dump());
     EXPECT_TRUE(axis(5).commands().requests().empty());
     EXPECT_EQ(6u, getLastIndexofArray(info_.params));
     EXPECT_EQ(3, info_.params[3].axis);

@@ -7,8 +7,8 @@
 
 namespace {
 
-const char kNoReplyText[] =
-    "No reply from the controller: its error flags (parameter 156) could not be read";
+const char kNoReplyText[]
+    = "No reply from the controller: its error flags (parameter 156) could not be read";
 
 using NoReplyTest = ControllerBusTest;
 
@@ -53,7 +53,7 @@ TEST_F(NoReplyTest, HighestSetFlagAmongBitsZeroToElevenDecides)
     const struct
     {
         uint32_t flags;
-        const char *text;
+        const char* text;
     } cases[] = {
         {0x0C01, "Motor was stopped at the end position."},
         {0x0003, "Supply voltage is too low for motor operation"},
@@ -63,7 +63,7 @@ TEST_F(NoReplyTest, HighestSetFlagAmongBitsZeroToElevenDecides)
         {0x0000, ""},
         {0xFFFFF7FF, "Module is in positioning mode."},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         axis(8).interpreter().setErrorFlags(c.flags);
         EXPECT_STREQ(c.text, CheckParameterErrorFlags(8)) << std::hex << c.flags;
     }
@@ -93,8 +93,8 @@ TEST_F(NoReplyTest, SlavesThatCannotCarryACommandGetNoTrafficAndNoValue)
     EXPECT_TRUE(slave(1).mailbox().received().empty());
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, writeParameter(255, 4, 1));
-    EXPECT_EQ("Fehler beim schreiben Parameter: 4 Achse: 255 \n",
-              testing::internal::GetCapturedStdout());
+    EXPECT_EQ(
+        "Fehler beim schreiben Parameter: 4 Achse: 255 \n", testing::internal::GetCapturedStdout());
 }
 
 // A slave whose read mailbox holds fewer than eight bytes: its replies cannot carry a value.
@@ -102,12 +102,12 @@ TEST(ShortMailbox, ReplyShorterThanARecordCountsAsNoReply)
 {
     namespace cl = sim::controller_layout;
     sim::Chain chain;
-    sim::Slave &shortSlave = chain.add(sim::Slave(sim::SiiBuilder()
-                                                      .identity(cl::VendorId, 0x64A, cl::Revision)
-                                                      .name("TMCM-1610")
-                                                      .standardMailbox(cl::MailboxOut, 0x80,
-                                                                       cl::MailboxIn, 6)
-                                                      .build()));
+    sim::Slave& shortSlave
+        = chain.add(sim::Slave(sim::SiiBuilder()
+                                   .identity(cl::VendorId, 0x64A, cl::Revision)
+                                   .name("TMCM-1610")
+                                   .standardMailbox(cl::MailboxOut, 0x80, cl::MailboxIn, 6)
+                                   .build()));
     auto interpreter = std::make_shared<sim::CommandInterpreter>();
     interpreter->parameters().setAxis(4, 0x11223344);
     auto commands = std::make_shared<sim::CommandMailbox>(interpreter);
