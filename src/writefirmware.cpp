@@ -30,11 +30,6 @@ int filesize;
 int j;
 uint32 data;
 
-const int InitTimeout = WriteFirmware::InitTimeout;
-const int BootTimeout = WriteFirmware::BootTimeout;
-const int EepromTimeout = WriteFirmware::EepromTimeout;
-const int FoeAnswerTimeout = WriteFirmware::FoeAnswerTimeout;
-
 // Returns the image file for the controller at `slave`, or nullptr when it is none of the models
 // (or the number is not a slave of this bus).
 const char* imageFor(int slave)
@@ -50,7 +45,7 @@ const char* imageFor(int slave)
 // start (low word) and size (high word).
 void readBootMailbox(uint16 slave, uint16 address, int sm, uint16* start, uint16* length)
 {
-    data = ec_readeeprom(slave, address, EepromTimeout);
+    data = ec_readeeprom(slave, address, WriteFirmware::EepromTimeout);
     *start = (uint16)(data & 0xFFFF);
     *length = (uint16)(data >> 16);
     // A window among the ESC's registers is no mailbox: FoE then refuses the slave.
