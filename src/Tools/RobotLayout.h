@@ -5,7 +5,7 @@
 #ifndef ROBOTLAYOUT_H
 #define ROBOTLAYOUT_H
 
-#include <QLatin1String>
+#include <QByteArray>
 #include <QString>
 
 #include <cstring>
@@ -72,11 +72,8 @@ inline const ControllerModel* modelNamed(const char* name, size_t size)
 
 inline const ControllerModel* modelNamed(const QString& name)
 {
-    for (const ControllerModel& model : models) {
-        if (name == QLatin1String(model.name))
-            return &model;
-    }
-    return nullptr;
+    const QByteArray latin1 = name.toLatin1();
+    return modelNamed(latin1.constData(), size_t(latin1.size()) + 1);
 }
 
 // Returns true for the wheel-base models TMCM-174 and TMCM-1632.

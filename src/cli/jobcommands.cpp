@@ -12,34 +12,6 @@
 
 namespace cli {
 
-namespace {
-
-const char* firmwareResultName(FirmwareOutcome::Result result)
-{
-    using R = FirmwareOutcome::Result;
-    switch (result) {
-    case R::ReadOutFailed:
-        return "read-out-failed";
-    case R::NothingToWrite:
-        return "nothing-to-write";
-    case R::Declined:
-        return "declined";
-    case R::ImagesNotPlaced:
-        return "images-not-placed";
-    case R::OtherMaster:
-        return "other-master";
-    case R::Failed:
-        return "failed";
-    case R::Stopped:
-        return "stopped";
-    case R::Written:
-        return "written";
-    }
-    return "unknown";
-}
-
-}
-
 QString offeredVersion()
 {
     try {
@@ -114,8 +86,8 @@ Result writeFirmware(Context& context, Parts parts)
     for (const QString& line : outcome.skipped)
         skipped.push_back(str(line));
     nlohmann::json doc = {{"command", "write-firmware"}, {"interface", context.eth},
-        {"result", firmwareResultName(outcome.result)}, {"axes", axes}, {"notBegun", notBegun},
-        {"skipped", skipped}, {"mayBeInBoot", outcome.mayBeInBoot},
+        {"result", FirmwareOutcome::resultName(outcome.result)}, {"axes", axes},
+        {"notBegun", notBegun}, {"skipped", skipped}, {"mayBeInBoot", outcome.mayBeInBoot},
         {"readOut", readOutJson(outcome.readOut)}, {"text", causeFirst(outcome.text)},
         {"message", str(outcome.message)}};
 

@@ -42,28 +42,6 @@ std::string refusedEntries(const QList<ParameterFileRefusal>& refused, nlohmann:
     return text;
 }
 
-const char* partResultName(ParameterPartOutcome::Result result)
-{
-    using R = ParameterPartOutcome::Result;
-    switch (result) {
-    case R::NotRun:
-        return "not-run";
-    case R::NoConnection:
-        return "no-connection";
-    case R::Refused:
-        return "refused";
-    case R::BackupFailed:
-        return "backup-failed";
-    case R::Failed:
-        return "failed";
-    case R::Unconfirmed:
-        return "unconfirmed";
-    case R::Written:
-        return "written";
-    }
-    return "unknown";
-}
-
 nlohmann::json partOutcomeJson(const ParameterPartOutcome& part, bool asked)
 {
     nlohmann::json unconfirmed = nlohmann::json::object();
@@ -76,9 +54,10 @@ nlohmann::json partOutcomeJson(const ParameterPartOutcome& part, bool asked)
     nlohmann::json behind = nlohmann::json::array();
     for (const QString& axis : part.behind)
         behind.push_back(str(axis));
-    return {{"part", str(part.part)}, {"asked", asked}, {"result", partResultName(part.result)},
-        {"reason", str(part.reason)}, {"backup", str(part.backupPath)},
-        {"confirmed", part.confirmed}, {"unconfirmed", unconfirmed}, {"behind", behind}};
+    return {{"part", str(part.part)}, {"asked", asked},
+        {"result", ParameterPartOutcome::resultName(part.result)}, {"reason", str(part.reason)},
+        {"backup", str(part.backupPath)}, {"confirmed", part.confirmed},
+        {"unconfirmed", unconfirmed}, {"behind", behind}};
 }
 
 std::string partLine(const ParameterPartOutcome& part, bool onBus)

@@ -573,3 +573,27 @@ QString FirmwareJob::axisAt(const ReadOutResult& readOut, int position) const
     }
     return QStringLiteral("the controller at bus position %1").arg(position);
 }
+
+const char* FirmwareOutcome::resultName(Result result)
+{
+    using R = FirmwareOutcome::Result;
+    switch (result) {
+    case R::ReadOutFailed:
+        return "read-out-failed";
+    case R::NothingToWrite:
+        return "nothing-to-write";
+    case R::Declined:
+        return "declined";
+    case R::ImagesNotPlaced:
+        return "images-not-placed";
+    case R::OtherMaster:
+        return "other-master";
+    case R::Failed:
+        return "failed";
+    case R::Stopped:
+        return "stopped";
+    case R::Written:
+        return "written";
+    }
+    return "unknown";
+}

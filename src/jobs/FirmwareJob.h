@@ -44,6 +44,9 @@ struct FirmwareOutcome
         Written // every complete part was written (see `skipped` for the others)
     };
 
+    // The result as scripts and records name it: "read-out-failed", "written", ...
+    static const char* resultName(Result result);
+
     Result result = Result::ReadOutFailed;
     ReadOutResult readOut;
     // Every axis written or tried, in order; the last one is the failed one after Failed.

@@ -81,30 +81,6 @@ QString firstLine(const QString& text)
     return text.section(QLatin1Char('\n'), 0, 0);
 }
 
-const char* firmwareResult(FirmwareOutcome::Result result)
-{
-    using R = FirmwareOutcome::Result;
-    switch (result) {
-    case R::ReadOutFailed:
-        return "read-out-failed";
-    case R::NothingToWrite:
-        return "nothing-to-write";
-    case R::Declined:
-        return "declined";
-    case R::ImagesNotPlaced:
-        return "images-not-placed";
-    case R::OtherMaster:
-        return "other-master";
-    case R::Failed:
-        return "failed";
-    case R::Stopped:
-        return "stopped";
-    case R::Written:
-        return "written";
-    }
-    return "unknown";
-}
-
 // The outcome of an axis the firmware job did not try.
 void untried(QJsonObject& entry, const FirmwareOutcome& outcome, bool wanted)
 {
@@ -133,28 +109,6 @@ void untried(QJsonObject& entry, const FirmwareOutcome& outcome, bool wanted)
         setOutcome(entry, JobRecord::skipped, QString());
         return;
     }
-}
-
-const char* partResult(ParameterPartOutcome::Result result)
-{
-    using R = ParameterPartOutcome::Result;
-    switch (result) {
-    case R::NotRun:
-        return "not-run";
-    case R::NoConnection:
-        return "no-connection";
-    case R::Refused:
-        return "refused";
-    case R::BackupFailed:
-        return "backup-failed";
-    case R::Failed:
-        return "failed";
-    case R::Unconfirmed:
-        return "unconfirmed";
-    case R::Written:
-        return "written";
-    }
-    return "unknown";
 }
 
 QJsonObject difference(int type, quint32 target, quint32 read)
@@ -280,7 +234,7 @@ QJsonObject fromCheck(const CheckOutcome& outcome, const Context& context)
 QJsonObject fromFirmware(
     const FirmwareOutcome& outcome, const Context& context, bool arm, bool platform)
 {
-    QJsonObject record = head(context, QLatin1String(firmwareResult(outcome.result)),
+    QJsonObject record = head(context, QLatin1String(FirmwareOutcome::resultName(outcome.result)),
         outcome.message.isEmpty() ? outcome.text : outcome.message);
     QHash<int, const FirmwareAxis*> tried;
     for (const FirmwareAxis& axis : outcome.axes)
@@ -315,7 +269,8 @@ QJsonObject fromParameters(
     QJsonArray partList;
     for (const ParameterPartOutcome* part : parts) {
         partList.append(QJsonObject{{QStringLiteral("part"), part->part},
-            {QStringLiteral("result"), QLatin1String(partResult(part->result))},
+            {QStringLiteral("result"),
+                QLatin1String(ParameterPartOutcome::resultName(part->result))},
             {QStringLiteral("reason"), part->reason}, {QStringLiteral("backup"), part->backupPath},
             {QStringLiteral("confirmed"), part->confirmed}});
         if (part->result == R::Written)

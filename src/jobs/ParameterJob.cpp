@@ -468,3 +468,25 @@ void ParameterJob::partStatus(const ParameterPartOutcome& part, const QString& t
     else
         emit status(armNote + QLatin1Char('\n') + text.simplified());
 }
+
+const char* ParameterPartOutcome::resultName(Result result)
+{
+    using R = ParameterPartOutcome::Result;
+    switch (result) {
+    case R::NotRun:
+        return "not-run";
+    case R::NoConnection:
+        return "no-connection";
+    case R::Refused:
+        return "refused";
+    case R::BackupFailed:
+        return "backup-failed";
+    case R::Failed:
+        return "failed";
+    case R::Unconfirmed:
+        return "unconfirmed";
+    case R::Written:
+        return "written";
+    }
+    return "unknown";
+}

@@ -70,6 +70,9 @@ struct ParameterPartOutcome
         Written // written, stored and read back
     };
 
+    // The result as scripts and records name it: "not-run", "written", ...
+    static const char* resultName(Result result);
+
     QString part;
     Result result = Result::NotRun;
     QString reason;
