@@ -187,14 +187,48 @@ void Esc::endDatagram(std::uint64_t nowUs)
         dc_->endDatagram();
 }
 
+std::optional<bool> Esc::readProcessMemory(
+    std::uint16_t ado, std::uint8_t* out, std::uint16_t length, bool orInto)
+{
+    // No register lies above the process memory's start: only SyncManagers guard it.
+    if (!options_.wholeRanges || length == 0 || ado < reg::ProcessRam
+        || std::uint32_t(ado) + length > AddressSpace)
+        return std::nullopt;
+    const std::optional<Access> a = sms_.readRange(ado, out, length, orInto, memory_);
+    if (!a)
+        return std::nullopt;
+    if (*a != Access::Unguarded)
+        return *a == Access::Done;
+    const std::uint8_t* from = &memory_[ado];
+    if (orInto) {
+        for (std::uint16_t i = 0; i < length; ++i)
+            out[i] = std::uint8_t(out[i] | from[i]);
+    } else {
+        std::copy(from, from + length, out);
+    }
+    return true;
+}
+
+std::optional<bool> Esc::writeProcessMemory(
+    std::uint16_t ado, const std::uint8_t* in, std::uint16_t length)
+{
+    if (!options_.wholeRanges || length == 0 || ado < reg::ProcessRam
+        || std::uint32_t(ado) + length > AddressSpace)
+        return std::nullopt;
+    const std::optional<Access> a = sms_.writeRange(ado, in, length, memory_);
+    if (!a)
+        return std::nullopt;
+    if (*a == Access::Unguarded)
+        std::copy(in, in + length, &memory_[ado]);
+    return *a != Access::Refused;
+}
+
 bool Esc::readRange(
     std::uint16_t ado, std::uint8_t* out, std::uint16_t length, bool orInto, std::uint64_t nowUs)
 {
-    // A mailbox message is read whole: no register lies above the process memory's start.
-    if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
-        if (const auto counted = sms_.mailboxRead(ado, out, length, orInto, memory_))
-            return *counted;
-    }
+    // A mailbox message or a process data area is read whole.
+    if (const auto counted = readProcessMemory(ado, out, length, orInto))
+        return *counted;
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint32_t address = std::uint32_t(ado) + i;
@@ -212,10 +246,8 @@ bool Esc::readRange(
 bool Esc::writeRange(
     std::uint16_t ado, const std::uint8_t* in, std::uint16_t length, std::uint64_t nowUs)
 {
-    if (ado >= reg::ProcessRam && std::uint32_t(ado) + length <= AddressSpace) {
-        if (const auto counted = sms_.mailboxWrite(ado, in, length, memory_))
-            return *counted;
-    }
+    if (const auto counted = writeProcessMemory(ado, in, length))
+        return *counted;
     bool any = false;
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint32_t address = std::uint32_t(ado) + i;
@@ -252,19 +284,109 @@ static bool byteAligned(const Fmmu& f)
     return f.logicalStartBit == 0 && f.logicalEndBit == 7 && f.physicalStartBit == 0;
 }
 
+namespace {
+/* The most FMMUs a controller has (0x0600..0x06FF). */
+constexpr int MaxFmmus = 16;
+
+/* The part of a logical datagram that one FMMU of whole bytes maps: `length` bytes from physical
+ * address `phys` to and from the datagram's bytes from `byte` on. */
+struct LogicalSpan
+{
+    std::uint16_t phys;
+    std::uint16_t byte;
+    std::uint16_t length;
+};
+
+/* Whether any two of the spans share a physical byte; sorts them by their first one. */
+bool overlapping(LogicalSpan* spans, int count)
+{
+    std::sort(spans, spans + count,
+        [](const LogicalSpan& x, const LogicalSpan& y) { return x.phys < y.phys; });
+    for (int i = 1; i < count; ++i)
+        if (std::uint32_t(spans[i - 1].phys) + spans[i - 1].length > spans[i].phys)
+            return true;
+    return false;
+}
+} // namespace
+
+/* The usual logical datagram: every FMMU it meets maps whole bytes, and no physical byte is
+ * reached twice. Each FMMU's part is then one range of whole bytes, read or written at once, in
+ * the same order and with the same effect as the byte-by-byte walk of `logical`. False, having
+ * done nothing, for any other datagram. */
+bool Esc::logicalBySpans(DatagramView& d, std::uint64_t nowUs, bool wantRead, bool wantWrite)
+{
+    LogicalSpan reads[MaxFmmus], writes[MaxFmmus];
+    int nReads = 0, nWrites = 0;
+    const std::uint32_t dgFirst = d.logicalAddress();
+    const std::uint64_t dgEnd = std::uint64_t(dgFirst) + d.dataLength();
+    for (int n = 0; n < options_.fmmus && n < MaxFmmus; ++n) {
+        const Fmmu f = Fmmu::fromRegisters(&memory_[reg::Fmmu0 + 16 * n]);
+        const bool w = wantWrite && f.writes();
+        const bool r = wantRead && f.reads();
+        if (!w && !r)
+            continue;
+        const std::uint64_t first = std::max<std::uint64_t>(f.logicalStart, dgFirst);
+        const std::uint64_t end
+            = std::min<std::uint64_t>(std::uint64_t(f.logicalStart) + f.length, dgEnd);
+        if (first >= end)
+            continue;
+        if (!byteAligned(f))
+            return false;
+        const std::uint64_t phys = f.physicalStart + (first - f.logicalStart);
+        if (phys > 0xFFFF)
+            continue; // the physical window ends with the address space
+        const LogicalSpan span{std::uint16_t(phys), std::uint16_t(first - dgFirst),
+            std::uint16_t(std::min<std::uint64_t>(end - first, AddressSpace - phys))};
+        if (r)
+            reads[nReads++] = span;
+        if (w)
+            writes[nWrites++] = span;
+    }
+    if (overlapping(reads, nReads) || overlapping(writes, nWrites))
+        return false;
+    // The slave takes what the datagram brought before it puts back what it read.
+    const std::uint8_t* incoming = d.data();
+    if (nReads > 0 && nWrites > 0) {
+        logicalIncoming_.assign(d.data(), d.data() + d.dataLength());
+        incoming = logicalIncoming_.data();
+    }
+    // A real controller hands back what the memory held before the datagram wrote it, which
+    // matters where one FMMU both reads and writes the same bytes.
+    bool didRead = false;
+    for (int i = 0; i < nReads; ++i)
+        didRead = readRange(reads[i].phys, d.data() + reads[i].byte, reads[i].length, false, nowUs)
+            || didRead;
+    bool didWrite = false;
+    for (int i = 0; i < nWrites; ++i)
+        didWrite = writeRange(writes[i].phys, incoming + writes[i].byte, writes[i].length, nowUs)
+            || didWrite;
+    countLogical(d, didRead, didWrite);
+    return true;
+}
+
+void Esc::countLogical(DatagramView& d, bool didRead, bool didWrite)
+{
+    if (d.command() == Command::Lrw)
+        d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));
+    else if (didRead || didWrite)
+        d.addWorkingCounter(1);
+}
+
 void Esc::logical(DatagramView& d, std::uint64_t nowUs)
 {
     const bool wantRead = d.command() != Command::Lwr;
     const bool wantWrite = d.command() != Command::Lrd;
+    if (options_.wholeRanges && logicalBySpans(d, nowUs, wantRead, wantWrite))
+        return;
     const std::uint8_t* incoming = d.data();
     std::vector<LogicalWrite>& writes = logicalWrites_;
     std::vector<LogicalRead>& reads = logicalReads_;
     writes.clear();
     reads.clear();
     // Gather per physical byte which bits to change or fetch, so that each byte is accessed once
-    // and in address order, as the SyncManagers expect. An FMMU of whole bytes (the usual one)
-    // maps byte to byte; any other bit by bit. The datagram's bytes are read before anything is
-    // written back into them.
+    // and in address order, as the SyncManagers expect. An FMMU of whole bytes maps byte to byte;
+    // any other bit by bit. The datagram's bytes are read before anything is written back into
+    // them.
     const std::uint32_t dgFirst = d.logicalAddress();
     const std::uint64_t dgEnd = std::uint64_t(dgFirst) + d.dataLength();
     for (int n = 0; n < options_.fmmus; ++n) {
@@ -308,8 +430,6 @@ void Esc::logical(DatagramView& d, std::uint64_t nowUs)
         [](const LogicalRead& x, const LogicalRead& y) { return x.phys < y.phys; });
     std::stable_sort(writes.begin(), writes.end(),
         [](const LogicalWrite& x, const LogicalWrite& y) { return x.phys < y.phys; });
-    // A real controller hands back what the memory held before the datagram wrote it, which
-    // matters where one FMMU both reads and writes the same bytes.
     bool didRead = false;
     for (std::size_t i = 0; i < reads.size();) {
         const std::uint16_t phys = reads[i].phys;
@@ -343,10 +463,7 @@ void Esc::logical(DatagramView& d, std::uint64_t nowUs)
         const std::uint8_t merged = std::uint8_t((memory_[phys] & ~mask) | (value & mask));
         didWrite = masterWrite(phys, merged, nowUs) || didWrite;
     }
-    if (d.command() == Command::Lrw)
-        d.addWorkingCounter(std::uint16_t((didRead ? 1 : 0) + (didWrite ? 2 : 0)));
-    else if (didRead || didWrite)
-        d.addWorkingCounter(1);
+    countLogical(d, didRead, didWrite);
 }
 
 void Esc::process(DatagramView& d, std::uint64_t nowUs)

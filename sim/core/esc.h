@@ -46,6 +46,10 @@ struct EscOptions
     DcClockSettings dcClock;
     bool eightByteEepromReads = false;
     std::uint32_t eepromBusyUs = 20;
+    /* Ranges of process memory and a logical datagram's FMMU parts are accessed whole where that
+     * is the same as byte by byte; false goes byte by byte always, the reference the whole-range
+     * paths are tested against. */
+    bool wholeRanges = true;
 };
 
 class Esc
@@ -100,10 +104,18 @@ private:
      * reads are ORed into the data. */
     void access(DatagramView& d, std::uint64_t nowUs, bool read, bool write, bool orReads);
     void logical(DatagramView& d, std::uint64_t nowUs);
+    bool logicalBySpans(DatagramView& d, std::uint64_t nowUs, bool wantRead, bool wantWrite);
+    static void countLogical(DatagramView& d, bool didRead, bool didWrite);
     bool readRange(std::uint16_t ado, std::uint8_t* out, std::uint16_t length, bool orInto,
         std::uint64_t nowUs);
     bool writeRange(
         std::uint16_t ado, const std::uint8_t* in, std::uint16_t length, std::uint64_t nowUs);
+    /* A range of process memory read or written at once where that is the same as byte by
+     * byte: whether the access counted, or nothing when the caller must go byte by byte. */
+    std::optional<bool> readProcessMemory(
+        std::uint16_t ado, std::uint8_t* out, std::uint16_t length, bool orInto);
+    std::optional<bool> writeProcessMemory(
+        std::uint16_t ado, const std::uint8_t* in, std::uint16_t length);
     bool matchesStation(std::uint16_t adp) const;
     bool plainWritable(std::uint16_t address) const;
     std::uint8_t plainRead(std::uint16_t address) const;
@@ -126,6 +138,7 @@ private:
     };
     std::vector<LogicalWrite> logicalWrites_;
     std::vector<LogicalRead> logicalReads_;
+    Bytes logicalIncoming_; /* a logical datagram's data as it came, while reads replace it */
 
     EscOptions options_;
     Bytes memory_;

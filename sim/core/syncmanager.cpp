@@ -112,9 +112,7 @@ int SyncManagers::guarding(std::uint16_t address) const
     return -1;
 }
 
-/* The mailbox SyncManager that `guarding` finds for every byte of the range, or -1: the range lies
- * within its area and no SyncManager before it guards any byte of the range. */
-int SyncManagers::mailboxGuardingAll(std::uint16_t address, std::uint16_t length) const
+std::optional<int> SyncManagers::guardingAll(std::uint16_t address, std::uint16_t length) const
 {
     if (length == 0)
         return -1;
@@ -128,22 +126,24 @@ int SyncManagers::mailboxGuardingAll(std::uint16_t address, std::uint16_t length
         const std::uint32_t smLast = smFirst + sm.span() - 1u;
         if (last < smFirst || first > smLast)
             continue; // guards none of the range
-        return sm.mailbox() && first >= smFirst && last <= smLast ? n : -1;
+        if (first >= smFirst && last <= smLast)
+            return n;
+        return std::nullopt;
     }
     return -1;
 }
 
-std::optional<bool> SyncManagers::mailboxRead(std::uint16_t address, std::uint8_t* out,
+std::optional<Access> SyncManagers::readRange(std::uint16_t address, std::uint8_t* out,
     std::uint16_t length, bool orInto, const Bytes& memory)
 {
-    const int n = mailboxGuardingAll(address, length);
-    if (n < 0)
-        return std::nullopt;
-    const SyncManager& sm = sms_[std::size_t(n)];
-    State& s = state_[std::size_t(n)];
+    const std::optional<int> n = guardingAll(address, length);
+    if (!n || *n < 0)
+        return n ? std::optional<Access>(Access::Unguarded) : std::nullopt;
+    const SyncManager& sm = sms_[std::size_t(*n)];
+    State& s = state_[std::size_t(*n)];
     // Byte by byte every byte would be refused alike: the state changes only at the last one.
-    if (sm.deactivatedByPdi() || sm.masterWrites() || !s.full)
-        return false;
+    if (sm.deactivatedByPdi() || (sm.mailbox() && (sm.masterWrites() || !s.full)))
+        return Access::Refused;
     const std::uint8_t* from = &memory[address];
     if (orInto) {
         for (std::uint16_t i = 0; i < length; ++i)
@@ -152,28 +152,53 @@ std::optional<bool> SyncManagers::mailboxRead(std::uint16_t address, std::uint8_
         std::copy(from, from + length, out);
     }
     if (std::uint32_t(address) + length - 1u == sm.last()) {
-        s.full = false;
+        if (sm.mailbox())
+            s.full = false;
         ++s.readsCompleted;
     }
-    return true;
+    return Access::Done;
 }
 
-std::optional<bool> SyncManagers::mailboxWrite(
+std::optional<Access> SyncManagers::writeRange(
     std::uint16_t address, const std::uint8_t* in, std::uint16_t length, Bytes& memory)
 {
-    const int n = mailboxGuardingAll(address, length);
-    if (n < 0)
-        return std::nullopt;
-    const SyncManager& sm = sms_[std::size_t(n)];
-    State& s = state_[std::size_t(n)];
-    if (sm.deactivatedByPdi() || !sm.masterWrites() || s.full)
-        return false;
-    std::copy(in, in + length, &memory[address]);
-    if (std::uint32_t(address) + length - 1u == sm.last()) {
-        s.full = true;
+    const std::optional<int> n = guardingAll(address, length);
+    if (!n || *n < 0)
+        return n ? std::optional<Access>(Access::Unguarded) : std::nullopt;
+    const SyncManager& sm = sms_[std::size_t(*n)];
+    State& s = state_[std::size_t(*n)];
+    if (sm.deactivatedByPdi() || !sm.masterWrites())
+        return Access::Refused;
+    const bool closes = std::uint32_t(address) + length - 1u == sm.last();
+    if (sm.mailbox()) {
+        if (s.full)
+            return Access::Refused;
+        std::copy(in, in + length, &memory[address]);
+        if (closes) {
+            s.full = true;
+            ++s.writesCompleted;
+        }
+        return Access::Done;
+    }
+    // Buffered, as masterWrite does it byte by byte: a write of the whole area goes straight
+    // through; one that opens the buffer or goes on with an open one fills it aside.
+    if (address == sm.start && closes) {
+        std::copy(in, in + length, &memory[address]);
+        s.staging.clear();
+        ++s.writesCompleted;
+        return Access::Done;
+    }
+    if (address == sm.start)
+        s.staging.assign(memory.begin() + sm.start, memory.begin() + sm.start + sm.span());
+    else if (s.staging.empty())
+        return Access::Refused;
+    std::copy(in, in + length, s.staging.begin() + (address - sm.start));
+    if (closes) {
+        std::copy(s.staging.begin(), s.staging.end(), memory.begin() + sm.start);
+        s.staging.clear();
         ++s.writesCompleted;
     }
-    return true;
+    return Access::Done;
 }
 
 Access SyncManagers::masterRead(std::uint16_t address, const Bytes& memory, std::uint8_t& value)

@@ -76,12 +76,14 @@ public:
     Access masterWrite(std::uint16_t address, std::uint8_t value, Bytes& memory);
 
     /* The same as masterRead or masterWrite for each byte of [address, address + length) in
-     * turn, done at once where one mailbox SyncManager guards the whole range, as it does for
-     * every mailbox message: whether the access counted (`orInto`: reads are ORed into `out`).
-     * Nothing for any other range; the caller then goes byte by byte. */
-    std::optional<bool> mailboxRead(std::uint16_t address, std::uint8_t* out, std::uint16_t length,
+     * turn, done at once where the range is guarded alike throughout, as a mailbox message or a
+     * process data area is: Done or Refused where one SyncManager guards every byte of it
+     * (`orInto`: reads are ORed into `out`), Unguarded where none guards any byte (nothing is
+     * then read or written: the caller treats the range as plain memory). Nothing for a range
+     * guarded in part; the caller then goes byte by byte. */
+    std::optional<Access> readRange(std::uint16_t address, std::uint8_t* out, std::uint16_t length,
         bool orInto, const Bytes& memory);
-    std::optional<bool> mailboxWrite(
+    std::optional<Access> writeRange(
         std::uint16_t address, const std::uint8_t* in, std::uint16_t length, Bytes& memory);
     /* Bumped by every master write to a SyncManager's registers and by a reset: the slave follows
      * a new set-up with its state. */
@@ -118,7 +120,9 @@ private:
     };
     bool usable(const SyncManager& sm) const { return sm.enabled() && !sm.deactivatedByPdi(); }
     int guarding(std::uint16_t address) const;
-    int mailboxGuardingAll(std::uint16_t address, std::uint16_t length) const;
+    /* The SyncManager that `guarding` finds for every byte of a range (-1 when it finds none for
+     * any byte), or nothing when the range is guarded in part. */
+    std::optional<int> guardingAll(std::uint16_t address, std::uint16_t length) const;
     std::uint8_t status(int n) const;
     void enableChanged(int n);
 
