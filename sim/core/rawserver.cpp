@@ -22,7 +22,9 @@ RawServer::RawServer(const std::string& ifname)
         error_ = "no interface \"" + ifname + "\"";
         return;
     }
-    fd_ = socket(AF_PACKET, SOCK_RAW, htons(EtherTypeEthercat));
+    // For no protocol until bound: binding a socket that takes frames of every interface first
+    // waits out a grace period of the kernel's.
+    fd_ = socket(AF_PACKET, SOCK_RAW, 0);
     if (fd_ < 0) {
         error_
             = std::string("cannot open a raw socket: ") + std::strerror(errno) + " (root needed)";

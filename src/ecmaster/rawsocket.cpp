@@ -50,9 +50,9 @@ static int rawsocket_ifindex(int fd, const char *ifname)
  * loop when the interface itself carries a stream of frames. */
 #define RAWSOCKET_DRAINMAX 4096
 
-/* Between socket() and bind() the socket takes EtherCAT frames of every interface; what it queued
- * then is no reply of this port's bus, and nothing has been sent yet that a frame could answer,
- * so all of it is thrown away before anyone reads the socket. */
+/* What came for this interface between bind() and the first send is no reply of this session:
+ * nothing has been sent yet that a frame could answer, so all of it is thrown away before anyone
+ * reads the socket. */
 static void rawsocket_drain(int fd)
 {
    uint8 frame[EC_BUFSIZE];
@@ -67,7 +67,10 @@ static int rawsocket_open(void *ctx, const char *ifname, int port)
    (void)port;
    if (ifname == NULL)
       return -1;
-   int fd = socket(PF_PACKET, SOCK_RAW, htons(ETH_P_ECAT));
+   /* Opened for no protocol: it takes no frame until it is bound, and binding it need not first
+    * take it off every interface, for which the kernel would wait out a grace period (some 7 ms
+    * here; closing costs one as well, which cannot be helped). */
+   int fd = socket(PF_PACKET, SOCK_RAW, 0);
    if (fd < 0)
       return -1;
    rawsocket_options(fd);
