@@ -7,13 +7,17 @@
 #define BENCH_BENCHSUPPORT_H
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <limits.h>
 #include <net/if.h>
 #include <signal.h>
@@ -110,6 +114,38 @@ public:
 
 private:
     std::vector<pid_t> pids_;
+};
+
+/* While it lives and is on, the CPUs idle without halting: a request for 0 µs of wake-up latency
+ * through /dev/cpu_dma_latency, as latency measurements on Linux make. On a virtual machine whose
+ * idle CPU halts, every frame otherwise waits for the host to wake the CPU zuvian-sim sleeps on,
+ * which says nothing about the master or the emulation. Costs no CPU time of any process: the idle
+ * CPUs poll instead. `error()` says why it could not be had (root is needed). */
+class AwakeCpus
+{
+public:
+    explicit AwakeCpus(bool on)
+    {
+        if (!on)
+            return;
+        fd_ = open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC);
+        const std::int32_t microseconds = 0;
+        if (fd_ < 0 || write(fd_, &microseconds, sizeof microseconds) != sizeof microseconds)
+            error_ = std::string("cannot keep the CPUs awake (/dev/cpu_dma_latency): ")
+                + std::strerror(errno);
+    }
+    ~AwakeCpus()
+    {
+        if (fd_ >= 0)
+            close(fd_); // the request ends with the file
+    }
+    AwakeCpus(const AwakeCpus&) = delete;
+    AwakeCpus& operator=(const AwakeCpus&) = delete;
+    const std::string& error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    std::string error_;
 };
 
 /* zuvian-sim (the program beside this one) serving `layout` on a veth pair whose master end is

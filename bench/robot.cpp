@@ -13,8 +13,9 @@
  *   - peak RSS of the run, and heap allocations inside the master during a session after
  *     ec_init (counted by a malloc hook of this program).
  *
- *   bench_robot [--load] [--spin]     (--spin: zuvian-sim spins on its socket; the goals are
- *                                      measured without)
+ *   bench_robot [--load] [--spin] [--awake]
+ *     --spin: zuvian-sim spins on its socket (the goals are measured without);
+ *     --awake: the idle CPUs poll instead of halting while the run lasts (see bench::AwakeCpus).
  *
  * Needs root and zuvian-sim beside this program.
  */
@@ -229,10 +230,16 @@ long framesOf(Call call)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    bool load = false, spin = false;
+    bool load = false, spin = false, awake = false;
     for (int i = 1; i < argc; ++i) {
         load = load || std::strcmp(argv[i], "--load") == 0;
         spin = spin || std::strcmp(argv[i], "--spin") == 0;
+        awake = awake || std::strcmp(argv[i], "--awake") == 0;
+    }
+    const bench::AwakeCpus awakeCpus(awake);
+    if (!awakeCpus.error().empty()) {
+        std::fprintf(stderr, "%s\n", awakeCpus.error().c_str());
+        return 1;
     }
     QTemporaryDir work;
     for (const char* image : kImages)
@@ -258,8 +265,9 @@ int main(int argc, char** argv)
     meter.install();
     const double rtt = roundTrip(ifname, 2000, ECT_REG_ALSTAT, 2);
     std::printf(
-        "# the whole robot over veth against zuvian-sim%s%s; round trip of a bare read %.1f µs\n",
-        spin ? " spinning" : "", load ? ", every CPU loaded" : "", rtt);
+        "# the whole robot over veth against zuvian-sim%s%s%s; round trip of a bare read %.1f µs\n",
+        spin ? " spinning" : "", load ? ", every CPU loaded" : "",
+        awake ? ", idle CPUs polling" : "", rtt);
 
     // Commands on a bus that is up: arm axis 1 is slave 7.
     long readFrames = 0, setFrames = 0, storeFrames = 0;
