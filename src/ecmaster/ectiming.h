@@ -85,6 +85,11 @@
  * of the network comes a bus round trip before the bus's answer, and an unanswered read of an
  * empty mailbox is such a copy too and must not cost the mailbox's short deadlines much. */
 #define EC_COPYGRACE EC_SPINTIME
+/* The system clock's sleep (rawsocket.cpp) hands the last this many µs of a pause to a loop on the
+ * clock instead of the kernel, which wakes a sleeping thread 10-30 µs late (more on a virtual
+ * machine whose CPU halted): a tenth on top of each 200 µs EEPROM pause, and more than a pause of
+ * MCP_RETRY_PAUSE itself. A pause never ends early either way. */
+#define EC_SLEEPSPIN 30
 
 /* How long after a session ended a reply still owed to it is told apart from another master's
  * (nicdrv.cpp): far above any delay a host or switch adds, short enough that a later job on a

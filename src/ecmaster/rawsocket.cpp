@@ -6,9 +6,12 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -16,6 +19,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "ectiming.h"
 #include "ethercattype.h"
 
 static void rawsocket_options(int fd)
@@ -61,15 +65,61 @@ static void rawsocket_drain(int fd)
    }
 }
 
+/* Closing a packet socket waits out a grace period of the kernel's (some 7 ms here) before
+ * close() returns. A session's end need not wait for it, least of all the firmware update's, which
+ * opens and closes a session for every controller: a thread of the port's own, started at the
+ * first open, closes the sockets. The socket is bound to nothing new meanwhile and nobody reads it;
+ * should the thread not start, the port closes its sockets itself. */
+static int rawsocket_closer_pipe[2] = {-1, -1};
+static pid_t rawsocket_closer_pid; /* a child made by fork() has no such thread */
+static pthread_once_t rawsocket_closer_once = PTHREAD_ONCE_INIT;
+
+static void *rawsocket_closer(void *arg)
+{
+   (void)arg;
+   int fd;
+   while (read(rawsocket_closer_pipe[0], &fd, sizeof fd) == (ssize_t)sizeof fd)
+      close(fd);
+   return NULL;
+}
+
+static void rawsocket_start_closer(void)
+{
+   rawsocket_closer_pid = getpid();
+   if (pipe2(rawsocket_closer_pipe, O_CLOEXEC) != 0)
+   {
+      rawsocket_closer_pipe[0] = rawsocket_closer_pipe[1] = -1;
+      return;
+   }
+   pthread_attr_t attr;
+   pthread_attr_init(&attr);
+   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+   /* The program's signals are none of its business. */
+   sigset_t all, old;
+   sigfillset(&all);
+   pthread_sigmask(SIG_SETMASK, &all, &old);
+   pthread_t thread;
+   int started = pthread_create(&thread, &attr, rawsocket_closer, NULL) == 0;
+   pthread_sigmask(SIG_SETMASK, &old, NULL);
+   pthread_attr_destroy(&attr);
+   if (!started)
+   {
+      close(rawsocket_closer_pipe[0]);
+      close(rawsocket_closer_pipe[1]);
+      rawsocket_closer_pipe[0] = rawsocket_closer_pipe[1] = -1;
+   }
+}
+
 static int rawsocket_open(void *ctx, const char *ifname, int port)
 {
+   pthread_once(&rawsocket_closer_once, rawsocket_start_closer);
    (void)ctx;
    (void)port;
    if (ifname == NULL)
       return -1;
    /* Opened for no protocol: it takes no frame until it is bound, and binding it need not first
     * take it off every interface, for which the kernel would wait out a grace period (some 7 ms
-    * here; closing costs one as well, which cannot be helped). */
+    * here; closing costs one as well, see rawsocket_close). */
    int fd = socket(PF_PACKET, SOCK_RAW, 0);
    if (fd < 0)
       return -1;
@@ -140,22 +190,30 @@ static int rawsocket_wait(void *ctx, int handle, int usec)
 static void rawsocket_close(void *ctx, int handle)
 {
    (void)ctx;
-   if (handle >= 0)
+   if (handle < 0)
+      return;
+   int pipe_in = rawsocket_closer_pid == getpid() ? rawsocket_closer_pipe[1] : -1;
+   if (pipe_in < 0 || write(pipe_in, &handle, sizeof handle) != (ssize_t)sizeof handle)
       close(handle);
+}
+
+static int64_t monotonic_ns(void)
+{
+   struct timespec ts;
+   clock_gettime(CLOCK_MONOTONIC, &ts);
+   return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
 }
 
 static int64_t monotonic_now(void *ctx)
 {
    (void)ctx;
-   struct timespec ts;
-   clock_gettime(CLOCK_MONOTONIC, &ts);
-   return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+   return monotonic_ns() / 1000;
 }
 
 /* clock_nanosleep on the same clock as the deadlines, resumed after a signal so that a pause is
- * never cut short. The kernel may end a sleep late by the thread's timer slack, 50 µs unless set:
- * a quarter on top of each 200 µs pause of the EEPROM and mailbox polls, which make up most of an
- * enumeration. The bus thread's slack is therefore set to 1 µs at its first pause; its other
+ * never cut short, up to EC_SLEEPSPIN before its end; the rest looks at the clock, since the
+ * kernel wakes the thread late. The kernel may also end a sleep late by the thread's timer slack,
+ * 50 µs unless set: the bus thread's slack is therefore set to 1 µs at its first pause; its other
  * waits (the port's ppoll) gain from it as well. */
 static void monotonic_sleep(void *ctx, uint32_t usec)
 {
@@ -166,10 +224,18 @@ static void monotonic_sleep(void *ctx, uint32_t usec)
       (void)prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL); /* without it, only later */
       slack_set = 1;
    }
-   struct timespec ts;
-   ts.tv_sec = usec / 1000000;
-   ts.tv_nsec = (long)(usec % 1000000) * 1000;
-   while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR)
+   const int64_t end = monotonic_ns() + (int64_t)usec * 1000;
+   if (usec > EC_SLEEPSPIN)
+   {
+      const int64_t wake = end - EC_SLEEPSPIN * 1000;
+      struct timespec ts;
+      ts.tv_sec = (time_t)(wake / 1000000000);
+      ts.tv_nsec = (long)(wake % 1000000000);
+      while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL) == EINTR)
+      {
+      }
+   }
+   while (monotonic_ns() < end)
    {
    }
 }
