@@ -72,6 +72,10 @@ static void rawsocket_drain(int fd)
  * should the thread not start, the port closes its sockets itself. */
 static int rawsocket_closer_pipe[2] = {-1, -1};
 static pid_t rawsocket_closer_pid; /* a child made by fork() has no such thread */
+/* Sockets handed to the thread and not yet closed: each is still bound and takes the interface's
+ * frames, so a caller that opens and closes faster than the kernel lets go of them waits for
+ * them itself beyond RAWSOCKET_CLOSING_MAX. */
+static int rawsocket_closing;
 static pthread_once_t rawsocket_closer_once = PTHREAD_ONCE_INIT;
 
 static void *rawsocket_closer(void *arg)
@@ -79,7 +83,10 @@ static void *rawsocket_closer(void *arg)
    (void)arg;
    int fd;
    while (read(rawsocket_closer_pipe[0], &fd, sizeof fd) == (ssize_t)sizeof fd)
+   {
       close(fd);
+      __atomic_sub_fetch(&rawsocket_closing, 1, __ATOMIC_RELEASE);
+   }
    return NULL;
 }
 
@@ -193,8 +200,15 @@ static void rawsocket_close(void *ctx, int handle)
    if (handle < 0)
       return;
    int pipe_in = rawsocket_closer_pid == getpid() ? rawsocket_closer_pipe[1] : -1;
-   if (pipe_in < 0 || write(pipe_in, &handle, sizeof handle) != (ssize_t)sizeof handle)
-      close(handle);
+   if (pipe_in >= 0 &&
+       __atomic_add_fetch(&rawsocket_closing, 1, __ATOMIC_ACQUIRE) <= RAWSOCKET_CLOSING_MAX)
+   {
+      if (write(pipe_in, &handle, sizeof handle) == (ssize_t)sizeof handle)
+         return;
+   }
+   if (pipe_in >= 0)
+      __atomic_sub_fetch(&rawsocket_closing, 1, __ATOMIC_RELEASE);
+   close(handle);
 }
 
 static int64_t monotonic_ns(void)

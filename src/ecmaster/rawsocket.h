@@ -8,7 +8,10 @@
 
 #include "eclink.h"
 
-/* The raw packet socket link (PF_PACKET, EtherType 0x88A4); never NULL. */
+/* The raw packet socket link (PF_PACKET, EtherType 0x88A4); never NULL. Its close returns at
+ * once: a thread of its own closes the socket, which takes the kernel some milliseconds; at most
+ * RAWSOCKET_CLOSING_MAX sockets wait for that at any time, beyond which close waits itself. */
+#define RAWSOCKET_CLOSING_MAX 4
 const ec_linkt *ec_rawsocket_link(void);
 
 /* The monotonic clock (CLOCK_MONOTONIC, nanosleep); never NULL. */
