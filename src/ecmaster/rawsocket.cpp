@@ -126,8 +126,9 @@ static int rawsocket_open(void *ctx, const char *ifname, int port)
       return -1;
    /* Opened for no protocol: it takes no frame until it is bound, and binding it need not first
     * take it off every interface, for which the kernel would wait out a grace period (some 7 ms
-    * here; closing costs one as well, see rawsocket_close). */
-   int fd = socket(PF_PACKET, SOCK_RAW, 0);
+    * here; closing costs one as well, see rawsocket_close). No program the master's process
+    * starts inherits it. */
+   int fd = socket(PF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
    if (fd < 0)
       return -1;
    rawsocket_options(fd);
