@@ -102,16 +102,6 @@ void SyncManagers::enableChanged(int n)
     s.staging.clear();
 }
 
-int SyncManagers::guarding(std::uint16_t address) const
-{
-    for (int n = 0; n < count(); ++n) {
-        const SyncManager& sm = sms_[std::size_t(n)];
-        if (sm.enabled() && sm.contains(address))
-            return n;
-    }
-    return -1;
-}
-
 std::optional<int> SyncManagers::guardingAll(std::uint16_t address, std::uint16_t length) const
 {
     if (length == 0)
@@ -180,8 +170,9 @@ std::optional<Access> SyncManagers::writeRange(
         }
         return Access::Done;
     }
-    // Buffered, as masterWrite does it byte by byte: a write of the whole area goes straight
-    // through; one that opens the buffer or goes on with an open one fills it aside.
+    // Buffered: the area's first byte opens a buffer, the bytes are collected aside and handed
+    // over only when its last byte closes it, so the slave never sees half an update (a write of
+    // the whole area goes straight through).
     if (address == sm.start && closes) {
         std::copy(in, in + length, &memory[address]);
         s.staging.clear();
@@ -201,58 +192,15 @@ std::optional<Access> SyncManagers::writeRange(
     return Access::Done;
 }
 
+// A byte is the range of one: the byte-by-byte rules and the range rules are one and the same.
 Access SyncManagers::masterRead(std::uint16_t address, const Bytes& memory, std::uint8_t& value)
 {
-    const int n = guarding(address);
-    if (n < 0)
-        return Access::Unguarded;
-    const SyncManager& sm = sms_[std::size_t(n)];
-    State& s = state_[std::size_t(n)];
-    if (sm.deactivatedByPdi())
-        return Access::Refused;
-    if (sm.mailbox() && (sm.masterWrites() || !s.full))
-        return Access::Refused;
-    value = memory[address];
-    if (address == sm.last()) {
-        if (sm.mailbox())
-            s.full = false;
-        ++s.readsCompleted;
-    }
-    return Access::Done;
+    return *readRange(address, &value, 1, false, memory);
 }
 
 Access SyncManagers::masterWrite(std::uint16_t address, std::uint8_t value, Bytes& memory)
 {
-    const int n = guarding(address);
-    if (n < 0)
-        return Access::Unguarded;
-    const SyncManager& sm = sms_[std::size_t(n)];
-    State& s = state_[std::size_t(n)];
-    if (sm.deactivatedByPdi() || !sm.masterWrites())
-        return Access::Refused;
-    if (sm.mailbox()) {
-        if (s.full)
-            return Access::Refused;
-        memory[address] = value;
-        if (address == sm.last()) {
-            s.full = true;
-            ++s.writesCompleted;
-        }
-        return Access::Done;
-    }
-    // Buffered: the first byte opens a buffer, the bytes are collected aside and handed over
-    // only when the last byte closes it, so the slave never sees half an update.
-    if (address == sm.start)
-        s.staging.assign(memory.begin() + sm.start, memory.begin() + sm.start + sm.span());
-    else if (s.staging.empty())
-        return Access::Refused;
-    s.staging[std::size_t(address - sm.start)] = value;
-    if (address == sm.last()) {
-        std::copy(s.staging.begin(), s.staging.end(), memory.begin() + sm.start);
-        s.staging.clear();
-        ++s.writesCompleted;
-    }
-    return Access::Done;
+    return *writeRange(address, &value, 1, memory);
 }
 
 Bytes SyncManagers::take(int n, const Bytes& memory)

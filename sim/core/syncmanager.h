@@ -119,9 +119,8 @@ private:
         std::uint32_t writesCompleted = 0;
     };
     bool usable(const SyncManager& sm) const { return sm.enabled() && !sm.deactivatedByPdi(); }
-    int guarding(std::uint16_t address) const;
-    /* The SyncManager that `guarding` finds for every byte of a range (-1 when it finds none for
-     * any byte), or nothing when the range is guarded in part. */
+    /* The SyncManager that guards every byte of a range, the first enabled one whose area holds
+     * it (-1 when none guards any byte), or nothing when the range is guarded in part. */
     std::optional<int> guardingAll(std::uint16_t address, std::uint16_t length) const;
     std::uint8_t status(int n) const;
     void enableChanged(int n);
