@@ -36,8 +36,6 @@ Result writeParameters(Context& context, Parts parts, const std::string& file);
 // Writes a backup file back, naming itself "restore": as writeParameters, but whatever firmware
 // the controllers run (the backup was taken from them).
 Result restore(Context& context, const std::string& file);
-// The firmware version the embedded images carry, as the settings name it; empty when unknown.
-QString offeredVersion();
 Result backup(Context& context, Parts parts);
 // Writes the report to `output`, or to standard output when it is empty.
 Result report(Context& context, Parts parts, const std::string& file, const std::string& output);

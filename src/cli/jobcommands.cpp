@@ -5,27 +5,16 @@
 #include <QStringList>
 
 #include "CheckJob.h"
-#include "Configuration.h"
 #include "FirmwareJob.h"
 #include "interruption.h"
 #include "writefirmware.h"
 
 namespace cli {
 
-QString offeredVersion()
-{
-    try {
-        Configuration config;
-        return config.readAppSetting(
-            QStringLiteral("SlaveInfo"), QStringLiteral("FirmwareVersion"));
-    } catch (...) {
-        return QString();
-    }
-}
-
 Result check(Context& context, const std::string& expected)
 {
-    const QString version = expected.empty() ? offeredVersion() : QString::fromStdString(expected);
+    const QString version
+        = expected.empty() ? FirmwareJob::carriedVersion() : QString::fromStdString(expected);
     CheckJob job(context.interface(), version);
     attach(job, context);
     const CheckOutcome outcome = job.run();
@@ -64,7 +53,7 @@ Result check(Context& context, const std::string& expected)
 
 Result writeFirmware(Context& context, Parts parts)
 {
-    FirmwareJob job(context.interface(), offeredVersion());
+    FirmwareJob job(context.interface(), FirmwareJob::carriedVersion());
     job.setParts(parts.wantArm(), parts.wantPlatform());
     attach(job, context);
     Interruption interruption(

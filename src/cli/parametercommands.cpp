@@ -4,6 +4,7 @@
 
 #include <QSaveFile>
 
+#include "FirmwareJob.h"
 #include "ParameterBackup.h"
 #include "ParameterFile.h"
 #include "ParameterJob.h"
@@ -135,7 +136,7 @@ Result writeParameterFile(Context& context, Parts parts, const std::string& file
     // The set belongs to the firmware the program carries; a controller on another one (most
     // often after Write Firmware without the power cycle) is not written unless asked for.
     if (!anyVersion)
-        job.setRequiredVersion(offeredVersion());
+        job.setRequiredVersion(FirmwareJob::carriedVersion());
     attach(job, context);
     Interruption interruption(job, context, command,
         [](const JobProgress& now) { return "the " + str(now.part) + " parameters"; });

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "BusSession.h"
+#include "Configuration.h"
 #include "FreshFile.h"
 #include "LinkDiagnosis.h"
 #include "RobotLayout.h"
@@ -186,6 +187,17 @@ QList<FirmwareAxis> FirmwareOutcome::updated() const
             written.append(axis);
     }
     return written;
+}
+
+QString FirmwareJob::carriedVersion()
+{
+    try {
+        Configuration config;
+        return config.readAppSetting(
+            QStringLiteral("SlaveInfo"), QStringLiteral("FirmwareVersion"));
+    } catch (...) {
+        return QString();
+    }
 }
 
 FirmwareJob::FirmwareJob(const QString& eth, const QString& version, QObject* parent)

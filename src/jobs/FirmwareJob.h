@@ -79,6 +79,10 @@ public:
     // `version` is the version the embedded images carry, as the operator is asked about it.
     FirmwareJob(const QString& eth, const QString& version, QObject* parent = nullptr);
 
+    // The firmware version the embedded images carry, as the settings name it; empty when
+    // unknown.
+    static QString carriedVersion();
+
     // Limits the update to the parts asked for (both by default). A part not asked for is neither
     // written nor counted as left out.
     void setParts(bool arm, bool platform);

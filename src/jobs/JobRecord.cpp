@@ -11,7 +11,6 @@
 
 #include "BusDiagnosis.h"
 #include "CheckJob.h"
-#include "Configuration.h"
 #include "FirmwareJob.h"
 #include "ParameterJob.h"
 #include "ParameterReadJob.h"
@@ -25,17 +24,6 @@
 #endif
 
 namespace {
-
-QString carriedFirmware()
-{
-    try {
-        Configuration config;
-        return config.readAppSetting(
-            QStringLiteral("SlaveInfo"), QStringLiteral("FirmwareVersion"));
-    } catch (...) {
-        return QString();
-    }
-}
 
 QString loginName()
 {
@@ -200,7 +188,7 @@ QJsonObject head(const Context& context, const QString& result, const QString& t
     return {{QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("job"), context.job}, {QStringLiteral("tester"), tester(context.tester)},
         {QStringLiteral("program"), QStringLiteral(ZUVIAN_VERSION)},
-        {QStringLiteral("firmware"), carriedFirmware()},
+        {QStringLiteral("firmware"), FirmwareJob::carriedVersion()},
         {QStringLiteral("interface"), context.interface}, {QStringLiteral("result"), result},
         {QStringLiteral("text"), text}};
 }
