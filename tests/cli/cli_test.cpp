@@ -12,7 +12,6 @@
 
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,19 +21,13 @@
 #include "foe/filestore.h"
 #include "qtfiles.h"
 #include "simbus.h"
-#include "zuvianctl.h"
+#include "zuvianctlrun.h"
 
 namespace {
 
 using nlohmann::json;
 
-struct Outcome
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-    json doc() const { return json::parse(out); }
-};
+using Outcome = ZuvianctlRun;
 
 class Cli : public ::testing::Test
 {
@@ -63,20 +56,7 @@ protected:
         bus_ = std::make_unique<SimBus>(layout);
     }
 
-    Outcome run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "zuvianctl");
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        std::ostringstream out;
-        std::ostringstream err;
-        Outcome result;
-        result.status = zuvianctl_main(int(argv.size()), argv.data(), out, err);
-        result.out = out.str();
-        result.err = err.str();
-        return result;
-    }
+    Outcome run(std::vector<std::string> args) { return runZuvianctl(std::move(args)); }
 
     sim::MotorController& axis(int position) { return bus_->controller(size_t(position)); }
     std::vector<int> positions() const { return bus_->controllerPositions(); }

@@ -12,14 +12,13 @@
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "controller/controllerlayouts.h"
 #include "qtfiles.h"
 #include "simbus.h"
-#include "zuvianctl.h"
+#include "zuvianctlrun.h"
 
 namespace {
 
@@ -28,31 +27,12 @@ using nlohmann::json;
 // Every program of this test binary (the package's too) keeps its records in a home of its own.
 const auto* const homes = ::testing::AddGlobalTestEnvironment(new PrivateHomes);
 
-struct Ran
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-    json doc() const { return json::parse(out, nullptr, false); }
-};
+using Ran = ZuvianctlRun;
 
 class History : public ::testing::Test
 {
 protected:
-    Ran run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "zuvianctl");
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        std::ostringstream out;
-        std::ostringstream err;
-        Ran result;
-        result.status = zuvianctl_main(int(argv.size()), argv.data(), out, err);
-        result.out = out.str();
-        result.err = err.str();
-        return result;
-    }
+    Ran run(std::vector<std::string> args) { return runZuvianctl(std::move(args)); }
 
     TestDirs dirs_;
     std::unique_ptr<SimBus> bus_ = std::make_unique<SimBus>(sim::robotBus("1.40"));

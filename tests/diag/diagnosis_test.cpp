@@ -4,12 +4,11 @@
 // clean bus shows nothing; and only the enumeration and --clear write the error counters.
 #include "BusDiagnosis.h"
 #include "CheckJob.h"
-#include "zuvianctl.h"
+#include "zuvianctlrun.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -273,14 +272,9 @@ TEST(Diagnosis, OnlyTheEnumerationAndClearWriteTheCounters)
 TEST(Diagnosis, ZuvianctlDocumentsAndExitStatuses)
 {
     const auto run = [](std::vector<std::string> args, nlohmann::json& doc) {
-        args.insert(args.begin(), "zuvianctl");
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        std::ostringstream out, err;
-        const int status = zuvianctl_main(int(argv.size()), argv.data(), out, err);
-        doc = nlohmann::json::parse(out.str(), nullptr, false);
-        return status;
+        const ZuvianctlRun ran = runZuvianctl(std::move(args));
+        doc = ran.doc();
+        return ran.status;
     };
     {
         SimBus bus(sim::robotBus());
